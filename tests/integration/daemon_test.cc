@@ -1,0 +1,169 @@
+// The installed daemon program: start and stop, preparation failures, start parameters, the
+// instance lock, and the systemd unit.
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using vant_test::run_program;
+
+class daemon_test : public testing::Test {
+  protected:
+    std::string config(const std::string& body) { return dir_.write("vantorell.conf", body); }
+    std::string standard_config() {
+        return config("DATADIR=" + (dir_ / "data") + "\nDEPLOYDIR=" VANT_DEPLOY_DIR
+                      "\nLOGCFG=LOG:INFO\nHTTP_PORT=127.0.0.1:0\n");
+    }
+    vant_test::env_changes env(const std::string& conf) {
+        return {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}};
+    }
+    vant_test::run_result run(const std::vector<std::string>& args, const std::string& conf,
+                              int uid = -1) {
+        return run_program(vant_test::deployed("vantorelld"), args, env(conf), uid);
+    }
+    int count(const std::string& what) {
+        std::string log = vant_test::read_file(dir_ / "data/vantorell.log");
+        int n = 0;
+        for (size_t p = log.find(what); p != std::string::npos; p = log.find(what, p + 1)) {
+            ++n;
+        }
+        return n;
+    }
+    vant_test::temp_dir dir_;
+};
+
+TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
+    auto conf = standard_config();
+    for (int round = 0; round < 2; ++round) {
+        vant_test::background_program d(vant_test::deployed("vantorelld"), {}, env(conf),
+                                         dir_ / ("daemon" + std::to_string(round)));
+        ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == round + 1; }));
+        EXPECT_EQ(d.stop(round == 0 ? SIGTERM : SIGINT), 0) << d.err();
+        EXPECT_EQ(count("Vantorell stopped"), round + 1);
+        EXPECT_EQ(d.err(), "");
+    }
+    std::string log = vant_test::read_file(dir_ / "data/vantorell.log");
+    EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
+    EXPECT_EQ(log.find("CRITICAL"), std::string::npos) << log;
+}
+
+TEST_F(daemon_test, second_daemon_on_the_same_data_directory_is_refused) {
+    auto conf = standard_config();
+    vant_test::background_program first(vant_test::deployed("vantorelld"), {}, env(conf),
+                                        dir_ / "first");
+    ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == 1; }));
+    auto second = run({}, conf);
+    EXPECT_EQ(second.exit_code, 1);
+    EXPECT_NE(second.err.find("Error starting vantorell: DATADIR " + (dir_ / "data") +
+                              " is in use by another vantorelld process (pid " +
+                              std::to_string(first.pid()) + ")"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(first.stop(SIGTERM), 0);
+}
+
+TEST_F(daemon_test, preparation_failures_report_event_1000_and_exit_one) {
+    struct failure_case {
+        std::string conf;
+        std::string message;
+    };
+    std::string file = dir_.write("plainfile", "x");
+    std::filesystem::create_directories(dir_ / "logdir/vantorell.log");
+    std::vector<failure_case> cases = {
+        {"LOGCFG=\n", "No DATADIR defined in configuration file"},
+        {"DATADIR=" + file + "/sub\nLOGCFG=\n", "Can't create directory " + file + "/sub"},
+        {"DATADIR=" + file + "\nLOGCFG=\n", "Could not access DATADIR"},
+        {"DATADIR=" + (dir_ / "d2") + "\n", " LOGCFG undefined in config file"},
+        {"DATADIR=" + (dir_ / "logdir") + "\nLOGCFG=\n",
+         "Cannot open vantorell.log: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        auto r = run({}, config(c.conf));
+        EXPECT_EQ(r.exit_code, 1) << c.message;
+        EXPECT_NE(r.err.find("event 1000: vantorell error: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(": Error starting vantorell: " + c.message + "\n"), std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(daemon_test, missing_environment_variable_fails_on_datadir) {
+    auto r = run_program(vant_test::deployed("vantorelld"), {},
+                         {{"MARLOVEN_CONFIG_FILE", std::nullopt}});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("MARLOVEN_CONFIG_FILE not defined\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Error starting vantorell: No DATADIR defined in configuration file"),
+              std::string::npos);
+}
+
+TEST_F(daemon_test, unreadable_entry_of_the_data_directory_stops_start_up) {
+    // The permission test needs an unprivileged process: as root, run the daemon as "nobody".
+    int uid = ::getuid() == 0 ? 65534 : -1;
+    std::string data = dir_ / "data";
+    std::filesystem::create_directories(data);
+    std::string secret = dir_.write("data/secret", "x");
+    ::chmod(secret.c_str(), 0600);
+    if (uid != -1) {
+        ::chmod(dir_.str().c_str(), 0755);
+        ::chown(data.c_str(), 65534, 65534);
+        ::chmod(data.c_str(), 0755);
+    } else {
+        ::chmod(secret.c_str(), 0);
+    }
+    auto conf = config("DATADIR=" + data + "\nLOGCFG=\n");
+    ::chmod(conf.c_str(), 0644);
+    auto r = run({}, conf, uid);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("Error starting vantorell: Bad owner/permission for " + data + "/secret"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
+    auto conf = standard_config();
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"/import"}, {"/reset", "x"}, {"/RESET"}, {"x"}, {"-foo"}, {"/backup", "a", "b"}}) {
+        auto r = run(args, conf);
+        EXPECT_EQ(r.exit_code, 1) << args[0];
+        EXPECT_NE(r.err.find("event 1003: vantorell error: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(": Unknown startup parameters\n"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "data")) << "nothing is prepared for a bad call";
+}
+
+TEST_F(daemon_test, install_writes_the_unit_once_and_remove_deletes_it) {
+    std::string units = dir_ / "units";
+    std::filesystem::create_directories(units);
+    auto conf = standard_config();
+    vant_test::env_changes e = env(conf);
+    e["VANTORELL_UNIT_DIR"] = units;
+    auto prog = vant_test::deployed("vantorelld");
+    auto r = run_program(prog, {"-install"}, e);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::string unit = vant_test::read_file(units + "/vantorell.service");
+    EXPECT_NE(unit.find("Description=Vantorell Server\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("Environment=MARLOVEN_CONFIG_FILE=" + conf + "\n"), std::string::npos);
+    EXPECT_NE(unit.find("ExecStart=" + std::filesystem::canonical(prog).string() + "\n"),
+              std::string::npos)
+        << unit;
+
+    r = run_program(prog, {"/install"}, e);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "CreateService failed - File exists (0x11)\n");
+
+    r = run_program(prog, {"-remove"}, e);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(units + "/vantorell.service"));
+    r = run_program(prog, {"/remove"}, e);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "OpenService failed - No such file or directory (0x2)\n");
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// Tests of the configuration file reader and the key rules.
+// SPDX-License-Identifier: MIT
+#include "util/config_file.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace marloven {
+namespace {
+
+class config_file_test : public testing::Test {
+  protected:
+    config_file load(const std::string& text) { return config_file(dir_.write("vantorell.conf", text)); }
+    vant_test::temp_dir dir_;
+};
+
+TEST_F(config_file_test, comment_and_blank_rules_follow_the_first_non_blank_character) {
+    testing::internal::CaptureStderr();
+    auto cfg = load("  # a comment\n\n   \n\t# not a comment\nA=1\n");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(cfg.loaded());
+    EXPECT_NE(err.find("vantorell.conf(4): can't find '='"), std::string::npos) << err;
+    std::string v;
+    EXPECT_TRUE(cfg.get("A", v));
+    EXPECT_EQ(v, "1");
+    EXPECT_EQ(cfg.entries().size(), 1u);
+}
+
+TEST_F(config_file_test, keys_and_values_keep_their_blanks_and_split_at_the_first_equals) {
+    auto cfg = load("KEY =value\nA=b=c\n  B= lead\n");
+    std::string v;
+    EXPECT_FALSE(cfg.get("KEY", v));
+    EXPECT_TRUE(cfg.get("KEY ", v));
+    EXPECT_EQ(v, "value");
+    EXPECT_TRUE(cfg.get("A", v));
+    EXPECT_EQ(v, "b=c");
+    EXPECT_TRUE(cfg.get("B", v));
+    EXPECT_EQ(v, " lead");
+}
+
+TEST_F(config_file_test, later_lines_and_companion_files_override_in_byte_order) {
+    dir_.write("vantorell-b.conf", "K=companion-b\nONLYB=1\n");
+    dir_.write("vantorell-a.conf", "K=companion-a\nONLYA=1\n");
+    dir_.write("vantorellX.conf", "K=one-longer-is-not-a-companion\n");
+    dir_.write("vantorell.conf.bak", "K=backup\n");
+    dir_.write("VANTORELLXY.CONF", "CASE=1\n");
+    auto cfg = load("K=main\nK=main2\n");
+    std::string v;
+    EXPECT_TRUE(cfg.get("K", v));
+    EXPECT_EQ(v, "companion-b");
+    EXPECT_TRUE(cfg.get("ONLYA", v));
+    EXPECT_TRUE(cfg.get("CASE", v)) << "companion names compare without case";
+}
+
+TEST_F(config_file_test, missing_main_file_reports_and_fails_every_lookup) {
+    testing::internal::CaptureStderr();
+    config_file cfg(dir_ / "absent.conf");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(cfg.loaded());
+    EXPECT_EQ(err, "Cannot open configfile " + (dir_ / "absent.conf") + "\n");
+    std::string v = "untouched";
+    EXPECT_FALSE(cfg.get("DATADIR", v));
+    EXPECT_EQ(v, "untouched");
+    EXPECT_EQ(cfg.integer(keys::WORKERS), 5);
+    EXPECT_FALSE(cfg.value(keys::DATADIR));
+}
+
+TEST_F(config_file_test, missing_environment_variable_is_reported) {
+    ::unsetenv("MARLOVEN_CONFIG_FILE");
+    testing::internal::CaptureStderr();
+    config_file cfg;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "MARLOVEN_CONFIG_FILE not defined\n");
+    EXPECT_FALSE(cfg.loaded());
+}
+
+TEST_F(config_file_test, lookup_of_absent_key_clears_the_value) {
+    auto cfg = load("A=1\nEMPTY=\n");
+    std::string v = "x";
+    EXPECT_FALSE(cfg.get("B", v));
+    EXPECT_EQ(v, "");
+    EXPECT_TRUE(cfg.get("EMPTY", v));
+    EXPECT_EQ(v, "");
+}
+
+struct rule_case {
+    const char* line;
+    const config_key* key;
+    long long expected;
+};
+
+class key_rule_test : public testing::TestWithParam<rule_case> {};
+
+TEST_P(key_rule_test, integer_rules_fall_back_to_defaults) {
+    vant_test::temp_dir dir;
+    config_file cfg(dir.write("v.conf", std::string(GetParam().line) + "\n"));
+    EXPECT_EQ(cfg.integer(*GetParam().key), GetParam().expected) << GetParam().line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, key_rule_test,
+    testing::Values(rule_case{"SyncLevel=0", &keys::SyncLevel, 0},
+                    rule_case{"SyncLevel=00", &keys::SyncLevel, 1},
+                    rule_case{"SyncLevel=-1", &keys::SyncLevel, 1},
+                    rule_case{"SyncLevel=4", &keys::SyncLevel, 1},
+                    rule_case{"SyncLevel=2x", &keys::SyncLevel, 2},
+                    rule_case{"Throttling=0", &keys::Throttling, 0},
+                    rule_case{"Throttling=", &keys::Throttling, 20},
+                    rule_case{"Throttling=7", &keys::Throttling, 7},
+                    rule_case{"WORKERS=0", &keys::WORKERS, 5},
+                    rule_case{"WORKERS=abc", &keys::WORKERS, 5},
+                    rule_case{"WORKERS=3", &keys::WORKERS, 3},
+                    rule_case{"CRAWLSTART=", &keys::CRAWLSTART, 0},
+                    rule_case{"CRAWLSTART=22", &keys::CRAWLSTART, 22},
+                    rule_case{"OTHER=1", &keys::CRAWLSTOP, 23},
+                    rule_case{"MINFREEDISK=8589934592", &keys::MINFREEDISK, 8589934592LL}));
+
+TEST(config_text_rule, empty_http_port_gives_the_default) {
+    vant_test::temp_dir dir;
+    config_file cfg(dir.write("v.conf", "HTTP_PORT=\nUserAgent=\nHTTP_USER=\n"));
+    EXPECT_EQ(cfg.value(keys::HTTP_PORT), "*:2200");
+    EXPECT_EQ(cfg.value(keys::UserAgent), "marlovenbot");
+    EXPECT_EQ(cfg.value(keys::HTTP_USER), "") << "a present key with an empty value is present";
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,111 @@
+// Tests of LOGCFG, thresholds and the log line format.
+// SPDX-License-Identifier: MIT
+#include "util/log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+
+namespace marloven {
+namespace {
+
+class log_test : public testing::Test {
+  protected:
+    void TearDown() override { close_log(); }
+    bool configure(const std::string& conf_text, std::string& message) {
+        config_file cfg(dir_.write("v.conf", conf_text));
+        return open_log(cfg, dir_ / "vantorell.log", message);
+    }
+    std::string log_text() { return vant_test::read_file(dir_ / "vantorell.log"); }
+    vant_test::temp_dir dir_;
+};
+
+TEST_F(log_test, named_facilities_get_their_levels_and_others_stay_at_warning) {
+    std::string msg;
+    ASSERT_TRUE(configure("LOGCFG=API:DEBUG HTTPSERVER:BORING\n", msg));
+    EXPECT_EQ(msg, "");
+    EXPECT_TRUE(log_enabled(log_facility::API, log_level::debug));
+    EXPECT_FALSE(log_enabled(log_facility::API, log_level::boring));
+    EXPECT_TRUE(log_enabled(log_facility::HTTPSERVER, log_level::boring));
+    EXPECT_FALSE(log_enabled(log_facility::FFF, log_level::info));
+    EXPECT_TRUE(log_enabled(log_facility::FFF, log_level::warning));
+}
+
+TEST_F(log_test, malformed_items_are_reported_and_the_rest_still_apply) {
+    std::string msg;
+    ASSERT_TRUE(configure("LOGCFG=API A:B:C api:DEBUG FFF:LOUD IPCSOCK:ERROR\n", msg));
+    EXPECT_EQ(msg,
+              " Can't find : in 'API' Can't find : in 'A:B:C'"
+              " Unknown log facility api in config file, using LOG instead"
+              " Unknown log level LOUD in config file, using INFO instead");
+    EXPECT_TRUE(log_enabled(log_facility::LOG, log_level::debug));
+    EXPECT_TRUE(log_enabled(log_facility::FFF, log_level::info));
+    EXPECT_FALSE(log_enabled(log_facility::IPCSOCK, log_level::warning));
+}
+
+TEST_F(log_test, empty_logcfg_keeps_warning_and_missing_logcfg_fails) {
+    std::string msg;
+    EXPECT_TRUE(configure("LOGCFG=\n", msg));
+    EXPECT_EQ(msg, "");
+    EXPECT_FALSE(log_enabled(log_facility::API, log_level::info));
+    close_log();
+    msg.clear();
+    EXPECT_FALSE(configure("DATADIR=/x\n", msg));
+    EXPECT_EQ(msg, " LOGCFG undefined in config file");
+}
+
+TEST_F(log_test, line_has_utc_time_padded_level_and_source_path) {
+    std::string msg;
+    ASSERT_TRUE(configure("LOGCFG=API:DEBUG\n", msg));
+    ::setenv("TZ", "America/New_York", 1);
+    ::tzset();
+    VANT_LOG(API, info) << "Hello " << 42;
+    VANT_LOG(API, error) << "Bad";
+    VANT_LOG(API, boring) << "suppressed";
+    VANT_LOG_AS("hdr\\marloven/cfgstorage", API, debug) << "fixed";
+    ::unsetenv("TZ");
+    ::tzset();
+    std::string text = log_text();
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char hour[8];
+    std::strftime(hour, sizeof hour, " %H:", &utc);
+    EXPECT_NE(text.find(hour), std::string::npos) << "timestamps are UTC: " << text;
+    std::regex line(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d INFO  \[tests\\util\\log_test:\d+\] Hello 42\n)"
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ERROR \[tests\\util\\log_test:\d+\] Bad\n)"
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d DEBUG \[hdr\\marloven/cfgstorage:\d+\] fixed\n)");
+    EXPECT_TRUE(std::regex_match(text, line)) << text;
+}
+
+TEST_F(log_test, error_below_critical_threshold_is_not_written) {
+    std::string msg;
+    ASSERT_TRUE(configure("LOGCFG=API:CRITICAL\n", msg));
+    VANT_LOG(API, error) << "hidden";
+    EXPECT_EQ(log_text(), "");
+}
+
+TEST_F(log_test, unopenable_log_reports_the_reason) {
+    config_file cfg(dir_.write("v.conf", "LOGCFG=\n"));
+    std::string msg;
+    EXPECT_FALSE(open_log(cfg, dir_ / "no/such/dir/x.log", msg));
+    EXPECT_EQ(msg.rfind("Cannot open " + (dir_ / "no/such/dir/x.log") + ": ", 0), 0u) << msg;
+}
+
+TEST(source_path, strips_extension_and_uses_backslashes) {
+    EXPECT_EQ(source_path("src/vantorelld/processthr.cc"), "src\\vantorelld\\processthr");
+    EXPECT_EQ(source_path("/home/x/tree/src/docstorage/docstorage.cc"), "src\\docstorage\\docstorage");
+    EXPECT_EQ(source_path("src/worker/FFF/FFF-serialize.cc"), "src\\worker\\FFF\\FFF-serialize");
+}
+
+TEST(fatal_assertion_death, reports_path_line_and_message) {
+    EXPECT_DEATH(fatal_assertion("r == Z_OK", "src\\docstorage\\docstorage", 77),
+                 "src\\\\docstorage\\\\docstorage\\(77\\): assertion \\[r == Z_OK\\] failed\\.");
+}
+
+}  // namespace
+}  // namespace marloven
