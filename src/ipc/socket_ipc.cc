@@ -37,8 +37,8 @@ int socket_error(int sock) {
     int serr = sock >= 0 ? socket_error(sock) : 0;
     std::string text = std::string(what) + " error (" + std::to_string(e) + " " +
                        std::to_string(serr) + " " + std::to_string(last) + "/" +
-                       std::to_string(count) + "/" + std::to_string(n) + "): " +
-                       std::strerror(serr != 0 ? serr : (last == 0 ? ECONNRESET : e));
+                       std::to_string(count) + "/" + std::to_string(n) +
+                       "): " + std::strerror(serr != 0 ? serr : (last == 0 ? ECONNRESET : e));
     throw error(text);
 }
 
@@ -85,7 +85,9 @@ size_t recv_exact(int sock, void* buffer, size_t n) {
     return count;
 }
 
-server_helper::~server_helper() { close_socket(); }
+server_helper::~server_helper() {
+    close_socket();
+}
 
 void server_helper::close_socket() {
     if (sock_ >= 0) {
@@ -100,7 +102,9 @@ void server_helper::put_uint32(std::uint32_t v) {
     check_count(send_exact(sock_, b, 4), 4, true);
 }
 
-void server_helper::put_int32(std::int32_t v) { put_uint32(static_cast<std::uint32_t>(v)); }
+void server_helper::put_int32(std::int32_t v) {
+    put_uint32(static_cast<std::uint32_t>(v));
+}
 
 void server_helper::put_int16(std::int16_t v) {
     auto u = static_cast<std::uint16_t>(v);
@@ -108,7 +112,9 @@ void server_helper::put_int16(std::int16_t v) {
     check_count(send_exact(sock_, b, 2), 2, true);
 }
 
-void server_helper::put_byte(std::uint8_t v) { check_count(send_exact(sock_, &v, 1), 1, true); }
+void server_helper::put_byte(std::uint8_t v) {
+    check_count(send_exact(sock_, &v, 1), 1, true);
+}
 
 void server_helper::put_string(std::string_view s) {
     put_uint32(static_cast<std::uint32_t>(s.size()));
@@ -124,7 +130,9 @@ std::uint32_t server_helper::get_uint32() {
            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
 }
 
-std::int32_t server_helper::get_int32() { return static_cast<std::int32_t>(get_uint32()); }
+std::int32_t server_helper::get_int32() {
+    return static_cast<std::int32_t>(get_uint32());
+}
 
 std::int16_t server_helper::get_int16() {
     unsigned char b[2];
@@ -272,7 +280,8 @@ int connect_to_parent(int port, std::string& error_text) {
         if (errno == EINTR) {
             continue;
         }
-        error_text = "Could not connect to port " + std::to_string(port) + ": " + std::strerror(errno);
+        error_text =
+            "Could not connect to port " + std::to_string(port) + ": " + std::strerror(errno);
         ::close(sock);
         return -1;
     }

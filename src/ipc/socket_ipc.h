@@ -63,16 +63,46 @@ class server_helper {
     // length announced by a peer that then closes never costs more memory than what arrived.
     std::string get_string();
 
-    server_helper& operator<<(std::int32_t v) { put_int32(v); return *this; }
-    server_helper& operator<<(std::uint32_t v) { put_uint32(v); return *this; }
-    server_helper& operator<<(std::int16_t v) { put_int16(v); return *this; }
-    server_helper& operator<<(std::uint8_t v) { put_byte(v); return *this; }
-    server_helper& operator<<(std::string_view s) { put_string(s); return *this; }
-    server_helper& operator>>(std::int32_t& v) { v = get_int32(); return *this; }
-    server_helper& operator>>(std::uint32_t& v) { v = get_uint32(); return *this; }
-    server_helper& operator>>(std::int16_t& v) { v = get_int16(); return *this; }
-    server_helper& operator>>(std::uint8_t& v) { v = get_byte(); return *this; }
-    server_helper& operator>>(std::string& s) { s = get_string(); return *this; }
+    server_helper& operator<<(std::int32_t v) {
+        put_int32(v);
+        return *this;
+    }
+    server_helper& operator<<(std::uint32_t v) {
+        put_uint32(v);
+        return *this;
+    }
+    server_helper& operator<<(std::int16_t v) {
+        put_int16(v);
+        return *this;
+    }
+    server_helper& operator<<(std::uint8_t v) {
+        put_byte(v);
+        return *this;
+    }
+    server_helper& operator<<(std::string_view s) {
+        put_string(s);
+        return *this;
+    }
+    server_helper& operator>>(std::int32_t& v) {
+        v = get_int32();
+        return *this;
+    }
+    server_helper& operator>>(std::uint32_t& v) {
+        v = get_uint32();
+        return *this;
+    }
+    server_helper& operator>>(std::int16_t& v) {
+        v = get_int16();
+        return *this;
+    }
+    server_helper& operator>>(std::uint8_t& v) {
+        v = get_byte();
+        return *this;
+    }
+    server_helper& operator>>(std::string& s) {
+        s = get_string();
+        return *this;
+    }
 
   protected:
     void close_socket();

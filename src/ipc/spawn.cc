@@ -55,8 +55,8 @@ spawn_result spawn_process(const std::string& program, const std::vector<std::st
     posix_spawnattr_setsigmask(&attr, &empty);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr,
-                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     spawn_result result;
     pid_t pid = 0;

@@ -15,8 +15,7 @@ namespace {
 
 class socket_ipc_test : public testing::Test {
   protected:
-    socket_ipc_test()
-        : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_TEST_DEPLOY_DIR "\n")) {}
+    socket_ipc_test() : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_TEST_DEPLOY_DIR "\n")) {}
     void mode(const std::string& m) { ::setenv("VANT_FAKE_MODE", m.c_str(), 1); }
     ~socket_ipc_test() override { ::unsetenv("VANT_FAKE_MODE"); }
     vant_test::temp_dir dir_;
@@ -94,7 +93,8 @@ TEST_F(socket_ipc_test, missing_program_reports_spawn_failure) {
     socket_ipc::server_proxy proxy(config_, "no-such-program");
     std::string err;
     EXPECT_FALSE(proxy.start(err));
-    EXPECT_EQ(err, "Could not spawn " VANT_TEST_DEPLOY_DIR "/bin/no-such-program: No such file or directory");
+    EXPECT_EQ(err, "Could not spawn " VANT_TEST_DEPLOY_DIR
+                   "/bin/no-such-program: No such file or directory");
 }
 
 TEST_F(socket_ipc_test, extra_environment_reaches_the_child) {
