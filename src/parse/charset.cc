@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace marloven {
@@ -32,7 +34,7 @@ std::string converter_name(std::string_view charset) {
         return "SHIFT_JIS";
     }
     if (name == "utf8") {
-        return "UTF-8";
+        return "utf-8";
     }
     return name;
 }
@@ -88,6 +90,60 @@ std::optional<std::string> charset_parameter(std::string_view text) {
         return std::nullopt;
     }
     return lower(text.substr(pos, end - pos));
+}
+
+// The length of the well-formed UTF-8 sequence at `p` (1 to 4), or 0 when it is broken:
+// overlong forms, surrogates, values past U+10FFFF and sequences cut by `end` are broken.
+int sequence_length(const unsigned char* p, const unsigned char* end) {
+    unsigned char c = *p;
+    if (c < 0x80) {
+        return 1;
+    }
+    int n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    if (c < 0xC2 || c > 0xF4 || end - p <= n) {
+        return 0;
+    }
+    unsigned char c1 = p[1];
+    if ((c1 & 0xC0) != 0x80 || (c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F) ||
+        (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F)) {
+        return 0;
+    }
+    for (int i = 2; i <= n; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return n + 1;
+}
+
+// UTF-8 to UTF-8: well-formed sequences are copied, every byte of a broken one becomes U+FFFD.
+void repair_utf8(std::string_view bytes, utf8_text& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    const auto* run = p;  // start of the well-formed stretch not yet copied
+    while (p < end) {
+        // Plain ASCII eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ull) != 0) {
+                break;
+            }
+            p += 8;
+        }
+        if (p >= end) {
+            break;
+        }
+        if (int n = sequence_length(p, end); n > 0) {
+            p += n;
+            continue;
+        }
+        out.text.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+        out.text += "\xEF\xBF\xBD";
+        out.lossy = true;
+        run = ++p;
+    }
+    out.text.append(reinterpret_cast<const char*>(run), static_cast<size_t>(end - run));
 }
 
 }  // namespace
@@ -174,6 +230,12 @@ utf8_text to_utf8(std::string_view bytes, std::string_view charset) {
     utf8_text out;
     if (auto bom = bom_charset(bytes); bom && converter_name(*bom) == converter_name(charset)) {
         bytes.remove_prefix(*bom == "utf-8" ? 3 : 2);
+    }
+    // Most of the web is UTF-8 already: it is copied, and only repaired where it is broken.
+    if (converter_name(charset) == "utf-8") {
+        out.text.reserve(bytes.size());
+        repair_utf8(bytes, out);
+        return out;
     }
     iconv_handle cd = open_converter(charset);
     if (!cd) {

@@ -87,10 +87,33 @@ bool joins(char32_t before, const decoded& p, char32_t after) {
 }  // namespace
 
 void tokenize(std::string_view text, const std::function<void(std::string_view)>& emit) {
-    std::string word;  // the current word, without dropped format characters
+    // The current word is text[word_begin, word_end) while it is contiguous; a dropped format
+    // character inside it moves it into `spliced`.
+    std::size_t word_begin = 0;
+    std::size_t word_end = 0;
+    std::string spliced;
+    bool in_word = false;
+    bool is_spliced = false;
     char32_t last_word_cp = 0;
+    auto extend = [&](const decoded& d) {
+        if (!in_word) {
+            in_word = true;
+            word_begin = d.begin;
+        } else if (is_spliced) {
+            spliced.append(text.substr(d.begin, d.end - d.begin));
+        } else if (word_end != d.begin) {
+            spliced.assign(text.substr(word_begin, word_end - word_begin));
+            spliced.append(text.substr(d.begin, d.end - d.begin));
+            is_spliced = true;
+        }
+        word_end = d.end;
+    };
     auto flush = [&] {
-        std::string_view w = word;
+        if (!in_word) {
+            return;
+        }
+        std::string_view w =
+            is_spliced ? std::string_view(spliced) : text.substr(word_begin, word_end - word_begin);
         while (w.size() > max_token_bytes) {
             std::size_t cut = max_token_bytes;
             while (cut > 0 && (static_cast<unsigned char>(w[cut]) & 0xC0) == 0x80) {
@@ -105,14 +128,15 @@ void tokenize(std::string_view text, const std::function<void(std::string_view)>
         if (!w.empty()) {
             emit(w);
         }
-        word.clear();
+        in_word = false;
+        is_spliced = false;
     };
     std::size_t pos = 0;
     while (pos < text.size()) {
         decoded d = next_char(text, pos);
         switch (d.k) {
             case kind::word:
-                word.append(text.substr(d.begin, d.end - d.begin));
+                extend(d);
                 last_word_cp = d.cp;
                 break;
             case kind::drop:
@@ -125,11 +149,11 @@ void tokenize(std::string_view text, const std::function<void(std::string_view)>
                 flush();
                 break;
             case kind::punct: {
-                if (!word.empty() && pos < text.size()) {
+                if (in_word && pos < text.size()) {
                     std::size_t peek = pos;
                     decoded after = next_char(text, peek);
                     if (after.k == kind::word && joins(last_word_cp, d, after.cp)) {
-                        word.append(text.substr(d.begin, d.end - d.begin));
+                        extend(d);
                         break;
                     }
                 }

@@ -53,6 +53,16 @@ TEST(charset_test, conversion_decodes_and_marks_invalid_bytes) {
               "b\xEF\xBF\xBD");
     EXPECT_TRUE(bad.lossy);
     EXPECT_EQ(to_utf8("\xEF\xBB\xBFx", "utf-8").text, "x") << "the BOM is dropped";
+    // Well-formed UTF-8 passes unchanged; overlong forms, surrogates and cut sequences do not.
+    std::string good = "plain ascii, \xC3\xA9, \xE2\x82\xAC, \xF0\x9F\x98\x80 and more text";
+    EXPECT_EQ(to_utf8(good, "UTF-8").text, good);
+    EXPECT_FALSE(to_utf8(good, "utf8").lossy);
+    for (const char* bad_utf8 :
+         {"a\xC0\xAFz", "a\xED\xA0\x80z", "a\xF4\x90\x80\x80z", "abc\xE2\x82"}) {
+        utf8_text t = to_utf8(bad_utf8, "utf-8");
+        EXPECT_TRUE(t.lossy) << bad_utf8;
+        EXPECT_NE(t.text.find("\xEF\xBF\xBD"), std::string::npos) << bad_utf8;
+    }
     EXPECT_EQ(to_utf8(std::string("\xFF\xFEh\0i\0", 6), "utf-16le").text, "hi");
     EXPECT_EQ(to_utf8("\x80", "no-such-charset").text, "\xE2\x82\xAC") << "read as windows-1252";
     EXPECT_EQ(to_utf8("", "utf-8").text, "");
