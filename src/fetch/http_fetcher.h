@@ -19,7 +19,7 @@ struct curl_handle;
 struct fetch_settings {
     long connect_timeout_seconds = 20;
     long timeout_seconds = 120;  // the whole transfer
-    std::size_t max_size = 16u * 1024 * 1024;
+    std::size_t max_size = std::size_t{16} * 1024 * 1024;
     std::string user_agent = "marlovenbot";
 
     // FETCH_CONNECT_TIMEOUT, FETCH_TIMEOUT, MAXDOCSIZE and UserAgent, or their defaults.

@@ -46,7 +46,8 @@ using iconv_handle = std::unique_ptr<std::remove_pointer_t<iconv_t>, iconv_close
 
 iconv_handle open_converter(std::string_view charset) {
     iconv_t cd = iconv_open("UTF-8", converter_name(charset).c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // (iconv_t)-1 is how iconv_open reports failure.
+    if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
         return nullptr;
     }
     return iconv_handle(cd);

@@ -236,7 +236,8 @@ std::optional<std::int64_t> parse_http_date(std::string_view text) {
     if (day < 1 || day > 31 || h > 23 || m > 59 || s > 60) {
         return std::nullopt;
     }
-    return days_from_civil(year, mon + 1, day) * 86400 + h * 3600 + m * 60 + s;
+    return days_from_civil(year, mon + 1, day) * 86400 + std::int64_t{h} * 3600 +
+           std::int64_t{m} * 60 + s;
 }
 
 }  // namespace marloven

@@ -117,7 +117,7 @@ bool parse_elements(
             handler(name, lookup);
         });
     // expat takes an int length; a text that large is not a source description.
-    if (xml.size() > 64u * 1024 * 1024) {
+    if (xml.size() > std::size_t{64} * 1024 * 1024) {
         return false;
     }
     return XML_Parse(parser.get(), xml.data(), static_cast<int>(xml.size()), XML_TRUE) ==
