@@ -17,6 +17,7 @@ struct curl_handle {
         void operator()(CURL* c) const noexcept { curl_easy_cleanup(c); }
     };
     std::unique_ptr<CURL, closer> curl;
+    bool cookie_jar = false;  // the cookie engine is on (it stays on for the handle's life)
     curl_handle() : curl(curl_easy_init()) {}
 };
 
@@ -105,15 +106,17 @@ std::string no_proxy_list() {
     return list;
 }
 
-fetch_response perform(CURL* c, const fetch_settings& s, const fetch_request& r, bool cookie_jar) {
+// Every option a request may change is set on each request, so that nothing of one request
+// carries over to the next; the handle keeps its open connections (and a session its cookies).
+fetch_response perform(curl_handle& h, const fetch_settings& s, const fetch_request& r,
+                       bool cookie_jar) {
     fetch_response response;
+    CURL* c = h.curl.get();
     if (c == nullptr) {
         response.failure = transfer_failure::other;
         response.failure_text = "Could not create a transfer handle";
         return response;
     }
-    // Options go back to their defaults; open connections (and a session's cookies) stay.
-    curl_easy_reset(c);
     transfer t{&response, s.max_size};
     char error_buffer[CURL_ERROR_SIZE] = {};
     std::string no_proxy = no_proxy_list();
@@ -131,20 +134,19 @@ fetch_response perform(CURL* c, const fetch_settings& s, const fetch_request& r,
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-    if (cookie_jar) {
+    if (cookie_jar && !h.cookie_jar) {
         curl_easy_setopt(c, CURLOPT_COOKIEFILE, "");
+        h.cookie_jar = true;
     }
-    if (!r.cookies.empty()) {
-        curl_easy_setopt(c, CURLOPT_COOKIE, r.cookies.c_str());
-    }
-    if (r.basic_auth) {
-        curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(c, CURLOPT_USERNAME, r.basic_auth->first.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, r.basic_auth->second.c_str());
-    }
+    curl_easy_setopt(c, CURLOPT_COOKIE, r.cookies.empty() ? nullptr : r.cookies.c_str());
+    curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    curl_easy_setopt(c, CURLOPT_USERNAME, r.basic_auth ? r.basic_auth->first.c_str() : nullptr);
+    curl_easy_setopt(c, CURLOPT_PASSWORD, r.basic_auth ? r.basic_auth->second.c_str() : nullptr);
     if (r.form_body) {
         curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(r.form_body->size()));
         curl_easy_setopt(c, CURLOPT_COPYPOSTFIELDS, r.form_body->c_str());
+    } else {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
     }
     CURLcode code = curl_easy_perform(c);
     if (code == CURLE_WRITE_ERROR && response.truncated) {
@@ -180,7 +182,7 @@ http_fetcher::http_fetcher(fetch_settings settings)
 http_fetcher::~http_fetcher() = default;
 
 fetch_response http_fetcher::fetch(const fetch_request& request) {
-    return perform(handle_->curl.get(), settings_, request, false);
+    return perform(*handle_, settings_, request, false);
 }
 
 http_fetcher::session::session(const fetch_settings& settings)
@@ -189,7 +191,7 @@ http_fetcher::session::session(const fetch_settings& settings)
 http_fetcher::session::~session() = default;
 
 fetch_response http_fetcher::session::fetch(const fetch_request& request) {
-    return perform(handle_->curl.get(), settings_, request, true);
+    return perform(*handle_, settings_, request, true);
 }
 
 std::string form_encode(std::string_view text) {
