@@ -14,6 +14,11 @@ namespace {
 
 template <typename T>
 void append_coded(std::string& out, T value) {
+    // Counts, lengths and kind numbers are nearly all below 128: one byte, no buffer.
+    if (value < 0x80) {
+        out.push_back(static_cast<char>(value | 0x80));
+        return;
+    }
     constexpr std::size_t l = sizeof(T);
     char buf[max_coded_bytes<T>];
     const std::size_t n = encode_number(value, buf, sizeof buf);
