@@ -120,9 +120,13 @@ bool tree_reader::decode(T& value) {
     return true;
 }
 
-bool tree_reader::number(std::uint32_t& value) { return decode(value); }
+bool tree_reader::number(std::uint32_t& value) {
+    return decode(value);
+}
 
-bool tree_reader::number16(std::uint16_t& value) { return decode(value); }
+bool tree_reader::number16(std::uint16_t& value) {
+    return decode(value);
+}
 
 bool tree_reader::bytes(std::string_view& value) {
     std::uint32_t length = 0;
