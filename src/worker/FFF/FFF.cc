@@ -77,7 +77,7 @@ bool DocumentData_basic::read(tree_reader& /*in*/, read_state& /*state*/) {
 DocumentData::DocumentData(bool is_full) : full(is_full), linkIndex(by_url{&linkscores_}) {}
 
 void DocumentData::write(std::string& out) const {
-    tXMLParentTree::write(out);
+    write_children(out);
     marloven::append_number(out, score);
     marloven::append_number(out, static_cast<std::uint32_t>(linkscores_.size()));
     for (const auto& l : linkscores_) {
@@ -87,7 +87,7 @@ void DocumentData::write(std::string& out) const {
 }
 
 bool DocumentData::read(tree_reader& in, read_state& state) {
-    if (!tXMLParentTree::read(in, state)) {
+    if (!read_children(in, state)) {
         return false;
     }
     if (state != read_state::Complete) {
@@ -140,12 +140,12 @@ std::optional<std::uint32_t> DocumentData::find_link(std::string_view url) const
 }
 
 void Contents::write(std::string& out) const {
-    tXMLParentTree::write(out);
+    write_children(out);
     write_metas(out, metas_);
 }
 
 bool Contents::read(tree_reader& in, read_state& state) {
-    if (!tXMLParentTree::read(in, state)) {
+    if (!read_children(in, state)) {
         return false;
     }
     if (state != read_state::Complete || !full) {

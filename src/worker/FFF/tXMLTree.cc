@@ -55,7 +55,7 @@ tXMLParentTree::~tXMLParentTree() {
     }
 }
 
-void tXMLParentTree::write(std::string& out) const {
+void tXMLParentTree::write_children(std::string& out) const {
     append_number(out, static_cast<std::uint32_t>(children.size()));
     for (const auto& child : children) {
         append_number(out, child->kind());
@@ -63,7 +63,7 @@ void tXMLParentTree::write(std::string& out) const {
     }
 }
 
-bool tXMLParentTree::read(tree_reader& in, read_state& state) {
+bool tXMLParentTree::read_children(tree_reader& in, read_state& state) {
     state = read_state::Empty;
     std::uint32_t count = 0;
     if (!in.number(count)) {

@@ -65,12 +65,9 @@ class tXMLParentTree : public tXMLTree {
   public:
     ~tXMLParentTree() override;  // destroys the children first to last
 
-    // Writes the children: their count, then each child's kind number and body.
-    void write(std::string& out) const override;
-    // Reads the children written by write(): Empty when the count is missing, Incomplete when a
-    // child came back Empty (reading stops there), Complete otherwise. A child that cannot be
-    // made at all (cut before its kind number, unknown kind, too deep) is a hard failure.
-    bool read(tree_reader& in, read_state& state) override;
+    // A plain parent node's body is its children.
+    void write(std::string& out) const override { write_children(out); }
+    bool read(tree_reader& in, read_state& state) override { return read_children(in, state); }
     void accept(const_visitor& v, unsigned depth) const override;
     void accept(visitor& v, unsigned depth) override;
 
@@ -84,6 +81,15 @@ class tXMLParentTree : public tXMLTree {
     }
 
     std::vector<std::unique_ptr<tXMLTree>> children;
+
+  protected:
+    // Writes the children: their count, then each child's kind number and body.
+    void write_children(std::string& out) const;
+    // Reads the children written by write_children(): Empty when the count is missing,
+    // Incomplete when a child came back Empty (reading stops there), Complete otherwise. A child
+    // that cannot be made at all (cut before its kind number, unknown kind, too deep) is a hard
+    // failure.
+    bool read_children(tree_reader& in, read_state& state);
 };
 
 // Registry of node kinds: kind number to the factory that makes an empty node of that kind,
