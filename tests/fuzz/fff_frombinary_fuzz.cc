@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "worker/FFF/FFF-serialize.h"
+#include "worker/FFF/renderers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view blob(reinterpret_cast<const char*>(data), size);
@@ -20,5 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FFF::ToBinary(*reread.root) != again) {
         std::abort();
     }
+    // Both renderings walk whatever came out, link ids out of range included.
+    FFF::render_xml("id", "url", 0, *got.root);
+    FFF::render_html("id", "url", 0, *got.root);
     return 0;
 }
