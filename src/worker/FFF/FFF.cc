@@ -202,7 +202,8 @@ bool Low::read(tree_reader& in, read_state& state) {
         return true;
     }
     words.clear();
-    words.reserve(std::min<std::size_t>(count, in.remaining()));
+    // Sized once from the blob: no regrowth, and no slack kept for the life of the tree.
+    words.reserve(std::min<std::size_t>(count, in.remaining()), in.peek_bytes_total(count));
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string_view w;
         if (!in.bytes(w) || w.size() > word_list::max_text - words.text_size()) {

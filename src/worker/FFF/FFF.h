@@ -235,7 +235,10 @@ class word_list {
 
     // Appends a token; exceeding max_text is a programming error (fatal).
     void push_back(std::string_view word);
-    void reserve(std::size_t words) { ends_.reserve(words); }
+    void reserve(std::size_t words, std::size_t text_bytes) {
+        ends_.reserve(words);
+        text_.reserve(text_bytes);
+    }
     void clear() {
         text_.clear();
         ends_.clear();

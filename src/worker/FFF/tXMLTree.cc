@@ -142,6 +142,21 @@ bool tree_reader::bytes(std::string_view& value) {
     return true;
 }
 
+std::size_t tree_reader::peek_bytes_total(std::uint32_t count) const {
+    std::size_t total = 0;
+    std::size_t pos = pos_;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t length = 0;
+        const std::size_t next = decode_number(blob_.data(), blob_.size(), pos, length);
+        if (next == 0 || length > blob_.size() - next) {
+            break;
+        }
+        total += length;
+        pos = next + length;
+    }
+    return total;
+}
+
 std::unique_ptr<tXMLTree> tree_reader::node(read_state& state) {
     state = read_state::Empty;
     std::uint32_t kindID = 0;

@@ -138,6 +138,9 @@ class tree_reader {
     // Bytes not read yet. Every element of a counted list takes at least one byte, so a count
     // never justifies reserving more elements than this.
     std::size_t remaining() const { return blob_.size() - pos_; }
+    // The total length of the next `count` byte strings, as far as they lie wholly in the blob;
+    // the position does not move. Lets a reader size its buffer once.
+    std::size_t peek_bytes_total(std::uint32_t count) const;
 
     // Reads one node: its kind number, then its body through the kind's factory and `read`.
     // Returns nullptr when there is no node (kind number missing or unknown, hard failure of
