@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "worker/FFF/FFF.h"
+
 namespace socket_ipc {
 class server_helper;
 }
@@ -130,11 +132,9 @@ struct crawl_result {
     bool operator==(const crawl_result&) const = default;
 };
 
-struct outlink {
-    std::string url;
-    std::uint32_t score = 0;  // millionths
-    bool operator==(const outlink&) const = default;
-};
+// A link found in a document, with its score in millionths; the same record as a link of the
+// document's FFF link table.
+using outlink = FFF::link;
 
 // REPROCESSED: the result, the FFF document in binary form and the document score.
 struct reprocess_reply {

@@ -6,6 +6,7 @@
 
 #include "ipc/socket_ipc.h"
 #include "util/log.h"
+#include "worker/FFF/FFF-serialize.h"
 #include "worker/protocol.h"
 
 namespace marloven {
@@ -27,6 +28,19 @@ std::uint32_t get_count(server_helper& channel) {
     }
     return static_cast<std::uint32_t>(n);
 }
+
+// The channel's framing for the FFF link record (a string and a 32-bit number).
+class channel_links : public FFF::link_stream {
+  public:
+    explicit channel_links(server_helper& channel) : channel_(channel) {}
+    void write_string(std::string_view s) override { channel_.put_string(s); }
+    void write_number(std::uint32_t n) override { channel_.put_uint32(n); }
+    std::string read_string() override { return channel_.get_string(); }
+    std::uint32_t read_number() override { return channel_.get_uint32(); }
+
+  private:
+    server_helper& channel_;
+};
 
 template <typename T>
 void reserve_some(std::vector<T>& v, std::uint32_t n) {
@@ -152,10 +166,9 @@ process_reply receive_process_reply(server_helper& channel) {
     get_result(channel, r.result, r.fff, r.score);
     std::uint32_t n = get_count(channel);
     reserve_some(r.outlinks, n);
+    channel_links links(channel);
     for (std::uint32_t i = 0; i < n; ++i) {
-        outlink link;
-        channel >> link.url >> link.score;
-        r.outlinks.push_back(std::move(link));
+        r.outlinks.push_back(FFF::read_link(links));
     }
     VANT_LOG(IPCMARSHAL, boring) << "Received " << n << " outlinks";
     channel >> r.headers >> r.content;
@@ -208,8 +221,9 @@ void send_reply(server_helper& channel, const process_reply& r) {
     channel.put_int16(static_cast<std::int16_t>(reply_t::PROCESSED));
     put_result(channel, r.result, r.fff, r.score);
     channel.put_int32(static_cast<std::int32_t>(r.outlinks.size()));
+    channel_links links(channel);
     for (const outlink& link : r.outlinks) {
-        channel << link.url << link.score;
+        FFF::write_link(links, link);
     }
     channel << r.headers << r.content;
 }
