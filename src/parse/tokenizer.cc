@@ -188,9 +188,10 @@ bool ends_sentence(std::string_view t) {
         return false;
     }
     if (t.find_first_not_of(".!?") == std::string_view::npos) {
-        return true;
+        // An ellipsis ("...") more often trails off inside a sentence ("[, ...]").
+        return t.size() == 1 || t.find_first_not_of('.') != std::string_view::npos;
     }
-    return t == "\u2026" || t == "\u3002" || t == "\uFF01" || t == "\uFF1F" || t == "\uFF0E";
+    return t == "\u3002" || t == "\uFF01" || t == "\uFF1F" || t == "\uFF0E";
 }
 
 }  // namespace marloven

@@ -26,7 +26,8 @@ inline constexpr std::size_t max_token_bytes = 128;
 // - invalid UTF-8 separates tokens and is dropped.
 void tokenize(std::string_view text, const std::function<void(std::string_view)>& emit);
 
-// True for the tokens after which a sentence ends (".", "!", "?", "…" and their CJK forms).
+// True for the tokens after which a sentence ends: ".", "!", "?" (alone or mixed, as "?!"),
+// and their CJK forms; not an ellipsis.
 bool ends_sentence(std::string_view token);
 
 }  // namespace marloven

@@ -71,6 +71,8 @@ TEST(tokenizer_limits_test, overlong_words_are_cut_at_character_boundaries) {
 TEST(tokenizer_limits_test, sentence_ends) {
     EXPECT_TRUE(marloven::ends_sentence("."));
     EXPECT_TRUE(marloven::ends_sentence("?!"));
+    EXPECT_FALSE(marloven::ends_sentence("..."));
+    EXPECT_FALSE(marloven::ends_sentence("\xE2\x80\xA6"));
     EXPECT_TRUE(marloven::ends_sentence("\xE3\x80\x82"));
     EXPECT_FALSE(marloven::ends_sentence(","));
     EXPECT_FALSE(marloven::ends_sentence(""));

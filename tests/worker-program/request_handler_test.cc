@@ -73,6 +73,24 @@ INSTANTIATE_TEST_SUITE_P(
         redirect_case{"HTTP/1.1 303 S\r\nLocation: mailto:x@y\r\n", crawl_error::badredir, ""},
         redirect_case{"HTTP/1.1 404 N\r\nLocation: /x\r\n", crawl_error::notfound, ""}));
 
+TEST(request_handler_test, filter_and_plugin_records_are_kept_by_id_newest_first) {
+    request_handler handler(fetch_settings{});
+    reprocess_request q;
+    q.url = "http://h/";
+    q.mime = "text/plain";
+    q.content = "text";
+    q.filters.docfilter_ids = {3};
+    q.filters.docfilters = {{3, 1, 0, "strip", "", 9, "cfg-1"}};
+    q.filters.plugins = {{9, 1, 0, "p", "", "libp", ""}};
+    EXPECT_EQ(handler.reprocess(q).result.status, crawl_error::none);
+    q.filters.docfilters = {{3, 2, 0, "strip", "", 9, "cfg-2"}};
+    q.filters.plugins = {};
+    handler.reprocess(q);
+    ASSERT_EQ(handler.docfilters().size(), 1u);
+    EXPECT_EQ(handler.docfilters().at(3).plugin_config, "cfg-2");
+    EXPECT_EQ(handler.plugins().at(9).dll, "libp");
+}
+
 TEST(redirect_test_2xx, a_success_is_a_document_to_parse) {
     crawl_result r;
     EXPECT_TRUE(check_http_status("http://h/", parse_response_head("HTTP/1.1 200 OK\r\n"), r));
