@@ -203,8 +203,11 @@ std::optional<std::string> import_configuration(vantorelld& app, const std::stri
             continue;
         }
         int id = static_cast<int>(leading_integer(name.substr(hyphen + 1, 10)));
+        std::string path = dir;
+        path += '/';
+        path += name;
         std::string xml;
-        if (auto failure = read_file(dir + "/" + name, xml)) {
+        if (auto failure = read_file(path, xml)) {
             out << "X " << kind->word << " " << id << ": " << *failure << "\n";
             if (kind->prefix == "IndexConfiguration") {
                 out << "X Archive [from Index] " << id << ": " << *failure << "\n";

@@ -49,7 +49,9 @@ class storage_commands_test : public testing::Test {
         rows out;
         while (st.next()) {
             std::vector<std::string> row;
-            for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
+            int columns = sqlite3_column_count(st.get());
+            row.reserve(static_cast<size_t>(columns));
+            for (int c = 0; c < columns; ++c) {
                 row.push_back(st.is_null(c) ? "NULL" : st.text(c));
             }
             out.push_back(std::move(row));
