@@ -8,7 +8,7 @@ math(EXPR size "${digits} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 # Sixteen bytes per line keeps the generated file readable in a debugger.
 string(REGEX REPLACE "((0x..,){16})" "\\1\n" bytes "${bytes}")
-file(WRITE "${OUTPUT}.tmp"
+file(WRITE "${OUTPUT}"
     "// Generated from ${INPUT} by cmake/embed_file.cmake; do not edit.\n"
     "#include <cstddef>\n\n"
     "namespace marloven::embedded {\n"
@@ -17,5 +17,3 @@ file(WRITE "${OUTPUT}.tmp"
     "const unsigned char ${NAME}[] = {\n${bytes}0};\n"
     "const std::size_t ${NAME}_size = ${size};\n"
     "}  // namespace marloven::embedded\n")
-file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
-file(REMOVE "${OUTPUT}.tmp")
