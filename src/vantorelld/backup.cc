@@ -1,10 +1,10 @@
 // backup.cc: /backup and /restore: table-by-table copies between the database and an attached
 // backup file.
 // SPDX-License-Identifier: MIT
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 
 #include "db/sqlite.h"
 #include "util/config_file.h"
@@ -102,6 +102,15 @@ int create_backup_table(sqlite3* db, const char* table) {
     return rc;
 }
 
+// Whether `file` is the database itself (under any name): backing up onto it would delete it,
+// restoring from it would empty it.
+bool is_the_database(const std::string& file) {
+    struct stat a {};
+    struct stat b {};
+    return ::stat(file.c_str(), &a) == 0 && ::stat(install_paths::database, &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::string copy_failure(const char* what, const std::string& file, int rc) {
     return std::string(what) + ": file=" + file + " code=" + std::to_string(rc);
 }
@@ -131,7 +140,10 @@ int for_each_table(sqlite3* db, const char* command, F copy) {
 }  // namespace
 
 std::optional<std::string> backup_database(const config_file& config, const std::string& file) {
-    std::remove(file.c_str());
+    if (is_the_database(file)) {
+        return "Backup file " + file + " is the database itself";
+    }
+    ::unlink(file.c_str());
     sqlite_connection db = open_database(config, install_paths::database);
     int rc = try_exec(db, sql_text("attach '%q' as backup", file.c_str()));
     if (rc == SQLITE_OK) {
@@ -151,6 +163,9 @@ std::optional<std::string> backup_database(const config_file& config, const std:
 std::optional<std::string> restore_database(const config_file& config, const std::string& file) {
     if (::access(file.c_str(), R_OK) != 0) {
         return "Backup file " + file + " not found";
+    }
+    if (is_the_database(file)) {
+        return "Backup file " + file + " is the database itself";
     }
     sqlite_connection db = open_database(config, install_paths::database);
     int rc = try_exec(db, sql_text("attach '%q' as backup", file.c_str()));

@@ -262,6 +262,22 @@ TEST_F(storage_commands_test, restore_failures_are_reported) {
                          " not found\n"),
               std::string::npos)
         << r.err;
+    // The database itself is neither a backup target nor a source: either would lose it.
+    std::string self = dir_ / "data/./vantorell.db";
+    r = run("data", {"/backup", self});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(
+        r.err.find("Error backing up vantorell: Backup file " + self + " is the database itself\n"),
+        std::string::npos)
+        << r.err;
+    r = run("data", {"/restore", self});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(
+        r.err.find("Error restoring vantorell: Backup file " + self + " is the database itself\n"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{{"7"}}));
+
     r = run("data", {"/restore", dir_.write("junk.db", std::string(4096, 'j'))});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("Error restoring vantorell: Error while restoring: file=" +
