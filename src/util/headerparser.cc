@@ -111,6 +111,7 @@ void headerparser::parse(std::string_view head) {
                            [](char c) { return static_cast<char>(c - 32); });
             target_.assign(target);
             version_.assign(version);
+            status_ = -1;
             ok_ = true;
         } else if (starts_ignoring_case(s.rest(), "http/")) {
             // Status line: "HTTP/" version, white space, code, reason.
