@@ -139,5 +139,3 @@ void parse_heads(benchmark::State& state) {
 BENCHMARK(parse_heads);
 
 }  // namespace
-
-BENCHMARK_MAIN();

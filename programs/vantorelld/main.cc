@@ -2,4 +2,6 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/service.h"
 
-int main(int argc, char** argv) { return marloven::service_main(argc, argv); }
+int main(int argc, char** argv) {
+    return marloven::service_main(argc, argv);
+}

@@ -58,7 +58,9 @@ config_file::config_file() {
     read_all(*path);
 }
 
-config_file::config_file(const std::string& path) { read_all(path); }
+config_file::config_file(const std::string& path) {
+    read_all(path);
+}
 
 void config_file::read_all(const std::string& path) {
     if (!read_one(path)) {
@@ -152,8 +154,8 @@ std::optional<std::string> config_file::value(const config_key& key) const {
                 accepted = !v.empty() && (leading_integer(v) > 0 || v == "0");
                 break;
             case key_rule::below_four:
-                accepted = !v.empty() && (leading_integer(v) > 0 || v == "0") &&
-                           leading_integer(v) < 4;
+                accepted =
+                    !v.empty() && (leading_integer(v) > 0 || v == "0") && leading_integer(v) < 4;
                 break;
         }
     }

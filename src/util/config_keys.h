@@ -50,7 +50,8 @@ inline constexpr config_key MAXFIELDLENGTH{"MAXFIELDLENGTH", key_rule::present, 
 // Worker program: largest response body kept, bytes (larger bodies are cut and reported).
 inline constexpr config_key MAXDOCSIZE{"MAXDOCSIZE", key_rule::positive_integer, "16777216"};
 // Worker program: connect and total time-outs of one fetch, seconds.
-inline constexpr config_key FETCH_CONNECT_TIMEOUT{"FETCH_CONNECT_TIMEOUT", key_rule::positive_integer, "20"};
+inline constexpr config_key FETCH_CONNECT_TIMEOUT{"FETCH_CONNECT_TIMEOUT",
+                                                  key_rule::positive_integer, "20"};
 inline constexpr config_key FETCH_TIMEOUT{"FETCH_TIMEOUT", key_rule::positive_integer, "120"};
 }  // namespace keys
 

@@ -22,9 +22,9 @@ std::string program_base_name(std::string_view program_path);
 std::string dump_file_name(std::string_view program_path, long pid);
 
 // Reads the switch from the environment, remembers the program path and installs the handler for
-// SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT. When dumps are enabled the handler writes the signal,
-// the fault address, a backtrace and the memory map to the dump file; in every case the process
-// then ends with the signal's default action.
+// SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT. When dumps are enabled the handler writes the
+// signal, the fault address, a backtrace and the memory map to the dump file; in every case the
+// process then ends with the signal's default action.
 void setup_crash_dumps(std::string_view program_path);
 
 // Writes a dump for a fatal assertion (code 0xE0000001) when enabled. The caller aborts afterwards.

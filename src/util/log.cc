@@ -20,12 +20,21 @@ namespace marloven {
 
 namespace {
 
-constexpr std::array<std::string_view, 6> level_names = {"BORING", "DEBUG",   "INFO",
+constexpr std::array<std::string_view, 6> level_names = {"BORING",  "DEBUG", "INFO",
                                                          "WARNING", "ERROR", "CRITICAL"};
-constexpr std::array<std::string_view, log_facility_count> facility_names = {
-    "LOG",    "IPCSOCK",      "IPCMARSHAL", "HTTPSERVER", "WORKERSCHEDULING",
-    "WORKERFETCHERS", "WORKERPARSERS", "WORKER", "PLUGINSYSTEM", "PLUGINS",
-    "FFF",    "API",          "FETCHEDDOCS"};
+constexpr std::array<std::string_view, log_facility_count> facility_names = {"LOG",
+                                                                             "IPCSOCK",
+                                                                             "IPCMARSHAL",
+                                                                             "HTTPSERVER",
+                                                                             "WORKERSCHEDULING",
+                                                                             "WORKERFETCHERS",
+                                                                             "WORKERPARSERS",
+                                                                             "WORKER",
+                                                                             "PLUGINSYSTEM",
+                                                                             "PLUGINS",
+                                                                             "FFF",
+                                                                             "API",
+                                                                             "FETCHEDDOCS"};
 
 // Thresholds are written during start-up only; relaxed atomics keep the sanitizers quiet about
 // tests that reconfigure while nothing else logs.
@@ -76,10 +85,11 @@ void apply_log_config(std::string_view value, std::string& message) {
     size_t start = 0;
     while (true) {
         size_t end = value.find(' ', start);
-        std::string_view item =
-            value.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string_view item = value.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start);
         size_t colon = item.find(':');
-        if (colon == std::string_view::npos || item.find(':', colon + 1) != std::string_view::npos) {
+        if (colon == std::string_view::npos ||
+            item.find(':', colon + 1) != std::string_view::npos) {
             message += " Can't find : in '";
             message += item;
             message += "'";
@@ -171,7 +181,8 @@ std::string source_path(const char* file) {
         }
     }
     std::string out(p);
-    if (auto dot = out.rfind('.'); dot != std::string::npos && out.find('/', dot) == std::string::npos) {
+    if (auto dot = out.rfind('.');
+        dot != std::string::npos && out.find('/', dot) == std::string::npos) {
         out.erase(dot);
     }
     for (auto& c : out) {
@@ -189,7 +200,9 @@ log_message::log_message(log_level level, std::string_view path, unsigned line, 
     out_ << std::left << std::setw(5) << level_name(level) << " [" << path << ":" << line << "] ";
 }
 
-log_message::~log_message() { log_line(out_.str()); }
+log_message::~log_message() {
+    log_line(out_.str());
+}
 
 void report_to_event_log(int level, const char* format, ...) {
     char text[4096];

@@ -13,7 +13,14 @@ namespace marloven {
 class config_file;
 
 // Levels, lowest first; the number is the order used in comparisons.
-enum class log_level : int { boring = 0, debug = 1, info = 2, warning = 3, error = 4, critical = 5 };
+enum class log_level : int {
+    boring = 0,
+    debug = 1,
+    info = 2,
+    warning = 3,
+    error = 4,
+    critical = 5
+};
 
 // One facility per area of the system; each has its own threshold.
 enum class log_facility : int {
@@ -70,7 +77,8 @@ std::string source_path(const char* file);
 class log_message {
   public:
     log_message(log_level level, const char* file, unsigned line);
-    // `path` is printed exactly as given (for files whose printed name differs from their location).
+    // `path` is printed exactly as given (for files whose printed name differs from their
+    // location).
     log_message(log_level level, std::string_view path, unsigned line, bool verbatim);
     ~log_message();
     log_message(const log_message&) = delete;
@@ -88,40 +96,42 @@ void report_to_event_log(int level, const char* format, ...) __attribute__((form
 
 // Reports "<path>(<line>): assertion [<message>] failed." to the event log, writes a crash dump
 // when enabled and aborts the process.
-[[noreturn]] void fatal_assertion(std::string_view message, std::string_view path, unsigned long line);
-[[noreturn]] void fatal_assertion_at(std::string_view message, const char* file, unsigned long line);
+[[noreturn]] void fatal_assertion(std::string_view message, std::string_view path,
+                                  unsigned long line);
+[[noreturn]] void fatal_assertion_at(std::string_view message, const char* file,
+                                     unsigned long line);
 
 }  // namespace marloven
 
 // VANT_LOG(API, error) << "Unknown robots check value " << value;
 // The threshold test comes first, so a suppressed message costs one comparison.
-#define VANT_LOG(facility, level)                                                          \
-    if (!::marloven::log_enabled(::marloven::log_facility::facility,                       \
-                                 ::marloven::log_level::level)) {                          \
-    } else                                                                                 \
+#define VANT_LOG(facility, level)                                    \
+    if (!::marloven::log_enabled(::marloven::log_facility::facility, \
+                                 ::marloven::log_level::level)) {    \
+    } else                                                           \
         ::marloven::log_message(::marloven::log_level::level, __FILE__, __LINE__).stream()
 
 // The same with a printed source path given as a literal, for files whose logged name is fixed
 // by a stored log format rather than by their place in the tree.
-#define VANT_LOG_AS(path, facility, level)                                                 \
-    if (!::marloven::log_enabled(::marloven::log_facility::facility,                       \
-                                 ::marloven::log_level::level)) {                          \
-    } else                                                                                 \
+#define VANT_LOG_AS(path, facility, level)                           \
+    if (!::marloven::log_enabled(::marloven::log_facility::facility, \
+                                 ::marloven::log_level::level)) {    \
+    } else                                                           \
         ::marloven::log_message(::marloven::log_level::level, path, __LINE__, true).stream()
 
 // Broken invariant: the process ends.
-#define VANT_CHECK(cond, message)                                                          \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            ::marloven::fatal_assertion_at((message), __FILE__, __LINE__);                  \
-        }                                                                                  \
+#define VANT_CHECK(cond, message)                                          \
+    do {                                                                   \
+        if (!(cond)) {                                                     \
+            ::marloven::fatal_assertion_at((message), __FILE__, __LINE__); \
+        }                                                                  \
     } while (false)
 
-#define VANT_CHECK_AS(path, cond, message)                                                 \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            ::marloven::fatal_assertion((message), (path), __LINE__);                       \
-        }                                                                                  \
+#define VANT_CHECK_AS(path, cond, message)                            \
+    do {                                                              \
+        if (!(cond)) {                                                \
+            ::marloven::fatal_assertion((message), (path), __LINE__); \
+        }                                                             \
     } while (false)
 
 // Checks a condition whose own text is the assertion message: VANT_ASSERT(r == Z_OK).

@@ -14,6 +14,7 @@ class vantorelld;
 
 // Runs the command named by `params` on a started application object; returns the failure
 // message, or nothing on success.
-[[nodiscard]] std::optional<std::string> run_command(vantorelld& app, const start_parameters& params);
+[[nodiscard]] std::optional<std::string> run_command(vantorelld& app,
+                                                     const start_parameters& params);
 
 }  // namespace marloven

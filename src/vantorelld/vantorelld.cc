@@ -101,7 +101,9 @@ std::optional<std::string> vantorelld::start_threads() {
     return std::nullopt;
 }
 
-void vantorelld::stop() { VANT_LOG(LOG, info) << "Vantorell stopping"; }
+void vantorelld::stop() {
+    VANT_LOG(LOG, info) << "Vantorell stopping";
+}
 
 void vantorelld::final_cleanup() {
     if (log_open_) {

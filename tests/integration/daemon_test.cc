@@ -19,8 +19,8 @@ class daemon_test : public testing::Test {
   protected:
     std::string config(const std::string& body) { return dir_.write("vantorell.conf", body); }
     std::string standard_config() {
-        return config("DATADIR=" + (dir_ / "data") + "\nDEPLOYDIR=" VANT_DEPLOY_DIR
-                      "\nLOGCFG=LOG:INFO\nHTTP_PORT=127.0.0.1:0\n");
+        return config("DATADIR=" + (dir_ / "data") +
+                      "\nDEPLOYDIR=" VANT_DEPLOY_DIR "\nLOGCFG=LOG:INFO\nHTTP_PORT=127.0.0.1:0\n");
     }
     vant_test::env_changes env(const std::string& conf) {
         return {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}};
@@ -44,7 +44,7 @@ TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
     auto conf = standard_config();
     for (int round = 0; round < 2; ++round) {
         vant_test::background_program d(vant_test::deployed("vantorelld"), {}, env(conf),
-                                         dir_ / ("daemon" + std::to_string(round)));
+                                        dir_ / ("daemon" + std::to_string(round)));
         ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == round + 1; }));
         EXPECT_EQ(d.stop(round == 0 ? SIGTERM : SIGINT), 0) << d.err();
         EXPECT_EQ(count("Vantorell stopped"), round + 1);

@@ -96,9 +96,9 @@ inline run_result run_program(const std::string& program, const std::vector<std:
 }
 
 inline background_program::background_program(const std::string& program,
-                                               const std::vector<std::string>& args,
-                                               const env_changes& env,
-                                               const std::string& output_prefix)
+                                              const std::vector<std::string>& args,
+                                              const env_changes& env,
+                                              const std::string& output_prefix)
     : out_path_(output_prefix + ".out"), err_path_(output_prefix + ".err") {
     int out_fd = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err_fd = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -139,8 +139,12 @@ inline int background_program::stop(int sig, double seconds) {
     return wait(seconds);
 }
 
-inline std::string background_program::err() const { return read_file(err_path_); }
-inline std::string background_program::out() const { return read_file(out_path_); }
+inline std::string background_program::err() const {
+    return read_file(err_path_);
+}
+inline std::string background_program::out() const {
+    return read_file(out_path_);
+}
 
 template <typename F>
 bool eventually(F condition, double seconds) {

@@ -11,7 +11,9 @@ namespace {
 
 class config_file_test : public testing::Test {
   protected:
-    config_file load(const std::string& text) { return config_file(dir_.write("vantorell.conf", text)); }
+    config_file load(const std::string& text) {
+        return config_file(dir_.write("vantorell.conf", text));
+    }
     vant_test::temp_dir dir_;
 };
 
@@ -97,23 +99,23 @@ TEST_P(key_rule_test, integer_rules_fall_back_to_defaults) {
     EXPECT_EQ(cfg.integer(*GetParam().key), GetParam().expected) << GetParam().line;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    cases, key_rule_test,
-    testing::Values(rule_case{"SyncLevel=0", &keys::SyncLevel, 0},
-                    rule_case{"SyncLevel=00", &keys::SyncLevel, 1},
-                    rule_case{"SyncLevel=-1", &keys::SyncLevel, 1},
-                    rule_case{"SyncLevel=4", &keys::SyncLevel, 1},
-                    rule_case{"SyncLevel=2x", &keys::SyncLevel, 2},
-                    rule_case{"Throttling=0", &keys::Throttling, 0},
-                    rule_case{"Throttling=", &keys::Throttling, 20},
-                    rule_case{"Throttling=7", &keys::Throttling, 7},
-                    rule_case{"WORKERS=0", &keys::WORKERS, 5},
-                    rule_case{"WORKERS=abc", &keys::WORKERS, 5},
-                    rule_case{"WORKERS=3", &keys::WORKERS, 3},
-                    rule_case{"CRAWLSTART=", &keys::CRAWLSTART, 0},
-                    rule_case{"CRAWLSTART=22", &keys::CRAWLSTART, 22},
-                    rule_case{"OTHER=1", &keys::CRAWLSTOP, 23},
-                    rule_case{"MINFREEDISK=8589934592", &keys::MINFREEDISK, 8589934592LL}));
+INSTANTIATE_TEST_SUITE_P(cases, key_rule_test,
+                         testing::Values(rule_case{"SyncLevel=0", &keys::SyncLevel, 0},
+                                         rule_case{"SyncLevel=00", &keys::SyncLevel, 1},
+                                         rule_case{"SyncLevel=-1", &keys::SyncLevel, 1},
+                                         rule_case{"SyncLevel=4", &keys::SyncLevel, 1},
+                                         rule_case{"SyncLevel=2x", &keys::SyncLevel, 2},
+                                         rule_case{"Throttling=0", &keys::Throttling, 0},
+                                         rule_case{"Throttling=", &keys::Throttling, 20},
+                                         rule_case{"Throttling=7", &keys::Throttling, 7},
+                                         rule_case{"WORKERS=0", &keys::WORKERS, 5},
+                                         rule_case{"WORKERS=abc", &keys::WORKERS, 5},
+                                         rule_case{"WORKERS=3", &keys::WORKERS, 3},
+                                         rule_case{"CRAWLSTART=", &keys::CRAWLSTART, 0},
+                                         rule_case{"CRAWLSTART=22", &keys::CRAWLSTART, 22},
+                                         rule_case{"OTHER=1", &keys::CRAWLSTOP, 23},
+                                         rule_case{"MINFREEDISK=8589934592", &keys::MINFREEDISK,
+                                                   8589934592LL}));
 
 TEST(config_text_rule, empty_http_port_gives_the_default) {
     vant_test::temp_dir dir;

@@ -98,7 +98,8 @@ TEST_F(log_test, unopenable_log_reports_the_reason) {
 
 TEST(source_path, strips_extension_and_uses_backslashes) {
     EXPECT_EQ(source_path("src/vantorelld/processthr.cc"), "src\\vantorelld\\processthr");
-    EXPECT_EQ(source_path("/home/x/tree/src/docstorage/docstorage.cc"), "src\\docstorage\\docstorage");
+    EXPECT_EQ(source_path("/home/x/tree/src/docstorage/docstorage.cc"),
+              "src\\docstorage\\docstorage");
     EXPECT_EQ(source_path("src/worker/FFF/FFF-serialize.cc"), "src\\worker\\FFF\\FFF-serialize");
 }
 

@@ -33,7 +33,8 @@ TEST(start_parameters, each_command_has_its_failure_prefix) {
     EXPECT_EQ(failure_prefix(start_command::run), "Error starting vantorell: ");
     EXPECT_EQ(failure_prefix(start_command::reset), "Error resetting vantorell: ");
     EXPECT_EQ(failure_prefix(start_command::reindex), "Error while reindexing: ");
-    EXPECT_EQ(failure_prefix(start_command::import_config), "Error importing config to vantorell: ");
+    EXPECT_EQ(failure_prefix(start_command::import_config),
+              "Error importing config to vantorell: ");
     EXPECT_EQ(failure_prefix(start_command::export_config),
               "Error exporting config from vantorell: ");
     EXPECT_EQ(failure_prefix(start_command::backup), "Error backing up vantorell: ");

@@ -1,0 +1,300 @@
+// socket_ipc.cc: loopback listener, child start, exact transfers and typed operations.
+// SPDX-License-Identifier: MIT
+#include "ipc/socket_ipc.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ipc/spawn.h"
+#include "util/config_file.h"
+#include "util/install_paths.h"
+#include "util/log.h"
+
+namespace socket_ipc {
+
+namespace {
+
+int socket_error(int sock) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+        return errno;
+    }
+    return err;
+}
+
+[[noreturn]] void fail_transfer(const char* what, int sock, ssize_t last, size_t count, size_t n) {
+    int e = errno;
+    int serr = sock >= 0 ? socket_error(sock) : 0;
+    std::string text = std::string(what) + " error (" + std::to_string(e) + " " +
+                       std::to_string(serr) + " " + std::to_string(last) + "/" +
+                       std::to_string(count) + "/" + std::to_string(n) +
+                       "): " + std::strerror(serr != 0 ? serr : (last == 0 ? ECONNRESET : e));
+    throw error(text);
+}
+
+void check_count(size_t got, size_t n, bool sending) {
+    if (got != n) {
+        throw error("Expecting " + std::to_string(n) + " bytes, " + (sending ? "sent " : "got ") +
+                    std::to_string(got));
+    }
+}
+
+}  // namespace
+
+size_t send_exact(int sock, const void* buffer, size_t n) {
+    const char* p = static_cast<const char*>(buffer);
+    size_t count = 0;
+    while (count < n) {
+        ssize_t r = ::send(sock, p + count, n - count, MSG_NOSIGNAL);
+        if (r > 0) {
+            count += static_cast<size_t>(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            fail_transfer("safe_send", sock, r, count, n);
+        }
+    }
+    VANT_LOG(IPCSOCK, boring) << "Sent " << count << "/" << n << " bytes";
+    return count;
+}
+
+size_t recv_exact(int sock, void* buffer, size_t n) {
+    char* p = static_cast<char*>(buffer);
+    size_t count = 0;
+    while (count < n) {
+        ssize_t r = ::recv(sock, p + count, n - count, 0);
+        if (r > 0) {
+            count += static_cast<size_t>(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            fail_transfer("safe_recv", sock, r, count, n);
+        }
+    }
+    VANT_LOG(IPCSOCK, boring) << "Received " << count << "/" << n << " bytes";
+    return count;
+}
+
+server_helper::~server_helper() {
+    close_socket();
+}
+
+void server_helper::close_socket() {
+    if (sock_ >= 0) {
+        ::close(sock_);
+        sock_ = -1;
+    }
+}
+
+void server_helper::put_uint32(std::uint32_t v) {
+    unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                          static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    check_count(send_exact(sock_, b, 4), 4, true);
+}
+
+void server_helper::put_int32(std::int32_t v) {
+    put_uint32(static_cast<std::uint32_t>(v));
+}
+
+void server_helper::put_int16(std::int16_t v) {
+    auto u = static_cast<std::uint16_t>(v);
+    unsigned char b[2] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)};
+    check_count(send_exact(sock_, b, 2), 2, true);
+}
+
+void server_helper::put_byte(std::uint8_t v) {
+    check_count(send_exact(sock_, &v, 1), 1, true);
+}
+
+void server_helper::put_string(std::string_view s) {
+    put_uint32(static_cast<std::uint32_t>(s.size()));
+    if (!s.empty()) {
+        check_count(send_exact(sock_, s.data(), s.size()), s.size(), true);
+    }
+}
+
+std::uint32_t server_helper::get_uint32() {
+    unsigned char b[4];
+    check_count(recv_exact(sock_, b, 4), 4, false);
+    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+std::int32_t server_helper::get_int32() {
+    return static_cast<std::int32_t>(get_uint32());
+}
+
+std::int16_t server_helper::get_int16() {
+    unsigned char b[2];
+    check_count(recv_exact(sock_, b, 2), 2, false);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | b[1] << 8));
+}
+
+std::uint8_t server_helper::get_byte() {
+    std::uint8_t b = 0;
+    check_count(recv_exact(sock_, &b, 1), 1, false);
+    return b;
+}
+
+std::string server_helper::get_string() {
+    std::int32_t length = get_int32();
+    std::string s;
+    if (length <= 0) {
+        return s;
+    }
+    auto n = static_cast<size_t>(length);
+    if (n <= 4096) {
+        char stack_buffer[4096];
+        check_count(recv_exact(sock_, stack_buffer, n), n, false);
+        s.assign(stack_buffer, n);
+        return s;
+    }
+    constexpr size_t piece = 1 << 20;
+    while (s.size() < n) {
+        size_t take = std::min(piece, n - s.size());
+        size_t old = s.size();
+        s.resize(old + take);
+        check_count(recv_exact(sock_, s.data() + old, take), take, false);
+    }
+    return s;
+}
+
+server_proxy::server_proxy(const marloven::config_file& config, std::string program)
+    : config_(config), program_(std::move(program)) {}
+
+server_proxy::~server_proxy() {
+    if (listen_sock_ >= 0) {
+        ::close(listen_sock_);
+    }
+    // Closing our end first lets a child that waits for requests see the end of the connection.
+    close_socket();
+    if (pid_ > 0) {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+bool server_proxy::start(std::string& error_text,
+                         const std::map<std::string, std::string>& extra_env) {
+    error_text.clear();
+    listen_sock_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (listen_sock_ < 0) {
+        error_text = std::string("Could not create socket: ") + std::strerror(errno);
+        return false;
+    }
+    int one = 1;
+    if (::setsockopt(listen_sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+        error_text = std::string("Could not disable nagle: ") + std::strerror(errno);
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(listen_sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        error_text = std::string("Could not bind to socket: ") + std::strerror(errno);
+        return false;
+    }
+    if (::listen(listen_sock_, 1) != 0) {
+        error_text = "Could not listen to socket";
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    if (::getsockname(listen_sock_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        error_text = std::string("Could not listen to socket: ") + std::strerror(errno);
+        return false;
+    }
+    int port = ntohs(addr.sin_port);
+    std::string path = marloven::install_paths::from(config_).program(program_);
+    VANT_LOG(IPCSOCK, debug) << "server_proxy will talk on port " << port;
+
+    auto spawned = marloven::spawn_process(path, {std::to_string(port)}, extra_env);
+    if (spawned.pid <= 0) {
+        error_text = "Could not spawn " + path + ": " + spawned.reason;
+        return false;
+    }
+    pid_ = spawned.pid;
+
+    // Wait for the connection, but not for ever: a child that dies before connecting (or never
+    // connects) must not hang the daemon.
+    auto deadline = std::chrono::steady_clock::now() + accept_timeout;
+    while (true) {
+        pollfd p{listen_sock_, POLLIN, 0};
+        int r = ::poll(&p, 1, 200);
+        if (r > 0) {
+            break;
+        }
+        if (r < 0 && errno != EINTR) {
+            error_text = std::string("Could not accept connection: ") + std::strerror(errno);
+            return false;
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = 0;
+            error_text = "Could not accept connection: " + path + " ended before connecting (" +
+                         (WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                            : "signal " + std::to_string(WTERMSIG(status))) +
+                         ")";
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error_text = "Could not accept connection: no connection from " + path + " within " +
+                         std::to_string(accept_timeout.count()) + " seconds";
+            kill_child();
+            return false;
+        }
+    }
+    sock_ = ::accept4(listen_sock_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (sock_ < 0) {
+        error_text = std::string("Could not accept connection: ") + std::strerror(errno);
+        return false;
+    }
+    ::setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::close(listen_sock_);
+    listen_sock_ = -1;
+    return true;
+}
+
+int connect_to_parent(int port, std::string& error_text) {
+    int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (sock < 0) {
+        error_text = std::string("Could not create socket: ") + std::strerror(errno);
+        return -1;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    while (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        error_text =
+            "Could not connect to port " + std::to_string(port) + ": " + std::strerror(errno);
+        ::close(sock);
+        return -1;
+    }
+    int one = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return sock;
+}
+
+void server_proxy::kill_child() {
+    if (pid_ > 0) {
+        VANT_LOG(IPCSOCK, debug) << "Killing hanged worker " << pid_;
+        ::kill(pid_, SIGKILL);
+    }
+}
+
+}  // namespace socket_ipc

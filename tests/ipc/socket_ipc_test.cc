@@ -1,0 +1,108 @@
+// The channel to a child program, with a scripted fake child.
+// SPDX-License-Identifier: MIT
+#include "ipc/socket_ipc.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+
+namespace {
+
+class socket_ipc_test : public testing::Test {
+  protected:
+    socket_ipc_test() : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_TEST_DEPLOY_DIR "\n")) {}
+    void mode(const std::string& m) { ::setenv("VANT_FAKE_MODE", m.c_str(), 1); }
+    ~socket_ipc_test() override { ::unsetenv("VANT_FAKE_MODE"); }
+    vant_test::temp_dir dir_;
+    marloven::config_file config_;
+};
+
+TEST_F(socket_ipc_test, strings_around_the_stack_buffer_size_travel_intact) {
+    mode("echo");
+    socket_ipc::server_proxy proxy(config_, "fake_child");
+    std::string err;
+    ASSERT_TRUE(proxy.start(err)) << err;
+    EXPECT_GT(proxy.pid(), 0);
+    for (size_t n : {0u, 1u, 4095u, 4096u, 4097u, 3000000u}) {
+        std::string s(n, 'x');
+        for (size_t i = 0; i < n; ++i) {
+            s[i] = static_cast<char>(i * 7);
+        }
+        proxy.put_string(s);
+        EXPECT_EQ(proxy.get_string(), s) << n;
+    }
+    // Closing the connection ends the echo loop; the destructor then reaps the child.
+}
+
+TEST_F(socket_ipc_test, integers_use_little_endian_fixed_widths) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    socket_ipc::server_helper a(fds[0]);
+    socket_ipc::server_helper b(fds[1]);
+    a << std::int32_t{-2} << std::int16_t{0x1234} << std::uint8_t{7} << std::string_view("hi");
+    unsigned char raw[4 + 2 + 1 + 4 + 2];
+    ASSERT_EQ(socket_ipc::recv_exact(b.socket(), raw, sizeof raw), sizeof raw);
+    const unsigned char expected[] = {0xFE, 0xFF, 0xFF, 0xFF, 0x34, 0x12, 7, 2, 0, 0, 0, 'h', 'i'};
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(raw), sizeof raw),
+              std::string(reinterpret_cast<const char*>(expected), sizeof expected));
+    a.put_int32(-5);
+    EXPECT_EQ(b.get_string(), "") << "a negative length reads as the empty string";
+}
+
+TEST_F(socket_ipc_test, peer_closing_inside_a_string_raises_safe_recv_error) {
+    mode("half_string");
+    socket_ipc::server_proxy proxy(config_, "fake_child");
+    std::string err;
+    ASSERT_TRUE(proxy.start(err)) << err;
+    try {
+        proxy.get_string();
+        FAIL() << "no error";
+    } catch (const socket_ipc::error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("safe_recv error (", 0), 0u) << e.what();
+        EXPECT_NE(std::string(e.what()).find(" 0/3/10): "), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(socket_ipc_test, killing_a_hung_child_wakes_the_blocked_receiver) {
+    mode("hang");
+    socket_ipc::server_proxy proxy(config_, "fake_child");
+    std::string err;
+    ASSERT_TRUE(proxy.start(err)) << err;
+    std::thread watchdog([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        proxy.kill_child();
+    });
+    EXPECT_THROW(proxy.get_int32(), socket_ipc::error);
+    watchdog.join();
+}
+
+TEST_F(socket_ipc_test, child_that_exits_before_connecting_fails_start_quickly) {
+    mode("exit_early");
+    socket_ipc::server_proxy proxy(config_, "fake_child");
+    std::string err;
+    EXPECT_FALSE(proxy.start(err));
+    EXPECT_NE(err.find("ended before connecting (exit status 3)"), std::string::npos) << err;
+}
+
+TEST_F(socket_ipc_test, missing_program_reports_spawn_failure) {
+    socket_ipc::server_proxy proxy(config_, "no-such-program");
+    std::string err;
+    EXPECT_FALSE(proxy.start(err));
+    EXPECT_EQ(err, "Could not spawn " VANT_TEST_DEPLOY_DIR
+                   "/bin/no-such-program: No such file or directory");
+}
+
+TEST_F(socket_ipc_test, extra_environment_reaches_the_child) {
+    mode("env LUCENE_MERGEFACTOR");
+    socket_ipc::server_proxy proxy(config_, "fake_child");
+    std::string err;
+    ASSERT_TRUE(proxy.start(err, {{"LUCENE_MERGEFACTOR", "17"}})) << err;
+    EXPECT_EQ(proxy.get_string(), "17");
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// fake_child: a scripted helper program for channel tests. It connects back to the port given as
+// its one argument and then behaves as the environment variable VANT_FAKE_MODE says:
+//   echo          answers every string with the same string until the connection ends
+//   exit_early    exits with status 3 without connecting
+//   hang          connects and then waits for ever
+//   half_string   announces a 10-byte string, sends 3 bytes and exits
+//   env NAME      sends the value of the environment variable NAME as a string and exits
+// SPDX-License-Identifier: MIT
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "ipc/socket_ipc.h"
+
+int main(int argc, char** argv) {
+    const char* m = std::getenv("VANT_FAKE_MODE");
+    std::string mode = m != nullptr ? m : "echo";
+    if (mode == "exit_early" || argc < 2) {
+        return 3;
+    }
+    std::string err;
+    int sock = socket_ipc::connect_to_parent(std::atoi(argv[1]), err);
+    if (sock < 0) {
+        return 2;
+    }
+    socket_ipc::server_helper channel(sock);
+    try {
+        if (mode == "hang") {
+            while (true) {
+                ::pause();
+            }
+        } else if (mode == "half_string") {
+            channel.put_int32(10);
+            channel.put_byte('a');
+            channel.put_byte('b');
+            channel.put_byte('c');
+        } else if (mode.rfind("env ", 0) == 0) {
+            const char* v = std::getenv(mode.substr(4).c_str());
+            channel.put_string(v != nullptr ? v : "<unset>");
+        } else {
+            while (true) {
+                channel.put_string(channel.get_string());
+            }
+        }
+    } catch (const socket_ipc::error&) {
+        return 0;
+    }
+    return 0;
+}
