@@ -12,14 +12,15 @@
 #include <cstring>
 #include <memory>
 
+#include "util/ascii.h"
+
 namespace marloven {
 
 namespace {
 
 std::string lower(std::string_view s) {
     std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    ascii_lower_in_place(out);
     return out;
 }
 
@@ -56,10 +57,8 @@ iconv_handle open_converter(std::string_view charset) {
 // Case-insensitive search from `from`.
 size_t find_nocase(std::string_view hay, std::string_view needle, size_t from = 0) {
     auto it = std::search(hay.begin() + static_cast<std::ptrdiff_t>(std::min(from, hay.size())),
-                          hay.end(), needle.begin(), needle.end(), [](char a, char b) {
-                              return std::tolower(static_cast<unsigned char>(a)) ==
-                                     std::tolower(static_cast<unsigned char>(b));
-                          });
+                          hay.end(), needle.begin(), needle.end(),
+                          [](char a, char b) { return ascii_lower(a) == ascii_lower(b); });
     return it == hay.end() ? std::string_view::npos : static_cast<size_t>(it - hay.begin());
 }
 

@@ -10,6 +10,8 @@
 #include "parse/charset.h"
 #include "parse/page_parser.h"
 #include "parse/response_head.h"
+#include "util/ascii.h"
+#include "util/http_text.h"
 #include "util/log.h"
 #include "worker/FFF/FFF-serialize.h"
 
@@ -21,8 +23,7 @@ enum class content_kind { html, text, binary };
 
 std::string lower(std::string_view s) {
     std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    ascii_lower_in_place(out);
     return out;
 }
 
@@ -36,23 +37,10 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-// The charset parameter of a Content-Type value, or "".
-std::string charset_param(std::string_view content_type) {
-    size_t semi = content_type.find(';');
-    while (semi != std::string_view::npos) {
-        content_type.remove_prefix(semi + 1);
-        semi = content_type.find(';');
-        std::string_view param = trim(content_type.substr(0, semi));
-        size_t eq = param.find('=');
-        if (eq != std::string_view::npos && lower(trim(param.substr(0, eq))) == "charset") {
-            std::string_view v = trim(param.substr(eq + 1));
-            if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-                v = v.substr(1, v.size() - 2);
-            }
-            return lower(trim(v));
-        }
-    }
-    return {};
+// The charset parameter of a Content-Type value, in small letters, or "".
+std::string charset_param(const content_type& type) {
+    auto it = type.parameters.find("charset");
+    return it == type.parameters.end() ? std::string() : lower(it->second);
 }
 
 bool has_nul(std::string_view bytes) {
@@ -105,21 +93,22 @@ std::uint32_t document_score(std::uint32_t depth) {
     return static_cast<std::uint32_t>(2000000ull / (static_cast<std::uint64_t>(depth) + 2));
 }
 
-std::string media_type(std::string_view content_type) {
-    return lower(trim(content_type.substr(0, content_type.find(';'))));
+std::string media_type(std::string_view value) {
+    return parse_content_type(trim(value)).media_type;
 }
 
 parsed_document parse_document(const document_input& in) {
     parsed_document out;
     out.score = document_score(in.depth);
     response_head head = parse_response_head(in.headers);
-    std::string content_type = head.field("Content-Type").value_or(std::string(in.mime));
-    std::string type = media_type(content_type);
+    content_type declared =
+        parse_content_type(trim(head.field("Content-Type").value_or(std::string(in.mime))));
+    std::string type = declared.media_type;
     content_kind kind = kind_of(type, in.content);
     bool is_html = kind == content_kind::html;
     // Declared text that holds NUL bytes is binary, unless it is UTF-16.
     if (kind != content_kind::binary && has_nul(in.content) && !bom_charset(in.content) &&
-        !charset_param(content_type).starts_with("utf-16")) {
+        !charset_param(declared).starts_with("utf-16")) {
         kind = content_kind::binary;
     }
     if (type.empty()) {
@@ -132,7 +121,7 @@ parsed_document parse_document(const document_input& in) {
         out.note = "No parser for " + type;
         return out;
     }
-    out.charset = choose_charset(in.content, charset_param(content_type), is_html);
+    out.charset = choose_charset(in.content, charset_param(declared), is_html);
     utf8_text text = to_utf8(in.content, out.charset);
     if (text.lossy) {
         out.note = "Invalid " + out.charset + " bytes replaced";

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "parse/fff_builder.h"
+#include "util/ascii.h"
 #include "util/uri.h"
 
 namespace marloven {
@@ -27,17 +28,9 @@ using FFF::slice::keyword;
 constexpr std::string_view exclusion_begin = "marloven:text-exclusion:begin";
 constexpr std::string_view exclusion_end = "marloven:text-exclusion:end";
 
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
 std::string lower(std::string_view s) {
     std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    ascii_lower_in_place(out);
     return out;
 }
 
@@ -223,7 +216,7 @@ bool marginal_role(std::string_view role) {
                                                  "complementary", "search", "menu",
                                                  "menubar",       "toolbar"};
     return std::any_of(std::begin(roles), std::end(roles),
-                       [&](std::string_view r) { return iequals(r, role); });
+                       [&](std::string_view r) { return equals_ignoring_case(r, role); });
 }
 
 // What an element's content is, inherited down the tree.
@@ -370,7 +363,8 @@ class html_walker {
                 out_.nofollow = out_.nofollow || none || v.find("nofollow") != std::string::npos;
             }
         }
-        if (auto equiv = attribute(n, "http-equiv"); equiv && iequals(*equiv, "refresh")) {
+        if (auto equiv = attribute(n, "http-equiv");
+            equiv && equals_ignoring_case(*equiv, "refresh")) {
             // content="5; url=target" (the URL may be quoted)
             std::string v = *content;
             size_t at = lower(v).find("url");
@@ -432,7 +426,7 @@ class html_walker {
             child.marginal = true;
         }
         if (auto role = attribute(n, "role")) {
-            if (iequals(*role, "main")) {
+            if (equals_ignoring_case(*role, "main")) {
                 child.marginal = false;
                 child.in_article = true;
             } else if (marginal_role(*role)) {

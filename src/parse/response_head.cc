@@ -7,16 +7,11 @@
 #include <cctype>
 #include <ctime>
 
+#include "util/ascii.h"
+
 namespace marloven {
 
 namespace {
-
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
@@ -49,7 +44,7 @@ std::optional<int> month(std::string_view s) {
     static constexpr std::array<std::string_view, 12> names = {
         "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
     for (size_t i = 0; i < names.size(); ++i) {
-        if (same_name(s, names[i])) {
+        if (equals_ignoring_case(s, names[i])) {
             return static_cast<int>(i);
         }
     }
@@ -71,7 +66,7 @@ std::int64_t days_from_civil(std::int64_t y, int m, int d) {
 
 std::optional<std::string> response_head::field(std::string_view name) const {
     for (const auto& [n, v] : fields) {
-        if (same_name(n, name)) {
+        if (equals_ignoring_case(n, name)) {
             return v;
         }
     }
@@ -81,7 +76,7 @@ std::optional<std::string> response_head::field(std::string_view name) const {
 std::vector<std::string> response_head::all(std::string_view name) const {
     std::vector<std::string> out;
     for (const auto& [n, v] : fields) {
-        if (same_name(n, name)) {
+        if (equals_ignoring_case(n, name)) {
             out.push_back(v);
         }
     }

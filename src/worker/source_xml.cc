@@ -8,40 +8,12 @@
 #include <functional>
 #include <memory>
 
+#include "util/http_text.h"
 #include "util/log.h"
 
 namespace marloven {
 
 namespace {
-
-// All five markup characters are escaped, the apostrophe too, so that a reader that quotes
-// attributes either way reads the same value.
-std::string attr(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
 
 const char* bool_text(bool b) {
     return b ? "true" : "false";
@@ -63,7 +35,7 @@ class xml_writer {
         out_ += ' ';
         out_ += name;
         out_ += "=\"";
-        out_ += attr(value);
+        out_ += escape_xml(value);  // all five entities, the apostrophe too
         out_ += '"';
         return *this;
     }
