@@ -154,6 +154,12 @@ constexpr std::array elements = {
     element_entry{"ul", block},
 };
 
+// flags_of() searches the table by bisection.
+static_assert(std::is_sorted(elements.begin(), elements.end(),
+                             [](const element_entry& a, const element_entry& b) {
+                                 return a.name < b.name;
+                             }));
+
 unsigned flags_of(std::string_view name) {
     auto it =
         std::lower_bound(elements.begin(), elements.end(), name,
