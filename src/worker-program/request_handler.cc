@@ -35,14 +35,14 @@ std::uint32_t depth_of(std::int32_t credit) {
     return credit >= 1000000 || credit < 0 ? 0 : static_cast<std::uint32_t>(1000000 - credit);
 }
 
-// Fills the parse results into a reply's common fields.
-void take_parse(const parsed_document& doc, crawl_result& result, std::string& fff,
+// Moves the parse results into a reply's common fields.
+void take_parse(parsed_document& doc, crawl_result& result, std::string& fff,
                 std::uint32_t& score) {
     result.mime = doc.mime;
     result.charset = doc.charset;
     result.fffcrc = doc.fffcrc;
     result.corecrc = doc.corecrc;
-    fff = doc.fff;
+    fff = std::move(doc.fff);
     score = doc.score;
     switch (doc.outcome) {
         case parse_outcome::indexed:
