@@ -353,7 +353,7 @@ void test_http_server::serve(connection& c) {
             "HTTP/1.1 " + std::to_string(res.status) + " " + reason(res.status) + "\r\n";
         bool has_length = false;
         for (const auto& [name, value] : res.headers) {
-            out += name + ": " + value + "\r\n";
+            out.append(name).append(": ").append(value).append("\r\n");
             has_length = has_length || lower(name) == "content-length";
         }
         if (compressed) {
