@@ -1,0 +1,372 @@
+// Tests of UTF-8 coding, case folding, character classes, code pages and the expat hook.
+// SPDX-License-Identifier: MIT
+#include "util/charsets.h"
+
+#include <expat.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace marloven {
+namespace {
+
+struct decode_case {
+    std::string bytes;
+    char32_t code_point;
+    bool valid;
+    std::size_t consumed;
+};
+
+class decode_utf8_test : public testing::TestWithParam<decode_case> {};
+
+TEST_P(decode_utf8_test, reads_one_character_and_advances_by_its_announced_length) {
+    const decode_case& c = GetParam();
+    std::size_t pos = 0;
+    const utf8_char got = decode_utf8(c.bytes, pos);
+    EXPECT_EQ(got.code_point, c.code_point);
+    EXPECT_EQ(got.valid, c.valid);
+    EXPECT_EQ(pos, c.consumed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, decode_utf8_test,
+    testing::Values(decode_case{"A", U'A', true, 1}, decode_case{"\xC3\xA9", 0xE9, true, 2},
+                    decode_case{"\xE9"
+                                "a",
+                                0xFFFD, false, 2},  // cut short by the end
+                    decode_case{"\xE9"
+                                "ab",
+                                0xFFFD, false, 3},           // consumes all it announced
+                    decode_case{"\x80", 0x80, true, 1},      // stray continuation: Latin-1
+                    decode_case{"\xC0\xAF", 0xC0, true, 1},  // C0/C1 never start sequences
+                    decode_case{"\xC1\xBF", 0xC1, true, 1}, decode_case{"\xC2\x80", 0x80, true, 2},
+                    decode_case{"\xDF\xBF", 0x7FF, true, 2},
+                    decode_case{"\xE0\x9F\xBF", 0xFFFD, false, 3},  // overlong three-byte form
+                    decode_case{"\xE0\xA0\x80", 0x800, true, 3},
+                    decode_case{"\xED\xA0\x80", 0xD800, true, 3},  // surrogates pass
+                    decode_case{"\xEF\xBF\xBD", 0xFFFD, true, 3},  // a real U+FFFD is valid
+                    decode_case{"\xF0\x8F\xBF\xBF", 0xFFFD, false, 4},
+                    decode_case{"\xF0\x90\x80\x80", 0x10000, true, 4},
+                    decode_case{"\xF4\x90\x80\x80", 0x110000, true, 4},
+                    decode_case{"\xF8\x87\xBF\xBF\xBF", 0xFFFD, false, 5},
+                    decode_case{"\xF8\x88\x80\x80\x80", 0x200000, true, 5},
+                    decode_case{"\xFC\x83\xBF\xBF\xBF\xBF", 0xFFFD, false, 6},
+                    decode_case{"\xFD\xBF\xBF\xBF\xBF\xBF", 0x7FFFFFFF, true, 6},
+                    decode_case{"\xFE", 0xFFFD, false, 1},
+                    decode_case{"\xFF\x80", 0xFFFD, false, 1},
+                    decode_case{"\xC3", 0xFFFD, false, 1},
+                    decode_case{"\xC3"
+                                "A",
+                                0xFFFD, false, 2}));
+
+TEST(encode_utf8_test, encodes_every_length_and_drops_values_beyond_31_bits) {
+    const std::vector<std::pair<char32_t, std::string>> cases = {
+        {0x00, std::string(1, '\0')},
+        {0x7F, "\x7F"},
+        {0x80, "\xC2\x80"},
+        {0x7FF, "\xDF\xBF"},
+        {0x800, "\xE0\xA0\x80"},
+        {0xFFFF, "\xEF\xBF\xBF"},
+        {0x10000, "\xF0\x90\x80\x80"},
+        {0x1FFFFF, "\xF7\xBF\xBF\xBF"},
+        {0x200000, "\xF8\x88\x80\x80\x80"},
+        {0x3FFFFFF, "\xFB\xBF\xBF\xBF\xBF"},
+        {0x4000000, "\xFC\x84\x80\x80\x80\x80"},
+        {0x7FFFFFFF, "\xFD\xBF\xBF\xBF\xBF\xBF"},
+        {0x80000000, ""},
+    };
+    for (const auto& [cp, bytes] : cases) {
+        std::string out = "x";
+        encode_utf8(cp, out);
+        EXPECT_EQ(out, "x" + bytes) << std::hex << static_cast<std::uint32_t>(cp);
+        if (!bytes.empty()) {
+            std::size_t pos = 0;
+            const utf8_char back = decode_utf8(bytes, pos);
+            EXPECT_TRUE(back.valid);
+            EXPECT_EQ(back.code_point, cp);
+            EXPECT_EQ(pos, bytes.size());
+        }
+    }
+}
+
+struct fold_case {
+    std::string in;
+    std::string out;
+    bool valid;
+};
+
+class fold_utf8_test : public testing::TestWithParam<fold_case> {};
+
+TEST_P(fold_utf8_test, folds_to_the_full_unicode_folding) {
+    std::string out = "left over";
+    EXPECT_EQ(fold_utf8(GetParam().in, out), GetParam().valid);
+    EXPECT_EQ(out, GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, fold_utf8_test,
+    testing::Values(fold_case{"", "", true},
+                    fold_case{"Hello, World 42!", "hello, world 42!", true},
+                    fold_case{"Stra\xC3\x9F"
+                              "e",
+                              "strasse", true},             // U+00DF: two letters
+                    fold_case{"\xC4\xB0", "i", true},       // U+0130 loses its dot
+                    fold_case{"\xE1\xBA\x9E", "ss", true},  // capital sharp s
+                    fold_case{"\xCE\x90", "\xCE\xB9\xCC\x88\xCC\x81",
+                              true},                         // U+0390: three, 2 -> 6 bytes
+                    fold_case{"\xEF\xAC\x83", "ffi", true},  // ligature
+                    fold_case{"\xCE\xA3\xCF\x82", "\xCF\x83\xCF\x83", true},  // both sigmas
+                    fold_case{"\xE2\x84\xAA", "k", true},                     // Kelvin sign
+                    fold_case{"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8", true},  // Deseret, four bytes
+                    fold_case{"\xE1\x8F\xB8", "\xE1\x8F\xB0", true},  // Cherokee folds upward
+                    fold_case{"\xC0", "\xC3\xA0", true},              // lone C0 read as Latin-1
+                    fold_case{"A\xE9"
+                              "bC",
+                              "a\xEF\xBF\xBD", false},  // E9 swallows "bC"
+                    fold_case{"\xFE\xFE\xFE", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},
+                    fold_case{"x\xF0\x90", "x\xEF\xBF\xBD", false}));
+
+TEST(fold_code_point_test, reports_one_to_three_code_points) {
+    char32_t out[3];
+    ASSERT_EQ(fold_code_point(U'A', out), 1u);
+    EXPECT_EQ(out[0], U'a');
+    ASSERT_EQ(fold_code_point(0x1FB7, out), 3u);
+    EXPECT_EQ(out[0], 0x3B1u);
+    EXPECT_EQ(out[1], 0x342u);
+    EXPECT_EQ(out[2], 0x3B9u);
+    ASSERT_EQ(fold_code_point(0x10FFFF, out), 1u);
+    EXPECT_EQ(out[0], 0x10FFFFu);
+}
+
+TEST(char_class_test, classes_and_subcategories_follow_the_general_category) {
+    const std::vector<std::pair<char32_t, unsigned char>> cases = {
+        {U'A', 0x10},
+        {U'a', 0x11},
+        {0x1C5, 0x12},
+        {0x2B0, 0x13},
+        {0x4E2D, 0x14},
+        {0x301, 0x20},
+        {0x903, 0x21},
+        {0x20DD, 0x22},
+        {U'7', 0x30},
+        {0x2160, 0x31},
+        {0xBD, 0x32},
+        {U'_', 0x40},
+        {U'-', 0x41},
+        {U'(', 0x42},
+        {U')', 0x43},
+        {0xAB, 0x44},
+        {0xBB, 0x45},
+        {U'!', 0x46},
+        {U'+', 0x50},
+        {U'$', 0x51},
+        {U'^', 0x52},
+        {0xA9, 0x53},
+        {U' ', 0x60},
+        {0x2028, 0x61},
+        {0x2029, 0x62},
+        {0x0A, 0x70},
+        {0xAD, 0x71},
+        {0xD800, 0x72},
+        {0xE000, 0x73},
+        {0x0378, 0x00},
+        {0xFFFF, 0x00},
+        // Beyond the 16-bit table: classified from the same data; nothing above U+10FFFF.
+        {0x10400, 0x10},
+        {0x1D7CE, 0x30},
+        {0x1F600, 0x53},
+        {0x20000, 0x14},
+        {0xF0000, 0x73},
+        {0x10FFFF, 0x00},
+        {0x110000, 0x00},
+        {0x7FFFFFFF, 0x00},
+    };
+    for (const auto& [cp, byte] : cases) {
+        EXPECT_EQ(char_class_byte(cp), byte) << std::hex << static_cast<std::uint32_t>(cp);
+    }
+}
+
+TEST(char_class_test, tests_look_only_at_the_class) {
+    EXPECT_TRUE(is_word_char(U'x'));
+    EXPECT_TRUE(is_word_char(0x0663));  // Arabic-Indic digit three
+    EXPECT_FALSE(is_word_char(U'-'));
+    EXPECT_TRUE(is_separator(0x3000));
+    EXPECT_TRUE(is_punctuation(0x3001));
+    EXPECT_TRUE(is_symbol(0x20AC));
+    EXPECT_TRUE(is_mark(0x0308));
+    EXPECT_TRUE(is_other(0x200B));
+    EXPECT_FALSE(is_other(0x0378));  // unassigned is not "other"
+    EXPECT_EQ(classify(0x0378), char_class::unassigned);
+    EXPECT_EQ(classify(U'9'), char_class::number);
+}
+
+TEST(charset_test, names_are_matched_without_regard_to_case) {
+    charset a("Windows-1252");
+    charset b("WINDOWS-1252");
+    charset c("1252");
+    ASSERT_EQ(a.kind(), charset_kind::single_byte);
+    EXPECT_EQ(a.table(), b.table());
+    EXPECT_EQ(a.table(), c.table());
+    EXPECT_EQ(a.name(), "Windows-1252");
+    EXPECT_EQ(charset("US-ASCII").table(), charset("iso-8859-1").table());
+    EXPECT_EQ(charset("roman").table(), charset("MacRoman").table());
+}
+
+TEST(charset_test, unknown_names_fail_and_leave_no_table) {
+    charset set;
+    EXPECT_EQ(set.kind(), charset_kind::utf8);
+    EXPECT_EQ(set.name(), "UTF-8");
+    for (const char* name : {"latin1", "iso-8859-12", "windows-437", "cp1259", "utf-16", ""}) {
+        EXPECT_FALSE(set.set(name)) << name;
+        EXPECT_EQ(set.kind(), charset_kind::unknown);
+        EXPECT_EQ(set.table(), nullptr);
+        EXPECT_EQ(set.name(), name);
+    }
+    EXPECT_TRUE(set.set("utf8"));
+    EXPECT_EQ(set.kind(), charset_kind::utf8);
+}
+
+TEST(charset_test, every_accepted_name_selects_a_table_whose_lower_half_is_mostly_ascii) {
+    std::vector<std::string> names = {"roman", "macroman", "latin-1", "us-ascii"};
+    for (int n = 1; n <= 16; ++n) {
+        if (n != 12) {
+            names.push_back("iso-8859-" + std::to_string(n));
+        }
+    }
+    for (int n = 1250; n <= 1258; ++n) {
+        names.push_back(std::to_string(n));
+        names.push_back("cp" + std::to_string(n));
+        names.push_back("windows-" + std::to_string(n));
+    }
+    for (int n : {437, 737, 775, 850, 852, 855, 857, 860, 861, 862, 863, 864, 865, 866, 869, 874}) {
+        names.push_back("cp" + std::to_string(n));
+    }
+    for (const std::string& name : names) {
+        charset set(name);
+        ASSERT_EQ(set.kind(), charset_kind::single_byte) << name;
+        EXPECT_EQ(set.table()[U'A'], U'A') << name;
+        EXPECT_EQ(set.table()[U'z'], U'z') << name;
+    }
+}
+
+// Known code points of the published mappings, a few bytes per table.
+TEST(charset_test, tables_hold_the_published_mappings) {
+    struct probe {
+        const char* name;
+        unsigned char byte;
+        char32_t code_point;
+    };
+    for (const probe& p : {probe{"windows-1252", 0x80, 0x20AC}, probe{"windows-1252", 0x9F, 0x178},
+                           probe{"windows-1252", 0x81, 0xFFFD},  // undefined
+                           probe{"windows-1251", 0xC0, 0x410}, probe{"cp1250", 0x8A, 0x160},
+                           probe{"iso-8859-15", 0xA4, 0x20AC}, probe{"iso-8859-1", 0xA4, 0xA4},
+                           probe{"iso-8859-7", 0xC1, 0x391}, probe{"iso-8859-11", 0xA1, 0xE01},
+                           probe{"iso-8859-11", 0xDB, 0xFFFD}, probe{"macroman", 0x80, 0xC4},
+                           probe{"roman", 0xDB, 0x20AC}, probe{"cp437", 0xB0, 0x2591},
+                           probe{"cp437", 0xE1, 0xDF}, probe{"cp866", 0x80, 0x410},
+                           probe{"cp874", 0xA1, 0xE01}, probe{"iso-8859-16", 0xA4, 0x20AC}}) {
+        EXPECT_EQ(charset(p.name).table()[p.byte], p.code_point) << p.name << " " << int(p.byte);
+    }
+}
+
+TEST(charset_test, text_round_trips_through_a_code_page) {
+    // Every defined byte of these tables maps to a distinct code point, so converting to UTF-8
+    // and back through the inverse table restores the bytes.
+    for (const char* name : {"cp1252", "iso-8859-5", "cp850", "macroman", "cp1255"}) {
+        charset set(name);
+        std::string bytes;
+        for (int b = 0; b < 256; ++b) {
+            if (set.table()[b] != 0xFFFD) {
+                bytes.push_back(static_cast<char>(b));
+            }
+        }
+        std::string utf8;
+        ASSERT_TRUE(set.to_utf8(bytes, utf8)) << name;
+        std::string back;
+        for (std::size_t pos = 0; pos < utf8.size();) {
+            const utf8_char c = decode_utf8(utf8, pos);
+            ASSERT_TRUE(c.valid);
+            int found = -1;
+            for (int b = 0; b < 256; ++b) {
+                if (set.table()[b] == c.code_point) {
+                    found = b;
+                }
+            }
+            ASSERT_GE(found, 0) << name;
+            back.push_back(static_cast<char>(found));
+        }
+        EXPECT_EQ(back, bytes) << name;
+    }
+}
+
+TEST(charset_test, undefined_bytes_and_broken_utf8_become_replacement_characters) {
+    std::string out;
+    EXPECT_FALSE(
+        charset("cp1252").to_utf8("a\x81"
+                                  "b",
+                                  out));
+    EXPECT_EQ(out,
+              "a\xEF\xBF\xBD"
+              "b");
+    out.clear();
+    EXPECT_FALSE(charset("utf-8").to_utf8("\xC3(", out));
+    EXPECT_EQ(out, "\xEF\xBF\xBD");
+    out.clear();
+    EXPECT_TRUE(charset("utf-8").to_utf8("\xC3\xA9", out));
+    EXPECT_EQ(out, "\xC3\xA9");
+}
+
+// Collects the character data of one document parsed by expat with the hook installed.
+struct parse_result {
+    bool ok;
+    std::string text;
+    XML_Error error;
+};
+
+parse_result parse_with_hook(const std::string& document) {
+    parse_result result{false, {}, XML_ERROR_NONE};
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_SetUserData(parser, &result.text);
+    XML_SetCharacterDataHandler(parser, [](void* data, const XML_Char* s, int len) {
+        static_cast<std::string*>(data)->append(s, static_cast<std::size_t>(len));
+    });
+    XML_SetUnknownEncodingHandler(parser, unknown_encoding_handler, nullptr);
+    result.ok =
+        XML_Parse(parser, document.data(), static_cast<int>(document.size()), 1) == XML_STATUS_OK;
+    result.error = XML_GetErrorCode(parser);
+    XML_ParserFree(parser);
+    return result;
+}
+
+TEST(unknown_encoding_handler_test, expat_reads_a_document_through_a_code_page) {
+    const parse_result r =
+        parse_with_hook("<?xml version=\"1.0\" encoding=\"iso-8859-15\"?><a>\xA4 \xBD</a>");
+    ASSERT_TRUE(r.ok) << XML_ErrorString(r.error);
+    EXPECT_EQ(r.text, "\xE2\x82\xAC \xC5\x93");  // euro sign, oe ligature
+}
+
+TEST(unknown_encoding_handler_test, undefined_bytes_are_rejected_by_expat) {
+    const parse_result r =
+        parse_with_hook("<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x81</a>");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, XML_ERROR_INVALID_TOKEN);
+}
+
+TEST(unknown_encoding_handler_test, unknown_names_make_expat_report_an_unknown_encoding) {
+    const parse_result r = parse_with_hook("<?xml version=\"1.0\" encoding=\"latin1\"?><a/>");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, XML_ERROR_UNKNOWN_ENCODING);
+}
+
+TEST(unknown_encoding_handler_test, a_set_that_is_not_single_byte_marks_every_byte_invalid) {
+    XML_Encoding info{};
+    ASSERT_EQ(unknown_encoding_handler(nullptr, "utf8", &info), XML_STATUS_OK);
+    for (int b = 0; b < 256; ++b) {
+        EXPECT_EQ(info.map[b], -1);
+    }
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,265 @@
+// Tests of URL parsing, normalisation keys, resolution and escaping.
+// SPDX-License-Identifier: MIT
+#include "util/uri.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace marloven {
+namespace {
+
+struct parse_case {
+    std::string_view text, default_scheme;
+    std::string_view scheme, netloc, path, params, query, fragment;
+    bool allow_fragments = true;
+};
+
+class uri_parse_test : public testing::TestWithParam<parse_case> {};
+
+TEST_P(uri_parse_test, splits_the_parts_the_scheme_has) {
+    const parse_case& c = GetParam();
+    const uri u = uri::parse(c.text, c.default_scheme, c.allow_fragments);
+    EXPECT_EQ(u.scheme(), c.scheme);
+    EXPECT_EQ(u.netloc(), c.netloc);
+    EXPECT_EQ(u.path(), c.path);
+    EXPECT_EQ(u.params(), c.params);
+    EXPECT_EQ(u.query(), c.query);
+    EXPECT_EQ(u.fragment(), c.fragment);
+    EXPECT_EQ(u.entry().name, find_scheme(c.scheme).name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, uri_parse_test,
+    testing::Values(
+        parse_case{"", "http", "", "", "", "", "", ""},
+        parse_case{"HTTP://Host.EXAMPLE:80/A/b;P?Q=1#F", "", "http", "host.example:80", "/A/b", "P",
+                   "Q=1", "F"},
+        parse_case{"mailto:Joe@Example.com", "http", "mailto", "", "Joe@Example.com", "", "", ""},
+        parse_case{"abcde:x", "http", "http", "", "abcde:x", "", "", ""},  // too long, unknown
+        parse_case{"abcd:x", "http", "abcd", "", "x", "", "", ""},         // short: a scheme
+        parse_case{"javascript:a#b;c?d", "http", "javascript", "", "a#b;c?d", "", "", ""},
+        parse_case{"guid:0123456789abcdef0123456789ABCDEF", "http", "guid", "",
+                   "0123456789abcdef0123456789ABCDEF", "", "", ""},
+        parse_case{"www.example.com:8080/x", "http", "http", "", "www.example.com:8080/x", "", "",
+                   ""},
+        parse_case{"//host/x", "http", "http", "host", "/x", "", "", ""},
+        parse_case{"//host/x", "", "", "", "//host/x", "", "", ""},  // no scheme, no netloc
+        parse_case{":80//host/x", "http", "http", "", ":80//host/x", "", "", ""},
+        parse_case{"/a:b", "http", "http", "", "/a:b", "", "", ""},  // "/" is no scheme char
+        parse_case{"http://host?q=1", "", "http", "host", "", "", "q=1", ""},
+        parse_case{"http://host#top", "", "http", "host", "", "", "", "top"},
+        parse_case{"http://h/a#b#c", "", "http", "h", "/a#b", "", "", "c"},  // the last "#"
+        parse_case{"http://h/a?b?c;d", "", "http", "h", "/a", "", "b?c;d", ""},
+        parse_case{"http://h/a;b;c/d", "", "http", "h", "/a", "b;c/d", "", ""},
+        parse_case{"http://h/a?b#c", "", "http", "h", "/a", "", "b#c", "", false},
+        parse_case{"ftp://h/a;type=i?x", "", "ftp", "h", "/a", "type=i?x", "", ""},  // no query
+        parse_case{"file:///C:/x#y", "", "file", "", "/C:/x", "", "", "y"},
+        parse_case{"news:comp.lang#x", "", "news", "", "comp.lang", "", "", "x"}));
+
+struct text_case {
+    std::string_view in, out;
+};
+
+class normalise_url_test : public testing::TestWithParam<text_case> {};
+
+TEST_P(normalise_url_test, gives_one_key_for_equivalent_urls) {
+    EXPECT_EQ(normalise_url(GetParam().in), GetParam().out);
+    // A stored key normalises to itself.
+    EXPECT_EQ(normalise_url(GetParam().out), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, normalise_url_test,
+    testing::Values(
+        text_case{"HTTP://Host:80/a/./b/../c?x=%7e#top", "http://host/a/c?x=%7E"},
+        text_case{"http://host:8080", "http://host:8080/"},
+        text_case{"http://host:", "http://host/"}, text_case{"http://host:0080/", "http://host/"},
+        text_case{"https://host:443/x", "https://host/x"},
+        text_case{"https://host:80/x", "https://host:80/x"},
+        text_case{"http://host:99999/", "http://host:99999/"},  // not a port: kept as it is
+        text_case{"http://User:Pw@Host:80/", "http://user:pw@host/"},
+        text_case{"http://[::1]:80/", "http://[::1]/"}, text_case{"http://[::1]/", "http://[::1]/"},
+        text_case{"http://h/a b", "http://h/a%20b"},
+        text_case{"http://h/x?a=b@c", "http://h/x?a=b%40c"},
+        text_case{"http://h/100%", "http://h/100%25"},
+        text_case{"http://h/%41%62%2d%2E", "http://h/Ab-."},  // needless escapes decoded
+        text_case{"http://h/a%2fb?q=C%2b%2b&r=%26%3d", "http://h/a%2Fb?q=C%2B%2B&r=%26%3D"},
+        text_case{"http://h/%2e%2E/a/%2E/b", "http://h/a/b"},
+        text_case{"http://h/~user/\xC3\xA9t\xC3\xA9", "http://h/%7Euser/%C3%A9t%C3%A9"},
+        text_case{"http://h/%253D", "http://h/%253D"},
+        text_case{"http://h/a;p=%7e?q", "http://h/a;p=%7E?q"},
+        text_case{"http://h/a//b/../c", "http://h/a//c"},
+        text_case{"http://h/../../a", "http://h/a"}, text_case{"http://h/a/..", "http://h/"},
+        text_case{"http://h/a/.", "http://h/a/"},
+        text_case{"host/a/./b", "http:///host/a/b"},  // no "//": not a net location
+        text_case{"www.example.com:8080/x", "http:///www.example.com:8080/x"},
+        text_case{"mailto:Joe@Example.com", "mailto:Joe%40Example.com"},
+        text_case{"javascript:a/../b#c", "javascript:a/../b#c"},  // opaque, not escaped
+        text_case{"guid:0123456789abcdef", "guid:0123456789abcdef"},
+        text_case{"abcd:x/../y", "abcd:y"}, text_case{"ftp://H/a;type=i", "ftp://h/a;type=i"}));
+
+// Each text is normalised, and the key normalised again must not change.
+class normalise_stability_test : public testing::TestWithParam<std::string_view> {};
+
+TEST_P(normalise_stability_test, a_key_is_its_own_key) {
+    for (std::string_view scheme : {"http", ""}) {
+        const std::string once = uri::parse(GetParam(), scheme).normalise();
+        EXPECT_EQ(uri::parse(once, scheme).normalise(), once) << GetParam() << " -> " << once;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, normalise_stability_test,
+                         testing::Values("http://a:80:80/", "http://a:b:80/", "./a:b", "a:b",
+                                         "http:a/..", "http:////x", "http://h//x", "%", "%%41",
+                                         "http://h/%2541", "http://h/a#b#c", ":a:b", "foo:a?b#c",
+                                         "http://h;p/x", "//h/x/../y", "http://@:/",
+                                         "https://h:443", "http://h/?#", "http://h/;?"));
+
+struct resolve_case {
+    std::string_view reference, expected;
+};
+
+class rfc3986_resolve_test : public testing::TestWithParam<resolve_case> {};
+
+TEST_P(rfc3986_resolve_test, resolves_like_the_rfc_examples) {
+    const uri base = uri::parse("http://a/b/c/d;p?q");
+    EXPECT_EQ(resolve(base, GetParam().reference).compose(), GetParam().expected);
+}
+
+// RFC 3986 section 5.4. A net location always gets a path here, so "//g" gives "http://g/".
+INSTANTIATE_TEST_SUITE_P(
+    normal, rfc3986_resolve_test,
+    testing::Values(
+        resolve_case{"g:h", "g:h"}, resolve_case{"g", "http://a/b/c/g"},
+        resolve_case{"./g", "http://a/b/c/g"}, resolve_case{"g/", "http://a/b/c/g/"},
+        resolve_case{"/g", "http://a/g"}, resolve_case{"//g", "http://g/"},
+        resolve_case{"?y", "http://a/b/c/d;p?y"}, resolve_case{"g?y", "http://a/b/c/g?y"},
+        resolve_case{"#s", "http://a/b/c/d;p?q#s"}, resolve_case{"g#s", "http://a/b/c/g#s"},
+        resolve_case{"g?y#s", "http://a/b/c/g?y#s"}, resolve_case{";x", "http://a/b/c/;x"},
+        resolve_case{"g;x", "http://a/b/c/g;x"}, resolve_case{"g;x?y#s", "http://a/b/c/g;x?y#s"},
+        resolve_case{"", "http://a/b/c/d;p?q"}, resolve_case{".", "http://a/b/c/"},
+        resolve_case{"./", "http://a/b/c/"}, resolve_case{"..", "http://a/b/"},
+        resolve_case{"../", "http://a/b/"}, resolve_case{"../g", "http://a/b/g"},
+        resolve_case{"../..", "http://a/"}, resolve_case{"../../", "http://a/"},
+        resolve_case{"../../g", "http://a/g"}));
+
+// Abnormal examples; "http:g" takes the backward-compatible reading (same scheme: relative).
+INSTANTIATE_TEST_SUITE_P(
+    abnormal, rfc3986_resolve_test,
+    testing::Values(resolve_case{"../../../g", "http://a/g"},
+                    resolve_case{"../../../../g", "http://a/g"}, resolve_case{"/./g", "http://a/g"},
+                    resolve_case{"/../g", "http://a/g"}, resolve_case{"g.", "http://a/b/c/g."},
+                    resolve_case{".g", "http://a/b/c/.g"}, resolve_case{"g..", "http://a/b/c/g.."},
+                    resolve_case{"..g", "http://a/b/c/..g"}, resolve_case{"./../g", "http://a/b/g"},
+                    resolve_case{"./g/.", "http://a/b/c/g/"},
+                    resolve_case{"g/./h", "http://a/b/c/g/h"},
+                    resolve_case{"g/../h", "http://a/b/c/h"},
+                    resolve_case{"g;x=1/./y", "http://a/b/c/g;x=1/y"},
+                    resolve_case{"g;x=1/../y", "http://a/b/c/y"},
+                    resolve_case{"g?y/./x", "http://a/b/c/g?y/./x"},
+                    resolve_case{"g?y/../x", "http://a/b/c/g?y/../x"},
+                    resolve_case{"g#s/./x", "http://a/b/c/g#s/./x"},
+                    resolve_case{"g#s/../x", "http://a/b/c/g#s/../x"},
+                    resolve_case{"http:g", "http://a/b/c/g"}));
+
+TEST(uri_resolve_test, other_and_non_relative_schemes_stand_for_themselves) {
+    const uri base = uri::parse("https://a/b/c");
+    EXPECT_EQ(resolve(base, "http://x/../y").compose(), "http://x/../y");
+    EXPECT_EQ(resolve(base, "mailto:me@x").compose(), "mailto:me@x");
+    EXPECT_EQ(resolve(uri::parse("mailto:a/b"), "c").compose(), "mailto:c");
+    // A reference parsed without a scheme still gets the base's net-location reading.
+    EXPECT_EQ(resolve(base, uri::parse("//g/./x")).compose(), "https://g/x");
+    EXPECT_EQ(resolve(uri::parse("http://a"), "g").compose(), "http://a/g");
+}
+
+TEST(uri_resolve_test, robots_and_plugin_urls_resolve_and_normalise) {
+    EXPECT_EQ(resolve_url("HTTP://Example.com:80/a/b.html?x#y", "/robots.txt"),
+              "http://example.com/robots.txt");
+    EXPECT_EQ(resolve_url("example.com/a/", "b c"), "http:///example.com/a/b%20c");
+    EXPECT_EQ(resolve_url("http://h/a/b", "../../../x?%7e"), "http://h/x?%7E");
+}
+
+TEST(uri_test, host_drops_user_information_and_port) {
+    struct host_case {
+        std::string_view url, host;
+        std::uint16_t port;
+    };
+    for (const host_case& c :
+         {host_case{"http://Example.COM:8080/x", "example.com", 8080},
+          host_case{"https://u:p@h/", "h", 443}, host_case{"http://h:/", "h", 80},
+          host_case{"http://[::1]:81/", "[::1]", 81}, host_case{"http://[::1]/", "[::1]", 80},
+          host_case{"http://a:b:80/", "a:b:80", 80}, host_case{"http://h:65536/", "h:65536", 80},
+          host_case{"ftp://h/x", "h", 21}, host_case{"mailto:a@b", "", 0}}) {
+        const uri u = uri::parse(c.url);
+        EXPECT_EQ(u.host(), c.host) << c.url;
+        EXPECT_EQ(u.port(), c.port) << c.url;
+    }
+}
+
+TEST(uri_test, compose_writes_what_parse_read) {
+    for (std::string_view text :
+         {"http://h/a;p?q#f", "mailto:x@y", "g:h", "ftp://h/a;type=i", "//x", "a/b?c"}) {
+        EXPECT_EQ(uri::parse(text).compose(), text);
+    }
+    EXPECT_EQ(uri::parse("http://h").compose(), "http://h/");
+    EXPECT_EQ(uri::parse("http:x").compose(), "http:///x");
+    EXPECT_EQ(uri().compose(), "");
+}
+
+TEST(scheme_table_test, flags_and_ports_select_the_behaviour_callers_rely_on) {
+    EXPECT_TRUE(find_scheme("http").has(scheme_flag::web));
+    EXPECT_TRUE(find_scheme("shttp").has(scheme_flag::web));
+    EXPECT_FALSE(find_scheme("ftp").has(scheme_flag::web));
+    EXPECT_TRUE(find_scheme("ftp").has(scheme_flag::fetchable));
+    EXPECT_TRUE(find_scheme("nntp").has(scheme_flag::fetchable));
+    EXPECT_FALSE(find_scheme("gopher").has(scheme_flag::fetchable));
+    EXPECT_EQ(find_scheme("sip").default_port, 5060);
+    EXPECT_EQ(find_scheme("snews").default_port, 563);
+    EXPECT_FALSE(find_scheme("snews").has(scheme_flag::relative));
+    EXPECT_FALSE(find_scheme("rtsp").has(scheme_flag::fragment));
+    EXPECT_FALSE(find_scheme("javascript").has(scheme_flag::canonical));
+    EXPECT_EQ(&find_scheme("HTTP"), &empty_scheme_entry);  // callers pass small letters
+    EXPECT_EQ(&find_scheme("gopherx"), &empty_scheme_entry);
+}
+
+class escape_uri_test : public testing::TestWithParam<text_case> {};
+TEST_P(escape_uri_test, escapes_the_escape_set_once) {
+    EXPECT_EQ(escape_uri(GetParam().in), GetParam().out);
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, escape_uri_test,
+    testing::Values(text_case{"a b", "a%20b"},
+                    text_case{"<>\"#{}|\\^~[]`@", "%3C%3E%22%23%7B%7D%7C%5C%5E%7E%5B%5D%60%40"},
+                    text_case{"%7e%7E", "%7E%7E"}, text_case{"%", "%25"}, text_case{"%4", "%254"},
+                    text_case{"%g1", "%25g1"}, text_case{"\x01\x7F\x80\xFF", "%01%7F%80%FF"},
+                    text_case{"/a?b=c&d;e", "/a?b=c&d;e"}));
+
+class unescape_uri_test : public testing::TestWithParam<text_case> {};
+TEST_P(unescape_uri_test, decodes_complete_escapes_only) {
+    EXPECT_EQ(unescape_uri(GetParam().in), GetParam().out);
+}
+INSTANTIATE_TEST_SUITE_P(cases, unescape_uri_test,
+                         testing::Values(text_case{"%41%6a%2F", "Aj/"}, text_case{"%", "%"},
+                                         text_case{"%4", "%4"}, text_case{"%%41", "%A"},
+                                         text_case{"%zz+", "%zz+"},
+                                         text_case{"%00x", std::string_view("\0x", 2)}));
+
+class normalise_path_test : public testing::TestWithParam<text_case> {};
+TEST_P(normalise_path_test, removes_dot_segments_without_climbing_above_the_root) {
+    EXPECT_EQ(normalise_path(GetParam().in), GetParam().out);
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, normalise_path_test,
+    testing::Values(text_case{"", ""}, text_case{"/", "/"}, text_case{"/a/b/c/./../../g", "/a/g"},
+                    text_case{"mid/content=5/../6", "mid/6"}, text_case{"/..", "/"},
+                    text_case{"/../../etc/passwd", "/etc/passwd"},
+                    text_case{"../../etc/passwd", "etc/passwd"},  // relative stays inside
+                    text_case{"a/../../b", "b"}, text_case{"/a/b/..", "/a/"},
+                    text_case{"/a/b/.", "/a/b/"}, text_case{".", ""}, text_case{"..", ""},
+                    text_case{"/a//b", "/a//b"}, text_case{"/a//../b", "/a/b"},
+                    text_case{"/a/.../b", "/a/.../b"}, text_case{"/.a/a./b", "/.a/a./b"},
+                    text_case{"a/./b/", "a/b/"}));
+
+}  // namespace
+}  // namespace marloven
