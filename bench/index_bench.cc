@@ -1,0 +1,480 @@
+// index_bench: indexes one corpus of HTML pages twice in one run, through the index storage
+// client and idxserv, and directly into Xapian with a TermGenerator (the baseline a user would
+// write), then runs the same queries on both and prints documents per second, index sizes,
+// query latency percentiles and the ratios.
+//
+//   vant_index_bench [HTML_DIR] [QUERIES_FILE] [ROUNDS]
+// defaults: /usr/share/doc/postgresql-doc-15/html, /work/shared/corpus/queries.txt, 20.
+// Both paths get the same words: a small tag stripper turns each page into a title, headings and
+// text blocks before any clock starts.
+// SPDX-License-Identifier: MIT
+#include <unistd.h>
+#include <xapian.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "idxserv/index_engine.h"
+#include "idxstorage/idxstorage.h"
+#include "idxstorage/index_protocol.h"
+#include "util/config_file.h"
+#include "worker/FFF/FFF-serialize.h"
+#include "worker/FFF/FFF.h"
+
+namespace fs = std::filesystem;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+struct block {
+    std::uint32_t slice;
+    std::vector<std::string> words;
+};
+
+struct page {
+    std::string guid;
+    std::string url;
+    std::string title;
+    std::vector<block> blocks;
+    std::string fff;  // the client's input
+};
+
+// Tag stripper: words are runs of ASCII letters, digits and UTF-8 bytes (so pg_class gives two
+// words on both paths); block tags end a block;
+// <title> and <h1>..<h6> give the title and header slices; script and style are dropped.
+class html_words {
+  public:
+    explicit html_words(const std::string& html) {
+        std::size_t i = 0;
+        while (i < html.size()) {
+            char c = html[i];
+            if (c == '<') {
+                i = tag(html, i);
+            } else if (c == '&') {
+                std::size_t semi = html.find(';', i);
+                if (semi != std::string::npos && semi - i < 10) {
+                    end_word();  // an entity separates words
+                    i = semi + 1;
+                } else {
+                    ++i;
+                }
+            } else {
+                if (skip_ == 0) {
+                    auto u = static_cast<unsigned char>(c);
+                    if (std::isalnum(u) || u >= 0x80) {
+                        word_ += c;
+                    } else {
+                        end_word();
+                    }
+                }
+                ++i;
+            }
+        }
+        end_block();
+    }
+    std::string title;
+    std::vector<block> blocks;
+
+  private:
+    std::size_t tag(const std::string& html, std::size_t i) {
+        if (html.compare(i, 4, "<!--") == 0) {
+            std::size_t e = html.find("-->", i);
+            return e == std::string::npos ? html.size() : e + 3;
+        }
+        std::size_t e = html.find('>', i);
+        if (e == std::string::npos) {
+            return html.size();
+        }
+        std::size_t n = i + 1;
+        bool closing = n < e && html[n] == '/';
+        if (closing) {
+            ++n;
+        }
+        std::string name;
+        while (n < e && std::isalnum(static_cast<unsigned char>(html[n]))) {
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(html[n++])));
+        }
+        end_word();
+        if (name == "script" || name == "style") {
+            skip_ += closing ? -1 : 1;
+            skip_ = std::max(skip_, 0);
+        } else if (name == "title" ||
+                   (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6')) {
+            end_block();
+            slice_ = closing ? FFF::slice::centralNorm
+                             : (name == "title" ? FFF::slice::title : FFF::slice::centralHeader);
+        } else if (name == "p" || name == "div" || name == "li" || name == "td" || name == "th" ||
+                   name == "tr" || name == "pre" || name == "dt" || name == "dd" ||
+                   name == "table" || name == "br" || name == "body") {
+            end_block();
+        }
+        return e + 1;
+    }
+    void end_word() {
+        if (!word_.empty()) {
+            current_.push_back(std::move(word_));
+            word_.clear();
+        }
+    }
+    void end_block() {
+        end_word();
+        if (current_.empty()) {
+            return;
+        }
+        if (slice_ == FFF::slice::title && title.empty()) {
+            for (const auto& w : current_) {
+                title += (title.empty() ? "" : " ") + w;
+            }
+        }
+        blocks.push_back({slice_, std::move(current_)});
+        current_.clear();
+    }
+
+    std::string word_;
+    std::vector<std::string> current_;
+    std::uint32_t slice_ = FFF::slice::centralNorm;
+    int skip_ = 0;
+};
+
+std::string make_fff(const page& p) {
+    FFF::DocumentData root;
+    auto& contents = root.add<FFF::Contents>();
+    for (const block& b : p.blocks) {
+        auto& low = contents.add<FFF::P>().add<FFF::S>().add<FFF::Low>();
+        low.dictid = b.slice;
+        for (const auto& w : b.words) {
+            low.words.push_back(w);
+        }
+    }
+    return FFF::ToBinary(root);
+}
+
+std::uintmax_t directory_size(const fs::path& dir) {
+    std::uintmax_t total = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (e.is_regular_file()) {
+            total += e.file_size();
+        }
+    }
+    return total;
+}
+
+double seconds_since(clock_type::time_point start) {
+    return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+struct percentiles {
+    double p50, p99, mean;
+};
+
+percentiles summarise(std::vector<double> us) {
+    std::sort(us.begin(), us.end());
+    double sum = 0;
+    for (double v : us) {
+        sum += v;
+    }
+    auto at = [&](double q) { return us[std::min(us.size() - 1, std::size_t(q * us.size()))]; };
+    return {at(0.50), at(0.99), sum / us.size()};
+}
+
+struct bench_query {
+    std::string text;
+    std::vector<std::string> words;
+    enum { single, conjunction, phrase } kind;
+};
+
+std::vector<bench_query> read_queries(const std::string& path) {
+    std::vector<bench_query> out;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty()) {
+            continue;
+        }
+        bench_query q{line, {}, bench_query::single};
+        std::string s = line;
+        if (s.front() == '"') {
+            q.kind = bench_query::phrase;
+            s = s.substr(1, s.size() - 2);
+        } else if (s.find(" AND ") != std::string::npos) {
+            q.kind = bench_query::conjunction;
+        }
+        std::istringstream words(s);
+        std::string w;
+        while (words >> w) {
+            if (w != "AND") {
+                q.words.push_back(w);
+            }
+        }
+        out.push_back(q);
+    }
+    return out;
+}
+
+marloven::query_options client_query(const bench_query& q) {
+    marloven::query_options o;
+    using T = marloven::query_atom_type;
+    for (const auto& w : q.words) {
+        o.atoms.push_back({T::ATOM_WORD, w, ""});
+    }
+    std::string n = std::to_string(q.words.size());
+    if (q.kind == bench_query::conjunction) {
+        o.atoms.push_back({T::ATOM_AND, n, ""});
+    } else if (q.kind == bench_query::phrase) {
+        o.atoms.push_back({T::ATOM_NEAR, n, "PHRASE"});
+    }
+    o.first = 0;
+    o.last = 9;
+    return o;
+}
+
+// The same query as the client sends it, for the engine used in-process.
+marloven::query_request engine_query(const bench_query& q) {
+    namespace proto = marloven::index_protocol;
+    marloven::query_request r;
+    for (const auto& w : q.words) {
+        std::string lower = w;
+        for (char& c : lower) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        r.terms.push_back({static_cast<std::int32_t>(proto::term_flag::word), lower, ""});
+    }
+    std::string n = std::to_string(q.words.size());
+    if (q.kind == bench_query::conjunction) {
+        r.terms.push_back({static_cast<std::int32_t>(proto::term_flag::and_), n, ""});
+    } else if (q.kind == bench_query::phrase) {
+        r.terms.push_back({static_cast<std::int32_t>(proto::term_flag::phrase), n, ""});
+    }
+    r.score_field = "score";
+    return r;
+}
+
+// Runs a query on the engine and reads the stored fields of the first ten hits, as the client
+// asks the server to.
+std::int32_t run_engine(marloven::index_engine& engine, const bench_query& q) {
+    std::int32_t n = engine.run_query(engine_query(q));
+    for (std::int32_t i = 0; i < std::min(n, 10); ++i) {
+        engine.select_hit(i);
+        for (const char* f : {"guid", "url", "title", "mime", "arcid"}) {
+            engine.stored_text(f);
+        }
+        engine.stored_number("time");
+        engine.stored_number("servertime");
+        engine.hit_score();
+    }
+    return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string corpus = argc > 1 ? argv[1] : "/usr/share/doc/postgresql-doc-15/html";
+    std::string queries_file = argc > 2 ? argv[2] : "/work/shared/corpus/queries.txt";
+    int rounds = argc > 3 ? std::atoi(argv[3]) : 20;
+
+    // Corpus, prepared before any clock starts.
+    std::vector<page> pages;
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(corpus)) {
+        if (e.path().extension() == ".html") {
+            files.push_back(e.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::uintmax_t html_bytes = 0;
+    std::size_t total_words = 0;
+    for (const auto& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        html_bytes += html.size();
+        html_words parsed(html);
+        page p;
+        char guid[40];
+        std::snprintf(guid, sizeof guid, "%016zx%016zx", std::hash<std::string>{}(f.string()),
+                      pages.size());
+        p.guid = guid;
+        p.url = "http://127.0.0.1:18080/pg/" + f.filename().string();
+        p.title = parsed.title;
+        p.blocks = std::move(parsed.blocks);
+        for (const auto& b : p.blocks) {
+            total_words += b.words.size();
+        }
+        p.fff = make_fff(p);
+        pages.push_back(std::move(p));
+    }
+    auto queries = read_queries(queries_file);
+    if (pages.empty() || queries.empty()) {
+        std::cerr << "No pages in " << corpus << " or no queries in " << queries_file << "\n";
+        return 1;
+    }
+    std::printf("corpus: %zu pages, %.1f MB HTML, %zu words; %zu queries x %d rounds\n",
+                pages.size(), html_bytes / 1e6, total_words, queries.size(), rounds);
+
+    fs::path work = fs::temp_directory_path() / ("vant-index-bench-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    { std::ofstream(work / "bench.conf") << "DEPLOYDIR=" VANT_DEPLOY_DIR "\n"; }
+
+    // Path 1: the client and idxserv.
+    marloven::config_file config((work / "bench.conf").string());
+    marloven::idxstorage client(config, (work / "client-index").string());
+    if (!client.start()) {
+        std::cerr << "idxserv did not start\n";
+        return 1;
+    }
+    auto t0 = clock_type::now();
+    for (const page& p : pages) {
+        client.addDocument(p.guid, 1, p.url, "text/html", 1700000000, 1700000000, 1000000, {0},
+                           p.fff);
+    }
+    client.flush();
+    double client_index_s = seconds_since(t0);
+    auto client_uncompacted = directory_size(work / "client-index");
+
+    // Path 2: Xapian directly.
+    std::string baseline_dir = (work / "baseline-index").string();
+    double baseline_index_s = 0;
+    {
+        Xapian::WritableDatabase db(baseline_dir, Xapian::DB_CREATE_OR_OPEN);
+        Xapian::TermGenerator tg;
+        t0 = clock_type::now();
+        for (const page& p : pages) {
+            Xapian::Document doc;
+            tg.set_document(doc);
+            std::string body;
+            for (const block& b : p.blocks) {
+                std::string text;
+                for (const auto& w : b.words) {
+                    text += w;
+                    text += ' ';
+                }
+                if (b.slice == FFF::slice::title) {
+                    tg.index_text(text, 5);  // the title counts more
+                } else {
+                    tg.index_text(text);
+                }
+            }
+            doc.set_data(p.url + "\n" + p.title);
+            doc.add_boolean_term("Q" + p.guid);
+            doc.add_boolean_term("XA1");
+            doc.add_value(0, Xapian::sortable_serialise(1700000000));
+            db.replace_document("Q" + p.guid, doc);
+        }
+        db.commit();
+        baseline_index_s = seconds_since(t0);
+    }
+    auto baseline_uncompacted = directory_size(baseline_dir);
+
+    // Queries: every query once to warm up, then `rounds` rounds.
+    std::vector<double> client_us, baseline_us, engine_us;
+    std::size_t same_counts = 0;
+    Xapian::Database reader(baseline_dir);
+    Xapian::QueryParser qp;
+    qp.set_database(reader);
+    auto exact_count = [&](const bench_query& q) {
+        Xapian::Enquire enquire(reader);
+        enquire.set_query(qp.parse_query(
+            q.text, Xapian::QueryParser::FLAG_DEFAULT | Xapian::QueryParser::FLAG_BOOLEAN));
+        return enquire.get_mset(0, 0, reader.get_doccount()).get_matches_estimated();
+    };
+    auto run_baseline = [&](const bench_query& q) {
+        Xapian::Enquire enquire(reader);
+        enquire.set_query(qp.parse_query(
+            q.text, Xapian::QueryParser::FLAG_DEFAULT | Xapian::QueryParser::FLAG_BOOLEAN));
+        Xapian::MSet mset = enquire.get_mset(0, 10);
+        std::size_t bytes = 0;
+        for (auto it = mset.begin(); it != mset.end(); ++it) {
+            bytes += it.get_document().get_data().size();
+        }
+        return std::make_pair(mset.get_matches_estimated(), bytes);
+    };
+    std::vector<marloven::query_hit> hits;
+    for (const auto& q : queries) {
+        std::int32_t n = client.query(client_query(q), nullptr, hits);
+        run_baseline(q);
+        if (n >= 0 && static_cast<Xapian::doccount>(n) == exact_count(q)) {
+            ++same_counts;
+        }
+    }
+    std::vector<double> client_total(queries.size()), baseline_total(queries.size());
+    for (int r = 0; r < rounds; ++r) {
+        for (std::size_t i = 0; i < queries.size(); ++i) {
+            auto s = clock_type::now();
+            client.query(client_query(queries[i]), nullptr, hits);
+            client_us.push_back(seconds_since(s) * 1e6);
+            client_total[i] += client_us.back();
+            s = clock_type::now();
+            run_baseline(queries[i]);
+            baseline_us.push_back(seconds_since(s) * 1e6);
+            baseline_total[i] += baseline_us.back();
+        }
+    }
+    if (std::getenv("BENCH_VERBOSE") != nullptr) {
+        std::printf("%-28s %10s %10s %8s %8s\n", "query", "client us", "direct us", "hits",
+                    "exact");
+        for (std::size_t i = 0; i < queries.size(); ++i) {
+            std::int32_t n = client.query(client_query(queries[i]), nullptr, hits);
+            std::printf("%-28s %10.0f %10.0f %8d %8u\n", queries[i].text.c_str(),
+                        client_total[i] / rounds, baseline_total[i] / rounds, n,
+                        exact_count(queries[i]));
+        }
+    }
+    client.optimise();
+    auto client_compacted = directory_size(work / "client-index");
+    client.stop();
+
+    // The server's engine in this process, on the client's index: the query cost without the
+    // connection.
+    {
+        marloven::engine_settings settings;
+        settings.directory = (work / "client-index").string();
+        marloven::index_engine engine(settings);
+        for (const auto& q : queries) {
+            run_engine(engine, q);
+        }
+        for (int r = 0; r < rounds; ++r) {
+            for (const auto& q : queries) {
+                auto s = clock_type::now();
+                run_engine(engine, q);
+                engine_us.push_back(seconds_since(s) * 1e6);
+            }
+        }
+    }
+    Xapian::Database(baseline_dir).compact((work / "baseline-compacted").string());
+    auto baseline_compacted = directory_size(work / "baseline-compacted");
+
+    auto c = summarise(client_us);
+    auto e = summarise(engine_us);
+    auto b = summarise(baseline_us);
+    double client_dps = pages.size() / client_index_s;
+    double baseline_dps = pages.size() / baseline_index_s;
+    std::printf("\n%-30s %14s %14s %14s %8s\n", "", "client+idxserv", "engine only",
+                "Xapian direct", "ratio");
+    std::printf("%-30s %14.0f %14s %14.0f %8.2f\n", "indexing, docs/s", client_dps, "",
+                baseline_dps, baseline_dps / client_dps);
+    std::printf("%-30s %14.1f %14s %14.1f %8.2f\n", "index size, MB", client_uncompacted / 1e6, "",
+                baseline_uncompacted / 1e6, double(client_uncompacted) / baseline_uncompacted);
+    std::printf("%-30s %14.1f %14s %14.1f %8.2f\n", "index size compacted, MB",
+                client_compacted / 1e6, "", baseline_compacted / 1e6,
+                double(client_compacted) / baseline_compacted);
+    std::printf("%-30s %14.0f %14.0f %14.0f %8.2f\n", "query p50, us", c.p50, e.p50, b.p50,
+                c.p50 / b.p50);
+    std::printf("%-30s %14.0f %14.0f %14.0f %8.2f\n", "query p99, us", c.p99, e.p99, b.p99,
+                c.p99 / b.p99);
+    std::printf("%-30s %14.0f %14.0f %14.0f %8.2f\n", "query mean, us", c.mean, e.mean, b.mean,
+                c.mean / b.mean);
+    std::printf("(ratio: client+idxserv / Xapian direct; docs/s: direct / client)\n");
+    std::printf("queries whose hit count equals Xapian's exact count: %zu of %zu\n", same_counts,
+                queries.size());
+
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    return 0;
+}
