@@ -470,8 +470,11 @@ bool index_engine::compact() {
 }
 
 void index_engine::refresh_reader() {
-    // Cheap when nothing was committed since the last query.
-    reader_->reopen();
+    // Only this process writes the index, so the writer's revision says whether there is
+    // anything new to see; reopening costs file accesses.
+    if (writer_->get_revision() != reader_->get_revision()) {
+        reader_->reopen();
+    }
 }
 
 Xapian::Query index_engine::word_query(const std::string& word,
