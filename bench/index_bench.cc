@@ -8,6 +8,7 @@
 // Both paths get the same words: a small tag stripper turns each page into a title, headings and
 // text blocks before any clock starts.
 // SPDX-License-Identifier: MIT
+#include <sys/resource.h>
 #include <unistd.h>
 #include <xapian.h>
 
@@ -15,6 +16,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -175,15 +177,65 @@ struct percentiles {
     double p50, p99, mean;
 };
 
-percentiles summarise(std::vector<double> us) {
-    std::sort(us.begin(), us.end());
-    double sum = 0;
-    for (double v : us) {
-        sum += v;
-    }
-    auto at = [&](double q) { return us[std::min(us.size() - 1, std::size_t(q * us.size()))]; };
-    return {at(0.50), at(0.99), sum / us.size()};
+double thread_cpu_us() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
 }
+
+double process_cpu_s() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// User and system time of a running child, from /proc (clock-tick resolution).
+double child_cpu_s(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string f;
+    double ticks = 0;
+    for (int i = 3; fields >> f; ++i) {
+        if (i == 14 || i == 15) {
+            ticks += std::stod(f);
+        }
+    }
+    return ticks / sysconf(_SC_CLK_TCK);
+}
+
+// Wall-clock samples and CPU time of one kind of query.
+class series {
+  public:
+    template <typename F>
+    double measure(F&& f) {
+        auto start = clock_type::now();
+        double cpu = thread_cpu_us();
+        f();
+        cpu_us_ += thread_cpu_us() - cpu;
+        wall_us_.push_back(seconds_since(start) * 1e6);
+        return wall_us_.back();
+    }
+    void add_cpu_us(double us) { cpu_us_ += us; }
+    double cpu_mean() const { return cpu_us_ / wall_us_.size(); }
+    percentiles wall() const {
+        std::vector<double> us = wall_us_;
+        std::sort(us.begin(), us.end());
+        double sum = 0;
+        for (double v : us) {
+            sum += v;
+        }
+        auto at = [&](double q) {
+            return us[std::min(us.size() - 1, static_cast<std::size_t>(q * us.size()))];
+        };
+        return {at(0.50), at(0.99), sum / us.size()};
+    }
+
+  private:
+    std::vector<double> wall_us_;
+    double cpu_us_ = 0;
+};
 
 struct bench_query {
     std::string text;
@@ -322,44 +374,45 @@ int main(int argc, char** argv) {
     fs::create_directories(work);
     { std::ofstream(work / "bench.conf") << "DEPLOYDIR=" VANT_DEPLOY_DIR "\n"; }
 
-    // Path 1: the client and idxserv.
+    // Path 1: the client and idxserv. CPU time counts both processes, so that the comparison
+    // holds on a busy machine, where wall time also measures the other programs.
     marloven::config_file config((work / "bench.conf").string());
     marloven::idxstorage client(config, (work / "client-index").string());
     if (!client.start()) {
         std::cerr << "idxserv did not start\n";
         return 1;
     }
+    int server = client.server_pid();
     auto t0 = clock_type::now();
+    double cpu0 = process_cpu_s() + child_cpu_s(server);
     for (const page& p : pages) {
         client.addDocument(p.guid, 1, p.url, "text/html", 1700000000, 1700000000, 1000000, {0},
                            p.fff);
     }
     client.flush();
     double client_index_s = seconds_since(t0);
+    double client_index_cpu = process_cpu_s() + child_cpu_s(server) - cpu0;
     auto client_uncompacted = directory_size(work / "client-index");
 
     // Path 2: Xapian directly.
     std::string baseline_dir = (work / "baseline-index").string();
     double baseline_index_s = 0;
+    double baseline_index_cpu = 0;
     {
         Xapian::WritableDatabase db(baseline_dir, Xapian::DB_CREATE_OR_OPEN);
         Xapian::TermGenerator tg;
         t0 = clock_type::now();
+        cpu0 = process_cpu_s();
         for (const page& p : pages) {
             Xapian::Document doc;
             tg.set_document(doc);
-            std::string body;
             for (const block& b : p.blocks) {
                 std::string text;
                 for (const auto& w : b.words) {
                     text += w;
                     text += ' ';
                 }
-                if (b.slice == FFF::slice::title) {
-                    tg.index_text(text, 5);  // the title counts more
-                } else {
-                    tg.index_text(text);
-                }
+                tg.index_text(text, b.slice == FFF::slice::title ? 5 : 1);  // titles count more
             }
             doc.set_data(p.url + "\n" + p.title);
             doc.add_boolean_term("Q" + p.guid);
@@ -369,32 +422,38 @@ int main(int argc, char** argv) {
         }
         db.commit();
         baseline_index_s = seconds_since(t0);
+        baseline_index_cpu = process_cpu_s() - cpu0;
     }
     auto baseline_uncompacted = directory_size(baseline_dir);
 
-    // Queries: every query once to warm up, then `rounds` rounds.
-    std::vector<double> client_us, baseline_us, engine_us;
-    std::size_t same_counts = 0;
     Xapian::Database reader(baseline_dir);
     Xapian::QueryParser qp;
     qp.set_database(reader);
+    auto parse = [&](const bench_query& q) {
+        return qp.parse_query(
+            q.text, Xapian::QueryParser::FLAG_DEFAULT | Xapian::QueryParser::FLAG_BOOLEAN);
+    };
     auto exact_count = [&](const bench_query& q) {
         Xapian::Enquire enquire(reader);
-        enquire.set_query(qp.parse_query(
-            q.text, Xapian::QueryParser::FLAG_DEFAULT | Xapian::QueryParser::FLAG_BOOLEAN));
+        enquire.set_query(parse(q));
         return enquire.get_mset(0, 0, reader.get_doccount()).get_matches_estimated();
     };
+    // What a user would write: the first ten hits and their stored data.
     auto run_baseline = [&](const bench_query& q) {
         Xapian::Enquire enquire(reader);
-        enquire.set_query(qp.parse_query(
-            q.text, Xapian::QueryParser::FLAG_DEFAULT | Xapian::QueryParser::FLAG_BOOLEAN));
+        enquire.set_query(parse(q));
         Xapian::MSet mset = enquire.get_mset(0, 10);
         std::size_t bytes = 0;
         for (auto it = mset.begin(); it != mset.end(); ++it) {
             bytes += it.get_document().get_data().size();
         }
-        return std::make_pair(mset.get_matches_estimated(), bytes);
+        return bytes;
     };
+
+    // Queries through the client, interleaved with the same queries on Xapian directly; every
+    // query once to warm up, then `rounds` rounds.
+    series client_q, baseline_q, engine_q, baseline_q2;
+    std::size_t same_counts = 0;
     std::vector<marloven::query_hit> hits;
     for (const auto& q : queries) {
         std::int32_t n = client.query(client_query(q), nullptr, hits);
@@ -403,19 +462,17 @@ int main(int argc, char** argv) {
             ++same_counts;
         }
     }
+    double server_cpu0 = child_cpu_s(server);
     std::vector<double> client_total(queries.size()), baseline_total(queries.size());
     for (int r = 0; r < rounds; ++r) {
         for (std::size_t i = 0; i < queries.size(); ++i) {
-            auto s = clock_type::now();
-            client.query(client_query(queries[i]), nullptr, hits);
-            client_us.push_back(seconds_since(s) * 1e6);
-            client_total[i] += client_us.back();
-            s = clock_type::now();
-            run_baseline(queries[i]);
-            baseline_us.push_back(seconds_since(s) * 1e6);
-            baseline_total[i] += baseline_us.back();
+            client_total[i] +=
+                client_q.measure([&] { client.query(client_query(queries[i]), nullptr, hits); });
+            baseline_total[i] += baseline_q.measure([&] { run_baseline(queries[i]); });
         }
     }
+    // The server's share of the CPU time, spread evenly over the client's queries.
+    client_q.add_cpu_us((child_cpu_s(server) - server_cpu0) * 1e6);
     if (std::getenv("BENCH_VERBOSE") != nullptr) {
         std::printf("%-28s %10s %10s %8s %8s\n", "query", "client us", "direct us", "hits",
                     "exact");
@@ -431,7 +488,7 @@ int main(int argc, char** argv) {
     client.stop();
 
     // The server's engine in this process, on the client's index: the query cost without the
-    // connection.
+    // connection, again interleaved with Xapian directly.
     {
         marloven::engine_settings settings;
         settings.directory = (work / "client-index").string();
@@ -441,36 +498,44 @@ int main(int argc, char** argv) {
         }
         for (int r = 0; r < rounds; ++r) {
             for (const auto& q : queries) {
-                auto s = clock_type::now();
-                run_engine(engine, q);
-                engine_us.push_back(seconds_since(s) * 1e6);
+                engine_q.measure([&] { run_engine(engine, q); });
+                baseline_q2.measure([&] { run_baseline(q); });
             }
         }
     }
     Xapian::Database(baseline_dir).compact((work / "baseline-compacted").string());
     auto baseline_compacted = directory_size(work / "baseline-compacted");
 
-    auto c = summarise(client_us);
-    auto e = summarise(engine_us);
-    auto b = summarise(baseline_us);
+    auto c = client_q.wall();
+    auto b = baseline_q.wall();
+    auto e = engine_q.wall();
+    auto b2 = baseline_q2.wall();
     double client_dps = pages.size() / client_index_s;
     double baseline_dps = pages.size() / baseline_index_s;
-    std::printf("\n%-30s %14s %14s %14s %8s\n", "", "client+idxserv", "engine only",
-                "Xapian direct", "ratio");
-    std::printf("%-30s %14.0f %14s %14.0f %8.2f\n", "indexing, docs/s", client_dps, "",
-                baseline_dps, baseline_dps / client_dps);
-    std::printf("%-30s %14.1f %14s %14.1f %8.2f\n", "index size, MB", client_uncompacted / 1e6, "",
-                baseline_uncompacted / 1e6, double(client_uncompacted) / baseline_uncompacted);
-    std::printf("%-30s %14.1f %14s %14.1f %8.2f\n", "index size compacted, MB",
-                client_compacted / 1e6, "", baseline_compacted / 1e6,
-                double(client_compacted) / baseline_compacted);
-    std::printf("%-30s %14.0f %14.0f %14.0f %8.2f\n", "query p50, us", c.p50, e.p50, b.p50,
-                c.p50 / b.p50);
-    std::printf("%-30s %14.0f %14.0f %14.0f %8.2f\n", "query p99, us", c.p99, e.p99, b.p99,
-                c.p99 / b.p99);
-    std::printf("%-30s %14.0f %14.0f %14.0f %8.2f\n", "query mean, us", c.mean, e.mean, b.mean,
-                c.mean / b.mean);
-    std::printf("(ratio: client+idxserv / Xapian direct; docs/s: direct / client)\n");
+    auto row = [](const char* what, double client_v, double direct_v, double ratio) {
+        std::printf("%-34s %14.1f %14.1f %8.2f\n", what, client_v, direct_v, ratio);
+    };
+    std::printf("\n%-34s %14s %14s %8s\n", "", "client+idxserv", "Xapian direct", "ratio");
+    row("indexing, docs/s (wall)", client_dps, baseline_dps, baseline_dps / client_dps);
+    row("indexing, CPU s (both processes)", client_index_cpu, baseline_index_cpu,
+        client_index_cpu / baseline_index_cpu);
+    row("index size, MB", client_uncompacted / 1e6, baseline_uncompacted / 1e6,
+        double(client_uncompacted) / baseline_uncompacted);
+    row("index size after optimise, MB", client_compacted / 1e6, baseline_compacted / 1e6,
+        double(client_compacted) / baseline_compacted);
+    row("query p50, us (wall)", c.p50, b.p50, c.p50 / b.p50);
+    row("query p99, us (wall)", c.p99, b.p99, c.p99 / b.p99);
+    row("query mean, us (wall)", c.mean, b.mean, c.mean / b.mean);
+    row("query CPU, us (both processes)", client_q.cpu_mean(), baseline_q.cpu_mean(),
+        client_q.cpu_mean() / baseline_q.cpu_mean());
+    std::printf("\n%-34s %14s %14s %8s\n", "", "engine only", "Xapian direct", "ratio");
+    row("query p50, us (wall)", e.p50, b2.p50, e.p50 / b2.p50);
+    row("query p99, us (wall)", e.p99, b2.p99, e.p99 / b2.p99);
+    row("query CPU, us", engine_q.cpu_mean(), baseline_q2.cpu_mean(),
+        engine_q.cpu_mean() / baseline_q2.cpu_mean());
+    std::printf(
+        "\nratios: client / direct (for docs/s: direct / client); 'engine only' is the\n"
+        "server's index code in this process, without the connection\n");
     std::printf("queries whose hit count equals Xapian's exact count: %zu of %zu\n", same_counts,
                 queries.size());
 
