@@ -85,12 +85,19 @@ int main(int argc, char** argv) {
     }
     ::signal(SIGPIPE, SIG_IGN);
     // SIGTERM and SIGINT end the session like the end of the connection: commit, then exit.
+    // They stay blocked except while the session waits for requests (see serve_connection).
     struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a blocked receive returns and sees the flag
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
+    sigset_t stop_signals, wait_mask;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
+    sigdelset(&wait_mask, SIGTERM);
+    sigdelset(&wait_mask, SIGINT);
 
     std::string error;
     int sock = socket_ipc::connect_to_parent(static_cast<int>(port), error);
@@ -109,7 +116,7 @@ int main(int argc, char** argv) {
     if (!engine) {
         return 1;
     }
-    auto result = marloven::serve_connection(sock, *engine, &stop_requested);
+    auto result = marloven::serve_connection(sock, *engine, &stop_requested, &wait_mask);
     if (!result.quit && result.end_reason != "Connection closed") {
         std::cerr << "idxserv: session ended: " << result.end_reason << std::endl;
     }

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #include "idxserv/index_session.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,7 +34,8 @@ class protocol_error : public std::runtime_error {
 
 class wire {
   public:
-    wire(int fd, const std::atomic<bool>* stop) : fd_(fd), stop_(stop), in_(64 * 1024) {}
+    wire(int fd, const std::atomic<bool>* stop, const sigset_t* wait_mask)
+        : fd_(fd), stop_(stop), wait_mask_(wait_mask), in_(64 * 1024) {}
 
     std::int32_t get_int32() {
         unsigned char b[4];
@@ -127,6 +129,18 @@ class wire {
             begin_ = end_ = 0;
         }
         while (true) {
+            if (stop_ != nullptr && stop_->load()) {
+                throw connection_closed{"Stopped by signal"};
+            }
+            // Waiting here with the stop signals unblocked: one that arrives while the server
+            // works stays pending until this wait, which it then interrupts.
+            pollfd p{fd_, POLLIN, 0};
+            if (::ppoll(&p, 1, nullptr, wait_mask_) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throw connection_closed{std::string("Poll failed: ") + std::strerror(errno)};
+            }
             ssize_t r = ::recv(fd_, in_.data() + end_, in_.size() - end_, 0);
             if (r > 0) {
                 end_ += static_cast<std::size_t>(r);
@@ -136,9 +150,6 @@ class wire {
                 throw connection_closed{"Connection closed"};
             }
             if (errno == EINTR) {
-                if (stop_ != nullptr && stop_->load()) {
-                    throw connection_closed{"Stopped by signal"};
-                }
                 continue;
             }
             throw connection_closed{std::string("Receive failed: ") + std::strerror(errno)};
@@ -174,6 +185,7 @@ class wire {
 
     int fd_;
     const std::atomic<bool>* stop_;
+    const sigset_t* wait_mask_;
     std::vector<char> in_;
     std::size_t begin_ = 0, end_ = 0;
     std::string out_;
@@ -186,8 +198,8 @@ bool flag(std::int32_t v) {
 
 class session {
   public:
-    session(int fd, index_engine& engine, const std::atomic<bool>* stop)
-        : wire_(fd, stop), engine_(engine) {}
+    session(int fd, index_engine& engine, const std::atomic<bool>* stop, const sigset_t* wait_mask)
+        : wire_(fd, stop, wait_mask), engine_(engine) {}
 
     session_result run() {
         session_result result;
@@ -378,8 +390,9 @@ class session {
 
 }  // namespace
 
-session_result serve_connection(int fd, index_engine& engine, const std::atomic<bool>* stop) {
-    return session(fd, engine, stop).run();
+session_result serve_connection(int fd, index_engine& engine, const std::atomic<bool>* stop,
+                                const sigset_t* wait_mask) {
+    return session(fd, engine, stop, wait_mask).run();
 }
 
 }  // namespace marloven

@@ -4,6 +4,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -20,12 +22,15 @@ struct session_result {
 };
 
 // Serves the connected socket `fd` (not owned) until command 0, the end of the connection, or
-// `stop` becoming true (checked whenever a read is interrupted by a signal). Commits before
-// returning. Malformed requests (unknown commands, strings or counts beyond the limits of
-// index_protocol.h) are answered with -1 and never end the session. Replies are buffered and
-// written whenever the server would wait for more input, so pipelined requests cost one write.
-// Failure: returns normally in every case; engine failures are written to standard error.
+// `stop` becoming true. A program that sets `stop` from a signal handler blocks that signal and
+// passes in `wait_mask` the mask to wait with (the signal unblocked): the session then sees the
+// signal even when it arrives between two reads. Commits before returning. Malformed requests
+// (unknown commands, strings or counts beyond the limits of index_protocol.h) are answered with -1
+// and never end the session. Replies are buffered and written whenever the server would wait for
+// more input, so pipelined requests cost one write. Failure: returns normally in every case; engine
+// failures are written to standard error.
 session_result serve_connection(int fd, index_engine& engine,
-                                const std::atomic<bool>* stop = nullptr);
+                                const std::atomic<bool>* stop = nullptr,
+                                const sigset_t* wait_mask = nullptr);
 
 }  // namespace marloven
