@@ -1,0 +1,92 @@
+// Tests of the 7-bit group number coding on fixed buffers.
+// SPDX-License-Identifier: MIT
+#include "util/math-coding.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace marloven {
+namespace {
+
+std::string encoded(std::uint32_t v, std::size_t buflen = 5) {
+    char buf[8] = {};
+    return std::string(buf, encode_number(v, buf, buflen));
+}
+
+struct coding_case {
+    std::uint32_t value;
+    std::string bytes;
+};
+
+class number_coding_test : public testing::TestWithParam<coding_case> {};
+
+TEST_P(number_coding_test, encodes_to_the_documented_bytes_and_decodes_back) {
+    const auto& c = GetParam();
+    EXPECT_EQ(encoded(c.value), c.bytes);
+    EXPECT_EQ(coded_size(c.value), c.bytes.size());
+    std::uint32_t v = 12345;
+    EXPECT_EQ(decode_number(c.bytes.data(), c.bytes.size(), 0, v), c.bytes.size());
+    EXPECT_EQ(v, c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(examples, number_coding_test,
+                         testing::Values(coding_case{0, "\x80"}, coding_case{5, "\x85"},
+                                         coding_case{127, "\xFF"},
+                                         coding_case{128, std::string("\x00\x81", 2)},
+                                         coding_case{300, "\x2C\x82"},
+                                         // inner zero groups are kept
+                                         coding_case{16384, std::string("\x00\x00\x81", 3)},
+                                         coding_case{1000000, "\x40\x04\xBD"},
+                                         coding_case{4294967295u, "\x7F\x7F\x7F\x7F\x8F"}));
+
+TEST(number_coding, buffer_too_small_writes_nothing_and_returns_zero) {
+    EXPECT_EQ(encoded(16384, 2), "");
+    EXPECT_EQ(encoded(16384, 3), std::string("\x00\x00\x81", 3));
+    EXPECT_EQ(encoded(0, 1), "\x80");
+}
+
+TEST(number_coding, decoder_fails_without_a_final_byte) {
+    std::uint32_t v = 0;
+    EXPECT_EQ(decode_number("\x00\x00\x00", 3, 0, v), 0u);
+    EXPECT_EQ(decode_number("", 0, 0, v), 0u);
+    EXPECT_EQ(decode_number("\x81", 1, 1, v), 0u);  // position at the end
+}
+
+TEST(number_coding, decoder_starts_at_the_position_and_returns_the_next) {
+    const std::string two = std::string("\x85\x00\x81", 3);
+    std::uint32_t v = 0;
+    ASSERT_EQ(decode_number(two.data(), two.size(), 0, v), 1u);
+    EXPECT_EQ(v, 5u);
+    ASSERT_EQ(decode_number(two.data(), two.size(), 1, v), 3u);
+    EXPECT_EQ(v, 128u);
+}
+
+TEST(number_coding, decoder_rejects_numbers_wider_than_their_type) {
+    std::uint32_t v = 0;
+    // Six bytes, and a fifth byte with bits above bit 31.
+    EXPECT_EQ(decode_number("\x7F\x7F\x7F\x7F\x7F\x81", 6, 0, v), 0u);
+    EXPECT_EQ(decode_number("\x7F\x7F\x7F\x7F\x90", 5, 0, v), 0u);
+    std::uint16_t s = 0;
+    EXPECT_EQ(decode_number("\x7F\x7F\x83", 3, 0, s), 3u);
+    EXPECT_EQ(s, 65535u);
+    EXPECT_EQ(decode_number("\x7F\x7F\x84", 3, 0, s), 0u);
+    EXPECT_EQ(decode_number("\x00\x00\x00\x81", 4, 0, s), 0u);
+}
+
+TEST(number_coding, sixteen_bit_values_take_at_most_three_bytes) {
+    char buf[3];
+    ASSERT_EQ(encode_number(std::uint16_t{65535}, buf, sizeof buf), 3u);
+    EXPECT_EQ(std::string(buf, 3), "\x7F\x7F\x83");
+    EXPECT_EQ(encode_number(std::uint16_t{12}, buf, sizeof buf), 1u);
+    EXPECT_EQ(buf[0], '\x8C');
+}
+
+TEST(number_coding_death, empty_buffer_is_a_programming_error) {
+    char buf[1];
+    EXPECT_DEATH(encode_number(std::uint32_t{1}, buf, 0),
+                 "hdr\\\\util/math-coding\\([0-9]+\\): assertion \\[buflen > 0\\] failed");
+}
+
+}  // namespace
+}  // namespace marloven

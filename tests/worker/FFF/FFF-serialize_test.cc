@@ -1,0 +1,393 @@
+// Tests of the FFF binary form: exact layouts, round trips, cut and damaged blobs, metas and
+// the link record.
+// SPDX-License-Identifier: MIT
+#include "worker/FFF/FFF-serialize.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+#include "util/log.h"
+#include "worker/FFF/sample_document.h"
+
+namespace FFF {
+namespace {
+
+using vant_test::describe;
+
+std::string bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int c : b) {
+        s.push_back(static_cast<char>(c));
+    }
+    return s;
+}
+
+// Reads a copy of exactly `n` bytes of `blob`, so that the address sanitizer sees any read
+// past the end.
+binary_result read_prefix(const std::string& blob, std::size_t n) {
+    auto copy = std::make_unique<char[]>(n == 0 ? 1 : n);
+    std::copy_n(blob.data(), n, copy.get());
+    return FromBinary(std::string_view(copy.get(), n));
+}
+
+// root(score 500000, link "a" 7) > contents(meta positional) > p > s > low(12, urlid 0, "hi" ",")
+std::unique_ptr<DocumentData> small_document() {
+    auto doc = std::make_unique<DocumentData>();
+    doc->score = 500000;
+    doc->addLink("a", 7);
+    auto& contents = doc->add<Contents>();
+    vant_test::add_run(contents.add<P>().add<S>(), slice::centralLink, {"hi", ","}, 0);
+    contents.metas().push_back({meta_positional, 2, "k", "v", 3, 0});
+    return doc;
+}
+
+const std::string small_blob = bytes({
+    0xE4, 0x86,                                    // version 100, kind 6
+    0x81,                                          // one child
+    0x85, 0x81,                                    //   contents, one child
+    0x82, 0x81,                                    //     p, one child
+    0x83, 0x81,                                    //       s, one child
+    0x84, 0x8C, 0x80, 0x82,                        //         low: dictid 12, urlid 0, two words
+    0x82, 'h',  'i',  0x81, ',',                   //           "hi" ","
+    0x87, 0x81, 0x82, 0x81, 'k', 0x81, 'v', 0x83,  //   metas: 7 bytes, positional at 3
+    0x20, 0x42, 0x9E,                              // score 500000
+    0x81, 0x81, 'a',  0x87,                        // one link: "a", score 7
+});
+
+TEST(binary_form, small_document_has_the_exact_layout) {
+    EXPECT_EQ(ToBinary(*small_document()), small_blob);
+}
+
+TEST(binary_form, sample_page_reads_back_equal) {
+    auto doc = vant_test::sample_page();
+    auto got = FromBinary(ToBinary(*doc));
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Complete);
+    EXPECT_EQ(describe(*got.root), describe(*doc));
+    // Scores and links survive exactly; the dump above covers the rest.
+    auto& read = dynamic_cast<DocumentData&>(*got.root);
+    EXPECT_EQ(read.links(), doc->links());
+    EXPECT_EQ(read.score, 750000u);
+    EXPECT_TRUE(read.full);
+}
+
+TEST(binary_form, link_runs_carry_a_urlid_and_remote_link_runs_do_not) {
+    Low link_run;
+    link_run.dictid = slice::marginalLink;
+    link_run.urlid = 300;
+    link_run.words = {"w"};
+    std::string out;
+    link_run.write(out);
+    EXPECT_EQ(out, bytes({0x87, 0x2C, 0x82, 0x81, 0x81, 'w'}));
+    Low remote;
+    remote.dictid = slice::marginalRemoteLink;
+    remote.urlid = 300;
+    remote.words = {"w"};
+    out.clear();
+    remote.write(out);
+    EXPECT_EQ(out, bytes({0x88, 0x81, 0x81, 'w'}));
+}
+
+TEST(binary_form, dictid_travels_as_sixteen_bits_and_urlid_follows_what_was_written) {
+    DocumentData doc;
+    auto& low = vant_test::add_run(doc, 65536 + slice::centralLink, {"x"}, 4);
+    auto got = FromBinary(ToBinary(doc));
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Complete);
+    auto& read = dynamic_cast<Low&>(*dynamic_cast<DocumentData&>(*got.root).children.at(0));
+    EXPECT_EQ(read.dictid, slice::centralLink);
+    EXPECT_EQ(read.urlid, 4u);
+    EXPECT_EQ(read.words, low.words);
+}
+
+TEST(binary_form, kind_zero_root_scores_everything_one_million) {
+    // kind 0, no children, two links; a repeated URL collapses into one link.
+    for (auto [blob, links] : std::vector<std::pair<std::string, std::size_t>>{
+             {bytes({0xE4, 0x80, 0x80, 0x82, 0x81, 'x', 0x81, 'y'}), 2},
+             {bytes({0xE4, 0x80, 0x80, 0x83, 0x81, 'x', 0x81, 'y', 0x81, 'x'}), 2}}) {
+        auto got = FromBinary(blob);
+        ASSERT_TRUE(got.root);
+        EXPECT_EQ(got.state, read_state::Complete);
+        auto& doc = dynamic_cast<DocumentData&>(*got.root);
+        EXPECT_FALSE(doc.full);
+        EXPECT_EQ(doc.score, 1000000u);
+        ASSERT_EQ(doc.links().size(), links);
+        EXPECT_EQ(doc.links()[0], (link{"x", 1000000}));
+        EXPECT_EQ(doc.links()[1], (link{"y", 1000000}));
+        // Written again, it becomes a full document with the same content.
+        EXPECT_EQ(ToBinary(doc), bytes({0xE4, 0x86, 0x80, 0x40, 0x04, 0xBD, 0x82, 0x81, 'x', 0x40,
+                                        0x04, 0xBD, 0x81, 'y', 0x40, 0x04, 0xBD}));
+    }
+}
+
+TEST(binary_form, kind_one_root_is_contents_without_metas) {
+    auto got = FromBinary(bytes({0xE4, 0x81, 0x81, 0x82, 0x80}));
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Complete);
+    auto& contents = dynamic_cast<Contents&>(*got.root);
+    EXPECT_FALSE(contents.full);
+    EXPECT_TRUE(contents.metas().empty());
+    ASSERT_EQ(contents.children.size(), 1u);
+    EXPECT_EQ(contents.children[0]->name(), "p");
+}
+
+TEST(binary_form, blobs_without_a_tree_give_no_result) {
+    for (const auto& blob :
+         {bytes({}), bytes({0xE4}), bytes({0xE5, 0x86, 0x80}), bytes({0x64, 0x86, 0x80}),
+          bytes({0xE4, 0x87, 0x80}), bytes({0xE4, 0x86, 0x81, 0x89})}) {
+        auto got = FromBinary(blob);
+        EXPECT_FALSE(got.root);
+        EXPECT_EQ(got.state, read_state::Empty);
+    }
+}
+
+TEST(binary_form, cut_inside_the_last_run_keeps_its_words_and_the_root_is_incomplete) {
+    // Cut after "hi": the run keeps one word, its parents are whole, the root's own score
+    // and links are missing.
+    const std::size_t cut = 16;
+    ASSERT_EQ(small_blob.substr(13, 3), bytes({0x82, 'h', 'i'}));
+    auto got = read_prefix(small_blob, cut);
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Incomplete);
+    EXPECT_EQ(describe(*got.root),
+              "6 documentdata full=1 score=1000000\n"
+              " 5 contents full=1\n"
+              "  2 p\n"
+              "   3 s\n"
+              "    4 low dictid=12 urlid=0 'hi'\n");
+
+    // The sentence alone, cut the same way inside its run, reads Complete.
+    auto s_blob = small_blob.substr(8, cut - 8);
+    marloven::tree_reader in(s_blob, kindTable());
+    S s;
+    read_state state = read_state::Empty;
+    ASSERT_TRUE(s.read(in, state));
+    EXPECT_EQ(state, read_state::Complete);
+}
+
+TEST(binary_form, cuts_in_the_root_fields_keep_what_was_read) {
+    // End of metas (offset 26): no score. Inside the link URL: no link. Before the link
+    // score: the link with the document score.
+    struct cut_case {
+        std::size_t cut;
+        std::uint32_t score;
+        std::vector<link> links;
+    };
+    for (const auto& c : std::vector<cut_case>{{26, 1000000, {}},
+                                               {29, 500000, {}},
+                                               {31, 500000, {}},
+                                               {32, 500000, {{"a", 500000}}}}) {
+        SCOPED_TRACE(c.cut);
+        auto got = read_prefix(small_blob, c.cut);
+        ASSERT_TRUE(got.root);
+        EXPECT_EQ(got.state, read_state::Incomplete);
+        auto& doc = dynamic_cast<DocumentData&>(*got.root);
+        EXPECT_EQ(doc.score, c.score);
+        EXPECT_EQ(doc.links(), c.links);
+        EXPECT_EQ(dynamic_cast<Contents&>(*doc.children[0]).metas().size(), 1u);
+    }
+}
+
+TEST(binary_form, cut_between_children_or_in_a_run_head_reads_as_documented) {
+    // A root whose child count promises two children, cut before the second one's kind: a
+    // child that cannot be made fails the whole tree.
+    auto two = bytes({0xE4, 0x86, 0x82, 0x82, 0x80});
+    EXPECT_FALSE(FromBinary(two).root);
+    // A run cut before its dictid is an empty run: kept, and its parent stops Incomplete.
+    auto got = FromBinary(bytes({0xE4, 0x86, 0x82, 0x84}));
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Incomplete);
+    EXPECT_EQ(describe(*got.root), "6 documentdata full=1 score=1000000\n 4 low dictid=5\n");
+    // A link run cut before its urlid is empty too.
+    got = FromBinary(bytes({0xE4, 0x86, 0x81, 0x84, 0x87}));
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Incomplete);
+    // Only the root's child count: the root is Empty.
+    got = FromBinary(bytes({0xE4, 0x86}));
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Empty);
+}
+
+bool is_prefix(const std::vector<std::string>& part, const std::vector<std::string>& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+TEST(binary_form, every_cut_of_a_page_reads_safely_and_keeps_a_prefix_of_the_text) {
+    auto doc = vant_test::sample_page();
+    const std::string blob = ToBinary(*doc);
+    const auto words = vant_test::all_words(*doc);
+    std::size_t with_root = 0;
+    for (std::size_t n = 0; n < blob.size(); ++n) {
+        SCOPED_TRACE(n);
+        auto got = read_prefix(blob, n);
+        if (!got.root) {
+            EXPECT_EQ(got.state, read_state::Empty);
+            continue;
+        }
+        ++with_root;
+        EXPECT_NE(got.state, read_state::Complete);
+        auto& read = dynamic_cast<DocumentData&>(*got.root);
+        EXPECT_TRUE(is_prefix(vant_test::all_words(read), words));
+        EXPECT_LE(read.links().size(), doc->links().size());
+        for (std::size_t i = 0; i < read.links().size(); ++i) {
+            EXPECT_EQ(read.links()[i].url, doc->links()[i].url);
+        }
+    }
+    EXPECT_GT(with_root, blob.size() / 2);  // most cuts still give a document
+    EXPECT_EQ(read_prefix(blob, blob.size()).state, read_state::Complete);
+}
+
+TEST(binary_form, damaged_bytes_never_break_the_reader) {
+    const std::string blob = ToBinary(*vant_test::sample_page());
+    for (std::size_t i = 0; i < blob.size(); ++i) {
+        for (int value : {0x00, 0x7F, 0x80, 0xFF}) {
+            std::string damaged = blob;
+            damaged[i] = static_cast<char>(value);
+            auto got = read_prefix(damaged, damaged.size());
+            if (got.root) {
+                // Whatever was read is a document the writer can write and read back whole.
+                const std::string again = ToBinary(*got.root);
+                auto reread = FromBinary(again);
+                ASSERT_TRUE(reread.root);
+                EXPECT_EQ(reread.state, read_state::Complete);
+                EXPECT_EQ(ToBinary(*reread.root), again);
+            }
+        }
+    }
+}
+
+TEST(binary_form, announced_counts_larger_than_the_blob_are_cuts) {
+    // Counts and lengths of 4294967295 with almost nothing after them read as cuts (and must
+    // not be allocated for: the fuzz target runs with a malloc limit).
+    const std::string max = bytes({0x7F, 0x7F, 0x7F, 0x7F, 0x8F});
+    EXPECT_FALSE(FromBinary(bytes({0xE4, 0x86}) + max).root);  // children
+    struct count_case {
+        std::string blob;
+        std::string dump;
+    };
+    for (const auto& c : std::vector<count_case>{
+             {bytes({0xE4, 0x86, 0x81, 0x84, 0x85}) + max + bytes({0x81, 'a'}),  // words
+              "6 documentdata full=1 score=1000000\n 4 low dictid=5 'a'\n"},
+             {bytes({0xE4, 0x86, 0x81, 0x84, 0x85, 0x81}) + max + "abc",  // word length
+              "6 documentdata full=1 score=1000000\n 4 low dictid=5\n"},
+             {bytes({0xE4, 0x86, 0x80, 0x80}) + max + bytes({0x81, 'a', 0x80}),  // links
+              "6 documentdata full=1 score=0 [a 0]\n"}}) {
+        auto got = FromBinary(c.blob);
+        ASSERT_TRUE(got.root);
+        EXPECT_EQ(got.state, read_state::Incomplete);
+        EXPECT_EQ(describe(*got.root), c.dump);
+    }
+}
+
+std::string nested_blob(std::size_t depth) {
+    // version, root, then depth - 1 paragraphs each holding the next, the last one empty;
+    // then the root's score 0 and no links
+    std::string blob = bytes({0xE4, 0x86});
+    for (std::size_t i = 1; i < depth; ++i) {
+        blob += bytes({0x81, 0x82});
+    }
+    return blob + bytes({0x80, 0x80, 0x80});
+}
+
+TEST(binary_form, nesting_deeper_than_the_limit_is_a_hard_failure) {
+    const auto limit = marloven::tree_reader::default_max_depth;
+    auto ok = FromBinary(nested_blob(limit));
+    ASSERT_TRUE(ok.root);
+    EXPECT_EQ(ok.state, read_state::Complete);
+    EXPECT_FALSE(FromBinary(nested_blob(limit + 1)).root);
+    // Far deeper than any stack would take.
+    EXPECT_FALSE(FromBinary(nested_blob(1000000)).root);
+}
+
+TEST(metas, come_back_sorted_and_without_repeats) {
+    Contents contents;
+    contents.metas() = {
+        {meta_ranged, 1, "b", "x", 2, 5},      {meta_documentwide, 3, "z", "1", 0, 0},
+        {meta_positional, 4, "a", "y", 9, 0},  {meta_documentwide, 5, "a", "2", 0, 0},
+        {meta_positional, 6, "a", "y", 1, 0},  {meta_documentwide, 7, "z", "1", 0, 0},
+        {meta_ranged, 8, "b", "x", 2, 4},      {meta_documentwide, 9, "a", "10", 7, 7},
+        {meta_positional, 10, "a", "y", 9, 3},
+    };
+    std::string out;
+    contents.write(out);
+    marloven::tree_reader in(out, kindTable());
+    Contents read;
+    read_state state = read_state::Empty;
+    ASSERT_TRUE(read.read(in, state));
+    EXPECT_EQ(state, read_state::Complete);
+    const std::vector<meta> expected = {
+        {meta_documentwide, 9, "a", "10", 0, 0}, {meta_documentwide, 5, "a", "2", 0, 0},
+        {meta_documentwide, 3, "z", "1", 0, 0},  {meta_positional, 6, "a", "y", 1, 0},
+        {meta_positional, 4, "a", "y", 9, 0},    {meta_ranged, 8, "b", "x", 2, 4},
+        {meta_ranged, 1, "b", "x", 2, 5},
+    };
+    EXPECT_EQ(read.metas(), expected);
+    EXPECT_EQ(contents.metas().size(), 9u);  // the writer leaves the caller's records alone
+}
+
+TEST(metas, a_record_cut_by_the_end_of_the_string_is_dropped) {
+    const std::string two = bytes({0x81, 0x81, 0x81, 'k', 0x81, 'v', 0x83,     // positional at 3
+                                   0x82, 0x82, 0x81, 'r', 0x80, 0x83, 0x84});  // ranged 3-4
+    const meta positional{meta_positional, 1, "k", "v", 3, 0};
+    std::vector<meta> metas{{}, {}, {}};
+    decode_metas(std::string_view(two).substr(0, two.size() - 1), metas);
+    EXPECT_EQ(metas, std::vector<meta>{positional});
+    decode_metas(two, metas);
+    EXPECT_EQ(metas, (std::vector<meta>{positional, {meta_ranged, 2, "r", "", 3, 4}}));
+    decode_metas(std::string_view(two).substr(0, 4), metas);
+    EXPECT_TRUE(metas.empty());
+    // A key length past the end of the string.
+    decode_metas(bytes({0x80, 0x80, 0x85, 'k'}), metas);
+    EXPECT_TRUE(metas.empty());
+}
+
+// A stream with the worker protocol's framing shape, over one string.
+class string_link_stream : public link_stream {
+  public:
+    void write_string(std::string_view s) override {
+        write_number(static_cast<std::uint32_t>(s.size()));
+        data_.append(s);
+    }
+    void write_number(std::uint32_t n) override {
+        data_.append(reinterpret_cast<const char*>(&n), sizeof n);
+    }
+    std::string read_string() override {
+        const std::uint32_t n = read_number();
+        std::string s = data_.substr(pos_, n);
+        pos_ += n;
+        return s;
+    }
+    std::uint32_t read_number() override {
+        std::uint32_t n = 0;
+        data_.copy(reinterpret_cast<char*>(&n), sizeof n, pos_);
+        pos_ += sizeof n;
+        return n;
+    }
+
+  private:
+    std::string data_;
+    std::size_t pos_ = 0;
+};
+
+TEST(link_record, travels_as_url_then_score_and_is_logged) {
+    vant_test::temp_dir dir;
+    marloven::config_file cfg(dir.write("v.conf", "LOGCFG=FFF:BORING\n"));
+    std::string message;
+    ASSERT_TRUE(marloven::open_log(cfg, dir / "v.log", message)) << message;
+    string_link_stream stream;
+    write_link(stream, {"http://example.com/a b", 250000});
+    write_link(stream, {"", 0});
+    EXPECT_EQ(read_link(stream), (link{"http://example.com/a b", 250000}));
+    EXPECT_EQ(read_link(stream), (link{"", 0}));
+    marloven::close_log();
+    const std::string text = vant_test::read_file(dir / "v.log");
+    EXPECT_NE(text.find("BORING [src\\worker\\FFF\\FFF-serialize:"), std::string::npos) << text;
+    EXPECT_NE(text.find("] Received link http://example.com/a b (250000)\n"), std::string::npos);
+    EXPECT_NE(text.find("] Received link  (0)\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace FFF

@@ -1,0 +1,168 @@
+// Tests of the XML and HTML renderings of FFF documents, compared as whole texts.
+// SPDX-License-Identifier: MIT
+#include "worker/FFF/renderers.h"
+
+#include <gtest/gtest.h>
+
+#include "worker/FFF/sample_document.h"
+
+namespace FFF {
+namespace {
+
+using vant_test::add_run;
+
+TEST(render_xml, sample_page_prints_structure_links_and_metas) {
+    auto doc = vant_test::sample_page();
+    EXPECT_EQ(
+        render("xml", "0123abcd", "http://example.com/?q=a&b", 1700000000, *doc),
+        "<?xml version=\"1.0\"?>\n"
+        "<document id=\"0123abcd\" url=\"http://example.com/?q=a&amp;b\" timestamp=\"1700000000\" "
+        "score= \"0.75\" >\n"
+        " <fff>\n"
+        "  <link urlid=\"0\" url=\"http://example.com/\" score=\"1e+06\"/>\n"
+        "  <link urlid=\"1\" url=\"http://example.com/about?a=1&amp;b=2\" score=\"0.25\"/>\n"
+        "  <contents>\n"
+        "   <p><s><low dictid=\"15\" sliceid=\"title\">Big house,garden</low></s></p>\n"
+        "   <p><s><low dictid=\"10\" sliceid=\"centralNorm\">Rooms:3&lt;5&amp;&quot;quiet&quot;"
+        "</low><low dictid=\"11\" sliceid=\"centralEmph\">l&apos;étéchaud</low>"
+        "<low dictid=\"12\" sliceid=\"centralLink\" urlid=\"0\">Home</low></s></p>\n"
+        "   <p><s><low dictid=\"7\" sliceid=\"marginalLink\" urlid=\"1\">About us</low>"
+        "<low dictid=\"13\" sliceid=\"centralRemote\">elsewhere</low></s>"
+        "<s><low dictid=\"12\" sliceid=\"centralLink\" urlid=\"0\">home again.</low></s></p>\n"
+        "  </contents>\n"
+        "  <meta type=\"documentwide\" dictid=\"2\" sliceid=\"keyword\" key=\"author\">"
+        "A &amp; B &lt;x&gt;</meta>\n"
+        "  <meta type=\"positional\" pos=\"4\" dictid=\"11\" sliceid=\"centralEmph\" "
+        "key=\"anchor\">it&apos;s</meta>\n"
+        "  <meta type=\"ranged\" beg=\"3\" end=\"9\" dictid=\"10\" sliceid=\"centralNorm\" "
+        "key=\"lang\">fr</meta>\n"
+        " </fff>\n"
+        "</document>\n");
+}
+
+TEST(render_html, sample_page_prints_title_anchors_and_body) {
+    auto doc = vant_test::sample_page();
+    EXPECT_EQ(render("html", "0123abcd", "http://example.com/", 1700000000, *doc),
+              "<html>\n"
+              "<head><title>Big house,garden</title>"
+              "<meta name=\"vantorell-score\" content=\"0.75\" /></head>\n"
+              "<body>\n"
+              "<b>Big house,garden</b><br />\n"
+              "<p>  </p>\n"
+              "<p>Rooms:3&lt;5&amp;&quot;quiet&quot; l'étéchaud "
+              "<a href=\"http://example.com/\">Home</a>  </p>\n"
+              "<p><a href=\"http://example.com/about?a=1&b=2\">About us</a> elsewhere  "
+              "<a href=\"http://example.com/\">home again.</a>  </p>\n"
+              "</body>\n"
+              "</html>\n");
+}
+
+TEST(render_html, without_title_run_the_title_is_empty_and_later_title_runs_stay_in_the_body) {
+    DocumentData doc;
+    doc.score = 1000000;
+    auto& s = doc.add<Contents>().add<P>().add<S>();
+    add_run(s, slice::centralNorm, {"x"});
+    EXPECT_EQ(render_html("id", "u", 0, doc),
+              "<html>\n<head><title></title><meta name=\"vantorell-score\" content=\"1e+06\" />"
+              "</head>\n<body>\n<b></b><br />\n<p>x  </p>\n</body>\n</html>\n");
+    add_run(s, slice::title, {});  // an empty title run does not claim the title
+    add_run(s, slice::title, {"First"});
+    add_run(s, slice::title, {"Second"});
+    doc.score = 500000;
+    EXPECT_EQ(render_html("id", "u", 0, doc),
+              "<html>\n<head><title>First</title><meta name=\"vantorell-score\" content=\"0.5\" />"
+              "</head>\n<body>\n<b>First</b><br />\n<p>x   Second  </p>\n</body>\n</html>\n");
+}
+
+TEST(render_html, link_runs_past_the_link_table_get_an_empty_address) {
+    DocumentData doc;
+    doc.addLink("http://a/", 1);
+    auto& s = doc.add<P>().add<S>();
+    add_run(s, slice::centralLink, {"in"}, 0);
+    add_run(s, slice::marginalLink, {"out"}, 5);
+    add_run(s, slice::centralRemote, {"remote"}, 0);
+    const std::string html = render_html("", "", 0, doc);
+    EXPECT_NE(html.find("<p><a href=\"http://a/\">in</a> <a href=\"\">out</a> remote  </p>\n"),
+              std::string::npos)
+        << html;
+}
+
+TEST(render, format_must_be_exactly_html_for_the_html_form) {
+    DocumentData doc;
+    for (std::string_view format : {"HTML", "xml", "", "html "}) {
+        EXPECT_EQ(render(format, "i", "u", 5, doc).rfind("<?xml version=\"1.0\"?>\n", 0), 0u)
+            << format;
+    }
+    EXPECT_EQ(render("html", "i", "u", 5, doc).rfind("<html>\n", 0), 0u);
+}
+
+TEST(render_xml, foreign_nodes_and_unknown_meta_types_still_print) {
+    DocumentData doc;
+    doc.score = 0;
+    doc.add<DocumentData_basic>();
+    auto& contents = doc.add<Contents>();
+    contents.metas().push_back({7, 40, "k", "v", 1, 2});
+    EXPECT_EQ(render_xml("i", "u", -1, doc),
+              "<?xml version=\"1.0\"?>\n"
+              "<document id=\"i\" url=\"u\" timestamp=\"-1\" score= \"0\" >\n"
+              " <fff>\n"
+              " <ERROR tree-name=\"documentdata_basic\">\n"
+              " </ERROR>\n"
+              "  <contents>\n"
+              "  </contents>\n"
+              "  <meta type=\"7\" dictid=\"40\" sliceid=\"?\" key=\"k\">v</meta>\n"
+              " </fff>\n"
+              "</document>\n");
+}
+
+struct escape_case {
+    std::string_view in, xml, html;
+};
+
+class escaper_test : public testing::TestWithParam<escape_case> {};
+
+TEST_P(escaper_test, replaces_markup_characters_once) {
+    EXPECT_EQ(xml_escape(GetParam().in), GetParam().xml);
+    EXPECT_EQ(html_escape(GetParam().in), GetParam().html);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, escaper_test,
+    testing::Values(escape_case{"", "", ""}, escape_case{"plain", "plain", "plain"},
+                    escape_case{"a&b", "a&amp;b", "a&amp;b"},
+                    escape_case{"&lt;", "&amp;lt;", "&amp;lt;"},  // escaped text escaped again
+                    escape_case{"it's", "it&apos;s", "it's"},
+                    escape_case{"<\"x\">", "&lt;&quot;x&quot;&gt;", "&lt;&quot;x&quot;&gt;"}));
+
+struct token_case {
+    std::string_view token;
+    bool is_word;
+};
+
+class word_token_test : public testing::TestWithParam<token_case> {};
+
+TEST_P(word_token_test, only_letters_and_digits_make_a_word) {
+    EXPECT_EQ(is_word_token(GetParam().token), GetParam().is_word) << GetParam().token;
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, word_token_test,
+                         testing::Values(token_case{"", true}, token_case{"house", true},
+                                         token_case{"été", true}, token_case{"2024", true},
+                                         token_case{"Straße", true}, token_case{"日本語", true},
+                                         token_case{"٣", true},  // Arabic-Indic digit
+                                         token_case{",", false}, token_case{"a-b", false},
+                                         token_case{"l'été", false}, token_case{"a b", false},
+                                         token_case{"\xE9\x61", false}));  // broken UTF-8
+
+TEST(word_joining, spaces_go_only_between_two_words) {
+    DocumentData doc;
+    add_run(doc.add<P>().add<S>(), slice::centralNorm,
+            {"big", "house", ",", "garden", "(", "a", ")", "b", "", "c"});
+    const std::string xml = render_xml("", "", 0, doc);
+    EXPECT_NE(xml.find(">big house,garden(a)b  c</low>"), std::string::npos) << xml;
+    const std::string html = render_html("", "", 0, doc);
+    EXPECT_NE(html.find("<p>big house,garden(a)b  c  </p>"), std::string::npos) << html;
+}
+
+}  // namespace
+}  // namespace FFF

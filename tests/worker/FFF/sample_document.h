@@ -1,0 +1,100 @@
+// sample_document.h: FFF trees for the tests, and a flat text dump of a tree for comparisons.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "worker/FFF/FFF.h"
+
+namespace vant_test {
+
+// One line per node, indented by depth, with every field the node carries.
+inline std::string describe(const marloven::tXMLTree& tree) {
+    struct dumper : marloven::tXMLTree::const_visitor {
+        std::ostringstream out;
+        void visit(const marloven::tXMLTree& node, unsigned depth, bool closing) override {
+            if (closing) {
+                return;
+            }
+            out << std::string(depth, ' ') << node.kind() << ' ' << node.name();
+            if (auto* d = dynamic_cast<const FFF::DocumentData*>(&node)) {
+                out << " full=" << d->full << " score=" << d->score;
+                for (const auto& l : d->links()) {
+                    out << " [" << l.url << ' ' << l.score << ']';
+                }
+            } else if (auto* c = dynamic_cast<const FFF::Contents*>(&node)) {
+                out << " full=" << c->full;
+                for (const auto& m : c->metas()) {
+                    out << " {" << m.type << ' ' << m.dictid << ' ' << m.key << '=' << m.value
+                        << ' ' << m.beg << ' ' << m.end << '}';
+                }
+            } else if (auto* low = dynamic_cast<const FFF::Low*>(&node)) {
+                out << " dictid=" << low->dictid;
+                if (FFF::carries_urlid(low->dictid)) {
+                    out << " urlid=" << low->urlid;
+                }
+                for (auto w : low->words) {
+                    out << " '" << w << '\'';
+                }
+            }
+            out << '\n';
+        }
+    } d;
+    tree.accept(d, 0);
+    return d.out.str();
+}
+
+// Every token of the tree in document order.
+inline std::vector<std::string> all_words(const marloven::tXMLTree& tree) {
+    struct collector : marloven::tXMLTree::const_visitor {
+        std::vector<std::string> words;
+        void visit(const marloven::tXMLTree& node, unsigned, bool closing) override {
+            if (auto* low = dynamic_cast<const FFF::Low*>(&node); low && !closing) {
+                words.insert(words.end(), low->words.begin(), low->words.end());
+            }
+        }
+    } c;
+    tree.accept(c, 0);
+    return c.words;
+}
+
+inline FFF::Low& add_run(marloven::tXMLParentTree& parent, std::uint32_t dictid,
+                         std::initializer_list<std::string_view> words, std::uint32_t urlid = 0) {
+    auto& low = parent.add<FFF::Low>();
+    low.dictid = dictid;
+    low.urlid = urlid;
+    low.words = FFF::word_list(words);
+    return low;
+}
+
+// A page with a title, two paragraphs with emphasis, punctuation, markup characters, links
+// (one of them used twice), a remote link and metas of all three types (in written order).
+inline std::unique_ptr<FFF::DocumentData> sample_page() {
+    auto doc = std::make_unique<FFF::DocumentData>();
+    doc->score = 750000;
+    const auto home = doc->addLink("http://example.com/", 1000000);
+    const auto about = doc->addLink("http://example.com/about?a=1&b=2", 250000);
+    auto& contents = doc->add<FFF::Contents>();
+    auto& head = contents.add<FFF::P>().add<FFF::S>();
+    add_run(head, FFF::slice::title, {"Big", "house", ",", "garden"});
+    auto& s1 = contents.add<FFF::P>().add<FFF::S>();
+    add_run(s1, FFF::slice::centralNorm, {"Rooms", ":", "3", "<", "5", "&", "\"quiet\""});
+    add_run(s1, FFF::slice::centralEmph, {"l'été", "chaud"});
+    add_run(s1, FFF::slice::centralLink, {"Home"}, home);
+    auto& p2 = contents.add<FFF::P>();
+    auto& s2 = p2.add<FFF::S>();
+    add_run(s2, FFF::slice::marginalLink, {"About", "us"}, about);
+    add_run(s2, FFF::slice::centralRemote, {"elsewhere"});
+    add_run(p2.add<FFF::S>(), FFF::slice::centralLink, {"home", "again", "."}, home);
+    contents.metas() = {
+        {FFF::meta_documentwide, FFF::slice::keyword, "author", "A & B <x>", 0, 0},
+        {FFF::meta_positional, FFF::slice::centralEmph, "anchor", "it's", 4, 0},
+        {FFF::meta_ranged, FFF::slice::centralNorm, "lang", "fr", 3, 9},
+    };
+    return doc;
+}
+
+}  // namespace vant_test
