@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "idxstorage/idxstorage.h"
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
@@ -49,6 +50,7 @@ std::optional<std::string> check_data_directory(const std::string& dir) {
 vantorelld::vantorelld(std::string program_path) : program_path_(std::move(program_path)) {}
 
 vantorelld::~vantorelld() {
+    index_.reset();
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);
     }
@@ -93,6 +95,10 @@ std::optional<std::string> vantorelld::start_storage() {
         return message;
     }
     log_open_ = true;
+    // The index server keeps its index in DATADIR/index (the working directory is DATADIR). A
+    // server that does not start is logged; index requests then fail until it does.
+    index_ = std::make_unique<idxstorage>(config_);
+    index_->start();
     return std::nullopt;
 }
 
@@ -106,6 +112,7 @@ void vantorelld::stop() {
 }
 
 void vantorelld::final_cleanup() {
+    index_.reset();
     if (log_open_) {
         VANT_LOG(LOG, info) << "Vantorell stopped";
         close_log();

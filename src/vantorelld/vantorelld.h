@@ -11,6 +11,8 @@
 
 namespace marloven {
 
+class idxstorage;
+
 // Purpose: brings the daemon up in a fixed order and tears it down in the reverse order.
 // Ownership: owns the configuration, every storage object and every thread; members are declared
 // in start-up order so that destruction runs in reverse. Other components borrow it by reference.
@@ -46,6 +48,8 @@ class vantorelld {
     const std::string& platform_guid() const { return platform_guid_; }
     void set_command_path(std::string path) { command_path_ = std::move(path); }
     const std::string& command_path() const { return command_path_; }
+    // The index storage client; null before storage start-up and after the final clean-up.
+    idxstorage* index_storage() const { return index_.get(); }
 
   private:
     std::string program_path_;
@@ -55,6 +59,7 @@ class vantorelld {
     std::string command_path_;
     int lock_fd_ = -1;  // flock on DATADIR/vantorell.lock, held for the process's life
     bool log_open_ = false;
+    std::unique_ptr<idxstorage> index_;
 };
 
 // Checks a data directory as start-up does: creates it when missing, enters it, and checks that it
