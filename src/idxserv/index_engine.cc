@@ -147,6 +147,21 @@ struct index_engine::pending_document {
     Xapian::termpos position = 0;
     std::uint64_t slices = 0;
     std::vector<Xapian::valueno> slots_set;
+
+    // Starts a stored field in the document data: its name and its kind byte.
+    void store(const std::string& name, char kind) {
+        put_varint(data, name.size());
+        data += name;
+        data.push_back(kind);
+    }
+    // A searchable field: its exact term, and its first value in the field's slot.
+    void search(const std::string& term, Xapian::valueno slot, const std::string& value) {
+        doc.add_boolean_term(term);
+        if (std::find(slots_set.begin(), slots_set.end(), slot) == slots_set.end()) {
+            doc.add_value(slot, value);
+            slots_set.push_back(slot);
+        }
+    }
 };
 
 engine_settings engine_settings::from_environment(const char* (*get)(const char*),
@@ -263,63 +278,66 @@ bool index_engine::begin_document() {
     return true;
 }
 
+bool index_engine::in_document(const std::string& field) {
+    if (!pending_) {
+        last_error_ = "Field " + field + " outside a document";
+    }
+    return pending_ != nullptr;
+}
+
+void index_engine::index_tokens(const std::string& value) {
+    pending_document& d = *pending_;
+    std::uint32_t words = 0;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t end = value.find(proto::token_separator, start);
+        if (end == std::string::npos) {
+            end = value.size();
+        }
+        std::size_t length = end - start;
+        int slice = length >= 2
+                        ? static_cast<unsigned char>(value[end - 1]) - proto::slice_byte_offset
+                        : -1;
+        // Tokens without a slice byte of ours are skipped.
+        if (slice >= 0 && slice <= proto::max_slice) {
+            std::string term = value.substr(start, length - 1);
+            if (term.find(':') != std::string::npos) {
+                d.doc.add_term(index_terms::meta_term(term));
+            } else if (term.size() <= max_term_length - 2 &&
+                       (settings_.max_field_tokens == 0 || words < settings_.max_field_tokens)) {
+                ++words;
+                term = index_terms::word_term(std::move(term));
+                // The plain word carries the positions (for NEAR and phrases), the slice term the
+                // frequency that relevance weighs.
+                d.doc.add_posting(term, ++d.position, 0);
+                d.doc.add_term(index_terms::slice_term(slice, term));
+                d.slices |= std::uint64_t{1} << slice;
+            }
+        }
+        start = end + 1;
+    }
+}
+
 bool index_engine::add_text_field(const std::string& name, const std::string& value, bool stored,
                                   bool searchable, bool tokenized) {
-    if (!pending_) {
-        last_error_ = "Field " + name + " outside a document";
+    if (!in_document(name)) {
         return false;
     }
     try {
         pending_document& d = *pending_;
         if (stored) {
-            put_varint(d.data, name.size());
-            d.data += name;
-            d.data.push_back('t');
+            d.store(name, 't');
             put_varint(d.data, value.size());
             d.data += value;
         }
         if (searchable && tokenized) {
-            std::uint32_t words = 0;
-            std::size_t start = 0;
-            while (start <= value.size()) {
-                std::size_t end = value.find(proto::token_separator, start);
-                if (end == std::string::npos) {
-                    end = value.size();
-                }
-                std::size_t length = end - start;
-                if (length >= 2) {
-                    int slice =
-                        static_cast<unsigned char>(value[end - 1]) - proto::slice_byte_offset;
-                    std::string term = value.substr(start, length - 1);
-                    if (slice < 0 || slice > proto::max_slice) {
-                        // not a token of ours: skipped
-                    } else if (term.find(':') != std::string::npos) {
-                        d.doc.add_term(index_terms::meta_term(term));
-                    } else if (term.size() <= max_term_length - 2 &&
-                               (settings_.max_field_tokens == 0 ||
-                                words < settings_.max_field_tokens)) {
-                        ++words;
-                        term = index_terms::word_term(std::move(term));
-                        // The plain word carries the positions (for NEAR and phrases), the slice
-                        // term the frequency that relevance weighs.
-                        d.doc.add_posting(term, ++d.position, 0);
-                        d.doc.add_term(index_terms::slice_term(slice, term));
-                        d.slices |= std::uint64_t{1} << slice;
-                    }
-                }
-                start = end + 1;
-            }
+            index_tokens(value);
         } else if (searchable) {
             std::string term = index_terms::field_term(name, value);
-            d.doc.add_boolean_term(term);
             if (name == "guid" && d.unique_term.empty()) {
                 d.unique_term = term;
             }
-            Xapian::valueno slot = slot_for(name, true);
-            if (std::find(d.slots_set.begin(), d.slots_set.end(), slot) == d.slots_set.end()) {
-                d.doc.add_value(slot, value);
-                d.slots_set.push_back(slot);
-            }
+            d.search(term, slot_for(name, true), value);
         }
         return true;
     } catch (const std::exception& e) {
@@ -329,25 +347,18 @@ bool index_engine::add_text_field(const std::string& name, const std::string& va
 
 bool index_engine::add_number_field(const std::string& name, std::uint32_t value, bool stored,
                                     bool searchable) {
-    if (!pending_) {
-        last_error_ = "Field " + name + " outside a document";
+    if (!in_document(name)) {
         return false;
     }
     try {
         pending_document& d = *pending_;
         if (stored) {
-            put_varint(d.data, name.size());
-            d.data += name;
-            d.data.push_back('n');
+            d.store(name, 'n');
             put_varint(d.data, value);
         }
         if (searchable) {
-            d.doc.add_boolean_term(index_terms::field_term(name, std::to_string(value)));
-            Xapian::valueno slot = slot_for(name, true);
-            if (std::find(d.slots_set.begin(), d.slots_set.end(), slot) == d.slots_set.end()) {
-                d.doc.add_value(slot, Xapian::sortable_serialise(value));
-                d.slots_set.push_back(slot);
-            }
+            d.search(index_terms::field_term(name, std::to_string(value)), slot_for(name, true),
+                     Xapian::sortable_serialise(value));
         }
         return true;
     } catch (const std::exception& e) {

@@ -100,6 +100,8 @@ class index_engine {
     struct pending_document;
 
     void open_writer();
+    bool in_document(const std::string& field);
+    void index_tokens(const std::string& value);
     void refresh_reader();
     void note_change();
     Xapian::valueno slot_for(const std::string& field, bool create);

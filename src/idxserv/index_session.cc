@@ -40,9 +40,7 @@ class wire {
     std::int32_t get_int32() {
         unsigned char b[4];
         read_exact(b, 4);
-        return static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+        return proto::decode_number(b);
     }
 
     // A string of at most `limit` bytes. A longer one is read and dropped, so that the rest of
@@ -93,12 +91,7 @@ class wire {
 
     void clear_violation() { violation_.clear(); }
 
-    void put_int32(std::int32_t v) {
-        auto u = static_cast<std::uint32_t>(v);
-        char b[4] = {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
-                     static_cast<char>(u >> 24)};
-        out_.append(b, 4);
-    }
+    void put_int32(std::int32_t v) { proto::append_number(out_, v); }
 
     void put_string(const std::string& s) {
         put_int32(static_cast<std::int32_t>(s.size()));

@@ -44,10 +44,7 @@ class request {
   public:
     request& cmd(proto::command c) { return num(static_cast<std::int32_t>(c)); }
     request& num(std::int32_t v) {
-        auto u = static_cast<std::uint32_t>(v);
-        char b[4] = {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
-                     static_cast<char>(u >> 24)};
-        bytes_.append(b, 4);
+        proto::append_number(bytes_, v);
         return *this;
     }
     request& str(std::string_view s) {
@@ -99,9 +96,7 @@ class replies {
     std::int32_t num() {
         unsigned char b[4];
         read(b, 4);
-        return static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+        return proto::decode_number(b);
     }
     std::string str() {
         std::int32_t length = num();

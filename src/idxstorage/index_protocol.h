@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace marloven::index_protocol {
 
@@ -39,6 +40,19 @@ enum class command : std::int32_t {
 //               any other token is a word, indexed at the next word position.
 inline constexpr char token_separator = '\x01';
 inline constexpr int slice_byte_offset = 64;
+
+// The framing of a number, for both ends.
+inline void append_number(std::string& out, std::int32_t v) {
+    auto u = static_cast<std::uint32_t>(v);
+    const char b[4] = {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+                       static_cast<char>(u >> 24)};
+    out.append(b, 4);
+}
+inline std::int32_t decode_number(const unsigned char b[4]) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+        static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+}
 
 // Per-term flags. In a query the terms form a postfix expression; a term's flag is the type
 // number of the query atom it comes from, and restrictions have a flag of their own:
