@@ -177,16 +177,22 @@ struct percentiles {
     double p50, p99, mean;
 };
 
+template <typename T>
+double num(T v) {
+    return static_cast<double>(v);
+}
+
 double thread_cpu_us() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+    return num(ts.tv_sec) * 1e6 + num(ts.tv_nsec) / 1e3;
 }
 
 double process_cpu_s() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return num(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           num(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 // User and system time of a running child, from /proc (clock-tick resolution).
@@ -202,7 +208,7 @@ double child_cpu_s(int pid) {
             ticks += std::stod(f);
         }
     }
-    return ticks / sysconf(_SC_CLK_TCK);
+    return ticks / num(sysconf(_SC_CLK_TCK));
 }
 
 // Wall-clock samples and CPU time of one kind of query.
@@ -218,7 +224,7 @@ class series {
         return wall_us_.back();
     }
     void add_cpu_us(double us) { cpu_us_ += us; }
-    double cpu_mean() const { return cpu_us_ / wall_us_.size(); }
+    double cpu_mean() const { return cpu_us_ / num(wall_us_.size()); }
     percentiles wall() const {
         std::vector<double> us = wall_us_;
         std::sort(us.begin(), us.end());
@@ -227,9 +233,9 @@ class series {
             sum += v;
         }
         auto at = [&](double q) {
-            return us[std::min(us.size() - 1, static_cast<std::size_t>(q * us.size()))];
+            return us[std::min(us.size() - 1, static_cast<std::size_t>(q * num(us.size())))];
         };
-        return {at(0.50), at(0.99), sum / us.size()};
+        return {at(0.50), at(0.99), sum / num(us.size())};
     }
 
   private:
@@ -368,7 +374,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("corpus: %zu pages, %.1f MB HTML, %zu words; %zu queries x %d rounds\n",
-                pages.size(), html_bytes / 1e6, total_words, queries.size(), rounds);
+                pages.size(), num(html_bytes) / 1e6, total_words, queries.size(), rounds);
 
     fs::path work = fs::temp_directory_path() / ("vant-index-bench-" + std::to_string(getpid()));
     fs::create_directories(work);
@@ -510,8 +516,8 @@ int main(int argc, char** argv) {
     auto b = baseline_q.wall();
     auto e = engine_q.wall();
     auto b2 = baseline_q2.wall();
-    double client_dps = pages.size() / client_index_s;
-    double baseline_dps = pages.size() / baseline_index_s;
+    double client_dps = num(pages.size()) / client_index_s;
+    double baseline_dps = num(pages.size()) / baseline_index_s;
     auto row = [](const char* what, double client_v, double direct_v, double ratio) {
         std::printf("%-34s %14.1f %14.1f %8.2f\n", what, client_v, direct_v, ratio);
     };
@@ -519,10 +525,10 @@ int main(int argc, char** argv) {
     row("indexing, docs/s (wall)", client_dps, baseline_dps, baseline_dps / client_dps);
     row("indexing, CPU s (both processes)", client_index_cpu, baseline_index_cpu,
         client_index_cpu / baseline_index_cpu);
-    row("index size, MB", client_uncompacted / 1e6, baseline_uncompacted / 1e6,
-        double(client_uncompacted) / baseline_uncompacted);
-    row("index size after optimise, MB", client_compacted / 1e6, baseline_compacted / 1e6,
-        double(client_compacted) / baseline_compacted);
+    row("index size, MB", num(client_uncompacted) / 1e6, num(baseline_uncompacted) / 1e6,
+        num(client_uncompacted) / num(baseline_uncompacted));
+    row("index size after optimise, MB", num(client_compacted) / 1e6, num(baseline_compacted) / 1e6,
+        num(client_compacted) / num(baseline_compacted));
     row("query p50, us (wall)", c.p50, b.p50, c.p50 / b.p50);
     row("query p99, us (wall)", c.p99, b.p99, c.p99 / b.p99);
     row("query mean, us (wall)", c.mean, b.mean, c.mean / b.mean);

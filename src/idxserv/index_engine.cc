@@ -590,6 +590,7 @@ Xapian::Query index_engine::build_query(const query_request& r) {
             case proto::term_flag::or_: {
                 auto args = pop(t);
                 std::vector<Xapian::Query> parts;
+                parts.reserve(args.size());
                 for (operand& o : args) {
                     parts.push_back(positive(o));
                 }
@@ -644,6 +645,7 @@ Xapian::Query index_engine::build_query(const query_request& r) {
     Xapian::Query query = stack.empty() ? Xapian::Query::MatchAll : positive(stack.front());
 
     std::vector<Xapian::Query> filters;
+    filters.reserve(restrictions.size() + 2);
     for (auto& [field, terms] : restrictions) {
         filters.emplace_back(Xapian::Query::OP_OR, terms.begin(), terms.end());
     }

@@ -35,7 +35,7 @@ class protocol_error : public std::runtime_error {
 class wire {
   public:
     wire(int fd, const std::atomic<bool>* stop, const sigset_t* wait_mask)
-        : fd_(fd), stop_(stop), wait_mask_(wait_mask), in_(64 * 1024) {}
+        : fd_(fd), stop_(stop), wait_mask_(wait_mask), in_(std::size_t{64} * 1024) {}
 
     std::int32_t get_int32() {
         unsigned char b[4];

@@ -70,10 +70,10 @@ class idxstorage_test : public testing::Test {
 
     std::string log() const { return vant_test::read_file(dir_ / "test.log"); }
 
-    // Adds a document whose words are all in the body, unless `runs` says otherwise.
+    // Adds a document (and keeps its blob for contexts).
     void add(const std::string& guid, std::uint32_t arcid, std::uint32_t time,
-             std::vector<vant_test::paragraph> text, std::uint32_t score = 1000000,
-             std::vector<int> views = {0}, std::vector<FFF::meta> metas = {}) {
+             const std::vector<vant_test::paragraph>& text, std::uint32_t score = 1000000,
+             const std::vector<int>& views = {0}, const std::vector<FFF::meta>& metas = {}) {
         std::string blob = make_blob(text, metas);
         documents_.blobs[guid] = blob;
         ASSERT_EQ(index_->addDocument(guid, arcid, "http://example.org/" + guid, "text/html", time,
@@ -88,6 +88,7 @@ class idxstorage_test : public testing::Test {
             *count = n;
         }
         std::vector<std::string> out;
+        out.reserve(hits.size());
         for (const auto& h : hits) {
             out.push_back(h.guid);
         }
