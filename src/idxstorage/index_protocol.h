@@ -79,8 +79,12 @@ inline constexpr std::int32_t remove_exact = 0;
 // Slice weights: the query's pairs (slice, weight) override the defaults below for that slice;
 // a pair with slice 0 sets every slice that no other pair names. Weights are hundredths of the
 // weight of normal body text (100); 0 keeps the slice searchable but gives it no relevance;
-// negative weights count as 0. Relevance is the sum over the slices where a query word occurs of
-// the word's BM25 weight within that slice times the slice's weight.
+// negative weights count as 0. With pairs, relevance is the sum over the slices where a query
+// word occurs of the word's BM25 weight within that slice times the slice's weight. Without
+// pairs, each occurrence of a word counts its slice's default weight into the word's frequency
+// (weight / 25, at least 1) and relevance is the BM25 weight of that frequency: the same order
+// of preference at the cost of one term per word. The defaults are therefore part of the index:
+// changing them takes a reindex.
 inline constexpr int max_slice = 63;
 inline constexpr int default_slice_weight(int slice) {
     switch (slice) {

@@ -255,6 +255,15 @@ TEST_F(index_engine_test, near_matches_within_a_window_in_any_order_and_phrases_
               (std::set<std::string>{"exact"}));
     EXPECT_EQ(set_of(e, {word("key"), word("foreign"), op(F::phrase, "2")}),
               (std::set<std::string>{"reversed"}));
+    // With weight pairs the words are weighed per slice; the positions still decide the match.
+    query_request weighted;
+    weighted.terms = {word("foreign"), word("key"), op(F::near, "2")};
+    weighted.weights = {{10, 150}};
+    auto hits = run(e, weighted);
+    EXPECT_EQ(std::set<std::string>(hits.begin(), hits.end()),
+              (std::set<std::string>{"exact", "reversed", "close"}));
+    weighted.terms.back() = op(F::phrase, "2");
+    EXPECT_EQ(run(e, weighted), std::vector<std::string>{"exact"});
     // Positions run across slices: a title word followed by a body word is a phrase too.
     add(e, {"sliced", 1, 0, 1000000, {0}, {{"primary", 15}, {"key", 10}}});
     ASSERT_TRUE(e.commit());
