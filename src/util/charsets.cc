@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "util/ascii.h"
 #include "util/charsets_internal.h"
 
 namespace marloven {
@@ -119,12 +120,6 @@ char* put_utf8(char32_t cp, char* p) {
         *p++ = byte(0x80 | (cp & 0x3F));
     }
     return p;
-}
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Accepted names and the generated table each selects ("" selects UTF-8).

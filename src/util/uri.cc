@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "util/ascii.h"
+
 namespace marloven {
 namespace {
 
@@ -78,13 +80,6 @@ bool is(unsigned char c, unsigned char cls) {
     return (byte_classes[c] & cls) != 0;
 }
 
-int hex_value(char c) {
-    if (c <= '9') {
-        return c - '0';
-    }
-    return (c | 0x20) - 'a' + 10;
-}
-
 constexpr char hex_upper[] = "0123456789ABCDEF";
 
 void append_escaped(unsigned char c, std::string& out) {
@@ -124,11 +119,6 @@ void append_escaped_text(std::string_view text, bool decode_needless, std::strin
             out.push_back(static_cast<char>(c));
         }
     }
-}
-
-void lower_in_place(char* begin, char* end) {
-    std::transform(begin, end, begin,
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
 }
 
 // Dot-segment removal on s[0, n), in place; returns the new length. The write position never
@@ -259,7 +249,7 @@ uri uri::parse(std::string_view text, std::string_view default_scheme, bool allo
         bool known = false;
         if (candidate.size() < sizeof lowered) {
             std::copy(candidate.begin(), candidate.end(), lowered);
-            lower_in_place(lowered, lowered + candidate.size());
+            ascii_lower_in_place(lowered, lowered + candidate.size());
             known = &find_scheme({lowered, candidate.size()}) != &empty_scheme_entry;
         }
         if (known || candidate.size() < 5) {
@@ -268,7 +258,7 @@ uri uri::parse(std::string_view text, std::string_view default_scheme, bool allo
         }
     }
     std::string scheme_lower(scheme);
-    lower_in_place(scheme_lower.data(), scheme_lower.data() + scheme_lower.size());
+    ascii_lower_in_place(scheme_lower);
     const scheme_entry& entry = find_scheme(scheme_lower);
 
     std::string_view netloc;
@@ -307,7 +297,7 @@ uri uri::from_parts(std::string_view scheme, std::string_view netloc, std::strin
         u.text_.append(parts[i]);
     }
     u.bounds_[std::size(parts)] = u.text_.size();
-    lower_in_place(u.text_.data(), u.text_.data() + u.bounds_[path_part]);
+    ascii_lower_in_place(u.text_.data(), u.text_.data() + u.bounds_[path_part]);
     u.entry_ = &find_scheme(u.scheme());
     return u;
 }

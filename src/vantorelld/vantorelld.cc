@@ -11,6 +11,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "api/langtrain.h"
+#include "db/dbconfig.h"
+#include "db/sqlite.h"
 #include "idxstorage/idxstorage.h"
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
@@ -45,6 +48,57 @@ std::optional<std::string> check_data_directory(const std::string& dir) {
     }
     ::closedir(d);
     return failure;
+}
+
+std::optional<std::string> create_default_plugins(sqlite3* db, cfgstorage<Plugin>& plugins,
+                                                  cfgstorage<DocFilter>& docfilters) {
+    if (!plugins.ids(db).empty() || !docfilters.ids(db).empty()) {
+        return std::nullopt;
+    }
+    const acl_list everybody = {{"All Users", access_type::read, false}};
+    struct default_plugin {
+        const char* name;
+        const char* description;
+        const char* module;
+        bool has_filter;  // a document filter of the same name uses the plug-in
+    };
+    static constexpr default_plugin table[] = {
+        {"SLR", "Stochastic Language Recognizer", "langplugin", true},
+        {"URL", "URL Splitter", "urlplugin", true},
+        {"Static", "Static metadata", "staticplugin", false},
+        {"RegEx", "Adds metadata based on regular expression matches", "regexplugin", false},
+        {"MetaExchange", "Gets metadata from an external program", "metaexchangeplugin", false},
+    };
+    for (const auto& d : table) {
+        Plugin p;
+        p.name = d.name;
+        p.description = d.description;
+        p.module = d.module;
+        if (p.module == "langplugin") {
+            p.configuration = std::string(language_training_text());
+        }
+        p.acl = everybody;
+        int plugin_id = plugins.add(db, p);
+        if (plugin_id == 0) {
+            std::string message = std::string("Cannot create plugin ") + d.name;
+            VANT_LOG(PLUGINSYSTEM, error) << message;
+            return message;
+        }
+        if (!d.has_filter) {
+            continue;
+        }
+        DocFilter f;
+        f.name = d.name;
+        f.description = d.description;
+        f.plugin_id = plugin_id;
+        f.acl = everybody;
+        if (docfilters.add(db, f) == 0) {
+            std::string message = std::string("Cannot create docfilter ") + d.name;
+            VANT_LOG(PLUGINSYSTEM, error) << message;
+            return message;
+        }
+    }
+    return std::nullopt;
 }
 
 vantorelld::vantorelld(std::string program_path) : program_path_(std::move(program_path)) {}
@@ -95,10 +149,36 @@ std::optional<std::string> vantorelld::start_storage() {
         return message;
     }
     log_open_ = true;
+    throttling_ = static_cast<unsigned>(config_.integer(keys::Throttling));
+    user_agent_ = config_.value(keys::UserAgent).value_or("marlovenbot");
+
+    // One connection, only to create the tables: every later call passes its thread's own.
+    sqlite_connection db = open_database(config_, install_paths::database);
+    transaction t(db);
+    // TODO(storage): the shared crawl map, document storage, fetch queue (given throttling_) and
+    // log storage are built here first, and the robots checker (given user_agent_) after the
+    // index storage client.
     // The index server keeps its index in DATADIR/index (the working directory is DATADIR). A
     // server that does not start is logged; index requests then fail until it does.
     index_ = std::make_unique<idxstorage>(config_);
     index_->start();
+    sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db);
+    archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db);
+    collections_ = std::make_unique<cfgstorage<CollectionConfiguration>>(db);
+    watches_ = std::make_unique<cfgstorage<WatchConfiguration>>(db);
+    auths_ = std::make_unique<cfgstorage<AuthConfiguration>>(db);
+    plugins_ = std::make_unique<cfgstorage<Plugin>>(db);
+    docfilters_ = std::make_unique<cfgstorage<DocFilter>>(db);
+    renderer_pipes_ = std::make_unique<cfgstorage<RendererPluginPipe>>(db);
+    root_acls_ = std::make_unique<cfgstorage<RootACL>>(db);
+    logins_ = std::make_unique<cfgstorage<LoginConfiguration>>(db);
+    ensure_dbconfig(db);
+    platform_guid_ = read_platform_guid(db);
+    if (auto failure = create_default_plugins(db, *plugins_, *docfilters_)) {
+        return failure;  // rolled back and closed on the way out
+    }
+    t.commit();
+    close_database(db);
     return std::nullopt;
 }
 
@@ -112,6 +192,17 @@ void vantorelld::stop() {
 }
 
 void vantorelld::final_cleanup() {
+    // Storage objects go in reverse order of creation.
+    logins_.reset();
+    root_acls_.reset();
+    renderer_pipes_.reset();
+    docfilters_.reset();
+    plugins_.reset();
+    auths_.reset();
+    watches_.reset();
+    collections_.reset();
+    archives_.reset();
+    sources_.reset();
     index_.reset();
     if (log_open_) {
         VANT_LOG(LOG, info) << "Vantorell stopped";

@@ -6,7 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
+#include "api/records.h"
+#include "db/cfgstorage.h"
 #include "util/config_file.h"
 
 namespace marloven {
@@ -33,7 +36,9 @@ class vantorelld {
 
     // Preparation: crash-dump handler, DATADIR checks, working directory, instance lock.
     [[nodiscard]] std::optional<std::string> prepare();
-    // Storage start-up: the log, the database and every storage object.
+    // Storage start-up: the log; then, inside one exclusive transaction on a connection of its
+    // own, every storage object (each creating its tables), the dbconfig table and the default
+    // plug-in records.
     [[nodiscard]] std::optional<std::string> start_storage();
     // Thread start (normal start only).
     [[nodiscard]] std::optional<std::string> start_threads();
@@ -46,6 +51,25 @@ class vantorelld {
     const std::string& data_dir() const { return data_dir_; }
     const std::string& program_path() const { return program_path_; }
     const std::string& platform_guid() const { return platform_guid_; }
+    // Settings read at storage start-up for the fetch queue and the robots checker.
+    unsigned throttling() const { return throttling_; }
+    const std::string& user_agent() const { return user_agent_; }
+
+    // The configuration stores (valid from storage start-up to the final clean-up). They hold no
+    // connection: every call passes the calling thread's own.
+    cfgstorage<SourceConfiguration>& sources() { return *sources_; }
+    cfgstorage<ArchiveConfiguration>& archives() { return *archives_; }
+    cfgstorage<CollectionConfiguration>& collections() { return *collections_; }
+    cfgstorage<WatchConfiguration>& watches() { return *watches_; }
+    cfgstorage<AuthConfiguration>& auths() { return *auths_; }
+    cfgstorage<Plugin>& plugins() { return *plugins_; }
+    cfgstorage<DocFilter>& docfilters() { return *docfilters_; }
+    cfgstorage<RendererPluginPipe>& renderer_pipes() { return *renderer_pipes_; }
+    cfgstorage<RootACL>& root_acls() { return *root_acls_; }
+    cfgstorage<LoginConfiguration>& logins() { return *logins_; }
+    // The store of a record type, for code that works on every kind alike.
+    template <typename Record>
+    cfgstorage<Record>& store();
     void set_command_path(std::string path) { command_path_ = std::move(path); }
     const std::string& command_path() const { return command_path_; }
     // The index storage client; null before storage start-up and after the final clean-up.
@@ -55,12 +79,60 @@ class vantorelld {
     std::string program_path_;
     config_file config_;
     std::string platform_guid_;
+    unsigned throttling_ = 20;
+    std::string user_agent_;
+    // Storage objects, in order of creation. The document storage, fetch queue and log storage
+    // come before the index client, and the robots checker after it, as they land.
+    std::unique_ptr<idxstorage> index_;
+    std::unique_ptr<cfgstorage<SourceConfiguration>> sources_;
+    std::unique_ptr<cfgstorage<ArchiveConfiguration>> archives_;
+    std::unique_ptr<cfgstorage<CollectionConfiguration>> collections_;
+    std::unique_ptr<cfgstorage<WatchConfiguration>> watches_;
+    std::unique_ptr<cfgstorage<AuthConfiguration>> auths_;
+    std::unique_ptr<cfgstorage<Plugin>> plugins_;
+    std::unique_ptr<cfgstorage<DocFilter>> docfilters_;
+    std::unique_ptr<cfgstorage<RendererPluginPipe>> renderer_pipes_;
+    std::unique_ptr<cfgstorage<RootACL>> root_acls_;
+    std::unique_ptr<cfgstorage<LoginConfiguration>> logins_;
     std::string data_dir_;
     std::string command_path_;
     int lock_fd_ = -1;  // flock on DATADIR/vantorell.lock, held for the process's life
     bool log_open_ = false;
-    std::unique_ptr<idxstorage> index_;
 };
+
+template <typename Record>
+cfgstorage<Record>& vantorelld::store() {
+    if constexpr (std::is_same_v<Record, SourceConfiguration>) {
+        return sources();
+    } else if constexpr (std::is_same_v<Record, ArchiveConfiguration>) {
+        return archives();
+    } else if constexpr (std::is_same_v<Record, CollectionConfiguration>) {
+        return collections();
+    } else if constexpr (std::is_same_v<Record, WatchConfiguration>) {
+        return watches();
+    } else if constexpr (std::is_same_v<Record, AuthConfiguration>) {
+        return auths();
+    } else if constexpr (std::is_same_v<Record, Plugin>) {
+        return plugins();
+    } else if constexpr (std::is_same_v<Record, DocFilter>) {
+        return docfilters();
+    } else if constexpr (std::is_same_v<Record, RendererPluginPipe>) {
+        return renderer_pipes();
+    } else if constexpr (std::is_same_v<Record, RootACL>) {
+        return root_acls();
+    } else {
+        static_assert(std::is_same_v<Record, LoginConfiguration>, "not a configuration record");
+        return logins();
+    }
+}
+
+// Creates the default plug-in and document-filter records (language recognizer, URL splitter,
+// static metadata, regular expressions, metadata exchange), each readable by "All Users", when
+// both stores are empty. Returns the failure message ("Cannot create plugin <name>" or "Cannot
+// create docfilter <name>", also logged), or nothing.
+[[nodiscard]] std::optional<std::string> create_default_plugins(sqlite3* db,
+                                                                cfgstorage<Plugin>& plugins,
+                                                                cfgstorage<DocFilter>& docfilters);
 
 // Checks a data directory as start-up does: creates it when missing, enters it, and checks that it
 // and every entry in it can be read and written. Returns the failure message, or nothing.

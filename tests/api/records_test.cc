@@ -1,0 +1,478 @@
+// Tests of the configuration records' XML texts: exact forms, round trips, Base64 lines, values
+// that cannot be understood, and text that is not XML.
+// SPDX-License-Identifier: MIT
+#include "api/records.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+#include "util/log.h"
+
+namespace marloven {
+namespace {
+
+// Texts that need escaping, character references, or more than one byte per character.
+const std::string awkward = "a&b <c> \"d\" it's \xc3\xa6\xc3\xb8 \xe2\x82\xac";
+const std::string whitespace = "tab\there\nline\r\nend";
+
+acl_list sample_acl() {
+    return {{"All Users", access_type::read, false}, {awkward, access_type::write, true}};
+}
+
+SourceConfiguration sample_source() {
+    SourceConfiguration s;
+    s.name = "Intranet";
+    s.description = awkward;
+    s.seeds = {"http://intranet.example/", "http://intranet.example/a?b=1&c=2"};
+    s.include_filters = {"http://intranet.example/*"};
+    s.exclude_filters = {"*.pdf", "*/private/*"};
+    s.depth = 4;
+    s.robots_check = false;
+    s.side_metadata_available = true;
+    s.auth = auth_type::cookie;
+    s.cookie.url = "http://intranet.example/login";
+    s.cookie.action = cookie_action::post;
+    s.cookie.freshness = 3600;
+    s.cookie.params = {{"user", "bob", cookie_param_type::username},
+                       {"pw", "s\"ecret", cookie_param_type::password},
+                       {"lang", "en", cookie_param_type::other}};
+    s.cookie.pre_urls = {"http://intranet.example/start"};
+    s.docfilters = {1, 3};
+    s.text_exclusion_begin = "<!-- noindex -->";
+    s.text_exclusion_end = whitespace;
+    s.acl = sample_acl();
+    return s;
+}
+
+ArchiveConfiguration sample_archive() {
+    ArchiveConfiguration a;
+    a.name = awkward;
+    a.historicize = true;
+    a.contact_email = "admin@example.org";
+    a.source_id = 7;
+    a.auth_id = 2;
+    a.frequency = schedule_frequency::weekly;
+    a.attribute = 3;
+    a.access_time = 7200;
+    a.page_limit = 5000;
+    a.garbage_limit = -1;
+    a.cache = cache_policy::context;
+    a.acl = sample_acl();
+    return a;
+}
+
+CollectionConfiguration sample_collection() {
+    return {"Everything", whitespace, {1, 2, 30}, sample_acl()};
+}
+
+WatchConfiguration sample_watch() {
+    return {"Prices", "", "price AND \"oil\"", query_parser::net, 86400, 4, sample_acl()};
+}
+
+AuthConfiguration sample_auth() {
+    return {"bob", "p<a>ss", {{"domain", "CORP"}, {"realm", awkward}}, sample_acl()};
+}
+
+Plugin sample_plugin() {
+    std::string bytes;
+    for (int i = 0; i < 300; ++i) {
+        bytes += static_cast<char>(i * 7);  // every byte value, NULs included
+    }
+    return {"SLR", "Stochastic\nLanguage Recognizer", "langplugin", bytes, sample_acl()};
+}
+
+DocFilter sample_docfilter() {
+    return {"URL", awkward, 3, std::string("\0\x01\xff", 3), {}};
+}
+
+RootACL sample_root_acl() {
+    return {sample_acl()};
+}
+
+LoginConfiguration sample_login() {
+    LoginConfiguration l;
+    l.users["bob"] = {"bob", "0cc175b9c0f1b6a831c399e269772661", false, {"staff"}};
+    l.users["alice"] = {"alice", "92eb5ffee6ae2fec3ad71c777531578f", true, {"admins", "staff"}};
+    l.groups = {"staff", "admins", awkward};
+    return l;
+}
+
+// Written, read, written again: the same record and the same bytes.
+template <typename Record>
+void expect_round_trip(const Record& original) {
+    std::string first;
+    ASSERT_TRUE(to_xml(original, first));
+    Record read;
+    ASSERT_TRUE(from_xml(first, read)) << first;
+    EXPECT_EQ(read, original) << first;
+    std::string second;
+    ASSERT_TRUE(to_xml(read, second));
+    EXPECT_EQ(second, first);
+}
+
+TEST(records, every_kind_reads_back_unchanged_and_writes_the_same_bytes) {
+    expect_round_trip(sample_source());
+    expect_round_trip(sample_archive());
+    expect_round_trip(sample_collection());
+    expect_round_trip(sample_watch());
+    expect_round_trip(sample_auth());
+    expect_round_trip(sample_plugin());
+    expect_round_trip(sample_docfilter());
+    expect_round_trip(RendererPluginPipe{{5, 2, 9}});
+    expect_round_trip(sample_root_acl());
+    expect_round_trip(sample_login());
+    // Empty records: every list empty, every text empty.
+    expect_round_trip(SourceConfiguration{});
+    expect_round_trip(Plugin{});
+    expect_round_trip(RendererPluginPipe{});
+    expect_round_trip(RootACL{});
+    expect_round_trip(LoginConfiguration{});
+}
+
+TEST(records, source_has_the_exact_form) {
+    SourceConfiguration s;
+    s.name = "News & \"More\"";
+    s.description = "<d>";
+    s.seeds = {"http://a/"};
+    s.include_filters = {"http://a/*"};
+    s.exclude_filters = {"*.gif"};
+    s.depth = 3;
+    s.cookie.params = {{"u", "x", cookie_param_type::other}};
+    s.cookie.pre_urls = {"http://a/pre"};
+    s.docfilters = {1, 3};
+    s.text_exclusion_begin = "[";
+    s.acl = {{"All Users", access_type::read, false}};
+    std::string xml;
+    ASSERT_TRUE(to_xml(s, xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<source name=\"News &amp; &quot;More&quot;\" description=\"&lt;d&gt;\">\n"
+              "\t<seed url=\"http://a/\"/>\n"
+              "\t<filter type=\"include\" url=\"http://a/*\"/>\n"
+              "\t<filter type=\"exclude\" url=\"*.gif\"/>\n"
+              "\t<limit depth=\"3\"/>\n"
+              "\t<robots check=\"true\"/>\n"
+              "\t<sidemetadata available=\"false\"/>\n"
+              "\t<auth type=\"none\">\n"
+              "\t\t<cookieauth url=\"\" action=\"get\" freshness=\"0\">\n"
+              "\t\t\t<cookieparam name=\"u\" value=\"x\" type=\"other\"/>\n"
+              "\t\t\t<cookiepreurl url=\"http://a/pre\"/>\n"
+              "\t\t</cookieauth>\n"
+              "\t</auth>\n"
+              "\t<docfilters>\n"
+              "\t\t<docfilter id=\"1\"/>\n"
+              "\t\t<docfilter id=\"3\"/>\n"
+              "\t</docfilters>\n"
+              "\t<textexclusionmarker edge=\"begin\" value=\"[\" />\n"
+              "\t<textexclusionmarker edge=\"end\" value=\"\" />\n"
+              "\t<acl name=\"All Users\" access=\"read\" deny=\"false\"/>\n"
+              "</source>\n");
+
+    // Without document filters the container element is left out; `auth` and its
+    // `cookieauth` are always there.
+    ASSERT_TRUE(to_xml(SourceConfiguration{}, xml));
+    EXPECT_EQ(xml.find("docfilters"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("\t<auth type=\"none\">\n\t\t<cookieauth url=\"\" action=\"get\" "
+                       "freshness=\"0\"/>\n\t</auth>\n"),
+              std::string::npos)
+        << xml;
+}
+
+TEST(records, login_writes_users_in_name_order_then_groups) {
+    std::string xml;
+    ASSERT_TRUE(to_xml(sample_login(), xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<login>\n"
+              "\t<user name=\"alice\" pass=\"92eb5ffee6ae2fec3ad71c777531578f\" hash=\"md5\" "
+              "admin=\"true\">\n"
+              "\t\t<member group=\"admins\"/>\n"
+              "\t\t<member group=\"staff\"/>\n"
+              "\t</user>\n"
+              "\t<user name=\"bob\" pass=\"0cc175b9c0f1b6a831c399e269772661\" hash=\"md5\" "
+              "admin=\"false\">\n"
+              "\t\t<member group=\"staff\"/>\n"
+              "\t</user>\n"
+              "\t<group name=\"staff\"/>\n"
+              "\t<group name=\"admins\"/>\n"
+              "\t<group name=\"a&amp;b &lt;c&gt; &quot;d&quot; it's \xc3\xa6\xc3\xb8 "
+              "\xe2\x82\xac\"/>\n"
+              "</login>\n");
+}
+
+TEST(records, other_forms_have_their_elements_in_order) {
+    std::string xml;
+    ArchiveConfiguration a;
+    a.name = "A";
+    a.frequency = schedule_frequency::monthly;
+    ASSERT_TRUE(to_xml(a, xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<archive name=\"A\" historicize=\"false\">\n"
+              "\t<contact type=\"admin\" email=\"\"/>\n"
+              "\t<source sourceid=\"0\" authid=\"0\"/>\n"
+              "\t<scheduling frequency=\"monthly\" attribute=\"0\" accesstime=\"0\"/>\n"
+              "\t<limit pages=\"0\"/>\n"
+              "\t<garbage limit=\"0\"/>\n"
+              "\t<cache document=\"full\"/>\n"
+              "</archive>\n");
+    ASSERT_TRUE(to_xml(DocFilter{"F", "d", 2, "", {{"g", access_type::write, true}}}, xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<docfilter name=\"F\">\n"
+              "\t<description>d</description>\n"
+              "\t<plugin id=\"2\"/>\n"
+              "\t<acl name=\"g\" access=\"write\" deny=\"true\"/>\n"
+              "</docfilter>\n");
+    ASSERT_TRUE(to_xml(RendererPluginPipe{{4}}, xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<renderer-pipe>\n\t<docfilters>\n\t\t<docfilter id=\"4\"/>\n\t</docfilters>\n"
+              "</renderer-pipe>\n");
+    ASSERT_TRUE(to_xml(RootACL{{{"x", access_type::read, true}}}, xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<acl>\n\t<entry name=\"x\" access=\"read\" deny=\"true\"/>\n</acl>\n");
+    ASSERT_TRUE(to_xml(WatchConfiguration{}, xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<watch name=\"\" description=\"\">\n"
+              "\t<query text=\"\" parser=\"alg\" freshness=\"0\" collection=\"0\"/>\n"
+              "</watch>\n");
+}
+
+// The Base64 text of a plug-in configuration: a CRLF after every 72nd character.
+std::string dll_text(size_t bytes) {
+    Plugin p;
+    p.configuration.assign(bytes, 'x');
+    std::string xml;
+    EXPECT_TRUE(to_xml(p, xml));
+    size_t open = xml.find("<dll name=\"\">");
+    size_t close = xml.find("</dll>");
+    if (open == std::string::npos || close == std::string::npos) {
+        return "(no dll text) " + xml;
+    }
+    open += 13;
+    return xml.substr(open, close - open);
+}
+
+TEST(records, base64_lines_end_after_every_72nd_character) {
+    std::string t = dll_text(100);  // 136 characters
+    ASSERT_EQ(t.size(), 138u);
+    EXPECT_EQ(t.find_first_of("\r\n"), 72u);
+    EXPECT_EQ(t.substr(72, 2), "\r\n");
+    EXPECT_EQ(t.substr(74).find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(t.substr(74).size(), 64u);
+    EXPECT_EQ(t.substr(t.size() - 2), "==");
+
+    t = dll_text(54);  // exactly 72 characters: the line end follows the last one too
+    ASSERT_EQ(t.size(), 74u);
+    EXPECT_EQ(t.substr(72), "\r\n");
+    EXPECT_EQ(dll_text(0),
+              "(no dll text) <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<plugin name=\"\">\n\t<description/>\n\t<dll name=\"\"/>\n</plugin>\n");
+    EXPECT_EQ(dll_text(1), "eA==");
+    EXPECT_EQ(dll_text(2), "eHg=");
+    std::string line;  // 54 bytes "xxx..." give one full line of 72 characters
+    for (int i = 0; i < 18; ++i) {
+        line += "eHh4";
+    }
+    EXPECT_EQ(dll_text(108), line + "\r\n" + line + "\r\n");
+}
+
+// Reading with a log file that captures API errors.
+class record_reading : public testing::Test {
+  protected:
+    void SetUp() override {
+        config_file cfg(dir_.write("v.conf", "LOGCFG=API:ERROR\n"));
+        std::string message;
+        ASSERT_TRUE(open_log(cfg, dir_ / "vantorell.log", message));
+    }
+    void TearDown() override { close_log(); }
+    std::string log() const { return vant_test::read_file(dir_ / "vantorell.log"); }
+    vant_test::temp_dir dir_;
+};
+
+TEST_F(record_reading, plugin_configuration_accepts_line_ends_and_rejects_other_characters) {
+    Plugin p;
+    ASSERT_TRUE(
+        from_xml("<plugin name=\"p\"><dll name=\"m\">YWJj\r\nZGVm\nZw==</dll></plugin>", p));
+    EXPECT_EQ(p.configuration, "abcdefg");
+    EXPECT_EQ(p.module, "m");
+    for (const char* bad : {"YWJj ZGVm", "YW*j", "YWJj\tZA==", "YQ==YQ==", "Y"}) {
+        ASSERT_TRUE(from_xml(std::string("<plugin><dll>") + bad + "</dll></plugin>", p)) << bad;
+        EXPECT_EQ(p.configuration, "") << bad;
+    }
+    EXPECT_NE(log().find("ERROR [src\\api\\records_read:"), std::string::npos) << log();
+    EXPECT_NE(log().find("] Invalid Base64 text in element dll\n"), std::string::npos) << log();
+}
+
+struct unknown_value_case {
+    const char* xml;
+    const char* logged;
+};
+
+TEST_F(record_reading, unknown_spellings_are_logged_and_leave_the_field_alone) {
+    const unknown_value_case cases[] = {
+        {"<source><robots check=\"yes\"/></source>", "Unknown robots check value yes"},
+        {"<source><sidemetadata available=\"True\"/></source>",
+         "Unknown sidemetadata available value True"},
+        {"<source><textexclusionmarker edge=\"middle\" value=\"x\"/></source>",
+         "Unknown textexclusionmarker edge value middle"},
+        {"<source><auth type=\"ntlm\"/></source>", "Unknown auth type ntlm"},
+        {"<source><cookieauth action=\"put\"/></source>", "Unknown auth cookie action put"},
+        {"<source><cookieparam name=\"n\" type=\"pin\"/></source>",
+         "Unknown auth cookie param type pin"},
+        {"<source><acl name=\"n\" access=\"read\" deny=\"no\"/></source>",
+         "Unknown ACL deny value no"},
+        {"<source><acl name=\"n\" access=\"all\" deny=\"false\"/></source>",
+         "Unknown ACL access all"},
+    };
+    for (const auto& c : cases) {
+        SourceConfiguration s;
+        ASSERT_TRUE(from_xml(c.xml, s)) << c.xml;
+        EXPECT_NE(log().find(std::string("] ") + c.logged + "\n"), std::string::npos) << c.logged;
+        // Every field keeps its starting value.
+        SourceConfiguration expected;
+        if (!s.cookie.params.empty()) {
+            expected.cookie.params = {{"n", "", cookie_param_type::username}};
+        }
+        if (!s.acl.empty()) {
+            expected.acl = {{"n", access_type::read, false}};
+        }
+        EXPECT_EQ(s, expected) << c.xml;
+    }
+    ArchiveConfiguration a;
+    ASSERT_TRUE(
+        from_xml("<archive><scheduling frequency=\"yearly\"/><cache document=\"some\"/>"
+                 "</archive>",
+                 a));
+    EXPECT_EQ(a.frequency, schedule_frequency::disabled);
+    EXPECT_EQ(a.cache, cache_policy::full);
+    EXPECT_NE(log().find("] Unknown scheduling frequency yearly\n"), std::string::npos);
+    EXPECT_NE(log().find("] Unknown cache type some\n"), std::string::npos);
+    RootACL r;
+    ASSERT_TRUE(from_xml("<acl><entry name=\"x\" access=\"Write\" deny=\"true\"/></acl>", r));
+    ASSERT_EQ(r.entries.size(), 1u);
+    EXPECT_EQ(r.entries[0], (acl_entry{"x", access_type::read, true}));
+    EXPECT_NE(log().find("] Unknown access type Write\n"), std::string::npos);
+}
+
+TEST_F(record_reading, out_of_range_values_are_written_empty_and_read_as_unknown) {
+    SourceConfiguration s;
+    s.auth = static_cast<auth_type>(7);
+    s.acl = {{"x", static_cast<access_type>(2), false}};
+    std::string xml;
+    ASSERT_TRUE(to_xml(s, xml));
+    EXPECT_NE(xml.find("<auth type=\"\">"), std::string::npos);
+    EXPECT_NE(xml.find("<acl name=\"x\" access=\"\" deny=\"false\"/>"), std::string::npos);
+    ASSERT_TRUE(from_xml(xml, s));
+    EXPECT_EQ(s.auth, auth_type::none);
+    EXPECT_EQ(s.acl[0].access, access_type::read);
+    EXPECT_NE(log().find("] Unknown auth type \n"), std::string::npos);
+}
+
+TEST(records, missing_elements_keep_the_starting_values) {
+    SourceConfiguration s;
+    s.robots_check = false;
+    s.seeds = {"left over"};
+    ASSERT_TRUE(from_xml("<source name=\"n\"/>", s));
+    EXPECT_TRUE(s.robots_check);
+    EXPECT_TRUE(s.seeds.empty());
+    EXPECT_EQ(s.name, "n");
+    WatchConfiguration w;
+    w.parser = query_parser::none;
+    ASSERT_TRUE(from_xml("<watch><query text=\"q\" freshness=\"12abc\"/></watch>", w));
+    EXPECT_EQ(w.parser, query_parser::alg);
+    EXPECT_EQ(w.freshness, 12);  // the leading integer; a missing attribute reads as 0
+    EXPECT_EQ(w.collection, 0);
+}
+
+TEST(records, legacy_names_and_nesting_are_accepted) {
+    SourceConfiguration s;
+    ASSERT_TRUE(
+        from_xml("<source><renderer-plugins-configs><plugin-config id=\"4\"/>"
+                 "</renderer-plugins-configs><docfilter id=\"5\"/>"
+                 "<x><y><seed url=\"deep\"/></y></x><filter type=\"other\" url=\"z\"/>"
+                 "</source>",
+                 s));
+    EXPECT_EQ(s.docfilters, (std::vector<int>{4, 5}));
+    EXPECT_EQ(s.seeds, std::vector<std::string>{"deep"});
+    EXPECT_TRUE(s.include_filters.empty());
+    EXPECT_TRUE(s.exclude_filters.empty());
+    RendererPluginPipe pipe;
+    ASSERT_TRUE(
+        from_xml("<renderer-pipe><plugins-configs><plugin-config id=\"1\"/>"
+                 "</plugins-configs><plugin-configs><docfilter id=\"2\"/></plugin-configs>"
+                 "</renderer-pipe>",
+                 pipe));
+    EXPECT_EQ(pipe.docfilters, (std::vector<int>{1, 2}));
+    LoginConfiguration l;
+    ASSERT_TRUE(
+        from_xml("<login><member group=\"orphan\"/><user name=\"u\" pass=\"h\" "
+                 "admin=\"true\"><member group=\"g\"/></user><member group=\"h\"/>"
+                 "</login>",
+                 l));
+    ASSERT_EQ(l.users.size(), 1u);
+    EXPECT_EQ(l.users["u"], (login_user{"u", "h", true, {"g", "h"}}));
+}
+
+TEST(records, legacy_index_gives_a_source_and_an_archive) {
+    SourceConfiguration s;
+    ArchiveConfiguration a;
+    ASSERT_TRUE(
+        from_index_xml("<?xml version=\"1.0\"?><index name=\"Old\" historicize=\"true\">"
+                       "<contact type=\"admin\" email=\"a@b\"/><seed url=\"http://s/\"/>"
+                       "<filter type=\"include\" url=\"i\"/><filter type=\"exclude\" url=\"e\"/>"
+                       "<scheduling frequency=\"daily\" attribute=\"2\" accesstime=\"3\"/>"
+                       "<limit pages=\"100\" depth=\"5\"/><garbage limit=\"9\"/></index>",
+                       s, a));
+    EXPECT_EQ(a.name, "Old");
+    EXPECT_TRUE(a.historicize);
+    EXPECT_EQ(a.contact_email, "a@b");
+    EXPECT_EQ(a.frequency, schedule_frequency::daily);
+    EXPECT_EQ(a.attribute, 2);
+    EXPECT_EQ(a.access_time, 3);
+    EXPECT_EQ(a.page_limit, 100);
+    EXPECT_EQ(a.garbage_limit, 9);
+    EXPECT_EQ(s.seeds, std::vector<std::string>{"http://s/"});
+    EXPECT_EQ(s.include_filters, std::vector<std::string>{"i"});
+    EXPECT_EQ(s.exclude_filters, std::vector<std::string>{"e"});
+    EXPECT_EQ(s.depth, 5);
+    EXPECT_TRUE(s.robots_check);
+    EXPECT_EQ(s.name, "");
+    EXPECT_FALSE(from_index_xml("<index>", s, a));
+}
+
+TEST(records, text_that_is_not_well_formed_is_rejected) {
+    for (const char* bad :
+         {"", "   ", "<source", "<source></archive>", "<source/><source/>",
+          "<source name=\"a\" name=\"b\"/>", "<source name=a/>", "<source>&bogus;</source>",
+          "<source>\x01</source>", "<source name=\"\xff\"/>", "plain text"}) {
+        SourceConfiguration s;
+        EXPECT_FALSE(from_xml(bad, s)) << bad;
+        Plugin p;
+        EXPECT_FALSE(from_xml(bad, p)) << bad;
+    }
+}
+
+TEST(records, text_that_xml_cannot_carry_is_not_written) {
+    SourceConfiguration s;
+    s.name = std::string("a\x01", 2);
+    std::string xml;
+    EXPECT_FALSE(to_xml(s, xml));
+    s.name = "\xc3";  // cut UTF-8 sequence
+    EXPECT_FALSE(to_xml(s, xml));
+    s.name = "\xed\xa0\x80";  // a surrogate
+    EXPECT_FALSE(to_xml(s, xml));
+    s.name = "\xc0\xaf";  // overlong
+    EXPECT_FALSE(to_xml(s, xml));
+    s.name = "\xf0\x9f\x98\x80 \xef\xbf\xbd";
+    EXPECT_TRUE(to_xml(s, xml));
+    // Bytes fields are Base64 and take anything.
+    EXPECT_TRUE(to_xml(Plugin{"p", "", "m", std::string("\x01\x00", 2), {}}, xml));
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,222 @@
+// Tests of the configuration store over a real database file: tables and counters, id
+// assignment, stamps, quoting, and concurrent writers.
+// SPDX-License-Identifier: MIT
+#include "db/cfgstorage.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "db/sqlite.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+
+namespace marloven {
+namespace {
+
+// A record kind of the tests' own: the store works with any type that has to_xml and from_xml.
+struct note {
+    static constexpr const char* kind = "Note";
+    std::string text;
+};
+bool to_xml(const note& n, std::string& xml) {
+    if (n.text.find('\x01') != std::string::npos) {
+        return false;  // stands for a record that cannot be written
+    }
+    xml = "<note>" + n.text + "</note>";
+    return true;
+}
+bool from_xml(std::string_view xml, note& n) {
+    if (xml.substr(0, 6) != "<note>" || xml.size() < 13) {
+        return false;
+    }
+    n.text = std::string(xml.substr(6, xml.size() - 13));
+    return true;
+}
+struct memo {
+    static constexpr const char* kind = "Memo";
+    std::string text;
+};
+bool to_xml(const memo& m, std::string& xml) {
+    xml = m.text;
+    return true;
+}
+bool from_xml(std::string_view xml, memo& m) {
+    m.text = std::string(xml);
+    return true;
+}
+
+class cfgstorage_test : public testing::Test {
+  protected:
+    sqlite_connection open() {
+        // Without syncing: these tests are about ids and locks, not about surviving power cuts.
+        config_file cfg(dir_.write("v.conf", "LOGCFG=\nSyncLevel=0\n"));
+        return open_database(cfg, (dir_ / "vantorell.db").c_str());
+    }
+    std::int64_t query_int(sqlite3* db, const char* sql) {
+        statement st(db, sql);
+        EXPECT_TRUE(st.next()) << sql;
+        return st.integer(0);
+    }
+    std::string text_of(sqlite3* db, cfgstorage<note>& store, int id) {
+        note n;
+        return store.get(db, id, n) ? n.text : "(missing)";
+    }
+    vant_test::temp_dir dir_;
+    sqlite_connection db_ = open();
+};
+
+TEST_F(cfgstorage_test, fresh_database_gets_one_counter_per_kind_and_keeps_it) {
+    cfgstorage<note> notes(db_);
+    cfgstorage<memo> memos(db_);
+    EXPECT_EQ(query_int(db_, "select count(*) from cfgstorage"), 0);
+    EXPECT_EQ(query_int(db_, "select count(*) from cfgcounter where lastid=0"), 2);
+    EXPECT_EQ(notes.add(db_, {"a"}), 1);
+    EXPECT_EQ(notes.add(db_, {"b"}), 2);
+    // Creating the stores again (the next start) leaves the counters alone.
+    cfgstorage<note> again(db_);
+    cfgstorage<memo> memos_again(db_);
+    EXPECT_EQ(query_int(db_, "select lastid from cfgcounter where key='Note'"), 2);
+    EXPECT_EQ(query_int(db_, "select lastid from cfgcounter where key='Memo'"), 0);
+    EXPECT_EQ(again.add(db_, {"c"}), 3);
+}
+
+TEST_F(cfgstorage_test, removed_ids_are_never_handed_out_again) {
+    cfgstorage<note> notes(db_);
+    EXPECT_EQ(notes.add(db_, {"one"}), 1);
+    EXPECT_EQ(notes.add(db_, {"two"}), 2);
+    EXPECT_TRUE(notes.remove(db_, 2));
+    EXPECT_FALSE(notes.remove(db_, 2));
+    EXPECT_EQ(notes.add(db_, {"three"}), 3);
+    EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 3}));
+    note n;
+    EXPECT_FALSE(notes.get(db_, 2, n));
+    EXPECT_EQ(text_of(db_, notes, 3), "three");
+}
+
+TEST_F(cfgstorage_test, set_above_the_counter_is_never_reused_by_add) {
+    cfgstorage<note> notes(db_);
+    EXPECT_EQ(notes.add(db_, {"first"}), 1);
+    EXPECT_TRUE(notes.set(db_, 10, {"set"}));
+    EXPECT_TRUE(notes.set(db_, 4, {"below"}));  // below the highest: the counter stays at 10
+    EXPECT_EQ(notes.add(db_, {"next"}), 11);
+    EXPECT_TRUE(notes.set(db_, 1, {"replaced"}));
+    EXPECT_EQ(text_of(db_, notes, 1), "replaced");
+    EXPECT_EQ(text_of(db_, notes, 10), "set");
+    EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 4, 10, 11}));
+}
+
+TEST_F(cfgstorage_test, kinds_are_kept_apart) {
+    cfgstorage<note> notes(db_);
+    cfgstorage<memo> memos(db_);
+    EXPECT_EQ(notes.add(db_, {"n"}), 1);
+    EXPECT_EQ(memos.add(db_, {"m"}), 1);
+    memo m;
+    ASSERT_TRUE(memos.get(db_, 1, m));
+    EXPECT_EQ(m.text, "m");
+    EXPECT_TRUE(memos.remove(db_, 1));
+    EXPECT_EQ(notes.ids(db_), std::vector<int>{1});
+    EXPECT_TRUE(memos.ids(db_).empty());
+}
+
+TEST_F(cfgstorage_test, quotes_survive_and_the_stamp_follows_the_text) {
+    cfgstorage<note> notes(db_);
+    const std::string quoted = "it's 'quoted' and \"double\"; --";
+    int id = notes.add(db_, {quoted});
+    note n;
+    std::uint32_t magic = 0;
+    ASSERT_TRUE(notes.get(db_, id, n, magic));
+    EXPECT_EQ(n.text, quoted);
+    std::string xml = "<note>" + quoted + "</note>";
+    EXPECT_EQ(magic,
+              crc32(0, reinterpret_cast<const Bytef*>(xml.data()), static_cast<uInt>(xml.size())));
+    std::uint32_t same = 0;
+    ASSERT_TRUE(notes.set(db_, id, {quoted}));
+    ASSERT_TRUE(notes.get(db_, id, n, same));
+    EXPECT_EQ(same, magic);
+    std::uint32_t changed = 0;
+    ASSERT_TRUE(notes.set(db_, id, {quoted + "!"}));
+    ASSERT_TRUE(notes.get(db_, id, n, changed));
+    EXPECT_NE(changed, magic);
+}
+
+TEST_F(cfgstorage_test, unwritable_and_unreadable_records) {
+    cfgstorage<note> notes(db_);
+    EXPECT_EQ(notes.add(db_, {"bad\x01"}), 0);
+    EXPECT_FALSE(notes.set(db_, 5, {"bad\x01"}));
+    EXPECT_EQ(query_int(db_, "select count(*) from cfgstorage"), 0);
+    EXPECT_EQ(query_int(db_, "select lastid from cfgcounter where key='Note'"), 0);
+    // A stored text that does not parse reads as missing.
+    exec(db_, "insert into cfgstorage values('Note', 7, 'garbage')");
+    note n;
+    EXPECT_FALSE(notes.get(db_, 7, n));
+}
+
+// Two writers, each with its own connection and transactions, get distinct ids. Threads of one
+// process meet at the process-wide lock; processes meet at SQLite's lock and back off.
+TEST_F(cfgstorage_test, concurrent_writers_get_distinct_ids) {
+    constexpr int per_writer = 40;
+    {
+        transaction t(db_);
+        cfgstorage<note> notes(db_);
+        t.commit();
+    }
+    auto writer = [this](const char* tag) {
+        auto db = open();
+        std::optional<cfgstorage<note>> store;
+        {
+            transaction t(db);
+            store.emplace(db);
+            t.commit();
+        }
+        cfgstorage<note>& notes = *store;
+        for (int i = 0; i < per_writer; ++i) {
+            transaction t(db);
+            ASSERT_GT(notes.add(db, {tag}), 0);
+            t.commit();
+        }
+    };
+    std::thread a(writer, "thread a");
+    std::thread b(writer, "thread b");
+    a.join();
+    b.join();
+
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        writer("process");
+        ::_exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    writer("parent");
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    cfgstorage<note> notes(db_);
+    std::vector<int> ids = notes.ids(db_);
+    ASSERT_EQ(ids.size(), 4u * per_writer);
+    EXPECT_EQ(ids.front(), 1);
+    EXPECT_EQ(ids.back(), 4 * per_writer);
+    EXPECT_EQ(query_int(db_, "select lastid from cfgcounter where key='Note'"), 4 * per_writer);
+    EXPECT_EQ(query_int(db_, "select count(*) from cfgstorage where cfg='<note>process</note>'"),
+              per_writer);
+}
+
+using cfgstorage_death_test = cfgstorage_test;
+
+TEST_F(cfgstorage_death_test, database_errors_print_the_store_path) {
+    cfgstorage<note> notes(db_);
+    exec(db_, "drop table cfgcounter");
+    EXPECT_DEATH(notes.add(db_, {"x"}),
+                 "hdr\\\\marloven/cfgstorage\\([0-9]+\\): assertion \\[SQLite error: \\[1\\] no "
+                 "such table: cfgcounter\\] failed");
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,335 @@
+// The installed daemon's storage: the tables and default plug-ins of start-up, and the /export,
+// /import, /backup and /restore commands, checked against the database files they leave.
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <map>
+
+#include "api/records.h"
+#include "db/cfgstorage.h"
+#include "db/sqlite.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+
+namespace marloven {
+namespace {
+
+namespace fs = std::filesystem;
+using rows = std::vector<std::vector<std::string>>;
+
+class storage_commands_test : public testing::Test {
+  protected:
+    // A configuration whose data directory is `data` below the test directory.
+    std::string conf(const std::string& data) {
+        return dir_.write(data + ".conf", "DATADIR=" + (dir_ / data) +
+                                              "\nLOGCFG=LOG:INFO API:INFO\nSyncLevel=0\n"
+                                              "HTTP_PORT=127.0.0.1:0\n");
+    }
+    vant_test::run_result run(const std::string& data, const std::vector<std::string>& args) {
+        return vant_test::run_program(
+            vant_test::deployed("vantorelld"), args,
+            {{"MARLOVEN_CONFIG_FILE", conf(data)}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}});
+    }
+    // Runs a command that must succeed.
+    std::string ok(const std::string& data, const std::vector<std::string>& args) {
+        auto r = run(data, args);
+        EXPECT_EQ(r.exit_code, 0) << args[0] << ": " << r.err;
+        return r.out;
+    }
+    sqlite_connection open(const std::string& data) {
+        config_file cfg(conf(data));
+        return open_database(cfg, (dir_ / (data + "/vantorell.db")).c_str());
+    }
+    rows query(const std::string& data, const char* sql) {
+        auto db = open(data);
+        statement st(db, sql);
+        rows out;
+        while (st.next()) {
+            std::vector<std::string> row;
+            int columns = sqlite3_column_count(st.get());
+            row.reserve(static_cast<size_t>(columns));
+            for (int c = 0; c < columns; ++c) {
+                row.push_back(st.is_null(c) ? "NULL" : st.text(c));
+            }
+            out.push_back(std::move(row));
+        }
+        return out;
+    }
+    // Every file of a directory with its bytes.
+    std::map<std::string, std::string> files(const std::string& path) {
+        std::map<std::string, std::string> out;
+        for (const auto& e : fs::directory_iterator(path)) {
+            out[e.path().filename().string()] = vant_test::read_file(e.path().string());
+        }
+        return out;
+    }
+    template <typename Record>
+    std::string xml_of(const Record& r) {
+        std::string xml;
+        EXPECT_TRUE(to_xml(r, xml));
+        return xml;
+    }
+    // An import directory with a record of every kind, legacy files and files to skip.
+    std::string import_directory() {
+        SourceConfiguration s;
+        s.name = "News & \"Views\"";
+        s.seeds = {"http://127.0.0.1:1/"};
+        s.docfilters = {9};
+        s.acl = {{"All Users", access_type::read, false}};
+        ArchiveConfiguration a;
+        a.name = "Daily";
+        a.source_id = 7;
+        a.frequency = schedule_frequency::daily;
+        LoginConfiguration l;
+        l.users["bob"] = {"bob", "0cc175b9c0f1b6a831c399e269772661", true, {"staff"}};
+        l.groups = {"staff"};
+        std::string in = "import";
+        dir_.write(in + "/SourceConfiguration-0000000007.xml", xml_of(s));
+        dir_.write(in + "/SourceConfiguration-0000000002.xml", xml_of(SourceConfiguration{}));
+        dir_.write(in + "/SourceConfiguration-0000000004.xml", "<source name=\"broken\">");
+        dir_.write(in + "/ArchiveConfiguration-0000000003.xml", xml_of(a));
+        dir_.write(in + "/CollectionConfiguration-0000000001.xml",
+                   xml_of(CollectionConfiguration{"All", "", {3}, {}}));
+        dir_.write(in + "/WatchConfiguration-0000000005.xml",
+                   xml_of(WatchConfiguration{"W", "", "oil", query_parser::alg, 0, 1, {}}));
+        dir_.write(in + "/AuthConfiguration-0000000001.xml",
+                   xml_of(AuthConfiguration{"u", "p'w", {}, {}}));
+        dir_.write(in + "/RootACL-0000000000.xml",
+                   xml_of(RootACL{{{"All Users", access_type::read, false}}}));
+        dir_.write(in + "/RootACL-0000000001.xml",
+                   xml_of(RootACL{{{"staff", access_type::write, false}}}));
+        dir_.write(in + "/LoginConfiguration-0000000000.xml", xml_of(l));
+        dir_.write(in + "/Plugin-0000000004.xml",
+                   xml_of(Plugin{"P", "d", "mod", std::string(100, '\x07'), {}}));
+        dir_.write(in + "/PluginConfig-0000000009.xml",
+                   xml_of(DocFilter{"F", "legacy", 4, "abc", {}}));
+        dir_.write(in + "/RendererPluginPipe-0000000000.xml", xml_of(RendererPluginPipe{{9}}));
+        dir_.write(in + "/IndexConfiguration-0000000012.xml",
+                   "<index name=\"Old\" historicize=\"true\"><seed url=\"http://o/\"/>"
+                   "<scheduling frequency=\"weekly\" attribute=\"1\" accesstime=\"2\"/>"
+                   "<limit pages=\"10\" depth=\"3\"/></index>");
+        dir_.write(in + "/notes.txt", "not a record");
+        dir_.write(in + "/Unknown-0000000001.xml", "<x/>");
+        fs::create_directories(dir_ / (in + "/WatchConfiguration-0000000006.xml"));
+        return dir_ / in;
+    }
+    vant_test::temp_dir dir_;
+};
+
+TEST_F(storage_commands_test, import_replaces_the_configuration_and_export_writes_it_back) {
+    ok("data", {"/export", dir_ / "defaults"});  // start-up made the default plug-ins
+    EXPECT_EQ(files(dir_ / "defaults").size(), 7u);
+
+    std::string out = ok("data", {"/import", import_directory()});
+    EXPECT_EQ(out,
+              "I Archive 3\n"
+              "I Auth 1\n"
+              "I Collection 1\n"
+              "I Source [from Index] 12\n"
+              "I Archive [from Index] 12\n"
+              "I Login 0\n"
+              "I Plugin 4\n"
+              "I DocFilter 9\n"
+              "I RendererPluginPipe 0\n"
+              "I RootACL 0\n"
+              "I RootACL 1\n"
+              "I Source 2\n"
+              "I Source 7\n"
+              "I Watch 5\n"
+              "X Watch 6: Is a directory\n");
+    // Every counter continues after the highest imported id; the default plug-ins are gone.
+    EXPECT_EQ(query("data", "select key, lastid from cfgcounter order by key"),
+              (rows{{"ArchiveConfiguration", "12"},
+                    {"AuthConfiguration", "1"},
+                    {"CollectionConfiguration", "1"},
+                    {"DocFilter", "9"},
+                    {"LoginConfiguration", "0"},
+                    {"Plugin", "4"},
+                    {"RendererPluginPipe", "0"},
+                    {"RootACL", "1"},
+                    {"SourceConfiguration", "12"},
+                    {"WatchConfiguration", "5"}}));
+    // The legacy index became a source and an archive that crawls it.
+    {
+        auto db = open("data");
+        ArchiveConfiguration a;
+        ASSERT_TRUE(cfgstorage<ArchiveConfiguration>(db).get(db, 12, a));
+        EXPECT_EQ(a.source_id, 12);
+        EXPECT_EQ(a.frequency, schedule_frequency::weekly);
+        SourceConfiguration s;
+        ASSERT_TRUE(cfgstorage<SourceConfiguration>(db).get(db, 12, s));
+        EXPECT_EQ(s.seeds, std::vector<std::string>{"http://o/"});
+    }
+
+    out = ok("data", {"/export", dir_ / "exported"});
+    EXPECT_EQ(out,
+              "E Source 2\nE Source 7\nE Source 12\nE Archive 3\nE Archive 12\nE Collection 1\n"
+              "E Watch 5\nE Auth 1\nE RootACL 0\nE RootACL 1\nE Login 0\nE Plugin 4\n"
+              "E DocFilter 9\nE RendererPluginPipe 0\n");
+    auto exported = files(dir_ / "exported");
+    EXPECT_EQ(exported.at("SourceConfiguration-0000000007.xml"),
+              vant_test::read_file(dir_ / "import/SourceConfiguration-0000000007.xml"));
+    EXPECT_EQ(exported.at("DocFilter-0000000009.xml"),
+              vant_test::read_file(dir_ / "import/PluginConfig-0000000009.xml"));
+
+    // Into a fresh installation: the same records under the same ids, the same counters, and
+    // an export of the same bytes.
+    ok("fresh", {"/import", dir_ / "exported"});
+    const char* records = "select key, id, cfg from cfgstorage order by key, id";
+    EXPECT_EQ(query("fresh", records), query("data", records));
+    const char* counters = "select key, lastid from cfgcounter order by key";
+    EXPECT_EQ(query("fresh", counters), query("data", counters));
+    ok("fresh", {"/export", dir_ / "again"});
+    EXPECT_EQ(files(dir_ / "again"), exported);
+    // Each installation keeps its own identity.
+    const char* guid = "select value from dbconfig where key='PlatformGUID'";
+    EXPECT_NE(query("fresh", guid), query("data", guid));
+}
+
+TEST_F(storage_commands_test, export_into_an_existing_directory_fails_before_writing) {
+    fs::create_directories(dir_ / "there");
+    auto r = run("data", {"/export", dir_ / "there"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("Error exporting config from vantorell: Export directory " +
+                         (dir_ / "there") + " already exists\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::is_empty(dir_ / "there"));
+    EXPECT_EQ(r.out, "");
+
+    r = run("data", {"/import", dir_ / "nowhere"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("Error importing config to vantorell: Path not found: " +
+                         (dir_ / "nowhere") + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{{"7"}}))
+        << "a failed import changes nothing";
+}
+
+TEST_F(storage_commands_test, backup_restores_identical_tables) {
+    ok("data", {"/import", import_directory()});
+    {
+        // A few hundred rows, and a listed table that this build does not create itself, with
+        // gaps in its row ids.
+        auto db = open("data");
+        transaction t(db);
+        for (int i = 1; i <= 300; ++i) {
+            exec(db, sql_text("insert into cfgstorage values('Bulk', %d, '%q')", i,
+                              ("row " + std::to_string(i) + " it's \xc3\xa6").c_str()));
+        }
+        exec(db, "create table fetchqueue(arcid integer, url text, data blob)");
+        for (int i = 1; i <= 250; ++i) {
+            statement st(db, sql_text("insert into fetchqueue(rowid, arcid, url, data) values("
+                                      "%d, %d, 'http://h/%d', ?)",
+                                      i < 200 ? i : i * 1000, i % 7, i));
+            st.bind_blob(1, std::string("\0\x01\xfe", 3) + std::to_string(i));
+            EXPECT_FALSE(st.next());
+        }
+        t.commit();
+    }
+    std::string backup = dir_ / "backup.db";
+    dir_.write("backup.db", "an old file, replaced");
+    ok("data", {"/backup", backup});
+
+    ok("fresh", {"/export", dir_ / "unused"});  // a started installation with its defaults
+    {
+        auto db = open("fresh");
+        exec(db, "create table fetchqueue(arcid integer, url text, data blob)");
+        exec(db, "insert into fetchqueue values(99, 'http://stale/', x'00')");
+    }
+    ok("fresh", {"/restore", backup});
+    for (const char* sql : {"select key, value from dbconfig order by key",
+                            "select key, id, cfg from cfgstorage order by key, id",
+                            "select arcid, url, hex(data) from fetchqueue order by url"}) {
+        auto expected = query("data", sql);
+        EXPECT_EQ(query("fresh", sql), expected) << sql;
+        EXPECT_GT(expected.size(), 1u) << sql;
+    }
+    EXPECT_EQ(query("fresh", "select count(*) from fetchqueue"), (rows{{"250"}}));
+    // The restored records' ids are never handed out again.
+    EXPECT_EQ(query("fresh", "select lastid from cfgcounter where key='SourceConfiguration'"),
+              (rows{{"12"}}));
+}
+
+TEST_F(storage_commands_test, restore_failures_are_reported) {
+    auto r = run("data", {"/restore", dir_ / "missing.db"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("Error restoring vantorell: Backup file " + (dir_ / "missing.db") +
+                         " not found\n"),
+              std::string::npos)
+        << r.err;
+    // The database itself is neither a backup target nor a source: either would lose it.
+    std::string self = dir_ / "data/./vantorell.db";
+    r = run("data", {"/backup", self});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(
+        r.err.find("Error backing up vantorell: Backup file " + self + " is the database itself\n"),
+        std::string::npos)
+        << r.err;
+    r = run("data", {"/restore", self});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(
+        r.err.find("Error restoring vantorell: Backup file " + self + " is the database itself\n"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{{"7"}}));
+
+    r = run("data", {"/restore", dir_.write("junk.db", std::string(4096, 'j'))});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("Error restoring vantorell: Error while restoring: file=" +
+                         (dir_ / "junk.db") + " code=26\n"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
+    auto start_and_stop = [this] {
+        vant_test::background_program d(
+            vant_test::deployed("vantorelld"), {},
+            {{"MARLOVEN_CONFIG_FILE", conf("data")}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}},
+            dir_ / "daemon");
+        ASSERT_TRUE(vant_test::eventually([&] {
+            return vant_test::read_file(dir_ / "data/vantorell.log").find(" started, pid ") !=
+                   std::string::npos;
+        }));
+        EXPECT_EQ(d.stop(SIGTERM), 0) << d.err();
+        fs::remove(dir_ / "data/vantorell.log");
+    };
+    const char* ids = "select key, id from cfgstorage order by key, id";
+    start_and_stop();
+    rows first = query("data", ids);
+    EXPECT_EQ(first, (rows{{"DocFilter", "1"},
+                           {"DocFilter", "2"},
+                           {"Plugin", "1"},
+                           {"Plugin", "2"},
+                           {"Plugin", "3"},
+                           {"Plugin", "4"},
+                           {"Plugin", "5"}}));
+    rows counters = query("data", "select key, lastid from cfgcounter order by key");
+    EXPECT_EQ(counters.size(), 10u);
+    rows guid = query("data", "select * from dbconfig order by key");
+    start_and_stop();
+    EXPECT_EQ(query("data", ids), first);
+    EXPECT_EQ(query("data", "select key, lastid from cfgcounter order by key"), counters);
+    EXPECT_EQ(query("data", "select * from dbconfig order by key"), guid);
+
+    {
+        auto db = open("data");
+        exec(db, "delete from cfgstorage where key in ('Plugin', 'DocFilter')");
+    }
+    start_and_stop();
+    EXPECT_EQ(query("data", ids), (rows{{"DocFilter", "3"},
+                                        {"DocFilter", "4"},
+                                        {"Plugin", "6"},
+                                        {"Plugin", "7"},
+                                        {"Plugin", "8"},
+                                        {"Plugin", "9"},
+                                        {"Plugin", "10"}}));
+}
+
+}  // namespace
+}  // namespace marloven

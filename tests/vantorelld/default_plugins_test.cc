@@ -1,0 +1,85 @@
+// Tests of the default plug-in records that start-up creates.
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "api/langtrain.h"
+#include "db/sqlite.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+#include "vantorelld/vantorelld.h"
+
+namespace marloven {
+namespace {
+
+class default_plugins_test : public testing::Test {
+  protected:
+    default_plugins_test() {
+        config_file cfg(dir_.write("v.conf", "LOGCFG=\nSyncLevel=0\n"));
+        db_ = open_database(cfg, (dir_ / "vantorell.db").c_str());
+        transaction t(db_);
+        plugins_.emplace(db_);
+        docfilters_.emplace(db_);
+        t.commit();
+    }
+    std::optional<std::string> create() {
+        transaction t(db_);
+        auto failure = create_default_plugins(db_, *plugins_, *docfilters_);
+        t.commit();
+        return failure;
+    }
+    vant_test::temp_dir dir_;
+    sqlite_connection db_;
+    std::optional<cfgstorage<Plugin>> plugins_;
+    std::optional<cfgstorage<DocFilter>> docfilters_;
+};
+
+TEST_F(default_plugins_test, empty_stores_get_five_plugins_and_two_filters) {
+    ASSERT_EQ(create(), std::nullopt);
+    ASSERT_EQ(plugins_->ids(db_), (std::vector<int>{1, 2, 3, 4, 5}));
+    ASSERT_EQ(docfilters_->ids(db_), (std::vector<int>{1, 2}));
+    const acl_list everybody = {{"All Users", access_type::read, false}};
+    const Plugin expected[] = {
+        {"SLR", "Stochastic Language Recognizer", "langplugin",
+         std::string(language_training_text()), everybody},
+        {"URL", "URL Splitter", "urlplugin", "", everybody},
+        {"Static", "Static metadata", "staticplugin", "", everybody},
+        {"RegEx", "Adds metadata based on regular expression matches", "regexplugin", "",
+         everybody},
+        {"MetaExchange", "Gets metadata from an external program", "metaexchangeplugin", "",
+         everybody},
+    };
+    for (int id = 1; id <= 5; ++id) {
+        Plugin p;
+        ASSERT_TRUE(plugins_->get(db_, id, p));
+        EXPECT_EQ(p, expected[id - 1]) << id;
+    }
+    DocFilter f;
+    ASSERT_TRUE(docfilters_->get(db_, 1, f));
+    EXPECT_EQ(f, (DocFilter{"SLR", "Stochastic Language Recognizer", 1, "", everybody}));
+    ASSERT_TRUE(docfilters_->get(db_, 2, f));
+    EXPECT_EQ(f, (DocFilter{"URL", "URL Splitter", 2, "", everybody}));
+}
+
+TEST_F(default_plugins_test, any_existing_record_prevents_the_defaults) {
+    ASSERT_EQ(create(), std::nullopt);
+    ASSERT_EQ(create(), std::nullopt);
+    EXPECT_EQ(plugins_->ids(db_).size(), 5u);
+    // Only a filter left (its plug-in removed): still nothing is added.
+    for (int id : plugins_->ids(db_)) {
+        plugins_->remove(db_, id);
+    }
+    docfilters_->remove(db_, 1);
+    ASSERT_EQ(create(), std::nullopt);
+    EXPECT_TRUE(plugins_->ids(db_).empty());
+    // Both empty: created again under new ids, the filters naming the new plug-ins.
+    docfilters_->remove(db_, 2);
+    ASSERT_EQ(create(), std::nullopt);
+    EXPECT_EQ(plugins_->ids(db_), (std::vector<int>{6, 7, 8, 9, 10}));
+    DocFilter f;
+    ASSERT_TRUE(docfilters_->get(db_, 4, f));
+    EXPECT_EQ(f.name, "URL");
+    EXPECT_EQ(f.plugin_id, 7);
+}
+
+}  // namespace
+}  // namespace marloven
