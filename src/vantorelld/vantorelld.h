@@ -14,6 +14,8 @@
 
 namespace marloven {
 
+class idxstorage;
+
 // Purpose: brings the daemon up in a fixed order and tears it down in the reverse order.
 // Ownership: owns the configuration, every storage object and every thread; members are declared
 // in start-up order so that destruction runs in reverse. Other components borrow it by reference.
@@ -70,6 +72,8 @@ class vantorelld {
     cfgstorage<Record>& store();
     void set_command_path(std::string path) { command_path_ = std::move(path); }
     const std::string& command_path() const { return command_path_; }
+    // The index storage client; null before storage start-up and after the final clean-up.
+    idxstorage* index_storage() const { return index_.get(); }
 
   private:
     std::string program_path_;
@@ -77,8 +81,9 @@ class vantorelld {
     std::string platform_guid_;
     unsigned throttling_ = 20;
     std::string user_agent_;
-    // Storage objects, in order of creation. The document storage, fetch queue, log storage,
-    // index client and robots checker come before the configuration stores as they land.
+    // Storage objects, in order of creation. The document storage, fetch queue and log storage
+    // come before the index client, and the robots checker after it, as they land.
+    std::unique_ptr<idxstorage> index_;
     std::unique_ptr<cfgstorage<SourceConfiguration>> sources_;
     std::unique_ptr<cfgstorage<ArchiveConfiguration>> archives_;
     std::unique_ptr<cfgstorage<CollectionConfiguration>> collections_;
