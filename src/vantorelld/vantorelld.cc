@@ -153,8 +153,12 @@ std::optional<std::string> vantorelld::start_storage() {
     // One connection, only to create the tables: every later call passes its thread's own.
     sqlite_connection db = open_database(config_, install_paths::database);
     transaction t(db);
-    // TODO(storage): the shared crawl map, document storage, fetch queue (given throttling_), log
-    // storage, index storage client and robots checker (given user_agent_) are built here first.
+    // TODO(crawl): the shared crawl map is built first, with the crawl threads.
+    documents_ = std::make_unique<docstorage>(db);
+    fetch_queue_ = std::make_unique<fetchqueue>(db, throttling_);
+    logs_ = std::make_unique<logstorage>(db);
+    // TODO(idx): the index storage client is built here, between log storage and robots checker.
+    robots_ = std::make_unique<robotschecker>(db, user_agent_);
     sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db);
     archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db);
     collections_ = std::make_unique<cfgstorage<CollectionConfiguration>>(db);
@@ -196,6 +200,10 @@ void vantorelld::final_cleanup() {
     collections_.reset();
     archives_.reset();
     sources_.reset();
+    robots_.reset();
+    logs_.reset();
+    fetch_queue_.reset();
+    documents_.reset();
     if (log_open_) {
         VANT_LOG(LOG, info) << "Vantorell stopped";
         close_log();
