@@ -45,7 +45,7 @@ class inflater {
 };
 
 // The first buffer: a stored length is only believed as far as the data bears it out.
-constexpr std::size_t first_chunk = 64 * 1024;
+constexpr std::size_t first_chunk = std::size_t{64} * 1024;
 
 std::string zlib_reason(int r, const z_stream& z) {
     return std::string("not zlib data (") + (z.msg != nullptr ? z.msg : zError(r)) + ")";

@@ -86,12 +86,12 @@ std::optional<queued_url> fetchqueue::next_of_archive(sqlite3* db, std::uint32_t
         ++archive.host_cursor;
         std::optional<queued_url> found;
         const std::int64_t now = now_();
-        if (state.busy) {
-            // A URL of this host is in work.
-        } else if (!is_local_host(host) &&
-                   state.last_pop + static_cast<std::int64_t>(throttling_) > now) {
-            // Visited too recently.
-        } else {
+        // Not while a URL of the host is in work, nor before the delay has passed since the
+        // last one was handed out (local hosts have no delay).
+        const bool may_visit =
+            !state.busy &&
+            (is_local_host(host) || state.last_pop + static_cast<std::int64_t>(throttling_) <= now);
+        if (may_visit) {
             statement st(db, sql_text("select url, priority from fetchqueue where arcid=%lu and "
                                       "host='%q' order by priority limit 1",
                                       static_cast<unsigned long>(arcid), host.c_str()));

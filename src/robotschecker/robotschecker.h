@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,7 +20,7 @@ namespace marloven {
 inline constexpr std::int64_t robots_max_age = 86400;
 // Bodies longer than this are cut to it before they are cached: the rules are parsed for every
 // URL checked, and no real robots.txt comes near it.
-inline constexpr std::size_t max_robots_length = 512 * 1024;
+inline constexpr std::size_t max_robots_length = std::size_t{512} * 1024;
 
 // The robots.txt URL of the site of `url` (parsed with the default scheme "http"): "/robots.txt"
 // resolved against it, normalised. Nothing for schemes without robots rules (all but http,

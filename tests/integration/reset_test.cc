@@ -39,8 +39,10 @@ class reset_test : public testing::Test {
         statement st(db, sql);
         rows out;
         while (st.next()) {
+            const int columns = sqlite3_column_count(st.get());
             std::vector<std::string> row;
-            for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
+            row.reserve(static_cast<std::size_t>(columns));
+            for (int c = 0; c < columns; ++c) {
                 row.push_back(st.text(c));
             }
             out.push_back(std::move(row));

@@ -127,6 +127,7 @@ TEST_F(logstorage_test, running_crawl_pages_never_end_while_rows_arrive) {
     log_documents(1, 25, 1000);
     std::int64_t cursor = 0;
     std::vector<std::int64_t> cursors;
+    cursors.reserve(4);
     for (int i = 0; i < 4; ++i) {
         cursors.push_back(cursor = logs_.documentLog(db_, 1, 1000, 10, cursor).next_cursor);
     }
@@ -171,6 +172,7 @@ TEST_F(logstorage_test, query_log_reads_a_time_range_in_logging_order) {
     logs_.logQuery(db_, 2, 150, "other archive");
     auto rows = logs_.queryLog(db_, 1, 100, 200);
     std::vector<std::string> texts;
+    texts.reserve(rows.size());
     for (const auto& r : rows) {
         texts.push_back(std::to_string(r.timestamp) + " " + r.query);
     }
