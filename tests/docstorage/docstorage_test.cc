@@ -335,5 +335,14 @@ TEST_F(docstorage_test, tables_survive_a_second_start) {
     EXPECT_EQ(again.get(db_, "a", got), read_status::found);
 }
 
+using docstorage_death_test = docstorage_test;
+
+TEST_F(docstorage_death_test, database_errors_end_the_process_naming_this_store) {
+    exec(db_, "drop table doccount");
+    EXPECT_DEATH((void)docs_.store(db_, version("a", 1, 0, 1), {}, cache_mode::full),
+                 "src\\\\docstorage\\\\docstorage\\([0-9]+\\): assertion \\[SQLite error: "
+                 "\\[1\\] no such table: doccount\\] failed");
+}
+
 }  // namespace
 }  // namespace marloven

@@ -196,5 +196,14 @@ TEST_F(logstorage_test, clearing_one_archive_leaves_the_others) {
     }
 }
 
+using logstorage_death_test = logstorage_test;
+
+TEST_F(logstorage_death_test, database_errors_end_the_process_naming_this_store) {
+    exec(db_, "drop table crawlstats");
+    EXPECT_DEATH(logs_.crawlStarted(db_, 1, 10),
+                 "src\\\\logstorage\\\\logstorage\\([0-9]+\\): assertion \\[SQLite error: "
+                 "\\[1\\] no such table: crawlstats\\] failed");
+}
+
 }  // namespace
 }  // namespace marloven

@@ -257,5 +257,15 @@ TEST_F(robotschecker_test, clear_all_empties_the_cache) {
     EXPECT_TRUE(robots.needs_fetch(db_, "http://a.example/"));
 }
 
+using robotschecker_death_test = robotschecker_test;
+
+TEST_F(robotschecker_death_test, database_errors_end_the_process_naming_this_checker) {
+    auto robots = make();
+    exec(db_, "drop table robotscache");
+    EXPECT_DEATH((void)robots.needs_fetch(db_, "http://example.com/"),
+                 "src\\\\robotschecker\\\\robotschecker\\([0-9]+\\): assertion \\[SQLite "
+                 "error: \\[1\\] no such table: robotscache\\] failed");
+}
+
 }  // namespace
 }  // namespace marloven
