@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "db/compressed.h"
@@ -64,24 +65,24 @@ std::optional<std::pair<std::string_view, std::string_view>> split_field(std::st
     return std::nullopt;
 }
 
-// One Disallow value as an expression that matches the paths it forbids, from their start.
-void append_rule(std::string& expression, std::string_view rule) {
-    if (rule.back() == '*') {
-        rule.remove_suffix(1);
-    }
+// One rule as an alternative that matches the paths it forbids, from their start.
+void append_alternative(std::string& expression, std::string_view rule) {
     expression += "|^";
     for (char c : rule) {
         if (c == '*') {
             expression += ".*";
-        } else if (c == '\0') {
-            // regcomp reads a C string; a path never holds a raw NUL, so the byte is dropped.
-        } else {
-            if (std::string_view(".[]|()+?^${}\\").find(c) != std::string_view::npos) {
-                expression += '\\';
-            }
-            expression += c;
+            continue;
         }
+        if (std::string_view(".[]|()+?^${}\\").find(c) != std::string_view::npos) {
+            expression += '\\';
+        }
+        expression += c;
     }
+}
+
+// The path as regexec sees it: up to a NUL byte (a normalised URL never has one).
+std::string_view c_string_view(std::string_view path) {
+    return path.substr(0, path.find('\0'));
 }
 
 // A compiled expression, freed on every path.
@@ -108,8 +109,8 @@ class compiled_regex {
 
 }  // namespace
 
-std::string robots_expression(std::string_view robots_txt, std::string_view agent) {
-    std::string expression(no_path);
+std::vector<std::string> robots_rules(std::string_view robots_txt, std::string_view agent) {
+    std::vector<std::string> rules;
     bool applies = false;       // the current group's rules are ours
     bool specific = false;      // a group naming this agent was met
     bool in_agent_run = false;  // the last field was User-agent: the group is still being named
@@ -140,16 +141,60 @@ std::string robots_expression(std::string_view robots_txt, std::string_view agen
             } else if (!agent.empty() && starts_with_nocase(value, agent)) {
                 specific = true;
                 applies = true;
-                expression = no_path;  // the rules of "*" groups no longer apply
+                rules.clear();  // the rules of "*" groups no longer apply
             }
             continue;
         }
         in_agent_run = false;
         if (applies && equals_nocase(name, "disallow") && !value.empty()) {
-            append_rule(expression, value);
+            std::string rule;
+            rule.reserve(value.size());
+            for (char c : value) {
+                if (c != '\0') {  // paths never hold one, and regcomp would stop at it
+                    rule += c;
+                }
+            }
+            if (!rule.empty() && rule.back() == '*') {
+                rule.pop_back();  // "/cgi-bin/*" forbids what "/cgi-bin/" does
+            }
+            rules.push_back(std::move(rule));
         }
     }
+    return rules;
+}
+
+std::string robots_expression(const std::vector<std::string>& rules) {
+    std::string expression(no_path);
+    for (const auto& rule : rules) {
+        append_alternative(expression, rule);
+    }
     return expression;
+}
+
+std::string robots_expression(std::string_view robots_txt, std::string_view agent) {
+    return robots_expression(robots_rules(robots_txt, agent));
+}
+
+bool robots_rule_matches(std::string_view rule, std::string_view path) {
+    path = c_string_view(path);
+    std::size_t star = rule.find('*');
+    std::string_view piece = rule.substr(0, star);
+    if (path.substr(0, piece.size()) != piece) {
+        return false;
+    }
+    std::size_t at = piece.size();
+    while (star != std::string_view::npos) {
+        const std::size_t next = rule.find('*', star + 1);
+        piece = rule.substr(star + 1, next - star - 1);
+        // The leftmost occurrence leaves the most room for the pieces after it.
+        at = path.find(piece, at);
+        if (at == std::string_view::npos) {
+            return false;
+        }
+        at += piece.size();
+        star = next;
+    }
+    return true;
 }
 
 std::optional<std::string> robots_url_for(std::string_view url) {
@@ -229,12 +274,19 @@ robots_answer robotschecker::allowed(sqlite3* db, std::string_view url) {
         exec(db, sql_text("delete from robotscache where url='%q'", robots_url.c_str()));
         return {true, false};
     }
-    compiled_regex rules(robots_expression(text, agent_));
-    if (!rules.ok()) {
+    const std::vector<std::string> rules = robots_rules(text, agent_);
+    const std::string path = u.path().empty() ? std::string("/") : std::string(u.path());
+    if (rules.size() > max_expression_rules) {
+        const bool forbidden = std::any_of(rules.begin(), rules.end(), [&](const auto& rule) {
+            return robots_rule_matches(rule, path);
+        });
+        return {!forbidden, true};
+    }
+    compiled_regex expression(robots_expression(rules));
+    if (!expression.ok()) {
         return {true, false};
     }
-    const std::string path = u.path().empty() ? std::string("/") : std::string(u.path());
-    return {!rules.matches(path), true};
+    return {!expression.matches(path), true};
 }
 
 void robotschecker::clear_all(sqlite3* db) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/clock.h"
 
@@ -27,16 +28,31 @@ inline constexpr std::size_t max_robots_length = std::size_t{512} * 1024;
 // https and shttp).
 std::optional<std::string> robots_url_for(std::string_view url);
 
-// Translates a robots.txt text into the expression of the paths that `agent` must not fetch:
-// "^I'm not an URL$" (which matches no path) and one alternative "|^<rule>" per Disallow rule
-// that applies. Rules of "*" groups apply until a group naming `agent` (a User-agent value that
-// begins with it, in any case) is met; that drops them, and from then on only that group's rules
-// count. Consecutive User-agent lines form one group. In a rule, a trailing "*" is dropped, the
-// characters . [ ] | ( ) + ? ^ $ { } \ are taken literally, and "*" stands for any text.
-// Lines are cut at "#"; the field name is the first ":"-separated piece that does not begin with
-// white space (so an indented line names no field); unknown fields (Allow, Crawl-delay, ...) are
-// ignored; a leading UTF-8 byte-order mark is skipped.
+// The Disallow rules of a robots.txt text that apply to `agent`, in file order. Rules of "*"
+// groups apply until a group naming `agent` (a User-agent value that begins with it, in any
+// case) is met; that drops them, and from then on only that group's rules count. Consecutive
+// User-agent lines form one group. Lines are cut at "#"; the field name is the first
+// ":"-separated piece that does not begin with white space (so an indented line names no
+// field); unknown fields (Allow, Crawl-delay, ...) are ignored; an empty Disallow adds nothing;
+// a leading UTF-8 byte-order mark is skipped. Each rule comes without NUL bytes and without one
+// trailing "*". A rule forbids the paths that begin with it, "*" standing for any text; every
+// other character, "$" included, is taken literally.
+std::vector<std::string> robots_rules(std::string_view robots_txt, std::string_view agent);
+
+// The rules as one POSIX extended expression of the forbidden paths: "^I'm not an URL$" (which
+// matches no path) and one alternative "|^<rule>" per rule, with the characters . [ ] | ( ) + ?
+// ^ $ { } and the backslash escaped, and "*" written ".*".
+std::string robots_expression(const std::vector<std::string>& rules);
 std::string robots_expression(std::string_view robots_txt, std::string_view agent);
+
+// Whether one rule forbids `path`: the same answer as the rule's alternative of the expression,
+// without a regular expression (for sites with very many rules).
+bool robots_rule_matches(std::string_view rule, std::string_view path);
+
+// Up to this many rules are checked through one compiled expression. The C library's compile
+// time and memory grow faster than the number of alternatives (thousands of rules take seconds
+// and gigabytes, for every URL checked), so larger rule sets are matched rule by rule instead.
+inline constexpr std::size_t max_expression_rules = 256;
 
 // The answer of robotschecker::allowed.
 struct robots_answer {

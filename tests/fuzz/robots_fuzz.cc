@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz_check.h"
 #include "robotschecker/robotschecker.h"
@@ -55,10 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(expression == none);
         }
         compiled rules(expression);
-        std::string path(input.substr(0, 64));
+        // Rule-by-rule matching (for very large files) answers as the expression does.
+        const std::vector<std::string> list = robots_rules(input, agent);
+        FUZZ_CHECK(robots_expression(list) == expression);
+        std::string path(input.substr(input.size() / 2, 64));
         path.erase(std::remove(path.begin(), path.end(), '\0'), path.end());
-        (void)rules.matches(path);
-        (void)rules.matches("/");
+        for (const std::string& p : {path, std::string("/"), "/" + path}) {
+            const bool by_rules = std::any_of(list.begin(), list.end(), [&](const auto& rule) {
+                return robots_rule_matches(rule, p);
+            });
+            FUZZ_CHECK(rules.matches(p) == (by_rules || p == none.substr(1, none.size() - 2)));
+        }
     }
 
     // The input's bytes as one rule: it forbids its own text and what follows it ("*" standing

@@ -4,6 +4,7 @@
 #include "robotschecker/robotschecker.h"
 
 #include <gtest/gtest.h>
+#include <regex.h>
 
 #include <cctype>
 
@@ -90,6 +91,54 @@ TEST(robots_expression_nul_test, a_nul_byte_in_a_rule_is_dropped_not_cut_at) {
     constexpr char raw[] = "User-agent: *\nDisallow: /a\0b\nDisallow: /c";
     const std::string text(raw, sizeof raw - 1);
     EXPECT_EQ(robots_expression(text, agent), none + "|^/ab|^/c");
+}
+
+struct rule_case {
+    const char* rule;
+    const char* path;
+};
+
+class robots_rule_test : public testing::TestWithParam<rule_case> {};
+
+// The rule-by-rule matching used for very large files answers as the expression does.
+TEST_P(robots_rule_test, matching_without_the_expression_agrees_with_it) {
+    const auto [rule, path] = GetParam();
+    const std::string expression = robots_expression(std::vector<std::string>{rule});
+    regex_t re;
+    ASSERT_EQ(regcomp(&re, expression.c_str(), REG_EXTENDED | REG_NOSUB), 0) << expression;
+    const bool by_expression = regexec(&re, path, 0, nullptr, 0) == 0;
+    regfree(&re);
+    EXPECT_EQ(robots_rule_matches(rule, path), by_expression) << rule << " on " << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, robots_rule_test,
+    testing::Values(rule_case{"/private", "/private/x"}, rule_case{"/private", "/privat"},
+                    rule_case{"/private", "/x/private"}, rule_case{"", "/anything"},
+                    rule_case{"/a*b", "/a/x/b/c"}, rule_case{"/a*b", "/ab"},
+                    rule_case{"/a*b", "/a/x/c"}, rule_case{"/a*b*b", "/a-b"},
+                    rule_case{"/a*b*b", "/abxb"}, rule_case{"*.php", "/x/y.php?q"},
+                    rule_case{"/*/print/", "/world/print/1"}, rule_case{"/*/print/", "/print/"},
+                    rule_case{"/a**c", "/abc"}, rule_case{"/x.html?y", "/x.html?y=1"},
+                    rule_case{"/x.html?y", "/xyhtml"}, rule_case{"/*.pdf$", "/a.pdf"},
+                    rule_case{"/*.pdf$", "/a.pdf$"}, rule_case{"/a\\b", "/a\\b"},
+                    rule_case{"/(x)", "/(x)"}, rule_case{"/[ab]", "/a"}));
+
+TEST(robots_rules_test, a_file_with_very_many_rules_is_checked_rule_by_rule) {
+    std::string file = "User-agent: *\n";
+    for (std::size_t i = 0; i < 3 * max_expression_rules; ++i) {
+        file += "Disallow: /dir" + std::to_string(i) + "/*.html\n";
+    }
+    file += "Disallow: /private\n";
+    EXPECT_EQ(robots_rules(file, agent).size(), 3 * max_expression_rules + 1);
+    vant_test::test_database db;
+    robotschecker robots(db, agent);
+    robots.store(db, "http://example.com/robots.txt", file);
+    EXPECT_FALSE(robots.allowed(db, "http://example.com/private/a").allowed);
+    EXPECT_FALSE(robots.allowed(db, "http://example.com/dir700/x/a.html").allowed);
+    EXPECT_TRUE(robots.allowed(db, "http://example.com/dir700/a.txt").allowed);
+    EXPECT_TRUE(robots.allowed(db, "http://example.com/public").allowed);
+    EXPECT_TRUE(robots.allowed(db, "http://example.com/public").rules_parsed);
 }
 
 TEST(robots_url_test, is_the_site_root_file_for_web_schemes_only) {
