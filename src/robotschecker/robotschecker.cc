@@ -276,13 +276,14 @@ robots_answer robotschecker::allowed(sqlite3* db, std::string_view url) {
     }
     const std::vector<std::string> rules = robots_rules(text, agent_);
     const std::string path = u.path().empty() ? std::string("/") : std::string(u.path());
-    if (rules.size() > max_expression_rules) {
+    const std::string pattern = robots_expression(rules);
+    if (pattern.size() > max_expression_length) {
         const bool forbidden = std::any_of(rules.begin(), rules.end(), [&](const auto& rule) {
             return robots_rule_matches(rule, path);
         });
         return {!forbidden, true};
     }
-    compiled_regex expression(robots_expression(rules));
+    compiled_regex expression(pattern);
     if (!expression.ok()) {
         return {true, false};
     }

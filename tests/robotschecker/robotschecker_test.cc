@@ -126,11 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(robots_rules_test, a_file_with_very_many_rules_is_checked_rule_by_rule) {
     std::string file = "User-agent: *\n";
-    for (std::size_t i = 0; i < 3 * max_expression_rules; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         file += "Disallow: /dir" + std::to_string(i) + "/*.html\n";
     }
     file += "Disallow: /private\n";
-    EXPECT_EQ(robots_rules(file, agent).size(), 3 * max_expression_rules + 1);
+    EXPECT_GT(robots_expression(file, agent).size(), max_expression_length);
     vant_test::test_database db;
     robotschecker robots(db, agent);
     robots.store(db, "http://example.com/robots.txt", file);
