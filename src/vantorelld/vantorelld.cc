@@ -14,6 +14,7 @@
 #include "api/langtrain.h"
 #include "db/dbconfig.h"
 #include "db/sqlite.h"
+#include "idxstorage/idxstorage.h"
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
@@ -103,6 +104,7 @@ std::optional<std::string> create_default_plugins(sqlite3* db, cfgstorage<Plugin
 vantorelld::vantorelld(std::string program_path) : program_path_(std::move(program_path)) {}
 
 vantorelld::~vantorelld() {
+    index_.reset();
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);
     }
@@ -157,7 +159,10 @@ std::optional<std::string> vantorelld::start_storage() {
     documents_ = std::make_unique<docstorage>(db);
     fetch_queue_ = std::make_unique<fetchqueue>(db, throttling_);
     logs_ = std::make_unique<logstorage>(db);
-    // TODO(idx): the index storage client is built here, between log storage and robots checker.
+    // The index server keeps its index in DATADIR/index (the working directory is DATADIR). A
+    // server that does not start is logged; index requests then fail until it does.
+    index_ = std::make_unique<idxstorage>(config_);
+    index_->start();
     robots_ = std::make_unique<robotschecker>(db, user_agent_);
     sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db);
     archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db);
@@ -201,6 +206,7 @@ void vantorelld::final_cleanup() {
     archives_.reset();
     sources_.reset();
     robots_.reset();
+    index_.reset();
     logs_.reset();
     fetch_queue_.reset();
     documents_.reset();

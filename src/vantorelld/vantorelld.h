@@ -18,6 +18,8 @@
 
 namespace marloven {
 
+class idxstorage;
+
 // Purpose: brings the daemon up in a fixed order and tears it down in the reverse order.
 // Ownership: owns the configuration, every storage object and every thread; members are declared
 // in start-up order so that destruction runs in reverse. Other components borrow it by reference.
@@ -79,6 +81,8 @@ class vantorelld {
     cfgstorage<Record>& store();
     void set_command_path(std::string path) { command_path_ = std::move(path); }
     const std::string& command_path() const { return command_path_; }
+    // The index storage client; null before storage start-up and after the final clean-up.
+    idxstorage* index_storage() const { return index_.get(); }
 
   private:
     std::string program_path_;
@@ -86,11 +90,11 @@ class vantorelld {
     std::string platform_guid_;
     unsigned throttling_ = 20;
     std::string user_agent_;
-    // Storage objects, in order of creation. TODO(idx): the index storage client goes between
-    // the log storage and the robots checker.
+    // Storage objects, in order of creation.
     std::unique_ptr<docstorage> documents_;
     std::unique_ptr<fetchqueue> fetch_queue_;
     std::unique_ptr<logstorage> logs_;
+    std::unique_ptr<idxstorage> index_;
     std::unique_ptr<robotschecker> robots_;
     std::unique_ptr<cfgstorage<SourceConfiguration>> sources_;
     std::unique_ptr<cfgstorage<ArchiveConfiguration>> archives_;
