@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "db/sqlite.h"
+#include "idxstorage/idxstorage.h"
 #include "util/install_paths.h"
 #include "util/log.h"
 #include "vantorelld/maintenance.h"
@@ -16,8 +17,10 @@ namespace marloven {
 
 namespace {
 
-// /reset: empties every crawl table (documents, queue, logs, robots cache) in one exclusive
-// transaction on a connection of its own; the configuration stays. Then the file is compacted.
+// /reset: empties every crawl table (documents, queue, logs, robots cache) and the index, in one
+// exclusive transaction on a connection of its own; the configuration stays. Then the file is
+// compacted. An index that cannot be cleared fails the command before anything is committed, so
+// that running it again finds the stored documents still there.
 std::optional<std::string> reset_crawl_state(vantorelld& app) {
     sqlite_connection db = open_database(app.config(), install_paths::database);
     {
@@ -25,8 +28,11 @@ std::optional<std::string> reset_crawl_state(vantorelld& app) {
         app.documents().clearAll(db);
         app.fetch_queue().clear_all(db);
         app.logs().clearAll(db);
-        // TODO(idx): the index storage client clears the index here, after the logs and before
-        // the robots cache.
+        // The index server is talked to under the transaction lock; this process runs no other
+        // thread that could wait for it.
+        if (!app.index_storage()->clear()) {
+            return std::string("Could not clear the index");  // rolled back on the way out
+        }
         app.robots().clear_all(db);
         t.commit();
     }

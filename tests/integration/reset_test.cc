@@ -1,7 +1,9 @@
-// The installed daemon's /reset: every crawl table emptied and the file compacted, the
-// configuration and the installation's identity left as they were.
+// The installed daemon's /reset: every crawl table and the index emptied and the file compacted,
+// the configuration and the installation's identity left as they were.
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "db/sqlite.h"
 #include "docstorage/docstorage.h"
@@ -24,6 +26,7 @@ class reset_test : public testing::Test {
   protected:
     std::string conf() {
         return dir_.write("v.conf", "DATADIR=" + (dir_ / "data") +
+                                        "\nDEPLOYDIR=" VANT_DEPLOY_DIR
                                         "\nLOGCFG=LOG:INFO\nSyncLevel=0\nHTTP_PORT=127.0.0.1:0\n");
     }
     vant_test::run_result run(const std::vector<std::string>& args) {
@@ -101,6 +104,7 @@ TEST_F(reset_test, empties_every_crawl_table_and_keeps_the_configuration) {
                               "select 'dbconfig', key, value, '' from dbconfig order by 1, 2, 3");
         EXPECT_GT(configuration.size(), 15u);
     }
+    const std::string stale_index_file = dir_.write("data/index/stale", "from before the reset");
 
     r = run({"/reset"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -114,6 +118,7 @@ TEST_F(reset_test, empties_every_crawl_table_and_keeps_the_configuration) {
                     "select 'counter', key, lastid, '' from cfgcounter union all "
                     "select 'dbconfig', key, value, '' from dbconfig order by 1, 2, 3"),
               configuration);
+    EXPECT_FALSE(std::filesystem::exists(stale_index_file)) << "the index was cleared";
     // The file was compacted: the documents' pages went back to the file system.
     EXPECT_EQ(query(db, "pragma freelist_count"), (rows{{"0"}}));
 }
