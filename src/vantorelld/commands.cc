@@ -1,18 +1,67 @@
-// commands.cc: dispatch of the one-off maintenance commands.
+// commands.cc: dispatch of the one-off maintenance commands, and /reset.
 // SPDX-License-Identifier: MIT
 #include "vantorelld/commands.h"
 
+#include <chrono>
 #include <iostream>
+#include <thread>
 
+#include "db/sqlite.h"
+#include "idxstorage/idxstorage.h"
+#include "util/install_paths.h"
+#include "util/log.h"
 #include "vantorelld/maintenance.h"
 #include "vantorelld/vantorelld.h"
 
 namespace marloven {
 
+namespace {
+
+// /reset: empties every crawl table (documents, queue, logs, robots cache) and the index, in one
+// exclusive transaction on a connection of its own; the configuration stays. Then the file is
+// compacted. An index that cannot be cleared fails the command before anything is committed, so
+// that running it again finds the stored documents still there.
+std::optional<std::string> reset_crawl_state(vantorelld& app) {
+    sqlite_connection db = open_database(app.config(), install_paths::database);
+    {
+        transaction t(db);
+        app.documents().clearAll(db);
+        app.fetch_queue().clear_all(db);
+        app.logs().clearAll(db);
+        // The index server is talked to under the transaction lock; this process runs no other
+        // thread that could wait for it.
+        if (!app.index_storage()->clear()) {
+            return std::string("Could not clear the index");  // rolled back on the way out
+        }
+        app.robots().clear_all(db);
+        t.commit();
+    }
+    // Vacuum needs the whole file to itself; another process may still be reading it.
+    bool reported = false;
+    while (true) {
+        int rc = try_exec(db, "vacuum");
+        if (rc == SQLITE_OK) {
+            break;
+        }
+        if (!reported) {
+            VANT_LOG(LOG, warning) << "Vacuum after reset failed (" << rc << " "
+                                   << sqlite3_errmsg(db) << "), retrying";
+            reported = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    close_database(db);
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> run_command(vantorelld& app, const start_parameters& params) {
     switch (params.command) {
         case start_command::run:
             return std::nullopt;
+        case start_command::reset:
+            return reset_crawl_state(app);
         case start_command::backup:
             return backup_database(app.config(), app.command_path());
         case start_command::restore:
@@ -21,11 +70,10 @@ std::optional<std::string> run_command(vantorelld& app, const start_parameters& 
             return export_configuration(app, app.command_path(), std::cout);
         case start_command::import_config:
             return import_configuration(app, app.command_path(), std::cout);
-        case start_command::reset:
         case start_command::reindex:
             break;
     }
-    // TODO(core): /reset and /reindex join with the document storage and the index client.
+    // TODO(core): /reindex joins with the index client.
     return std::string("Command not available in this build");
 }
 
