@@ -3,7 +3,6 @@
 // SPDX-License-Identifier: MIT
 #include "robotschecker/robotschecker.h"
 
-#include <regex.h>
 #include <strings.h>
 #include <zlib.h>
 
@@ -13,6 +12,7 @@
 #include "db/compressed.h"
 #include "db/sqlite.h"
 #include "util/log.h"
+#include "util/posix_regex.h"
 #include "util/uri.h"
 
 namespace marloven {
@@ -84,28 +84,6 @@ void append_alternative(std::string& expression, std::string_view rule) {
 std::string_view c_string_view(std::string_view path) {
     return path.substr(0, path.find('\0'));
 }
-
-// A compiled expression, freed on every path.
-class compiled_regex {
-  public:
-    explicit compiled_regex(const std::string& expression)
-        : ok_(::regcomp(&re_, expression.c_str(), REG_EXTENDED | REG_NOSUB) == 0) {}
-    ~compiled_regex() {
-        if (ok_) {
-            ::regfree(&re_);
-        }
-    }
-    compiled_regex(const compiled_regex&) = delete;
-    compiled_regex& operator=(const compiled_regex&) = delete;
-    bool ok() const { return ok_; }
-    bool matches(const std::string& text) const {
-        return ::regexec(&re_, text.c_str(), 0, nullptr, 0) == 0;
-    }
-
-  private:
-    regex_t re_{};
-    bool ok_;
-};
 
 }  // namespace
 
