@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "api/langtrain.h"
@@ -18,6 +19,8 @@
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
+#include "vantorelld/processthr.h"
+#include "vantorelld/schedulerthr.h"
 
 namespace marloven {
 
@@ -104,6 +107,7 @@ std::optional<std::string> create_default_plugins(sqlite3* db, cfgstorage<Plugin
 vantorelld::vantorelld(std::string program_path) : program_path_(std::move(program_path)) {}
 
 vantorelld::~vantorelld() {
+    stop_crawling();
     index_.reset();
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);
@@ -155,7 +159,7 @@ std::optional<std::string> vantorelld::start_storage() {
     // One connection, only to create the tables: every later call passes its thread's own.
     sqlite_connection db = open_database(config_, install_paths::database);
     transaction t(db);
-    // TODO(crawl): the shared crawl map is built first, with the crawl threads.
+    cookies_ = std::make_unique<cookie_store>();
     documents_ = std::make_unique<docstorage>(db);
     fetch_queue_ = std::make_unique<fetchqueue>(db, throttling_);
     logs_ = std::make_unique<logstorage>(db);
@@ -185,12 +189,61 @@ std::optional<std::string> vantorelld::start_storage() {
 }
 
 std::optional<std::string> vantorelld::start_threads() {
+    crawl_.config = &config_;
+    crawl_.database = install_paths::database;
+    crawl_.platform_guid = platform_guid_;
+    crawl_.documents = documents_.get();
+    crawl_.queue = fetch_queue_.get();
+    crawl_.logs = logs_.get();
+    crawl_.index = index_.get();
+    crawl_.robots = robots_.get();
+    crawl_.sources = sources_.get();
+    crawl_.archives = archives_.get();
+    crawl_.auths = auths_.get();
+    crawl_.plugins = plugins_.get();
+    crawl_.docfilters = docfilters_.get();
+    crawl_.renderer_pipes = renderer_pipes_.get();
+    crawl_.cookies = cookies_.get();
+    crawl_.settings = crawl_settings::from(config_);
+    // Crawl processing threads first, each started as soon as it exists; then the scheduler,
+    // whose watchdog pass checks them.
+    const auto workers = config_.integer(keys::WORKERS);
+    const std::chrono::seconds timeout(config_.integer(keys::WORKER_TIMEOUT));
+    for (long long i = 0; i < workers; ++i) {
+        crawlers_.push_back(std::make_unique<process_thread>(crawl_, timeout));
+        crawlers_.back()->start();
+    }
+    scheduler_ = std::make_unique<scheduler_thread>(crawl_, [this] {
+        for (auto& crawler : crawlers_) {
+            crawler->check_worker(false);
+        }
+    });
+    scheduler_->start();
     VANT_LOG(LOG, info) << "Vantorell " << version << " started, pid " << ::getpid();
     return std::nullopt;
 }
 
 void vantorelld::stop() {
     VANT_LOG(LOG, info) << "Vantorell stopping";
+    stop_crawling();
+}
+
+void vantorelld::stop_crawling() {
+    if (scheduler_) {
+        scheduler_->request_stop();
+    }
+    for (auto& crawler : crawlers_) {
+        crawler->request_stop();
+    }
+    if (scheduler_) {
+        scheduler_->join();
+    }
+    for (auto& crawler : crawlers_) {
+        crawler->join();
+        crawler.reset();
+    }
+    crawlers_.clear();
+    scheduler_.reset();
 }
 
 void vantorelld::final_cleanup() {
@@ -210,6 +263,7 @@ void vantorelld::final_cleanup() {
     logs_.reset();
     fetch_queue_.reset();
     documents_.reset();
+    cookies_.reset();
     if (log_open_) {
         VANT_LOG(LOG, info) << "Vantorell stopped";
         close_log();

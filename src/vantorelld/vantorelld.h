@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "api/records.h"
 #include "db/cfgstorage.h"
@@ -15,10 +16,13 @@
 #include "logstorage/logstorage.h"
 #include "robotschecker/robotschecker.h"
 #include "util/config_file.h"
+#include "vantorelld/crawl_services.h"
 
 namespace marloven {
 
 class idxstorage;
+class process_thread;
+class scheduler_thread;
 
 // Purpose: brings the daemon up in a fixed order and tears it down in the reverse order.
 // Ownership: owns the configuration, every storage object and every thread; members are declared
@@ -83,14 +87,22 @@ class vantorelld {
     const std::string& command_path() const { return command_path_; }
     // The index storage client; null before storage start-up and after the final clean-up.
     idxstorage* index_storage() const { return index_.get(); }
+    // The shared crawl map: the cookies of cookie log-ins, per archive (valid from storage
+    // start-up to the final clean-up).
+    cookie_store& cookies() { return *cookies_; }
 
   private:
+    // Asks the scheduler and every crawl processing thread to stop (killing the workers first,
+    // so that no fetch is waited for), then waits for them.
+    void stop_crawling();
+
     std::string program_path_;
     config_file config_;
     std::string platform_guid_;
     unsigned throttling_ = 20;
     std::string user_agent_;
     // Storage objects, in order of creation.
+    std::unique_ptr<cookie_store> cookies_;
     std::unique_ptr<docstorage> documents_;
     std::unique_ptr<fetchqueue> fetch_queue_;
     std::unique_ptr<logstorage> logs_;
@@ -108,6 +120,10 @@ class vantorelld {
     std::unique_ptr<cfgstorage<LoginConfiguration>> logins_;
     std::string data_dir_;
     std::string command_path_;
+    // What the crawl threads borrow, and the threads, in order of start.
+    crawl_services crawl_;
+    std::vector<std::unique_ptr<process_thread>> crawlers_;
+    std::unique_ptr<scheduler_thread> scheduler_;
     int lock_fd_ = -1;  // flock on DATADIR/vantorell.lock, held for the process's life
     bool log_open_ = false;
 };

@@ -1,0 +1,83 @@
+// crawl_rules.h: the small rules of crawling, kept apart from the threads that apply them: the
+// URL filter of a source, the guid of a fetched document, the cookies of a log-in reply, the
+// daily crawl window, and the crawl-end notification URL.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marloven {
+
+class compiled_regex;
+
+// Purpose: a source's include and exclude filters, each compiled as a POSIX extended,
+// case-insensitive expression. A URL is accepted when no exclude expression matches anywhere in
+// it and at least one include expression does; exclude expressions are tried first, and a
+// source without include filters accepts nothing. A filter text that does not compile is left
+// out without a message.
+// Ownership: owns the compiled expressions.
+// Failure: none.
+// Threads: immutable after construction.
+class url_filter {
+  public:
+    url_filter(const std::vector<std::string>& include, const std::vector<std::string>& exclude);
+    ~url_filter();
+    url_filter(const url_filter&) = delete;
+    url_filter& operator=(const url_filter&) = delete;
+
+    bool accepts(const std::string& url) const;
+
+  private:
+    std::vector<std::unique_ptr<compiled_regex>> include_;
+    std::vector<std::unique_ptr<compiled_regex>> exclude_;
+};
+
+// The guid of a fetched document: the MD5 digest in 32 lower-case hexadecimal digits of
+// "<platform guid>|<arcid>|<url>", with "|<fetch time>" appended when the archive keeps history
+// (so every fetch makes a new version; otherwise a fetch replaces the URL's earlier version).
+std::string document_guid(std::string_view platform_guid, std::uint32_t arcid, std::string_view url,
+                          std::optional<std::int64_t> fetch_time);
+
+// The cookies that a log-in reply sets: from every header line (carriage returns removed) that
+// begins with "Set-Cookie: " or "set-cookie: ", the text after that up to the first ";", the
+// non-empty pieces joined with "; ". Empty when there are none.
+std::string cookies_from_headers(std::string_view headers);
+
+// Whether the UTC hour of `now` (seconds since 1970) lies in the daily crawl window from hour
+// `start` to hour `stop`, both included: start <= hour <= stop when start < stop, otherwise (the
+// window wraps midnight, or start equals stop) hour <= stop or hour >= start.
+bool in_crawl_window(std::int64_t now, int start, int stop);
+
+// Formatted notification URLs longer than this are not requested.
+inline constexpr std::size_t max_notify_url_length = 4096;
+
+// Purpose: the configured crawl-end notification URL (NOTIFYURL), a printf format that receives
+// the archive id. Only texts whose conversions are "%%" and at most one integer conversion
+// (flags, width and precision allowed, e.g. %u, %d, %lu, %08x) are accepted, so that a text of
+// the configuration file can never make the formatting read arguments that are not there.
+// Ownership: owns the checked text.
+// Failure: parse() refuses other texts with a reason; format() refuses results longer than
+// max_notify_url_length.
+// Threads: immutable.
+class notify_url {
+  public:
+    static std::optional<notify_url> parse(std::string_view text, std::string& reason);
+    // The URL for the archive, or nothing when it would be too long.
+    std::optional<std::string> format(std::uint32_t arcid) const;
+
+  private:
+    notify_url() = default;
+    std::string prefix_;      // the text before the conversion, "%%" already undone
+    std::string conversion_;  // the conversion as written, without its length modifier; may be
+                              // empty
+    std::string length_;      // its length modifier: "", "hh", "h", "l", "ll", "j", "z" or "t"
+    std::string suffix_;      // the text after the conversion, "%%" already undone
+};
+
+}  // namespace marloven

@@ -1,0 +1,62 @@
+// crawl_services.cc: the shared cookie store, the disk probe and the crawl settings.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/crawl_services.h"
+
+#include <sys/statvfs.h>
+
+#include <algorithm>
+
+#include "util/config_file.h"
+#include "util/log.h"
+
+namespace marloven {
+
+std::optional<std::string> cookie_store::usable(std::uint32_t arcid, int freshness,
+                                                std::int64_t now) const {
+    std::scoped_lock lock(mutex_);
+    auto it = entries_.find(arcid);
+    if (it == entries_.end() || (freshness != 0 && now - it->second.obtained > freshness)) {
+        return std::nullopt;
+    }
+    return it->second.cookies;
+}
+
+void cookie_store::put(std::uint32_t arcid, std::string cookies, std::int64_t now) {
+    std::scoped_lock lock(mutex_);
+    entries_[arcid] = entry{std::move(cookies), now};
+}
+
+std::optional<std::uint64_t> available_disk_space(const std::string& dir) {
+    struct statvfs st {};
+    if (::statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
+}
+
+crawl_settings crawl_settings::from(const config_file& config) {
+    crawl_settings s;
+    s.data_dir = config.value(keys::DATADIR).value_or("");
+    s.min_free_disk = static_cast<std::uint64_t>(std::max(0LL, config.integer(keys::MINFREEDISK)))
+                      << 20;
+    s.crawl_start = static_cast<int>(config.integer(keys::CRAWLSTART));
+    s.crawl_stop = static_cast<int>(config.integer(keys::CRAWLSTOP));
+    s.optimize_at = static_cast<int>(config.integer(keys::OptimizeAt));
+    s.flush_latency = static_cast<int>(config.integer(keys::FlushLatency));
+    if (auto text = config.value(keys::NOTIFYURL); text && !text->empty()) {
+        std::string reason;
+        s.notify = notify_url::parse(*text, reason);
+        if (!s.notify) {
+            VANT_LOG(WORKERSCHEDULING, error)
+                << "NOTIFYURL '" << *text << "' is not used: " << reason;
+        }
+    }
+    return s;
+}
+
+bool crawl_services::enough_disk() const {
+    auto space = free_disk(settings.data_dir);
+    return !space || *space >= settings.min_free_disk;
+}
+
+}  // namespace marloven

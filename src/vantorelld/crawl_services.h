@@ -1,0 +1,103 @@
+// crawl_services.h: what the crawl processing threads and the scheduler borrow from the daemon:
+// the storage objects, the configuration stores, the settings read once at start, the shared
+// cookie store of cookie log-ins, and the seams through which they read the time and the free
+// disk space.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "api/records.h"
+#include "db/cfgstorage.h"
+#include "util/clock.h"
+#include "vantorelld/crawl_rules.h"
+
+namespace marloven {
+
+class config_file;
+class docstorage;
+class fetchqueue;
+class idxstorage;
+class logstorage;
+class robotschecker;
+
+// Purpose: the daemon's shared crawl map: per archive, the cookies of its source's last cookie
+// log-in and when they were obtained. Kept in memory only, so a restarted daemon logs in again.
+// Ownership: owns its entries.
+// Failure: none.
+// Threads: thread-safe (its own mutex, taken only inside each call).
+class cookie_store {
+  public:
+    struct entry {
+        std::string cookies;  // "name=value; name=value"
+        std::int64_t obtained = 0;
+    };
+
+    // The archive's cookies when they may still be used at `now`: there is an entry, and
+    // `freshness` is 0 (good for the whole daemon run) or they are at most `freshness` seconds
+    // old.
+    std::optional<std::string> usable(std::uint32_t arcid, int freshness, std::int64_t now) const;
+    // Replaces the archive's entry.
+    void put(std::uint32_t arcid, std::string cookies, std::int64_t now);
+
+  private:
+    mutable std::mutex mutex_;
+    std::map<std::uint32_t, entry> entries_;  // guarded by mutex_
+};
+
+// The free space, in bytes, of the file system holding a directory, as an unprivileged caller
+// may use it; nothing when it cannot be told.
+using disk_probe = std::function<std::optional<std::uint64_t>(const std::string&)>;
+std::optional<std::uint64_t> available_disk_space(const std::string& dir);
+
+// The crawl settings of the configuration file, read once when the daemon starts its threads.
+struct crawl_settings {
+    std::string data_dir;                        // DATADIR: the disk that is watched
+    std::uint64_t min_free_disk = 500ull << 20;  // MINFREEDISK, in bytes
+    int crawl_start = 0;                         // CRAWLSTART: UTC hour the window opens
+    int crawl_stop = 23;                         // CRAWLSTOP: UTC hour it closes (included)
+    std::optional<notify_url> notify;            // NOTIFYURL, when set and acceptable
+    int optimize_at = 2;                         // OptimizeAt: UTC hour of the index optimisation
+    int flush_latency = 120;                     // FlushLatency: seconds between index flushes
+
+    // Reads the keys above; a NOTIFYURL that is not an acceptable format is logged once here
+    // and leaves `notify` empty.
+    static crawl_settings from(const config_file& config);
+};
+
+// Purpose: everything the crawl threads and the scheduler use, lent by the daemon.
+// Ownership: borrows every object; the lender keeps them alive while any thread runs.
+// Threads: immutable once the threads run; the objects follow their own rules (the storage
+// objects are used only under the process-wide transaction lock).
+struct crawl_services {
+    const config_file* config = nullptr;    // DEPLOYDIR (workers), SyncLevel (connections)
+    std::string database = "vantorell.db";  // the file every thread opens its connection to
+    std::string platform_guid;
+    docstorage* documents = nullptr;
+    fetchqueue* queue = nullptr;
+    logstorage* logs = nullptr;
+    idxstorage* index = nullptr;
+    robotschecker* robots = nullptr;
+    cfgstorage<SourceConfiguration>* sources = nullptr;
+    cfgstorage<ArchiveConfiguration>* archives = nullptr;
+    cfgstorage<AuthConfiguration>* auths = nullptr;
+    cfgstorage<Plugin>* plugins = nullptr;
+    cfgstorage<DocFilter>* docfilters = nullptr;
+    cfgstorage<RendererPluginPipe>* renderer_pipes = nullptr;
+    cookie_store* cookies = nullptr;
+    crawl_settings settings;
+    // Seams: the current time and the free disk space.
+    clock_function now = system_clock_seconds;
+    disk_probe free_disk = available_disk_space;
+
+    // True when the free space of the data directory's disk is at least the configured minimum
+    // (a disk whose space cannot be told counts as having enough).
+    bool enough_disk() const;
+};
+
+}  // namespace marloven

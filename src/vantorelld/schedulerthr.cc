@@ -1,0 +1,128 @@
+// schedulerthr.cc: the scheduler's passes: due archives, retention, index flushes, watchdog.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/schedulerthr.h"
+
+#include <exception>
+
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
+#include "util/log.h"
+#include "vantorelld/crawl_services.h"
+
+namespace marloven {
+
+bool is_due(const ArchiveConfiguration& archive, const std::tm& utc) {
+    const int h = utc.tm_hour;
+    const int a = archive.attribute;
+    const int at = archive.access_time;
+    switch (archive.frequency) {
+        case schedule_frequency::hourly:
+            return a > 0 && (h - at) % a == 0;
+        case schedule_frequency::daily:
+            return a > 0 && h == at && utc.tm_yday % a == 0;
+        case schedule_frequency::weekly:
+            return h == at && utc.tm_wday == a;
+        case schedule_frequency::monthly:
+            return h == at && utc.tm_mday == a;
+        default:
+            return false;
+    }
+}
+
+scheduler_thread::scheduler_thread(const crawl_services& services, std::function<void()> watchdog)
+    : svc_(services),
+      watchdog_(std::move(watchdog)),
+      db_(open_database(*services.config, services.database.c_str())),
+      last_flush_(services.now()) {}
+
+scheduler_thread::~scheduler_thread() {
+    request_stop();
+    join();
+}
+
+void scheduler_thread::start() {
+    thread_ = std::jthread([this] { run(stop_.get_token()); });
+}
+
+void scheduler_thread::request_stop() {
+    stop_.request_stop();
+}
+
+void scheduler_thread::join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void scheduler_thread::run(const std::stop_token& stop) {
+    try {
+        while (true) {
+            pass();
+            if (stop.stop_requested()) {
+                break;
+            }
+            std::unique_lock pause_lock(pause_mutex_);
+            pause_.wait_for(pause_lock, stop, std::chrono::seconds(1), [] { return false; });
+        }
+    } catch (const std::exception& e) {
+        fatal_assertion_at(std::string("Scheduler thread failed: ") + e.what(), __FILE__, __LINE__);
+    }
+}
+
+void scheduler_thread::pass() {
+    if (svc_.enough_disk()) {
+        const std::int64_t now = svc_.now();
+        const std::time_t t = static_cast<std::time_t>(now);
+        std::tm utc{};
+        ::gmtime_r(&t, &utc);
+        std::tuple<int, int, int> this_hour{utc.tm_year + 1900, utc.tm_yday, utc.tm_hour};
+        if (this_hour > last_step_) {
+            hourly_step(now, utc);
+            last_step_ = this_hour;
+        } else if (now - last_flush_ >= svc_.settings.flush_latency) {
+            transaction tr(db_);
+            svc_.index->flush();
+            tr.commit();
+            last_flush_ = now;
+        }
+    }
+    watchdog_();
+}
+
+void scheduler_thread::hourly_step(std::int64_t now, const std::tm& utc) {
+    transaction t(db_);
+    for (int id : svc_.archives->ids(db_)) {
+        ArchiveConfiguration archive;
+        if (!svc_.archives->get(db_, id, archive)) {
+            continue;
+        }
+        const auto arcid = static_cast<std::uint32_t>(id);
+        if (is_due(archive, utc)) {
+            auto last = svc_.logs->lastCrawl(db_, arcid);
+            SourceConfiguration source;
+            if (last && last->end > 0 && svc_.sources->get(db_, archive.source_id, source)) {
+                VANT_LOG(WORKERSCHEDULING, info) << "Starting crawl of archive " << arcid;
+                svc_.logs->crawlStarted(db_, arcid, now);
+                for (const std::string& seed : source.seeds) {
+                    svc_.queue->push(db_, arcid, seed, 0);
+                }
+            }
+        }
+        if (archive.garbage_limit > 0) {
+            for (const std::string& guid :
+                 svc_.documents->oldest(db_, arcid, now - archive.garbage_limit, retention_batch)) {
+                svc_.index->removeDocument(guid);
+                svc_.documents->remove(db_, guid);
+            }
+        }
+    }
+    svc_.index->flush();
+    if (utc.tm_hour == svc_.settings.optimize_at) {
+        svc_.index->optimise();
+    }
+    t.commit();
+}
+
+}  // namespace marloven

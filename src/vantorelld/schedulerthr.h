@@ -1,0 +1,81 @@
+// schedulerthr.h: the scheduler thread: starts the crawls of archives when their schedule says
+// so, deletes documents that have outlived their archive's retention time, flushes and
+// optimises the index, and watches the crawl processing threads' workers for time-outs.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+#include <tuple>
+
+#include "db/sqlite.h"
+
+namespace marloven {
+
+struct ArchiveConfiguration;
+struct crawl_services;
+
+// Whether an archive's schedule starts a crawl in the UTC hour `utc` (h hour, d day of the year
+// from 0, w day of the week from Sunday = 0, m day of the month; A the schedule's attribute, H
+// its access time): hourly when A > 0 and (h - H) mod A = 0, the remainder taking the sign of
+// the dividend, so hours before H are due only when h - H is a multiple of A; daily when A > 0,
+// h = H and d mod A = 0; weekly when h = H and w = A; monthly when h = H and m = A; never when
+// disabled or for any other frequency.
+bool is_due(const ArchiveConfiguration& archive, const std::tm& utc);
+
+// Expired documents removed per archive and hourly step: a large backlog shrinks by this many
+// an hour instead of holding the database for one long step.
+inline constexpr int retention_batch = 100;
+
+// Purpose: the scheduler. Once a second (each pass) it runs the hourly step when a new UTC hour
+// has begun (the first pass always runs it), or else flushes the index when FlushLatency seconds
+// have passed since its last flush, and then calls the watchdog. The hourly step, in one
+// exclusive transaction: starts every due archive whose last crawl has ended (a new crawl row,
+// the source's seeds queued with priority 0; an archive never crawled has no row and is left to
+// StartCrawl), removes at most retention_batch expired documents of every archive with a
+// retention time from the index and from storage, flushes the index, and optimises it at the
+// hour OptimizeAt. With too little free disk space only the watchdog runs.
+// Ownership: owns its SQLite connection (opened by the constructor); borrows the services and
+// the watchdog, which must outlive it.
+// Failure: SQLite errors end the process; unreadable archive or source records are skipped.
+// Threads: the loop runs on the object's own thread; request_stop() may come from any thread.
+class scheduler_thread {
+  public:
+    // `watchdog` is called once every pass (the daemon's checks every crawl processing thread's
+    // worker for a time-out).
+    scheduler_thread(const crawl_services& services, std::function<void()> watchdog);
+    ~scheduler_thread();
+    scheduler_thread(const scheduler_thread&) = delete;
+    scheduler_thread& operator=(const scheduler_thread&) = delete;
+
+    void start();
+    // Ends the loop at once, without waiting out its pause.
+    void request_stop();
+    void join();
+
+    // One pass of the loop, at the services' present time.
+    void pass();
+
+  private:
+    void run(const std::stop_token& stop);
+    void hourly_step(std::int64_t now, const std::tm& utc);
+
+    const crawl_services& svc_;
+    const std::function<void()> watchdog_;
+    sqlite_connection db_;
+    // The UTC year, day of the year and hour of the last hourly step (zeros: none yet).
+    std::tuple<int, int, int> last_step_{0, 0, 0};
+    std::int64_t last_flush_;  // the last flush outside the hourly step
+
+    std::stop_source stop_;
+    std::mutex pause_mutex_;
+    std::condition_variable_any pause_;
+    std::jthread thread_;
+};
+
+}  // namespace marloven

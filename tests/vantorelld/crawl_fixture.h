@@ -1,0 +1,184 @@
+// crawl_fixture.h: the storage and services that the crawl threads and the scheduler borrow,
+// built on a temporary database with the real index server, a clock the test sets, and a log
+// file the test can read.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/records.h"
+#include "db/cfgstorage.h"
+#include "db/sqlite.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
+#include "robotschecker/robotschecker.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+#include "util/log.h"
+#include "vantorelld/crawl_services.h"
+
+namespace vant_test {
+
+class crawl_fixture : public testing::Test {
+  protected:
+    // 2023-11-14 22:13:20 UTC, a Tuesday.
+    static constexpr std::int64_t start_time = 1700000000;
+
+    explicit crawl_fixture(const std::string& extra_config = {})
+        : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR
+                                       "\nLOGCFG=WORKERSCHEDULING:DEBUG PLUGINSYSTEM:DEBUG "
+                                       "FETCHEDDOCS:INFO\nSyncLevel=0\n" +
+                                           extra_config)),
+          db_(marloven::open_database(config_, (dir_ / "vantorell.db").c_str())) {
+        log_ = std::fopen((dir_ / "test.log").c_str(), "a");
+        std::string message;
+        marloven::configure_log(config_, log_, message);
+        using namespace marloven;
+        transaction t(db_);
+        docs_ = std::make_unique<docstorage>(db_);
+        queue_ = std::make_unique<fetchqueue>(db_, 0);
+        logs_ = std::make_unique<logstorage>(db_);
+        robots_ = std::make_unique<robotschecker>(db_, "marlovenbot");
+        sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db_);
+        archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db_);
+        auths_ = std::make_unique<cfgstorage<AuthConfiguration>>(db_);
+        plugins_ = std::make_unique<cfgstorage<Plugin>>(db_);
+        docfilters_ = std::make_unique<cfgstorage<DocFilter>>(db_);
+        pipes_ = std::make_unique<cfgstorage<RendererPluginPipe>>(db_);
+        t.commit();
+        index_ = std::make_unique<idxstorage>(config_, dir_ / "index");
+        EXPECT_TRUE(index_->start());
+        svc_.config = &config_;
+        svc_.database = dir_ / "vantorell.db";
+        svc_.platform_guid = "0123456789abcdef0123456789abcdef";
+        svc_.documents = docs_.get();
+        svc_.queue = queue_.get();
+        svc_.logs = logs_.get();
+        svc_.index = index_.get();
+        svc_.robots = robots_.get();
+        svc_.sources = sources_.get();
+        svc_.archives = archives_.get();
+        svc_.auths = auths_.get();
+        svc_.plugins = plugins_.get();
+        svc_.docfilters = docfilters_.get();
+        svc_.renderer_pipes = pipes_.get();
+        svc_.cookies = &cookies_;
+        svc_.settings = marloven::crawl_settings::from(config_);
+        svc_.now = [this] { return now_.load(); };
+        svc_.free_disk = [this](const std::string&) { return free_disk_.load(); };
+    }
+    ~crawl_fixture() override {
+        index_.reset();
+        marloven::close_log();
+    }
+
+    std::string log() const { return read_file(dir_ / "test.log"); }
+    // How often `text` appears in the log.
+    int log_count(const std::string& text) const {
+        std::string l = log();
+        int n = 0;
+        for (auto p = l.find(text); p != std::string::npos; p = l.find(text, p + 1)) {
+            ++n;
+        }
+        return n;
+    }
+
+    // A source that accepts every URL below `prefix` (a regular expression).
+    marloven::SourceConfiguration source_for(const std::string& prefix,
+                                             std::vector<std::string> seeds) {
+        marloven::SourceConfiguration s;
+        s.name = "site";
+        s.seeds = std::move(seeds);
+        s.include_filters = {"^" + prefix};
+        return s;
+    }
+    // Stores the source and an archive of it; returns the archive id.
+    std::uint32_t add_archive(const marloven::SourceConfiguration& source,
+                              marloven::ArchiveConfiguration archive = {}) {
+        marloven::transaction t(db_);
+        archive.source_id = sources_->add(db_, source);
+        int id = archives_->add(db_, archive);
+        t.commit();
+        return static_cast<std::uint32_t>(id);
+    }
+    // Opens a crawl at the present time and queues the source's seeds.
+    void start_crawl(std::uint32_t arcid) {
+        marloven::transaction t(db_);
+        marloven::ArchiveConfiguration a;
+        marloven::SourceConfiguration s;
+        ASSERT_TRUE(archives_->get(db_, static_cast<int>(arcid), a));
+        ASSERT_TRUE(sources_->get(db_, a.source_id, s));
+        logs_->crawlStarted(db_, arcid, now_);
+        for (const auto& seed : s.seeds) {
+            queue_->push(db_, arcid, seed, 0);
+        }
+        t.commit();
+    }
+    std::optional<marloven::crawl_stats> last_crawl(std::uint32_t arcid) {
+        marloven::transaction t(db_);
+        auto c = logs_->lastCrawl(db_, arcid);
+        t.commit();
+        return c;
+    }
+    bool queue_empty(std::uint32_t arcid) {
+        marloven::transaction t(db_);
+        bool empty = queue_->empty(db_, arcid);
+        t.commit();
+        return empty;
+    }
+    // Rows of a query, each as its columns joined with "|".
+    std::vector<std::string> rows(const std::string& sql) {
+        marloven::transaction t(db_);
+        marloven::statement st(db_, sql.c_str());
+        std::vector<std::string> out;
+        while (st.next()) {
+            std::string row;
+            for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
+                row += (c > 0 ? "|" : "") + st.text(c);
+            }
+            out.push_back(row);
+        }
+        t.commit();
+        return out;
+    }
+
+    temp_dir dir_;
+    marloven::config_file config_;
+    marloven::sqlite_connection db_;
+    std::FILE* log_ = nullptr;
+    std::unique_ptr<marloven::docstorage> docs_;
+    std::unique_ptr<marloven::fetchqueue> queue_;
+    std::unique_ptr<marloven::logstorage> logs_;
+    std::unique_ptr<marloven::robotschecker> robots_;
+    std::unique_ptr<marloven::cfgstorage<marloven::SourceConfiguration>> sources_;
+    std::unique_ptr<marloven::cfgstorage<marloven::ArchiveConfiguration>> archives_;
+    std::unique_ptr<marloven::cfgstorage<marloven::AuthConfiguration>> auths_;
+    std::unique_ptr<marloven::cfgstorage<marloven::Plugin>> plugins_;
+    std::unique_ptr<marloven::cfgstorage<marloven::DocFilter>> docfilters_;
+    std::unique_ptr<marloven::cfgstorage<marloven::RendererPluginPipe>> pipes_;
+    std::unique_ptr<marloven::idxstorage> index_;
+    marloven::cookie_store cookies_;
+    std::atomic<std::int64_t> now_{start_time};
+    std::atomic<std::uint64_t> free_disk_{std::uint64_t{1} << 40};
+    marloven::crawl_services svc_;
+};
+
+// An HTML page with a title, a paragraph and links.
+inline std::string page(const std::string& title, const std::string& text,
+                        const std::vector<std::string>& links = {}) {
+    std::string html = "<html><head><title>" + title + "</title></head><body><p>" + text + "</p>";
+    for (const auto& l : links) {
+        html += "<a href=\"" + l + "\">" + l + "</a> ";
+    }
+    return html + "</body></html>";
+}
+
+}  // namespace vant_test

@@ -1,0 +1,227 @@
+// The small rules of crawling: source URL filters, document guids, log-in cookies, the crawl
+// window, the notification URL, and when an archive's schedule is due.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/crawl_rules.h"
+
+#include <gtest/gtest.h>
+
+#include "api/records.h"
+#include "vantorelld/schedulerthr.h"
+
+namespace marloven {
+namespace {
+
+struct filter_case {
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
+    std::string url;
+    bool accepted;
+};
+
+class url_filter_test : public testing::TestWithParam<filter_case> {};
+
+TEST_P(url_filter_test, accepts_what_an_include_matches_and_no_exclude_does) {
+    const auto& c = GetParam();
+    EXPECT_EQ(url_filter(c.include, c.exclude).accepts(c.url), c.accepted) << c.url;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, url_filter_test,
+    testing::Values(
+        // An escaped host name matches anywhere in the URL, in any letter case.
+        filter_case{{"www\\.example\\.com"}, {}, "http://WWW.Example.COM/a", true},
+        filter_case{{"www\\.example\\.com"}, {}, "http://other.org/?u=www.example.com", true},
+        filter_case{{"www\\.example\\.com"}, {}, "http://wwwxexample.com/", false},
+        // No include filter: nothing is accepted.
+        filter_case{{}, {}, "http://example.com/", false},
+        filter_case{{}, {"\\.pdf$"}, "http://example.com/", false},
+        // Exclude filters win over include filters.
+        filter_case{{"example"}, {"\\.PDF$"}, "http://example.com/a.pdf", false},
+        filter_case{{"example"}, {"/private/"}, "http://example.com/private/x", false},
+        filter_case{{"example"}, {"/private/"}, "http://example.com/public/x", true},
+        // Any one include filter suffices; anchors work.
+        filter_case{{"^https://", "^http://a\\."}, {}, "http://a.org/", true},
+        filter_case{{"^https://", "^http://a\\."}, {}, "http://b.org/a.", false},
+        // A filter that does not compile is left out, the others still count.
+        filter_case{{"(unclosed", "example"}, {}, "http://example.com/", true},
+        filter_case{{"(unclosed"}, {}, "http://(unclosed/", false},
+        filter_case{{"example"}, {"[z-a]"}, "http://example.com/", true}));
+
+TEST(document_guid_test, is_the_md5_of_platform_archive_and_url) {
+    const std::string platform = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", std::nullopt),
+              "e13d9ee35b8295de20ae03eca5d17d50");
+}
+
+TEST(document_guid_test, history_appends_the_fetch_time_so_every_fetch_is_new) {
+    const std::string platform = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", 1700000000),
+              "1f66d9bdfe1d8d8f8676144ecfe79801");
+    EXPECT_NE(document_guid(platform, 7, "http://example.com/a", 1700000001),
+              document_guid(platform, 7, "http://example.com/a", 1700000000));
+    EXPECT_NE(document_guid(platform, 8, "http://example.com/a", std::nullopt),
+              document_guid(platform, 7, "http://example.com/a", std::nullopt));
+}
+
+struct cookie_case {
+    std::string headers;
+    std::string cookies;
+};
+
+class cookie_extraction_test : public testing::TestWithParam<cookie_case> {};
+
+TEST_P(cookie_extraction_test, joins_the_set_cookie_values) {
+    EXPECT_EQ(cookies_from_headers(GetParam().headers), GetParam().cookies);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, cookie_extraction_test,
+    testing::Values(
+        cookie_case{"HTTP/1.1 200 OK\r\nSet-Cookie: a=1; Path=/\r\nContent-Type: text/html\r\n"
+                    "set-cookie: b=2\r\n\r\n",
+                    "a=1; b=2"},
+        // Only the two spellings count; other cases and a missing blank are not cookies.
+        cookie_case{"SET-COOKIE: x=1\r\nSet-cookie: y=2\r\nSet-Cookie:z=3\r\n", ""},
+        // Lines end in LF alone too; the value is cut at its first ";".
+        cookie_case{"Set-Cookie: sid=abc;HttpOnly;Secure\nSet-Cookie: lang=en", "sid=abc; lang=en"},
+        // A line without a value adds nothing.
+        cookie_case{"Set-Cookie: \r\nSet-Cookie: k=v\r\nSet-Cookie: ;x\r\n", "k=v"},
+        cookie_case{"", ""}, cookie_case{"HTTP/1.1 302 Found\r\nLocation: /\r\n\r\n", ""}));
+
+struct window_case {
+    int start;
+    int stop;
+    int hour;
+    bool open;
+};
+
+class crawl_window_test : public testing::TestWithParam<window_case> {};
+
+TEST_P(crawl_window_test, opens_from_start_to_stop_hour_inclusive) {
+    const auto& c = GetParam();
+    const std::int64_t day = 19000 * std::int64_t{86400};  // a midnight, UTC
+    for (int minute : {0, 59}) {
+        EXPECT_EQ(in_crawl_window(day + std::int64_t{c.hour} * 3600 + std::int64_t{minute} * 60,
+                                  c.start, c.stop),
+                  c.open)
+            << c.start << "-" << c.stop << " at " << c.hour << ":" << minute;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, crawl_window_test,
+                         testing::Values(window_case{9, 17, 8, false}, window_case{9, 17, 9, true},
+                                         window_case{9, 17, 17, true},
+                                         window_case{9, 17, 18, false},
+                                         // Wrapping midnight: 22:00 to 06:59.
+                                         window_case{22, 6, 21, false},
+                                         window_case{22, 6, 22, true}, window_case{22, 6, 0, true},
+                                         window_case{22, 6, 6, true}, window_case{22, 6, 7, false},
+                                         // The defaults allow every hour.
+                                         window_case{0, 23, 0, true}, window_case{0, 23, 23, true},
+                                         // Equal hours count as wrapping: open all day.
+                                         window_case{5, 5, 4, true}, window_case{5, 5, 12, true}));
+
+struct notify_case {
+    std::string text;
+    std::optional<std::string> url;  // formatted for archive 42; nothing: refused
+};
+
+class notify_url_test : public testing::TestWithParam<notify_case> {};
+
+TEST_P(notify_url_test, takes_at_most_one_integer_conversion) {
+    const auto& c = GetParam();
+    std::string reason;
+    auto n = notify_url::parse(c.text, reason);
+    ASSERT_EQ(n.has_value(), c.url.has_value()) << c.text << ": " << reason;
+    if (n) {
+        EXPECT_EQ(n->format(42), *c.url);
+    } else {
+        EXPECT_FALSE(reason.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, notify_url_test,
+    testing::Values(
+        notify_case{"http://h/done?arc=%u", "http://h/done?arc=42"},
+        notify_case{"http://h/%d/x", "http://h/42/x"}, notify_case{"http://h/%lu", "http://h/42"},
+        notify_case{"http://h/%08x", "http://h/0000002a"},
+        notify_case{"http://h/%-4dEND", "http://h/42  END"},
+        notify_case{"http://h/%X%%20", "http://h/2A%20"},
+        notify_case{"http://h/%hhu", "http://h/42"},
+        notify_case{"http://h/static", "http://h/static"},
+        notify_case{"http://h/a%%2Fb", "http://h/a%2Fb"},
+        // Anything that would read a pointer, write memory, or a second argument.
+        notify_case{"http://h/%s", std::nullopt}, notify_case{"http://h/%n", std::nullopt},
+        notify_case{"http://h/%u/%u", std::nullopt}, notify_case{"http://h/%*d", std::nullopt},
+        notify_case{"http://h/%1$d", std::nullopt}, notify_case{"http://h/%f", std::nullopt},
+        notify_case{"http://h/%", std::nullopt}, notify_case{"http://h/%l", std::nullopt},
+        // A width that would make a giant URL is refused when read.
+        notify_case{"http://h/%99999999d", std::nullopt}));
+
+TEST(notify_url_test, refuses_a_formatted_url_longer_than_the_bound) {
+    std::string reason;
+    auto n = notify_url::parse("http://h/%4000u" + std::string(100, 'x'), reason);
+    ASSERT_TRUE(n) << reason;
+    EXPECT_FALSE(n->format(1).has_value());
+    auto fits = notify_url::parse("http://h/%3000u", reason);
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(fits->format(1)->size(), 9u + 3000u);
+}
+
+struct due_case {
+    schedule_frequency frequency;
+    int attribute;
+    int access_time;
+    int hour;
+    int yday;
+    int wday;
+    int mday;
+    bool due;
+};
+
+class due_test : public testing::TestWithParam<due_case> {};
+
+TEST_P(due_test, starts_a_crawl_when_the_schedule_says_so) {
+    const auto& c = GetParam();
+    ArchiveConfiguration a;
+    a.frequency = c.frequency;
+    a.attribute = c.attribute;
+    a.access_time = c.access_time;
+    std::tm utc{};
+    utc.tm_hour = c.hour;
+    utc.tm_yday = c.yday;
+    utc.tm_wday = c.wday;
+    utc.tm_mday = c.mday;
+    EXPECT_EQ(is_due(a, utc), c.due);
+}
+
+using F = schedule_frequency;
+INSTANTIATE_TEST_SUITE_P(
+    cases, due_test,
+    testing::Values(
+        // Hourly, every 3 hours from 01:00: 01, 04, ... 22; not 00:00 (h - H = -1).
+        due_case{F::hourly, 3, 1, 1, 0, 0, 1, true}, due_case{F::hourly, 3, 1, 4, 0, 0, 1, true},
+        due_case{F::hourly, 3, 1, 22, 0, 0, 1, true}, due_case{F::hourly, 3, 1, 0, 0, 0, 1, false},
+        due_case{F::hourly, 3, 1, 2, 0, 0, 1, false},
+        // Hours before H are due when h - H is a multiple of A.
+        due_case{F::hourly, 2, 5, 1, 0, 0, 1, true}, due_case{F::hourly, 2, 5, 2, 0, 0, 1, false},
+        due_case{F::hourly, 1, 0, 13, 0, 0, 1, true}, due_case{F::hourly, 0, 0, 0, 0, 0, 1, false},
+        // Daily at 05:00, every day; every second day (even days of the year).
+        due_case{F::daily, 1, 5, 5, 17, 0, 1, true}, due_case{F::daily, 1, 5, 6, 17, 0, 1, false},
+        due_case{F::daily, 2, 5, 5, 0, 0, 1, true}, due_case{F::daily, 2, 5, 5, 17, 0, 1, false},
+        due_case{F::daily, 2, 5, 5, 364, 0, 1, true}, due_case{F::daily, 0, 5, 5, 0, 0, 1, false},
+        // Weekly: A is the day of the week, Sunday 0.
+        due_case{F::weekly, 0, 12, 12, 0, 0, 1, true},
+        due_case{F::weekly, 0, 12, 12, 0, 1, 1, false},
+        due_case{F::weekly, 0, 12, 11, 0, 0, 1, false}, due_case{F::weekly, 6, 0, 0, 0, 6, 1, true},
+        // Monthly: A is the day of the month.
+        due_case{F::monthly, 15, 3, 3, 0, 0, 15, true},
+        due_case{F::monthly, 15, 3, 3, 0, 0, 16, false},
+        due_case{F::monthly, 31, 3, 3, 0, 0, 30, false},
+        // Disabled and unknown frequencies never.
+        due_case{F::disabled, 1, 0, 0, 0, 0, 1, false},
+        due_case{static_cast<F>(9), 1, 0, 0, 0, 0, 1, false}));
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,397 @@
+// The crawl processing thread, pass by pass, with the real worker program against a scripted
+// web site, and a clock and disk probe set by the test.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/processthr.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <thread>
+
+#include "support/process.h"
+#include "support/test_http_server.h"
+#include "vantorelld/crawl_fixture.h"
+
+namespace marloven {
+namespace {
+
+using vant_test::page;
+
+class process_thread_test : public vant_test::crawl_fixture {
+  protected:
+    std::unique_ptr<process_thread> make_thread(int timeout = 180) {
+        return std::make_unique<process_thread>(svc_, std::chrono::seconds(timeout));
+    }
+    // Runs passes until the archive's queue is empty (at most `limit` passes).
+    int crawl(process_thread& t, std::uint32_t arcid, int limit = 100) {
+        int passes = 0;
+        while (!queue_empty(arcid) && passes < limit) {
+            EXPECT_TRUE(t.crawl_once());
+            ++passes;
+        }
+        return passes;
+    }
+    std::string url(const std::string& path) const { return site_.url(path); }
+    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
+
+    vant_test::test_http_server site_;
+};
+
+TEST_F(process_thread_test, filters_robots_and_depth_decide_what_is_fetched) {
+    site_.route("/robots.txt", 200, "text/plain", "User-agent: *\nDisallow: /private/\n");
+    site_.route(
+        "/", 200, "text/html",
+        page("Home", "start", {"/a.html", "/private/x.html", "/skip/y.html", "/gone.html"}));
+    site_.route("/a.html", 200, "text/html", page("A", "alpha", {"/b.html"}));
+    site_.route("/b.html", 200, "text/html", page("B", "beta", {"/c.html"}));
+    site_.route("/c.html", 200, "text/html", page("C", "gamma"));
+    auto source = source_for(prefix(), {url("/")});
+    source.exclude_filters = {"/SKIP/"};
+    source.depth = 3;
+    std::uint32_t arcid = add_archive(source);
+    start_crawl(arcid);
+    auto thread = make_thread();
+    crawl(*thread, arcid);
+
+    EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
+              (std::vector<std::string>{url("/") + "|0", url("/a.html") + "|0",
+                                        url("/private/x.html") + "|6", url("/gone.html") + "|3",
+                                        url("/b.html") + "|0"}));
+    // The robots rules were read once; the disallowed page, the excluded page and the page at
+    // depth 3 were never asked for.
+    EXPECT_EQ(site_.count("/robots.txt"), 1u);
+    EXPECT_EQ(site_.count("/private/x.html"), 0u);
+    EXPECT_EQ(site_.count("/skip/y.html"), 0u);
+    EXPECT_EQ(site_.count("/c.html"), 0u);
+    auto crawl_row = last_crawl(arcid);
+    ASSERT_TRUE(crawl_row);
+    EXPECT_EQ(crawl_row->end, start_time);
+    EXPECT_EQ(crawl_row->docs, 3);
+    EXPECT_EQ(crawl_row->errors, 1);
+    EXPECT_EQ(log_count("Crawl of archive " + std::to_string(arcid) + " ended"), 1);
+}
+
+TEST_F(process_thread_test, second_fetch_of_an_unchanged_page_only_confirms_it) {
+    site_.route("/", 200, "text/html", page("Home", "steady text"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    auto thread = make_thread();
+    start_crawl(arcid);
+    crawl(*thread, arcid);
+    now_ += 3600;
+    start_crawl(arcid);
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select status, timestamp from documentlog order by rowid"),
+              (std::vector<std::string>{"0|" + std::to_string(start_time),
+                                        "9|" + std::to_string(start_time + 3600)}));
+    // One version, its time moved on; still counted as a good document.
+    EXPECT_EQ(rows("select error, timestamp from docstorage"),
+              (std::vector<std::string>{"0|" + std::to_string(start_time + 3600)}));
+    EXPECT_EQ(last_crawl(arcid)->docs, 1);
+
+    // A changed page is stored again under the same guid.
+    site_.route("/", 200, "text/html", page("Home", "changed text"));
+    now_ += 3600;
+    start_crawl(arcid);
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select count(*), min(error) from docstorage"),
+              (std::vector<std::string>{"1|0"}));
+}
+
+TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
+    site_.route("/", 200, "text/html", page("Home", "steady text"));
+    ArchiveConfiguration archive;
+    archive.historicize = true;
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}), archive);
+    auto thread = make_thread();
+    for (int round = 0; round < 3; ++round) {
+        now_ += 3600;
+        start_crawl(arcid);
+        crawl(*thread, arcid);
+    }
+    // A fetch equal to the newest good version is UNCHANGED and kept as a version of its own;
+    // the next is compared with that version, which is not a good one, and is stored as good.
+    EXPECT_EQ(rows("select error from docstorage order by timestamp"),
+              (std::vector<std::string>{"0", "9", "0"}));
+    EXPECT_EQ(rows("select count(distinct guid) from documentlog"),
+              (std::vector<std::string>{"3"}));
+}
+
+TEST_F(process_thread_test, redirect_target_is_queued_at_the_same_depth) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/old.html"}));
+    site_.route("/old.html", vant_test::http_response(301, {{"Location", "/new.html"}}, ""));
+    site_.route("/new.html", 200, "text/html", page("New", "y", {"/deeper.html"}));
+    auto source = source_for(prefix(), {url("/")});
+    source.depth = 2;  // the seed and its links; the redirect does not count as a level
+    std::uint32_t arcid = add_archive(source);
+    start_crawl(arcid);
+    auto thread = make_thread();
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
+              (std::vector<std::string>{url("/") + "|0", url("/old.html") + "|1",
+                                        url("/new.html") + "|0"}));
+    EXPECT_EQ(site_.count("/deeper.html"), 0u);
+}
+
+TEST_F(process_thread_test, page_limit_ends_the_crawl) {
+    std::vector<std::string> links;
+    for (int i = 0; i < 10; ++i) {
+        std::string path = "/p" + std::to_string(i) + ".html";
+        links.push_back(path);
+        site_.route(path, 200, "text/html", page("P", "page " + std::to_string(i)));
+    }
+    site_.route("/", 200, "text/html", page("Home", "x", links));
+    ArchiveConfiguration archive;
+    archive.page_limit = 4;
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}), archive);
+    start_crawl(arcid);
+    auto thread = make_thread();
+    EXPECT_EQ(crawl(*thread, arcid), 4);
+    EXPECT_EQ(last_crawl(arcid)->docs, 4);
+    EXPECT_NE(last_crawl(arcid)->end, 0);
+}
+
+TEST_F(process_thread_test, results_after_the_crawl_ended_are_dropped) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    start_crawl(arcid);
+    {
+        transaction t(db_);
+        logs_->crawlEnded(db_, arcid, now_);  // a stop, as StopCrawl does without the clear
+        t.commit();
+    }
+    auto thread = make_thread();
+    EXPECT_EQ(crawl(*thread, arcid), 1);
+    EXPECT_TRUE(rows("select * from docstorage").empty());
+    EXPECT_TRUE(rows("select * from documentlog").empty());
+    EXPECT_EQ(site_.count("/a.html"), 0u);
+}
+
+TEST_F(process_thread_test, nothing_is_taken_outside_the_window_or_without_disk_space) {
+    site_.route("/", 200, "text/html", page("Home", "x"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    start_crawl(arcid);
+    svc_.settings.crawl_start = 9;
+    svc_.settings.crawl_stop = 17;  // start_time is 22:13 UTC
+    auto thread = make_thread();
+    EXPECT_FALSE(thread->crawl_once());
+    svc_.settings.crawl_stop = 23;
+    svc_.settings.min_free_disk = 1000;
+    free_disk_ = 999;
+    EXPECT_FALSE(thread->crawl_once());
+    EXPECT_EQ(site_.requests().size(), 0u);
+    free_disk_ = 1000;
+    EXPECT_TRUE(thread->crawl_once());
+    EXPECT_TRUE(queue_empty(arcid));
+}
+
+TEST_F(process_thread_test, cookie_log_in_is_repeated_only_when_the_cookies_are_stale) {
+    site_.route(
+        "/login",
+        vant_test::http_response(
+            200, {{"Set-Cookie", "session=s1; Path=/"}, {"Content-Type", "text/html"}}, "welcome"));
+    auto members = [&](const std::string& name) {
+        site_.route("/m/" + name, vant_test::http_route(
+                                      vant_test::http_response(200, {{"Content-Type", "text/html"}},
+                                                               page(name, "members only")),
+                                      std::nullopt, "session=s1"));
+        return url("/m/" + name);
+    };
+    auto source = source_for(prefix(), {members("1"), members("2")});
+    source.auth = auth_type::cookie;
+    source.cookie.url = url("/login");
+    source.cookie.action = cookie_action::post;
+    source.cookie.freshness = 3600;
+    source.cookie.params = {{"user", "", cookie_param_type::username}};
+    std::uint32_t arcid = add_archive(source);
+    auto thread = make_thread();
+    start_crawl(arcid);
+    crawl(*thread, arcid);
+    EXPECT_EQ(site_.count("/login"), 1u);
+    now_ += 3600;  // exactly as old as allowed: still fresh
+    start_crawl(arcid);
+    crawl(*thread, arcid);
+    EXPECT_EQ(site_.count("/login"), 1u);
+    now_ += 1;
+    start_crawl(arcid);
+    crawl(*thread, arcid);
+    EXPECT_EQ(site_.count("/login"), 2u);
+    // Every members' page was fetched with the session cookie (and was the same each time).
+    EXPECT_EQ(rows("select distinct status from documentlog order by 1"),
+              (std::vector<std::string>{"0", "9"}));
+    EXPECT_EQ(rows("select count(*) from documentlog"), (std::vector<std::string>{"6"}));
+}
+
+TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/never.html", "/after.html"}));
+    vant_test::http_response never(200, {{"Content-Type", "text/html"}}, "late");
+    never.delay = std::chrono::hours(1);
+    site_.route("/never.html", never);
+    site_.route("/after.html", 200, "text/html", page("After", "y"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    start_crawl(arcid);
+    auto thread = make_thread(2);
+    ASSERT_TRUE(thread->crawl_once());
+    const pid_t first = thread->worker_pid();
+    std::jthread pass([&] { thread->crawl_once(); });
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/never.html") == 1; }));
+    thread->check_worker(false);  // not yet due: nothing happens
+    EXPECT_EQ(log_count("Worker timed out"), 0);
+    now_ += 2;
+    thread->check_worker(false);
+    pass.join();
+    EXPECT_EQ(log_count("Worker timed out"), 1);
+    EXPECT_NE(thread->worker_pid(), first);
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select url, status from documentlog where url like '%html'"),
+              (std::vector<std::string>{url("/never.html") + "|12", url("/after.html") + "|0"}));
+}
+
+TEST_F(process_thread_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_goes_on) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/slow.html", "/after.html"}));
+    vant_test::http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "z"));
+    slow.delay = std::chrono::hours(1);
+    site_.route("/slow.html", slow);
+    site_.route("/after.html", 200, "text/html", page("After", "y"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    start_crawl(arcid);
+    auto thread = make_thread();
+    ASSERT_TRUE(thread->crawl_once());
+    std::jthread pass([&] { thread->crawl_once(); });
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/slow.html") == 1; }));
+    ::kill(thread->worker_pid(), SIGKILL);
+    pass.join();
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select url, status from documentlog where url like '%html'"),
+              (std::vector<std::string>{url("/slow.html") + "|12", url("/after.html") + "|0"}));
+    EXPECT_EQ(log_count("While proccessing " + url("/slow.html") +
+                        " error executing wproc->process(): safe_recv error ("),
+              1);
+    EXPECT_NE(last_crawl(arcid)->end, 0);
+}
+
+TEST_F(process_thread_test, stop_ends_a_fetch_in_progress_and_leaves_the_url_queued) {
+    vant_test::http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "z"));
+    slow.delay = std::chrono::hours(1);
+    site_.route("/", slow);
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    start_crawl(arcid);
+    auto thread = make_thread();
+    thread->start();
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/") == 1; }));
+    thread->request_stop();
+    thread->join();
+    EXPECT_FALSE(queue_empty(arcid));
+    EXPECT_TRUE(rows("select * from documentlog").empty());
+    EXPECT_EQ(log_count("error executing"), 0);
+}
+
+TEST_F(process_thread_test, stored_documents_are_parsed_again_and_missing_ones_dropped) {
+    site_.route("/", 200, "text/html", page("Original title", "words"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    start_crawl(arcid);
+    auto thread = make_thread();
+    crawl(*thread, arcid);
+    const std::string guid = rows("select guid from docstorage")[0];
+    now_ += 60;
+    {
+        transaction t(db_);
+        logs_->crawlStarted(db_, arcid, now_);
+        queue_->push(db_, arcid, "guid:" + guid, 0);
+        queue_->push(db_, arcid, "guid:0000", 0);
+        t.commit();
+    }
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select guid, status, timestamp from documentlog order by rowid"),
+              (std::vector<std::string>{guid + "|0|" + std::to_string(start_time),
+                                        guid + "|0|" + std::to_string(start_time + 60)}));
+    // The page was not fetched again: the stored content was parsed.
+    EXPECT_EQ(site_.count("/"), 1u);
+    EXPECT_EQ(rows("select count(*), error from docstorage"), (std::vector<std::string>{"1|0"}));
+}
+
+TEST_F(process_thread_test, filter_records_are_sent_from_a_cache_refreshed_when_they_change) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
+    site_.route("/a.html", 200, "text/html", page("A", "y"));
+    int filter_id = 0;
+    {
+        transaction t(db_);
+        Plugin p;
+        p.name = "URL";
+        p.module = "urlplugin";
+        DocFilter f;
+        f.name = "URL";
+        f.plugin_id = plugins_->add(db_, p);
+        filter_id = docfilters_->add(db_, f);
+        RendererPluginPipe pipe;
+        pipe.docfilters = {77};  // a global filter that does not exist
+        pipes_->set(db_, 0, pipe);
+        t.commit();
+    }
+    auto source = source_for(prefix(), {url("/")});
+    source.docfilters = {filter_id};
+    std::uint32_t arcid = add_archive(source);
+    start_crawl(arcid);
+    auto thread = make_thread();
+    crawl(*thread, arcid);
+    const std::string dirty = "Docfilter " + std::to_string(filter_id) + " is dirty";
+    EXPECT_EQ(log_count(dirty), 1);
+    EXPECT_EQ(log_count("Plugin 1 is dirty"), 1);
+    EXPECT_EQ(log_count("Cannot find docfilter 77 for source 1"), 2);
+    {
+        transaction t(db_);
+        DocFilter f;
+        ASSERT_TRUE(docfilters_->get(db_, filter_id, f));
+        f.parameters = "changed";
+        docfilters_->set(db_, filter_id, f);
+        t.commit();
+    }
+    now_ += 60;
+    start_crawl(arcid);
+    crawl(*thread, arcid);
+    EXPECT_EQ(log_count(dirty), 2);
+    EXPECT_EQ(log_count("Plugin 1 is dirty"), 1);
+}
+
+class notify_test : public process_thread_test {
+  protected:
+    notify_test() {
+        notified_.route("/done", 200, "text/plain", "ok");
+        std::string reason;
+        svc_.settings.notify = notify_url::parse(notified_.url("/done?archive=%u&x=%%41"), reason);
+    }
+    vant_test::test_http_server notified_;
+};
+
+TEST_F(notify_test, crawl_end_is_announced_once_with_the_archive_id) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
+    site_.route("/a.html", 200, "text/html", page("A", "y"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    start_crawl(arcid);
+    auto thread = make_thread();
+    crawl(*thread, arcid);
+    auto requests = notified_.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/done?archive=" + std::to_string(arcid) + "&x=%41");
+}
+
+TEST(notify_setting_test, a_format_with_other_conversions_is_refused_and_logged) {
+    vant_test::temp_dir dir;
+    config_file config(dir.write("v.conf",
+                                 "LOGCFG=WORKERSCHEDULING:ERROR\n"
+                                 "NOTIFYURL=http://127.0.0.1:1/%s%n\n"));
+    std::FILE* log = std::fopen((dir / "test.log").c_str(), "a");
+    std::string message;
+    configure_log(config, log, message);
+    auto settings = crawl_settings::from(config);
+    close_log();
+    EXPECT_FALSE(settings.notify);
+    EXPECT_NE(
+        vant_test::read_file(dir / "test.log").find("ERROR [src\\vantorelld\\crawl_services:"),
+        std::string::npos);
+    EXPECT_NE(vant_test::read_file(dir / "test.log")
+                  .find("NOTIFYURL 'http://127.0.0.1:1/%s%n' is not used"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace marloven

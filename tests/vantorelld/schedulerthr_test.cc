@@ -1,0 +1,176 @@
+// The scheduler's passes driven by a clock the test sets: which archives start when, retention in
+// batches, and the watchdog on every pass.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/schedulerthr.h"
+
+#include <gtest/gtest.h>
+
+#include "vantorelld/crawl_fixture.h"
+
+namespace marloven {
+namespace {
+
+// 2024-01-07 00:00:00 UTC, a Sunday.
+constexpr std::int64_t sunday = 1704585600;
+constexpr std::int64_t hour = 3600;
+
+class scheduler_test : public vant_test::crawl_fixture {
+  protected:
+    scheduler_test() {
+        now_ = sunday;
+        scheduler_ = std::make_unique<scheduler_thread>(svc_, [this] { ++watchdog_calls_; });
+    }
+    // An archive of a one-seed source on the given schedule, with an ended crawl (so that the
+    // scheduler may start the next) unless `never_crawled`.
+    std::uint32_t scheduled(schedule_frequency f, int attribute, int access_time,
+                            bool never_crawled = false) {
+        ArchiveConfiguration a;
+        a.frequency = f;
+        a.attribute = attribute;
+        a.access_time = access_time;
+        std::uint32_t arcid = add_archive(source_for("http://x/", {"http://x/seed"}), a);
+        if (!never_crawled) {
+            transaction t(db_);
+            logs_->crawlStarted(db_, arcid, 1);
+            logs_->crawlEnded(db_, arcid, 2);
+            t.commit();
+        }
+        return arcid;
+    }
+    // Runs passes at each whole hour of [from, to), ending every crawl that a pass started so
+    // that the next due hour may start another; returns the UTC hours (since `from`) at which
+    // the archive's crawls started.
+    std::vector<std::int64_t> start_hours(std::uint32_t arcid, std::int64_t from, std::int64_t to) {
+        std::vector<std::int64_t> out;
+        for (std::int64_t t = from; t < to; t += hour) {
+            now_ = t;
+            scheduler_->pass();
+            now_ = t + 1;
+            scheduler_->pass();  // a second pass within the hour starts nothing more
+            auto c = last_crawl(arcid);
+            if (c && c->end == 0) {
+                out.push_back((c->start - from) / hour);
+                transaction tr(db_);
+                queue_->clear(db_, arcid);
+                logs_->crawlEnded(db_, arcid, t + 2);
+                tr.commit();
+            }
+        }
+        return out;
+    }
+
+    std::unique_ptr<scheduler_thread> scheduler_;
+    std::atomic<int> watchdog_calls_{0};
+};
+
+TEST_F(scheduler_test, hourly_archive_starts_at_its_hours_with_the_seeds_queued) {
+    std::uint32_t arcid = scheduled(schedule_frequency::hourly, 3, 1);
+    EXPECT_EQ(start_hours(arcid, sunday, sunday + 24 * hour),
+              (std::vector<std::int64_t>{1, 4, 7, 10, 13, 16, 19, 22}));
+    EXPECT_EQ(watchdog_calls_, 48);
+}
+
+TEST_F(scheduler_test, first_pass_starts_a_due_archive_and_queues_its_seeds) {
+    std::uint32_t arcid = scheduled(schedule_frequency::hourly, 1, 0);
+    std::uint32_t never = scheduled(schedule_frequency::hourly, 1, 0, true);
+    scheduler_->pass();
+    EXPECT_EQ(
+        rows("select arcid, start, end from crawlstats where end=0"),
+        (std::vector<std::string>{std::to_string(arcid) + "|" + std::to_string(sunday) + "|0"}));
+    EXPECT_EQ(rows("select arcid, url, priority from fetchqueue"),
+              (std::vector<std::string>{std::to_string(arcid) + "|http://x/seed|0"}));
+    EXPECT_FALSE(last_crawl(never));
+    // The next hour the crawl still runs: it is not started again.
+    now_ += hour;
+    scheduler_->pass();
+    EXPECT_EQ(rows("select count(*) from crawlstats where arcid=" + std::to_string(arcid)),
+              (std::vector<std::string>{"2"}));
+}
+
+TEST_F(scheduler_test, daily_weekly_and_monthly_archives_start_on_their_days) {
+    std::uint32_t daily = scheduled(schedule_frequency::daily, 2, 5);
+    std::uint32_t weekly = scheduled(schedule_frequency::weekly, 0, 12);  // Sundays at noon
+    std::uint32_t monthly = scheduled(schedule_frequency::monthly, 9, 0);
+    const std::int64_t from = sunday;  // day 6 of 2024
+    const std::int64_t to = sunday + hour * 24 * 15;
+    std::vector<std::int64_t> d;
+    std::vector<std::int64_t> w;
+    std::vector<std::int64_t> m;
+    for (std::int64_t t = from; t < to; t += hour) {
+        now_ = t;
+        scheduler_->pass();
+        for (auto [arcid, out] :
+             {std::pair{daily, &d}, std::pair{weekly, &w}, std::pair{monthly, &m}}) {
+            auto c = last_crawl(arcid);
+            if (c->end == 0) {
+                out->push_back((c->start - from) / hour);
+                transaction tr(db_);
+                queue_->clear(db_, arcid);
+                logs_->crawlEnded(db_, arcid, t + 1);
+                tr.commit();
+            }
+        }
+    }
+    // Even days of the year at 05:00: days 6, 8, ... (day 6 is the first Sunday).
+    EXPECT_EQ(d, (std::vector<std::int64_t>{5, 53, 101, 149, 197, 245, 293, 341}));
+    EXPECT_EQ(w, (std::vector<std::int64_t>{12, 12 + 7 * 24, 12 + 14 * 24}));
+    EXPECT_EQ(m, (std::vector<std::int64_t>{std::int64_t{48}}));  // 9 January at midnight
+}
+
+TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
+    ArchiveConfiguration a;
+    a.garbage_limit = static_cast<int>(hour * 24 * 7);
+    std::uint32_t arcid = add_archive(source_for("http://x/", {}), a);
+    {
+        transaction t(db_);
+        for (int i = 0; i < 260; ++i) {
+            document_version d;
+            d.guid = "old" + std::to_string(i);
+            d.arcid = arcid;
+            d.url = "http://x/" + std::to_string(i);
+            d.timestamp = sunday - a.garbage_limit - 1000 + i;  // expired
+            ASSERT_TRUE(docs_->store(db_, d, {}, cache_mode::full));
+        }
+        document_version fresh;
+        fresh.guid = "fresh";
+        fresh.arcid = arcid;
+        fresh.url = "http://x/fresh";
+        fresh.timestamp = sunday - hour;
+        ASSERT_TRUE(docs_->store(db_, fresh, {}, cache_mode::full));
+        t.commit();
+    }
+    auto count = [&] { return rows("select count(*) from docstorage")[0]; };
+    scheduler_->pass();
+    EXPECT_EQ(count(), "161");
+    // The oldest went first.
+    EXPECT_EQ(rows("select min(timestamp) - " + std::to_string(sunday - a.garbage_limit - 1000) +
+                   " from docstorage"),
+              (std::vector<std::string>{"100"}));
+    now_ += 120;  // within the hour: only a flush
+    scheduler_->pass();
+    EXPECT_EQ(count(), "161");
+    now_ = sunday + hour;
+    scheduler_->pass();
+    EXPECT_EQ(count(), "61");
+    now_ = sunday + 2 * hour;
+    scheduler_->pass();
+    EXPECT_EQ(count(), "1");
+    now_ = sunday + 3 * hour;
+    scheduler_->pass();
+    EXPECT_EQ(rows("select guid from docstorage"), (std::vector<std::string>{"fresh"}));
+}
+
+TEST_F(scheduler_test, too_little_disk_space_leaves_only_the_watchdog) {
+    std::uint32_t arcid = scheduled(schedule_frequency::hourly, 1, 0);
+    svc_.settings.min_free_disk = 1000;
+    free_disk_ = 10;
+    scheduler_->pass();
+    EXPECT_EQ(last_crawl(arcid)->end, 2);
+    EXPECT_EQ(watchdog_calls_, 1);
+    free_disk_ = 1000;
+    scheduler_->pass();
+    EXPECT_EQ(last_crawl(arcid)->end, 0);
+}
+
+}  // namespace
+}  // namespace marloven
