@@ -1,0 +1,525 @@
+// Whole crawls by the installed daemon (with its real worker programs and index server) of web
+// sites served on 127.0.0.1: what is fetched and what is not, what is stored, logged, counted
+// and indexed, repeated crawls, and the failures of workers and of the daemon itself.
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "api/records.h"
+#include "db/cfgstorage.h"
+#include "db/sqlite.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "support/test_http_server.h"
+#include "util/config_file.h"
+
+namespace marloven {
+namespace {
+
+using vant_test::http_request;
+using vant_test::http_response;
+
+std::string page(const std::string& title, const std::string& text,
+                 const std::vector<std::string>& links = {}) {
+    std::string html = "<html><head><title>" + title + "</title></head><body><p>" + text + "</p>";
+    for (const auto& l : links) {
+        html += "<a href=\"" + l + "\">link</a> ";
+    }
+    return html + "</body></html>";
+}
+
+// A word of letters only that names a number: 17 gives "bh".
+std::string letters(int n) {
+    std::string s;
+    for (char c : std::to_string(n)) {
+        s += static_cast<char>('a' + (c - '0'));
+    }
+    return s;
+}
+
+std::string read_proc(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The daemon's child processes with this program name, from its threads' children lists.
+std::vector<int> children_named(int pid, const std::string& name) {
+    std::vector<int> out;
+    std::error_code ec;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::istringstream children(read_proc(task.path().string() + "/children"));
+        int child = 0;
+        while (children >> child) {
+            std::string comm = read_proc("/proc/" + std::to_string(child) + "/comm");
+            if (comm == name + "\n") {
+                out.push_back(child);
+            }
+        }
+    }
+    return out;
+}
+
+bool process_gone(int pid) {
+    std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+    auto close = stat.rfind(')');
+    return stat.empty() ||
+           (close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'Z');
+}
+
+class crawl_test : public testing::Test {
+  protected:
+    ~crawl_test() override { daemon_.reset(); }
+
+    std::string data() const { return dir_ / "data"; }
+    // The configuration: the base settings, then `extra` lines.
+    void configure(const std::string& extra = {}) {
+        conf_ = dir_.write("vantorell.conf",
+                           "DATADIR=" + data() +
+                               "\nDEPLOYDIR=" VANT_DEPLOY_DIR
+                               "\nLOGCFG=LOG:INFO WORKERSCHEDULING:INFO FETCHEDDOCS:INFO"
+                               "\nHTTP_PORT=127.0.0.1:0\nThrottling=0\nWORKERS=3\nSyncLevel=0\n" +
+                               extra);
+        std::filesystem::create_directories(data());
+    }
+    sqlite_connection open() {
+        config_file cfg(conf_);
+        return open_database(cfg, (data() + "/vantorell.db").c_str());
+    }
+    // Stores the records (creating the tables as the daemon would) and opens a crawl of the
+    // archive with its seeds queued. The daemon must not run: its queue reads the table only
+    // when it starts.
+    std::uint32_t add_archive(const SourceConfiguration& source, ArchiveConfiguration archive,
+                              const AuthConfiguration* auth = nullptr) {
+        auto db = open();
+        transaction t(db);
+        cfgstorage<SourceConfiguration> sources(db);
+        cfgstorage<ArchiveConfiguration> archives(db);
+        cfgstorage<AuthConfiguration> auths(db);
+        archive.source_id = sources.add(db, source);
+        archive.auth_id = auth != nullptr ? auths.add(db, *auth) : 0;
+        auto arcid = static_cast<std::uint32_t>(archives.add(db, archive));
+        t.commit();
+        close_database(db);
+        start_crawl(arcid, source.seeds);
+        return arcid;
+    }
+    // A crawl begins after every fetch stored so far, as one started later than a second after
+    // the last crawl's end does: pages stored since a crawl's start are not fetched again in it.
+    void start_crawl(std::uint32_t arcid, const std::vector<std::string>& seeds) {
+        auto db = open();
+        transaction t(db);
+        logstorage logs(db);
+        fetchqueue queue(db, 0);
+        docstorage docs(db);
+        std::int64_t newest = 0;
+        {
+            statement st(db, "select ifnull(max(timestamp), 0) from docstorage");
+            st.next();
+            newest = st.integer(0);
+        }
+        while (std::time(nullptr) <= newest) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        logs.crawlStarted(db, arcid, std::time(nullptr));
+        for (const auto& seed : seeds) {
+            queue.push(db, arcid, seed, 0);
+        }
+        t.commit();
+        close_database(db);
+    }
+    void start_daemon() {
+        daemon_ = std::make_unique<vant_test::background_program>(
+            vant_test::deployed("vantorelld"), std::vector<std::string>{},
+            vant_test::env_changes{{"MARLOVEN_CONFIG_FILE", conf_},
+                                   {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}},
+            dir_ / ("daemon" + std::to_string(++runs_)));
+    }
+    void stop_daemon() {
+        ASSERT_EQ(daemon_->stop(SIGTERM), 0) << daemon_->err();
+        daemon_.reset();
+    }
+    // Rows of a query, each as its columns joined with "|".
+    std::vector<std::string> rows(const std::string& sql) {
+        auto db = open();
+        std::vector<std::string> out;
+        {
+            transaction t(db);
+            statement st(db, sql.c_str());
+            while (st.next()) {
+                std::string row;
+                for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
+                    row += (c > 0 ? "|" : "") + st.text(c);
+                }
+                out.push_back(row);
+            }
+            t.commit();
+        }
+        close_database(db);
+        return out;
+    }
+    std::int64_t number(const std::string& sql) { return std::stoll(rows(sql).at(0)); }
+    bool crawl_ended(std::uint32_t arcid) {
+        return number("select count(*) from crawlstats where arcid=" + std::to_string(arcid) +
+                      " and end=0") == 0;
+    }
+    void wait_for_crawl_end(std::uint32_t arcid) {
+        ASSERT_TRUE(vant_test::eventually([&] { return crawl_ended(arcid); }, 60))
+            << vant_test::read_file(data() + "/vantorell.log");
+    }
+    int log_count(const std::string& text) {
+        std::string log = vant_test::read_file(data() + "/vantorell.log");
+        int n = 0;
+        for (auto p = log.find(text); p != std::string::npos; p = log.find(text, p + 1)) {
+            ++n;
+        }
+        return n;
+    }
+    // The URLs of the hits for one word, from the daemon's index (the daemon must not run).
+    std::set<std::string> search(const std::string& word) {
+        config_file cfg(conf_);
+        idxstorage index(cfg, data() + "/index");
+        EXPECT_TRUE(index.start());
+        query_options o;
+        o.atoms = {{query_atom_type::ATOM_WORD, word, ""}};
+        o.last = 1000;
+        std::vector<query_hit> hits;
+        index.query(o, nullptr, hits);
+        std::set<std::string> urls;
+        for (const auto& h : hits) {
+            urls.insert(h.url);
+        }
+        return urls;
+    }
+    std::string prefix() const {
+        return "^http://127\\.0\\.0\\.1:" + std::to_string(site_.port()) + "/";
+    }
+    std::string url(const std::string& path) const { return site_.url(path); }
+
+    vant_test::temp_dir dir_;
+    vant_test::test_http_server site_;
+    std::string conf_;
+    std::unique_ptr<vant_test::background_program> daemon_;
+    int runs_ = 0;
+};
+
+// A site of 97 good pages: the seed, 90 interlinked pages three levels deep, a chain of pages
+// deeper than the depth limit, a page reached through a redirect and a members' page behind a
+// cookie log-in; with a robots.txt, a missing page, an excluded page and a link off the site.
+class site_crawl_test : public crawl_test {
+  protected:
+    static constexpr int pages = 90;
+    site_crawl_test() {
+        site_.route("/robots.txt", 200, "text/plain",
+                    "User-agent: otherbot\nDisallow: /\n\nUser-agent: *\nDisallow: /private/\n");
+        std::vector<std::string> seed_links = {"/private/secret.html",
+                                               "/excluded/e.html",
+                                               "/missing.html",
+                                               "/old.html",
+                                               "/deep/1.html",
+                                               "/members/m.html",
+                                               "http://example.invalid/off-site.html"};
+        for (int n = 1; n <= pages; ++n) {
+            // Pages 1-30 at depth 1, 31-60 at 2, 61-90 at 3; each links to its neighbours too.
+            if (n <= 30) {
+                seed_links.push_back(path(n));
+            }
+            std::vector<std::string> links = {path(n % pages + 1),
+                                              path((n + pages - 2) % pages + 1)};
+            if (n + 30 <= pages) {
+                links.push_back(path(n + 30));
+            }
+            site_.route(path(n), 200, "text/html",
+                        page("Page " + std::to_string(n) + " title" + letters(n),
+                             "Common text and body" + letters(n) + " words.", links));
+        }
+        site_.route("/", 200, "text/html", page("Home", "Welcome home", seed_links));
+        for (int d = 1; d <= 6; ++d) {
+            site_.route(
+                "/deep/" + std::to_string(d) + ".html", 200, "text/html",
+                page("Deep", "deep " + letters(d), {"/deep/" + std::to_string(d + 1) + ".html"}));
+        }
+        site_.route("/old.html", http_response(301, {{"Location", "/moved.html"}}, ""));
+        site_.route("/moved.html", 200, "text/html", page("Moved here", "relocated"));
+        site_.route("/private/secret.html", 200, "text/html", page("Secret", "hidden"));
+        site_.route("/excluded/e.html", 200, "text/html", page("Excluded", "hidden"));
+        site_.route("/login", [](const http_request& r) {
+            if (r.method == "POST" && r.body.find("user=alice") != std::string::npos &&
+                r.body.find("pass=wonder") != std::string::npos) {
+                return http_response(200, {{"Set-Cookie", "session=ok; Path=/"}}, "welcome");
+            }
+            return http_response(403, {{"Content-Type", "text/plain"}}, "no");
+        });
+        vant_test::http_response members(200, {{"Content-Type", "text/html"}},
+                                         page("Members", "secretmembersword"));
+        site_.route("/members/m.html", vant_test::http_route(members, std::nullopt, "session=ok"));
+    }
+    static std::string path(int n) { return "/p/" + std::to_string(n) + ".html"; }
+
+    std::uint32_t add_site_archive(bool history = false) {
+        SourceConfiguration source;
+        source.name = "site";
+        source.seeds = {url("/")};
+        source.include_filters = {prefix()};
+        source.exclude_filters = {"/EXCLUDED/"};
+        source.depth = 5;
+        source.auth = auth_type::cookie;
+        source.cookie.url = url("/login");
+        source.cookie.action = cookie_action::post;
+        source.cookie.params = {{"user", "", cookie_param_type::username},
+                                {"pass", "", cookie_param_type::password}};
+        AuthConfiguration auth;
+        auth.username = "alice";
+        auth.password = "wonder";
+        ArchiveConfiguration archive;
+        archive.name = "site";
+        archive.historicize = history;
+        return add_archive(source, archive, &auth);
+    }
+};
+
+TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
+    configure();
+    std::uint32_t arcid = add_site_archive();
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+
+    // Every page of the site was fetched once; robots.txt and the log-in once each.
+    for (int n = 1; n <= pages; ++n) {
+        EXPECT_EQ(site_.count(path(n)), 1u) << n;
+    }
+    for (const char* p : {"/", "/robots.txt", "/login", "/members/m.html", "/old.html",
+                          "/moved.html", "/missing.html", "/deep/4.html"}) {
+        EXPECT_EQ(site_.count(p), 1u) << p;
+    }
+    // Disallowed, excluded and too deep pages were never asked for.
+    for (const char* p : {"/private/secret.html", "/excluded/e.html", "/deep/5.html"}) {
+        EXPECT_EQ(site_.count(p), 0u) << p;
+    }
+    const std::string a = std::to_string(arcid);
+    EXPECT_EQ(rows("select status, count(*) from documentlog where arcid=" + a +
+                   " group by status order by status"),
+              (std::vector<std::string>{"0|97", "1|1", "3|1", "6|1"}));
+    EXPECT_EQ(rows("select url from documentlog where status<>0 order by status"),
+              (std::vector<std::string>{url("/old.html"), url("/missing.html"),
+                                        url("/private/secret.html")}));
+    EXPECT_EQ(rows("select docs, errors, end>=start from crawlstats where arcid=" + a),
+              (std::vector<std::string>{"97|1|1"}));
+    // One stored version per URL; the good ones with their content and parsed document.
+    EXPECT_EQ(rows("select count(*), count(distinct url) from docstorage where arcid=" + a),
+              (std::vector<std::string>{"100|100"}));
+    EXPECT_EQ(number("select count(*) from docstorage where error=0 and contentlen>0 and ffflen>0"),
+              97);
+    EXPECT_EQ(number("select ndocs from doccount where arcid=" + a), 97);
+    EXPECT_EQ(number("select count(*) from fetchqueue"), 0);
+
+    // The index finds pages by words of their titles and bodies, and the members' page.
+    EXPECT_EQ(search("title" + letters(17)), (std::set<std::string>{url(path(17))}));
+    EXPECT_EQ(search("body" + letters(88)), (std::set<std::string>{url(path(88))}));
+    EXPECT_EQ(search("secretmembersword"), (std::set<std::string>{url("/members/m.html")}));
+    EXPECT_EQ(search("common").size(), static_cast<size_t>(pages));
+    EXPECT_TRUE(search("hidden").empty());
+    EXPECT_EQ(log_count("CRITICAL"), 0);
+    EXPECT_EQ(log_count("ERROR"), 0) << vant_test::read_file(data() + "/vantorell.log");
+}
+
+TEST_F(site_crawl_test, second_crawl_of_an_unchanged_site_stores_nothing_new) {
+    configure();
+    std::uint32_t arcid = add_site_archive();
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+    const auto versions = rows("select guid, timestamp from docstorage order by guid");
+    start_crawl(arcid, {url("/")});
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+    const std::string a = std::to_string(arcid);
+    const std::string second = "(select max(start) from crawlstats where arcid=" + a + ")";
+    EXPECT_EQ(rows("select status, count(*) from documentlog where timestamp>=" + second +
+                   " group by status order by status"),
+              (std::vector<std::string>{"1|1", "3|1", "6|1", "9|97"}));
+    EXPECT_EQ(rows("select docs, errors from crawlstats where start=" + second),
+              (std::vector<std::string>{"97|1"}));
+    // The same versions, confirmed by a later time.
+    auto now_versions = rows("select guid, timestamp from docstorage order by guid");
+    ASSERT_EQ(now_versions.size(), versions.size());
+    EXPECT_EQ(number("select count(*) from docstorage where error=0 and timestamp>=" + second), 97);
+    // Logged in again: the cookies of the first run died with it.
+    EXPECT_EQ(site_.count("/login"), 2u);
+}
+
+TEST_F(crawl_test, archive_with_history_keeps_a_version_of_every_fetch) {
+    configure();
+    site_.route("/", 200, "text/html", page("Home", "start", {"/a.html", "/b.html"}));
+    site_.route("/a.html", 200, "text/html", page("A", "alpha"));
+    site_.route("/b.html", 200, "text/html", page("B", "beta"));
+    SourceConfiguration source;
+    source.seeds = {url("/")};
+    source.include_filters = {prefix()};
+    ArchiveConfiguration archive;
+    archive.historicize = true;
+    std::uint32_t arcid = add_archive(source, archive);
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+    site_.route("/b.html", 200, "text/html", page("B", "beta changed"));
+    start_crawl(arcid, {url("/")});
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+    EXPECT_EQ(rows("select url, group_concat(error) from (select * from docstorage order by "
+                   "timestamp, rowid) group by url order by url"),
+              (std::vector<std::string>{url("/") + "|0,9", url("/a.html") + "|0,9",
+                                        url("/b.html") + "|0,0"}));
+    EXPECT_EQ(search("changed"), (std::set<std::string>{url("/b.html")}));
+}
+
+TEST_F(crawl_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_completes) {
+    configure("WORKERS=1\n");
+    http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "never seen"));
+    slow.delay = std::chrono::hours(1);
+    site_.route("/slow.html", slow);
+    site_.route("/", 200, "text/html", page("Home", "x", {"/slow.html", "/after.html"}));
+    site_.route("/after.html", 200, "text/html", page("After", "y"));
+    SourceConfiguration source;
+    source.seeds = {url("/")};
+    source.include_filters = {prefix()};
+    std::uint32_t arcid = add_archive(source, {});
+    start_daemon();
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/slow.html") == 1; }));
+    auto workers = children_named(daemon_->pid(), "worker-process");
+    ASSERT_EQ(workers.size(), 1u);
+    ::kill(workers[0], SIGKILL);
+    wait_for_crawl_end(arcid);
+    EXPECT_EQ(rows("select url, status from documentlog where url like '%.html' order by rowid"),
+              (std::vector<std::string>{url("/slow.html") + "|12", url("/after.html") + "|0"}));
+    // A new worker took over.
+    auto now_workers = children_named(daemon_->pid(), "worker-process");
+    ASSERT_EQ(now_workers.size(), 1u);
+    EXPECT_NE(now_workers[0], workers[0]);
+    stop_daemon();
+    EXPECT_EQ(log_count("error executing wproc->process(): safe_recv error ("), 1);
+}
+
+TEST_F(crawl_test, worker_hanging_past_the_time_out_is_killed_by_the_watchdog) {
+    configure("WORKER_TIMEOUT=2\n");
+    http_response never(200, {{"Content-Type", "text/html"}}, "late");
+    never.delay = std::chrono::hours(1);
+    site_.route("/never.html", never);
+    site_.route("/", 200, "text/html", page("Home", "x", {"/never.html", "/after.html"}));
+    site_.route("/after.html", 200, "text/html", page("After", "y"));
+    SourceConfiguration source;
+    source.seeds = {url("/")};
+    source.include_filters = {prefix()};
+    std::uint32_t arcid = add_archive(source, {});
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+    EXPECT_EQ(rows("select url, status from documentlog where url like '%.html' order by url"),
+              (std::vector<std::string>{url("/after.html") + "|0", url("/never.html") + "|12"}));
+    EXPECT_EQ(log_count("Worker timed out"), 1);
+    EXPECT_EQ(rows("select errors from crawlstats"), (std::vector<std::string>{"1"}));
+}
+
+TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
+    configure();
+    constexpr int n = 40;
+    std::vector<std::string> links;
+    for (int i = 0; i < n; ++i) {
+        std::string p = "/k/" + std::to_string(i) + ".html";
+        links.push_back(p);
+        http_response r(200, {{"Content-Type", "text/html"}},
+                        page("K", "killword text " + letters(i),
+                             {"/k/" + std::to_string((i + 1) % n) + ".html"}));
+        r.delay = std::chrono::milliseconds(50);
+        site_.route(p, r);
+    }
+    site_.route("/", 200, "text/html", page("Home", "x", links));
+    SourceConfiguration source;
+    source.seeds = {url("/")};
+    source.include_filters = {prefix()};
+    std::uint32_t arcid = add_archive(source, {});
+    start_daemon();
+    ASSERT_TRUE(
+        vant_test::eventually([&] { return number("select count(*) from documentlog") >= n / 3; }));
+    std::vector<int> children = children_named(daemon_->pid(), "worker-process");
+    for (int c : children_named(daemon_->pid(), "idxserv")) {
+        children.push_back(c);
+    }
+    EXPECT_EQ(daemon_->stop(SIGKILL, 10), 128 + SIGKILL);
+    daemon_.reset();
+    EXPECT_FALSE(crawl_ended(arcid));
+    // The children see their connection end and exit (the index server after committing).
+    ASSERT_TRUE(vant_test::eventually(
+        [&] { return std::all_of(children.begin(), children.end(), process_gone); }));
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+    // Every page once in storage and once in the log: none lost, none twice.
+    EXPECT_EQ(rows("select count(*), count(distinct url) from docstorage"),
+              (std::vector<std::string>{std::to_string(n + 1) + "|" + std::to_string(n + 1)}));
+    EXPECT_EQ(
+        rows("select count(*), count(distinct url), min(status), max(status) from "
+             "documentlog"),
+        (std::vector<std::string>{std::to_string(n + 1) + "|" + std::to_string(n + 1) + "|0|0"}));
+    EXPECT_EQ(rows("select docs from crawlstats"),
+              (std::vector<std::string>{std::to_string(n + 1)}));
+    EXPECT_EQ(search("killword").size(), static_cast<size_t>(n));
+}
+
+TEST_F(crawl_test, crawl_end_is_notified_once_per_crawl_with_the_archive_id) {
+    vant_test::test_http_server notified;
+    notified.route("/done", 200, "text/plain", "ok");
+    configure("NOTIFYURL=" + notified.url("/done?arc=%u") + "\n");
+    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
+    site_.route("/a.html", 200, "text/html", page("A", "y"));
+    SourceConfiguration source;
+    source.seeds = {url("/")};
+    source.include_filters = {prefix()};
+    std::uint32_t first = add_archive(source, {});
+    std::uint32_t second = add_archive(source, {});
+    start_daemon();
+    wait_for_crawl_end(first);
+    wait_for_crawl_end(second);
+    ASSERT_TRUE(vant_test::eventually([&] { return notified.requests().size() == 2; }));
+    stop_daemon();
+    std::set<std::string> targets;
+    for (const auto& r : notified.requests()) {
+        targets.insert(r.target);
+    }
+    EXPECT_EQ(targets, (std::set<std::string>{"/done?arc=" + std::to_string(first),
+                                              "/done?arc=" + std::to_string(second)}));
+}
+
+TEST_F(crawl_test, notification_format_with_a_string_conversion_is_refused) {
+    vant_test::test_http_server notified;
+    configure("NOTIFYURL=" + notified.url("/done?arc=%s") + "\n");
+    site_.route("/", 200, "text/html", page("Home", "x"));
+    SourceConfiguration source;
+    source.seeds = {url("/")};
+    source.include_filters = {prefix()};
+    std::uint32_t arcid = add_archive(source, {});
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    stop_daemon();
+    EXPECT_EQ(notified.requests().size(), 0u);
+    EXPECT_EQ(log_count("ERROR [src\\vantorelld\\crawl_services:"), 1);
+    EXPECT_EQ(log_count("NOTIFYURL '" + notified.url("/done?arc=%s") + "' is not used"), 1);
+}
+
+}  // namespace
+}  // namespace marloven
