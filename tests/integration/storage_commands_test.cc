@@ -25,6 +25,7 @@ class storage_commands_test : public testing::Test {
     // A configuration whose data directory is `data` below the test directory.
     std::string conf(const std::string& data) {
         return dir_.write(data + ".conf", "DATADIR=" + (dir_ / data) +
+                                              "\nDEPLOYDIR=" VANT_DEPLOY_DIR
                                               "\nLOGCFG=LOG:INFO API:INFO\nSyncLevel=0\n"
                                               "HTTP_PORT=127.0.0.1:0\n");
     }
