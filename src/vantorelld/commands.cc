@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "db/sqlite.h"
+#include "docstorage/docstorage.h"
 #include "idxstorage/idxstorage.h"
 #include "util/install_paths.h"
 #include "util/log.h"
@@ -54,6 +55,49 @@ std::optional<std::string> reset_crawl_state(vantorelld& app) {
     return std::nullopt;
 }
 
+// /reindex (and the last step of /restore): the index server restarts on an empty index and every
+// stored good document is fed to it again, inside one exclusive transaction on a connection of
+// its own. Progress lines go to standard output.
+std::optional<std::string> reindex_documents(vantorelld& app) {
+    idxstorage& index = *app.index_storage();
+    sqlite_connection db = open_database(app.config(), install_paths::database);
+    {
+        transaction t(db);
+        if (!index.begin_rebuild()) {
+            return std::string("Could not clear the index");
+        }
+        std::uint64_t failed = 0;
+        std::size_t corrupt = app.documents().forEachWithError(
+            db, 0, [&](const document_version& d) {
+                indexable_document doc;
+                doc.guid = d.guid;
+                doc.arcid = d.arcid;
+                doc.url = d.url;
+                doc.mime = d.mime;
+                doc.timestamp = static_cast<std::uint32_t>(d.timestamp);
+                doc.servertime = static_cast<std::uint32_t>(d.servertime);
+                doc.score = d.score;
+                doc.views = d.corechanged ? std::vector<int>{0, 1} : std::vector<int>{0};
+                doc.fff = d.fff;
+                if (index.rebuild_document(doc, std::cout) < 0) {
+                    ++failed;
+                }
+            });
+        if (index.finish_rebuild(std::cout) < 0) {
+            return std::string("Could not commit the rebuilt index");
+        }
+        if (corrupt > 0) {
+            std::cout << "Skipped " << corrupt << " documents with corrupt stored data" << std::endl;
+        }
+        if (failed > 0) {
+            return "The index server refused " + std::to_string(failed) + " documents";
+        }
+        t.commit();
+    }
+    close_database(db);
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> run_command(vantorelld& app, const start_parameters& params) {
@@ -65,16 +109,18 @@ std::optional<std::string> run_command(vantorelld& app, const start_parameters& 
         case start_command::backup:
             return backup_database(app.config(), app.command_path());
         case start_command::restore:
-            return restore_database(app.config(), app.command_path());
+            if (auto failure = restore_database(app.config(), app.command_path())) {
+                return failure;
+            }
+            return reindex_documents(app);
         case start_command::export_config:
             return export_configuration(app, app.command_path(), std::cout);
         case start_command::import_config:
             return import_configuration(app, app.command_path(), std::cout);
         case start_command::reindex:
-            break;
+            return reindex_documents(app);
     }
-    // TODO(core): /reindex joins with the index client.
-    return std::string("Command not available in this build");
+    return std::nullopt;
 }
 
 }  // namespace marloven

@@ -24,7 +24,6 @@ class storage_commands_test : public testing::Test {
   protected:
     // A configuration whose data directory is `data` below the test directory.
     std::string conf(const std::string& data) {
-        // The daemon starts its worker programs and index server from DEPLOYDIR.
         return dir_.write(data + ".conf", "DATADIR=" + (dir_ / data) +
                                               "\nDEPLOYDIR=" VANT_DEPLOY_DIR
                                               "\nLOGCFG=LOG:INFO API:INFO\nSyncLevel=0\n"
