@@ -57,6 +57,22 @@ void sqlite_connection::close(sql_site where) {
     db_ = nullptr;
 }
 
+namespace {
+
+// Runs `sql`, retrying while the database is busy: before retry n it sleeps rand() mod
+// 2^min(n, 8) milliseconds, with no limit on the retries. Returns the last result.
+int retry_while_busy(sqlite3* db, const char* sql) {
+    int rc = try_exec(db, sql);
+    for (int n = 0; rc == SQLITE_BUSY; ++n) {
+        int ms = std::rand() % (1 << std::min(n, 8));
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        rc = try_exec(db, sql);
+    }
+    return rc;
+}
+
+}  // namespace
+
 sqlite_connection open_database(const config_file& config, const char* file, sql_site where) {
     sqlite3* raw = nullptr;
     int rc = sqlite3_open(file, &raw);
@@ -65,7 +81,10 @@ sqlite_connection open_database(const config_file& config, const char* file, sql
         where.fail(nullptr, rc);
     }
     int sync = static_cast<int>(config.integer(keys::SyncLevel));
-    try_exec(db, sql_text("pragma synchronous=%d", sync));
+    // The pragma reads the schema first, which another connection's exclusive transaction
+    // refuses (SQLITE_BUSY): a connection opened while another thread works would silently keep
+    // the default level. It is retried like the beginning of a transaction.
+    retry_while_busy(db, sql_text("pragma synchronous=%d", sync));
     return db;
 }
 
@@ -190,13 +209,7 @@ namespace {
 
 // "begin exclusive transaction", retried while another process holds the database.
 int begin_exclusive(sqlite3* db) {
-    int rc = try_exec(db, "begin exclusive transaction");
-    for (int n = 0; rc == SQLITE_BUSY; ++n) {
-        int ms = std::rand() % (1 << std::min(n, 8));
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        rc = try_exec(db, "begin exclusive transaction");
-    }
-    return rc;
+    return retry_while_busy(db, "begin exclusive transaction");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "db/dbconfig.h"
@@ -37,6 +38,28 @@ TEST_F(sqlite_test, sync_level_comes_from_the_configuration) {
     EXPECT_EQ(query_int(open("SyncLevel=0\n"), "pragma synchronous"), 0);
     EXPECT_EQ(query_int(open("SyncLevel=3\n"), "pragma synchronous"), 3);
     EXPECT_EQ(query_int(open("SyncLevel=4\n"), "pragma synchronous"), 1);
+}
+
+// Crawl threads opened while another thread held a transaction kept the default level and
+// synced every commit: the pragma had failed with SQLITE_BUSY, unnoticed.
+TEST_F(sqlite_test, sync_level_applies_while_another_connection_holds_the_database) {
+    auto holder = open();
+    exec(holder, "begin exclusive transaction");
+    std::atomic<bool> opened = false;
+    std::int64_t level = -1;
+    std::thread opener([&] {
+        auto db = open("SyncLevel=0\n");
+        opened = true;
+        level = query_int(db, "pragma synchronous");
+    });
+    // The opener waits for the holder (it cannot apply the level before); give it time to try.
+    for (int i = 0; i < 100 && !opened; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_FALSE(opened);
+    exec(holder, "commit transaction");
+    opener.join();
+    EXPECT_EQ(level, 0);
 }
 
 TEST_F(sqlite_test, quoted_texts_and_bound_blobs_come_back_unchanged) {
