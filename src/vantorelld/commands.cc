@@ -67,8 +67,8 @@ std::optional<std::string> reindex_documents(vantorelld& app) {
             return std::string("Could not clear the index");
         }
         std::uint64_t failed = 0;
-        std::size_t corrupt = app.documents().forEachWithError(
-            db, 0, [&](const document_version& d) {
+        std::size_t corrupt =
+            app.documents().forEachWithError(db, 0, [&](const document_version& d) {
                 indexable_document doc;
                 doc.guid = d.guid;
                 doc.arcid = d.arcid;
@@ -87,7 +87,8 @@ std::optional<std::string> reindex_documents(vantorelld& app) {
             return std::string("Could not commit the rebuilt index");
         }
         if (corrupt > 0) {
-            std::cout << "Skipped " << corrupt << " documents with corrupt stored data" << std::endl;
+            std::cout << "Skipped " << corrupt << " documents with corrupt stored data"
+                      << std::endl;
         }
         if (failed > 0) {
             return "The index server refused " + std::to_string(failed) + " documents";

@@ -16,6 +16,8 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <unordered_set>
+#include <vector>
 
 #include "db/sqlite.h"
 #include "worker/protocol.h"
@@ -108,6 +110,9 @@ class process_thread {
     bool restart_worker();
     // The database work after the fetch, and the end of the pass.
     void store_fetch(const job& j, record& r);
+    // Queues the links of `url` that are neither queued nor stored since the crawl began.
+    void queue_links(std::uint32_t arcid, std::int64_t crawl_start, const std::string& url,
+                     const std::vector<outlink>& links, std::uint32_t depth);
     // Removes the URL from the queue and, when that empties the archive's queue, ends the
     // crawl and flushes the index; commits, then sends the crawl-end notification.
     void finish(transaction& t, const job& j);
@@ -121,9 +126,20 @@ class process_thread {
     std::unique_ptr<worker_process> wproc_;  // guarded by lock_; replaced only by this thread
     std::int64_t job_started_ = 0;           // guarded by lock_
 
+    // The links this thread has queued, or found stored, in an archive's running crawl. Queueing
+    // one of them again would change nothing (it is still queued, or it has been stored since
+    // the crawl began), so it is neither looked up nor queued again. Emptied when the crawl
+    // changes, and when it grows beyond max_known_links.
+    struct known_links {
+        std::int64_t crawl_start = 0;
+        std::unordered_set<std::string> urls;
+    };
+    static constexpr std::size_t max_known_links = 200000;
+
     // Used by the loop's thread only.
     std::map<int, cached_docfilter> docfilter_cache_;
     std::map<int, cached_plugin> plugin_cache_;
+    std::map<std::uint32_t, known_links> known_links_;
 
     std::stop_source stop_;
     std::mutex pause_mutex_;

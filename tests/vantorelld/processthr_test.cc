@@ -97,6 +97,19 @@ TEST_F(process_thread_test, second_fetch_of_an_unchanged_page_only_confirms_it) 
               (std::vector<std::string>{"1|0"}));
 }
 
+TEST_F(process_thread_test, links_are_followed_again_in_the_next_crawl) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html", "/a.html", "/"}));
+    site_.route("/a.html", 200, "text/html", page("A", "y", {"/", "/a.html"}));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    auto thread = make_thread();
+    for (int round = 1; round <= 2; ++round) {
+        now_ += 3600;
+        start_crawl(arcid);
+        EXPECT_EQ(crawl(*thread, arcid), 2);
+        EXPECT_EQ(site_.count("/a.html"), static_cast<size_t>(round));
+    }
+}
+
 TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     site_.route("/", 200, "text/html", page("Home", "steady text"));
     ArchiveConfiguration archive;
