@@ -263,6 +263,29 @@ TEST_F(docstorage_test, newest_version_is_found_under_any_spelling_of_the_url) {
     EXPECT_EQ(docs_.latestTimestamp(db_, 5, "http://example.com/a/b"), 0);
 }
 
+// Lookups by URL took the (arcid, timestamp) index and read every version of the archive, so a
+// crawl slowed down with every page it stored.
+TEST_F(docstorage_test, lookup_by_url_does_not_read_the_whole_archive) {
+    {
+        transaction t(db_);
+        for (int i = 0; i < 3000; ++i) {
+            document_version d = version("g" + std::to_string(i), 1, 0, 0, 1000 + i);
+            d.fff.clear();
+            store(d);
+        }
+        t.commit();
+    }
+    // VM instructions of one lookup, counted in steps of 100 by a progress handler.
+    int steps = 0;
+    sqlite3_progress_handler(
+        db_, 100, [](void* n) { return ++*static_cast<int*>(n), 0; }, &steps);
+    EXPECT_EQ(docs_.latestTimestamp(db_, 1, "http://example.com/g17"), 1017);
+    EXPECT_EQ(docs_.findLatest(db_, 1, "http://example.com/g2999")->guid, "g2999");
+    EXPECT_FALSE(docs_.findLatest(db_, 1, "http://example.com/none"));
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    EXPECT_LT(steps, 20);
+}
+
 TEST_F(docstorage_test, requeue_queues_good_and_unchanged_versions_only_into_an_empty_queue) {
     fetchqueue queue(db_, 0);
     store(version("good", 1, 0, 1));
