@@ -20,6 +20,11 @@
 
 namespace marloven {
 
+class docstorage;
+class fetchqueue;
+class idxstorage;
+class logstorage;
+
 // The server-wide access lists (RootACL ids) and the one login record.
 inline constexpr int root_acl_browsing = 0;  // who may create collections and watches
 inline constexpr int root_acl_crawling = 1;  // who may create sources, archives and credentials
@@ -44,10 +49,19 @@ struct api_services {
     cfgstorage<RendererPluginPipe>* renderer_pipes = nullptr;
     cfgstorage<RootACL>* root_acls = nullptr;
     cfgstorage<LoginConfiguration>* logins = nullptr;
+    docstorage* documents = nullptr;
+    logstorage* logs = nullptr;
+    fetchqueue* queue = nullptr;
+    idxstorage* index = nullptr;
 
     // The installation's identifier (part of every document guid) and the data directory.
     std::string platform_guid;
     std::string data_dir;
+    // The daily crawl window (UTC hours CRAWLSTART to CRAWLSTOP) and the free disk space to keep
+    // (MINFREEDISK, bytes), as the daemon read them at start-up.
+    int crawl_start = 0;
+    int crawl_stop = 23;
+    std::uint64_t min_free_disk = 500ull << 20;
 
     // Seams: the current time (seconds since 1970), and the bytes of free disk space available
     // to the daemon in a directory (nothing when it cannot be told).

@@ -17,6 +17,7 @@
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
+#include "vantorelld/httpserver.h"
 
 namespace marloven {
 
@@ -103,6 +104,7 @@ std::optional<std::string> create_default_plugins(sqlite3* db, cfgstorage<Plugin
 vantorelld::vantorelld(std::string program_path) : program_path_(std::move(program_path)) {}
 
 vantorelld::~vantorelld() {
+    stop_http();
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);
     }
@@ -172,17 +174,46 @@ std::optional<std::string> vantorelld::start_storage() {
     }
     t.commit();
     close_database(db);
+    services_.sources = sources_.get();
+    services_.archives = archives_.get();
+    services_.collections = collections_.get();
+    services_.watches = watches_.get();
+    services_.auths = auths_.get();
+    services_.plugins = plugins_.get();
+    services_.docfilters = docfilters_.get();
+    services_.renderer_pipes = renderer_pipes_.get();
+    services_.root_acls = root_acls_.get();
+    services_.logins = logins_.get();
+    services_.platform_guid = platform_guid_;
+    services_.data_dir = data_dir_;
+    services_.free_disk = free_disk_space;
     return std::nullopt;
 }
 
 std::optional<std::string> vantorelld::start_threads() {
+    // The HTTP server starts last: requests may use everything started before it.
+    std::string address = config_.value(keys::HTTP_PORT).value_or("*:2200");
+    auto threads = static_cast<int>(config_.integer(keys::HTTP_THREADS));
+    http_ = std::make_unique<httpserver>(*this, threads, address);
+    http_->start();
     VANT_LOG(LOG, info) << "Vantorell " << version << " started, pid " << ::getpid();
     return std::nullopt;
 }
 
 void vantorelld::stop() {
     VANT_LOG(LOG, info) << "Vantorell stopping";
+    // The HTTP server stops first, so that no request runs while the rest goes down.
+    stop_http();
 }
+
+void vantorelld::stop_http() {
+    if (http_) {
+        http_->stop();
+        http_.reset();
+    }
+}
+
+int vantorelld::http_port() const { return http_ ? http_->port() : 0; }
 
 void vantorelld::final_cleanup() {
     // Storage objects go in reverse order of creation.

@@ -8,11 +8,14 @@
 #include <string>
 #include <type_traits>
 
+#include "api/api-common.h"
 #include "api/records.h"
 #include "db/cfgstorage.h"
 #include "util/config_file.h"
 
 namespace marloven {
+
+class httpserver;
 
 // Purpose: brings the daemon up in a fixed order and tears it down in the reverse order.
 // Ownership: owns the configuration, every storage object and every thread; members are declared
@@ -65,6 +68,10 @@ class vantorelld {
     cfgstorage<RendererPluginPipe>& renderer_pipes() { return *renderer_pipes_; }
     cfgstorage<RootACL>& root_acls() { return *root_acls_; }
     cfgstorage<LoginConfiguration>& logins() { return *logins_; }
+    // What the API operations work on (valid from storage start-up to the final clean-up).
+    const api_services& services() const { return services_; }
+    // The port the HTTP server listens on (0 when it does not run).
+    int http_port() const;
     // The store of a record type, for code that works on every kind alike.
     template <typename Record>
     cfgstorage<Record>& store();
@@ -72,6 +79,8 @@ class vantorelld {
     const std::string& command_path() const { return command_path_; }
 
   private:
+    void stop_http();
+
     std::string program_path_;
     config_file config_;
     std::string platform_guid_;
@@ -89,8 +98,11 @@ class vantorelld {
     std::unique_ptr<cfgstorage<RendererPluginPipe>> renderer_pipes_;
     std::unique_ptr<cfgstorage<RootACL>> root_acls_;
     std::unique_ptr<cfgstorage<LoginConfiguration>> logins_;
+    api_services services_;
     std::string data_dir_;
     std::string command_path_;
+    // Threads, in order of start; stop() ends them in reverse.
+    std::unique_ptr<httpserver> http_;
     int lock_fd_ = -1;  // flock on DATADIR/vantorell.lock, held for the process's life
     bool log_open_ = false;
 };

@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "api/crawl.h"
+#include "api/next_run.h"
 
 namespace marloven {
 namespace {
