@@ -72,8 +72,7 @@ IndexConfiguration index_of(const ArchiveConfiguration& a, const SourceConfigura
 }
 
 // Writes the index's fields into its two records; the other fields of each stay.
-void apply_index(const IndexConfiguration& cfg, ArchiveConfiguration& a,
-                 SourceConfiguration& src) {
+void apply_index(const IndexConfiguration& cfg, ArchiveConfiguration& a, SourceConfiguration& src) {
     a.name = cfg.name;
     a.historicize = cfg.historicize;
     a.contact_email = cfg.administrative_contact;
@@ -203,8 +202,8 @@ void GetCrawlLog(const api_session& s, api_result& r, int id, std::int64_t start
     cursor = page.next_cursor;
 }
 
-void GetQueryLog(const api_session& s, api_result& r, int id, std::int64_t begin,
-                 std::int64_t end, std::vector<query_log_row>& rows) {
+void GetQueryLog(const api_session& s, api_result& r, int id, std::int64_t begin, std::int64_t end,
+                 std::vector<query_log_row>& rows) {
     reset_result(r);
     if (archive_access(s, r, id, access_type::read)) {
         rows = s.svc().logs->queryLog(s.db, static_cast<std::uint32_t>(id), begin, end);
@@ -239,10 +238,10 @@ void GetDocument(const api_session& s, api_result& r, const std::string& guid, i
                 return;  // a blob that does not read as a whole document: no content
             }
             if (static_cast<document_format>(format) == document_format::PARSED) {
-                content = render_xml(guid, doc.url, doc.timestamp, *tree.root);
+                content = FFF::render_xml(guid, doc.url, doc.timestamp, *tree.root);
                 mime = "application/vnd.marloven-fff; charset=UTF-8";
             } else {
-                content = render_html(guid, doc.url, doc.timestamp, *tree.root);
+                content = FFF::render_html(guid, doc.url, doc.timestamp, *tree.root);
                 mime = "text/html; charset=UTF-8";
             }
             return;
@@ -482,8 +481,7 @@ void GetIndexConfiguration(const api_session& s, api_result& r, int id, IndexCon
     ArchiveConfiguration archive;
     SourceConfiguration source;
     std::uint32_t archive_magic = 0, source_magic = 0;
-    if (index_access(s, r, id, access_type::read, archive, archive_magic, source,
-                     source_magic)) {
+    if (index_access(s, r, id, access_type::read, archive, archive_magic, source, source_magic)) {
         cfg = index_of(archive, source);
         magic = index_magic(archive_magic, source_magic);
     }
@@ -495,8 +493,7 @@ void SetIndexConfiguration(const api_session& s, api_result& r, int id,
     ArchiveConfiguration archive;
     SourceConfiguration source;
     std::uint32_t archive_magic = 0, source_magic = 0;
-    if (!index_access(s, r, id, access_type::write, archive, archive_magic, source,
-                      source_magic)) {
+    if (!index_access(s, r, id, access_type::write, archive, archive_magic, source, source_magic)) {
         return;
     }
     if (index_magic(archive_magic, source_magic) != magic) {
@@ -519,8 +516,7 @@ void RemoveIndex(const api_session& s, api_result& r, int id) {
     ArchiveConfiguration archive;
     SourceConfiguration source;
     std::uint32_t archive_magic = 0, source_magic = 0;
-    if (!index_access(s, r, id, access_type::write, archive, archive_magic, source,
-                      source_magic)) {
+    if (!index_access(s, r, id, access_type::write, archive, archive_magic, source, source_magic)) {
         return;
     }
     auto& collections = *s.svc().collections;

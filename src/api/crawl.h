@@ -60,8 +60,8 @@ void GetAvailableCrawlLogs(const api_session& s, api_result& r, int id,
 // position of the next page (-1 after the last page of a finished crawl).
 void GetCrawlLog(const api_session& s, api_result& r, int id, std::int64_t start, int limit,
                  std::int64_t& cursor, std::vector<document_log_row>& rows);
-void GetQueryLog(const api_session& s, api_result& r, int id, std::int64_t begin,
-                 std::int64_t end, std::vector<query_log_row>& rows);
+void GetQueryLog(const api_session& s, api_result& r, int id, std::int64_t begin, std::int64_t end,
+                 std::vector<query_log_row>& rows);
 
 // The forms of a stored document.
 enum class document_format : int { ORIGINAL = 0, PARSED = 1, HTML = 2 };
@@ -79,8 +79,7 @@ void AddDocument(const api_session& s, api_result& r, int arcid, const std::stri
 // Deletes a stored document from the index and the storage (write access on its archive).
 void RemoveDocument(const api_session& s, api_result& r, const std::string& guid);
 // The URL of a stored document (read access on its archive).
-void GetDocumentURL(const api_session& s, api_result& r, const std::string& guid,
-                    std::string& url);
+void GetDocumentURL(const api_session& s, api_result& r, const std::string& guid, std::string& url);
 
 // The query record.
 struct query_request {

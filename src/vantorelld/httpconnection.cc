@@ -66,8 +66,7 @@ bool http_connection::fill(clock::time_point deadline) {
     }
 }
 
-http_connection::head_status http_connection::read_head(std::string& head,
-                                                        std::size_t max_bytes) {
+http_connection::head_status http_connection::read_head(std::string& head, std::size_t max_bytes) {
     const clock::time_point deadline = clock::now() + silence_;
     while (true) {
         // One line: up to and including LF.

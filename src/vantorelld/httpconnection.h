@@ -57,7 +57,7 @@ class http_connection {
 
     const int fd_;
     const std::chrono::milliseconds silence_;
-    std::string buffer_;    // received, not yet consumed
+    std::string buffer_;     // received, not yet consumed
     std::size_t start_ = 0;  // first unconsumed byte of buffer_
     bool ended_ = false;
     bool timed_out_ = false;

@@ -115,7 +115,9 @@ void httpthread::serve(const httpserver& server, int fd) {
     wake_.notify_one();
 }
 
-void httpthread::request_stop() { thread_.request_stop(); }
+void httpthread::request_stop() {
+    thread_.request_stop();
+}
 
 void httpthread::cut_off_at(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(mutex_);
@@ -206,7 +208,9 @@ void threadpool::release(int index) {
 httpserver::httpserver(vantorelld& daemon, int threads, std::string address, bind_policy policy)
     : daemon_(daemon), address_(std::move(address)), policy_(policy), pool_(daemon, threads) {}
 
-httpserver::~httpserver() { stop(); }
+httpserver::~httpserver() {
+    stop();
+}
 
 void httpserver::start() {
     thread_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
@@ -264,8 +268,8 @@ int httpserver::bind_listener(std::stop_token stop, std::string& error) {
             VANT_LOG(HTTPSERVER, debug)
                 << "Address in use, will retry in " << delay_seconds << " seconds";
         } else {
-            VANT_LOG(HTTPSERVER, debug) << "Bind error (" << error << ") will retry in "
-                                        << delay_seconds << " seconds";
+            VANT_LOG(HTTPSERVER, debug)
+                << "Bind error (" << error << ") will retry in " << delay_seconds << " seconds";
         }
         std::unique_lock lock(mutex_);
         retry_.wait_for(lock, stop, policy_.delay, [] { return false; });

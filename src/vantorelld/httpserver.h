@@ -72,12 +72,12 @@ class httpthread {
     const int index_;
     threadcontext context_;
     std::mutex mutex_;
-    std::condition_variable_any wake_;  // a connection arrived, or a stop
-    std::condition_variable idle_;      // the connection was closed
-    int socket_ = -1;                   // guarded by mutex_
+    std::condition_variable_any wake_;    // a connection arrived, or a stop
+    std::condition_variable idle_;        // the connection was closed
+    int socket_ = -1;                     // guarded by mutex_
     const httpserver* server_ = nullptr;  // guarded by mutex_
-    bool running_ = false;              // guarded by mutex_
-    std::jthread thread_;               // last: it starts once the members above exist
+    bool running_ = false;                // guarded by mutex_
+    std::jthread thread_;                 // last: it starts once the members above exist
 };
 
 // Purpose: the fixed set of request threads and the stack of idle ones.

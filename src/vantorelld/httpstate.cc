@@ -121,8 +121,7 @@ std::pair<std::string, int> self_address(const httpstate& state, int listen_port
     return {host, port};
 }
 
-void serve_wsdl(httpstate& state, int listen_port, const std::string& listen_address,
-                bool secure) {
+void serve_wsdl(httpstate& state, int listen_port, const std::string& listen_address, bool secure) {
     std::string text;
     install_paths paths = install_paths::from(config_file());
     if (!paths.deploy_dir.empty()) {
@@ -170,7 +169,9 @@ void serve_missing_soap(httpstate& state) {
 
 // The portal is not part of this build: every request that REST does not take is answered as
 // with the portal switched off.
-void serve_portal(httpstate& state) { send_html_status(state.connection, "404 Not found"); }
+void serve_portal(httpstate& state) {
+    send_html_status(state.connection, "404 Not found");
+}
 
 void collect_headers(httpstate& st) {
     const headerparser& h = st.head;
@@ -182,8 +183,8 @@ void collect_headers(httpstate& st) {
         st.charset = parsed.charset();
     }
     st.accept = h.header_lower("accept").value_or("");
-    st.accepts_deflate = h.header_lower("accept-encoding").value_or("").find("deflate") !=
-                         std::string::npos;
+    st.accepts_deflate =
+        h.header_lower("accept-encoding").value_or("").find("deflate") != std::string::npos;
     st.soapaction = h.header_lower("soapaction").value_or("");
     if (st.soapaction.size() >= 2 && st.soapaction.front() == '"' && st.soapaction.back() == '"') {
         st.soapaction = st.soapaction.substr(1, st.soapaction.size() - 2);
@@ -312,8 +313,8 @@ void handle(http_connection& connection, int listen_port, const std::string& lis
             connection.send(reply_timeout);
             return;
         case http_connection::head_status::too_large:
-            VANT_LOG(HTTPSERVER, info) << "Client cut off: request head over " << max_head_size
-                                       << " bytes";
+            VANT_LOG(HTTPSERVER, info)
+                << "Client cut off: request head over " << max_head_size << " bytes";
             send_html_status(connection, "400 Bad request");
             return;
         case http_connection::head_status::complete:

@@ -59,7 +59,9 @@ void api_error_reply(rest& out, const api_result& r) {
     error_reply(out, r.http_status, r.message);
 }
 
-std::string number(long long n) { return std::to_string(n); }
+std::string number(long long n) {
+    return std::to_string(n);
+}
 
 // ---- handlers -----------------------------------------------------------------------------
 
@@ -102,8 +104,7 @@ void search(rest_request& req) {
     for (const query_hit& h : hits) {
         xml += "\t<result>\n\t\t<id>" + escape_xml(h.guid) + "</id>\n\t\t<URL>" +
                escape_xml(h.url) + "</URL>\n\t\t<title>" + escape_xml(h.title) +
-               "</title>\n\t\t<mimetype>" + escape_xml(h.mime) +
-               "</mimetype>\n\t\t<contextlist>\n";
+               "</title>\n\t\t<mimetype>" + escape_xml(h.mime) + "</mimetype>\n\t\t<contextlist>\n";
         for (const std::string& c : h.contexts) {
             xml += "\t\t\t<context>" + escape_xml(c) + "</context>\n";
         }
@@ -200,9 +201,8 @@ void platform_status(rest_request& req) {
     if (!extended.empty()) {
         xml += "\t<extendedstatuslist>\n";
         for (const auto& [key, value] : extended) {
-            xml += "\t\t<extendedstatus>\n\t\t\t<key>" + escape_xml(key) +
-                   "</key>\n\t\t\t<value>" + escape_xml(value) +
-                   "</value>\n\t\t</extendedstatus>\n";
+            xml += "\t\t<extendedstatus>\n\t\t\t<key>" + escape_xml(key) + "</key>\n\t\t\t<value>" +
+                   escape_xml(value) + "</value>\n\t\t</extendedstatus>\n";
         }
         xml += "\t</extendedstatuslist>\n";
     }
@@ -238,7 +238,9 @@ int method_of(std::string_view method) {
     return -1;
 }
 
-bool is_pattern_char(char c) { return c == '%' || c == '$' || c == '@'; }
+bool is_pattern_char(char c) {
+    return c == '%' || c == '$' || c == '@';
+}
 
 // The numbers of an "@" parameter, or false.
 bool number_list(std::string_view text, std::vector<int>& out) {
@@ -404,7 +406,8 @@ bool parse_search_parameters(const query_map& params, query_request& q, std::str
     }
     if (const std::string* v = get("start")) {
         std::int32_t start = 0;
-        if (!whole(*v, start) || start < 0 || start > std::numeric_limits<std::int32_t>::max() - 9) {
+        if (!whole(*v, start) || start < 0 ||
+            start > std::numeric_limits<std::int32_t>::max() - 9) {
             error = "'start' parameter incorrectly specified";
         } else {
             q.first = start;
@@ -413,7 +416,8 @@ bool parse_search_parameters(const query_map& params, query_request& q, std::str
     }
     if (const std::string* v = get("num")) {
         std::int32_t num = 0;
-        if (!whole(*v, num) || num < 0 || num > std::numeric_limits<std::int32_t>::max() - q.first) {
+        if (!whole(*v, num) || num < 0 ||
+            num > std::numeric_limits<std::int32_t>::max() - q.first) {
             error = "'num' parameter incorrectly specified";
         } else {
             q.last = q.first + num;

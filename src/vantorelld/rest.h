@@ -81,8 +81,7 @@ struct route_param {
 // Matches `path` against `pattern`, whose "%", "$" and "@" each take the path up to the next
 // character of the pattern (or the end); every other character must match, and the whole path
 // must be used up. Up to two parameters.
-bool match_route(std::string_view pattern, std::string_view path,
-                 std::vector<route_param>& params);
+bool match_route(std::string_view pattern, std::string_view path, std::vector<route_param>& params);
 
 // Reads the search parameters of a query string into `q` (q, rpn, alg, mintime, maxtime,
 // minscore, start, num, info, view, sort, w<slice>, enc). On a bad value returns false and sets
