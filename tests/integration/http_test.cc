@@ -192,6 +192,17 @@ TEST_F(http_test, slow_and_oversized_clients_are_cut_off_while_others_are_served
     EXPECT_NE(log().find("Client cut off: no request head within the time-out"), std::string::npos);
 }
 
+TEST_F(http_test, an_address_that_cannot_be_bound_stops_the_daemon) {
+    std::string conf = write_config("HTTP_PORT=300.1.1.1:80\nLOGCFG=HTTPSERVER:DEBUG\n");
+    auto r =
+        run_program(deployed("vantorelld"), {},
+                    {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}});
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_NE(r.err.find("src\\vantorelld\\httpserver("), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("): assertion [binderr == 0] failed."), std::string::npos) << r.err;
+    EXPECT_NE(log().find("binderr==1: bad listen address '300.1.1.1:80'"), std::string::npos);
+}
+
 TEST_F(http_test, stop_cuts_off_a_client_that_holds_a_request_thread) {
     start_daemon();
     http_client idle(port_);
