@@ -102,6 +102,16 @@ bool index_access(const api_session& s, api_result& r, int id, access_type wante
     return true;
 }
 
+// The start of the crawl controls: write access on the archive, then its state.
+bool control_crawl(const api_session& s, api_result& r, int id, ArchiveInfo& info) {
+    reset_result(r);
+    if (!archive_access(s, r, id, access_type::write)) {
+        return false;
+    }
+    archive_info(s, id, info);
+    return true;
+}
+
 }  // namespace
 
 bool archive_info(const api_session& s, int id, ArchiveInfo& info) {
@@ -131,11 +141,9 @@ void GetArchiveInfo(const api_session& s, api_result& r, int id, ArchiveInfo& in
 }
 
 void StartCrawl(const api_session& s, api_result& r, int id, ArchiveInfo& info) {
-    reset_result(r);
-    if (!archive_access(s, r, id, access_type::write)) {
+    if (!control_crawl(s, r, id, info)) {
         return;
     }
-    archive_info(s, id, info);
     if (info.crawling) {
         return;  // a running crawl is not restarted
     }
@@ -152,11 +160,9 @@ void StartCrawl(const api_session& s, api_result& r, int id, ArchiveInfo& info) 
 }
 
 void StopCrawl(const api_session& s, api_result& r, int id, ArchiveInfo& info) {
-    reset_result(r);
-    if (!archive_access(s, r, id, access_type::write)) {
+    if (!control_crawl(s, r, id, info)) {
         return;
     }
-    archive_info(s, id, info);
     if (!info.crawling) {
         return;
     }
@@ -167,11 +173,9 @@ void StopCrawl(const api_session& s, api_result& r, int id, ArchiveInfo& info) {
 }
 
 void ReprocessDocuments(const api_session& s, api_result& r, int id, ArchiveInfo& info) {
-    reset_result(r);
-    if (!archive_access(s, r, id, access_type::write)) {
+    if (!control_crawl(s, r, id, info)) {
         return;
     }
-    archive_info(s, id, info);
     if (info.crawling) {
         return;
     }

@@ -225,6 +225,21 @@ bool self_or_admin(const api_session& s, const std::string& name) {
     return s.admin || s.user == name;
 }
 
+// A change of the login record by a caller who is `allowed` to make it: `change` edits the
+// record and says whether anything changed; only then is the record stored.
+template <typename Change>
+void change_login(const api_session& s, api_result& r, bool allowed, Change change) {
+    reset_result(r);
+    if (!allowed) {
+        set_error(r, api_error::AccessViolation);
+        return;
+    }
+    LoginConfiguration login = read_login(s);
+    if (change(login)) {
+        store_login(s, r, login);
+    }
+}
+
 }  // namespace
 
 void GetSourceConfiguration(const api_session& s, api_result& r, int id, SourceConfiguration& cfg,
@@ -360,33 +375,19 @@ void SetRootACL(const api_session& s, api_result& r, int id, const acl_list& acl
 
 void AddUser(const api_session& s, api_result& r, const std::string& name,
              const std::string& password, bool admin, const std::vector<std::string>& groups) {
-    reset_result(r);
-    if (!s.admin) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    LoginConfiguration login = read_login(s);
-    if (name_taken(login, name)) {
-        return;
-    }
-    login_user& user = login.users[name];
-    user.name = name;
-    user.password_hash = md5_hex(password);
-    user.admin = admin;
-    user.groups = std::set<std::string>(groups.begin(), groups.end());
-    store_login(s, r, login);
+    change_login(s, r, s.admin, [&](LoginConfiguration& login) {
+        if (name_taken(login, name)) {
+            return false;
+        }
+        login.users[name] = {name, md5_hex(password), admin,
+                             std::set<std::string>(groups.begin(), groups.end())};
+        return true;
+    });
 }
 
 void RemoveUser(const api_session& s, api_result& r, const std::string& name) {
-    reset_result(r);
-    if (!s.admin) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    LoginConfiguration login = read_login(s);
-    if (login.users.erase(name) != 0) {
-        store_login(s, r, login);
-    }
+    change_login(s, r, s.admin,
+                 [&](LoginConfiguration& login) { return login.users.erase(name) != 0; });
 }
 
 void GetUserData(const api_session& s, api_result& r, const std::string& name, bool& admin,
@@ -408,64 +409,48 @@ void GetUserData(const api_session& s, api_result& r, const std::string& name, b
 
 void SetUserData(const api_session& s, api_result& r, const std::string& name, bool admin,
                  const std::vector<std::string>& groups) {
-    reset_result(r);
-    if (!s.admin) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    LoginConfiguration login = read_login(s);
-    auto it = login.users.find(name);
-    if (it == login.users.end()) {
-        return;
-    }
-    it->second.admin = admin;
-    it->second.groups = std::set<std::string>(groups.begin(), groups.end());
-    store_login(s, r, login);
+    change_login(s, r, s.admin, [&](LoginConfiguration& login) {
+        auto it = login.users.find(name);
+        if (it == login.users.end()) {
+            return false;
+        }
+        it->second.admin = admin;
+        it->second.groups = std::set<std::string>(groups.begin(), groups.end());
+        return true;
+    });
 }
 
 void SetUserPassword(const api_session& s, api_result& r, const std::string& name,
                      const std::string& password) {
-    reset_result(r);
-    if (!self_or_admin(s, name)) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    LoginConfiguration login = read_login(s);
-    auto it = login.users.find(name);
-    if (it == login.users.end()) {
-        return;
-    }
-    it->second.password_hash = md5_hex(password);
-    store_login(s, r, login);
+    change_login(s, r, self_or_admin(s, name), [&](LoginConfiguration& login) {
+        auto it = login.users.find(name);
+        if (it == login.users.end()) {
+            return false;
+        }
+        it->second.password_hash = md5_hex(password);
+        return true;
+    });
 }
 
 void AddGroup(const api_session& s, api_result& r, const std::string& name) {
-    reset_result(r);
-    if (!s.admin) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    LoginConfiguration login = read_login(s);
-    if (name_taken(login, name)) {
-        return;
-    }
-    login.groups.push_back(name);
-    store_login(s, r, login);
+    change_login(s, r, s.admin, [&](LoginConfiguration& login) {
+        if (name_taken(login, name)) {
+            return false;
+        }
+        login.groups.push_back(name);
+        return true;
+    });
 }
 
 void RemoveGroup(const api_session& s, api_result& r, const std::string& name) {
-    reset_result(r);
-    if (!s.admin) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    LoginConfiguration login = read_login(s);
-    auto it = std::find(login.groups.begin(), login.groups.end(), name);
-    if (it == login.groups.end()) {
-        return;
-    }
-    login.groups.erase(it);
-    store_login(s, r, login);
+    change_login(s, r, s.admin, [&](LoginConfiguration& login) {
+        auto it = std::find(login.groups.begin(), login.groups.end(), name);
+        if (it == login.groups.end()) {
+            return false;
+        }
+        login.groups.erase(it);
+        return true;
+    });
 }
 
 void EnumUsersAndGroups(const api_session& s, api_result& r, std::vector<std::string>& users,
