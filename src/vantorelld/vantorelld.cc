@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -187,6 +188,10 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.platform_guid = platform_guid_;
     services_.data_dir = data_dir_;
     services_.free_disk = free_disk_space;
+    services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
+    services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
+    services_.min_free_disk =
+        static_cast<std::uint64_t>(std::max(0LL, config_.integer(keys::MINFREEDISK))) << 20;
     return std::nullopt;
 }
 
