@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "api/query_atom.h"
+#include "idxstorage/idxstorage.h"
 #include "api/records.h"
 
 namespace marloven {

@@ -15,6 +15,7 @@
 #include "api/langtrain.h"
 #include "db/dbconfig.h"
 #include "db/sqlite.h"
+#include "idxstorage/idxstorage.h"
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
@@ -106,6 +107,7 @@ vantorelld::vantorelld(std::string program_path) : program_path_(std::move(progr
 
 vantorelld::~vantorelld() {
     stop_http();
+    index_.reset();
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);
     }
@@ -156,8 +158,13 @@ std::optional<std::string> vantorelld::start_storage() {
     // One connection, only to create the tables: every later call passes its thread's own.
     sqlite_connection db = open_database(config_, install_paths::database);
     transaction t(db);
-    // TODO(storage): the shared crawl map, document storage, fetch queue (given throttling_), log
-    // storage, index storage client and robots checker (given user_agent_) are built here first.
+    // TODO(storage): the shared crawl map, document storage, fetch queue (given throttling_) and
+    // log storage are built here first, and the robots checker (given user_agent_) after the
+    // index storage client.
+    // The index server keeps its index in DATADIR/index (the working directory is DATADIR). A
+    // server that does not start is logged; index requests then fail until it does.
+    index_ = std::make_unique<idxstorage>(config_);
+    index_->start();
     sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db);
     archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db);
     collections_ = std::make_unique<cfgstorage<CollectionConfiguration>>(db);
@@ -188,6 +195,7 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.platform_guid = platform_guid_;
     services_.data_dir = data_dir_;
     services_.free_disk = free_disk_space;
+    services_.index = index_.get();
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
     services_.min_free_disk =
@@ -232,6 +240,7 @@ void vantorelld::final_cleanup() {
     collections_.reset();
     archives_.reset();
     sources_.reset();
+    index_.reset();
     if (log_open_) {
         VANT_LOG(LOG, info) << "Vantorell stopped";
         close_log();

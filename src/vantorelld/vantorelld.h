@@ -16,6 +16,7 @@
 namespace marloven {
 
 class httpserver;
+class idxstorage;
 
 // Purpose: brings the daemon up in a fixed order and tears it down in the reverse order.
 // Ownership: owns the configuration, every storage object and every thread; members are declared
@@ -77,6 +78,8 @@ class vantorelld {
     cfgstorage<Record>& store();
     void set_command_path(std::string path) { command_path_ = std::move(path); }
     const std::string& command_path() const { return command_path_; }
+    // The index storage client; null before storage start-up and after the final clean-up.
+    idxstorage* index_storage() const { return index_.get(); }
 
   private:
     void stop_http();
@@ -86,8 +89,9 @@ class vantorelld {
     std::string platform_guid_;
     unsigned throttling_ = 20;
     std::string user_agent_;
-    // Storage objects, in order of creation. The document storage, fetch queue, log storage,
-    // index client and robots checker come before the configuration stores as they land.
+    // Storage objects, in order of creation. The document storage, fetch queue and log storage
+    // come before the index client, and the robots checker after it, as they land.
+    std::unique_ptr<idxstorage> index_;
     std::unique_ptr<cfgstorage<SourceConfiguration>> sources_;
     std::unique_ptr<cfgstorage<ArchiveConfiguration>> archives_;
     std::unique_ptr<cfgstorage<CollectionConfiguration>> collections_;

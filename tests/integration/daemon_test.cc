@@ -50,6 +50,8 @@ TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
         EXPECT_EQ(count("Vantorell stopped"), round + 1);
         EXPECT_EQ(d.err(), "");
     }
+    // The index server ran beside the daemon and kept its index in the data directory.
+    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "data/index"));
     std::string log = vant_test::read_file(dir_ / "data/vantorell.log");
     EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
     EXPECT_EQ(log.find("CRITICAL"), std::string::npos) << log;

@@ -1,0 +1,36 @@
+// index_session.h: the index server's side of the connection: reads requests (with bounded
+// lengths), runs them on the engine and answers them, until command 0 or the end of the
+// connection. Used by programs/idxserv/main.cc.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace marloven {
+
+class index_engine;
+
+struct session_result {
+    bool quit = false;  // ended by command 0 (else by the end of the connection)
+    std::uint64_t requests = 0;
+    std::uint64_t failures = 0;  // requests answered with -1
+    std::string end_reason;
+};
+
+// Serves the connected socket `fd` (not owned) until command 0, the end of the connection, or
+// `stop` becoming true. A program that sets `stop` from a signal handler blocks that signal and
+// passes in `wait_mask` the mask to wait with (the signal unblocked): the session then sees the
+// signal even when it arrives between two reads. Commits before returning. Malformed requests
+// (unknown commands, strings or counts beyond the limits of index_protocol.h) are answered with -1
+// and never end the session. Replies are buffered and written whenever the server would wait for
+// more input, so pipelined requests cost one write. Failure: returns normally in every case; engine
+// failures are written to standard error.
+session_result serve_connection(int fd, index_engine& engine,
+                                const std::atomic<bool>* stop = nullptr,
+                                const sigset_t* wait_mask = nullptr);
+
+}  // namespace marloven

@@ -1,0 +1,195 @@
+// idxstorage.h: the index storage client: starts the index server (idxserv), feeds it documents,
+// removes them, flushes and optimises the index, and runs queries whose hits it completes with
+// contexts read from the stored documents. One client serves the whole daemon.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace socket_ipc {
+class server_proxy;
+}
+
+namespace marloven {
+
+class config_file;
+
+// Query atoms, in postfix order; the numbers are those of the API.
+enum class query_atom_type : int {
+    ATOM_WORD = 0,
+    ATOM_NOT = 1,
+    ATOM_AND = 2,
+    ATOM_OR = 3,
+    ATOM_NEAR = 4,
+    ATOM_META = 5,
+};
+
+// `param`: the word, or an operator's operand count. `meta`: the key of a META atom; for a NEAR
+// atom, "PHRASE" asks for the words adjacent and in order, a number for the window in word
+// positions (empty: the server's default window, any order).
+struct query_atom {
+    query_atom_type type = query_atom_type::ATOM_WORD;
+    std::string param;
+    std::string meta;
+};
+
+enum class query_sort : int {
+    SORT_STANDARD = 0,
+    SORT_RELEVANCE = 1,
+    SORT_SCORE = 2,
+    SORT_TIME_NEWER = 3,
+    SORT_TIME_OLDER = 4,
+};
+
+enum class query_info : int { INFO_NONE = 0, INFO_URL = 1, INFO_TITLE = 2, INFO_CONTEXT = 3 };
+
+// A slice (1 to 31, 0 for every slice not named otherwise) and its weight in hundredths of the
+// weight of normal body text; see idxstorage/index_protocol.h.
+struct slice_weight {
+    std::int32_t slice = 0;
+    std::int32_t weight = 0;
+};
+
+struct query_options {
+    std::vector<query_atom> atoms;
+    std::vector<std::int32_t> archives;  // empty: every archive
+    std::vector<std::int32_t> views;     // empty: every document; 1: core text changed
+    query_sort sort = query_sort::SORT_STANDARD;
+    std::uint32_t min_time = 0;  // seconds since 1970; 0: none
+    std::uint32_t max_time = 0;
+    std::uint32_t min_score = 0;  // millionths; 0: none
+    std::int32_t first = 0;       // positions of the first and the last hit wanted
+    std::int32_t last = 9;
+    query_info info = query_info::INFO_TITLE;
+    std::vector<slice_weight> weights;
+};
+
+struct query_hit {
+    std::string guid;
+    std::string url;
+    std::string title;
+    std::string mime;
+    std::vector<std::string> contexts;  // only with INFO_CONTEXT
+    std::uint32_t time = 0;
+    std::uint32_t servertime = 0;
+    std::int32_t score = 0;  // relevance in millionths
+    std::int32_t arcid = 0;
+};
+
+// Where the contexts of hits come from: the stored FFF blob of a document version.
+class document_source {
+  public:
+    virtual ~document_source() = default;
+    // The FFF blob of `guid`, or nothing when the document is not stored.
+    virtual std::optional<std::string> fff(const std::string& guid) = 0;
+};
+
+// A stored document as it is handed to the index.
+struct indexable_document {
+    std::string guid;
+    std::uint32_t arcid = 0;
+    std::string url;
+    std::string mime;
+    std::uint32_t timestamp = 0;   // fetch time, seconds since 1970
+    std::uint32_t servertime = 0;  // the server's modification time
+    std::uint32_t score = 1000000;
+    std::vector<int> views = {0};  // change marks: 0 always, 1 when the core text changed
+    std::string fff;               // the FFF blob
+};
+
+// Purpose: the daemon's one connection to the index server, and everything sent over it.
+// Ownership: owns the server process and its connection; borrows the configuration only while
+// starting. The destructor stops the server.
+// Failure: every operation reports failure as -1 (or nothing) and logs it; no operation throws.
+// A broken connection (the server crashed or was killed) or a server silent for longer than the
+// reply timeout is logged, the server is restarted on the same index, and the failed request
+// reports -1; nothing waits on a dead server.
+// Threads: thread-safe: one lock covers every exchange and a whole query conversation.
+class idxstorage {
+  public:
+    // Changes (additions and removals) after which the client flushes by itself.
+    static constexpr int flush_every = 20;
+    // A progress line is printed every this many documents during a rebuild.
+    static constexpr std::uint64_t progress_every = 5000;
+
+    // The index lives in `index_dir`; by default "index" below the working directory, which is
+    // DATADIR in the daemon.
+    explicit idxstorage(const config_file& config, std::string index_dir = {});
+    ~idxstorage();
+    idxstorage(const idxstorage&) = delete;
+    idxstorage& operator=(const idxstorage&) = delete;
+
+    // Starts the server and connects; false (logged) when it could not be started. Requests
+    // made without a server try to start it again, at most once every few seconds.
+    bool start();
+    // Sends command 0 and waits for the server to end.
+    void stop();
+    // Stops the server, deletes the index and starts a server on an empty one (/reset, /reindex).
+    bool clear();
+
+    int addDocument(const std::string& guid, std::uint32_t arcid, const std::string& url,
+                    const std::string& mime, std::uint32_t timestamp, std::uint32_t servertime,
+                    std::uint32_t score, const std::vector<int>& views, const std::string& fff);
+    int addDocument(const indexable_document& d) {
+        return addDocument(d.guid, d.arcid, d.url, d.mime, d.timestamp, d.servertime, d.score,
+                           d.views, d.fff);
+    }
+    int removeDocument(const std::string& guid);
+    int removeArchive(std::uint32_t arcid);
+    int flush();
+    int optimise();
+    // The stored text of `field` of the hit selected last, or nothing.
+    std::optional<std::string> storedText(const std::string& field);
+
+    // Runs a query: returns the number of hits (or -1) and fills `hits` with those from
+    // options.first to options.last. Contexts (INFO_CONTEXT) are read through `documents`.
+    std::int32_t query(const query_options& options, document_source* documents,
+                       std::vector<query_hit>& hits);
+
+    // Rebuilding the index from stored documents: begin_rebuild() clears the index, each
+    // stored good document goes through rebuild_document(), finish_rebuild() flushes. A line
+    // "Reindexed N documents" goes to `progress` every progress_every documents and at the end.
+    bool begin_rebuild();
+    int rebuild_document(const indexable_document& d, std::ostream& progress);
+    int finish_rebuild(std::ostream& progress);
+
+    // How long one reply may take before the server counts as hung (the optimisation gets
+    // sixty times as long).
+    void set_reply_timeout(std::chrono::seconds timeout);
+    // The server's process id (0 when none runs).
+    int server_pid();
+
+  private:
+    // The helpers below run with mutex_ held.
+    template <typename F>
+    int exchange(const char* what, F&& body);
+    bool connected();
+    bool start_locked();
+    void stop_locked();
+    void set_timeout(std::chrono::seconds timeout);
+    int send_change(std::string request, int count, int changes);
+
+    const std::unique_ptr<config_file> config_;  // a copy: the server proxy borrows it
+    const std::string index_dir_;
+    std::map<std::string, std::string> environment_;  // added to the server's environment
+    std::atomic<std::uint64_t> rebuilt_{0};
+
+    std::mutex mutex_;
+    std::unique_ptr<socket_ipc::server_proxy> server_;  // guarded by mutex_
+    int changes_ = 0;                                   // guarded by mutex_
+    bool answered_ = false;  // the running server has answered a request; guarded by mutex_
+    std::optional<std::chrono::steady_clock::time_point> last_start_;  // guarded by mutex_
+    std::chrono::seconds reply_timeout_{120};                          // guarded by mutex_
+};
+
+}  // namespace marloven

@@ -1,0 +1,520 @@
+// The index server's engine: visibility, stored fields, removal, query expressions, slice
+// weights, positions, filters, ordering, compaction and settings.
+// SPDX-License-Identifier: MIT
+#include "idxserv/index_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "idxstorage/index_protocol.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using marloven::engine_settings;
+using marloven::index_engine;
+using marloven::query_request;
+using marloven::wire_term;
+namespace proto = marloven::index_protocol;
+
+struct token {
+    std::string text;
+    int slice;
+};
+
+std::string full_text(const std::vector<token>& tokens) {
+    std::string s;
+    for (const token& t : tokens) {
+        if (!s.empty()) {
+            s += proto::token_separator;
+        }
+        s += t.text;
+        s += static_cast<char>(t.slice + proto::slice_byte_offset);
+    }
+    return s;
+}
+
+// Body words in slice 10.
+std::vector<token> body(const std::string& words) {
+    std::vector<token> out;
+    std::size_t p = 0;
+    while (p < words.size()) {
+        std::size_t e = words.find(' ', p);
+        if (e == std::string::npos) {
+            e = words.size();
+        }
+        if (e > p) {
+            out.push_back({words.substr(p, e - p), 10});
+        }
+        p = e + 1;
+    }
+    return out;
+}
+
+struct doc {
+    std::string guid;
+    std::uint32_t arcid = 1;
+    std::uint32_t time = 0;
+    std::uint32_t score = 1000000;
+    std::vector<int> views = {0};
+    std::vector<token> text;
+};
+
+wire_term word(const std::string& w) {
+    return {0, w, ""};
+}
+wire_term op(proto::term_flag f, const std::string& n) {
+    return {static_cast<std::int32_t>(f), n, ""};
+}
+wire_term restrict_to(const std::string& field, const std::string& value) {
+    return {static_cast<std::int32_t>(proto::term_flag::restrict), value, field};
+}
+
+class index_engine_test : public testing::Test {
+  protected:
+    engine_settings settings() const {
+        engine_settings s;
+        s.directory = dir_ / "index";
+        return s;
+    }
+
+    void add(index_engine& e, const doc& d) {
+        ASSERT_TRUE(e.begin_document());
+        ASSERT_TRUE(e.add_text_field("guid", d.guid, true, true, false));
+        ASSERT_TRUE(e.add_text_field("arcid", std::to_string(d.arcid), true, true, false));
+        ASSERT_TRUE(e.add_text_field("url", "http://h/" + d.guid, true, false, false));
+        char score[16];
+        std::snprintf(score, sizeof score, "%08x", d.score);
+        ASSERT_TRUE(e.add_text_field("score", score, true, true, false));
+        ASSERT_TRUE(e.add_number_field("time", d.time, true, true));
+        for (int v : d.views) {
+            ASSERT_TRUE(e.add_text_field("view", std::to_string(v), true, true, false));
+        }
+        ASSERT_TRUE(e.add_text_field("", full_text(d.text), false, true, true));
+        ASSERT_TRUE(e.end_document()) << e.last_error();
+    }
+
+    // The guids of all hits, in order.
+    std::vector<std::string> run(index_engine& e, const query_request& q) {
+        std::int32_t n = e.run_query(q);
+        EXPECT_GE(n, 0) << e.last_error();
+        std::vector<std::string> out;
+        for (std::int32_t i = 0; i < n; ++i) {
+            EXPECT_TRUE(e.select_hit(i));
+            out.push_back(e.stored_text("guid").value_or("?"));
+        }
+        return out;
+    }
+
+    std::vector<std::string> run(index_engine& e, std::vector<wire_term> terms) {
+        query_request q;
+        q.terms = std::move(terms);
+        return run(e, q);
+    }
+
+    std::set<std::string> set_of(index_engine& e, std::vector<wire_term> terms) {
+        auto v = run(e, std::move(terms));
+        return {v.begin(), v.end()};
+    }
+
+    vant_test::temp_dir dir_;
+};
+
+TEST_F(index_engine_test, documents_become_visible_only_when_committed_and_persist) {
+    {
+        index_engine e(settings());
+        add(e, {"a", 1, 0, 1000000, {0}, body("hello world")});
+        EXPECT_TRUE(run(e, {word("hello")}).empty()) << "visible before the commit";
+        ASSERT_TRUE(e.commit());
+        EXPECT_EQ(run(e, {word("hello")}), std::vector<std::string>{"a"});
+        add(e, {"b", 1, 0, 1000000, {0}, body("hello again")});
+    }
+    // Destroying the engine without a commit (the session commits; this checks reopening).
+    index_engine e(settings());
+    EXPECT_EQ(e.document_count(), 2u);
+    EXPECT_EQ(run(e, {word("again")}), std::vector<std::string>{"b"});
+}
+
+TEST_F(index_engine_test, stored_fields_come_back_by_name_and_kind) {
+    index_engine e(settings());
+    add(e, {"g1", 42, 7200, 1000000, {0, 1}, body("x")});
+    ASSERT_TRUE(e.commit());
+    ASSERT_EQ(e.run_query({}), 1);
+    EXPECT_FALSE(e.stored_text("guid")) << "no hit selected yet";
+    ASSERT_TRUE(e.select_hit(0));
+    EXPECT_EQ(e.stored_text("url"), "http://h/g1");
+    EXPECT_EQ(e.stored_text("score"), "000f4240");
+    EXPECT_EQ(e.stored_text("view"), "0") << "the first of repeated values";
+    EXPECT_EQ(e.stored_number("time"), 7200u);
+    EXPECT_EQ(e.stored_text("time"), "7200");
+    EXPECT_EQ(e.stored_number("arcid"), 42u) << "a decimal text reads as a number";
+    EXPECT_FALSE(e.stored_number("url"));
+    EXPECT_FALSE(e.stored_text("")) << "the full text is not stored";
+    EXPECT_FALSE(e.stored_text("nothing"));
+    EXPECT_FALSE(e.select_hit(1));
+    EXPECT_FALSE(e.select_hit(-1));
+}
+
+TEST_F(index_engine_test, removal_by_guid_and_by_archive_counts_documents) {
+    index_engine e(settings());
+    add(e, {"a", 1, 0, 1000000, {0}, body("w")});
+    add(e, {"b", 2, 0, 1000000, {0}, body("w")});
+    add(e, {"c", 2, 0, 1000000, {0}, body("w")});
+    add(e, {"a", 1, 0, 1000000, {0}, body("w v")});  // same guid: replaces
+    ASSERT_TRUE(e.commit());
+    EXPECT_EQ(e.document_count(), 3u);
+    EXPECT_EQ(e.remove({{0, "2", "arcid"}}), 2);
+    EXPECT_EQ(e.remove({{0, "zz", "guid"}}), 0);
+    EXPECT_FALSE(e.remove({{7, "a", "guid"}})) << "unknown flag";
+    ASSERT_TRUE(e.commit());
+    EXPECT_EQ(set_of(e, {word("w")}), std::set<std::string>{"a"});
+    EXPECT_EQ(e.remove({{0, "a", "guid"}}), 1);
+    ASSERT_TRUE(e.commit());
+    EXPECT_EQ(e.document_count(), 0u);
+}
+
+struct expression_case {
+    const char* name;
+    std::vector<wire_term> terms;
+    std::set<std::string> expected;
+};
+
+TEST_F(index_engine_test, postfix_expressions_select_the_right_documents) {
+    index_engine e(settings());
+    add(e, {"ab", 1, 0, 1000000, {0}, body("alpha beta")});
+    add(e, {"a", 1, 0, 1000000, {0}, body("alpha")});
+    add(e, {"bc", 1, 0, 1000000, {0}, body("beta gamma")});
+    add(e, {"c", 1, 0, 1000000, {0}, body("gamma")});
+    ASSERT_TRUE(e.commit());
+    using F = proto::term_flag;
+    const std::vector<expression_case> cases = {
+        {"word", {word("alpha")}, {"ab", "a"}},
+        {"word in capitals", {word("ALPHA")}, {"ab", "a"}},
+        {"and", {word("alpha"), word("beta"), op(F::and_, "2")}, {"ab"}},
+        {"or", {word("alpha"), word("gamma"), op(F::or_, "2")}, {"ab", "a", "bc", "c"}},
+        {"and not", {word("beta"), word("alpha"), op(F::not_, "1"), op(F::and_, "2")}, {"bc"}},
+        {"not alone", {word("beta"), op(F::not_, "1")}, {"a", "c"}},
+        {"double not", {word("beta"), op(F::not_, "1"), op(F::not_, "1")}, {"ab", "bc"}},
+        {"or with not",
+         {word("gamma"), word("beta"), op(F::not_, "1"), op(F::or_, "2")},
+         {"a", "bc", "c"}},
+        {"three-way and",
+         {word("alpha"), word("beta"), word("gamma"), op(F::or_, "2"), op(F::and_, "2")},
+         {"ab"}},
+        {"unknown word", {word("delta")}, {}},
+        {"no expression", {}, {"ab", "a", "bc", "c"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(set_of(e, c.terms), c.expected) << c.name;
+    }
+}
+
+TEST_F(index_engine_test, malformed_expressions_fail) {
+    index_engine e(settings());
+    add(e, {"a", 1, 0, 1000000, {0}, body("alpha")});
+    ASSERT_TRUE(e.commit());
+    using F = proto::term_flag;
+    const std::vector<std::pair<const char*, std::vector<wire_term>>> cases = {
+        {"too few operands", {word("alpha"), op(F::and_, "2")}},
+        {"zero count", {word("alpha"), op(F::or_, "0")}},
+        {"count not a number", {word("alpha"), word("b"), op(F::and_, "two")}},
+        {"operands left over", {word("alpha"), word("beta")}},
+        {"unknown flag", {{9, "x", ""}}},
+        {"empty word", {word("")}},
+        {"near over a meta", {word("alpha"), {5, "k:v", ""}, op(F::near, "2")}},
+        {"near over a negation", {word("alpha"), word("b"), op(F::not_, "1"), op(F::near, "2")}},
+        {"near window below the word count", {word("alpha"), word("b"), op(F::near, "2:1")}},
+    };
+    for (const auto& [name, terms] : cases) {
+        query_request q;
+        q.terms = terms;
+        EXPECT_EQ(e.run_query(q), -1) << name;
+        EXPECT_EQ(e.hit_count(), 0) << name;
+        EXPECT_FALSE(e.select_hit(0)) << name;
+    }
+}
+
+TEST_F(index_engine_test, near_matches_within_a_window_in_any_order_and_phrases_in_order) {
+    index_engine e(settings());
+    add(e, {"exact", 1, 0, 1000000, {0}, body("the foreign key constraint")});
+    add(e, {"reversed", 1, 0, 1000000, {0}, body("key foreign")});
+    add(e, {"close", 1, 0, 1000000, {0}, body("foreign table and its key")});
+    add(e,
+        {"far", 1, 0, 1000000, {0}, body("foreign one two three four five six seven eight key")});
+    ASSERT_TRUE(e.commit());
+    using F = proto::term_flag;
+    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::near, "2")}),
+              (std::set<std::string>{"exact", "reversed", "close"}));
+    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::near, "2:2")}),
+              (std::set<std::string>{"exact", "reversed"}));
+    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::near, "2:12")}),
+              (std::set<std::string>{"exact", "reversed", "close", "far"}));
+    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::phrase, "2")}),
+              (std::set<std::string>{"exact"}));
+    EXPECT_EQ(set_of(e, {word("key"), word("foreign"), op(F::phrase, "2")}),
+              (std::set<std::string>{"reversed"}));
+    // With weight pairs the words are weighed per slice; the positions still decide the match.
+    query_request weighted;
+    weighted.terms = {word("foreign"), word("key"), op(F::near, "2")};
+    weighted.weights = {{10, 150}};
+    auto hits = run(e, weighted);
+    EXPECT_EQ(std::set<std::string>(hits.begin(), hits.end()),
+              (std::set<std::string>{"exact", "reversed", "close"}));
+    weighted.terms.back() = op(F::phrase, "2");
+    EXPECT_EQ(run(e, weighted), std::vector<std::string>{"exact"});
+    // Positions run across slices: a title word followed by a body word is a phrase too.
+    add(e, {"sliced", 1, 0, 1000000, {0}, {{"primary", 15}, {"key", 10}}});
+    ASSERT_TRUE(e.commit());
+    EXPECT_EQ(set_of(e, {word("primary"), word("key"), op(F::phrase, "2")}),
+              (std::set<std::string>{"sliced"}));
+}
+
+TEST_F(index_engine_test, meta_terms_match_key_and_value_exactly) {
+    index_engine e(settings());
+    add(e, {"m", 1, 0, 1000000, {0}, {{"lang:en", 2}, {"author:Jane Doe", 1}, {"words", 10}}});
+    add(e, {"n", 1, 0, 1000000, {0}, {{"lang:de", 2}, {"en", 10}}});
+    ASSERT_TRUE(e.commit());
+    EXPECT_EQ(set_of(e, {{5, "lang:en", ""}}), std::set<std::string>{"m"});
+    EXPECT_EQ(set_of(e, {{5, "author:Jane Doe", ""}}), std::set<std::string>{"m"});
+    EXPECT_TRUE(set_of(e, {{5, "author:jane doe", ""}}).empty());
+    EXPECT_TRUE(set_of(e, {word("lang")}).empty()) << "a meta is not a word";
+    EXPECT_EQ(set_of(e, {word("en")}), std::set<std::string>{"n"});
+}
+
+TEST_F(index_engine_test, slice_weights_decide_the_order_and_pairs_override_them) {
+    index_engine e(settings());
+    // "t" holds the word once in its title; "b" three times in its body.
+    add(e, {"t",
+            1,
+            0,
+            1000000,
+            {0},
+            {{"report", 15}, {"other", 10}, {"words", 10}, {"here", 10}, {"x", 10}}});
+    add(e, {"b",
+            1,
+            0,
+            1000000,
+            {0},
+            {{"report", 10}, {"report", 10}, {"report", 10}, {"other", 10}, {"y", 10}}});
+    add(e, {"z", 1, 0, 1000000, {0}, body("unrelated filler words")});
+    ASSERT_TRUE(e.commit());
+    query_request q;
+    q.terms = {word("report")};
+    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
+    q.weights = {{15, 10}};  // the title counts for little
+    EXPECT_EQ(run(e, q), (std::vector<std::string>{"b", "t"}));
+    q.weights = {{0, 0}, {15, 100}};  // only the title counts; body hits still match
+    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
+    ASSERT_TRUE(e.select_hit(1));
+    EXPECT_EQ(e.hit_score(), 0) << "a match in a slice of weight 0 has no relevance";
+    ASSERT_TRUE(e.select_hit(0));
+    EXPECT_GT(e.hit_score().value_or(0), 0);
+}
+
+TEST_F(index_engine_test, restrictions_range_minimum_score_and_sorting) {
+    index_engine e(settings());
+    add(e, {"old", 1, 3600, 500000, {0}, body("w")});
+    add(e, {"mid", 2, 7200, 1000000, {0, 1}, body("w")});
+    add(e, {"new", 3, 10800, 2000000, {0}, body("w w")});
+    ASSERT_TRUE(e.commit());
+    auto query = [&](auto change) {
+        query_request q;
+        q.terms = {word("w")};
+        change(q);
+        return run(e, q);
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(query([](query_request& q) {
+                  q.terms.push_back(restrict_to("arcid", "1"));
+                  q.terms.push_back(restrict_to("arcid", "3"));
+                  q.sort_field = "time";
+              }),
+              (V{"old", "new"}))
+        << "archives are alternatives";
+    EXPECT_EQ(query([](query_request& q) {
+                  q.terms.push_back(restrict_to("arcid", "2"));
+                  q.terms.push_back(restrict_to("view", "1"));
+              }),
+              (V{"mid"}));
+    EXPECT_TRUE(query([](query_request& q) {
+                    q.terms.push_back(restrict_to("arcid", "1"));
+                    q.terms.push_back(restrict_to("view", "1"));
+                }).empty())
+        << "different fields must all hold";
+    EXPECT_EQ(query([](query_request& q) {
+                  q.range_field = "time";
+                  q.min_time = 7200;
+                  q.max_time = 10799;
+              }),
+              (V{"mid"}));
+    EXPECT_EQ(query([](query_request& q) {
+                  q.range_field = "time";
+                  q.min_time = 7200;
+                  q.sort_field = "time";
+              }),
+              (V{"mid", "new"}))
+        << "a maximum of 0 is no upper bound";
+    EXPECT_TRUE(query([](query_request& q) {
+                    q.range_field = "nosuchfield";
+                    q.min_time = 1;
+                }).empty());
+    EXPECT_EQ(query([](query_request& q) {
+                  q.score_field = "score";
+                  q.min_score = "000f4240";
+                  q.sort_field = "score";
+                  q.descending = true;
+              }),
+              (V{"new", "mid"}));
+    EXPECT_EQ(query([](query_request& q) {
+                  q.sort_field = "time";
+                  q.descending = true;
+              }),
+              (V{"new", "mid", "old"}));
+    EXPECT_EQ(query([](query_request& q) { q.sort_field = "time"; }), (V{"old", "mid", "new"}));
+    EXPECT_EQ(query([](query_request& q) { q.sort_field = "score"; }), (V{"old", "mid", "new"}));
+}
+
+TEST_F(index_engine_test, hits_beyond_the_first_window_are_reachable) {
+    index_engine e(settings());
+    for (int i = 0; i < 45; ++i) {
+        add(e, {"d" + std::to_string(i),
+                1,
+                static_cast<std::uint32_t>(i * 3600),
+                1000000,
+                {0},
+                body("common")});
+    }
+    ASSERT_TRUE(e.commit());
+    query_request q;
+    q.terms = {word("common")};
+    q.sort_field = "time";
+    ASSERT_EQ(e.run_query(q), 45);
+    for (int i : {44, 0, 21, 43}) {
+        ASSERT_TRUE(e.select_hit(i)) << i;
+        EXPECT_EQ(e.stored_text("guid"), "d" + std::to_string(i));
+    }
+    EXPECT_FALSE(e.select_hit(45));
+}
+
+TEST_F(index_engine_test, compaction_keeps_the_documents_and_later_changes_work) {
+    index_engine e(settings());
+    for (int i = 0; i < 30; ++i) {
+        add(e, {"d" + std::to_string(i), 1, 0, 1000000, {0}, body("alpha beta")});
+    }
+    ASSERT_TRUE(e.remove({{0, "d3", "guid"}}));
+    ASSERT_TRUE(e.compact()) << e.last_error();
+    EXPECT_EQ(e.document_count(), 29u);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "index.new"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "index.old"));
+    add(e, {"after", 1, 0, 1000000, {0}, body("gamma")});
+    ASSERT_TRUE(e.commit());
+    EXPECT_EQ(run(e, {word("gamma")}), std::vector<std::string>{"after"});
+    EXPECT_EQ(set_of(e, {word("alpha")}).size(), 29u);
+}
+
+TEST_F(index_engine_test, an_interrupted_swap_is_undone_at_start) {
+    {
+        index_engine e(settings());
+        add(e, {"kept", 1, 0, 1000000, {0}, body("alpha")});
+        ASSERT_TRUE(e.commit());
+    }
+    // As if the server died after moving the index aside, with a half-written copy beside it.
+    std::filesystem::rename(dir_ / "index", dir_ / "index.old");
+    std::filesystem::create_directories(dir_ / "index.new");
+    dir_.write("index.new/junk", "x");
+    index_engine e(settings());
+    EXPECT_EQ(run(e, {word("alpha")}), std::vector<std::string>{"kept"});
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "index.new"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "index.old"));
+}
+
+TEST_F(index_engine_test, field_length_cap_and_flush_threshold) {
+    engine_settings s = settings();
+    s.max_field_tokens = 3;
+    s.flush_threshold = 2;
+    index_engine e(s);
+    add(e, {"a", 1, 0, 1000000, {0}, body("one two three four five")});
+    EXPECT_TRUE(run(e, {word("one")}).empty());
+    add(e, {"b", 1, 0, 1000000, {0}, body("six")});
+    // The second change reached the threshold: committed without command 1.
+    EXPECT_EQ(run(e, {word("three")}), std::vector<std::string>{"a"});
+    EXPECT_TRUE(run(e, {word("four")}).empty()) << "words beyond the cap are not indexed";
+}
+
+TEST_F(index_engine_test, fields_outside_a_document_fail) {
+    index_engine e(settings());
+    EXPECT_FALSE(e.add_text_field("guid", "x", true, true, false));
+    EXPECT_FALSE(e.add_number_field("time", 1, true, true));
+    EXPECT_FALSE(e.end_document());
+    ASSERT_TRUE(e.begin_document());
+    ASSERT_TRUE(e.end_document());
+    EXPECT_FALSE(e.end_document()) << "a document is added once";
+}
+
+TEST_F(index_engine_test, long_values_and_odd_tokens_are_indexed_safely) {
+    index_engine e(settings());
+    std::string long_guid(1000, 'g');
+    std::string long_meta = "k:" + std::string(600, 'v');
+    ASSERT_TRUE(e.begin_document());
+    ASSERT_TRUE(e.add_text_field("guid", long_guid, true, true, false));
+    std::string text = full_text({{long_meta, 1}, {std::string(300, 'w'), 10}, {"ok", 10}});
+    text += "\x01\x01z\x7f\x01";  // empty tokens, a one-byte token, a slice out of range
+    ASSERT_TRUE(e.add_text_field("", text, false, true, true));
+    ASSERT_TRUE(e.end_document()) << e.last_error();
+    ASSERT_TRUE(e.commit());
+    EXPECT_EQ(set_of(e, {word("ok")}).size(), 1u);
+    EXPECT_EQ(set_of(e, {{5, long_meta, ""}}).size(), 1u);
+    EXPECT_EQ(e.remove({{0, long_guid, "guid"}}), 1);
+}
+
+struct settings_case {
+    std::map<std::string, std::string> env;
+    std::uint32_t flush;
+    std::uint32_t tokens;
+    int level;
+    bool warns;
+};
+
+std::map<std::string, std::string>* current_env = nullptr;
+const char* fake_getenv(const char* name) {
+    auto it = current_env->find(name);
+    return it == current_env->end() ? nullptr : it->second.c_str();
+}
+
+TEST(engine_settings_test, lucene_variables_map_onto_xapian_settings) {
+    const std::vector<settings_case> cases = {
+        {{}, 0, 0, Xapian::Compactor::FULL, false},
+        {{{"LUCENE_MINMERGEDOCS", "500"}}, 500, 0, Xapian::Compactor::FULL, false},
+        {{{"LUCENE_MINMERGEDOCS", "500"}, {"LUCENE_MAXMERGEDOCS", "100"}},
+         100,
+         0,
+         Xapian::Compactor::FULL,
+         false},
+        {{{"LUCENE_MERGEFACTOR", "2"}}, 0, 0, Xapian::Compactor::FULLER, false},
+        {{{"LUCENE_MERGEFACTOR", "50"}}, 0, 0, Xapian::Compactor::STANDARD, false},
+        {{{"LUCENE_MAXFIELDLENGTH", "10000"}}, 0, 10000, Xapian::Compactor::FULL, false},
+        {{{"LUCENE_MAXFIELDLENGTH", "ten"}, {"LUCENE_MINMERGEDOCS", "-5"}},
+         0,
+         0,
+         Xapian::Compactor::FULL,
+         true},
+    };
+    for (auto c : cases) {
+        current_env = &c.env;
+        std::string warnings;
+        auto s = engine_settings::from_environment(fake_getenv, warnings);
+        EXPECT_EQ(s.flush_threshold, c.flush);
+        EXPECT_EQ(s.max_field_tokens, c.tokens);
+        EXPECT_EQ(s.compaction_level, c.level);
+        EXPECT_EQ(!warnings.empty(), c.warns) << warnings;
+        EXPECT_EQ(s.directory, "index");
+    }
+    std::map<std::string, std::string> env{{"VANT_INDEX_DIR", "/data/index"}};
+    current_env = &env;
+    std::string warnings;
+    EXPECT_EQ(engine_settings::from_environment(fake_getenv, warnings).directory, "/data/index");
+}
+
+}  // namespace

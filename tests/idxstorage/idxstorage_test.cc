@@ -1,0 +1,403 @@
+// The index storage client with the real index server (idxserv) started from the build's
+// deployment directory.
+// SPDX-License-Identifier: MIT
+#include "idxstorage/idxstorage.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "idxstorage/fff_builder.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+#include "util/log.h"
+
+namespace {
+
+using marloven::idxstorage;
+using marloven::query_atom;
+using marloven::query_hit;
+using marloven::query_options;
+using T = marloven::query_atom_type;
+using vant_test::make_blob;
+
+constexpr std::uint32_t hour = 3600;
+const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+
+query_atom word(const std::string& w) {
+    return {T::ATOM_WORD, w, ""};
+}
+
+class memory_documents : public marloven::document_source {
+  public:
+    std::optional<std::string> fff(const std::string& guid) override {
+        auto it = blobs.find(guid);
+        return it == blobs.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    std::map<std::string, std::string> blobs;
+};
+
+// Process state: Z for a dead child that nobody has reaped yet.
+char process_state(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    auto close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+}
+
+class idxstorage_test : public testing::Test {
+  protected:
+    idxstorage_test()
+        : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR "\nLOGCFG=FFF:ERROR\n")),
+          index_(std::make_unique<idxstorage>(config_, dir_ / "index")) {
+        log_ = std::fopen((dir_ / "test.log").c_str(), "a");
+        std::string message;
+        marloven::configure_log(config_, log_, message);
+        EXPECT_TRUE(index_->start());
+    }
+    ~idxstorage_test() override {
+        index_.reset();
+        marloven::close_log();
+    }
+
+    std::string log() const { return vant_test::read_file(dir_ / "test.log"); }
+
+    // Adds a document (and keeps its blob for contexts).
+    void add(const std::string& guid, std::uint32_t arcid, std::uint32_t time,
+             const std::vector<vant_test::paragraph>& text, std::uint32_t score = 1000000,
+             const std::vector<int>& views = {0}, const std::vector<FFF::meta>& metas = {}) {
+        std::string blob = make_blob(text, metas);
+        documents_.blobs[guid] = blob;
+        ASSERT_EQ(index_->addDocument(guid, arcid, "http://example.org/" + guid, "text/html", time,
+                                      time + 17, score, views, blob),
+                  0);
+    }
+
+    std::vector<std::string> guids(const query_options& o, std::int32_t* count = nullptr) {
+        std::vector<query_hit> hits;
+        std::int32_t n = index_->query(o, &documents_, hits);
+        if (count != nullptr) {
+            *count = n;
+        }
+        std::vector<std::string> out;
+        out.reserve(hits.size());
+        for (const auto& h : hits) {
+            out.push_back(h.guid);
+        }
+        return out;
+    }
+
+    std::vector<std::string> search(std::vector<query_atom> atoms) {
+        query_options o;
+        o.atoms = std::move(atoms);
+        o.last = 100;
+        return guids(o);
+    }
+
+    vant_test::temp_dir dir_;
+    marloven::config_file config_;
+    std::FILE* log_ = nullptr;
+    std::unique_ptr<idxstorage> index_;
+    memory_documents documents_;
+};
+
+using V = std::vector<std::string>;
+
+TEST_F(idxstorage_test, added_documents_are_found_with_their_fields_and_removed) {
+    add("g1", 7, 10 * hour + 1234, {{{15, "Vacuum Guide"}}, {{10, "how to vacuum tables"}}},
+        2000000);
+    add("g2", 7, 20 * hour, {{{10, "tables only"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    query_options o;
+    o.atoms = {word("TABLES")};  // query words are folded like indexed words
+    o.sort = marloven::query_sort::SORT_TIME_OLDER;
+    std::vector<query_hit> hits;
+    ASSERT_EQ(index_->query(o, nullptr, hits), 2);
+    ASSERT_EQ(hits.size(), 2u);
+    const query_hit& h = hits[0];
+    EXPECT_EQ(h.guid, "g1");
+    EXPECT_EQ(h.url, "http://example.org/g1");
+    EXPECT_EQ(h.title, "Vacuum Guide");
+    EXPECT_EQ(h.mime, "text/html");
+    EXPECT_EQ(h.time, 10 * hour) << "rounded down to the hour";
+    EXPECT_EQ(h.servertime, 10 * hour);
+    EXPECT_EQ(h.arcid, 7);
+    EXPECT_GT(h.score, 0);
+    EXPECT_LE(h.score, 1000000);
+    EXPECT_TRUE(h.contexts.empty()) << "contexts only when asked for";
+    EXPECT_EQ(index_->storedText("url"), "http://example.org/g2") << "the hit selected last";
+    EXPECT_EQ(index_->storedText("score"), "000f4240");
+
+    ASSERT_EQ(index_->removeDocument("g1"), 0);
+    ASSERT_EQ(index_->flush(), 0);
+    EXPECT_EQ(search({word("tables")}), V{"g2"});
+    EXPECT_TRUE(search({word("vacuum")}).empty());
+}
+
+TEST_F(idxstorage_test, adding_a_version_again_replaces_it) {
+    add("g", 1, hour, {{{10, "old words"}}});
+    add("g", 1, hour, {{{10, "new words"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    EXPECT_EQ(search({word("words")}), V{"g"});
+    EXPECT_TRUE(search({word("old")}).empty());
+}
+
+TEST_F(idxstorage_test, removing_an_archive_removes_only_its_documents_and_flushes) {
+    add("a1", 1, hour, {{{10, "shared"}}});
+    add("a2", 1, hour, {{{10, "shared"}}});
+    add("b1", 2, hour, {{{10, "shared"}}});
+    ASSERT_EQ(index_->removeArchive(1), 0);
+    EXPECT_EQ(search({word("shared")}), V{"b1"}) << "visible without another flush";
+}
+
+TEST_F(idxstorage_test, changes_are_flushed_every_twenty) {
+    for (int i = 0; i < 19; ++i) {
+        add("d" + std::to_string(i), 1, hour, {{{10, "counted"}}});
+    }
+    EXPECT_TRUE(search({word("counted")}).empty()) << "19 changes are not flushed yet";
+    add("d19", 1, hour, {{{10, "counted"}}});
+    EXPECT_EQ(search({word("counted")}).size(), 20u);
+    // Removals count as changes too, and the counter started again at the flush.
+    for (int i = 0; i < 19; ++i) {
+        ASSERT_EQ(index_->removeDocument("d" + std::to_string(i)), 0);
+    }
+    EXPECT_EQ(search({word("counted")}).size(), 20u);
+    add("e", 1, hour, {{{10, "other"}}});
+    EXPECT_EQ(search({word("counted")}), V{"d19"});
+}
+
+TEST_F(idxstorage_test, sorting_time_ranges_and_minimum_score) {
+    add("old", 1, now - 30 * 86400, {{{10, "w"}}}, 500000);
+    add("mid", 1, now - 2 * 86400, {{{10, "w"}}}, 1000000);
+    add("future", 1, now + 2 * 86400, {{{10, "w w w"}}}, 3000000);
+    ASSERT_EQ(index_->flush(), 0);
+    using S = marloven::query_sort;
+    query_options o;
+    o.atoms = {word("w")};
+    o.sort = S::SORT_TIME_NEWER;
+    EXPECT_EQ(guids(o), (V{"future", "mid", "old"}));
+    o.sort = S::SORT_TIME_OLDER;
+    EXPECT_EQ(guids(o), (V{"old", "mid", "future"}));
+    o.sort = S::SORT_SCORE;
+    EXPECT_EQ(guids(o), (V{"future", "mid", "old"}));
+
+    o.sort = S::SORT_TIME_OLDER;
+    o.min_time = now - 3 * 86400;
+    EXPECT_EQ(guids(o), (V{"mid", "future"})) << "a minimum alone";
+    o.max_time = now;
+    EXPECT_EQ(guids(o), (V{"mid"})) << "minimum and maximum";
+    o.min_time = 0;
+    o.max_time = now - 86400;
+    EXPECT_EQ(guids(o), (V{"old", "mid"})) << "a maximum in the past bounds from 0";
+    o.max_time = now + 86400;
+    EXPECT_EQ(guids(o), (V{"old", "mid", "future"}))
+        << "a maximum in the future without a minimum bounds nothing";
+
+    o.max_time = 0;
+    o.min_score = 1000000;
+    EXPECT_EQ(guids(o), (V{"mid", "future"}));
+    o.min_score = 1000001;
+    EXPECT_EQ(guids(o), (V{"future"}));
+}
+
+TEST_F(idxstorage_test, archives_and_views_restrict_the_search) {
+    add("a", 1, hour, {{{10, "w"}}}, 1000000, {0});
+    add("b", 2, hour, {{{10, "w"}}}, 1000000, {0, 1});
+    add("c", 3, hour, {{{10, "w"}}}, 1000000, {0, 1});
+    ASSERT_EQ(index_->flush(), 0);
+    query_options o;
+    o.atoms = {word("w")};
+    o.sort = marloven::query_sort::SORT_TIME_OLDER;
+    o.archives = {1, 3};
+    EXPECT_EQ(guids(o), (V{"a", "c"}));
+    o.views = {1};
+    EXPECT_EQ(guids(o), (V{"c"}));
+    o.archives = {};
+    EXPECT_EQ(guids(o), (V{"b", "c"}));
+    o.atoms = {};
+    EXPECT_EQ(guids(o), (V{"b", "c"})) << "no words: every document within the restrictions";
+}
+
+TEST_F(idxstorage_test, slice_weights_change_the_order_of_two_documents) {
+    add("titled", 1, hour, {{{15, "replication"}}, {{10, "one two three four"}}});
+    add("body", 1, hour, {{{10, "replication replication replication five"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    query_options o;
+    o.atoms = {word("replication")};
+    EXPECT_EQ(guids(o), (V{"titled", "body"}));
+    o.weights = {{15, 20}};  // slice 15, the title, at a fifth of the body's weight
+    EXPECT_EQ(guids(o), (V{"body", "titled"}));
+}
+
+TEST_F(idxstorage_test, near_and_phrases_use_word_positions) {
+    add("exact", 1, hour, {{{10, "add a foreign key here"}}});
+    add("swapped", 1, hour, {{{10, "the key is foreign"}}});
+    add("apart", 1, hour, {{{10, "foreign tables may hold one or more of a key"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    auto near = [&](const std::string& meta) {
+        auto v = search({word("foreign"), word("key"), {T::ATOM_NEAR, "2", meta}});
+        return std::set<std::string>(v.begin(), v.end());
+    };
+    EXPECT_EQ(near(""), (std::set<std::string>{"exact", "swapped"}));
+    EXPECT_EQ(near("PHRASE"), (std::set<std::string>{"exact"}));
+    EXPECT_EQ(near("12"), (std::set<std::string>{"exact", "swapped", "apart"}));
+}
+
+TEST_F(idxstorage_test, meta_atoms_match_the_metas_of_a_document) {
+    add("en", 1, hour, {{{10, "text"}}}, 1000000, {0}, {{0, 2, "lang", "en", 0, 0}});
+    add("de", 1, hour, {{{10, "text"}}}, 1000000, {0}, {{0, 2, "lang", "de", 0, 0}});
+    ASSERT_EQ(index_->flush(), 0);
+    EXPECT_EQ(search({{T::ATOM_META, "en", "lang"}}), V{"en"});
+    EXPECT_EQ(search({word("text"), {T::ATOM_META, "de", "lang"}, {T::ATOM_AND, "2", ""}}),
+              V{"de"});
+    EXPECT_EQ(search({word("text"),
+                      {T::ATOM_META, "de", "lang"},
+                      {T::ATOM_NOT, "1", ""},
+                      {T::ATOM_AND, "2", ""}}),
+              V{"en"});
+}
+
+TEST_F(idxstorage_test, contexts_hold_the_query_words) {
+    add("c", 1, hour,
+        {{{15, "Routine Vacuuming"}},
+         {{10, "Databases need periodic maintenance ."}},
+         {{14, "Vacuum basics"}, {10, "The VACUUM command must be run regularly"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    query_options o;
+    o.atoms = {word("vacuum")};
+    o.info = marloven::query_info::INFO_CONTEXT;
+    std::vector<query_hit> hits;
+    ASSERT_EQ(index_->query(o, &documents_, hits), 1);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].contexts,
+              std::vector<std::string>{"Vacuum basics The VACUUM command must be run regularly"});
+    documents_.blobs.clear();
+    ASSERT_EQ(index_->query(o, &documents_, hits), 1);
+    EXPECT_TRUE(hits[0].contexts.empty()) << "a document no longer stored has no contexts";
+}
+
+TEST_F(idxstorage_test, a_truncated_blob_is_indexed_without_its_text) {
+    std::string blob = make_blob({{{15, "Truncated Title"}}, {{10, "lost words"}}});
+    blob.resize(blob.size() - 3);
+    ASSERT_EQ(index_->addDocument("cut", 4, "http://example.org/cut", "text/plain", hour, hour,
+                                  1000000, {0}, blob),
+              0);
+    ASSERT_EQ(index_->addDocument("bad", 4, "http://example.org/bad", "text/plain", hour, hour,
+                                  1000000, {0}, "not an FFF blob"),
+              0);
+    ASSERT_EQ(index_->flush(), 0);
+    EXPECT_NE(log().find("Incomplete FFF (cut)"), std::string::npos) << log();
+    EXPECT_NE(log().find("Failed FFF FromBinary (bad)"), std::string::npos) << log();
+    EXPECT_NE(log().find("[src\\idxstorage\\idxstorage:"), std::string::npos) << log();
+    EXPECT_TRUE(search({word("lost")}).empty());
+    query_options o;
+    o.archives = {4};
+    o.sort = marloven::query_sort::SORT_TIME_OLDER;
+    std::vector<query_hit> hits;
+    ASSERT_EQ(index_->query(o, nullptr, hits), 2);
+    EXPECT_EQ(hits[0].url, "http://example.org/cut");
+    EXPECT_EQ(hits[0].title, "");
+}
+
+TEST_F(idxstorage_test, hits_beyond_the_count_give_an_empty_list_with_the_count) {
+    add("a", 1, hour, {{{10, "w"}}});
+    add("b", 1, 2 * hour, {{{10, "w"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    query_options o;
+    o.atoms = {word("w")};
+    o.sort = marloven::query_sort::SORT_TIME_OLDER;
+    o.first = 2;
+    o.last = 10;
+    std::int32_t n = -1;
+    EXPECT_TRUE(guids(o, &n).empty());
+    EXPECT_EQ(n, 2);
+    o.first = 1;
+    EXPECT_EQ(guids(o, &n), V{"b"});
+    o.first = 1;
+    o.last = 0;
+    EXPECT_TRUE(guids(o, &n).empty());
+}
+
+TEST_F(idxstorage_test, a_killed_server_is_restarted_and_keeps_committed_documents) {
+    add("kept", 1, hour, {{{10, "durable"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    int pid = index_->server_pid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(vant_test::eventually([&] { return process_state(pid) == 'Z'; }));
+    query_options o;
+    o.atoms = {word("durable")};
+    std::vector<query_hit> hits;
+    EXPECT_EQ(index_->query(o, nullptr, hits), -1) << "the request that met the dead server";
+    EXPECT_NE(log().find("Index server failed during a query"), std::string::npos);
+    EXPECT_NE(index_->server_pid(), pid);
+    EXPECT_EQ(search({word("durable")}), V{"kept"});
+    add("after", 1, hour, {{{10, "durable"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    EXPECT_EQ(search({word("durable")}).size(), 2u);
+}
+
+TEST_F(idxstorage_test, a_hung_server_times_out_instead_of_blocking) {
+    add("x", 1, hour, {{{10, "w"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    index_->set_reply_timeout(std::chrono::seconds(1));
+    int pid = index_->server_pid();
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    EXPECT_EQ(index_->flush(), -1);
+    EXPECT_NE(index_->server_pid(), pid);
+    EXPECT_EQ(search({word("w")}), V{"x"});
+}
+
+TEST_F(idxstorage_test, clearing_and_rebuilding_the_index) {
+    add("gone", 1, hour, {{{10, "w"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    ASSERT_TRUE(index_->clear());
+    EXPECT_TRUE(search({word("w")}).empty());
+
+    ASSERT_TRUE(index_->begin_rebuild());
+    std::ostringstream progress;
+    for (int i = 0; i < 3; ++i) {
+        marloven::indexable_document d;
+        d.guid = "r" + std::to_string(i);
+        d.arcid = 1;
+        d.views = {0, 1};
+        d.fff = make_blob({{{10, "rebuilt"}}});
+        EXPECT_EQ(index_->rebuild_document(d, progress), 0);
+    }
+    EXPECT_EQ(index_->finish_rebuild(progress), 0);
+    EXPECT_EQ(progress.str(), "Reindexed 3 documents\n");
+    query_options o;
+    o.atoms = {word("rebuilt")};
+    o.views = {1};
+    EXPECT_EQ(guids(o).size(), 3u);
+}
+
+TEST_F(idxstorage_test, documents_survive_a_stop_and_start) {
+    add("p", 1, hour, {{{10, "persistent"}}});  // not flushed: the stop commits
+    index_.reset();
+    index_ = std::make_unique<idxstorage>(config_, dir_ / "index");
+    ASSERT_TRUE(index_->start());
+    EXPECT_EQ(search({word("persistent")}), V{"p"});
+}
+
+TEST(idxstorage_start_test, without_a_server_program_every_request_fails_at_once) {
+    vant_test::temp_dir dir;
+    marloven::config_file config(dir.write("v.conf", "DEPLOYDIR=" + dir.str() + "\n"));
+    idxstorage index(config, dir / "index");
+    EXPECT_FALSE(index.start());
+    EXPECT_EQ(index.flush(), -1);
+    EXPECT_EQ(index.addDocument("g", 1, "u", "m", 0, 0, 0, {0}, ""), -1);
+    std::vector<query_hit> hits;
+    EXPECT_EQ(index.query({}, nullptr, hits), -1);
+    EXPECT_FALSE(index.storedText("guid"));
+}
+
+}  // namespace
