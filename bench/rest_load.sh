@@ -3,14 +3,20 @@
 # site (nginx on 127.0.0.1:18080) into a fresh data directory, then runs wrk with the corpus's
 # queries against GET /index/1?q=... with the request pool at its default size (5) and at 16
 # threads, and, as the ceiling, against nginx serving the corpus's small static page.
-# Usage: bench/rest_load.sh [SECONDS_PER_RUN]   (environment: CORPUS, the corpus directory with
-# setup.sh and queries.txt; CONNECTIONS, wrk connections, default 16)
+# Usage: bench/rest_load.sh [SECONDS_PER_RUN] [crawl|files]
+#   crawl (default): the daemon crawls the manual; when the crawl makes no progress for a minute
+#   (a build without crawl threads) the script falls back to
+#   files: bench/index_loader puts the manual's HTML files into the storage and the index
+#   directly (title and body words; no link structure).
+# Environment: CORPUS, the corpus directory with setup.sh and queries.txt; CONNECTIONS, wrk
+# connections (default 16).
 # Everything runs on 127.0.0.1; the daemon and nginx are stopped at the end.
 # SPDX-License-Identifier: MIT
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 seconds=${1:-15}
+mode=${2:-crawl}
 corpus=${CORPUS:-/work/shared/corpus}
 connections=${CONNECTIONS:-16}
 site=http://127.0.0.1:18080
@@ -18,10 +24,10 @@ site=http://127.0.0.1:18080
 bench/setup
 [ -d /usr/share/doc/postgresql-doc-15/html ] || bash "$corpus/setup.sh"
 bash "$corpus/setup.sh" start > /dev/null
-cmake --preset release > /dev/null
-cmake --build --preset release -j 2 > /dev/null
+cmake --preset bench > /dev/null
+cmake --build --preset bench -j 2 > /dev/null
 work=$(mktemp -d /tmp/vant-restload-XXXXXX)
-cmake --install build/release --prefix "$work/deploy" > /dev/null
+deploy=$top/build/bench/deploy
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 daemon_pid=""
 cleanup() {
@@ -33,7 +39,7 @@ trap cleanup EXIT
 configure() {  # $1: HTTP_THREADS
     cat > "$work/vantorell.conf" <<CONF
 DATADIR=$work/data
-DEPLOYDIR=$work/deploy
+DEPLOYDIR=$deploy
 LOGCFG=LOG:INFO
 HTTP_PORT=127.0.0.1:$port
 HTTP_THREADS=$1
@@ -41,7 +47,7 @@ Throttling=0
 CONF
 }
 start_daemon() {
-    MARLOVEN_CONFIG_FILE="$work/vantorell.conf" "$work/deploy/bin/vantorelld" &
+    MARLOVEN_CONFIG_FILE="$work/vantorell.conf" "$deploy/bin/vantorelld" &
     daemon_pid=$!
     for _ in $(seq 100); do curl -fs -o /dev/null "http://127.0.0.1:$port/platform/status" && return; sleep 0.1; done
     echo "the daemon did not start" >&2
@@ -54,30 +60,36 @@ stop_daemon() {
 }
 sql() { sqlite3 -cmd ".timeout 10000" "$work/data/vantorell.db" "$@"; }
 
-# The index: the crawl of the manual.
+# The index: the crawl of the manual, or its files.
 configure 5
 export MARLOVEN_CONFIG_FILE="$work/vantorell.conf"
 mkdir -p "$work/records" "$work/data"
 python3 tools/seed_archive.py "$site/pg/index.html" "$work/records" "$site/pg/"
-"$work/deploy/bin/vantorelld" /import "$work/records" > /dev/null
-sql ".read $work/records/start.sql"
-crawl_start=$(date +%s.%N)
-start_daemon
-# The crawl ends when the archive's queue runs empty; a crawl that logs no document for a minute
-# is taken as stuck (no crawl threads, or the site is not there).
-waited=0
-while [ "$(sql 'select end from crawlstats where arcid=1 order by start desc limit 1')" = 0 ]; do
-    sleep 1
-    waited=$((waited + 1))
-    if [ $waited -ge 60 ] && [ "$(sql 'select count(*) from documentlog where arcid=1')" = 0 ]; then
-        echo "The crawl makes no progress: are the crawl threads and the worker built?" >&2
-        exit 1
-    fi
-done
-crawl_end=$(date +%s.%N)
+"$deploy/bin/vantorelld" /import "$work/records" > /dev/null
+began=$(date +%s.%N)
+if [ "$mode" = crawl ]; then
+    sql ".read $work/records/start.sql"
+    start_daemon
+    # The crawl ends when the archive's queue runs empty; a crawl that logs no document for a
+    # minute is taken as stuck.
+    waited=0
+    while [ "$(sql 'select end from crawlstats where arcid=1 order by start desc limit 1')" = 0 ]; do
+        sleep 1
+        waited=$((waited + 1))
+        if [ $waited -ge 60 ] && [ "$(sql 'select count(*) from documentlog where arcid=1')" = 0 ]; then
+            echo "The crawl makes no progress (no crawl threads in this build?): loading the files instead"
+            mode=files
+            break
+        fi
+    done
+    stop_daemon
+fi
+if [ "$mode" = files ]; then
+    "$top/build/bench/bench/index_loader" "$work/data" 1 "$site/pg/" /usr/share/doc/postgresql-doc-15/html
+fi
+ended=$(date +%s.%N)
 docs=$(sql 'select ndocs from doccount where arcid=1')
-stop_daemon
-echo "Crawled $docs documents of $site/pg/ in $(python3 -c "print(round($crawl_end - $crawl_start, 1))") s"
+echo "Index: $docs documents of $site/pg/ ($mode) in $(python3 -c "print(round($ended - $began, 1))") s"
 
 run_wrk() {  # $1: label, $2: URL, further: wrk options
     local label=$1 url=$2
