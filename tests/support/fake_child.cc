@@ -5,6 +5,9 @@
 //   hang          connects and then waits for ever
 //   half_string   announces a 10-byte string, sends 3 bytes and exits
 //   env NAME      sends the value of the environment variable NAME as a string and exits
+//   bytes HEX     sends the bytes written in hexadecimal (e.g. "0200") and exits
+//   answer HEX    reads a 16-bit request identifier, sends the bytes and waits for the end of
+//                 the connection
 // SPDX-License-Identifier: MIT
 #include <unistd.h>
 
@@ -35,6 +38,20 @@ int main(int argc, char** argv) {
             channel.put_byte('a');
             channel.put_byte('b');
             channel.put_byte('c');
+        } else if (mode.rfind("bytes ", 0) == 0 || mode.rfind("answer ", 0) == 0) {
+            bool answer = mode[0] == 'a';
+            if (answer) {
+                channel.get_int16();
+            }
+            std::string hex = mode.substr(mode.find(' ') + 1);
+            std::string bytes;
+            for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+                bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+            }
+            socket_ipc::send_exact(sock, bytes.data(), bytes.size());
+            while (answer) {
+                channel.get_byte();  // until the connection ends (that throws)
+            }
         } else if (mode.rfind("env ", 0) == 0) {
             const char* v = std::getenv(mode.substr(4).c_str());
             channel.put_string(v != nullptr ? v : "<unset>");

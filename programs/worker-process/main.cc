@@ -1,0 +1,87 @@
+// main.cc: the worker program "worker-process": connects back to the daemon on the loopback
+// port given as its one argument and answers each request with exactly one reply until QUIT or
+// the end of the connection.
+// SPDX-License-Identifier: MIT
+#include <curl/curl.h>
+#include <libxml/parser.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ipc/socket_ipc.h"
+#include "util/config_file.h"
+#include "util/log.h"
+#include "worker-program/request_handler.h"
+#include "worker/protocol.h"
+
+using namespace marloven;
+
+namespace {
+
+// Reads requests until QUIT or the end of the connection. Adding a message type: a case here
+// and the enums and coding in worker/protocol.h.
+int serve(socket_ipc::server_helper& channel, request_handler& handler) {
+    try {
+        while (true) {
+            request_t id = receive_request_id(channel);
+            switch (id) {
+                case request_t::QUIT:
+                    send_quitting(channel);
+                    return 0;
+                case request_t::PROCESS:
+                    send_reply(channel, handler.process(receive_process_request(channel)));
+                    break;
+                case request_t::REPROCESS:
+                    send_reply(channel, handler.reprocess(receive_reprocess_request(channel)));
+                    break;
+                default:
+                    // The payload's length is unknown, so the conversation cannot go on.
+                    VANT_LOG(WORKER, error) << "Unknown request " << static_cast<int>(id);
+                    return 1;
+            }
+        }
+    } catch (const socket_ipc::error& e) {
+        // The daemon closed the connection (or died): nothing is left to do.
+        VANT_LOG(WORKER, debug) << "Connection ended: " << e.what();
+        return 0;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: worker-process PORT\n");
+        return 2;
+    }
+    char* end = nullptr;
+    long port = std::strtol(argv[1], &end, 10);
+    if (*end != '\0' || port <= 0 || port > 65535) {
+        std::fprintf(stderr, "worker-process: bad port '%s'\n", argv[1]);
+        return 2;
+    }
+    config_file config;
+    if (config.loaded()) {
+        std::string message;
+        configure_log(config, stderr, message);
+    }
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    xmlInitParser();
+
+    std::string error;
+    int sock = socket_ipc::connect_to_parent(static_cast<int>(port), error);
+    if (sock < 0) {
+        std::fprintf(stderr, "worker-process: %s\n", error.c_str());
+        return 1;
+    }
+    int status = 0;
+    {
+        socket_ipc::server_helper channel(sock);
+        request_handler handler(fetch_settings::from(config));
+        status = serve(channel, handler);
+    }
+    xmlCleanupParser();
+    curl_global_cleanup();
+    return status;
+}

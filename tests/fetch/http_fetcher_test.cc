@@ -1,0 +1,147 @@
+// The worker's HTTP client against the scripted loopback server.
+// SPDX-License-Identifier: MIT
+#include "fetch/http_fetcher.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "support/test_http_server.h"
+
+namespace {
+
+using namespace marloven;
+using vant_test::http_response;
+using vant_test::http_route;
+
+class http_fetcher_test : public testing::Test {
+  protected:
+    static fetch_settings quick() {
+        fetch_settings s;
+        s.connect_timeout_seconds = 5;
+        s.timeout_seconds = 1;
+        s.max_size = 1000;
+        s.user_agent = "testbot/1.0";
+        return s;
+    }
+    vant_test::test_http_server server_;
+    http_fetcher fetcher_{quick()};
+};
+
+TEST_F(http_fetcher_test, response_head_is_kept_raw_and_body_whole) {
+    server_.route("/a", http_response{200, {{"Content-Type", "text/html"}, {"X-One", "1"}}, "<p>"});
+    fetch_response r = fetcher_.fetch({server_.url("/a"), "", std::nullopt, std::nullopt});
+    EXPECT_EQ(r.failure, transfer_failure::none);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "<p>");
+    EXPECT_EQ(r.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.headers;
+    EXPECT_NE(r.headers.find("X-One: 1\r\n"), std::string::npos);
+    EXPECT_TRUE(r.headers.ends_with("\r\n\r\n"));
+    EXPECT_EQ(server_.requests().at(0).header("user-agent"), "testbot/1.0");
+}
+
+TEST_F(http_fetcher_test, redirects_are_reported_not_followed) {
+    server_.route("/old", http_response{301, {{"Location", "/new"}}, ""});
+    fetch_response r = fetcher_.fetch({server_.url("/old"), "", std::nullopt, std::nullopt});
+    EXPECT_EQ(r.status, 301);
+    EXPECT_NE(r.headers.find("Location: /new"), std::string::npos);
+    EXPECT_EQ(server_.count("/new"), 0u);
+}
+
+TEST_F(http_fetcher_test, compressed_bodies_arrive_decoded) {
+    std::string text(600, 'z');
+    http_response gz{200, {{"Content-Type", "text/plain"}}, text};
+    gz.gzip = true;
+    server_.route("/gz", gz);
+    fetch_response r = fetcher_.fetch({server_.url("/gz"), "", std::nullopt, std::nullopt});
+    EXPECT_NE(server_.requests().at(0).header("accept-encoding").find("gzip"), std::string::npos);
+    EXPECT_NE(r.headers.find("Content-Encoding: gzip"), std::string::npos);
+    EXPECT_EQ(r.body, text);
+}
+
+TEST_F(http_fetcher_test, oversized_body_is_cut_at_the_limit_and_flagged) {
+    server_.route("/big", 200, "text/plain", std::string(5000, 'b'));
+    fetch_response r = fetcher_.fetch({server_.url("/big"), "", std::nullopt, std::nullopt});
+    EXPECT_EQ(r.failure, transfer_failure::none) << r.failure_text;
+    EXPECT_TRUE(r.truncated);
+    EXPECT_EQ(r.body, std::string(1000, 'b'));
+    // The handle stays usable after an aborted transfer.
+    server_.route("/small", 200, "text/plain", "s");
+    r = fetcher_.fetch({server_.url("/small"), "", std::nullopt, std::nullopt});
+    EXPECT_FALSE(r.truncated);
+    EXPECT_EQ(r.body, "s");
+}
+
+TEST_F(http_fetcher_test, slow_server_runs_into_the_time_out) {
+    http_response slow{200, {}, "late"};
+    slow.delay = std::chrono::milliseconds(4000);
+    server_.route("/slow", slow);
+    fetch_response r = fetcher_.fetch({server_.url("/slow"), "", std::nullopt, std::nullopt});
+    EXPECT_EQ(r.failure, transfer_failure::timeout) << r.failure_text;
+}
+
+TEST_F(http_fetcher_test, failures_before_any_response_are_classified) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+    ::close(s);  // bound, never listened: nothing accepts there
+    struct failure_case {
+        std::string url;
+        transfer_failure expected;
+    } cases[] = {
+        {closed, transfer_failure::connect},
+        {"file:///etc/passwd", transfer_failure::bad_url},
+        {"ftp://127.0.0.1/x", transfer_failure::bad_url},
+        {"http://", transfer_failure::bad_url},
+        {"http://no-such-host.invalid/", transfer_failure::resolve},
+    };
+    for (const auto& c : cases) {
+        fetch_response r = fetcher_.fetch({c.url, "", std::nullopt, std::nullopt});
+        EXPECT_EQ(r.failure, c.expected) << c.url << ": " << r.failure_text;
+        EXPECT_FALSE(r.failure_text.empty());
+        EXPECT_TRUE(r.body.empty());
+    }
+}
+
+TEST_F(http_fetcher_test, cookies_credentials_and_form_bodies_are_sent) {
+    http_route guarded(http_response{200, {}, "secret"}, std::pair{"jo", "pw"}, "sid=42");
+    server_.route("/private", guarded);
+    fetch_response r =
+        fetcher_.fetch({server_.url("/private"), "sid=42; x=1", std::pair{"jo", "pw"}, "a=1&b=2"});
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "secret");
+    auto req = server_.requests().at(0);
+    EXPECT_EQ(req.method, "POST");
+    EXPECT_EQ(req.body, "a=1&b=2");
+    EXPECT_EQ(req.header("cookie"), "sid=42; x=1");
+
+    r = fetcher_.fetch({server_.url("/private"), "sid=42", std::pair{"jo", "wrong"}, {}});
+    EXPECT_EQ(r.status, 401);
+    r = fetcher_.fetch({server_.url("/private"), "", std::pair{"jo", "pw"}, {}});
+    EXPECT_EQ(r.status, 403);
+}
+
+TEST_F(http_fetcher_test, a_session_sends_back_the_cookies_it_was_given) {
+    server_.route("/start", http_response{200, {{"Set-Cookie", "pre=1; Path=/"}}, "form"});
+    server_.route("/check", http_route(http_response{200, {}, "in"}, std::nullopt, "pre=1"));
+    fetch_settings settings = quick();
+    http_fetcher::session session(settings);
+    EXPECT_EQ(session.fetch({server_.url("/start"), "", {}, {}}).status, 200);
+    EXPECT_EQ(session.fetch({server_.url("/check"), "", {}, {}}).status, 200);
+    // The fetcher's own handle keeps no cookies between requests.
+    fetcher_.fetch({server_.url("/start"), "", {}, {}});
+    EXPECT_EQ(fetcher_.fetch({server_.url("/check"), "", {}, {}}).status, 403);
+}
+
+TEST(form_encode_test, reserved_and_non_ascii_bytes_are_escaped) {
+    EXPECT_EQ(form_encode("a b&c=d/é~_.-"), "a%20b%26c%3Dd%2F%C3%A9~_.-");
+    EXPECT_EQ(form_encode(""), "");
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+// Fuzz target: arbitrary bytes as a fetched response (a raw head, then a body) through the
+// worker's parse-to-FFF path, the head's status and redirect handling, and HTTP dates.
+// Input: "<head>\r\n\r\n<body>"; without that separator the whole input is an HTML body.
+// SPDX-License-Identifier: MIT
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "parse/document_parser.h"
+#include "parse/response_head.h"
+#include "worker-program/request_handler.h"
+#include "worker/FFF/FFF-serialize.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace marloven;
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::string_view head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+    std::string_view body = input;
+    if (size_t sep = input.find("\r\n\r\n"); sep != std::string_view::npos) {
+        head = input.substr(0, sep + 4);
+        body = input.substr(sep + 4);
+    }
+    const std::string_view url = "http://fuzz.test/dir/page.html?q=1";
+    response_head parsed = parse_response_head(head);
+    for (const auto& field : parsed.fields) {
+        (void)parse_http_date(field.second);
+    }
+    crawl_result result;
+    (void)check_http_status(url, parsed, result);
+
+    parsed_document doc =
+        parse_document({url, head, body, "text/html", "<!--x-->", "<!--/x-->", 3});
+    if (!doc.fff.empty()) {
+        // Whatever the page, the worker's output must be a whole, readable document.
+        FFF::binary_result back = FFF::FromBinary(doc.fff);
+        if (!back.root || back.state != marloven::read_state::Complete) {
+            std::abort();
+        }
+    }
+    for (const auto& link : doc.outlinks) {
+        if (link.url.rfind("http", 0) != 0) {
+            std::abort();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,142 @@
+// Whole documents: type and charset decisions, outcomes, checksums and scores.
+// SPDX-License-Identifier: MIT
+#include "parse/document_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "parse/fff_dump.h"
+#include "worker/FFF/FFF-serialize.h"
+
+namespace {
+
+using namespace marloven;
+
+std::string head(std::string_view content_type) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(content_type) + "\r\n\r\n";
+}
+
+// The text of the FFF document of a parse.
+std::string text_of(const parsed_document& d) {
+    auto r = FFF::FromBinary(d.fff);
+    auto* doc = dynamic_cast<FFF::DocumentData*>(r.root.get());
+    return doc != nullptr ? vant_test::dump_fff(*doc) : "<no document>";
+}
+
+struct type_case {
+    std::string headers;
+    std::string content;
+    std::string mime_hint;
+    parse_outcome outcome;
+    const char* mime;
+    const char* charset;
+    const char* text;
+};
+class document_type_test : public testing::TestWithParam<type_case> {};
+TEST_P(document_type_test, type_and_charset_decide_the_parse) {
+    const auto& c = GetParam();
+    parsed_document d =
+        parse_document({"http://h/x", c.headers, c.content, c.mime_hint, "", "", 0});
+    EXPECT_EQ(d.outcome, c.outcome) << c.headers << c.content;
+    EXPECT_EQ(d.mime, c.mime);
+    EXPECT_EQ(d.charset, c.charset);
+    if (c.outcome == parse_outcome::unparsable) {
+        EXPECT_TRUE(d.fff.empty());
+        EXPECT_FALSE(d.note.empty());
+    } else {
+        EXPECT_EQ(text_of(d), c.text);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, document_type_test,
+    testing::Values(
+        // Header charset, with the web's reading of iso-8859-1.
+        type_case{head("text/html; charset=ISO-8859-1"), "<p>caf\xE9 \x93q\x94</p>", "",
+                  parse_outcome::indexed, "text/html", "iso-8859-1",
+                  "10[caf\xC3\xA9 \xE2\x80\x9C q \xE2\x80\x9D]"},
+        // Meta charset when the header has none.
+        type_case{head("text/html"), "<meta charset=windows-1251><p>\xCF\xF0\xE8\xE2\xE5\xF2</p>",
+                  "", parse_outcome::indexed, "text/html", "windows-1251",
+                  "10[\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82]"},
+        // The header wins over the page.
+        type_case{head("text/html;charset=\"utf-8\""),
+                  "<meta charset=koi8-r><p>\xC3\xA9t\xC3\xA9</p>", "", parse_outcome::indexed,
+                  "text/html", "utf-8", "10[\xC3\xA9t\xC3\xA9]"},
+        type_case{head("TEXT/PLAIN"), "plain <b>text</b>", "", parse_outcome::indexed, "text/plain",
+                  "utf-8", "10[plain < b > text < / b >]"},
+        // No head: the stored MIME type (REPROCESS of an upload).
+        type_case{"", "<p>stored</p>", "text/html", parse_outcome::indexed, "text/html", "utf-8",
+                  "10[stored]"},
+        // Unknown types are sniffed.
+        type_case{head("application/octet-stream"), "<!DOCTYPE html><p>sniffed</p>", "",
+                  parse_outcome::indexed, "application/octet-stream", "utf-8", "10[sniffed]"},
+        type_case{"HTTP/1.1 200 OK\r\n\r\n", "just words", "", parse_outcome::indexed, "text/plain",
+                  "utf-8", "10[just words]"},
+        type_case{head("image/png"), "\x89PNG\r\n\x1a\n", "", parse_outcome::unparsable,
+                  "image/png", "", ""},
+        type_case{head("text/css"), "p{}", "", parse_outcome::unparsable, "text/css", "", ""},
+        type_case{"",
+                  std::string("\x7f"
+                              "ELF\0\0\0\x01",
+                              8),
+                  "", parse_outcome::unparsable, "application/octet-stream", "", ""},
+        // Declared HTML that is binary.
+        type_case{head("text/html"), std::string("GIF89a\0\0\x01\0", 10), "",
+                  parse_outcome::unparsable, "text/html", "", ""},
+        // UTF-16 with a BOM is text, NUL bytes and all.
+        type_case{head("text/plain"), std::string("\xFF\xFEh\0i\0", 6), "", parse_outcome::indexed,
+                  "text/plain", "utf-16le", "10[hi]"},
+        type_case{"HTTP/1.1 200 OK\r\nX-Robots-Tag: noindex\r\nContent-Type: text/html\r\n\r\n",
+                  "<p>secret</p>", "", parse_outcome::noindex, "text/html", "utf-8",
+                  "10[secret]"}));
+
+TEST(document_parser_test, charset_is_detected_without_any_declaration) {
+    // Russian text in KOI8-R, long enough for detection, with no declaration anywhere.
+    std::string koi8 =
+        "\xF7\xD3\xC5 \xCC\xC0\xC4\xC9 \xD2\xCF\xD6\xC4\xC1\xC0\xD4\xD3\xD1 \xD3\xD7\xCF\xC2\xCF"
+        "\xC4\xCE\xD9\xCD\xC9 \xC9 \xD2\xC1\xD7\xCE\xD9\xCD\xC9 \xD7 \xD3\xD7\xCF\xC5\xCD "
+        "\xC4\xCF\xD3\xD4\xCF\xC9\xCE\xD3\xD4\xD7\xC5 \xC9 \xD0\xD2\xC1\xD7\xC1\xC8.";
+    parsed_document d = parse_document({"http://h/", head("text/plain"), koi8, "", "", "", 0});
+    EXPECT_EQ(d.charset, "koi8-r");
+    EXPECT_NE(text_of(d).find("\xD0\x92\xD1\x81\xD0\xB5"), std::string::npos) << text_of(d);
+}
+
+TEST(document_parser_test, checksums_are_stable_and_tell_core_from_boilerplate_changes) {
+    auto parse = [](std::string_view html) {
+        return parse_document({"http://h/p", head("text/html"), html, "", "", "", 2});
+    };
+    parsed_document a = parse("<title>T</title><p>Same body</p><footer>Mon</footer>");
+    parsed_document again = parse("<title>T</title><p>Same body</p><footer>Mon</footer>");
+    parsed_document footer = parse("<title>T</title><p>Same body</p><footer>Tue</footer>");
+    parsed_document body = parse("<title>T</title><p>New body</p><footer>Mon</footer>");
+    EXPECT_EQ(a.fffcrc, again.fffcrc);
+    EXPECT_EQ(a.corecrc, again.corecrc);
+    EXPECT_EQ(a.fff, again.fff);
+    EXPECT_NE(a.fffcrc, footer.fffcrc);
+    EXPECT_EQ(a.corecrc, footer.corecrc);
+    EXPECT_NE(a.corecrc, body.corecrc);
+    EXPECT_NE(a.fffcrc, 0u);
+    EXPECT_EQ(a.score, 500000u) << "depth 2";
+}
+
+TEST(document_parser_test, outlinks_leave_out_nofollow_links_and_nofollow_pages) {
+    std::string html = "<a href=/a>a</a><a href=/b rel=nofollow>b</a><nav><a href=/c>c</a></nav>";
+    parsed_document d = parse_document({"http://h/", head("text/html"), html, "", "", "", 0});
+    ASSERT_EQ(d.outlinks.size(), 2u);
+    EXPECT_EQ(d.outlinks[0].url, "http://h/a");
+    EXPECT_EQ(d.outlinks[0].score, 1000000u);
+    EXPECT_EQ(d.outlinks[1].url, "http://h/c");
+    EXPECT_EQ(d.outlinks[1].score, 500000u);
+    d = parse_document({"http://h/", head("text/html"),
+                        "<meta name=robots content=nofollow>" + html, "", "", "", 0});
+    EXPECT_EQ(d.outcome, parse_outcome::indexed);
+    EXPECT_TRUE(d.outlinks.empty());
+}
+
+TEST(document_parser_test, document_score_falls_with_depth) {
+    EXPECT_EQ(document_score(0), 1000000u);
+    EXPECT_EQ(document_score(1), 666666u);
+    EXPECT_EQ(document_score(1000000), 1u);
+    EXPECT_EQ(document_score(4000000000u), 0u) << "no overflow";
+}
+
+}  // namespace

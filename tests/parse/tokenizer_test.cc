@@ -1,0 +1,82 @@
+// Tokens of FFF runs: words and punctuation apart, by Unicode class.
+// SPDX-License-Identifier: MIT
+#include "parse/tokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using marloven::tokenize;
+
+std::string tokens(std::string_view text) {
+    std::string out;
+    tokenize(text, [&](std::string_view t) {
+        out += out.empty() ? "" : "|";
+        out += t;
+    });
+    return out;
+}
+
+struct token_case {
+    const char* text;
+    const char* expected;
+};
+class tokenizer_test : public testing::TestWithParam<token_case> {};
+TEST_P(tokenizer_test, splits_words_from_punctuation) {
+    EXPECT_EQ(tokens(GetParam().text), GetParam().expected) << GetParam().text;
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, tokenizer_test,
+    testing::Values(token_case{"Hello, world!", "Hello|,|world|!"},
+                    token_case{"  spaced\t\nout  ", "spaced|out"},
+                    token_case{"don't stop", "don't|stop"},  // apostrophe between letters
+                    token_case{"'quoted'", "'|quoted|'"},    // not between letters
+                    token_case{"pi is 3.14, or 3,14.", "pi|is|3.14|,|or|3,14|."},
+                    token_case{"max_connections", "max_connections"},
+                    token_case{"well-known", "well|-|known"},
+                    token_case{"Wait...", "Wait|..."},  // a run of one character is one token
+                    token_case{"a--b", "a|--|b"},
+                    token_case{"caf\xC3\xA9 na\xC3\xAFve", "caf\xC3\xA9|na\xC3\xAFve"},
+                    token_case{"e\xCC\x81t\xC3\xA9", "e\xCC\x81t\xC3\xA9"},  // combining mark stays
+                    token_case{"soft\xC2\xADhyphen", "softhyphen"},          // U+00AD dropped
+                    token_case{"a\xC2\xA0"
+                               "b",
+                               "a|b"},  // no-break space separates
+                    token_case{"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+                               "\xE6\x97\xA5|\xE6\x9C\xAC|\xE8\xAA\x9E"},
+                    token_case{"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82!",
+                               "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82|!"},
+                    token_case{"5$ + 3\xE2\x82\xAC", "5|$|+|3|\xE2\x82\xAC"},
+                    token_case{"bad\xFFutf", "bad|utf"}, token_case{"", ""}));
+
+TEST(tokenizer_limits_test, overlong_words_are_cut_at_character_boundaries) {
+    std::string word;
+    for (int i = 0; i < 100; ++i) {
+        word += "\xC3\xA9";  // 200 bytes of two-byte characters
+    }
+    std::vector<std::string> got;
+    tokenize(word, [&](std::string_view t) { got.emplace_back(t); });
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].size(), marloven::max_token_bytes);
+    EXPECT_EQ(got[0] + got[1], word);
+    std::vector<std::string> dots;
+    tokenize(std::string(300, '.'), [&](std::string_view t) { dots.emplace_back(t); });
+    ASSERT_EQ(dots.size(), 3u);
+    EXPECT_EQ(dots[0].size(), marloven::max_token_bytes);
+}
+
+TEST(tokenizer_limits_test, sentence_ends) {
+    EXPECT_TRUE(marloven::ends_sentence("."));
+    EXPECT_TRUE(marloven::ends_sentence("?!"));
+    EXPECT_FALSE(marloven::ends_sentence("..."));
+    EXPECT_FALSE(marloven::ends_sentence("\xE2\x80\xA6"));
+    EXPECT_TRUE(marloven::ends_sentence("\xE3\x80\x82"));
+    EXPECT_FALSE(marloven::ends_sentence(","));
+    EXPECT_FALSE(marloven::ends_sentence(""));
+    EXPECT_FALSE(marloven::ends_sentence("3.14"));
+}
+
+}  // namespace

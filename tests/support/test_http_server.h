@@ -1,0 +1,129 @@
+// test_http_server.h: a small threaded HTTP/1.1 server on 127.0.0.1 (ephemeral port) for tests
+// of the fetcher, the worker program and whole crawls: scripted routes with status, headers,
+// body, delay, compression, Basic and cookie checks, and a record of every request.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace vant_test {
+
+struct http_request {
+    std::string method;
+    std::string target;                               // as on the request line: path and query
+    std::string path;                                 // target before "?"
+    std::string query;                                // target after "?", empty if none
+    std::multimap<std::string, std::string> headers;  // names in lower case
+    std::string body;
+    // The first value of a header (name in any case), or "".
+    std::string header(std::string_view name) const;
+};
+
+struct http_response {
+    http_response() = default;
+    http_response(int status_code, std::vector<std::pair<std::string, std::string>> header_fields,
+                  std::string body_text = {})
+        : status(status_code), headers(std::move(header_fields)), body(std::move(body_text)) {}
+
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;  // sent in this order
+    std::string body;
+    // Waits this long before answering (the wait ends early when the server stops).
+    std::chrono::milliseconds delay{0};
+    // Compresses the body with gzip when the client accepts it.
+    bool gzip = false;
+    // Announces the body's length but closes the connection after this many body bytes.
+    std::optional<size_t> cut_after;
+};
+
+struct http_route {
+    http_route() = default;
+    explicit http_route(http_response r,
+                        std::optional<std::pair<std::string, std::string>> basic = std::nullopt,
+                        std::optional<std::string> cookie = std::nullopt)
+        : response(std::move(r)),
+          basic_auth(std::move(basic)),
+          required_cookie(std::move(cookie)) {}
+
+    http_response response;
+    // When set, requests without these Basic credentials get 401 with a WWW-Authenticate header.
+    std::optional<std::pair<std::string, std::string>> basic_auth;
+    // When set ("name=value"), requests whose Cookie header lacks it get `cookie_failure`.
+    std::optional<std::string> required_cookie;
+    http_response cookie_failure{403, {{"Content-Type", "text/plain"}}, "cookie required"};
+};
+
+using http_handler = std::function<http_response(const http_request&)>;
+
+// Purpose: serves scripted routes to the code under test and records what it asked for.
+// Ownership: owns its listening socket and one thread per connection; the destructor stops
+// them (pending delays end at once) and joins them.
+// Failure: construction aborts the test program if the loopback port cannot be opened.
+// Threads: routes may be changed and records read from the test thread while serving.
+class test_http_server {
+  public:
+    test_http_server();
+    ~test_http_server();
+    test_http_server(const test_http_server&) = delete;
+    test_http_server& operator=(const test_http_server&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by `path`.
+    std::string url(std::string_view path = "/") const;
+
+    // Routes match the request path exactly (the query is not compared). A later call for the
+    // same path replaces the route.
+    void route(const std::string& path, http_route r);
+    void route(const std::string& path, http_response r);
+    void route(const std::string& path, int status, std::string content_type, std::string body);
+    void route(const std::string& path, http_handler handler);
+    // Answers every path without a route; the default gives 404.
+    void fallback(http_handler handler);
+
+    std::vector<http_request> requests() const;
+    std::vector<std::string> requested_paths() const;  // targets, in arrival order
+    size_t count(std::string_view path) const;         // requests for `path`
+
+  private:
+    struct connection {
+        int fd = -1;
+        bool done = false;  // guarded by mutex_
+        std::jthread thread;
+    };
+    void accept_loop();
+    void serve(connection& c);
+    http_response answer(const http_request& request);
+    bool wait_or_stop(std::chrono::milliseconds delay);
+
+    int listen_fd_ = -1;
+    int wake_fd_ = -1;  // eventfd, readable once the server stops
+    std::uint16_t port_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable stopped_cv_;
+    bool stopping_ = false;                         // guarded by mutex_
+    std::map<std::string, http_route> routes_;      // guarded by mutex_
+    std::map<std::string, http_handler> handlers_;  // guarded by mutex_
+    http_handler fallback_;                         // guarded by mutex_
+    std::vector<http_request> requests_;            // guarded by mutex_
+    std::list<connection> connections_;             // guarded by mutex_
+
+    std::jthread acceptor_;
+};
+
+// Standard Base64 with padding (for Authorization headers).
+std::string base64(std::string_view bytes);
+
+}  // namespace vant_test

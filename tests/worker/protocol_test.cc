@@ -1,0 +1,181 @@
+// The worker messages: field order and widths on the wire, and round trips of every message.
+// SPDX-License-Identifier: MIT
+#include "worker/protocol.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "ipc/socket_ipc.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+#include "util/log.h"
+
+namespace {
+
+using namespace marloven;
+
+// Two connected channel ends; a writer thread avoids blocking on large messages.
+struct channel_pair {
+    channel_pair() {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        daemon = std::make_unique<socket_ipc::server_helper>(fds[0]);
+        worker = std::make_unique<socket_ipc::server_helper>(fds[1]);
+    }
+    std::unique_ptr<socket_ipc::server_helper> daemon;
+    std::unique_ptr<socket_ipc::server_helper> worker;
+};
+
+filter_settings sample_filters() {
+    filter_settings f;
+    f.docfilter_ids = {7, 3};
+    f.plugins = {{2, 11, 5, "strip", "Strips", "stripper", "cfg"}};
+    f.docfilters = {{3, 12, 1, "a", "b", 2, "p1"}, {7, 13, 2, "c", "", 2, ""}};
+    f.marker_begin = "<!--x-->";
+    f.marker_end = "<!--/x-->";
+    return f;
+}
+
+TEST(protocol_test, process_request_round_trips_with_every_field) {
+    channel_pair p;
+    process_request q{999997,      "guid1",   "http://h/a", "a=1; b=2", true,
+                      "<source/>", "<auth/>", "",           true,       sample_filters()};
+    send_request(*p.daemon, q);
+    EXPECT_EQ(receive_request_id(*p.worker), request_t::PROCESS);
+    EXPECT_EQ(receive_process_request(*p.worker), q);
+}
+
+TEST(protocol_test, reprocess_request_round_trips_with_every_field) {
+    channel_pair p;
+    reprocess_request q{
+        5,           "g",    "http://h/",     "HTTP/1.1 200 OK\r\n\r\n", std::string("a\0b", 3),
+        "text/html", "side", sample_filters()};
+    send_request(*p.daemon, q);
+    EXPECT_EQ(receive_request_id(*p.worker), request_t::REPROCESS);
+    EXPECT_EQ(receive_reprocess_request(*p.worker), q);
+}
+
+TEST(protocol_test, robots_request_has_the_documented_byte_layout) {
+    // A robots.txt PROCESS: everything empty, both bytes 0, depth credit 1000000.
+    channel_pair p;
+    process_request q;
+    q.depth_credit = robots_depth_credit;
+    q.url = "u";
+    send_request(*p.daemon, q);
+    std::string expected(
+        "\x01\x00"           // PROCESS
+        "\x40\x42\x0f\x00"   // 1000000
+        "\x00\x00\x00\x00"   // guid
+        "\x01\x00\x00\x00u"  // url
+        "\x00\x00\x00\x00"   // cookies
+        "\x00"               // login
+        "\x00\x00\x00\x00"   // source_xml
+        "\x00\x00\x00\x00"   // auth_xml
+        "\x00\x00\x00\x00"   // extra
+        "\x00"               // side_metadata
+        "\x00\x00\x00\x00"   // docfilter ids
+        "\x00\x00\x00\x00"   // plugins
+        "\x00\x00\x00\x00"   // docfilters
+        "\x00\x00\x00\x00"   // marker_begin
+        "\x00\x00\x00\x00",  // marker_end
+        2 + 4 + 4 + 5 + 4 + 1 + 4 + 4 + 4 + 1 + 4 * 5);
+    std::string got(expected.size(), '\0');
+    socket_ipc::recv_exact(p.worker->socket(), got.data(), got.size());
+    EXPECT_EQ(got, expected);
+}
+
+TEST(protocol_test, process_reply_round_trips_including_zero_outlinks) {
+    for (size_t links : {0u, 3u}) {
+        channel_pair p;
+        process_reply r;
+        r.result = {crawl_error::redirect, "moved", "text/html", "utf-8",   1700000000,
+                    "http://h/b",          "sm",    0xdeadbeef,  0x12345678};
+        r.fff = std::string("\x80\x01", 2);
+        r.score = 1000000;
+        for (size_t i = 0; i < links; ++i) {
+            r.outlinks.push_back({"http://h/" + std::to_string(i), static_cast<uint32_t>(i)});
+        }
+        r.headers = "HTTP/1.1 301 Moved\r\n\r\n";
+        r.content = "body";
+        std::thread writer([&] { send_reply(*p.worker, r); });
+        EXPECT_EQ(receive_reply_id(*p.daemon), reply_t::PROCESSED);
+        EXPECT_EQ(receive_process_reply(*p.daemon), r);
+        writer.join();
+    }
+}
+
+TEST(protocol_test, reprocess_reply_carries_only_the_first_eleven_fields) {
+    channel_pair p;
+    reprocess_reply r{{crawl_error::none, "", "text/plain", "utf-8", 0, "", "", 1, 2}, "", 7};
+    send_reply(*p.worker, r);
+    p.worker->put_int16(0x7777);  // what follows the reply must still be unread
+    EXPECT_EQ(receive_reply_id(*p.daemon), reply_t::REPROCESSED);
+    EXPECT_EQ(receive_reprocess_reply(*p.daemon), r);
+    EXPECT_EQ(p.daemon->get_int16(), 0x7777);
+}
+
+TEST(protocol_test, negative_list_count_from_a_broken_peer_raises_ipc_error) {
+    channel_pair p;
+    p.daemon->put_int16(static_cast<std::int16_t>(request_t::REPROCESS));
+    p.daemon->put_int32(0);
+    for (int i = 0; i < 6; ++i) {
+        p.daemon->put_string("");
+    }
+    p.daemon->put_int32(-1);
+    EXPECT_EQ(receive_request_id(*p.worker), request_t::REPROCESS);
+    EXPECT_THROW(receive_reprocess_request(*p.worker), socket_ipc::error);
+}
+
+TEST(protocol_test, exchanges_are_logged_under_the_serializer_source_path) {
+    vant_test::temp_dir dir;
+    config_file cfg(dir.write("v.conf", "LOGCFG=IPCMARSHAL:BORING\n"));
+    std::string msg;
+    ASSERT_TRUE(open_log(cfg, dir / "v.log", msg)) << msg;
+    channel_pair p;
+    process_request q;
+    q.url = "http://h/x";
+    send_request(*p.daemon, q);
+    process_reply r;
+    r.result = {crawl_error::redirect, "moved", "text/html", "utf-8", 7, "http://h/y", "", 0, 0};
+    r.fff = "abc";
+    r.outlinks = {{"http://h/y", 1}, {"http://h/z", 2}};
+    send_reply(*p.worker, r);
+    receive_reply_id(*p.daemon);
+    receive_process_reply(*p.daemon);
+    close_log();
+    std::string log = vant_test::read_file(dir / "v.log");
+    for (const char* line :
+         {"Sending worker_process::request_t::PROCESS\n",
+          "Sent worker_process::request_t::PROCESS 'http://h/x'\n",
+          "Receiving worker_process::request_t::PROCESSED\n", "Receiving status\n",
+          "Received status 1 'moved'\n", "Received mime 'text/html' 'utf-8'\n",
+          "Received datetime 7\n", "Receiving redir http://h/y\n", "Received FFF 3\n",
+          "Received 2 outlinks\n", "Received worker_process::request_t::PROCESSED\n"}) {
+        EXPECT_NE(log.find(std::string("] ") + line), std::string::npos) << line << log;
+    }
+    EXPECT_NE(log.find("BORING [src\\worker\\worker-process-serialize:"), std::string::npos) << log;
+}
+
+TEST(protocol_test, error_names_follow_the_code_table) {
+    EXPECT_EQ(crawl_error_name(crawl_error::none), "NONE");
+    EXPECT_EQ(crawl_error_name(crawl_error::unchanged), "UNCHANGED");
+    EXPECT_EQ(crawl_error_name(crawl_error::server), "SERVER");
+    EXPECT_EQ(crawl_error_name(static_cast<crawl_error>(14)), "?");
+    EXPECT_EQ(crawl_error_name(static_cast<crawl_error>(-1)), "?");
+    for (int i = 0; i < crawl_error_count; ++i) {
+        auto code = static_cast<crawl_error>(i);
+        EXPECT_EQ(crawl_error_from_name(crawl_error_name(code)), code);
+    }
+    EXPECT_FALSE(crawl_error_from_name("none").has_value());
+}
+
+TEST(protocol_test, depth_credit_counts_down_from_a_million) {
+    EXPECT_EQ(depth_credit(0), 1000000);
+    EXPECT_EQ(depth_credit(3), 999997);
+    EXPECT_EQ(depth_credit(1000000), 0);
+    EXPECT_EQ(depth_credit(4000000000u), 0);
+}
+
+}  // namespace
