@@ -188,8 +188,7 @@ std::optional<std::string> restore_database(const config_file& config, const std
                       "cfgstorage.key=cfgcounter.key) where lastid<(select max(id) from cfgstorage "
                       "where cfgstorage.key=cfgcounter.key)");
     }
-    // TODO(index): rebuild the index from the restored documents in one transaction (the
-    // /reindex step) once the index storage client is part of the daemon.
+    // The caller rebuilds the index from the restored documents afterwards (the /reindex step).
     try_exec(db, "detach backup");
     close_database(db);
     if (rc != SQLITE_OK) {

@@ -1,32 +1,126 @@
-// commands.cc: dispatch of the one-off maintenance commands.
+// commands.cc: dispatch of the one-off maintenance commands, and /reset.
 // SPDX-License-Identifier: MIT
 #include "vantorelld/commands.h"
 
+#include <chrono>
 #include <iostream>
+#include <thread>
 
+#include "db/sqlite.h"
+#include "docstorage/docstorage.h"
+#include "idxstorage/idxstorage.h"
+#include "util/install_paths.h"
+#include "util/log.h"
 #include "vantorelld/maintenance.h"
 #include "vantorelld/vantorelld.h"
 
 namespace marloven {
 
+namespace {
+
+// /reset: empties every crawl table (documents, queue, logs, robots cache) and the index, in one
+// exclusive transaction on a connection of its own; the configuration stays. Then the file is
+// compacted. An index that cannot be cleared fails the command before anything is committed, so
+// that running it again finds the stored documents still there.
+std::optional<std::string> reset_crawl_state(vantorelld& app) {
+    sqlite_connection db = open_database(app.config(), install_paths::database);
+    {
+        transaction t(db);
+        app.documents().clearAll(db);
+        app.fetch_queue().clear_all(db);
+        app.logs().clearAll(db);
+        // The index server is talked to under the transaction lock; this process runs no other
+        // thread that could wait for it.
+        if (!app.index_storage()->clear()) {
+            return std::string("Could not clear the index");  // rolled back on the way out
+        }
+        app.robots().clear_all(db);
+        t.commit();
+    }
+    // Vacuum needs the whole file to itself; another process may still be reading it.
+    bool reported = false;
+    while (true) {
+        int rc = try_exec(db, "vacuum");
+        if (rc == SQLITE_OK) {
+            break;
+        }
+        if (!reported) {
+            VANT_LOG(LOG, warning) << "Vacuum after reset failed (" << rc << " "
+                                   << sqlite3_errmsg(db) << "), retrying";
+            reported = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    close_database(db);
+    return std::nullopt;
+}
+
+// /reindex (and the last step of /restore): the index server restarts on an empty index and every
+// stored good document is fed to it again, inside one exclusive transaction on a connection of
+// its own. Progress lines go to standard output.
+std::optional<std::string> reindex_documents(vantorelld& app) {
+    idxstorage& index = *app.index_storage();
+    sqlite_connection db = open_database(app.config(), install_paths::database);
+    {
+        transaction t(db);
+        if (!index.begin_rebuild()) {
+            return std::string("Could not clear the index");
+        }
+        std::uint64_t failed = 0;
+        std::size_t corrupt = app.documents().forEachWithError(
+            db, 0, [&](const document_version& d) {
+                indexable_document doc;
+                doc.guid = d.guid;
+                doc.arcid = d.arcid;
+                doc.url = d.url;
+                doc.mime = d.mime;
+                doc.timestamp = static_cast<std::uint32_t>(d.timestamp);
+                doc.servertime = static_cast<std::uint32_t>(d.servertime);
+                doc.score = d.score;
+                doc.views = d.corechanged ? std::vector<int>{0, 1} : std::vector<int>{0};
+                doc.fff = d.fff;
+                if (index.rebuild_document(doc, std::cout) < 0) {
+                    ++failed;
+                }
+            });
+        if (index.finish_rebuild(std::cout) < 0) {
+            return std::string("Could not commit the rebuilt index");
+        }
+        if (corrupt > 0) {
+            std::cout << "Skipped " << corrupt << " documents with corrupt stored data" << std::endl;
+        }
+        if (failed > 0) {
+            return "The index server refused " + std::to_string(failed) + " documents";
+        }
+        t.commit();
+    }
+    close_database(db);
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> run_command(vantorelld& app, const start_parameters& params) {
     switch (params.command) {
         case start_command::run:
             return std::nullopt;
+        case start_command::reset:
+            return reset_crawl_state(app);
         case start_command::backup:
             return backup_database(app.config(), app.command_path());
         case start_command::restore:
-            return restore_database(app.config(), app.command_path());
+            if (auto failure = restore_database(app.config(), app.command_path())) {
+                return failure;
+            }
+            return reindex_documents(app);
         case start_command::export_config:
             return export_configuration(app, app.command_path(), std::cout);
         case start_command::import_config:
             return import_configuration(app, app.command_path(), std::cout);
-        case start_command::reset:
         case start_command::reindex:
-            break;
+            return reindex_documents(app);
     }
-    // TODO(core): /reset and /reindex join with the document storage and the index client.
-    return std::string("Command not available in this build");
+    return std::nullopt;
 }
 
 }  // namespace marloven

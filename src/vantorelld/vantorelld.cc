@@ -158,13 +158,15 @@ std::optional<std::string> vantorelld::start_storage() {
     // One connection, only to create the tables: every later call passes its thread's own.
     sqlite_connection db = open_database(config_, install_paths::database);
     transaction t(db);
-    // TODO(storage): the shared crawl map, document storage, fetch queue (given throttling_) and
-    // log storage are built here first, and the robots checker (given user_agent_) after the
-    // index storage client.
+    // TODO(crawl): the shared crawl map is built first, with the crawl threads.
+    documents_ = std::make_unique<docstorage>(db);
+    fetch_queue_ = std::make_unique<fetchqueue>(db, throttling_);
+    logs_ = std::make_unique<logstorage>(db);
     // The index server keeps its index in DATADIR/index (the working directory is DATADIR). A
     // server that does not start is logged; index requests then fail until it does.
     index_ = std::make_unique<idxstorage>(config_);
     index_->start();
+    robots_ = std::make_unique<robotschecker>(db, user_agent_);
     sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db);
     archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db);
     collections_ = std::make_unique<cfgstorage<CollectionConfiguration>>(db);
@@ -240,7 +242,11 @@ void vantorelld::final_cleanup() {
     collections_.reset();
     archives_.reset();
     sources_.reset();
+    robots_.reset();
     index_.reset();
+    logs_.reset();
+    fetch_queue_.reset();
+    documents_.reset();
     if (log_open_) {
         VANT_LOG(LOG, info) << "Vantorell stopped";
         close_log();

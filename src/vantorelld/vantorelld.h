@@ -11,6 +11,10 @@
 #include "api/api-common.h"
 #include "api/records.h"
 #include "db/cfgstorage.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "logstorage/logstorage.h"
+#include "robotschecker/robotschecker.h"
 #include "util/config_file.h"
 
 namespace marloven {
@@ -57,8 +61,13 @@ class vantorelld {
     unsigned throttling() const { return throttling_; }
     const std::string& user_agent() const { return user_agent_; }
 
-    // The configuration stores (valid from storage start-up to the final clean-up). They hold no
-    // connection: every call passes the calling thread's own.
+    // The storage objects and configuration stores (valid from storage start-up to the final
+    // clean-up). They hold no connection: every call passes the calling thread's own, inside a
+    // transaction of the process-wide lock.
+    docstorage& documents() { return *documents_; }
+    fetchqueue& fetch_queue() { return *fetch_queue_; }
+    logstorage& logs() { return *logs_; }
+    robotschecker& robots() { return *robots_; }
     cfgstorage<SourceConfiguration>& sources() { return *sources_; }
     cfgstorage<ArchiveConfiguration>& archives() { return *archives_; }
     cfgstorage<CollectionConfiguration>& collections() { return *collections_; }
@@ -89,9 +98,12 @@ class vantorelld {
     std::string platform_guid_;
     unsigned throttling_ = 20;
     std::string user_agent_;
-    // Storage objects, in order of creation. The document storage, fetch queue and log storage
-    // come before the index client, and the robots checker after it, as they land.
+    // Storage objects, in order of creation.
+    std::unique_ptr<docstorage> documents_;
+    std::unique_ptr<fetchqueue> fetch_queue_;
+    std::unique_ptr<logstorage> logs_;
     std::unique_ptr<idxstorage> index_;
+    std::unique_ptr<robotschecker> robots_;
     std::unique_ptr<cfgstorage<SourceConfiguration>> sources_;
     std::unique_ptr<cfgstorage<ArchiveConfiguration>> archives_;
     std::unique_ptr<cfgstorage<CollectionConfiguration>> collections_;

@@ -25,6 +25,7 @@ class storage_commands_test : public testing::Test {
     // A configuration whose data directory is `data` below the test directory.
     std::string conf(const std::string& data) {
         return dir_.write(data + ".conf", "DATADIR=" + (dir_ / data) +
+                                              "\nDEPLOYDIR=" VANT_DEPLOY_DIR
                                               "\nLOGCFG=LOG:INFO API:INFO\nSyncLevel=0\n"
                                               "HTTP_PORT=127.0.0.1:0\n");
     }
@@ -213,19 +214,20 @@ TEST_F(storage_commands_test, export_into_an_existing_directory_fails_before_wri
 TEST_F(storage_commands_test, backup_restores_identical_tables) {
     ok("data", {"/import", import_directory()});
     {
-        // A few hundred rows, and a listed table that this build does not create itself, with
-        // gaps in its row ids.
+        // A few hundred rows, row ids with gaps, and binary blobs.
         auto db = open("data");
         transaction t(db);
         for (int i = 1; i <= 300; ++i) {
             exec(db, sql_text("insert into cfgstorage values('Bulk', %d, '%q')", i,
                               ("row " + std::to_string(i) + " it's \xc3\xa6").c_str()));
         }
-        exec(db, "create table fetchqueue(arcid integer, url text, data blob)");
         for (int i = 1; i <= 250; ++i) {
-            statement st(db, sql_text("insert into fetchqueue(rowid, arcid, url, data) values("
-                                      "%d, %d, 'http://h/%d', ?)",
-                                      i < 200 ? i : i * 1000, i % 7, i));
+            exec(db, sql_text("insert into fetchqueue(rowid, arcid, url, host, priority) values("
+                              "%d, %d, 'http://h/%d', 'h', %d)",
+                              i < 200 ? i : i * 1000, i % 7, i, i));
+            statement st(db, sql_text("insert into docstorage(guid, arcid, content, contentlen) "
+                                      "values('g%d', 1, ?, 5)",
+                                      i));
             st.bind_blob(1, std::string("\0\x01\xfe", 3) + std::to_string(i));
             EXPECT_FALSE(st.next());
         }
@@ -238,13 +240,13 @@ TEST_F(storage_commands_test, backup_restores_identical_tables) {
     ok("fresh", {"/export", dir_ / "unused"});  // a started installation with its defaults
     {
         auto db = open("fresh");
-        exec(db, "create table fetchqueue(arcid integer, url text, data blob)");
-        exec(db, "insert into fetchqueue values(99, 'http://stale/', x'00')");
+        exec(db, "insert into fetchqueue values(99, 'http://stale/', 'stale', 0)");
     }
     ok("fresh", {"/restore", backup});
     for (const char* sql : {"select key, value from dbconfig order by key",
                             "select key, id, cfg from cfgstorage order by key, id",
-                            "select arcid, url, hex(data) from fetchqueue order by url"}) {
+                            "select arcid, url, host, priority from fetchqueue order by url",
+                            "select guid, hex(content) from docstorage order by guid"}) {
         auto expected = query("data", sql);
         EXPECT_EQ(query("fresh", sql), expected) << sql;
         EXPECT_GT(expected.size(), 1u) << sql;

@@ -1,0 +1,170 @@
+// logstorage.cc: the crawl statistics, the document log and the query log. Assertions of this
+// file print the path "src\logstorage\logstorage".
+// SPDX-License-Identifier: MIT
+#include "logstorage/logstorage.h"
+
+#include "db/sqlite.h"
+#include "util/uri.h"
+
+namespace marloven {
+
+status_count count_of_status(int status) {
+    switch (status) {
+        case 0:  // NONE
+        case 9:  // UNCHANGED
+            return status_count::document;
+        case 3:   // NOTFOUND
+        case 4:   // UNPARSABLE
+        case 5:   // BADREDIR
+        case 7:   // NETWORK
+        case 8:   // UNKNOWN
+        case 11:  // AUTHREQ
+        case 12:  // INTERNAL
+        case 13:  // SERVER
+            return status_count::error;
+        default:  // REDIRECT, INDEX, BLOCKED, OUTOFDOCS, and codes this build does not know
+            return status_count::none;
+    }
+}
+
+logstorage::logstorage(sqlite3* db) {
+    if (try_exec(db, "select * from documentlog limit 1") != SQLITE_OK) {
+        exec(db,
+             "create table documentlog(guid text, arcid integer, url text, timestamp integer, "
+             "status integer)");
+        exec(db, "create index documentlog_idx1 on documentlog(arcid, timestamp)");
+    }
+    if (try_exec(db, "select * from querylog limit 1") != SQLITE_OK) {
+        exec(db, "create table querylog(arcid integer, timestamp integer, query text)");
+        exec(db, "create index querylog_idx1 on querylog(arcid, timestamp)");
+    }
+    if (try_exec(db, "select * from crawlstats limit 1") != SQLITE_OK) {
+        exec(db,
+             "create table crawlstats(arcid integer, start integer, end integer, docs "
+             "integer, errors integer)");
+        exec(db, "create unique index crawlstats_idx1 on crawlstats(arcid, start, end)");
+    }
+}
+
+void logstorage::crawlStarted(sqlite3* db, std::uint32_t arcid, std::int64_t start) {
+    exec(db, sql_text("insert into crawlstats values(%d, %lld, 0, 0, 0)", static_cast<int>(arcid),
+                      static_cast<long long>(start)));
+}
+
+void logstorage::crawlEnded(sqlite3* db, std::uint32_t arcid, std::int64_t end) {
+    exec(db, sql_text("update crawlstats set end=%lld where arcid=%d and end=0",
+                      static_cast<long long>(end), static_cast<int>(arcid)));
+}
+
+void logstorage::logDocument(sqlite3* db, std::string_view guid, std::uint32_t arcid,
+                             std::string_view url, std::int64_t timestamp, int status) {
+    exec(db, sql_text("insert into documentlog values('%q', %lu, '%q', %lld, %d)",
+                      std::string(guid).c_str(), static_cast<unsigned long>(arcid),
+                      normalise_url(url).c_str(), static_cast<long long>(timestamp), status));
+    switch (count_of_status(status)) {
+        case status_count::document:
+            exec(db, sql_text("update crawlstats set docs=docs+1 where arcid=%d and end=0",
+                              static_cast<int>(arcid)));
+            break;
+        case status_count::error:
+            exec(db, sql_text("update crawlstats set errors=errors+1 where arcid=%d and end=0",
+                              static_cast<int>(arcid)));
+            break;
+        case status_count::none:
+            break;
+    }
+}
+
+void logstorage::logQuery(sqlite3* db, std::uint32_t arcid, std::int64_t timestamp,
+                          std::string_view query) {
+    exec(db,
+         sql_text("insert into querylog values(%lu, %lld, '%q')", static_cast<unsigned long>(arcid),
+                  static_cast<long long>(timestamp), std::string(query).c_str()));
+}
+
+std::optional<crawl_stats> logstorage::lastCrawl(sqlite3* db, std::uint32_t arcid) const {
+    statement st(db, sql_text("select start, end, docs, errors from crawlstats where arcid=%d "
+                              "order by start desc limit 1",
+                              static_cast<int>(arcid)));
+    if (!st.next()) {
+        return std::nullopt;
+    }
+    return crawl_stats{st.integer(0), st.integer(1), st.integer(2), st.integer(3)};
+}
+
+std::vector<std::int64_t> logstorage::crawlStarts(sqlite3* db, std::uint32_t arcid) const {
+    statement st(db, sql_text("select start from crawlstats where arcid=%d order by start",
+                              static_cast<int>(arcid)));
+    std::vector<std::int64_t> starts;
+    while (st.next()) {
+        starts.push_back(st.integer(0));
+    }
+    return starts;
+}
+
+document_log_page logstorage::documentLog(sqlite3* db, std::uint32_t arcid, std::int64_t start,
+                                          int limit, std::int64_t cursor) const {
+    document_log_page page;
+    if (cursor < 0) {
+        page.next_cursor = cursor;
+        return page;
+    }
+    if (start < 1) {
+        return page;  // next cursor -1
+    }
+    std::int64_t end = 0;
+    {
+        statement st(db, sql_text("select end from crawlstats where arcid=%d and start=%lld",
+                                  static_cast<int>(arcid), static_cast<long long>(start)));
+        if (st.next()) {
+            end = st.integer(0);
+        }
+    }
+    statement st(
+        db, end == 0
+                ? sql_text("select guid, url, timestamp, status from documentlog where "
+                           "arcid=%d and timestamp>=%lld order by timestamp, rowid "
+                           "limit %d offset %lld",
+                           static_cast<int>(arcid), static_cast<long long>(start), limit,
+                           static_cast<long long>(cursor))
+                : sql_text("select guid, url, timestamp, status from documentlog where "
+                           "arcid=%d and timestamp between %lld and %lld order by "
+                           "timestamp, rowid limit %d offset %lld",
+                           static_cast<int>(arcid), static_cast<long long>(start),
+                           static_cast<long long>(end), limit, static_cast<long long>(cursor)));
+    while (st.next()) {
+        page.rows.push_back(
+            {st.text(0), st.text(1), st.integer(2), static_cast<int>(st.integer(3))});
+    }
+    const auto count = static_cast<std::int64_t>(page.rows.size());
+    page.next_cursor = end != 0 && count < limit ? -1 : cursor + count;
+    return page;
+}
+
+std::vector<query_log_row> logstorage::queryLog(sqlite3* db, std::uint32_t arcid, std::int64_t from,
+                                                std::int64_t to) const {
+    statement st(db, sql_text("select timestamp, query from querylog where arcid=%d and "
+                              "timestamp between %lld and %lld order by timestamp, rowid",
+                              static_cast<int>(arcid), static_cast<long long>(from),
+                              static_cast<long long>(to)));
+    std::vector<query_log_row> rows;
+    while (st.next()) {
+        rows.push_back({st.integer(0), st.text(1)});
+    }
+    return rows;
+}
+
+void logstorage::clearArchive(sqlite3* db, std::uint32_t arcid) {
+    const int id = static_cast<int>(arcid);
+    exec(db, sql_text("delete from documentlog where arcid=%d", id));
+    exec(db, sql_text("delete from querylog where arcid=%d", id));
+    exec(db, sql_text("delete from crawlstats where arcid=%d", id));
+}
+
+void logstorage::clearAll(sqlite3* db) {
+    exec(db, "delete from documentlog");
+    exec(db, "delete from querylog");
+    exec(db, "delete from crawlstats");
+}
+
+}  // namespace marloven

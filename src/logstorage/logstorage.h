@@ -1,0 +1,91 @@
+// logstorage.h: the daemon's histories: one row per crawl of an archive with its counts of good
+// and failed documents, one row per processed document, and one row per query of an archive.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marloven {
+
+// One crawl's row; `end` is 0 while the crawl runs.
+struct crawl_stats {
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    std::int64_t docs = 0;
+    std::int64_t errors = 0;
+};
+
+struct document_log_row {
+    std::string guid;
+    std::string url;
+    std::int64_t timestamp = 0;
+    int status = 0;  // the fetch result code
+};
+
+struct query_log_row {
+    std::int64_t timestamp = 0;
+    std::string query;
+};
+
+// One page of a crawl's document log and the cursor of the next page: the offset of its first
+// row, or -1 once a finished crawl has no more rows. A running crawl never ends paging, so a
+// caller can poll it for rows that arrive.
+struct document_log_page {
+    std::vector<document_log_row> rows;
+    std::int64_t next_cursor = -1;
+};
+
+// How a fetch result code counts in the running crawl's row: NONE (0) and UNCHANGED (9) are
+// documents; NOTFOUND, UNPARSABLE, BADREDIR, NETWORK, UNKNOWN, AUTHREQ, INTERNAL and SERVER
+// (3, 4, 5, 7, 8, 11, 12, 13) are errors; REDIRECT, INDEX, BLOCKED, OUTOFDOCS and unknown codes
+// count as neither.
+enum class status_count { document, error, none };
+status_count count_of_status(int status);
+
+// Purpose: the tables crawlstats (at most one running row per archive), documentlog and
+// querylog, written by the crawl threads, the scheduler and the query front ends and read back
+// by the administration API.
+// Ownership: holds no connection; every call borrows the calling thread's.
+// Failure: database errors are fatal; missing rows are not errors.
+// Threads: the object has no state; callers hold the process-wide transaction lock.
+class logstorage {
+  public:
+    // Creates the three tables and their indexes when missing.
+    explicit logstorage(sqlite3* db);
+
+    // Opens a crawl row (end 0, no documents, no errors).
+    void crawlStarted(sqlite3* db, std::uint32_t arcid, std::int64_t start);
+    // Closes the archive's running crawl, if any.
+    void crawlEnded(sqlite3* db, std::uint32_t arcid, std::int64_t end);
+    // Logs a processed document under its normalised URL and counts its status in the archive's
+    // running crawl (none running: only the document row is written).
+    void logDocument(sqlite3* db, std::string_view guid, std::uint32_t arcid, std::string_view url,
+                     std::int64_t timestamp, int status);
+    void logQuery(sqlite3* db, std::uint32_t arcid, std::int64_t timestamp, std::string_view query);
+
+    // The archive's latest crawl (greatest start), or nothing.
+    std::optional<crawl_stats> lastCrawl(sqlite3* db, std::uint32_t arcid) const;
+    // The start times of the archive's crawls, ascending.
+    std::vector<std::int64_t> crawlStarts(sqlite3* db, std::uint32_t arcid) const;
+    // Up to `limit` document rows of the crawl that began at `start`, from offset `cursor`, in
+    // processing order. A cursor below 0 gives no rows and stays as it is; a start below 1
+    // gives no rows and the cursor -1.
+    document_log_page documentLog(sqlite3* db, std::uint32_t arcid, std::int64_t start, int limit,
+                                  std::int64_t cursor) const;
+    // The archive's queries with from <= timestamp <= to, in the order they were logged.
+    std::vector<query_log_row> queryLog(sqlite3* db, std::uint32_t arcid, std::int64_t from,
+                                        std::int64_t to) const;
+
+    // Deletes the archive's rows of all three tables.
+    void clearArchive(sqlite3* db, std::uint32_t arcid);
+    // Empties all three tables.
+    void clearAll(sqlite3* db);
+};
+
+}  // namespace marloven

@@ -1,0 +1,348 @@
+// Tests of document storage over a real database file: the counters through every store,
+// replace, remove and clear, the cache modes, corrupt stored data, versions by URL, and the
+// hand-over of stored documents to the queue and the index.
+// SPDX-License-Identifier: MIT
+#include "docstorage/docstorage.h"
+
+#include <gtest/gtest.h>
+
+#include "fetchqueue/fetchqueue.h"
+#include "support/test_database.h"
+
+namespace marloven {
+namespace {
+
+document_version version(std::string guid, std::uint32_t arcid, int error, std::size_t bytes,
+                         std::int64_t timestamp = 1000) {
+    document_version d;
+    d.guid = std::move(guid);
+    d.arcid = arcid;
+    d.url = "http://example.com/" + d.guid;
+    d.timestamp = timestamp;
+    d.error = error;
+    d.headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
+    d.content = std::string(bytes, 'c');
+    d.fff = "FFF" + std::string(50, '\x01');
+    d.fffcrc = 0xdeadbeef;  // above 2^31: must come back unsigned
+    d.corecrc = 17;
+    d.corechanged = true;
+    d.score = 750000;
+    d.mime = "text/html";
+    d.charset = "utf-8";
+    d.servertime = 999;
+    return d;
+}
+
+class docstorage_test : public testing::Test {
+  protected:
+    void store(const document_version& d, cache_mode mode = cache_mode::full,
+               const extra_values& extra = {}) {
+        ASSERT_TRUE(docs_.store(db_, d, extra, mode));
+    }
+    // "docs/bytes" of an archive (0: the totals).
+    std::string counted(std::uint32_t arcid) {
+        return std::to_string(docs_.documentCount(db_, arcid)) + "/" +
+               std::to_string(docs_.byteCount(db_, arcid));
+    }
+
+    vant_test::test_database db_;
+    docstorage docs_{db_};
+};
+
+// One step of a counter scenario and the counters of archives 1 and 2 and the totals after it.
+struct counter_step {
+    const char* what;
+    enum { store, remove, clear } op;
+    const char* guid;
+    std::uint32_t arcid;
+    int error;
+    std::size_t bytes;
+    const char* arc1;
+    const char* arc2;
+    const char* totals;
+};
+
+TEST_F(docstorage_test, counters_follow_every_store_replace_remove_and_clear) {
+    const counter_step steps[] = {
+        {"good document counts", counter_step::store, "a", 1, 0, 100, "1/100", "0/0", "1/100"},
+        {"failed fetch does not count", counter_step::store, "b", 1, 404, 70, "1/100", "0/0",
+         "1/100"},
+        {"unchanged does not count", counter_step::store, "c", 1, 9, 30, "1/100", "0/0", "1/100"},
+        {"good replaces good: bytes by the difference", counter_step::store, "a", 1, 0, 130,
+         "1/130", "0/0", "1/130"},
+        {"second archive", counter_step::store, "d", 2, 0, 5, "1/130", "1/5", "2/135"},
+        {"failed fetch replaces good: uncounted", counter_step::store, "d", 2, 7, 5, "1/130", "0/0",
+         "1/130"},
+        {"good replaces failed", counter_step::store, "d", 2, 0, 8, "1/130", "1/8", "2/138"},
+        {"unchanged replaces good: uncounted", counter_step::store, "a", 1, 9, 130, "0/0", "1/8",
+         "1/8"},
+        {"good replaces unchanged", counter_step::store, "a", 1, 0, 40, "1/40", "1/8", "2/48"},
+        {"another good", counter_step::store, "e", 1, 0, 2, "2/42", "1/8", "3/50"},
+        {"removing a good version", counter_step::remove, "e", 0, 0, 0, "1/40", "1/8", "2/48"},
+        {"removing a missing guid", counter_step::remove, "zz", 0, 0, 0, "1/40", "1/8", "2/48"},
+        {"removing an uncounted version", counter_step::remove, "b", 0, 0, 0, "1/40", "1/8",
+         "2/48"},
+        {"a guid moving to another archive", counter_step::store, "d", 1, 0, 8, "2/48", "0/0",
+         "2/48"},
+        {"a new version in archive 2", counter_step::store, "f", 2, 0, 1, "2/48", "1/1", "3/49"},
+        {"clearing an archive", counter_step::clear, "", 1, 0, 0, "0/0", "1/1", "1/1"},
+    };
+    for (const auto& s : steps) {
+        switch (s.op) {
+            case counter_step::store:
+                store(version(s.guid, s.arcid, s.error, s.bytes));
+                break;
+            case counter_step::remove:
+                docs_.remove(db_, s.guid);
+                break;
+            case counter_step::clear:
+                docs_.clearArchive(db_, s.arcid);
+                break;
+        }
+        EXPECT_EQ(counted(1), s.arc1) << s.what;
+        EXPECT_EQ(counted(2), s.arc2) << s.what;
+        EXPECT_EQ(counted(0), s.totals) << s.what;
+    }
+    EXPECT_EQ(db_.integer("select count(*) from docstorage where arcid=1"), 0);
+    EXPECT_EQ(db_.integer("select count(*) from doccount where arcid=1"), 0);
+    EXPECT_EQ(db_.integer("select count(*) from docstorage"), 1);
+}
+
+TEST_F(docstorage_test, counters_hold_more_than_four_gigabytes) {
+    const std::int64_t big = std::int64_t{3} << 30;
+    exec(db_, sql_text("insert into doccount values(1, 2, %lld)", static_cast<long long>(big)));
+    exec(db_, sql_text("insert into doccount values(0, 2, %lld)", static_cast<long long>(2 * big)));
+    store(version("a", 1, 0, 10));
+    EXPECT_EQ(docs_.byteCount(db_, 1), big + 10);
+    EXPECT_EQ(docs_.byteCount(db_, 0), 2 * big + 10);
+}
+
+TEST_F(docstorage_test, clearing_an_archive_leaves_its_extra_values) {
+    store(version("a", 1, 0, 10), cache_mode::full, {{"k", "v"}});
+    docs_.clearArchive(db_, 1);
+    EXPECT_EQ(db_.integer("select count(*) from auxstorage where guid='a'"), 1);
+    docs_.clearAll(db_);
+    for (const char* table : {"docstorage", "auxstorage", "doccount"}) {
+        EXPECT_EQ(db_.integer(sql_text("select count(*) from %s", table)), 0) << table;
+    }
+}
+
+struct cache_case {
+    cache_mode mode;
+    int error;
+    bool keeps_headers_and_content;
+    bool keeps_fff;
+};
+
+class docstorage_cache_test : public docstorage_test,
+                              public testing::WithParamInterface<cache_case> {};
+
+TEST_P(docstorage_cache_test, keeps_what_the_mode_says_and_every_length) {
+    const auto& c = GetParam();
+    document_version d = version("g", 3, c.error, 5000);
+    store(d, c.mode, {{"lang", "en"}, {"empty", ""}, {"bin", std::string("\0\xff", 2)}});
+
+    document_version got;
+    ASSERT_EQ(docs_.get(db_, "g", got), read_status::found);
+    EXPECT_EQ(got.headers, c.keeps_headers_and_content ? d.headers : "");
+    EXPECT_EQ(got.content, c.keeps_headers_and_content ? d.content : "");
+    EXPECT_EQ(got.fff, c.keeps_fff ? d.fff : "");
+    EXPECT_EQ(db_.integer("select headerslen from docstorage"), 42);
+    EXPECT_EQ(db_.integer("select contentlen from docstorage"), 5000);
+    EXPECT_EQ(db_.integer("select ffflen from docstorage"), 53);
+    // Kept blobs are compressed: 5000 equal bytes take far less room.
+    EXPECT_LT(db_.integer("select length(content) from docstorage"), 100);
+
+    extra_values extra;
+    EXPECT_TRUE(docs_.getExtra(db_, "g", extra));
+    if (c.keeps_headers_and_content) {
+        EXPECT_EQ(extra,
+                  (extra_values{{"bin", std::string("\0\xff", 2)}, {"empty", ""}, {"lang", "en"}}));
+        EXPECT_EQ(db_.integer("select valuelen from auxstorage where key='bin'"), 2);
+    } else {
+        EXPECT_TRUE(extra.empty());
+    }
+    // The other fields are kept whatever the mode.
+    EXPECT_EQ(got.arcid, 3u);
+    EXPECT_EQ(got.url, "http://example.com/g");
+    EXPECT_EQ(got.error, c.error);
+    EXPECT_EQ(got.fffcrc, 0xdeadbeefu);
+    EXPECT_EQ(got.corecrc, 17u);
+    EXPECT_TRUE(got.corechanged);
+    EXPECT_EQ(got.score, 750000u);
+    EXPECT_EQ(got.mime, "text/html");
+    EXPECT_EQ(got.charset, "utf-8");
+    EXPECT_EQ(got.servertime, 999);
+}
+
+INSTANTIATE_TEST_SUITE_P(modes, docstorage_cache_test,
+                         testing::Values(cache_case{cache_mode::full, 0, true, true},
+                                         cache_case{cache_mode::full, 9, true, true},
+                                         cache_case{cache_mode::context, 0, false, true},
+                                         cache_case{cache_mode::none, 0, false, false},
+                                         cache_case{cache_mode::full, 404, false, false},
+                                         cache_case{cache_mode::context, 7, false, false}));
+
+TEST_F(docstorage_test, a_replaced_version_loses_its_old_extra_values) {
+    store(version("g", 1, 0, 1), cache_mode::full, {{"old", "1"}});
+    store(version("g", 1, 0, 1), cache_mode::full, {{"new", "2"}});
+    extra_values extra;
+    EXPECT_TRUE(docs_.getExtra(db_, "g", extra));
+    EXPECT_EQ(extra, (extra_values{{"new", "2"}}));
+    store(version("g", 1, 0, 1), cache_mode::context, {{"new", "3"}});
+    EXPECT_TRUE(docs_.getExtra(db_, "g", extra));
+    EXPECT_TRUE(extra.empty());
+}
+
+TEST_F(docstorage_test, missing_guid_reads_as_missing) {
+    document_version got;
+    EXPECT_EQ(docs_.get(db_, "nope", got), read_status::missing);
+    extra_values extra{{"stale", "x"}};
+    EXPECT_TRUE(docs_.getExtra(db_, "nope", extra));
+    EXPECT_TRUE(extra.empty());
+}
+
+TEST_F(docstorage_test, corrupt_blobs_are_reported_and_the_rest_still_reads) {
+    document_version d = version("g", 1, 0, 2000);
+    store(d, cache_mode::full, {{"a", "alpha"}, {"b", "beta"}});
+    store(version("h", 1, 0, 10));
+    exec(db_, "update docstorage set content=substr(content, 1, 10) where guid='g'");
+    exec(db_, "update docstorage set fff=x'00112233' where guid='g'");
+    exec(db_, "update auxstorage set valuelen=1099511627776 where key='a'");
+
+    document_version got;
+    EXPECT_EQ(docs_.get(db_, "g", got), read_status::corrupt);
+    EXPECT_EQ(got.headers, d.headers);
+    EXPECT_EQ(got.content, "");
+    EXPECT_EQ(got.fff, "");
+    EXPECT_EQ(got.url, d.url);
+    EXPECT_EQ(got.score, d.score);
+
+    extra_values extra;
+    EXPECT_FALSE(docs_.getExtra(db_, "g", extra));
+    EXPECT_EQ(extra, (extra_values{{"b", "beta"}}));
+
+    // Feeding the index again skips the corrupt document and goes on with the others.
+    std::vector<std::string> fed;
+    EXPECT_EQ(
+        docs_.forEachWithError(db_, 0, [&](const document_version& v) { fed.push_back(v.guid); }),
+        1u);
+    EXPECT_EQ(fed, std::vector<std::string>{"h"});
+    // The row itself can still be replaced and removed, with the counters right.
+    store(d);
+    EXPECT_EQ(docs_.get(db_, "g", got), read_status::found);
+    docs_.remove(db_, "g");
+    EXPECT_EQ(counted(0), "1/10");
+}
+
+TEST_F(docstorage_test, newest_version_is_found_under_any_spelling_of_the_url) {
+    document_version old = version("v1", 1, 0, 10, 100);
+    old.url = "HTTP://Example.COM:80/a/./b";
+    old.fffcrc = 1;
+    document_version newer = version("v2", 1, 404, 10, 200);
+    newer.url = "http://example.com/a/x/../b#section";
+    newer.fffcrc = 2;
+    document_version elsewhere = version("v3", 2, 0, 10, 300);
+    elsewhere.url = "http://example.com/a/b";
+    store(old);
+    store(newer);
+    store(elsewhere);
+    EXPECT_EQ(db_.integer("select count(*) from docstorage where url='http://example.com/a/b'"), 3);
+
+    auto latest = docs_.findLatest(db_, 1, "http://EXAMPLE.com/a/b");
+    ASSERT_TRUE(latest);
+    EXPECT_EQ(latest->guid, "v2");
+    EXPECT_EQ(latest->timestamp, 200);
+    EXPECT_EQ(latest->error, 404);
+    EXPECT_EQ(latest->fffcrc, 2u);
+    EXPECT_EQ(docs_.latestTimestamp(db_, 1, "http://example.com:80/a/b"), 200);
+
+    docs_.touch(db_, "v1", 250);  // an unchanged fetch confirms the older version
+    EXPECT_EQ(docs_.findLatest(db_, 1, "http://example.com/a/b")->guid, "v1");
+    EXPECT_FALSE(docs_.findLatest(db_, 1, "http://example.com/a/c"));
+    EXPECT_EQ(docs_.latestTimestamp(db_, 5, "http://example.com/a/b"), 0);
+}
+
+TEST_F(docstorage_test, requeue_queues_good_and_unchanged_versions_only_into_an_empty_queue) {
+    fetchqueue queue(db_, 0);
+    store(version("good", 1, 0, 1));
+    store(version("same", 1, 9, 1));
+    store(version("failed", 1, 3, 1));
+    store(version("other", 2, 0, 1));
+    docs_.requeueArchive(db_, 1, queue);
+    EXPECT_EQ(db_.integer("select count(*) from fetchqueue where arcid=1 and priority=0 and url "
+                          "in ('guid:good', 'guid:same')"),
+              2);
+    EXPECT_EQ(db_.integer("select count(*) from fetchqueue"), 2);
+
+    queue.clear(db_, 1);
+    queue.push(db_, 1, "http://example.com/pending", 0);
+    docs_.requeueArchive(db_, 1, queue);
+    EXPECT_EQ(db_.integer("select count(*) from fetchqueue"), 1);
+}
+
+TEST_F(docstorage_test, for_each_with_error_hands_over_the_index_fields) {
+    store(version("a", 1, 0, 1));
+    store(version("b", 2, 9, 1));
+    std::vector<document_version> fed;
+    EXPECT_EQ(docs_.forEachWithError(db_, 0, [&](const document_version& v) { fed.push_back(v); }),
+              0u);
+    ASSERT_EQ(fed.size(), 1u);
+    const document_version expected = version("a", 1, 0, 1);
+    EXPECT_EQ(fed[0].guid, "a");
+    EXPECT_EQ(fed[0].arcid, 1u);
+    EXPECT_EQ(fed[0].url, expected.url);
+    EXPECT_EQ(fed[0].fff, expected.fff);
+    EXPECT_EQ(fed[0].score, expected.score);
+    EXPECT_EQ(fed[0].mime, expected.mime);
+    EXPECT_EQ(fed[0].servertime, expected.servertime);
+    EXPECT_TRUE(fed[0].corechanged);
+}
+
+TEST_F(docstorage_test, oldest_gives_expired_versions_oldest_first_up_to_the_limit) {
+    for (int t : {50, 10, 40, 20, 30, 60}) {
+        store(version("t" + std::to_string(t), 1, 0, 1, t));
+    }
+    store(version("x", 2, 0, 1, 1));
+    EXPECT_EQ(docs_.oldest(db_, 1, 40, 3), (std::vector<std::string>{"t10", "t20", "t30"}));
+    EXPECT_EQ(docs_.oldest(db_, 1, 40, 100),
+              (std::vector<std::string>{"t10", "t20", "t30", "t40"}));
+    EXPECT_TRUE(docs_.oldest(db_, 1, 5, 100).empty());
+}
+
+TEST_F(docstorage_test, quotes_in_texts_are_stored_unchanged) {
+    document_version d = version("it's", 1, 0, 1);
+    d.url = "http://example.com/o'brien";
+    d.mime = "text/'odd'";
+    store(d, cache_mode::full, {{"key's", "value"}});
+    document_version got;
+    ASSERT_EQ(docs_.get(db_, "it's", got), read_status::found);
+    EXPECT_EQ(got.url, d.url);
+    EXPECT_EQ(got.mime, d.mime);
+    extra_values extra;
+    EXPECT_TRUE(docs_.getExtra(db_, "it's", extra));
+    EXPECT_EQ(extra.count("key's"), 1u);
+    EXPECT_TRUE(docs_.findLatest(db_, 1, d.url));
+    docs_.remove(db_, "it's");
+    EXPECT_EQ(counted(0), "0/0");
+}
+
+TEST_F(docstorage_test, tables_survive_a_second_start) {
+    store(version("a", 1, 0, 10));
+    docstorage again(db_);
+    EXPECT_EQ(again.documentCount(db_, 1), 1);
+    document_version got;
+    EXPECT_EQ(again.get(db_, "a", got), read_status::found);
+}
+
+using docstorage_death_test = docstorage_test;
+
+TEST_F(docstorage_death_test, database_errors_end_the_process_naming_this_store) {
+    exec(db_, "drop table doccount");
+    EXPECT_DEATH((void)docs_.store(db_, version("a", 1, 0, 1), {}, cache_mode::full),
+                 "src\\\\docstorage\\\\docstorage\\([0-9]+\\): assertion \\[SQLite error: "
+                 "\\[1\\] no such table: doccount\\] failed");
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,226 @@
+// Tests of the fetch queue over a real database file: duplicates, politeness (one URL per host at
+// a time, the delay, local hosts), turns across archives and hosts, clearing, and restarts.
+// SPDX-License-Identifier: MIT
+#include "fetchqueue/fetchqueue.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/test_database.h"
+
+namespace marloven {
+namespace {
+
+class fetchqueue_test : public testing::Test {
+  protected:
+    std::unique_ptr<fetchqueue> make(unsigned throttling) {
+        return std::make_unique<fetchqueue>(db_, throttling, [this] { return now_; });
+    }
+    // Takes the next URL and finishes it at once; "" when nothing is eligible.
+    std::string take(fetchqueue& q) {
+        auto next = q.next(db_);
+        if (!next) {
+            return "";
+        }
+        q.remove(db_, next->arcid, next->url);
+        return std::to_string(next->arcid) + " " + next->url;
+    }
+    std::vector<std::string> take_all(fetchqueue& q) {
+        std::vector<std::string> out;
+        for (std::string s = take(q); !s.empty(); s = take(q)) {
+            out.push_back(s);
+        }
+        return out;
+    }
+
+    vant_test::test_database db_;
+    std::int64_t now_ = 1'700'000'000;
+};
+
+TEST_F(fetchqueue_test, duplicate_push_keeps_the_first_priority_per_archive) {
+    auto q = make(0);
+    q->push(db_, 1, "http://a.example/x", 5);
+    q->push(db_, 1, "HTTP://A.EXAMPLE:80/./x#top", 1);  // the same URL once normalised
+    q->push(db_, 2, "http://a.example/x", 3);           // another archive queues it separately
+    EXPECT_EQ(db_.integer("select count(*) from fetchqueue"), 2);
+    EXPECT_EQ(db_.integer("select priority from fetchqueue where arcid=1"), 5);
+    EXPECT_EQ(db_.text("select host from fetchqueue where arcid=1"), "a.example");
+    auto first = q->next(db_);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->arcid, 1u);
+    EXPECT_EQ(first->url, "http://a.example/x");
+    EXPECT_EQ(first->priority, 5u);
+}
+
+TEST_F(fetchqueue_test, host_gets_no_second_url_until_removed_and_the_delay_passed) {
+    auto q = make(20);
+    q->push(db_, 1, "http://a.example/1", 0);
+    q->push(db_, 1, "http://a.example/2", 1);
+    auto first = q->next(db_);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->url, "http://a.example/1");
+    now_ += 100;
+    EXPECT_FALSE(q->next(db_)) << "the host's first URL is still in work";
+    q->remove(db_, 1, "http://A.example/1");  // any spelling of the URL frees the host
+    now_ -= 81;                               // 19 s after the first was handed out
+    EXPECT_FALSE(q->next(db_)) << "the delay counts from the hand-out";
+    now_ += 1;
+    auto second = q->next(db_);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->url, "http://a.example/2");
+}
+
+TEST_F(fetchqueue_test, a_url_never_removed_blocks_its_host) {
+    auto q = make(0);
+    q->push(db_, 1, "http://a.example/1", 0);
+    q->push(db_, 1, "http://a.example/2", 0);
+    ASSERT_TRUE(q->next(db_));
+    now_ += 1'000'000;
+    EXPECT_FALSE(q->next(db_));
+    q->push(db_, 1, "http://b.example/1", 0);  // other hosts go on
+    auto other = q->next(db_);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->url, "http://b.example/1");
+}
+
+TEST_F(fetchqueue_test, local_hosts_are_served_back_to_back_but_one_at_a_time) {
+    auto q = make(3600);
+    for (const char* url : {"http://localhost/1", "http://localhost:8080/2", "http://127.0.0.1/3",
+                            "http://127.0.0.1/4", "guid:abc", "guid:def"}) {
+        q->push(db_, 1, url, 0);
+    }
+    EXPECT_EQ(db_.integer("select count(*) from fetchqueue where host=''"), 2);
+    // Three hosts: localhost, 127.0.0.1 and the empty host of the "guid:" entries.
+    std::vector<std::string> handed;
+    for (int i = 0; i < 3; ++i) {
+        auto next = q->next(db_);
+        ASSERT_TRUE(next);
+        handed.push_back(next->url);
+    }
+    EXPECT_FALSE(q->next(db_)) << "each host has a URL in work";
+    for (const auto& url : handed) {
+        q->remove(db_, 1, url);
+    }
+    EXPECT_EQ(take_all(*q).size(), 3u) << "no delay for local hosts";
+    EXPECT_TRUE(q->empty(db_, 1));
+}
+
+TEST_F(fetchqueue_test, without_throttling_a_host_is_served_again_once_removed) {
+    auto q = make(0);
+    q->push(db_, 1, "http://a.example/1", 0);
+    q->push(db_, 1, "http://a.example/2", 0);
+    EXPECT_EQ(take_all(*q).size(), 2u);
+}
+
+TEST_F(fetchqueue_test, archives_take_turns) {
+    auto q = make(0);
+    for (int i = 0; i < 3; ++i) {
+        q->push(db_, 7, "http://a.example/" + std::to_string(i), 0);
+        q->push(db_, 3, "http://b.example/" + std::to_string(i), 0);
+    }
+    q->push(db_, 9, "http://c.example/only", 0);
+    // The search starts at the first archive queued and goes round in the order of the ids; an
+    // archive whose hosts ran dry is passed over.
+    EXPECT_EQ(take_all(*q),
+              (std::vector<std::string>{"7 http://a.example/0", "9 http://c.example/only",
+                                        "3 http://b.example/0", "7 http://a.example/1",
+                                        "3 http://b.example/1", "7 http://a.example/2",
+                                        "3 http://b.example/2"}));
+}
+
+TEST_F(fetchqueue_test, hosts_of_an_archive_take_turns_and_low_priority_comes_first) {
+    auto q = make(0);
+    q->push(db_, 1, "http://b.example/late", 9);
+    q->push(db_, 1, "http://b.example/early", 2);
+    q->push(db_, 1, "http://a.example/1", 0);
+    q->push(db_, 1, "http://a.example/2", 0);
+    q->push(db_, 1, "http://c.example/1", 0);
+    // The search starts at the first host queued and resumes after the host last served.
+    EXPECT_EQ(take_all(*q),
+              (std::vector<std::string>{"1 http://b.example/early", "1 http://c.example/1",
+                                        "1 http://a.example/1", "1 http://b.example/late",
+                                        "1 http://a.example/2"}));
+}
+
+TEST_F(fetchqueue_test, a_busy_archive_does_not_starve_the_others) {
+    auto q = make(60);
+    for (int i = 0; i < 20; ++i) {
+        q->push(db_, 1, "http://big.example/" + std::to_string(i), 0);
+    }
+    q->push(db_, 2, "http://small.example/1", 0);
+    q->push(db_, 2, "http://other.example/1", 0);
+    auto a = q->next(db_);
+    auto b = q->next(db_);
+    auto c = q->next(db_);
+    ASSERT_TRUE(a && b && c);
+    EXPECT_EQ(a->arcid, 1u);
+    EXPECT_EQ(b->arcid, 2u);
+    EXPECT_EQ(c->arcid, 2u) << "archive 1's only host is busy, so archive 2 is searched";
+    EXPECT_FALSE(q->next(db_));
+}
+
+TEST_F(fetchqueue_test, cleared_archive_drops_its_hosts_and_can_be_queued_again) {
+    auto q = make(0);
+    q->push(db_, 1, "http://a.example/1", 0);
+    q->push(db_, 2, "http://b.example/1", 0);
+    q->clear(db_, 1);
+    EXPECT_TRUE(q->empty(db_, 1));
+    EXPECT_FALSE(q->empty(db_, 2));
+    EXPECT_EQ(take_all(*q), std::vector<std::string>{"2 http://b.example/1"});
+    q->push(db_, 1, "http://a.example/2", 0);
+    EXPECT_EQ(take_all(*q), std::vector<std::string>{"1 http://a.example/2"});
+}
+
+TEST_F(fetchqueue_test, clear_all_forgets_every_archive) {
+    auto q = make(0);
+    q->push(db_, 1, "http://a.example/1", 0);
+    q->push(db_, 2, "http://b.example/1", 0);
+    ASSERT_TRUE(q->next(db_));
+    q->clear_all(db_);
+    EXPECT_EQ(db_.integer("select count(*) from fetchqueue"), 0);
+    EXPECT_FALSE(q->next(db_));
+    q->push(db_, 2, "http://b.example/2", 0);
+    EXPECT_EQ(take_all(*q), std::vector<std::string>{"2 http://b.example/2"});
+}
+
+TEST_F(fetchqueue_test, empty_is_true_for_an_archive_never_queued) {
+    auto q = make(0);
+    EXPECT_TRUE(q->empty(db_, 42));
+    q->push(db_, 42, "http://a.example/", 0);
+    EXPECT_FALSE(q->empty(db_, 42));
+}
+
+TEST_F(fetchqueue_test, quotes_in_urls_and_hosts_are_stored_and_removed) {
+    auto q = make(0);
+    q->push(db_, 1, "http://a.example/it's", 0);
+    auto next = q->next(db_);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->url, "http://a.example/it's");
+    q->remove(db_, 1, next->url);
+    EXPECT_TRUE(q->empty(db_, 1));
+}
+
+TEST_F(fetchqueue_test, urls_in_work_at_a_restart_are_served_again) {
+    {
+        auto q = make(20);
+        q->push(db_, 1, "http://a.example/1", 0);
+        q->push(db_, 1, "http://a.example/2", 0);
+        q->push(db_, 4, "http://b.example/1", 0);
+        ASSERT_TRUE(q->next(db_));  // handed out, never removed: the daemon stopped
+        ASSERT_TRUE(q->next(db_));
+        EXPECT_FALSE(q->next(db_));
+    }
+    // A new daemon: its own connection and queue object, same file.
+    auto db = db_.open();
+    fetchqueue q(db, 20, [this] { return now_; });
+    auto first = q.next(db);
+    auto second = q.next(db);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->url, "http://a.example/1");
+    EXPECT_EQ(second->url, "http://b.example/1");
+    EXPECT_FALSE(q.next(db)) << "one per host still holds after the restart";
+}
+
+}  // namespace
+}  // namespace marloven

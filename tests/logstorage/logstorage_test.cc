@@ -1,0 +1,209 @@
+// Tests of log storage over a real database file: how result codes count in the running crawl,
+// the crawl rows, document-log paging of running and finished crawls, and the query log.
+// SPDX-License-Identifier: MIT
+#include "logstorage/logstorage.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_database.h"
+
+namespace marloven {
+namespace {
+
+class logstorage_test : public testing::Test {
+  protected:
+    std::string stats(std::uint32_t arcid) {
+        auto c = logs_.lastCrawl(db_, arcid);
+        if (!c) {
+            return "none";
+        }
+        return std::to_string(c->start) + "-" + std::to_string(c->end) + " docs " +
+               std::to_string(c->docs) + " errors " + std::to_string(c->errors);
+    }
+    // Logs `n` documents "d<i>" for the archive at times from `first` on.
+    void log_documents(std::uint32_t arcid, int n, std::int64_t first, int from = 0) {
+        for (int i = from; i < from + n; ++i) {
+            logs_.logDocument(db_, "d" + std::to_string(i), arcid,
+                              "http://example.com/" + std::to_string(i), first + i, 0);
+        }
+    }
+
+    vant_test::test_database db_;
+    logstorage logs_{db_};
+};
+
+struct code_case {
+    int status;
+    status_count counts_as;
+};
+
+class result_code_test : public logstorage_test, public testing::WithParamInterface<code_case> {};
+
+TEST_P(result_code_test, counts_in_the_running_crawl_only) {
+    const auto [status, counts_as] = GetParam();
+    EXPECT_EQ(count_of_status(status), counts_as);
+    logs_.crawlStarted(db_, 1, 100);
+    logs_.logDocument(db_, "g", 1, "http://example.com/", 150, status);
+    const std::string expected = counts_as == status_count::document ? "100-0 docs 1 errors 0"
+                                 : counts_as == status_count::error  ? "100-0 docs 0 errors 1"
+                                                                     : "100-0 docs 0 errors 0";
+    EXPECT_EQ(stats(1), expected);
+    logs_.crawlEnded(db_, 1, 200);
+    logs_.logDocument(db_, "h", 1, "http://example.com/", 250, status);
+    EXPECT_EQ(stats(1), "100-200" + expected.substr(5)) << "a finished crawl counts no more";
+    EXPECT_EQ(db_.integer(sql_text("select count(*) from documentlog where status=%d", status)), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    codes, result_code_test,
+    testing::Values(code_case{0, status_count::document}, code_case{1, status_count::none},
+                    code_case{2, status_count::none}, code_case{3, status_count::error},
+                    code_case{4, status_count::error}, code_case{5, status_count::error},
+                    code_case{6, status_count::none}, code_case{7, status_count::error},
+                    code_case{8, status_count::error}, code_case{9, status_count::document},
+                    code_case{10, status_count::none}, code_case{11, status_count::error},
+                    code_case{12, status_count::error}, code_case{13, status_count::error},
+                    code_case{14, status_count::none}, code_case{404, status_count::none},
+                    code_case{-1, status_count::none}));
+
+TEST_F(logstorage_test, each_archive_has_at_most_one_running_crawl) {
+    EXPECT_EQ(stats(1), "none");
+    logs_.crawlStarted(db_, 1, 100);
+    logs_.crawlStarted(db_, 2, 110);
+    log_documents(1, 2, 120);
+    logs_.crawlEnded(db_, 1, 200);
+    logs_.crawlEnded(db_, 1, 300);  // nothing running: the first crawl keeps its end
+    logs_.crawlStarted(db_, 1, 400);
+    log_documents(1, 1, 410);
+    EXPECT_EQ(stats(1), "400-0 docs 1 errors 0");
+    EXPECT_EQ(stats(2), "110-0 docs 0 errors 0");
+    EXPECT_EQ(logs_.crawlStarts(db_, 1), (std::vector<std::int64_t>{100, 400}));
+    EXPECT_EQ(db_.integer("select docs from crawlstats where arcid=1 and start=100"), 2);
+    EXPECT_EQ(db_.integer("select end from crawlstats where arcid=1 and start=100"), 200);
+}
+
+TEST_F(logstorage_test, documents_are_logged_under_their_normalised_url) {
+    logs_.logDocument(db_, "it's", 3, "HTTP://Example.com:80/a/../b#x", 5, 0);
+    auto page = logs_.documentLog(db_, 3, 1, 10, 0);
+    ASSERT_EQ(page.rows.size(), 1u);
+    EXPECT_EQ(page.rows[0].guid, "it's");
+    EXPECT_EQ(page.rows[0].url, "http://example.com/b");
+    EXPECT_EQ(page.rows[0].timestamp, 5);
+}
+
+TEST_F(logstorage_test, finished_crawl_pages_end_with_minus_one) {
+    logs_.crawlStarted(db_, 1, 1000);
+    log_documents(1, 25, 1000);
+    logs_.crawlEnded(db_, 1, 2000);
+    log_documents(1, 3, 3000, 25);  // documents of a later crawl are not this crawl's
+    logs_.logDocument(db_, "elsewhere", 2, "http://example.com/", 1500, 0);
+
+    std::int64_t cursor = 0;
+    std::vector<std::string> guids;
+    std::vector<std::int64_t> cursors;
+    std::vector<std::size_t> sizes;
+    while (cursor >= 0) {
+        auto page = logs_.documentLog(db_, 1, 1000, 10, cursor);
+        for (const auto& row : page.rows) {
+            guids.push_back(row.guid);
+        }
+        sizes.push_back(page.rows.size());
+        cursors.push_back(cursor = page.next_cursor);
+        ASSERT_LE(cursors.size(), 4u);
+    }
+    EXPECT_EQ(cursors, (std::vector<std::int64_t>{10, 20, -1}));
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{10, 10, 5}));
+    ASSERT_EQ(guids.size(), 25u);
+    EXPECT_EQ(guids.front(), "d0");
+    EXPECT_EQ(guids.back(), "d24");
+    // A cursor that ended stays ended.
+    auto after = logs_.documentLog(db_, 1, 1000, 10, -1);
+    EXPECT_TRUE(after.rows.empty());
+    EXPECT_EQ(after.next_cursor, -1);
+}
+
+TEST_F(logstorage_test, running_crawl_pages_never_end_while_rows_arrive) {
+    logs_.crawlStarted(db_, 1, 1000);
+    log_documents(1, 25, 1000);
+    std::int64_t cursor = 0;
+    std::vector<std::int64_t> cursors;
+    cursors.reserve(4);
+    for (int i = 0; i < 4; ++i) {
+        cursors.push_back(cursor = logs_.documentLog(db_, 1, 1000, 10, cursor).next_cursor);
+    }
+    EXPECT_EQ(cursors, (std::vector<std::int64_t>{10, 20, 25, 25}));
+    log_documents(1, 2, 1000, 25);
+    auto page = logs_.documentLog(db_, 1, 1000, 10, cursor);
+    ASSERT_EQ(page.rows.size(), 2u);
+    EXPECT_EQ(page.rows[0].guid, "d25");
+    EXPECT_EQ(page.next_cursor, 27);
+    // Once the crawl ends, the same poll finishes the paging.
+    logs_.crawlEnded(db_, 1, 5000);
+    EXPECT_EQ(logs_.documentLog(db_, 1, 1000, 10, 27).next_cursor, -1);
+}
+
+TEST_F(logstorage_test, rows_of_one_second_keep_their_logging_order) {
+    logs_.crawlStarted(db_, 1, 10);
+    for (const char* guid : {"z", "a", "m"}) {
+        logs_.logDocument(db_, guid, 1, "http://example.com/", 10, 0);
+    }
+    std::vector<std::string> guids;
+    for (const auto& row : logs_.documentLog(db_, 1, 10, 10, 0).rows) {
+        guids.push_back(row.guid);
+    }
+    EXPECT_EQ(guids, (std::vector<std::string>{"z", "a", "m"}));
+}
+
+TEST_F(logstorage_test, start_below_one_gives_no_rows_and_ends_the_paging) {
+    log_documents(1, 3, 0);
+    auto page = logs_.documentLog(db_, 1, 0, 10, 0);
+    EXPECT_TRUE(page.rows.empty());
+    EXPECT_EQ(page.next_cursor, -1);
+    page = logs_.documentLog(db_, 1, 5, 10, -7);
+    EXPECT_TRUE(page.rows.empty());
+    EXPECT_EQ(page.next_cursor, -7);
+}
+
+TEST_F(logstorage_test, query_log_reads_a_time_range_in_logging_order) {
+    logs_.logQuery(db_, 1, 200, "second");
+    logs_.logQuery(db_, 1, 100, "first 'quoted'");
+    logs_.logQuery(db_, 1, 200, "third");
+    logs_.logQuery(db_, 1, 300, "later");
+    logs_.logQuery(db_, 2, 150, "other archive");
+    auto rows = logs_.queryLog(db_, 1, 100, 200);
+    std::vector<std::string> texts;
+    texts.reserve(rows.size());
+    for (const auto& r : rows) {
+        texts.push_back(std::to_string(r.timestamp) + " " + r.query);
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"100 first 'quoted'", "200 second", "200 third"}));
+}
+
+TEST_F(logstorage_test, clearing_one_archive_leaves_the_others) {
+    for (std::uint32_t arcid : {1u, 2u}) {
+        logs_.crawlStarted(db_, arcid, 10);
+        log_documents(arcid, 2, 10);
+        logs_.logQuery(db_, arcid, 10, "q");
+    }
+    logs_.clearArchive(db_, 1);
+    EXPECT_EQ(stats(1), "none");
+    EXPECT_EQ(stats(2), "10-0 docs 2 errors 0");
+    EXPECT_EQ(db_.integer("select count(*) from documentlog"), 2);
+    EXPECT_EQ(db_.integer("select count(*) from querylog where arcid=2"), 1);
+    logs_.clearAll(db_);
+    for (const char* table : {"documentlog", "querylog", "crawlstats"}) {
+        EXPECT_EQ(db_.integer(sql_text("select count(*) from %s", table)), 0) << table;
+    }
+}
+
+using logstorage_death_test = logstorage_test;
+
+TEST_F(logstorage_death_test, database_errors_end_the_process_naming_this_store) {
+    exec(db_, "drop table crawlstats");
+    EXPECT_DEATH(logs_.crawlStarted(db_, 1, 10),
+                 "src\\\\logstorage\\\\logstorage\\([0-9]+\\): assertion \\[SQLite error: "
+                 "\\[1\\] no such table: crawlstats\\] failed");
+}
+
+}  // namespace
+}  // namespace marloven

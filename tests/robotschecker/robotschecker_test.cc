@@ -1,0 +1,320 @@
+// Tests of robots exclusion: the translation of robots.txt into one expression (agent groups,
+// rule syntax), checks of URLs against cached files, and the cache's age and damage rules.
+// SPDX-License-Identifier: MIT
+#include "robotschecker/robotschecker.h"
+
+#include <gtest/gtest.h>
+#include <regex.h>
+
+#include <cctype>
+
+#include "support/test_database.h"
+
+namespace marloven {
+namespace {
+
+constexpr const char* agent = "marlovenbot";
+const std::string none = "^I'm not an URL$";
+
+struct expression_case {
+    const char* what;
+    const char* robots_txt;
+    std::string expression;
+};
+
+class robots_expression_test : public testing::TestWithParam<expression_case> {};
+
+TEST_P(robots_expression_test, translates_the_rules_for_this_agent) {
+    EXPECT_EQ(robots_expression(GetParam().robots_txt, agent), GetParam().expression)
+        << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, robots_expression_test,
+    testing::Values(
+        expression_case{"empty file", "", none},
+        expression_case{"every agent", "User-agent: *\nDisallow: /private", none + "|^/private"},
+        expression_case{"star inside", "User-agent: *\nDisallow: /a*b", none + "|^/a.*b"},
+        expression_case{"trailing star dropped", "User-agent: *\nDisallow: /cgi-bin/*",
+                        none + "|^/cgi-bin/"},
+        expression_case{"only one trailing star dropped", "User-agent: *\nDisallow: /x**",
+                        none + "|^/x.*"},
+        expression_case{"special characters literal", "User-agent: *\nDisallow: /x.html?y",
+                        none + "|^/x\\.html\\?y"},
+        expression_case{"every special character", "User-agent: *\nDisallow: /.[]|()+?^${}\\",
+                        none + "|^/\\.\\[\\]\\|\\(\\)\\+\\?\\^\\$\\{\\}\\\\"},
+        expression_case{"empty disallow allows everything", "User-agent: *\nDisallow:\n", none},
+        expression_case{"disallow everything", "User-agent: *\nDisallow: /\n", none + "|^/"},
+        expression_case{"rules before any group", "Disallow: /x\nUser-agent: *\n", none},
+        expression_case{"another agent's group", "User-agent: otherbot\nDisallow: /x\n", none},
+        expression_case{"own group replaces the star rules",
+                        "User-agent: *\nDisallow: /a\n\nUser-agent: marlovenbot\nDisallow: /b\n",
+                        none + "|^/b"},
+        expression_case{"star group after the own group ignored",
+                        "User-agent: marlovenbot\nDisallow: /b\n\nUser-agent: *\nDisallow: /c\n",
+                        none + "|^/b"},
+        expression_case{"second own group ignored",
+                        "User-agent: marlovenbot\nDisallow: /b\n\nUser-agent: otherbot\n"
+                        "Disallow: /o\n\nUser-agent: marlovenbot\nDisallow: /c\n",
+                        none + "|^/b"},
+        expression_case{"agent matched by prefix, any case",
+                        "USER-AGENT: MarlovenBot/2.1 (+http://x)\nDISALLOW: /x", none + "|^/x"},
+        expression_case{"agent listed second in a group",
+                        "User-agent: otherbot\nUser-agent: marlovenbot\nDisallow: /x\n",
+                        none + "|^/x"},
+        expression_case{"agent listed first in a group",
+                        "User-agent: marlovenbot\nUser-agent: otherbot\nDisallow: /x\n",
+                        none + "|^/x"},
+        expression_case{"star listed with another agent",
+                        "User-agent: otherbot\nUser-agent: *\nDisallow: /x\n", none + "|^/x"},
+        expression_case{"comments, CRLF and blanks",
+                        "# robots\r\nUser-agent: * # everyone\r\n\r\nDisallow:   /tmp/  # temp\r\n",
+                        none + "|^/tmp/"},
+        expression_case{"colon in the value", "User-agent: *\nDisallow: /a:b", none + "|^/a:b"},
+        expression_case{"space before the colon", "User-agent : *\nDisallow : /x", none + "|^/x"},
+        expression_case{"indented line names no field", "User-agent: *\n  Disallow: /x\n", none},
+        expression_case{"other fields ignored",
+                        "User-agent: *\nAllow: /a\nCrawl-delay: 5\nDisallow: /b\n"
+                        "Sitemap: http://example.com/s.xml\n",
+                        none + "|^/b"},
+        expression_case{"byte-order mark", "\xEF\xBB\xBFUser-agent: *\nDisallow: /x",
+                        none + "|^/x"}),
+    [](const testing::TestParamInfo<expression_case>& param_info) {
+        std::string name = param_info.param.what;
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name;
+    });
+
+TEST(robots_expression_nul_test, a_nul_byte_in_a_rule_is_dropped_not_cut_at) {
+    constexpr char raw[] = "User-agent: *\nDisallow: /a\0b\nDisallow: /c";
+    const std::string text(raw, sizeof raw - 1);
+    EXPECT_EQ(robots_expression(text, agent), none + "|^/ab|^/c");
+}
+
+struct rule_case {
+    const char* rule;
+    const char* path;
+};
+
+class robots_rule_test : public testing::TestWithParam<rule_case> {};
+
+// The rule-by-rule matching used for very large files answers as the expression does.
+TEST_P(robots_rule_test, matching_without_the_expression_agrees_with_it) {
+    const auto [rule, path] = GetParam();
+    const std::string expression = robots_expression(std::vector<std::string>{rule});
+    regex_t re;
+    ASSERT_EQ(regcomp(&re, expression.c_str(), REG_EXTENDED | REG_NOSUB), 0) << expression;
+    const bool by_expression = regexec(&re, path, 0, nullptr, 0) == 0;
+    regfree(&re);
+    EXPECT_EQ(robots_rule_matches(rule, path), by_expression) << rule << " on " << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, robots_rule_test,
+    testing::Values(rule_case{"/private", "/private/x"}, rule_case{"/private", "/privat"},
+                    rule_case{"/private", "/x/private"}, rule_case{"", "/anything"},
+                    rule_case{"/a*b", "/a/x/b/c"}, rule_case{"/a*b", "/ab"},
+                    rule_case{"/a*b", "/a/x/c"}, rule_case{"/a*b*b", "/a-b"},
+                    rule_case{"/a*b*b", "/abxb"}, rule_case{"*.php", "/x/y.php?q"},
+                    rule_case{"/*/print/", "/world/print/1"}, rule_case{"/*/print/", "/print/"},
+                    rule_case{"/a**c", "/abc"}, rule_case{"/x.html?y", "/x.html?y=1"},
+                    rule_case{"/x.html?y", "/xyhtml"}, rule_case{"/*.pdf$", "/a.pdf"},
+                    rule_case{"/*.pdf$", "/a.pdf$"}, rule_case{"/a\\b", "/a\\b"},
+                    rule_case{"/(x)", "/(x)"}, rule_case{"/[ab]", "/a"}));
+
+TEST(robots_rules_test, a_file_with_very_many_rules_is_checked_rule_by_rule) {
+    std::string file = "User-agent: *\n";
+    for (int i = 0; i < 1000; ++i) {
+        file += "Disallow: /dir" + std::to_string(i) + "/*.html\n";
+    }
+    file += "Disallow: /private\n";
+    EXPECT_GT(robots_expression(file, agent).size(), max_expression_length);
+    vant_test::test_database db;
+    robotschecker robots(db, agent);
+    robots.store(db, "http://example.com/robots.txt", file);
+    EXPECT_FALSE(robots.allowed(db, "http://example.com/private/a").allowed);
+    EXPECT_FALSE(robots.allowed(db, "http://example.com/dir700/x/a.html").allowed);
+    EXPECT_TRUE(robots.allowed(db, "http://example.com/dir700/a.txt").allowed);
+    EXPECT_TRUE(robots.allowed(db, "http://example.com/public").allowed);
+    EXPECT_TRUE(robots.allowed(db, "http://example.com/public").rules_parsed);
+}
+
+TEST(robots_url_test, is_the_site_root_file_for_web_schemes_only) {
+    EXPECT_EQ(robots_url_for("https://Example.com:443/a/b?q=1#f"),
+              "https://example.com/robots.txt");
+    EXPECT_EQ(robots_url_for("http://example.com:8080/x"), "http://example.com:8080/robots.txt");
+    EXPECT_EQ(robots_url_for("shttp://example.com/x"), "shttp://example.com/robots.txt");
+    for (const char* url : {"ftp://example.com/x", "guid:0123", "mailto:a@b", "file:///etc"}) {
+        EXPECT_FALSE(robots_url_for(url)) << url;
+    }
+}
+
+class robotschecker_test : public testing::Test {
+  protected:
+    robotschecker make(std::string name = agent) {
+        return robotschecker(db_, std::move(name), [this] { return now_; });
+    }
+    vant_test::test_database db_;
+    std::int64_t now_ = 1'700'000'000;
+};
+
+struct check_case {
+    const char* robots_txt;
+    const char* url;
+    bool allowed;
+};
+
+class robots_check_test : public robotschecker_test,
+                          public testing::WithParamInterface<check_case> {};
+
+TEST_P(robots_check_test, answers_from_the_cached_file) {
+    auto robots = make();
+    robots.store(db_, "http://example.com/robots.txt", GetParam().robots_txt);
+    auto answer = robots.allowed(db_, GetParam().url);
+    EXPECT_EQ(answer.allowed, GetParam().allowed) << GetParam().url;
+    EXPECT_TRUE(answer.rules_parsed);
+}
+
+// A blog's file: Allow lines are not understood, and "$" is taken literally.
+constexpr const char* blog =
+    "# robots.txt for example.com\n"
+    "User-agent: *\n"
+    "Disallow: /wp-admin/\n"
+    "Allow: /wp-admin/admin-ajax.php\n"
+    "Disallow: /search\n"
+    "Disallow: /*.pdf$\n"
+    "Disallow: /*?replytocom\n"
+    "\n"
+    "Sitemap: https://example.com/sitemap_index.xml\n";
+// A news site naming several crawlers, ours among them, and shutting out everybody else.
+constexpr const char* news =
+    "User-agent: Googlebot\r\n"
+    "Disallow: /nogoogle\r\n"
+    "\r\n"
+    "User-agent: OtherBot\r\n"
+    "User-agent: MarlovenBot\r\n"
+    "Disallow: /private/\r\n"
+    "Disallow: /tmp\r\n"
+    "Disallow: /*/print/\r\n"
+    "\r\n"
+    "User-agent: *\r\n"
+    "Disallow: /\r\n";
+// A shop that only keeps everybody out of its scripts and carts.
+constexpr const char* shop =
+    "User-agent: Googlebot\n"
+    "Disallow: /\n"
+    "\n"
+    "User-agent: *  # the rest of you\n"
+    "Crawl-delay: 10\n"
+    "Disallow: /cgi-bin/\n"
+    "Disallow: /cart\n"
+    "Disallow: /checkout/*\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    files, robots_check_test,
+    testing::Values(
+        check_case{"User-agent: *\nDisallow: /private", "http://example.com/private/x", false},
+        check_case{"User-agent: *\nDisallow: /private", "http://example.com/privateer", false},
+        check_case{"User-agent: *\nDisallow: /private", "http://example.com/public", true},
+        check_case{"User-agent: *\nDisallow: /x.html?y", "http://example.com/x.html", true},
+        check_case{"User-agent: *\nDisallow: /x.html", "http://example.com/xyhtml", true},
+        check_case{"User-agent: *\nDisallow: /", "http://example.com", false},
+        check_case{"User-agent: *\nDisallow: /a", "http://example.com", true},
+        check_case{"", "http://example.com/anything", true},
+        check_case{blog, "http://example.com/wp-admin/options.php", false},
+        check_case{blog, "http://example.com/wp-admin/admin-ajax.php", false},
+        check_case{blog, "http://example.com/searching", false},
+        check_case{blog, "http://example.com/files/a.pdf", true},
+        check_case{blog, "http://example.com/2023/post/", true},
+        check_case{news, "http://example.com/private/a", false},
+        check_case{news, "http://example.com/tmp.html", false},
+        check_case{news, "http://example.com/world/print/1", false},
+        check_case{news, "http://example.com/world/2024/story", true},
+        check_case{news, "http://example.com/nogoogle", true},
+        check_case{shop, "http://example.com/cgi-bin/search", false},
+        check_case{shop, "http://example.com/cart?item=3", false},
+        check_case{shop, "http://example.com/checkout/", false},
+        check_case{shop, "http://example.com/checkout", true},
+        check_case{shop, "http://example.com/products/7", true},
+        check_case{shop, "https://example.com/cart", true}));  // another site's file
+
+TEST_F(robotschecker_test, site_without_a_cached_file_and_other_schemes_are_allowed) {
+    auto robots = make();
+    robots.store(db_, "http://example.com/robots.txt", "User-agent: *\nDisallow: /");
+    for (const char* url : {"http://other.example/x", "ftp://example.com/x", "guid:abcdef"}) {
+        auto answer = robots.allowed(db_, url);
+        EXPECT_TRUE(answer.allowed) << url;
+        EXPECT_TRUE(answer.rules_parsed) << url;
+    }
+}
+
+TEST_F(robotschecker_test, file_is_fetched_again_only_after_a_day) {
+    auto robots = make();
+    const std::string url = "http://example.com/a/page.html";
+    EXPECT_EQ(robots.needs_fetch(db_, url), "http://example.com/robots.txt");
+    robots.store(db_, "http://example.com/robots.txt", "");
+    EXPECT_FALSE(robots.needs_fetch(db_, url));
+    now_ += 86400;
+    EXPECT_FALSE(robots.needs_fetch(db_, url));
+    now_ += 1;
+    EXPECT_EQ(robots.needs_fetch(db_, url), "http://example.com/robots.txt");
+    robots.store(db_, "http://example.com/robots.txt", "User-agent: *\nDisallow: /a/");
+    EXPECT_FALSE(robots.needs_fetch(db_, url));
+    EXPECT_FALSE(robots.allowed(db_, url).allowed) << "the new file replaced the old";
+    EXPECT_EQ(db_.integer("select count(*) from robotscache"), 1);
+    for (const char* other : {"ftp://example.com/x", "guid:abc", "mailto:x@example.com"}) {
+        EXPECT_FALSE(robots.needs_fetch(db_, other)) << other;
+    }
+}
+
+TEST_F(robotschecker_test, the_agent_name_comes_from_the_configuration) {
+    const char* file = "User-agent: otherbot\nDisallow: /\n\nUser-agent: *\nDisallow: /x\n";
+    auto ours = make();
+    ours.store(db_, "http://example.com/robots.txt", file);
+    EXPECT_TRUE(ours.allowed(db_, "http://example.com/y").allowed);
+    EXPECT_FALSE(make("OtherBot").allowed(db_, "http://example.com/y").allowed);
+}
+
+TEST_F(robotschecker_test, corrupt_cached_file_allows_reports_and_is_fetched_again) {
+    auto robots = make();
+    robots.store(db_, "http://example.com/robots.txt", "User-agent: *\nDisallow: /\n");
+    exec(db_, "update robotscache set contentlen=contentlen+1");
+    auto answer = robots.allowed(db_, "http://example.com/x");
+    EXPECT_TRUE(answer.allowed);
+    EXPECT_FALSE(answer.rules_parsed);
+    EXPECT_EQ(robots.needs_fetch(db_, "http://example.com/x"), "http://example.com/robots.txt");
+}
+
+TEST_F(robotschecker_test, oversized_file_is_cut_before_caching) {
+    auto robots = make();
+    std::string body = "User-agent: *\nDisallow: /x\n";
+    body.resize(max_robots_length + 1000, '#');
+    robots.store(db_, "http://example.com/robots.txt", body);
+    EXPECT_EQ(db_.integer("select contentlen from robotscache"),
+              static_cast<std::int64_t>(max_robots_length));
+    EXPECT_FALSE(robots.allowed(db_, "http://example.com/x").allowed);
+}
+
+TEST_F(robotschecker_test, clear_all_empties_the_cache) {
+    auto robots = make();
+    robots.store(db_, "http://a.example/robots.txt", "x");
+    robots.store(db_, "http://b.example/robots.txt", "y");
+    robots.clear_all(db_);
+    EXPECT_EQ(db_.integer("select count(*) from robotscache"), 0);
+    EXPECT_TRUE(robots.needs_fetch(db_, "http://a.example/"));
+}
+
+using robotschecker_death_test = robotschecker_test;
+
+TEST_F(robotschecker_death_test, database_errors_end_the_process_naming_this_checker) {
+    auto robots = make();
+    exec(db_, "drop table robotscache");
+    EXPECT_DEATH((void)robots.needs_fetch(db_, "http://example.com/"),
+                 "src\\\\robotschecker\\\\robotschecker\\([0-9]+\\): assertion \\[SQLite "
+                 "error: \\[1\\] no such table: robotscache\\] failed");
+}
+
+}  // namespace
+}  // namespace marloven
