@@ -198,6 +198,9 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.data_dir = data_dir_;
     services_.free_disk = free_disk_space;
     services_.index = index_.get();
+    services_.documents = documents_.get();
+    services_.logs = logs_.get();
+    services_.queue = fetch_queue_.get();
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
     services_.min_free_disk =
