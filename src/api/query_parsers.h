@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "idxstorage/idxstorage.h"
 #include "api/records.h"
+#include "idxstorage/idxstorage.h"
 
 namespace marloven {
 

@@ -231,7 +231,9 @@ void vantorelld::stop_http() {
     }
 }
 
-int vantorelld::http_port() const { return http_ ? http_->port() : 0; }
+int vantorelld::http_port() const {
+    return http_ ? http_->port() : 0;
+}
 
 void vantorelld::final_cleanup() {
     // Storage objects go in reverse order of creation.

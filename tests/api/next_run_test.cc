@@ -1,11 +1,11 @@
 // Tests of the next scheduled run of an archive for every frequency, with the turns of day,
 // month and year.
 // SPDX-License-Identifier: MIT
+#include "api/next_run.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
-
-#include "api/next_run.h"
 
 namespace marloven {
 namespace {
