@@ -22,7 +22,10 @@ connections=${CONNECTIONS:-16}
 site=http://127.0.0.1:18080
 
 bench/setup
-# The corpus site; its full set-up (packages of the documentation) only when starting fails.
+# The corpus site; its full set-up (packages of the documentation) only when starting fails. An
+# nginx that this script started is stopped at the end.
+site_was_up=false
+curl -fs -o /dev/null "$site/small.html" && site_was_up=true
 bash "$corpus/setup.sh" start > /dev/null 2>&1 || bash "$corpus/setup.sh" > /dev/null
 cmake --preset bench > /dev/null
 cmake --build --preset bench -j 2 > /dev/null
@@ -33,6 +36,7 @@ daemon_pid=""
 cleanup() {
     if [ -n "$daemon_pid" ]; then kill -TERM "$daemon_pid" 2>/dev/null; wait "$daemon_pid" || true; fi
     rm -rf "$work"
+    $site_was_up || bash "$corpus/setup.sh" stop > /dev/null
 }
 trap cleanup EXIT
 
