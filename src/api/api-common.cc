@@ -62,7 +62,7 @@ std::string md5_hex(std::string_view text) {
     VANT_ASSERT(EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr) == 1);
     static constexpr char hex[] = "0123456789abcdef";
     std::string out;
-    out.reserve(size * 2);
+    out.reserve(static_cast<std::size_t>(size) * 2);
     for (unsigned int i = 0; i < size; ++i) {
         out += hex[digest[i] >> 4];
         out += hex[digest[i] & 15];

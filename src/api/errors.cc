@@ -9,25 +9,25 @@ namespace marloven {
 namespace {
 
 struct error_entry {
-    api_error code;
     std::string_view name;
-    std::int32_t http_status;
     std::string_view message;
+    api_error code;
+    std::int32_t http_status;
 };
 
 constexpr error_entry error_table[] = {
-    {api_error::InternalError, "InternalError", 500, "Internal Error"},
-    {api_error::AccessViolation, "AccessViolation", 400, "Access violation"},
-    {api_error::InUse, "InUse", 400, "Resource in use"},
-    {api_error::CannotLoadPluginDLLs, "CannotLoadPluginDLLs", 400, "Can't load plugin DLLs"},
-    {api_error::ErrorInvalidEntity, "ErrorInvalidEntity", 400, "Invalid entity"},
-    {api_error::ErrorWritingEntity, "ErrorWritingEntity", 400, "Error writing entity"},
-    {api_error::ErrorReadingEntity, "ErrorReadingEntity", 400, "Error reading entity"},
-    {api_error::BadMagic, "BadMagic", 400, "Bad magic number"},
-    {api_error::UnsupportedMIMEType, "UnsupportedMIMEType", 400, "Unsupported document type"},
-    {api_error::FilterMismatch, "FilterMismatch", 400, "Document URL doesn't match source filters"},
-    {api_error::MaxDocuments, "MaxDocuments", 400, "Document storage limit reached"},
-    {api_error::BadQuery, "BadQuery", 400, "Bad query"},
+    {"InternalError", "Internal Error", api_error::InternalError, 500},
+    {"AccessViolation", "Access violation", api_error::AccessViolation, 400},
+    {"InUse", "Resource in use", api_error::InUse, 400},
+    {"CannotLoadPluginDLLs", "Can't load plugin DLLs", api_error::CannotLoadPluginDLLs, 400},
+    {"ErrorInvalidEntity", "Invalid entity", api_error::ErrorInvalidEntity, 400},
+    {"ErrorWritingEntity", "Error writing entity", api_error::ErrorWritingEntity, 400},
+    {"ErrorReadingEntity", "Error reading entity", api_error::ErrorReadingEntity, 400},
+    {"BadMagic", "Bad magic number", api_error::BadMagic, 400},
+    {"UnsupportedMIMEType", "Unsupported document type", api_error::UnsupportedMIMEType, 400},
+    {"FilterMismatch", "Document URL doesn't match source filters", api_error::FilterMismatch, 400},
+    {"MaxDocuments", "Document storage limit reached", api_error::MaxDocuments, 400},
+    {"BadQuery", "Bad query", api_error::BadQuery, 400},
 };
 
 const error_entry* find_entry(api_error code) {

@@ -98,7 +98,7 @@ httpthread::httpthread(threadpool& pool, int index, vantorelld& daemon)
     : pool_(pool),
       index_(index),
       context_(daemon),
-      thread_([this](std::stop_token stop) { run(std::move(stop)); }) {}
+      thread_([this](const std::stop_token& stop) { run(stop); }) {}
 
 httpthread::~httpthread() {
     thread_.request_stop();
@@ -127,7 +127,7 @@ void httpthread::cut_off_at(std::chrono::steady_clock::time_point deadline) {
     }
 }
 
-void httpthread::run(std::stop_token stop) {
+void httpthread::run(const std::stop_token& stop) {
     {
         std::scoped_lock lock(mutex_);
         running_ = true;
@@ -187,7 +187,7 @@ threadpool::~threadpool() {
 
 httpthread* threadpool::acquire(std::stop_token stop) {
     std::unique_lock lock(mutex_);
-    if (!available_.wait(lock, stop, [this] { return !idle_.empty(); })) {
+    if (!available_.wait(lock, std::move(stop), [this] { return !idle_.empty(); })) {
         return nullptr;
     }
     VANT_CHECK(!idle_.empty(), "availablecount - 1 >= 0");
@@ -213,7 +213,7 @@ httpserver::~httpserver() {
 }
 
 void httpserver::start() {
-    thread_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
+    thread_ = std::jthread([this](const std::stop_token& stop) { run(stop); });
 }
 
 void httpserver::stop() {
@@ -231,7 +231,7 @@ void httpserver::stop() {
     thread_.join();
 }
 
-int httpserver::bind_listener(std::stop_token stop, std::string& error) {
+int httpserver::bind_listener(const std::stop_token& stop, std::string& error) {
     auto parsed = parse_listen_address(address_);
     if (!parsed) {
         error = "bad listen address '" + address_ + "'";
@@ -281,7 +281,7 @@ int httpserver::bind_listener(std::stop_token stop, std::string& error) {
     return 3;
 }
 
-void httpserver::run(std::stop_token stop) {
+void httpserver::run(const std::stop_token& stop) {
     std::string error;
     int binderr = bind_listener(stop, error);
     VANT_LOG(HTTPSERVER, debug) << "binderr==" << binderr << ": " << error;

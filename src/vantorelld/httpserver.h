@@ -66,7 +66,7 @@ class httpthread {
     void cut_off_at(std::chrono::steady_clock::time_point deadline);
 
   private:
-    void run(std::stop_token stop);
+    void run(const std::stop_token& stop);
 
     threadpool& pool_;
     const int index_;
@@ -130,9 +130,9 @@ class httpserver {
     bool secure() const { return false; }
 
   private:
-    void run(std::stop_token stop);
+    void run(const std::stop_token& stop);
     // 0 once listening; 1 bad address, 2 no socket, 3 never bound, 4 listen failed.
-    int bind_listener(std::stop_token stop, std::string& error);
+    int bind_listener(const std::stop_token& stop, std::string& error);
 
     vantorelld& daemon_;
     const std::string address_;

@@ -259,14 +259,14 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     std::vector<std::pair<std::string, std::string>> pairs;
     const std::time_t midnight = 1700006400;  // 2023-11-15 00:00 UTC
     for (int hour = 0; hour < 24; ++hour) {
-        now_ = midnight + hour * 3600 + 1800;
+        now_ = midnight + static_cast<std::time_t>(hour) * 3600 + 1800;
         GetStatus(user("ann"), r, status, pairs);
         bool outside = hour >= 7 && hour <= 21;
         EXPECT_EQ(status, outside ? daemon_status::CRAWLSTOPPED : daemon_status::RUNNING) << hour;
     }
     services_.crawl_start = services_.crawl_stop = 5;
     for (int hour = 0; hour < 24; ++hour) {
-        now_ = midnight + hour * 3600;
+        now_ = midnight + static_cast<std::time_t>(hour) * 3600;
         GetStatus(user("ann"), r, status, pairs);
         EXPECT_EQ(status, daemon_status::RUNNING) << hour;
     }

@@ -86,7 +86,7 @@ class rest_test : public daemon_fixture {
         config_file cfg(write_config());
         return open_database(cfg, (data() + "/vantorell.db").c_str());
     }
-    static std::string quote(std::string text) {
+    static std::string quote(const std::string& text) {
         return std::regex_replace(text, std::regex(R"([.?*+()\[\]{}|^$\\])"), "\\$&");
     }
 };
