@@ -84,4 +84,20 @@ api_transaction::~api_transaction() {
     }
 }
 
+void outside_transaction(sqlite3* db, const std::function<void()>& work) {
+    if (sqlite3_get_autocommit(db) != 0) {
+        work();
+        return;
+    }
+    int rc = commit_transaction(db);
+    if (rc != SQLITE_OK) {
+        sql_site::fixed(api_common_path, __LINE__).fail(db, rc);
+    }
+    work();
+    rc = begin_transaction(db);
+    if (rc != SQLITE_OK) {
+        sql_site::fixed(api_common_path, __LINE__).fail(db, rc);
+    }
+}
+
 }  // namespace marloven

@@ -122,6 +122,12 @@ class api_transaction {
     sqlite3* db_;
 };
 
+// Runs `work` with the caller's transaction committed and the process-wide lock released, then
+// begins a new transaction: for slow work that needs no consistency with the database (the
+// index query), so that the crawl threads and other requests are not held up by it. Without an
+// open transaction `work` simply runs.
+void outside_transaction(sqlite3* db, const std::function<void()>& work);
+
 template <typename Record>
 cfgstorage<Record>& api_services::store() const {
     if constexpr (std::is_same_v<Record, SourceConfiguration>) {

@@ -415,7 +415,9 @@ void Query(const api_session& s, api_result& r, query_request& q, std::vector<qu
     options.info = q.info;
     options.weights = q.weights;
     stored_documents documents(s);
-    count = s.svc().index->query(options, &documents, hits);
+    // The index conversation holds the index client's own lock; the database lock is not needed
+    // for it (contexts read stored documents without a transaction).
+    outside_transaction(s.db, [&] { count = s.svc().index->query(options, &documents, hits); });
     if (count >= 0 && !log_text.empty()) {
         const std::time_t now = s.svc().now();
         for (std::int32_t id : searched) {

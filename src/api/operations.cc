@@ -6,6 +6,10 @@
 
 #include <algorithm>
 
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
 #include "util/config_file.h"
 #include "util/uri.h"
 
@@ -306,6 +310,24 @@ void RemoveSource(const api_session& s, api_result& r, int id) {
 }
 void RemoveArchive(const api_session& s, api_result& r, int id) {
     remove_config<ArchiveConfiguration>(s, r, id);
+    if (r.failed()) {
+        return;
+    }
+    // A deleted archive leaves nothing behind: its queue, stored documents, logs and index
+    // entries go with it (a later archive never inherits them, since ids are not reused).
+    const auto arcid = static_cast<std::uint32_t>(id);
+    if (s.svc().queue != nullptr) {
+        s.svc().queue->clear(s.db, arcid);
+    }
+    if (s.svc().documents != nullptr) {
+        s.svc().documents->clearArchive(s.db, arcid);
+    }
+    if (s.svc().logs != nullptr) {
+        s.svc().logs->clearArchive(s.db, arcid);
+    }
+    if (s.svc().index != nullptr) {
+        s.svc().index->removeArchive(arcid);
+    }
 }
 void RemoveAuth(const api_session& s, api_result& r, int id) {
     remove_config<AuthConfiguration>(s, r, id);

@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: MIT
 #include "api/crawl.h"
 
+#include "api/operations.h"
 #include "api_fixture.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
@@ -171,6 +172,64 @@ TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     EXPECT_FALSE(r.failed());
     document_version doc;
     EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
+}
+
+TEST_F(crawl_test, removing_an_archive_takes_its_crawl_state_along) {
+    int id = add_archive();
+    int other = add_archive();
+    api_result r;
+    ArchiveInfo info;
+    std::string guid;
+    std::string other_guid;
+    AddDocument(user("wes"), r, id, "http://example.org/x", "text/plain", "text", guid);
+    AddDocument(user("wes"), r, other, "http://example.org/y", "text/plain", "text", other_guid);
+    ASSERT_FALSE(r.failed());
+
+    RemoveArchive(user("ann"), r, id);
+    EXPECT_EQ(r.name, "AccessViolation");
+    RemoveArchive(user("wes"), r, id);
+    ASSERT_FALSE(r.failed());
+    document_version doc;
+    EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
+    EXPECT_TRUE(queued(id).empty());
+    EXPECT_FALSE(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id)));
+    EXPECT_EQ(documents_->get(db_, other_guid, doc), read_status::found) << "others keep theirs";
+    EXPECT_EQ(queued(other).size(), 1u);
+}
+
+TEST_F(crawl_test, start_stop_start_stop_within_one_second_keeps_distinct_crawls) {
+    // Crawl rows are unique per (archive, start, end); a second crawl of the same second used to
+    // collide with the first when it ended, which ended the daemon.
+    int id = add_archive();
+    api_result r;
+    ArchiveInfo info;
+    for (int round = 0; round < 3; ++round) {
+        StartCrawl(user("wes"), r, id, info);
+        ASSERT_TRUE(info.crawling);
+        StopCrawl(user("wes"), r, id, info);
+        ASSERT_FALSE(info.crawling);
+    }
+    EXPECT_EQ(logs_->crawlStarts(db_, static_cast<std::uint32_t>(id)),
+              (std::vector<std::int64_t>{now_, now_ + 1, now_ + 2}));
+}
+
+TEST_F(crawl_test, index_work_runs_without_holding_the_database_lock) {
+    // A query must not keep the crawl threads and other requests out of the database while the
+    // index server answers.
+    begin_transaction(db_);
+    bool lock_was_free = false;
+    bool in_transaction_during_work = true;
+    outside_transaction(db_, [&] {
+        in_transaction_during_work = sqlite3_get_autocommit(db_) == 0;
+        lock_was_free = transaction_mutex().try_lock();
+        if (lock_was_free) {
+            transaction_mutex().unlock();
+        }
+    });
+    EXPECT_TRUE(lock_was_free);
+    EXPECT_FALSE(in_transaction_during_work);
+    EXPECT_EQ(sqlite3_get_autocommit(db_), 0) << "the caller's transaction is open again";
+    EXPECT_EQ(commit_transaction(db_), SQLITE_OK);
 }
 
 TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
