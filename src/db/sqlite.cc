@@ -80,6 +80,10 @@ sqlite_connection open_database(const config_file& config, const char* file, sql
     if (rc != SQLITE_OK) {
         where.fail(nullptr, rc);
     }
+    // Write-ahead logging: readers never wait for the writer, and with synchronous levels below
+    // 2 a commit does not wait for the disk (a killed process still loses nothing; a power cut
+    // may lose the last commits, never the file's consistency). The mode is kept in the file.
+    try_exec(db, "pragma journal_mode=WAL");
     int sync = static_cast<int>(config.integer(keys::SyncLevel));
     // The pragma reads the schema first, which another connection's exclusive transaction
     // refuses (SQLITE_BUSY): a connection opened while another thread works would silently keep

@@ -47,6 +47,14 @@ logstorage::logstorage(sqlite3* db) {
 }
 
 void logstorage::crawlStarted(sqlite3* db, std::uint32_t arcid, std::int64_t start) {
+    // A crawl's start identifies it (crawl logs are asked for by start), and the rows are unique
+    // on (arcid, start, end): a crawl started, stopped and started again within one second gets
+    // the next second as its start, so that ending it cannot collide with the earlier row.
+    statement last(
+        db, sql_text("select max(start) from crawlstats where arcid=%d", static_cast<int>(arcid)));
+    if (last.next() && !last.is_null(0) && last.integer(0) >= start) {
+        start = last.integer(0) + 1;
+    }
     exec(db, sql_text("insert into crawlstats values(%d, %lld, 0, 0, 0)", static_cast<int>(arcid),
                       static_cast<long long>(start)));
 }

@@ -30,6 +30,9 @@ inline constexpr config_key WORKERS{"WORKERS", key_rule::positive_integer, "5"};
 inline constexpr config_key WORKER_TIMEOUT{"WORKER_TIMEOUT", key_rule::positive_integer, "180"};
 inline constexpr config_key HTTP_PORT{"HTTP_PORT", key_rule::text, "*:2200"};
 inline constexpr config_key HTTP_THREADS{"HTTP_THREADS", key_rule::positive_integer, "5"};
+// Seconds a client may take to send its request head, and may stay silent while sending its body
+// or reading the reply, before the request thread cuts it off.
+inline constexpr config_key HTTP_TIMEOUT{"HTTP_TIMEOUT", key_rule::positive_integer, "30"};
 inline constexpr config_key HTTP_USER{"HTTP_USER", key_rule::present, nullptr};
 inline constexpr config_key HTTP_MD5PASS{"HTTP_MD5PASS", key_rule::present, nullptr};
 inline constexpr config_key Throttling{"Throttling", key_rule::non_negative_integer, "20"};

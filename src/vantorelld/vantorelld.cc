@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
+#include "vantorelld/httpserver.h"
 #include "vantorelld/processthr.h"
 #include "vantorelld/schedulerthr.h"
 
@@ -107,6 +109,7 @@ std::optional<std::string> create_default_plugins(sqlite3* db, cfgstorage<Plugin
 vantorelld::vantorelld(std::string program_path) : program_path_(std::move(program_path)) {}
 
 vantorelld::~vantorelld() {
+    stop_http();
     stop_crawling();
     index_.reset();
     if (lock_fd_ >= 0) {
@@ -185,6 +188,27 @@ std::optional<std::string> vantorelld::start_storage() {
     }
     t.commit();
     close_database(db);
+    services_.sources = sources_.get();
+    services_.archives = archives_.get();
+    services_.collections = collections_.get();
+    services_.watches = watches_.get();
+    services_.auths = auths_.get();
+    services_.plugins = plugins_.get();
+    services_.docfilters = docfilters_.get();
+    services_.renderer_pipes = renderer_pipes_.get();
+    services_.root_acls = root_acls_.get();
+    services_.logins = logins_.get();
+    services_.platform_guid = platform_guid_;
+    services_.data_dir = data_dir_;
+    services_.free_disk = free_disk_space;
+    services_.index = index_.get();
+    services_.documents = documents_.get();
+    services_.logs = logs_.get();
+    services_.queue = fetch_queue_.get();
+    services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
+    services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
+    services_.min_free_disk =
+        static_cast<std::uint64_t>(std::max(0LL, config_.integer(keys::MINFREEDISK))) << 20;
     return std::nullopt;
 }
 
@@ -219,13 +243,28 @@ std::optional<std::string> vantorelld::start_threads() {
         }
     });
     scheduler_->start();
+
+    // The HTTP server starts last: requests may use everything started before it.
+    std::string address = config_.value(keys::HTTP_PORT).value_or("*:2200");
+    auto threads = static_cast<int>(config_.integer(keys::HTTP_THREADS));
+    http_ = std::make_unique<httpserver>(*this, threads, address);
+    http_->start();
     VANT_LOG(LOG, info) << "Vantorell " << version << " started, pid " << ::getpid();
     return std::nullopt;
 }
 
 void vantorelld::stop() {
     VANT_LOG(LOG, info) << "Vantorell stopping";
+    // The HTTP server stops first, so that no request runs while the rest goes down.
+    stop_http();
     stop_crawling();
+}
+
+void vantorelld::stop_http() {
+    if (http_) {
+        http_->stop();
+        http_.reset();
+    }
 }
 
 void vantorelld::stop_crawling() {
@@ -244,6 +283,10 @@ void vantorelld::stop_crawling() {
     }
     crawlers_.clear();
     scheduler_.reset();
+}
+
+int vantorelld::http_port() const {
+    return http_ ? http_->port() : 0;
 }
 
 void vantorelld::final_cleanup() {

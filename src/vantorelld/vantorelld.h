@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "api/api-common.h"
 #include "api/records.h"
 #include "db/cfgstorage.h"
 #include "docstorage/docstorage.h"
@@ -20,6 +21,7 @@
 
 namespace marloven {
 
+class httpserver;
 class idxstorage;
 class process_thread;
 class scheduler_thread;
@@ -80,6 +82,10 @@ class vantorelld {
     cfgstorage<RendererPluginPipe>& renderer_pipes() { return *renderer_pipes_; }
     cfgstorage<RootACL>& root_acls() { return *root_acls_; }
     cfgstorage<LoginConfiguration>& logins() { return *logins_; }
+    // What the API operations work on (valid from storage start-up to the final clean-up).
+    const api_services& services() const { return services_; }
+    // The port the HTTP server listens on (0 when it does not run).
+    int http_port() const;
     // The store of a record type, for code that works on every kind alike.
     template <typename Record>
     cfgstorage<Record>& store();
@@ -95,6 +101,7 @@ class vantorelld {
     // Asks the scheduler and every crawl processing thread to stop (killing the workers first,
     // so that no fetch is waited for), then waits for them.
     void stop_crawling();
+    void stop_http();
 
     std::string program_path_;
     config_file config_;
@@ -118,12 +125,15 @@ class vantorelld {
     std::unique_ptr<cfgstorage<RendererPluginPipe>> renderer_pipes_;
     std::unique_ptr<cfgstorage<RootACL>> root_acls_;
     std::unique_ptr<cfgstorage<LoginConfiguration>> logins_;
+    api_services services_;
     std::string data_dir_;
     std::string command_path_;
     // What the crawl threads borrow, and the threads, in order of start.
     crawl_services crawl_;
     std::vector<std::unique_ptr<process_thread>> crawlers_;
     std::unique_ptr<scheduler_thread> scheduler_;
+    // Threads, in order of start; stop() ends them in reverse.
+    std::unique_ptr<httpserver> http_;
     int lock_fd_ = -1;  // flock on DATADIR/vantorell.lock, held for the process's life
     bool log_open_ = false;
 };

@@ -1,0 +1,103 @@
+// api-common.cc: access checks, digests and the call transaction of the API.
+// SPDX-License-Identifier: MIT
+#include "api/api-common.h"
+
+#include <openssl/evp.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+
+#include "db/sqlite.h"
+#include "util/log.h"
+
+namespace marloven {
+
+namespace {
+// The printed source path of this file's fatal messages.
+constexpr const char* api_common_path = "src\\api\\api-common";
+}  // namespace
+
+std::optional<std::uint64_t> free_disk_space(const std::string& dir) {
+    struct statvfs st {};
+    if (::statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
+}
+
+bool check_access(const std::string& user, const std::vector<std::string>& groups,
+                  const acl_list& acl, access_type wanted) {
+    auto is_principal = [&](const std::string& name) {
+        return name == user || name == all_users_group ||
+               std::find(groups.begin(), groups.end(), name) != groups.end();
+    };
+    bool granted = false;
+    for (const acl_entry& e : acl) {
+        if (e.access != wanted || !is_principal(e.name)) {
+            continue;
+        }
+        if (e.deny) {
+            return false;
+        }
+        granted = true;
+    }
+    return granted;
+}
+
+bool check_access(const api_session& session, const acl_list& acl, access_type wanted) {
+    return session.admin || check_access(session.user, session.groups, acl, wanted);
+}
+
+acl_list root_acl(const api_session& session, int id) {
+    RootACL record;
+    if (!session.svc().root_acls->get(session.db, id, record)) {
+        return {};
+    }
+    return record.entries;
+}
+
+std::string md5_hex(std::string_view text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    VANT_ASSERT(EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr) == 1);
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(static_cast<std::size_t>(size) * 2);
+    for (unsigned int i = 0; i < size; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 15];
+    }
+    return out;
+}
+
+api_transaction::api_transaction(sqlite3* db) : db_(db) {
+    int rc = begin_transaction(db_);
+    if (rc != SQLITE_OK) {
+        sql_site::fixed(api_common_path, __LINE__).fail(db_, rc);
+    }
+}
+
+api_transaction::~api_transaction() {
+    int rc = commit_transaction(db_);
+    if (rc != SQLITE_OK) {
+        sql_site::fixed(api_common_path, __LINE__).fail(db_, rc);
+    }
+}
+
+void outside_transaction(sqlite3* db, const std::function<void()>& work) {
+    if (sqlite3_get_autocommit(db) != 0) {
+        work();
+        return;
+    }
+    int rc = commit_transaction(db);
+    if (rc != SQLITE_OK) {
+        sql_site::fixed(api_common_path, __LINE__).fail(db, rc);
+    }
+    work();
+    rc = begin_transaction(db);
+    if (rc != SQLITE_OK) {
+        sql_site::fixed(api_common_path, __LINE__).fail(db, rc);
+    }
+}
+
+}  // namespace marloven

@@ -1,0 +1,407 @@
+// Tests of the crawl, document, query, status and legacy index operations over real storage and
+// a real index server: what each changes, and who may do it.
+// SPDX-License-Identifier: MIT
+#include "api/crawl.h"
+
+#include "api/operations.h"
+#include "api_fixture.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "logstorage/logstorage.h"
+
+namespace marloven {
+namespace {
+
+using at = access_type;
+
+class crawl_test : public api_fixture {
+  protected:
+    crawl_test()
+        : config_(dir_.write("index.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR "\nLOGCFG=\n")),
+          index_(config_, dir_ / "index") {
+        transaction t(db_);
+        documents_ = std::make_unique<docstorage>(db_);
+        queue_ = std::make_unique<fetchqueue>(db_, 0);
+        logs_ = std::make_unique<logstorage>(db_);
+        t.commit();
+        services_.documents = documents_.get();
+        services_.queue = queue_.get();
+        services_.logs = logs_.get();
+        services_.index = &index_;
+    }
+
+    // An archive crawling a source with two seeds; the caller "ann" may read it, "wes" write.
+    int add_archive(bool historicize = false) {
+        SourceConfiguration src;
+        src.seeds = {"http://example.org/", "http://example.org/b"};
+        ArchiveConfiguration a;
+        a.source_id = sources_->add(db_, src);
+        a.historicize = historicize;
+        a.acl = {grant("ann", at::read), grant("wes", at::read), grant("wes", at::write)};
+        return archives_->add(db_, a);
+    }
+    std::vector<std::string> queued(int arcid) {
+        std::vector<std::string> urls;
+        statement st(
+            db_,
+            sql_text("select url, priority from fetchqueue where arcid=%d order by url", arcid));
+        while (st.next()) {
+            urls.push_back(st.text(0) + " " + std::to_string(st.integer(1)));
+        }
+        return urls;
+    }
+    std::vector<std::string> logged_queries(int arcid) {
+        std::vector<std::string> out;
+        for (const auto& row : logs_->queryLog(db_, static_cast<std::uint32_t>(arcid), 0, now_)) {
+            out.push_back(row.query);
+        }
+        return out;
+    }
+
+    config_file config_;
+    idxstorage index_;
+    std::unique_ptr<docstorage> documents_;
+    std::unique_ptr<fetchqueue> queue_;
+    std::unique_ptr<logstorage> logs_;
+};
+
+TEST_F(crawl_test, start_queues_the_seeds_once_and_stop_empties_the_queue) {
+    int id = add_archive();
+    api_result r;
+    ArchiveInfo info;
+    StartCrawl(user("ann"), r, id, info);
+    EXPECT_EQ(r.name, "AccessViolation") << "reading is not enough";
+    EXPECT_TRUE(queued(id).empty());
+
+    StartCrawl(user("wes"), r, id, info);
+    ASSERT_FALSE(r.failed());
+    EXPECT_TRUE(info.crawling);
+    EXPECT_FALSE(info.read_only);
+    EXPECT_EQ(info.last_run_start, now_);
+    EXPECT_EQ(queued(id),
+              (std::vector<std::string>{"http://example.org/ 0", "http://example.org/b 0"}));
+
+    // A running crawl is not restarted.
+    queue_->clear(db_, static_cast<std::uint32_t>(id));
+    now_ += 10;
+    StartCrawl(user("wes"), r, id, info);
+    EXPECT_TRUE(queued(id).empty());
+    EXPECT_EQ(info.last_run_start, now_ - 10);
+
+    queue_->push(db_, static_cast<std::uint32_t>(id), "http://example.org/c", 3);
+    StopCrawl(user("wes"), r, id, info);
+    EXPECT_FALSE(info.crawling);
+    EXPECT_EQ(info.last_run_end, now_);
+    EXPECT_TRUE(queued(id).empty());
+    now_ += 10;
+    StopCrawl(user("wes"), r, id, info);
+    EXPECT_EQ(info.last_run_end, now_ - 10) << "a stopped archive is left alone";
+
+    // The reader may still read the logs.
+    std::vector<std::int64_t> starts;
+    GetAvailableCrawlLogs(user("ann"), r, id, starts);
+    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(starts, std::vector<std::int64_t>{now_ - 20});
+    GetAvailableCrawlLogs(user("eve"), r, id, starts);
+    EXPECT_EQ(r.name, "AccessViolation");
+    GetArchiveInfo(user("ann"), r, id, info);
+    EXPECT_TRUE(info.read_only);
+}
+
+TEST_F(crawl_test, an_archive_whose_source_is_gone_is_not_started) {
+    ArchiveConfiguration a;
+    a.source_id = 77;
+    int id = archives_->add(db_, a);
+    api_result r;
+    ArchiveInfo info;
+    StartCrawl(admin(), r, id, info);
+    EXPECT_FALSE(r.failed());
+    EXPECT_FALSE(info.crawling);
+    EXPECT_FALSE(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id)));
+}
+
+TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
+    int id = add_archive(true);
+    api_result r;
+    std::string guid;
+    AddDocument(user("ann"), r, id, "http://example.org/x", "text/plain", "text", guid);
+    EXPECT_EQ(r.name, "AccessViolation");
+    AddDocument(user("wes"), r, id, "HTTP://EXAMPLE.org/x#frag", "text/plain; charset=ISO-8859-1",
+                "some text", guid);
+    ASSERT_FALSE(r.failed());
+    // With history kept, the fetch time is part of the guid.
+    EXPECT_EQ(guid, md5_hex(services_.platform_guid + "|" + std::to_string(id) +
+                            "|http://example.org/x|" + std::to_string(now_)));
+    EXPECT_EQ(queued(id), std::vector<std::string>{"guid:" + guid + " 0"});
+    EXPECT_EQ(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id))->end, 0);
+
+    std::string url, mime, content;
+    GetDocument(user("eve"), r, guid, 0, url, mime, content);
+    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(url, "");
+    GetDocument(user("ann"), r, guid, 0, url, mime, content);
+    EXPECT_EQ(url, "http://example.org/x");
+    EXPECT_EQ(mime, "text/plain; charset=ISO-8859-1");
+    EXPECT_EQ(content, "some text");
+    // Without an FFF blob the parsed forms are empty, and so are unknown forms.
+    for (int form : {1, 2, 7}) {
+        content = "x";
+        GetDocument(user("ann"), r, guid, form, url, mime, content);
+        EXPECT_FALSE(r.failed());
+        EXPECT_EQ(content, "x") << "nothing written for form " << form;
+    }
+    GetDocumentURL(user("ann"), r, guid, url);
+    EXPECT_EQ(url, "http://example.org/x");
+    GetDocument(user("eve"), r, "nosuchguid", 0, url, mime, content);
+    EXPECT_FALSE(r.failed()) << "an unknown guid is no error";
+
+    // Reprocessing queues every stored document, once the queue is empty and no crawl runs.
+    ArchiveInfo info;
+    queue_->clear(db_, static_cast<std::uint32_t>(id));
+    ReprocessDocuments(user("wes"), r, id, info);
+    EXPECT_TRUE(queued(id).empty()) << "the upload's crawl still runs";
+    StopCrawl(user("wes"), r, id, info);
+    now_ += 5;
+    ReprocessDocuments(user("wes"), r, id, info);
+    EXPECT_TRUE(info.crawling);
+    EXPECT_EQ(queued(id), std::vector<std::string>{"guid:" + guid + " 0"});
+
+    RemoveDocument(user("ann"), r, guid);
+    EXPECT_EQ(r.name, "AccessViolation");
+    RemoveDocument(user("wes"), r, guid);
+    EXPECT_FALSE(r.failed());
+    document_version doc;
+    EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
+}
+
+TEST_F(crawl_test, removing_an_archive_takes_its_crawl_state_along) {
+    int id = add_archive();
+    int other = add_archive();
+    api_result r;
+    ArchiveInfo info;
+    std::string guid;
+    std::string other_guid;
+    AddDocument(user("wes"), r, id, "http://example.org/x", "text/plain", "text", guid);
+    AddDocument(user("wes"), r, other, "http://example.org/y", "text/plain", "text", other_guid);
+    ASSERT_FALSE(r.failed());
+
+    RemoveArchive(user("ann"), r, id);
+    EXPECT_EQ(r.name, "AccessViolation");
+    RemoveArchive(user("wes"), r, id);
+    ASSERT_FALSE(r.failed());
+    document_version doc;
+    EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
+    EXPECT_TRUE(queued(id).empty());
+    EXPECT_FALSE(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id)));
+    EXPECT_EQ(documents_->get(db_, other_guid, doc), read_status::found) << "others keep theirs";
+    EXPECT_EQ(queued(other).size(), 1u);
+}
+
+TEST_F(crawl_test, start_stop_start_stop_within_one_second_keeps_distinct_crawls) {
+    // Crawl rows are unique per (archive, start, end); a second crawl of the same second used to
+    // collide with the first when it ended, which ended the daemon.
+    int id = add_archive();
+    api_result r;
+    ArchiveInfo info;
+    for (int round = 0; round < 3; ++round) {
+        StartCrawl(user("wes"), r, id, info);
+        ASSERT_TRUE(info.crawling);
+        StopCrawl(user("wes"), r, id, info);
+        ASSERT_FALSE(info.crawling);
+    }
+    EXPECT_EQ(logs_->crawlStarts(db_, static_cast<std::uint32_t>(id)),
+              (std::vector<std::int64_t>{now_, now_ + 1, now_ + 2}));
+}
+
+TEST_F(crawl_test, index_work_runs_without_holding_the_database_lock) {
+    // A query must not keep the crawl threads and other requests out of the database while the
+    // index server answers.
+    begin_transaction(db_);
+    bool lock_was_free = false;
+    bool in_transaction_during_work = true;
+    outside_transaction(db_, [&] {
+        in_transaction_during_work = sqlite3_get_autocommit(db_) == 0;
+        lock_was_free = transaction_mutex().try_lock();
+        if (lock_was_free) {
+            transaction_mutex().unlock();
+        }
+    });
+    EXPECT_TRUE(lock_was_free);
+    EXPECT_FALSE(in_transaction_during_work);
+    EXPECT_EQ(sqlite3_get_autocommit(db_), 0) << "the caller's transaction is open again";
+    EXPECT_EQ(commit_transaction(db_), SQLITE_OK);
+}
+
+TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
+    int readable = add_archive();
+    ArchiveConfiguration hidden;
+    int secret = archives_->add(db_, hidden);
+    api_result r;
+    std::vector<query_hit> hits;
+    std::int32_t count = 0;
+
+    query_request every;
+    every.collection = -1;
+    every.parser = query_parser::net;
+    every.text = "alpha beta";
+    Query(user("ann"), r, every, hits, count);
+    ASSERT_FALSE(r.failed()) << r.name;
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(logged_queries(readable), std::vector<std::string>{"WORD:alpha WORD:beta AND:2"});
+    EXPECT_TRUE(logged_queries(secret).empty()) << "skipped silently";
+
+    query_request named;
+    named.archives = {readable, secret};
+    named.parser = query_parser::net;
+    named.text = "gamma";
+    Query(user("ann"), r, named, hits, count);
+    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(count, -1);
+
+    query_request bad;
+    bad.archives = {readable};
+    bad.parser = query_parser::alg;
+    bad.text = "a &";
+    Query(user("ann"), r, bad, hits, count);
+    EXPECT_EQ(r.name, "BadQuery");
+    EXPECT_EQ(r.code, 15);
+    EXPECT_EQ(logged_queries(readable).size(), 1u) << "a bad query is not logged";
+
+    query_request none;
+    none.collection = -1;
+    none.parser = query_parser::net;
+    none.text = "x";
+    Query(user("eve"), r, none, hits, count);
+    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(count, 0) << "nothing readable: nothing searched";
+}
+
+TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
+    int id = add_archive();
+    CollectionConfiguration c;
+    c.archives = {id};
+    c.acl = {grant("ann", at::read)};
+    WatchConfiguration w;
+    w.query = "delta | epsilon";
+    w.parser = query_parser::alg;
+    w.freshness = 86400;
+    w.collection = collections_->add(db_, c);
+    query_request q;
+    q.watch = watches_->add(db_, w);
+    q.parser = query_parser::rpn;
+    q.text = "WORD:gamma";
+    api_result r;
+    std::vector<query_hit> hits;
+    std::int32_t count = 0;
+    Query(user("ann"), r, q, hits, count);
+    ASSERT_FALSE(r.failed()) << r.name;
+    EXPECT_EQ(q.min_time, now_ - 86400);
+    EXPECT_EQ(q.view, 1);
+    EXPECT_EQ(q.sort, query_sort::SORT_TIME_NEWER);
+    EXPECT_EQ(logged_queries(id),
+              std::vector<std::string>{"WORD:gamma WORD:delta WORD:epsilon OR:2 AND:2"});
+
+    query_request missing;
+    missing.watch = 99;
+    Query(user("ann"), r, missing, hits, count);
+    EXPECT_EQ(r.name, "AccessViolation");
+}
+
+TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
+    set_root_acl(root_acl_browsing, {grant("All Users", at::read)});
+    services_.crawl_start = 22;
+    services_.crawl_stop = 6;
+    std::uint64_t free_bytes = 1ull << 40;
+    services_.free_disk = [&](const std::string&) { return std::optional(free_bytes); };
+    api_result r;
+    daemon_status status{};
+    std::vector<std::pair<std::string, std::string>> pairs;
+    const std::time_t midnight = 1700006400;  // 2023-11-15 00:00 UTC
+    for (int hour = 0; hour < 24; ++hour) {
+        now_ = midnight + static_cast<std::time_t>(hour) * 3600 + 1800;
+        GetStatus(user("ann"), r, status, pairs);
+        bool outside = hour >= 7 && hour <= 21;
+        EXPECT_EQ(status, outside ? daemon_status::CRAWLSTOPPED : daemon_status::RUNNING) << hour;
+    }
+    services_.crawl_start = services_.crawl_stop = 5;
+    for (int hour = 0; hour < 24; ++hour) {
+        now_ = midnight + static_cast<std::time_t>(hour) * 3600;
+        GetStatus(user("ann"), r, status, pairs);
+        EXPECT_EQ(status, daemon_status::RUNNING) << hour;
+    }
+    free_bytes = services_.min_free_disk - 1;
+    GetStatus(user("ann"), r, status, pairs);
+    EXPECT_EQ(status, daemon_status::LOWDISKSPACE);
+    ASSERT_EQ(pairs.size(), 4u);
+    EXPECT_EQ(pairs[2], (std::pair<std::string, std::string>{"Platform: number of archives", "0"}));
+    EXPECT_EQ(pairs[3].second, std::to_string(free_bytes >> 20));
+    GetStatus(user("eve", {"x"}), r, status, pairs);
+    EXPECT_FALSE(r.failed()) << "All Users may read";
+    set_root_acl(root_acl_browsing, {});
+    GetStatus(user("ann"), r, status, pairs);
+    EXPECT_EQ(r.name, "AccessViolation");
+}
+
+TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
+    IndexConfiguration cfg;
+    cfg.name = "docs";
+    cfg.historicize = true;
+    cfg.seeds = {"http://docs.example/"};
+    cfg.include_filters = {"http://docs.example/*"};
+    cfg.scheduling_frequency = schedule_frequency::daily;
+    cfg.scheduling_attribute = 1;
+    cfg.depth_limit = 4;
+    api_result r;
+    int id = 0;
+    AddIndex(user("ann"), r, cfg, id);
+    EXPECT_EQ(r.name, "AccessViolation");
+    AddIndex(admin(), r, cfg, id);
+    ASSERT_FALSE(r.failed());
+    ArchiveConfiguration archive;
+    ASSERT_TRUE(archives_->get(db_, id, archive));
+    SourceConfiguration source;
+    ASSERT_TRUE(sources_->get(db_, archive.source_id, source));
+    EXPECT_EQ(source.seeds, cfg.seeds);
+    EXPECT_EQ(source.depth, 4);
+    EXPECT_EQ(archive.frequency, schedule_frequency::daily);
+
+    IndexConfiguration read;
+    std::uint32_t magic = 0;
+    GetIndexConfiguration(admin(), r, id, read, magic);
+    EXPECT_EQ(read.include_filters, cfg.include_filters);
+    EXPECT_TRUE(read.historicize);
+
+    // A change to either record makes an old stamp stale.
+    source.description = "changed elsewhere";
+    ASSERT_TRUE(sources_->set(db_, archive.source_id, source));
+    read.pages_limit = 100;
+    SetIndexConfiguration(admin(), r, id, read, magic);
+    EXPECT_EQ(r.name, "BadMagic");
+    GetIndexConfiguration(admin(), r, id, read, magic);
+    read.pages_limit = 100;
+    SetIndexConfiguration(admin(), r, id, read, magic);
+    EXPECT_FALSE(r.failed());
+    ASSERT_TRUE(sources_->get(db_, archive.source_id, source));
+    EXPECT_EQ(source.description, "changed elsewhere") << "fields outside the index stay";
+
+    std::vector<IndexInfo> infos;
+    EnumIndexConfigurations(admin(), r, infos);
+    ASSERT_EQ(infos.size(), 1u);
+    EXPECT_EQ(infos[0].configuration.pages_limit, 100);
+    GetIndexConfiguration(admin(), r, id, read, magic);
+    EXPECT_EQ(infos[0].magic, magic);
+
+    CollectionConfiguration c;
+    c.archives = {id};
+    int collection = collections_->add(db_, c);
+    RemoveIndex(admin(), r, id);
+    EXPECT_EQ(r.name, "InUse");
+    collections_->remove(db_, collection);
+    RemoveIndex(admin(), r, id);
+    EXPECT_FALSE(r.failed());
+    EXPECT_TRUE(archives_->ids(db_).empty());
+    EXPECT_TRUE(sources_->ids(db_).empty());
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,400 @@
+// Tests of the access check and of the refusal rules of the configuration, user and access-list
+// operations: who may read, change, create and remove what, references that keep records in use,
+// stale stamps.
+// SPDX-License-Identifier: MIT
+#include "api/operations.h"
+
+#include <cstdlib>
+
+#include "api/api-common.h"
+#include "api_fixture.h"
+
+namespace marloven {
+namespace {
+
+struct access_case {
+    const char* what;
+    acl_list acl;
+    access_type wanted;
+    bool granted;
+};
+
+class check_access_test : public testing::TestWithParam<access_case> {};
+
+TEST_P(check_access_test, decides_by_principals_and_wanted_access) {
+    const access_case& c = GetParam();
+    EXPECT_EQ(check_access("ann", {"staff", "editors"}, c.acl, c.wanted), c.granted) << c.what;
+}
+
+using at = access_type;
+INSTANTIATE_TEST_SUITE_P(
+    cases, check_access_test,
+    testing::Values(
+        access_case{"empty list grants nothing", {}, at::read, false},
+        access_case{"the user by name", {{"ann", at::read, false}}, at::read, true},
+        access_case{"a group of the user", {{"editors", at::write, false}}, at::write, true},
+        access_case{
+            "All Users stands for everybody", {{"All Users", at::read, false}}, at::read, true},
+        access_case{"write does not grant read", {{"ann", at::write, false}}, at::read, false},
+        access_case{"read does not grant write", {{"ann", at::read, false}}, at::write, false},
+        access_case{"other principals do not count", {{"bob", at::read, false}}, at::read, false},
+        access_case{"a denial wins over an earlier grant",
+                    {{"ann", at::read, false}, {"staff", at::read, true}},
+                    at::read,
+                    false},
+        access_case{"a denial wins over a later grant",
+                    {{"All Users", at::read, true}, {"ann", at::read, false}},
+                    at::read,
+                    false},
+        access_case{"a denial of the other access is ignored",
+                    {{"ann", at::write, true}, {"ann", at::read, false}},
+                    at::read,
+                    true},
+        access_case{"a denial of another principal is ignored",
+                    {{"bob", at::read, true}, {"staff", at::read, false}},
+                    at::read,
+                    true}));
+
+class operations_test : public api_fixture {
+  protected:
+    int add_source(acl_list acl, std::vector<int> docfilters = {}) {
+        SourceConfiguration s;
+        s.name = "src";
+        s.seeds = {"http://example.org/"};
+        s.acl = std::move(acl);
+        s.docfilters = std::move(docfilters);
+        return sources_->add(db_, s);
+    }
+    int add_archive(int source, acl_list acl, int auth = 0) {
+        ArchiveConfiguration a;
+        a.name = "arc";
+        a.source_id = source;
+        a.auth_id = auth;
+        a.acl = std::move(acl);
+        return archives_->add(db_, a);
+    }
+    std::uint32_t magic_of(const api_session& s, int source) {
+        api_result r;
+        SourceConfiguration cfg;
+        std::uint32_t magic = 0;
+        GetSourceConfiguration(s, r, source, cfg, magic);
+        EXPECT_FALSE(r.failed()) << r.name;
+        return magic;
+    }
+};
+
+TEST_F(operations_test, a_missing_record_and_a_forbidden_one_give_the_same_access_violation) {
+    int id = add_source({grant("ann", at::write)});
+    api_result r;
+    SourceConfiguration cfg;
+    std::uint32_t magic = 0;
+    GetSourceConfiguration(user("ann"), r, id, cfg, magic);
+    EXPECT_EQ(r.name, "AccessViolation") << "a write entry does not grant read";
+    EXPECT_EQ(r.http_status, 400);
+    EXPECT_EQ(r.message, "Access violation");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.ok, 0);
+    GetSourceConfiguration(admin(), r, id + 7, cfg, magic);
+    EXPECT_EQ(r.name, "AccessViolation");
+    GetSourceConfiguration(admin(), r, id, cfg, magic);
+    EXPECT_EQ(r.ok, 1) << "the result is reset on entry";
+    EXPECT_EQ(r.name, "");
+    EXPECT_EQ(r.http_status, 200);
+    EXPECT_EQ(cfg.seeds, std::vector<std::string>{"http://example.org/"});
+    EXPECT_NE(magic, 0u);
+}
+
+TEST_F(operations_test, denial_for_all_users_refuses_everybody_but_administrators) {
+    int id = add_source({grant("ann", at::read), grant("All Users", at::read, true)});
+    api_result r;
+    SourceConfiguration cfg;
+    std::uint32_t magic = 0;
+    GetSourceConfiguration(user("ann"), r, id, cfg, magic);
+    EXPECT_EQ(r.name, "AccessViolation");
+    GetSourceConfiguration(admin(), r, id, cfg, magic);
+    EXPECT_FALSE(r.failed());
+}
+
+TEST_F(operations_test, set_with_a_stale_stamp_is_bad_magic_and_changes_nothing) {
+    int id = add_source({grant("ann", at::read), grant("ann", at::write)});
+    api_session ann = user("ann");
+    std::uint32_t magic = magic_of(ann, id);
+    SourceConfiguration changed;
+    changed.name = "first change";
+    changed.acl = {grant("ann", at::read), grant("ann", at::write)};
+    api_result r;
+    SetSourceConfiguration(ann, r, id, changed, magic);
+    ASSERT_FALSE(r.failed()) << r.name;
+    changed.name = "second change, from the old stamp";
+    SetSourceConfiguration(ann, r, id, changed, magic);
+    EXPECT_EQ(r.name, "BadMagic");
+    EXPECT_EQ(r.code, 10);
+    SourceConfiguration stored;
+    ASSERT_TRUE(sources_->get(db_, id, stored));
+    EXPECT_EQ(stored.name, "first change");
+    EXPECT_NE(magic_of(ann, id), magic);
+}
+
+TEST_F(operations_test, set_refuses_a_change_that_would_lock_the_caller_out) {
+    int id = add_source({grant("ann", at::read), grant("ann", at::write)});
+    api_session ann = user("ann");
+    SourceConfiguration changed;
+    changed.acl = {grant("ann", at::read)};
+    api_result r;
+    SetSourceConfiguration(ann, r, id, changed, magic_of(ann, id));
+    EXPECT_EQ(r.name, "AccessViolation");
+    SetSourceConfiguration(admin(), r, id, changed, magic_of(ann, id));
+    EXPECT_FALSE(r.failed()) << "administrators pass every check";
+}
+
+TEST_F(operations_test, set_refuses_references_the_caller_may_not_read) {
+    DocFilter open_filter;
+    open_filter.acl = {grant("All Users", at::read)};
+    DocFilter closed_filter;
+    int open_id = docfilters_->add(db_, open_filter);
+    int closed_id = docfilters_->add(db_, closed_filter);
+    const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
+    int source = add_source(rw);
+    api_session ann = user("ann");
+    api_result r;
+    SourceConfiguration cfg;
+    cfg.acl = rw;
+    cfg.docfilters = {open_id, closed_id};
+    SetSourceConfiguration(ann, r, source, cfg, magic_of(ann, source));
+    EXPECT_EQ(r.name, "AccessViolation") << "a filter without read access";
+    cfg.docfilters = {open_id, 999};
+    SetSourceConfiguration(ann, r, source, cfg, magic_of(ann, source));
+    EXPECT_EQ(r.name, "AccessViolation") << "a filter that does not exist";
+    cfg.docfilters = {open_id};
+    SetSourceConfiguration(ann, r, source, cfg, magic_of(ann, source));
+    EXPECT_FALSE(r.failed()) << r.name;
+
+    // An archive may only name a source and credentials that the caller can read.
+    int hidden_source = add_source({});
+    int archive = add_archive(source, rw);
+    ArchiveConfiguration a;
+    a.acl = rw;
+    a.source_id = hidden_source;
+    std::uint32_t magic = 0;
+    ArchiveConfiguration current;
+    GetArchiveConfiguration(ann, r, archive, current, magic);
+    SetArchiveConfiguration(ann, r, archive, a, magic);
+    EXPECT_EQ(r.name, "AccessViolation");
+    a.source_id = source;
+    a.auth_id = 42;
+    SetArchiveConfiguration(ann, r, archive, a, magic);
+    EXPECT_EQ(r.name, "AccessViolation") << "credentials that do not exist";
+    a.auth_id = 0;
+    SetArchiveConfiguration(ann, r, archive, a, magic);
+    EXPECT_FALSE(r.failed()) << r.name;
+}
+
+TEST_F(operations_test, creation_follows_the_root_access_lists) {
+    set_root_acl(root_acl_browsing, {grant("browsers", at::write)});
+    set_root_acl(root_acl_crawling, {grant("crawlers", at::write)});
+    api_session browser = user("bea", {"browsers"});
+    api_session crawler = user("carl", {"crawlers"});
+    api_result r;
+    int id = -1;
+    AddSource(browser, r, SourceConfiguration{}, id);
+    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(id, 0);
+    AddSource(crawler, r, SourceConfiguration{}, id);
+    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(id, 1);
+    AddArchive(crawler, r, ArchiveConfiguration{}, id);
+    EXPECT_FALSE(r.failed());
+    AddAuth(crawler, r, AuthConfiguration{}, id);
+    EXPECT_FALSE(r.failed());
+    AddCollection(crawler, r, CollectionConfiguration{}, id);
+    EXPECT_EQ(r.name, "AccessViolation");
+    AddWatch(crawler, r, WatchConfiguration{}, id);
+    EXPECT_EQ(r.name, "AccessViolation");
+    AddCollection(browser, r, CollectionConfiguration{}, id);
+    EXPECT_FALSE(r.failed());
+    AddWatch(browser, r, WatchConfiguration{}, id);
+    EXPECT_FALSE(r.failed());
+
+    // A new source's document filters must be readable by its creator.
+    SourceConfiguration with_filter;
+    with_filter.docfilters = {docfilters_->add(db_, DocFilter{})};
+    AddSource(crawler, r, with_filter, id);
+    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(sources_->ids(db_).size(), 1u);
+}
+
+TEST_F(operations_test, records_in_use_cannot_be_removed) {
+    const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
+    AuthConfiguration auth;
+    auth.acl = rw;
+    int auth_id = auths_->add(db_, auth);
+    int source = add_source(rw);
+    int archive = add_archive(source, rw, auth_id);
+    CollectionConfiguration c;
+    c.archives = {archive};
+    c.acl = rw;
+    int collection = collections_->add(db_, c);
+    WatchConfiguration w;
+    w.collection = collection;
+    w.acl = rw;
+    int watch = watches_->add(db_, w);
+
+    api_session ann = user("ann");
+    api_result r;
+    RemoveSource(ann, r, source);
+    EXPECT_EQ(r.name, "InUse");
+    EXPECT_EQ(r.message, "Resource in use");
+    RemoveAuth(ann, r, auth_id);
+    EXPECT_EQ(r.name, "InUse");
+    RemoveArchive(ann, r, archive);
+    EXPECT_EQ(r.name, "InUse");
+    RemoveCollection(ann, r, collection);
+    EXPECT_EQ(r.name, "InUse");
+    EXPECT_EQ(sources_->ids(db_).size(), 1u);
+
+    // Removed from the top down, each removal frees the next.
+    RemoveWatch(ann, r, watch);
+    EXPECT_FALSE(r.failed());
+    RemoveCollection(ann, r, collection);
+    EXPECT_FALSE(r.failed());
+    RemoveArchive(ann, r, archive);
+    EXPECT_FALSE(r.failed());
+    RemoveSource(ann, r, source);
+    EXPECT_FALSE(r.failed());
+    RemoveAuth(ann, r, auth_id);
+    EXPECT_FALSE(r.failed());
+    RemoveAuth(ann, r, auth_id);
+    EXPECT_EQ(r.name, "AccessViolation") << "removing twice";
+}
+
+TEST_F(operations_test, removal_needs_write_access) {
+    int source = add_source({grant("ann", at::read)});
+    api_result r;
+    RemoveSource(user("ann"), r, source);
+    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(sources_->ids(db_).size(), 1u);
+}
+
+TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_flag) {
+    int readable = add_source({grant("staff", at::read)});
+    add_source({grant("ann", at::write)});
+    int writable = add_source({grant("ann", at::read), grant("ann", at::write)});
+    api_result r;
+    std::vector<config_info<SourceConfiguration>> infos;
+    EnumSourceConfigurations(user("ann", {"staff"}), r, infos);
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_EQ(infos[0].id, readable);
+    EXPECT_TRUE(infos[0].read_only);
+    EXPECT_EQ(infos[1].id, writable);
+    EXPECT_FALSE(infos[1].read_only);
+    std::uint32_t magic = 0;
+    SourceConfiguration cfg;
+    GetSourceConfiguration(admin(), r, writable, cfg, magic);
+    EXPECT_EQ(infos[1].magic, magic);
+    EnumSourceConfigurations(admin(), r, infos);
+    EXPECT_EQ(infos.size(), 3u);
+    for (const auto& i : infos) {
+        EXPECT_FALSE(i.read_only);
+    }
+}
+
+TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stamp) {
+    api_result r;
+    acl_list acl;
+    std::uint32_t magic = 1;
+    GetRootACL(user("ann"), r, root_acl_crawling, acl, magic);
+    EXPECT_EQ(r.name, "AccessViolation");
+    SetRootACL(user("ann"), r, root_acl_crawling, {grant("ann", at::write)}, 0);
+    EXPECT_EQ(r.name, "AccessViolation");
+    GetRootACL(admin(), r, root_acl_crawling, acl, magic);
+    EXPECT_FALSE(r.failed());
+    EXPECT_TRUE(acl.empty());
+    EXPECT_EQ(magic, 0u) << "a list never stored";
+    SetRootACL(admin(), r, root_acl_crawling, {grant("ann", at::write)}, magic);
+    EXPECT_FALSE(r.failed());
+    SetRootACL(admin(), r, root_acl_crawling, {}, magic);
+    EXPECT_EQ(r.name, "BadMagic");
+    int id = 0;
+    AddSource(user("ann"), r, SourceConfiguration{}, id);
+    EXPECT_FALSE(r.failed()) << "the stored list is in force";
+}
+
+TEST_F(operations_test, users_and_groups) {
+    api_result r;
+    AddUser(user("ann"), r, "bob", "secret", false, {"staff"});
+    EXPECT_EQ(r.name, "AccessViolation");
+    AddGroup(admin(), r, "staff");
+    AddUser(admin(), r, "bob", "secret", false, {"staff", "x"});
+    EXPECT_FALSE(r.failed());
+    AddUser(admin(), r, "staff", "pw", true, {});
+    EXPECT_FALSE(r.failed()) << "a taken name is no error";
+    LoginConfiguration login;
+    ASSERT_TRUE(logins_->get(db_, login_record_id, login));
+    ASSERT_EQ(login.users.size(), 1u);
+    EXPECT_EQ(login.users["bob"].password_hash, md5_hex("secret"));
+    EXPECT_EQ(md5_hex("secret"), "5ebe2294ecd0e0f08eab7690d2a6ee69");
+
+    bool is_admin = true;
+    std::vector<std::string> groups;
+    GetUserData(user("bob"), r, "bob", is_admin, groups);
+    EXPECT_FALSE(r.failed()) << "a user reads its own data";
+    EXPECT_FALSE(is_admin);
+    EXPECT_EQ(groups, (std::vector<std::string>{"staff", "x"}));
+    GetUserData(user("eve"), r, "bob", is_admin, groups);
+    EXPECT_EQ(r.name, "AccessViolation");
+
+    SetUserPassword(user("bob"), r, "bob", "new");
+    EXPECT_FALSE(r.failed());
+    SetUserPassword(user("eve"), r, "bob", "evil");
+    EXPECT_EQ(r.name, "AccessViolation");
+    SetUserData(user("bob"), r, "bob", true, {});
+    EXPECT_EQ(r.name, "AccessViolation") << "nobody makes himself an administrator";
+    SetUserData(admin(), r, "bob", true, {"ops"});
+    ASSERT_TRUE(logins_->get(db_, login_record_id, login));
+    EXPECT_EQ(login.users["bob"].password_hash, md5_hex("new"));
+    EXPECT_TRUE(login.users["bob"].admin);
+
+    std::vector<std::string> users, builtin_users, all_groups, builtin_groups;
+    ::setenv("MARLOVEN_CONFIG_FILE", dir_.write("admin.conf", "HTTP_USER=boss\n").c_str(), 1);
+    EnumUsersAndGroups(user("eve"), r, users, builtin_users, all_groups, builtin_groups);
+    EXPECT_EQ(r.name, "AccessViolation") << "needs read access by the browsing list";
+    EnumUsersAndGroups(admin(), r, users, builtin_users, all_groups, builtin_groups);
+    ::unsetenv("MARLOVEN_CONFIG_FILE");
+    EXPECT_EQ(users, std::vector<std::string>{"bob"});
+    EXPECT_EQ(builtin_users, (std::vector<std::string>{"boss", "Anonymous"}));
+    EXPECT_EQ(all_groups, std::vector<std::string>{"staff"});
+    EXPECT_EQ(builtin_groups, std::vector<std::string>{"All Users"});
+
+    RemoveGroup(admin(), r, "staff");
+    RemoveUser(admin(), r, "bob");
+    RemoveUser(admin(), r, "nobody");
+    EXPECT_FALSE(r.failed());
+    ASSERT_TRUE(logins_->get(db_, login_record_id, login));
+    EXPECT_TRUE(login.users.empty());
+    EXPECT_TRUE(login.groups.empty());
+}
+
+TEST_F(operations_test, version_and_capabilities) {
+    api_result r;
+    std::string version;
+    GetVersion(user("ann"), r, version);
+    EXPECT_EQ(r.name, "AccessViolation");
+    set_root_acl(root_acl_browsing, {grant("All Users", at::read)});
+    GetVersion(user("ann"), r, version);
+    EXPECT_EQ(version, "2.0.2.1010");
+    GetMinClientVersion(user("ann"), r, version);
+    EXPECT_EQ(version, "2.0.0");
+
+    set_root_acl(root_acl_crawling, {grant("ann", at::write)});
+    bool historicize = false, is_admin = true, browsing = true, crawling = false;
+    GetCapabilities(user("ann"), r, historicize, is_admin, browsing, crawling);
+    EXPECT_TRUE(historicize);
+    EXPECT_FALSE(is_admin);
+    EXPECT_FALSE(browsing);
+    EXPECT_TRUE(crawling);
+    GetCapabilities(admin(), r, historicize, is_admin, browsing, crawling);
+    EXPECT_TRUE(is_admin && browsing && crawling);
+}
+
+}  // namespace
+}  // namespace marloven

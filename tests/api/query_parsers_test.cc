@@ -1,0 +1,141 @@
+// Tests of the three query parsers: the postfix atoms of well-formed texts (written in the RPN
+// form of the query log, which also checks that form), malformed texts, and log round trips.
+// SPDX-License-Identifier: MIT
+#include "api/query_parsers.h"
+
+#include <gtest/gtest.h>
+
+namespace marloven {
+namespace {
+
+struct parse_case {
+    std::string_view text;
+    std::string_view atoms;  // as RPN log text
+};
+
+std::string parsed(query_parser parser, std::string_view text, bool& ok) {
+    std::vector<query_atom> atoms = {query_atom{}};  // the parsers empty the list first
+    ok = parse_query(parser, text, atoms);
+    return query_log_text(atoms);
+}
+
+class rpn_test : public testing::TestWithParam<parse_case> {};
+TEST_P(rpn_test, gives_the_atoms) {
+    bool ok = false;
+    EXPECT_EQ(parsed(query_parser::rpn, GetParam().text, ok), GetParam().atoms);
+    EXPECT_TRUE(ok) << GetParam().text;
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, rpn_test,
+    testing::Values(parse_case{"", ""}, parse_case{"   ", ""},
+                    parse_case{"WORD:alpha WORD:beta AND:2", "WORD:alpha WORD:beta AND:2"},
+                    parse_case{"  WORD:a   NOT:1 ", "WORD:a NOT:1"},
+                    parse_case{"title:gamma", "META:title:gamma"},
+                    parse_case{"META:lang:en OR:3 NEAR:2", "META:lang:en OR:3 NEAR:2"},
+                    // The value of a META atom may hold more colons; its key runs to the first.
+                    parse_case{"url:http://x/", "META:url:http://x/"},
+                    // A key without a label runs to the next colon, even past blanks.
+                    parse_case{"two words:x", "META:two words:x"},
+                    parse_case{"word:lower", "META:word:lower"}));
+
+class rpn_malformed_test : public testing::TestWithParam<std::string_view> {};
+TEST_P(rpn_malformed_test, fails) {
+    std::vector<query_atom> atoms;
+    EXPECT_FALSE(parse_rpn(GetParam(), atoms)) << GetParam();
+}
+INSTANTIATE_TEST_SUITE_P(cases, rpn_malformed_test,
+                         testing::Values("WORD:", "WORD:a AND:", "nocolon", "WORD:a b",
+                                         "META:nokey", "META:k:", ":value", "WORD: x"));
+
+class alg_test : public testing::TestWithParam<parse_case> {};
+TEST_P(alg_test, gives_the_atoms) {
+    bool ok = false;
+    EXPECT_EQ(parsed(query_parser::alg, GetParam().text, ok), GetParam().atoms);
+    EXPECT_TRUE(ok) << GetParam().text;
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, alg_test,
+    testing::Values(
+        parse_case{"", ""}, parse_case{"  ", ""}, parse_case{"a", "WORD:a"},
+        parse_case{"a b", "WORD:a WORD:b AND:2"},
+        parse_case{"a b c", "WORD:a WORD:b AND:2 WORD:c AND:2"},
+        parse_case{"a|b", "WORD:a WORD:b OR:2"},
+        // Equal precedence, grouped from the left.
+        parse_case{"a | b & c", "WORD:a WORD:b OR:2 WORD:c AND:2"},
+        parse_case{"a & (b | c)", "WORD:a WORD:b WORD:c OR:2 AND:2"},
+        parse_case{"a (b|c)", "WORD:a WORD:b WORD:c OR:2 AND:2"}, parse_case{"!a", "WORD:a NOT:1"},
+        parse_case{"a !b", "WORD:a WORD:b NOT:1 AND:2"}, parse_case{"!!a", "WORD:a NOT:1 NOT:1"},
+        parse_case{"\"a b c\"", "WORD:a WORD:b WORD:c NEAR:3"},
+        parse_case{"x \"a b\" y", "WORD:x WORD:a WORD:b NEAR:2 AND:2 WORD:y AND:2"},
+        // Inside a phrase every token is a word, operators included.
+        parse_case{"\"a & b\"", "WORD:a WORD:& WORD:b NEAR:3"}, parse_case{"((a))", "WORD:a"}));
+
+class alg_malformed_test : public testing::TestWithParam<std::string> {};
+TEST_P(alg_malformed_test, fails) {
+    std::vector<query_atom> atoms;
+    EXPECT_FALSE(parse_alg(GetParam(), atoms)) << GetParam();
+}
+INSTANTIATE_TEST_SUITE_P(cases, alg_malformed_test,
+                         testing::Values("&", "a &", "| a", "a & & b", ")", "a)", "(a", "()",
+                                         "\"\"", "\"a b", "!", "a !", "(a) b",
+                                         // Deep nesting is refused, not a stack overflow.
+                                         std::string(100000, '('), std::string(100000, '!')));
+
+class net_test : public testing::TestWithParam<parse_case> {};
+TEST_P(net_test, gives_the_atoms) {
+    bool ok = false;
+    EXPECT_EQ(parsed(query_parser::net, GetParam().text, ok), GetParam().atoms);
+    EXPECT_TRUE(ok);
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, net_test,
+    testing::Values(parse_case{"", ""}, parse_case{" ,;!? ", ""}, parse_case{"alpha", "WORD:alpha"},
+                    parse_case{"alpha beta", "WORD:alpha WORD:beta AND:2"},
+                    parse_case{"e-mail", "WORD:e WORD:mail NEAR:2"},
+                    parse_case{"a.b c", "WORD:a WORD:b NEAR:2 WORD:c AND:2"},
+                    parse_case{"-spam ham", "WORD:spam NOT:1 WORD:ham AND:2"},
+                    parse_case{"\"new york\" -\"old town\" x",
+                               "WORD:new WORD:york NEAR:2 WORD:old WORD:town NEAR:2 NOT:1 WORD:x "
+                               "AND:3"},
+                    // A phrase never closed ends with the text.
+                    parse_case{"\"a b", "WORD:a WORD:b NEAR:2"},
+                    // Words after the closing quote belong to the same term until a separator.
+                    parse_case{"\"a b\"c d", "WORD:a WORD:b WORD:c NEAR:3 WORD:d AND:2"},
+                    // An empty phrase makes no term; a minus sign between terms negates the
+                    // next term, even across blanks.
+                    parse_case{"\"\" - x", "WORD:x NOT:1"},
+                    // Letters and numbers of any script make words; the no-break space
+                    // (a separator) ends a term.
+                    parse_case{"stra\xC3\x9F"
+                               "e 42\xC2\xA0\xCE\xB1\xCE\xB2",
+                               "WORD:stra\xC3\x9F"
+                               "e WORD:42 WORD:\xCE\xB1\xCE\xB2 AND:3"},
+                    // A broken byte is no letter: it parts words and never reaches them.
+                    parse_case{"ab\xFF"
+                               "cd",
+                               "WORD:ab WORD:cd NEAR:2"}));
+
+TEST(query_parse, other_parsers_fail) {
+    std::vector<query_atom> atoms;
+    EXPECT_FALSE(parse_query(query_parser::none, "a", atoms));
+    EXPECT_FALSE(parse_query(static_cast<query_parser>(4), "a", atoms));
+}
+
+TEST(query_log_text, reads_back_as_the_same_atoms) {
+    std::vector<std::vector<query_atom>> lists(2);
+    ASSERT_TRUE(parse_alg("a & (b | !c) & \"d e\"", lists[0]));
+    ASSERT_TRUE(parse_rpn("META:x:1 WORD:y AND:2", lists[1]));
+    for (const auto& first : lists) {
+        std::vector<query_atom> second;
+        ASSERT_TRUE(parse_rpn(query_log_text(first), second));
+        ASSERT_EQ(second.size(), first.size());
+        for (size_t i = 0; i < first.size(); ++i) {
+            EXPECT_EQ(second[i].type, first[i].type);
+            EXPECT_EQ(second[i].param, first[i].param);
+            EXPECT_EQ(second[i].meta, first[i].meta);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,110 @@
+// daemon_fixture.h: the installed daemon on a loopback port with a temporary data directory, and
+// the configuration records a test stores before starting it.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "api/records.h"
+#include "db/cfgstorage.h"
+#include "db/sqlite.h"
+#include "support/http_client.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+
+namespace vant_test {
+
+class daemon_fixture : public testing::Test {
+  protected:
+    void TearDown() override { stop_daemon(); }
+
+    // The configuration file: the data directory, the build's deployment, a free port, and
+    // `extra` lines.
+    std::string write_config(const std::string& extra = {}) {
+        if (port_ == 0) {
+            port_ = free_port();
+        }
+        return dir_.write("vantorell.conf", "DATADIR=" + data() + "\nDEPLOYDIR=" + deploy_ +
+                                                "\nLOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO\n"
+                                                "SyncLevel=0\nHTTP_PORT=127.0.0.1:" +
+                                                std::to_string(port_) + "\n" + extra);
+    }
+
+    void start_daemon(const std::string& extra = {}) {
+        std::string conf = write_config(extra);
+        daemon_ = std::make_unique<background_program>(
+            deployed("vantorelld"), std::vector<std::string>{},
+            env_changes{{"MARLOVEN_CONFIG_FILE", conf},
+                        {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}},
+            dir_ / ("daemon" + std::to_string(++starts_)));
+        ASSERT_TRUE(eventually([&] {
+            http_client probe(port_);
+            return probe.connected() || !daemon_->running();
+        })) << daemon_->err();
+        ASSERT_TRUE(daemon_->running()) << daemon_->err();
+    }
+
+    // Stops the daemon; it must end by itself with status 0.
+    void stop_daemon() {
+        if (daemon_) {
+            EXPECT_EQ(daemon_->stop(SIGTERM), 0) << daemon_->err();
+            daemon_.reset();
+        }
+    }
+
+    std::string data() const { return dir_ / "data"; }
+    std::string log() const { return read_file(dir_ / "data/vantorell.log"); }
+
+    // Stores configuration records before the daemon starts (the daemon must not run).
+    template <typename Record>
+    int add_record(const Record& record) {
+        auto [db, store] = open_store<Record>();
+        return store->add(db, record);
+    }
+    template <typename Record>
+    void set_record(int id, const Record& record) {
+        auto [db, store] = open_store<Record>();
+        ASSERT_TRUE(store->set(db, id, record));
+    }
+
+    std::string get(const std::string& target, const std::string& headers = {}) {
+        return http_exchange(
+            port_, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+    }
+
+    // The date line every fixed reply carries.
+    static std::string date_pattern() {
+        return "Date: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} "
+               "GMT\r\n";
+    }
+    static bool matches(const std::string& text, const std::string& pattern) {
+        return std::regex_match(text, std::regex(pattern));
+    }
+
+    temp_dir dir_;
+    std::string deploy_ = VANT_DEPLOY_DIR;
+    int port_ = 0;
+    int starts_ = 0;
+    std::unique_ptr<background_program> daemon_;
+
+  private:
+    template <typename Record>
+    std::pair<marloven::sqlite_connection, std::unique_ptr<marloven::cfgstorage<Record>>>
+    open_store() {
+        std::filesystem::create_directories(data());
+        marloven::config_file cfg(write_config());
+        auto db = marloven::open_database(cfg, (data() + "/vantorell.db").c_str());
+        marloven::transaction t(db);
+        auto store = std::make_unique<marloven::cfgstorage<Record>>(db);
+        t.commit();
+        return {std::move(db), std::move(store)};
+    }
+};
+
+}  // namespace vant_test

@@ -1,0 +1,217 @@
+// The daemon's HTTP server over real sockets: fixed replies byte for byte, routing, both kinds of
+// account, the body-size check with and without 100-continue, clients that are too slow or send
+// too much, and stopping with a client connected.
+// SPDX-License-Identifier: MIT
+#include <filesystem>
+#include <thread>
+
+#include "api/api-common.h"
+#include "daemon_fixture.h"
+#include "util/http_text.h"
+
+namespace vant_test {
+namespace {
+
+using marloven::md5_hex;
+
+const std::string unauthorized =
+    "HTTP/1.1 401 Authorization required\r\nWWW-Authenticate: Basic realm=\"vantorell\"\r\n\r\n";
+
+class http_test : public daemon_fixture {
+  protected:
+    std::string basic(const std::string& credentials) {
+        return "Authorization: Basic " + marloven::encode_base64(credentials) + "\r\n";
+    }
+    std::string status_with(const std::string& headers) { return get("/platform/status", headers); }
+    static bool ok(const std::string& reply) { return reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0; }
+};
+
+TEST_F(http_test, unparsable_heads_get_the_bad_request_reply) {
+    start_daemon();
+    for (std::string head : {"garbage\r\n\r\n", "GET /platform/status\r\n\r\n", "\r\n"}) {
+        EXPECT_TRUE(matches(
+            http_exchange(port_, head),
+            "HTTP/1\\.1 400 Bad request\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n"))
+            << head;
+    }
+    // Methods and the protocol name are read without regard to case.
+    EXPECT_TRUE(ok(http_exchange(port_, "get /platform/status http/1.0\r\n\r\n")));
+}
+
+TEST_F(http_test, routing_is_exact_and_case_sensitive) {
+    start_daemon();
+    const std::string portal =
+        "HTTP/1\\.1 404 Not found\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n";
+    // Only the exact targets reach the SOAP layer; the rest goes to REST and then the portal.
+    for (std::string target : {"/SOAP", "/soap?x=1", "/soap/", "/", "/index", "/index/0/doc/x",
+                               "/index/1,0", "/index/a", "/platform/status/"}) {
+        EXPECT_TRUE(matches(get(target), portal)) << target;
+    }
+    for (std::string target : {"/soap", "/research"}) {
+        std::string reply =
+            http_exchange(port_, "POST " + target + " HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello");
+        EXPECT_TRUE(matches(
+            reply, "HTTP/1\\.1 501 Not Implemented\r\nContent-Type: text/plain\r\n" +
+                       date_pattern() +
+                       "Content-Length: 84\r\n\r\nThe SOAP interface \\(/soap, /research\\) "
+                       "is not available in this build of vantorelld\r\n"))
+            << reply;
+    }
+    // No WSDL file in the installation.
+    EXPECT_TRUE(matches(
+        get("/wsdl"),
+        "HTTP/1\\.1 404 File not found\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n"));
+    EXPECT_NE(log().find("Cannot open " + deploy_ + "/bin/marlovensearch.wsdl"), std::string::npos);
+}
+
+TEST_F(http_test, wsdl_names_the_soap_address_the_client_used) {
+    // An installation of its own: the programs of the build, and a WSDL file.
+    std::string deploy = dir_ / "deploy";
+    std::filesystem::create_directories(deploy + "/bin");
+    for (const auto& e :
+         std::filesystem::directory_iterator(std::string(VANT_DEPLOY_DIR) + "/bin")) {
+        std::filesystem::create_symlink(e.path(), deploy + "/bin/" + e.path().filename().string());
+    }
+    dir_.write("deploy/bin/marlovensearch.wsdl",
+               "<service><port location=\"@@@@@@@@@@\"/><x a=\"@@@@@@@@@@\"/></service>");
+    deploy_ = deploy;
+    start_daemon();
+    std::string body =
+        "<service><port location=\"http://search.example:8123/soap\"/><x a=\"@@@@@@@@@@\"/>"
+        "</service>";
+    std::string reply =
+        http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n");
+    EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: text/xml\r\n" + date_pattern() +
+                                   "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                                   std::regex_replace(body, std::regex("[/.]"), "\\$&")))
+        << reply;
+    // Without a port in the Host header, the port listened on.
+    reply = http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: here\r\n\r\n");
+    EXPECT_NE(reply.find("\"http://here:" + std::to_string(port_) + "/soap\""), std::string::npos)
+        << reply;
+}
+
+TEST_F(http_test, built_in_account_and_user_store_accounts) {
+    marloven::LoginConfiguration login;
+    login.users["ann"] = {"ann", md5_hex("annpw"), false, {"staff"}};
+    login.users["bob"] = {"bob", md5_hex("bobpw"), false, {}};
+    login.users["nopass"] = {"nopass", "", true, {}};
+    set_record(0, login);
+    marloven::RootACL browsing;
+    browsing.entries = {{"staff", marloven::access_type::read, false}};
+    set_record(0, browsing);
+    start_daemon("HTTP_USER=boss\nHTTP_MD5PASS=" + md5_hex("pw") + "\n");
+
+    EXPECT_EQ(status_with(""), unauthorized);
+    EXPECT_TRUE(ok(status_with(basic("boss:pw"))));
+    EXPECT_TRUE(
+        ok(status_with("Authorization: BASIC " + marloven::encode_base64("boss:pw") + "\r\n")))
+        << "the scheme is compared without case";
+    EXPECT_EQ(status_with(basic("boss:wrong")), unauthorized);
+    EXPECT_EQ(status_with(basic("bosspw")), unauthorized) << "credentials without a colon";
+    EXPECT_EQ(status_with("Authorization: Digest x\r\n"), unauthorized);
+    EXPECT_EQ(status_with(basic("nopass:")), unauthorized) << "an empty digest never matches";
+
+    // Users of the store authenticate with their own password and act with their own rights.
+    EXPECT_TRUE(ok(status_with(basic("ann:annpw"))));
+    EXPECT_TRUE(matches(
+        status_with(basic("bob:bobpw")),
+        "HTTP/1\\.1 400 Access violation\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n"))
+        << "bob is no administrator and not in a group that may read the status";
+    EXPECT_EQ(status_with(basic("ann:pw")), unauthorized);
+
+    // An unauthenticated request's body is read before the reply, so the client sees it.
+    EXPECT_EQ(http_exchange(port_, "POST /soap HTTP/1.1\r\nContent-Length: 11\r\n\r\nhello world"),
+              unauthorized);
+
+    // The built-in account is read afresh for every request.
+    write_config("HTTP_USER=boss\nHTTP_MD5PASS=" + md5_hex("new") + "\n");
+    EXPECT_TRUE(ok(status_with(basic("boss:new"))));
+    EXPECT_EQ(status_with(basic("boss:pw")), unauthorized);
+}
+
+TEST_F(http_test, body_size_check_with_and_without_100_continue) {
+    start_daemon();
+    const std::string too_large_head = "POST /soap HTTP/1.1\r\nContent-Length: 16777217\r\n";
+    EXPECT_EQ(http_exchange(port_, too_large_head + "Expect: 100-continue\r\n\r\n"),
+              "HTTP/1.1 417 Document too large\r\n\r\n");
+
+    std::string body;
+    body.resize((16u << 20) + 1, 'x');  // one byte over the limit
+    for (std::string head : {too_large_head + "\r\n",
+                             // HTTP/1.0 clients cannot expect 100-continue.
+                             std::string("POST /soap HTTP/1.0\r\nContent-Length: 16777217\r\n"
+                                         "Expect: 100-continue\r\n\r\n")}) {
+        http_client c(port_);
+        std::thread sender([&] { c.send(head + body); });
+        std::string reply = c.read_all();
+        sender.join();
+        EXPECT_EQ(reply, "HTTP/1.1 400 Document too large\r\n\r\n");
+    }
+
+    // An acceptable body: the client hears "100 continue" before it sends.
+    http_client c(port_);
+    c.send("POST /soap HTTP/1.1\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n");
+    EXPECT_EQ(c.read_at_least(25), "HTTP/1.1 100 continue\r\n\r\n");
+    c.send("hello");
+    EXPECT_NE(c.read_all().find("HTTP/1.1 501 Not Implemented\r\n"), std::string::npos);
+}
+
+TEST_F(http_test, slow_and_oversized_clients_are_cut_off_while_others_are_served) {
+    start_daemon("HTTP_THREADS=2\nHTTP_TIMEOUT=1\n");
+    // Two clients that never finish their heads hold both request threads...
+    std::vector<std::unique_ptr<http_client>> slow;
+    for (int i = 0; i < 2; ++i) {
+        slow.push_back(std::make_unique<http_client>(port_));
+        slow.back()->send("GET /platform/status HTTP/1.1\r\nHost: x\r\n");
+    }
+    // ...until the time-out frees them for this one.
+    EXPECT_TRUE(ok(get("/platform/status")));
+    for (auto& c : slow) {
+        EXPECT_EQ(c->read_all(), "HTTP/1.1 408 Request timeout\r\n\r\n");
+        EXPECT_TRUE(c->closed_by_server());
+    }
+
+    // A head past the bound.
+    std::string huge = "GET /platform/status HTTP/1.1\r\n";
+    while (huge.size() < 70000) {
+        huge += "X-Padding: " + std::string(100, 'p') + "\r\n";
+    }
+    EXPECT_TRUE(matches(
+        http_exchange(port_, huge + "\r\n"),
+        "HTTP/1\\.1 400 Bad request\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n"));
+
+    // A body that stops half-way.
+    http_client upload(port_);
+    upload.send(
+        "POST /index/1/doc?url=http://x/ HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123456789");
+    EXPECT_TRUE(matches(upload.read_all(),
+                        "HTTP/1\\.1 400 Document size error\r\nContent-Type: "
+                        "text/html\r\n" +
+                            date_pattern() + "\r\n"));
+    EXPECT_TRUE(ok(get("/platform/status")));
+    EXPECT_NE(log().find("Client cut off: no request head within the time-out"), std::string::npos);
+}
+
+TEST_F(http_test, an_address_that_cannot_be_bound_stops_the_daemon) {
+    std::string conf = write_config("HTTP_PORT=300.1.1.1:80\nLOGCFG=HTTPSERVER:DEBUG\n");
+    auto r =
+        run_program(deployed("vantorelld"), {},
+                    {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}});
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_NE(r.err.find("src\\vantorelld\\httpserver("), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("): assertion [binderr == 0] failed."), std::string::npos) << r.err;
+    EXPECT_NE(log().find("binderr==1: bad listen address '300.1.1.1:80'"), std::string::npos);
+}
+
+TEST_F(http_test, stop_cuts_off_a_client_that_holds_a_request_thread) {
+    start_daemon();
+    http_client idle(port_);
+    idle.send("GET /platform/status HTTP/1.1\r\n");
+    ASSERT_TRUE(eventually([&] { return log().find(" started, pid ") != std::string::npos; }));
+    stop_daemon();  // exits 0 after the grace period
+    EXPECT_TRUE(idle.closed_by_server());
+}
+
+}  // namespace
+}  // namespace vant_test

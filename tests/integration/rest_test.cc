@@ -1,0 +1,274 @@
+// The REST interface of the running daemon: status, search over an index built beforehand,
+// document reads in the three forms, upload, and the exact reason texts of every refusal.
+// SPDX-License-Identifier: MIT
+#include <filesystem>
+
+#include "api/api-common.h"
+#include "daemon_fixture.h"
+#include "db/dbconfig.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
+#include "worker/FFF/FFF-serialize.h"
+#include "worker/FFF/renderers.h"
+#include "worker/FFF/sample_document.h"
+
+namespace vant_test {
+namespace {
+
+using namespace marloven;
+
+constexpr const char* page_guid = "0123456789abcdef0123456789abcdef";
+constexpr std::int64_t page_time = 1700000000;
+
+class rest_test : public daemon_fixture {
+  protected:
+    // Archive 1 (readable by everybody) with one stored page, in the index too; archive 2 empty.
+    void SetUp() override {
+        ArchiveConfiguration a;
+        a.name = "one";
+        a.acl = {{"All Users", access_type::read, false}};
+        add_record(a);
+        a.name = "two";
+        add_record(a);
+
+        auto page = sample_page();
+        document_version doc;
+        doc.guid = page_guid;
+        doc.arcid = 1;
+        doc.url = "http://example.com/";
+        doc.timestamp = page_time;
+        doc.content = "<html>Big house, garden</html>";
+        doc.fff = FFF::ToBinary(*page);
+        doc.score = 750000;
+        doc.mime = "text/html";
+        doc.charset = "iso-8859-1";
+        doc.servertime = page_time - 60;
+        {
+            config_file cfg(write_config());
+            auto db = open_database(cfg, (data() + "/vantorell.db").c_str());
+            transaction t(db);
+            docstorage documents(db);
+            ASSERT_TRUE(documents.store(db, doc, {}, cache_mode::full));
+            t.commit();
+        }
+        config_file cfg(write_config());
+        idxstorage index(cfg, data() + "/index");
+        ASSERT_TRUE(index.start());
+        indexable_document d;
+        d.guid = doc.guid;
+        d.arcid = 1;
+        d.url = doc.url;
+        d.mime = doc.mime;
+        d.timestamp = static_cast<std::uint32_t>(page_time);
+        d.servertime = static_cast<std::uint32_t>(doc.servertime);
+        d.score = doc.score;
+        d.fff = doc.fff;
+        ASSERT_GE(index.addDocument(d), 0);
+        ASSERT_GE(index.flush(), 0);
+        index.stop();
+        start_daemon();
+    }
+
+    std::string post(const std::string& target, const std::string& body,
+                     const std::string& headers = {}) {
+        return http_exchange(port_, "POST " + target + " HTTP/1.1\r\nContent-Length: " +
+                                        std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
+                                        body);
+    }
+    static std::string reason_reply(const std::string& status) {
+        return "HTTP/1\\.1 " + status + "\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n";
+    }
+    // The database after the daemon has stopped.
+    sqlite_connection stopped_database() {
+        stop_daemon();
+        config_file cfg(write_config());
+        return open_database(cfg, (data() + "/vantorell.db").c_str());
+    }
+    static std::string quote(const std::string& text) {
+        return std::regex_replace(text, std::regex(R"([.?*+()\[\]{}|^$\\])"), "\\$&");
+    }
+};
+
+TEST_F(rest_test, status_lists_the_platform_figures) {
+    std::string reply = get("/platform/status");
+    EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: text/xml\r\n" + date_pattern() +
+                                   "\r\n"
+                                   "<\\?xml version=\"1\\.0\" encoding=\"UTF-8\"\\?>\n"
+                                   "<statusinfo>\n"
+                                   "\t<status>(Running|Crawl stopped|Low disk space)</status>\n"
+                                   "\t<extendedstatuslist>\n"
+                                   "\t\t<extendedstatus>\n"
+                                   "\t\t\t<key>Platform: number of documents</key>\n"
+                                   "\t\t\t<value>1</value>\n"
+                                   "\t\t</extendedstatus>\n"
+                                   "\t\t<extendedstatus>\n"
+                                   "\t\t\t<key>Platform: size of documents</key>\n"
+                                   "\t\t\t<value>30</value>\n"
+                                   "\t\t</extendedstatus>\n"
+                                   "\t\t<extendedstatus>\n"
+                                   "\t\t\t<key>Platform: number of archives</key>\n"
+                                   "\t\t\t<value>2</value>\n"
+                                   "\t\t</extendedstatus>\n"
+                                   "\t\t<extendedstatus>\n"
+                                   "\t\t\t<key>Platform: free disk space \\(MB\\)</key>\n"
+                                   "\t\t\t<value>[0-9]+</value>\n"
+                                   "\t\t</extendedstatus>\n"
+                                   "\t</extendedstatuslist>\n"
+                                   "</statusinfo>\n"))
+        << reply;
+    EXPECT_TRUE(matches(http_exchange(port_, "HEAD /platform/status HTTP/1.1\r\n\r\n"),
+                        reason_reply("405 Method Not Allowed")));
+    EXPECT_TRUE(matches(post("/platform/status", ""), reason_reply("405 Method Not Allowed")));
+    EXPECT_TRUE(matches(http_exchange(port_, "DELETE /index/1 HTTP/1.1\r\n\r\n"),
+                        reason_reply("405 Method Not Allowed")));
+}
+
+TEST_F(rest_test, search_answers_with_the_result_list) {
+    std::string reply = get("/index/1?q=garden&info=context");
+    EXPECT_TRUE(matches(
+        reply, "HTTP/1\\.1 200 OK\r\nContent-Type: text/xml\r\n" + date_pattern() +
+                   "\r\n<\\?xml version=\"1\\.0\" encoding=\"UTF-8\"\\?>\n<results>\n\t<result>\n"
+                   "\t\t<id>0123456789abcdef0123456789abcdef</id>\n"
+                   "\t\t<URL>http://example\\.com/</URL>\n"
+                   "\t\t<title>[^<]*</title>\n"
+                   "\t\t<mimetype>text/html</mimetype>\n"
+                   "\t\t<contextlist>\n(\t\t\t<context>[^<]*</context>\n)+\t\t</contextlist>\n"
+                   "\t\t<archives>\n\t\t\t<archive>1</archive>\n\t\t</archives>\n"
+                   "\t\t<timestamp>[0-9]+</timestamp>\n"
+                   "\t\t<servertime>[0-9]+</servertime>\n"
+                   "\t\t<score>[0-9]+</score>\n"
+                   "\t</result>\n\t<maxresults>1</maxresults>\n</results>\n"))
+        << reply;
+
+    // Archive lists are sorted and stripped of duplicates; a word in no document finds nothing.
+    reply = get("/index/2,1,2?q=nowhere");
+    EXPECT_NE(reply.find("<results>\n\t<maxresults>0</maxresults>\n</results>\n"),
+              std::string::npos)
+        << reply;
+    // Archive 3 does not exist; searching it is no error.
+    EXPECT_NE(get("/index/3?alg=garden").find("<maxresults>0</maxresults>"), std::string::npos);
+    EXPECT_NE(get("/index/1?rpn=WORD:garden&start=0&num=3&sort=newer&view=published&w15=900&enc=x")
+                  .find("<maxresults>1</maxresults>"),
+              std::string::npos);
+    EXPECT_TRUE(matches(get("/index/1?alg=a%20%26"), reason_reply("400 Bad query")));
+
+    auto db = stopped_database();
+    logstorage logs(db);
+    auto q1 = logs.queryLog(db, 1, 0, std::numeric_limits<std::int64_t>::max());
+    auto q2 = logs.queryLog(db, 2, 0, std::numeric_limits<std::int64_t>::max());
+    ASSERT_EQ(q1.size(), 3u);
+    EXPECT_EQ(q1[0].query, "WORD:garden");
+    EXPECT_EQ(q1[1].query, "WORD:nowhere");
+    ASSERT_EQ(q2.size(), 1u);
+    EXPECT_EQ(q2[0].query, "WORD:nowhere");
+}
+
+TEST_F(rest_test, bad_search_parameters_are_named_in_the_reason) {
+    struct bad {
+        const char* query;
+        const char* reason;
+    };
+    for (const bad& b : {
+             bad{"mintime=yesterday", "'mintime' parameter incorrectly specified"},
+             bad{"maxtime=12x", "'maxtime' parameter incorrectly specified"},
+             bad{"minscore=-1", "'minscore' parameter incorrectly specified"},
+             bad{"start=", "'start' parameter incorrectly specified"},
+             bad{"num=ten", "'num' parameter incorrectly specified"},
+             bad{"info=all", "'info' parameter incorrectly specified"},
+             bad{"view=latest", "'published' parameter incorrectly specified"},
+             bad{"sort=date", "'sort' parameter incorrectly specified"},
+             bad{"w=5", "Invalid slice weight"},
+             bad{"wx=5", "Invalid slice weight"},
+             bad{"w3=heavy", "Invalid slice weight"},
+             // Several wrong: the last one checked.
+             bad{"sort=date&mintime=x", "'sort' parameter incorrectly specified"},
+         }) {
+        EXPECT_TRUE(matches(get(std::string("/index/1?q=garden&") + b.query),
+                            reason_reply(quote(std::string("400 ") + b.reason))))
+            << b.query;
+    }
+}
+
+TEST_F(rest_test, documents_are_read_in_the_form_the_accept_header_asks_for) {
+    auto page = sample_page();
+    std::string xml = FFF::render_xml(page_guid, "http://example.com/", page_time, *page);
+    std::string html = FFF::render_html(page_guid, "http://example.com/", page_time, *page);
+    struct form {
+        std::string accept;
+        std::string type;
+        std::string body;
+    };
+    for (const form& f : {
+             form{"", "text/html; charset=iso-8859-1", "<html>Big house, garden</html>"},
+             form{"Accept: */*\r\n", "text/html; charset=iso-8859-1",
+                  "<html>Big house, garden</html>"},
+             form{"Accept: application/vnd.marloven-fff\r\n",
+                  "application/vnd.marloven-fff; charset=UTF-8", xml},
+             form{"Accept: text/html; charset=utf-8\r\n", "text/html; charset=UTF-8", html},
+         }) {
+        std::string reply = get(std::string("/index/1/doc/") + page_guid, f.accept);
+        EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: " + quote(f.type) + "\r\n" +
+                                       date_pattern() + "Content-Length: " +
+                                       std::to_string(f.body.size()) + "\r\n\r\n" + quote(f.body)))
+            << f.accept << reply;
+    }
+    EXPECT_TRUE(matches(get("/index/1/doc/ffffffffffffffffffffffffffffffff"),
+                        reason_reply("404 No such content")));
+}
+
+TEST_F(rest_test, upload_stores_the_document_and_queues_it_for_processing) {
+    const std::string content = "Plain words for the index";
+    std::string reply = post("/index/1/doc?url=HTTP://Example.ORG:80/a", content,
+                             "Content-Type: text/plain; charset=UTF-8\r\n");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(reply, m,
+                                  std::regex("<\\?xml version=\"1\\.0\" encoding=\"UTF-8\"\\?>\n"
+                                             "<newdocument>\n\t<id archive=\"1\">([0-9a-f]{32})"
+                                             "</id>\n</newdocument>\n$")))
+        << reply;
+    const std::string guid = m[1];
+    EXPECT_TRUE(reply.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n", 0) == 0);
+
+    reply = get("/index/1/doc/" + guid);
+    EXPECT_NE(reply.find("Content-Type: text/plain; charset=utf-8\r\n"), std::string::npos)
+        << "the type as the request gave it, lower-cased" << reply;
+    EXPECT_NE(reply.find("\r\n\r\n" + content), std::string::npos);
+
+    auto db = stopped_database();
+    EXPECT_EQ(guid, md5_hex(read_platform_guid(db) + "|1|http://example.org/a"));
+    statement queued(db, "select url, priority from fetchqueue where arcid=1");
+    ASSERT_TRUE(queued.next());
+    EXPECT_EQ(queued.text(0), "guid:" + guid);
+    EXPECT_EQ(queued.integer(1), 0);
+    logstorage logs(db);
+    auto crawl = logs.lastCrawl(db, 1);
+    ASSERT_TRUE(crawl);
+    EXPECT_EQ(crawl->end, 0) << "a crawl is opened for the processing";
+}
+
+TEST_F(rest_test, upload_refusals) {
+    EXPECT_TRUE(matches(post("/index/1/doc?url=http://x/", ""),
+                        reason_reply("400 Input document expected")));
+    EXPECT_TRUE(matches(post("/index/1/doc", "text"),
+                        reason_reply("400 Required parameter 'url' not specified")));
+    EXPECT_TRUE(matches(post("/index/1/doc?uri=http://x/", "text"),
+                        reason_reply("400 Required parameter 'url' not specified")));
+    EXPECT_TRUE(
+        matches(post("/index/9/doc?url=http://x/", "text"), reason_reply("400 Access violation")))
+        << "no such archive";
+    // The client goes away before its body is complete.
+    std::string reply = http_exchange(
+        port_, "POST /index/1/doc?url=http://x/ HTTP/1.1\r\nContent-Length: 50\r\n\r\nshort");
+    EXPECT_TRUE(matches(reply, reason_reply("400 Document size error")));
+    std::string too_long(8192, 'a');
+    EXPECT_TRUE(matches(get("/" + too_long), reason_reply("400 Missing or bad request method")));
+
+    auto db = stopped_database();
+    docstorage documents(db);
+    EXPECT_EQ(documents.documentCount(db, 0), 1) << "no refused upload left a document";
+}
+
+}  // namespace
+}  // namespace vant_test

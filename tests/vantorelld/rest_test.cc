@@ -1,0 +1,139 @@
+// Tests of the HTTP front end's text rules: listen addresses, REST route patterns and search
+// parameters.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/rest.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include "vantorelld/httpserver.h"
+
+namespace marloven {
+namespace {
+
+struct address_case {
+    std::string_view text;
+    bool valid;
+    std::string_view address;  // dotted
+    int port;
+};
+
+class listen_address_test : public testing::TestWithParam<address_case> {};
+
+TEST_P(listen_address_test, parses) {
+    const address_case& c = GetParam();
+    auto parsed = parse_listen_address(c.text);
+    ASSERT_EQ(parsed.has_value(), c.valid) << c.text;
+    if (!c.valid) {
+        return;
+    }
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &parsed->address, dotted, sizeof dotted);
+    EXPECT_EQ(dotted, c.address) << c.text;
+    EXPECT_EQ(parsed->port, c.port) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, listen_address_test,
+    testing::Values(
+        address_case{"", true, "0.0.0.0", 2200}, address_case{"*", true, "0.0.0.0", 2200},
+        address_case{"2200", true, "0.0.0.0", 2200}, address_case{"*:2200", true, "0.0.0.0", 2200},
+        address_case{"8080", true, "0.0.0.0", 8080},
+        address_case{"127.0.0.1", true, "127.0.0.1", 2200},
+        address_case{"10.1.2.3:0", true, "10.1.2.3", 0},
+        address_case{"*:65535", true, "0.0.0.0", 65535}, address_case{"1.2.3", false, "", 0},
+        address_case{"300.1.1.1:80", false, "", 0}, address_case{"1.2.3.4.5", false, "", 0},
+        address_case{"1.2.3.4x", false, "", 0}, address_case{"host:80", false, "", 0},
+        address_case{":80", false, "", 0}, address_case{"*:", false, "", 0},
+        address_case{"*:80x", false, "", 0}, address_case{"*:65536", false, "", 0},
+        address_case{"-1", false, "", 0}, address_case{"1..2.3", false, "", 0}));
+
+struct route_case {
+    std::string_view pattern;
+    std::string_view path;
+    bool matches;
+    int number;                // first "%"
+    std::vector<int> numbers;  // first "@"
+    std::string_view text;     // the "$"
+};
+
+class match_route_test : public testing::TestWithParam<route_case> {};
+
+TEST_P(match_route_test, matches) {
+    const route_case& c = GetParam();
+    std::vector<route_param> params;
+    ASSERT_EQ(match_route(c.pattern, c.path, params), c.matches) << c.pattern << " " << c.path;
+    if (!c.matches) {
+        return;
+    }
+    ASSERT_FALSE(params.empty());
+    EXPECT_EQ(params[0].number, c.number);
+    EXPECT_EQ(params[0].numbers, c.numbers);
+    EXPECT_EQ(params.back().text, c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, match_route_test,
+    testing::Values(route_case{"/index/%/doc", "/index/12/doc", true, 12, {}, ""},
+                    route_case{"/index/%/doc", "/index/0/doc", false, 0, {}, ""},
+                    route_case{"/index/%/doc", "/index//doc", false, 0, {}, ""},
+                    route_case{"/index/%/doc", "/index/1x/doc", false, 0, {}, ""},
+                    route_case{"/index/%/doc", "/index/99999999999/doc", false, 0, {}, ""},
+                    route_case{"/index/%/doc", "/index/1/doc/", false, 0, {}, ""},
+                    route_case{"/index/%/doc/$", "/index/3/doc/abc/def", true, 3, {}, "abc/def"},
+                    route_case{"/index/%/doc/$", "/index/3/doc/", true, 3, {}, ""},
+                    route_case{"/index/@", "/index/3,1,3", true, 0, {1, 3}, ""},
+                    route_case{"/index/@", "/index/7", true, 0, {7}, ""},
+                    route_case{"/index/@", "/index/1,,2", false, 0, {}, ""},
+                    route_case{"/index/@", "/index/1,0", false, 0, {}, ""},
+                    route_case{"/index/@", "/index/1,", false, 0, {}, ""},
+                    route_case{"/index/@", "/index/", false, 0, {}, ""},
+                    route_case{"/index/@", "/index/1/doc", false, 0, {}, ""},
+                    route_case{"/platform/status", "/platform/statusx", false, 0, {}, ""},
+                    route_case{"/platform/status", "/Platform/status", false, 0, {}, ""}));
+
+TEST(search_parameters, read_every_setting) {
+    query_request q;
+    std::string error;
+    ASSERT_TRUE(parse_search_parameters(
+        parse_query_string("q=net+words&rpn=WORD:x&mintime=10&maxtime=20&minscore=5&start=20&"
+                           "num=5&info=context&view=corechanged&sort=older&w15=900&w0=-5&enc=x"),
+        q, error))
+        << error;
+    EXPECT_EQ(q.parser, query_parser::rpn) << "rpn comes after q";
+    EXPECT_EQ(q.text, "WORD:x");
+    EXPECT_EQ(q.min_time, 10u);
+    EXPECT_EQ(q.max_time, 20u);
+    EXPECT_EQ(q.min_score, 5u);
+    EXPECT_EQ(q.first, 20);
+    EXPECT_EQ(q.last, 25);
+    EXPECT_EQ(q.info, query_info::INFO_CONTEXT);
+    EXPECT_EQ(q.view, 1);
+    EXPECT_EQ(q.sort, query_sort::SORT_TIME_OLDER);
+    ASSERT_EQ(q.weights.size(), 2u);
+    EXPECT_EQ(q.weights[0].slice, 0);
+    EXPECT_EQ(q.weights[0].weight, -5);
+    EXPECT_EQ(q.weights[1].slice, 15);
+    EXPECT_EQ(q.weights[1].weight, 900);
+
+    query_request defaults;
+    ASSERT_TRUE(parse_search_parameters(parse_query_string("start=20"), defaults, error));
+    EXPECT_EQ(defaults.first, 20);
+    EXPECT_EQ(defaults.last, 29);
+    EXPECT_EQ(defaults.parser, query_parser::none);
+    ASSERT_TRUE(parse_search_parameters(parse_query_string("alg=a&q=b"), defaults, error));
+    EXPECT_EQ(defaults.parser, query_parser::alg) << "alg is read last";
+}
+
+TEST(search_parameters, refuse_numbers_out_of_range) {
+    for (std::string_view qs : {"start=2147483647", "num=2147483647&start=1", "mintime=4294967296",
+                                "mintime=-1", "start=+1", "num= 1"}) {
+        query_request q;
+        std::string error;
+        EXPECT_FALSE(parse_search_parameters(parse_query_string(qs), q, error)) << qs;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+# seed_archive.py: writes the configuration of one crawl as files for the daemon's /import command
+# (a source with the seed and an include filter, a daily archive of it, a collection with the
+# archive, all readable by everybody, all with id 1), and start.sql, the statements that start
+# the archive's first crawl the way the StartCrawl operation does (a running crawl row, the seed
+# queued with priority 0) for a database that /import has created.
+# Usage: seed_archive.py SEED_URL OUTPUT_DIR [URL_PREFIX]
+#   URL_PREFIX: the crawl keeps to URLs that begin with it (default: the seed's scheme and host).
+# SPDX-License-Identifier: MIT
+import re
+import sys
+import time
+import urllib.parse
+from xml.sax.saxutils import quoteattr
+
+seed, out = sys.argv[1], sys.argv[2]
+parts = urllib.parse.urlsplit(seed if "://" in seed else "http://" + seed)
+if not parts.hostname:
+    sys.exit("Not a URL: " + seed)
+host = parts.hostname
+scheme = parts.scheme.lower()
+default_port = {"http": 80, "https": 443}.get(scheme)
+netloc = host + (":%d" % parts.port if parts.port and parts.port != default_port else "")
+# The queue keys a URL by its normalised form, and its host without the port.
+url = urllib.parse.urlunsplit((scheme, netloc, parts.path or "/", parts.query, ""))
+
+
+def escaped(text):
+    return re.sub(r"([.^$*+?()\[\]{}|\\])", r"\\\1", text)
+
+
+# Include filters are case-insensitive POSIX extended expressions matched anywhere in the URL.
+if len(sys.argv) > 3:
+    include = "^" + escaped(sys.argv[3])
+else:
+    include = "^[a-z]+://" + escaped(host) + "(:[0-9]+)?(/|$)"
+
+everybody = '\t<acl name="All Users" access="read" deny="false"/>\n'
+head = '<?xml version="1.0" encoding="UTF-8"?>\n'
+files = {
+    "SourceConfiguration-1.xml":
+        head + "<source name=%s description=%s>\n" % (quoteattr(host), quoteattr("Pages of " + host))
+        + "\t<seed url=%s/>\n" % quoteattr(url)
+        + '\t<filter type="include" url=%s/>\n' % quoteattr(include)
+        + '\t<limit depth="0"/>\n\t<robots check="true"/>\n' + everybody + "</source>\n",
+    "ArchiveConfiguration-1.xml":
+        head + '<archive name=%s historicize="false">\n' % quoteattr(host)
+        + '\t<source sourceid="1" authid="0"/>\n'
+        + '\t<scheduling frequency="daily" attribute="1" accesstime="3"/>\n'
+        + '\t<cache document="full"/>\n' + everybody + "</archive>\n",
+    "CollectionConfiguration-1.xml":
+        head + "<collection name=%s description=%s>\n"
+        % (quoteattr(host), quoteattr("Everything crawled from " + host))
+        + '\t<archive id="1"/>\n' + everybody + "</collection>\n",
+}
+for name, text in files.items():
+    with open(out + "/" + name, "w") as f:
+        f.write(text)
+
+
+def q(text):
+    return "'" + text.replace("'", "''") + "'"
+
+
+with open(out + "/start.sql", "w") as f:
+    f.write("insert into crawlstats values(1, %d, 0, 0, 0);\n" % int(time.time()))
+    f.write("insert or ignore into fetchqueue values(1, %s, %s, 0);\n" % (q(url), q(host)))
