@@ -218,10 +218,12 @@ TEST_F(rest_test, documents_are_read_in_the_form_the_accept_header_asks_for) {
                         reason_reply("404 No such content")));
 }
 
-TEST_F(rest_test, upload_stores_the_document_and_queues_it_for_processing) {
-    const std::string content = "Plain words for the index";
+TEST_F(rest_test, an_uploaded_document_is_processed_and_found_by_search) {
+    const std::string content =
+        "<html><head><title>Airships</title></head><body><p>Zeppelins over the lake</p></body>"
+        "</html>";
     std::string reply = post("/index/1/doc?url=HTTP://Example.ORG:80/a", content,
-                             "Content-Type: text/plain; charset=UTF-8\r\n");
+                             "Content-Type: text/html; charset=UTF-8\r\n");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(reply, m,
                                   std::regex("<\\?xml version=\"1\\.0\" encoding=\"UTF-8\"\\?>\n"
@@ -232,20 +234,31 @@ TEST_F(rest_test, upload_stores_the_document_and_queues_it_for_processing) {
     EXPECT_TRUE(reply.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n", 0) == 0);
 
     reply = get("/index/1/doc/" + guid);
-    EXPECT_NE(reply.find("Content-Type: text/plain; charset=utf-8\r\n"), std::string::npos)
+    EXPECT_NE(reply.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos)
         << "the type as the request gave it, lower-cased" << reply;
     EXPECT_NE(reply.find("\r\n\r\n" + content), std::string::npos);
 
+    // A crawl thread parses the stored content, hands it to the index and ends the crawl that
+    // the upload opened; the words of its title and body then find it.
+    ASSERT_TRUE(eventually([&] {
+        return get("/index/1?q=zeppelins").find("<id>" + guid + "</id>") != std::string::npos;
+    })) << log();
+    reply = get("/index/1?q=airships");
+    EXPECT_NE(reply.find("<id>" + guid + "</id>"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("<title>Airships</title>"), std::string::npos) << reply;
+    EXPECT_NE(get("/index/1/doc/" + guid, "Accept: text/html\r\n").find("Zeppelins"),
+              std::string::npos);
+
     auto db = stopped_database();
     EXPECT_EQ(guid, md5_hex(read_platform_guid(db) + "|1|http://example.org/a"));
-    statement queued(db, "select url, priority from fetchqueue where arcid=1");
-    ASSERT_TRUE(queued.next());
-    EXPECT_EQ(queued.text(0), "guid:" + guid);
-    EXPECT_EQ(queued.integer(1), 0);
+    fetchqueue queue(db, 0);
+    EXPECT_TRUE(queue.empty(db, 1));
     logstorage logs(db);
     auto crawl = logs.lastCrawl(db, 1);
     ASSERT_TRUE(crawl);
-    EXPECT_EQ(crawl->end, 0) << "a crawl is opened for the processing";
+    EXPECT_NE(crawl->end, 0) << "the crawl the upload opened has ended";
+    docstorage documents(db);
+    EXPECT_EQ(documents.documentCount(db, 1), 2);
 }
 
 TEST_F(rest_test, upload_refusals) {
