@@ -43,7 +43,7 @@ cleanup() {
     if [ "$shared_started" = 1 ]; then
         bash "$corpus/setup.sh" stop > /dev/null || true
     fi
-    rm -rf "$work"
+    [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -125,10 +125,11 @@ CONF
          "in $(secs "$t_start" "$t_end") s: $(rate "$good" "$t_start" "$t_end") pages/s"
     last_rate=$(rate "$good" "$t_start" "$t_end")
     if [ -f "$dir/perf.data" ]; then
+        perf report -q -i "$dir/perf.data" --sort comm 2> /dev/null | head -8 | sed "s/^/  /"
         for comm in vantorelld worker-process idxserv; do
             echo "  top symbols of $comm:"
             perf report -q -i "$dir/perf.data" --comm "$comm" --sort dso,sym 2> /dev/null |
-                head -12 | sed 's/^/    /'
+                head -25 | sed 's/^/    /'
         done
     fi
 }
