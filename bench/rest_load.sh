@@ -105,8 +105,8 @@ run_wrk() {  # $1: label, $2: URL, further: wrk options
     wrk -t2 -c"$connections" -d"${seconds}s" --latency "$@" "$url" | \
         grep -E "Requests/sec|Latency |  50%|  75%|  90%|  99%|Socket errors|Non-2xx|requests in"
 }
-# Every query is logged in the database, so each one commits a transaction: with SyncLevel 1 (the
-# default) that commit waits for the disk; SyncLevel 0 shows the figures without that wait.
+# Every query is logged in the database, so each one commits a transaction; under write-ahead
+# logging SyncLevel 1 (the default) syncs only at checkpoints, and SyncLevel 0 shows what is left.
 for setting in "5 1" "16 1" "5 0" "16 0"; do
     read -r threads sync <<< "$setting"
     configure "$threads" "$sync"
