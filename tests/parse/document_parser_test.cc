@@ -108,12 +108,17 @@ TEST(document_parser_test, checksums_are_stable_and_tell_core_from_boilerplate_c
     parsed_document again = parse("<title>T</title><p>Same body</p><footer>Mon</footer>");
     parsed_document footer = parse("<title>T</title><p>Same body</p><footer>Tue</footer>");
     parsed_document body = parse("<title>T</title><p>New body</p><footer>Mon</footer>");
+    parsed_document markup =
+        parse("<title>T</title><p>Same  <span>body</span></p><footer>x</footer>");
+    parsed_document split = parse("<title>T</title><p>Same</p><p>body</p>");
     EXPECT_EQ(a.fffcrc, again.fffcrc);
     EXPECT_EQ(a.corecrc, again.corecrc);
     EXPECT_EQ(a.fff, again.fff);
     EXPECT_NE(a.fffcrc, footer.fffcrc);
     EXPECT_EQ(a.corecrc, footer.corecrc);
     EXPECT_NE(a.corecrc, body.corecrc);
+    EXPECT_EQ(a.corecrc, markup.corecrc) << "markup without text changes nothing";
+    EXPECT_NE(a.corecrc, split.corecrc) << "paragraphs count";
     EXPECT_NE(a.fffcrc, 0u);
     EXPECT_EQ(a.score, 500000u) << "depth 2";
 }
