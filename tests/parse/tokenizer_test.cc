@@ -69,17 +69,14 @@ TEST(tokenizer_limits_test, overlong_words_are_cut_at_character_boundaries) {
 }
 
 TEST(tokenizer_limits_test, sentence_ends) {
-    for (auto [token, ends] :
-         std::vector<std::pair<std::string_view, bool>>{{".", true},
-                                                        {"?!", true},
-                                                        {"\xE3\x80\x82", true},
-                                                        {"...", false},
-                                                        {"\xE2\x80\xA6", false},
-                                                        {",", false},
-                                                        {"", false},
-                                                        {"3.14", false}}) {
-        EXPECT_EQ(marloven::ends_sentence(token), ends) << token;
-    }
+    EXPECT_TRUE(marloven::ends_sentence("."));
+    EXPECT_TRUE(marloven::ends_sentence("?!"));
+    EXPECT_FALSE(marloven::ends_sentence("..."));
+    EXPECT_FALSE(marloven::ends_sentence("\xE2\x80\xA6"));
+    EXPECT_TRUE(marloven::ends_sentence("\xE3\x80\x82"));
+    EXPECT_FALSE(marloven::ends_sentence(","));
+    EXPECT_FALSE(marloven::ends_sentence(""));
+    EXPECT_FALSE(marloven::ends_sentence("3.14"));
 }
 
 }  // namespace

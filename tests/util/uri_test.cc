@@ -223,48 +223,43 @@ TEST(scheme_table_test, flags_and_ports_select_the_behaviour_callers_rely_on) {
     EXPECT_EQ(&find_scheme("gopherx"), &empty_scheme_entry);
 }
 
-// escape_uri escapes the escape set once, unescape_uri decodes complete escapes only, and
-// normalise_path removes dot segments without climbing above the root.
-TEST(uri_text_test, escaping_unescaping_and_dot_segments) {
-    struct fn_case {
-        std::string (*fn)(std::string_view);
-        std::string_view in, out;
-    };
-    for (const fn_case& c : std::vector<fn_case>{
-             {escape_uri, "a b", "a%20b"},
-             {escape_uri, "<>\"#{}|\\^~[]`@", "%3C%3E%22%23%7B%7D%7C%5C%5E%7E%5B%5D%60%40"},
-             {escape_uri, "%7e%7E", "%7E%7E"},
-             {escape_uri, "%", "%25"},
-             {escape_uri, "%4", "%254"},
-             {escape_uri, "%g1", "%25g1"},
-             {escape_uri, "\x01\x7F\x80\xFF", "%01%7F%80%FF"},
-             {escape_uri, "/a?b=c&d;e", "/a?b=c&d;e"},
-             {unescape_uri, "%41%6a%2F", "Aj/"},
-             {unescape_uri, "%", "%"},
-             {unescape_uri, "%4", "%4"},
-             {unescape_uri, "%%41", "%A"},
-             {unescape_uri, "%zz+", "%zz+"},
-             {unescape_uri, "%00x", std::string_view("\0x", 2)},
-             {normalise_path, "", ""},
-             {normalise_path, "/", "/"},
-             {normalise_path, "/a/b/c/./../../g", "/a/g"},
-             {normalise_path, "mid/content=5/../6", "mid/6"},
-             {normalise_path, "/..", "/"},
-             {normalise_path, "/../../etc/passwd", "/etc/passwd"},
-             {normalise_path, "../../etc/passwd", "etc/passwd"},  // relative stays inside
-             {normalise_path, "a/../../b", "b"},
-             {normalise_path, "/a/b/..", "/a/"},
-             {normalise_path, "/a/b/.", "/a/b/"},
-             {normalise_path, ".", ""},
-             {normalise_path, "..", ""},
-             {normalise_path, "/a//b", "/a//b"},
-             {normalise_path, "/a//../b", "/a/b"},
-             {normalise_path, "/a/.../b", "/a/.../b"},
-             {normalise_path, "/.a/a./b", "/.a/a./b"},
-             {normalise_path, "a/./b/", "a/b/"}}) {
-        EXPECT_EQ(c.fn(c.in), c.out) << c.in;
-    }
+class escape_uri_test : public testing::TestWithParam<text_case> {};
+TEST_P(escape_uri_test, escapes_the_escape_set_once) {
+    EXPECT_EQ(escape_uri(GetParam().in), GetParam().out);
 }
+INSTANTIATE_TEST_SUITE_P(
+    cases, escape_uri_test,
+    testing::Values(text_case{"a b", "a%20b"},
+                    text_case{"<>\"#{}|\\^~[]`@", "%3C%3E%22%23%7B%7D%7C%5C%5E%7E%5B%5D%60%40"},
+                    text_case{"%7e%7E", "%7E%7E"}, text_case{"%", "%25"}, text_case{"%4", "%254"},
+                    text_case{"%g1", "%25g1"}, text_case{"\x01\x7F\x80\xFF", "%01%7F%80%FF"},
+                    text_case{"/a?b=c&d;e", "/a?b=c&d;e"}));
+
+class unescape_uri_test : public testing::TestWithParam<text_case> {};
+TEST_P(unescape_uri_test, decodes_complete_escapes_only) {
+    EXPECT_EQ(unescape_uri(GetParam().in), GetParam().out);
+}
+INSTANTIATE_TEST_SUITE_P(cases, unescape_uri_test,
+                         testing::Values(text_case{"%41%6a%2F", "Aj/"}, text_case{"%", "%"},
+                                         text_case{"%4", "%4"}, text_case{"%%41", "%A"},
+                                         text_case{"%zz+", "%zz+"},
+                                         text_case{"%00x", std::string_view("\0x", 2)}));
+
+class normalise_path_test : public testing::TestWithParam<text_case> {};
+TEST_P(normalise_path_test, removes_dot_segments_without_climbing_above_the_root) {
+    EXPECT_EQ(normalise_path(GetParam().in), GetParam().out);
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, normalise_path_test,
+    testing::Values(text_case{"", ""}, text_case{"/", "/"}, text_case{"/a/b/c/./../../g", "/a/g"},
+                    text_case{"mid/content=5/../6", "mid/6"}, text_case{"/..", "/"},
+                    text_case{"/../../etc/passwd", "/etc/passwd"},
+                    text_case{"../../etc/passwd", "etc/passwd"},  // relative stays inside
+                    text_case{"a/../../b", "b"}, text_case{"/a/b/..", "/a/"},
+                    text_case{"/a/b/.", "/a/b/"}, text_case{".", ""}, text_case{"..", ""},
+                    text_case{"/a//b", "/a//b"}, text_case{"/a//../b", "/a/b"},
+                    text_case{"/a/.../b", "/a/.../b"}, text_case{"/.a/a./b", "/.a/a./b"},
+                    text_case{"a/./b/", "a/b/"}));
 
 }  // namespace
 }  // namespace marloven
