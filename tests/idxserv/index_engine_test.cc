@@ -11,6 +11,9 @@
 #include "idxstorage/index_protocol.h"
 #include "support/temp_dir.h"
 
+// Designated initializers name only the fields a case sets; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 using marloven::engine_settings;
@@ -286,18 +289,10 @@ TEST_F(index_engine_test, meta_terms_match_key_and_value_exactly) {
 TEST_F(index_engine_test, slice_weights_decide_the_order_and_pairs_override_them) {
     index_engine e(settings());
     // "t" holds the word once in its title; "b" three times in its body.
-    add(e, {"t",
-            1,
-            0,
-            1000000,
-            {0},
-            {{"report", 15}, {"other", 10}, {"words", 10}, {"here", 10}, {"x", 10}}});
-    add(e, {"b",
-            1,
-            0,
-            1000000,
-            {0},
-            {{"report", 10}, {"report", 10}, {"report", 10}, {"other", 10}, {"y", 10}}});
+    add(e, {.guid = "t",
+            .text = {{"report", 15}, {"other", 10}, {"words", 10}, {"here", 10}, {"x", 10}}});
+    add(e, {.guid = "b",
+            .text = {{"report", 10}, {"report", 10}, {"report", 10}, {"other", 10}, {"y", 10}}});
     add(e, {"z", 1, 0, 1000000, {0}, body("unrelated filler words")});
     ASSERT_TRUE(e.commit());
     query_request q;
@@ -319,72 +314,51 @@ TEST_F(index_engine_test, restrictions_range_minimum_score_and_sorting) {
     add(e, {"mid", 2, 7200, 1000000, {0, 1}, body("w")});
     add(e, {"new", 3, 10800, 2000000, {0}, body("w w")});
     ASSERT_TRUE(e.commit());
-    auto query = [&](auto change) {
+    const wire_term w = word("w");
+    struct restriction_case {
+        const char* name;
         query_request q;
-        q.terms = {word("w")};
-        change(q);
-        return run(e, q);
+        std::vector<std::string> expected;
     };
-    using V = std::vector<std::string>;
-    EXPECT_EQ(query([](query_request& q) {
-                  q.terms.push_back(restrict_to("arcid", "1"));
-                  q.terms.push_back(restrict_to("arcid", "3"));
-                  q.sort_field = "time";
-              }),
-              (V{"old", "new"}))
-        << "archives are alternatives";
-    EXPECT_EQ(query([](query_request& q) {
-                  q.terms.push_back(restrict_to("arcid", "2"));
-                  q.terms.push_back(restrict_to("view", "1"));
-              }),
-              (V{"mid"}));
-    EXPECT_TRUE(query([](query_request& q) {
-                    q.terms.push_back(restrict_to("arcid", "1"));
-                    q.terms.push_back(restrict_to("view", "1"));
-                }).empty())
-        << "different fields must all hold";
-    EXPECT_EQ(query([](query_request& q) {
-                  q.range_field = "time";
-                  q.min_time = 7200;
-                  q.max_time = 10799;
-              }),
-              (V{"mid"}));
-    EXPECT_EQ(query([](query_request& q) {
-                  q.range_field = "time";
-                  q.min_time = 7200;
-                  q.sort_field = "time";
-              }),
-              (V{"mid", "new"}))
-        << "a maximum of 0 is no upper bound";
-    EXPECT_TRUE(query([](query_request& q) {
-                    q.range_field = "nosuchfield";
-                    q.min_time = 1;
-                }).empty());
-    EXPECT_EQ(query([](query_request& q) {
-                  q.score_field = "score";
-                  q.min_score = "000f4240";
-                  q.sort_field = "score";
-                  q.descending = true;
-              }),
-              (V{"new", "mid"}));
-    EXPECT_EQ(query([](query_request& q) {
-                  q.sort_field = "time";
-                  q.descending = true;
-              }),
-              (V{"new", "mid", "old"}));
-    EXPECT_EQ(query([](query_request& q) { q.sort_field = "time"; }), (V{"old", "mid", "new"}));
-    EXPECT_EQ(query([](query_request& q) { q.sort_field = "score"; }), (V{"old", "mid", "new"}));
+    const std::vector<restriction_case> cases = {
+        {"archives are alternatives",
+         {.terms = {w, restrict_to("arcid", "1"), restrict_to("arcid", "3")}, .sort_field = "time"},
+         {"old", "new"}},
+        {"archive and view",
+         {.terms = {w, restrict_to("arcid", "2"), restrict_to("view", "1")}},
+         {"mid"}},
+        {"different fields must all hold",
+         {.terms = {w, restrict_to("arcid", "1"), restrict_to("view", "1")}},
+         {}},
+        {"time range",
+         {.terms = {w}, .range_field = "time", .min_time = 7200, .max_time = 10799},
+         {"mid"}},
+        {"a maximum of 0 is no upper bound",
+         {.terms = {w}, .range_field = "time", .min_time = 7200, .sort_field = "time"},
+         {"mid", "new"}},
+        {"unknown range field", {.terms = {w}, .range_field = "nosuchfield", .min_time = 1}, {}},
+        {"minimum score",
+         {.terms = {w},
+          .sort_field = "score",
+          .descending = true,
+          .score_field = "score",
+          .min_score = "000f4240"},
+         {"new", "mid"}},
+        {"newest first",
+         {.terms = {w}, .sort_field = "time", .descending = true},
+         {"new", "mid", "old"}},
+        {"oldest first", {.terms = {w}, .sort_field = "time"}, {"old", "mid", "new"}},
+        {"by score", {.terms = {w}, .sort_field = "score"}, {"old", "mid", "new"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(e, c.q), c.expected) << c.name;
+    }
 }
 
 TEST_F(index_engine_test, hits_beyond_the_first_window_are_reachable) {
     index_engine e(settings());
     for (int i = 0; i < 45; ++i) {
-        add(e, {"d" + std::to_string(i),
-                1,
-                static_cast<std::uint32_t>(i * 3600),
-                1000000,
-                {0},
-                body("common")});
+        add(e, {.guid = "d" + std::to_string(i), .time = i * 3600u, .text = body("common")});
     }
     ASSERT_TRUE(e.commit());
     query_request q;

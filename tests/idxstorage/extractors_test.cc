@@ -40,10 +40,8 @@ struct fold_case {
 TEST(fold_index_word_test, keeps_only_cleanly_folded_word_characters) {
     const std::vector<fold_case> cases = {
         {"Hello", true, "hello"},
-        {"Stra\xC3\x9F"
-         "e",
-         true, "strasse"},        // U+00DF folds to "ss"
-        {"\xC4\xB0", true, "i"},  // U+0130 folds to U+0069 alone
+        {"Stra\xC3\x9F\x65", true, "strasse"},  // U+00DF folds to "ss"
+        {"\xC4\xB0", true, "i"},                // U+0130 folds to U+0069 alone
         {"2024", true, "2024"},
         {"e-mail", false, ""},   // punctuation inside
         {",", false, ""},        // a punctuation token
@@ -63,11 +61,9 @@ TEST(fold_index_word_test, keeps_only_cleanly_folded_word_characters) {
 }
 
 TEST(words_extractor_test, builds_tokens_with_slice_bytes_metas_first_and_the_title) {
-    auto doc = make_document({{{15, "The Big House , garden"}, {15, "Annex"}},
-                              {{10,
-                                "Walls and STRA\xC3\x9F"
-                                "E ."}}},
-                             {{0, 2, "lang", "en", 0, 0}, {0, 1, "author", "Jane Doe", 0, 0}});
+    auto doc = make_document(
+        {{{15, "The Big House , garden"}, {15, "Annex"}}, {{10, "Walls and STRA\xC3\x9F\x45 ."}}},
+        {{0, 2, "lang", "en", 0, 0}, {0, 1, "author", "Jane Doe", 0, 0}});
     words_extractor w;
     doc->accept(w, 0);
     ASSERT_TRUE(w.finished());

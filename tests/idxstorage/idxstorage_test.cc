@@ -142,20 +142,14 @@ TEST_F(idxstorage_test, added_documents_are_found_with_their_fields_and_removed)
     EXPECT_TRUE(search({word("vacuum")}).empty());
 }
 
-TEST_F(idxstorage_test, adding_a_version_again_replaces_it) {
-    add("g", 1, hour, {{{10, "old words"}}});
-    add("g", 1, hour, {{{10, "new words"}}});
-    ASSERT_EQ(index_->flush(), 0);
-    EXPECT_EQ(search({word("words")}), V{"g"});
-    EXPECT_TRUE(search({word("old")}).empty());
-}
-
-TEST_F(idxstorage_test, removing_an_archive_removes_only_its_documents_and_flushes) {
+TEST_F(idxstorage_test, a_new_version_replaces_the_old_and_archives_are_removed_whole) {
+    add("b1", 2, hour, {{{10, "old words"}}});
     add("a1", 1, hour, {{{10, "shared"}}});
     add("a2", 1, hour, {{{10, "shared"}}});
     add("b1", 2, hour, {{{10, "shared"}}});
     ASSERT_EQ(index_->removeArchive(1), 0);
     EXPECT_EQ(search({word("shared")}), V{"b1"}) << "visible without another flush";
+    EXPECT_TRUE(search({word("old")}).empty());
 }
 
 TEST_F(idxstorage_test, changes_are_flushed_every_twenty) {

@@ -74,11 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
         type_case{head("image/png"), "\x89PNG\r\n\x1a\n", "", parse_outcome::unparsable,
                   "image/png", "", ""},
         type_case{head("text/css"), "p{}", "", parse_outcome::unparsable, "text/css", "", ""},
-        type_case{"",
-                  std::string("\x7f"
-                              "ELF\0\0\0\x01",
-                              8),
-                  "", parse_outcome::unparsable, "application/octet-stream", "", ""},
+        type_case{"", std::string("\x7f\x45LF\0\0\0\x01", 8), "", parse_outcome::unparsable,
+                  "application/octet-stream", "", ""},
         // Declared HTML that is binary.
         type_case{head("text/html"), std::string("GIF89a\0\0\x01\0", 10), "",
                   parse_outcome::unparsable, "text/html", "", ""},
@@ -108,12 +105,17 @@ TEST(document_parser_test, checksums_are_stable_and_tell_core_from_boilerplate_c
     parsed_document again = parse("<title>T</title><p>Same body</p><footer>Mon</footer>");
     parsed_document footer = parse("<title>T</title><p>Same body</p><footer>Tue</footer>");
     parsed_document body = parse("<title>T</title><p>New body</p><footer>Mon</footer>");
+    parsed_document markup =
+        parse("<title>T</title><p>Same  <span>body</span></p><footer>x</footer>");
+    parsed_document split = parse("<title>T</title><p>Same</p><p>body</p>");
     EXPECT_EQ(a.fffcrc, again.fffcrc);
     EXPECT_EQ(a.corecrc, again.corecrc);
     EXPECT_EQ(a.fff, again.fff);
     EXPECT_NE(a.fffcrc, footer.fffcrc);
     EXPECT_EQ(a.corecrc, footer.corecrc);
     EXPECT_NE(a.corecrc, body.corecrc);
+    EXPECT_EQ(a.corecrc, markup.corecrc) << "markup without text changes nothing";
+    EXPECT_NE(a.corecrc, split.corecrc) << "paragraphs count";
     EXPECT_NE(a.fffcrc, 0u);
     EXPECT_EQ(a.score, 500000u) << "depth 2";
 }

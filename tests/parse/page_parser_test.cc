@@ -168,14 +168,4 @@ TEST(text_page_test, blank_lines_end_paragraphs_and_markers_apply) {
     EXPECT_TRUE(page.doc->links().empty());
 }
 
-TEST(core_crc_test, boilerplate_changes_leave_the_core_checksum_alone) {
-    auto crc = [](std::string_view html) { return parse_html(html, at("http://h/")).core_crc; };
-    std::uint32_t base = crc("<title>T</title><p>Body text</p><footer>Updated Monday</footer>");
-    EXPECT_EQ(base, crc("<title>T</title><p>Body text</p><footer>Updated Tuesday</footer>"));
-    EXPECT_EQ(base, crc("<title>T</title><p>Body  <span>text</span></p><footer>x</footer>"))
-        << "markup without text changes nothing";
-    EXPECT_NE(base, crc("<title>T</title><p>Body texts</p><footer>Updated Monday</footer>"));
-    EXPECT_NE(base, crc("<title>T</title><p>Body</p><p>text</p>")) << "paragraphs count";
-}
-
 }  // namespace

@@ -12,13 +12,10 @@
 namespace marloven {
 namespace {
 
-TEST(crash_dump, dump_name_is_program_path_dash_pid) {
+TEST(crash_dump, dump_name_is_program_path_dash_pid_and_base_name_keeps_the_extension) {
     EXPECT_EQ(dump_file_name("/opt/x/bin/vantorelld", 1234), "/opt/x/bin/vantorelld-1234.dmp");
-}
-
-TEST(crash_dump, base_name_drops_one_trailing_separator_and_keeps_extension) {
     EXPECT_EQ(program_base_name("C:\\x\\vantorelld.exe"), "vantorelld.exe");
-    EXPECT_EQ(program_base_name("/opt/bin/worker-process/"), "worker-process");
+    EXPECT_EQ(program_base_name("/opt/bin/worker-process/"), "worker-process");  // one separator
     EXPECT_EQ(program_base_name("idxserv"), "idxserv");
 }
 
@@ -31,6 +28,10 @@ TEST(crash_dump, black_list_naming_the_program_turns_dumps_off) {
 
 class crash_dump_death : public testing::Test {
   protected:
+    void TearDown() override {
+        ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG");
+        ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK");
+    }
     static int count_dumps(const vant_test::temp_dir& dir) {
         int n = 0;
         for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
@@ -60,7 +61,6 @@ TEST_F(crash_dump_death, fatal_assertion_writes_one_dump_when_enabled) {
         EXPECT_NE(text.find("code: 0xe0000001"), std::string::npos) << text;
         EXPECT_NE(text.find("memory map:"), std::string::npos);
     }
-    ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG");
 }
 
 TEST_F(crash_dump_death, fault_writes_nothing_when_black_listed) {
@@ -75,8 +75,6 @@ TEST_F(crash_dump_death, fault_writes_nothing_when_black_listed) {
         },
         "");
     EXPECT_EQ(count_dumps(dir), 0);
-    ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG");
-    ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK");
 }
 
 }  // namespace

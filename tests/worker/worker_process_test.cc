@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 #include "support/temp_dir.h"
 #include "util/config_file.h"
@@ -17,6 +18,13 @@ class worker_process_test : public testing::Test {
   protected:
     worker_process_test() : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_FAKE_WORKER_DIR "\n")) {}
     ~worker_process_test() override { ::unsetenv("VANT_FAKE_MODE"); }
+    // A worker talking to the scripted child; the death tests start theirs in the child.
+    std::unique_ptr<worker_process> started() {
+        auto worker = std::make_unique<worker_process>(config_);
+        std::string err;
+        EXPECT_TRUE(worker->start(err)) << err;
+        return worker;
+    }
     // The scripted child reads a request identifier, sends `hex` and waits for the end.
     void answer(const std::string& hex) {
         ::setenv("VANT_FAKE_MODE", ("answer " + hex).c_str(), 1);
@@ -33,43 +41,21 @@ TEST_F(worker_process_test, reply_cut_short_raises_ipc_error) {
              "0000"
              "0300",
              1);
-    worker_process worker(config_);
-    std::string err;
-    ASSERT_TRUE(worker.start(err)) << err;
     process_request q;
     q.url = "http://h/";
-    EXPECT_THROW(worker.process(q), socket_ipc::error);
+    EXPECT_THROW(started()->process(q), socket_ipc::error);
 }
 
 TEST_F(worker_process_test, quit_reads_the_quitting_reply) {
     answer("0000");
-    worker_process worker(config_);
-    std::string err;
-    ASSERT_TRUE(worker.start(err)) << err;
-    worker.quit();
+    started()->quit();
 }
 
 TEST_F(worker_process_test, reply_of_the_wrong_kind_is_fatal) {
     answer("0200");  // REPROCESSED to a PROCESS
-    EXPECT_DEATH(
-        {
-            worker_process worker(config_);
-            std::string err;
-            if (worker.start(err)) {
-                worker.process(process_request{});
-            }
-        },
-        "rep.id == reply_t::PROCESSED");
+    EXPECT_DEATH(started()->process(process_request{}), "rep.id == reply_t::PROCESSED");
     answer("0100");  // PROCESSED to a REPROCESS
-    EXPECT_DEATH(
-        {
-            worker_process worker(config_);
-            std::string err;
-            if (worker.start(err)) {
-                worker.reprocess(reprocess_request{});
-            }
-        },
-        "rep.id == reply_t::REPROCESSED");
+    EXPECT_DEATH(started()->reprocess(reprocess_request{}), "rep.id == reply_t::REPROCESSED");
 }
 
 }  // namespace

@@ -75,20 +75,17 @@ TEST(binary_form, sample_page_reads_back_equal) {
 }
 
 TEST(binary_form, link_runs_carry_a_urlid_and_remote_link_runs_do_not) {
-    Low link_run;
-    link_run.dictid = slice::marginalLink;
-    link_run.urlid = 300;
-    link_run.words = {"w"};
-    std::string out;
-    link_run.write(out);
-    EXPECT_EQ(out, bytes({0x87, 0x2C, 0x82, 0x81, 0x81, 'w'}));
-    Low remote;
-    remote.dictid = slice::marginalRemoteLink;
-    remote.urlid = 300;
-    remote.words = {"w"};
-    out.clear();
-    remote.write(out);
-    EXPECT_EQ(out, bytes({0x88, 0x81, 0x81, 'w'}));
+    auto written = [](std::uint32_t dictid) {
+        Low run;
+        run.dictid = dictid;
+        run.urlid = 300;
+        run.words = {"w"};
+        std::string out;
+        run.write(out);
+        return out;
+    };
+    EXPECT_EQ(written(slice::marginalLink), bytes({0x87, 0x2C, 0x82, 0x81, 0x81, 'w'}));
+    EXPECT_EQ(written(slice::marginalRemoteLink), bytes({0x88, 0x81, 0x81, 'w'}));
 }
 
 TEST(binary_form, dictid_travels_as_sixteen_bits_and_urlid_follows_what_was_written) {
