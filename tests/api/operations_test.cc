@@ -104,17 +104,6 @@ TEST_F(operations_test, a_missing_record_and_a_forbidden_one_give_the_same_acces
     EXPECT_NE(magic, 0u);
 }
 
-TEST_F(operations_test, denial_for_all_users_refuses_everybody_but_administrators) {
-    int id = add_source({grant("ann", at::read), grant("All Users", at::read, true)});
-    api_result r;
-    SourceConfiguration cfg;
-    std::uint32_t magic = 0;
-    GetSourceConfiguration(user("ann"), r, id, cfg, magic);
-    EXPECT_EQ(r.name, "AccessViolation");
-    GetSourceConfiguration(admin(), r, id, cfg, magic);
-    EXPECT_FALSE(r.failed());
-}
-
 TEST_F(operations_test, set_with_a_stale_stamp_is_bad_magic_and_changes_nothing) {
     int id = add_source({grant("ann", at::read), grant("ann", at::write)});
     api_session ann = user("ann");
@@ -265,14 +254,6 @@ TEST_F(operations_test, records_in_use_cannot_be_removed) {
     EXPECT_FALSE(r.failed());
     RemoveAuth(ann, r, auth_id);
     EXPECT_EQ(r.name, "AccessViolation") << "removing twice";
-}
-
-TEST_F(operations_test, removal_needs_write_access) {
-    int source = add_source({grant("ann", at::read)});
-    api_result r;
-    RemoveSource(user("ann"), r, source);
-    EXPECT_EQ(r.name, "AccessViolation");
-    EXPECT_EQ(sources_->ids(db_).size(), 1u);
 }
 
 TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_flag) {
