@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "api/api-common.h"
@@ -44,6 +45,15 @@ class api_fixture : public testing::Test {
         auto store = std::make_unique<T>(db_);
         slot = store.get();
         return store;
+    }
+
+    // Calls an operation with a fresh result; gives the error's name, "" on success.
+    template <typename... Params>
+    static std::string call(void (*op)(const api_session&, api_result&, Params...),
+                            const api_session& s, std::type_identity_t<Params>... args) {
+        api_result r;
+        op(s, r, std::forward<Params>(args)...);
+        return r.failed() == r.name.empty() ? "(inconsistent result " + r.name + ")" : r.name;
     }
 
     api_session admin() const { return session("root", {}, true); }
