@@ -349,14 +349,6 @@ TEST_F(docstorage_test, quotes_in_texts_are_stored_unchanged) {
     EXPECT_EQ(counted(0), "0/0");
 }
 
-TEST_F(docstorage_test, tables_survive_a_second_start) {
-    store(version("a", 1, 0, 10));
-    docstorage again(db_);
-    EXPECT_EQ(again.documentCount(db_, 1), 1);
-    document_version got;
-    EXPECT_EQ(again.get(db_, "a", got), read_status::found);
-}
-
 using docstorage_death_test = docstorage_test;
 
 TEST_F(docstorage_death_test, database_errors_end_the_process_naming_this_store) {
