@@ -4,7 +4,6 @@
 #include "vantorelld/processthr.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <thread>
 
@@ -42,14 +41,6 @@ class process_thread_test : public vant_test::crawl_fixture {
         now_ += later;
         start_crawl(arcid);
         crawl(t, arcid);
-    }
-    // Serves `/` linking to `path` (which answers after an hour) and `/after.html`.
-    void hanging_site(const std::string& path) {
-        site_.route("/", 200, "text/html", page("Home", "x", {path, "/after.html"}));
-        vant_test::http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "z"));
-        slow.delay = std::chrono::hours(1);
-        site_.route(path, slow);
-        site_.route("/after.html", 200, "text/html", page("After", "y"));
     }
 
     vant_test::test_http_server site_;
@@ -195,7 +186,11 @@ TEST_F(process_thread_test, cookie_log_in_is_repeated_only_when_the_cookies_are_
 }
 
 TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) {
-    hanging_site("/never.html");
+    site_.route("/", 200, "text/html", page("Home", "x", {"/never.html", "/after.html"}));
+    vant_test::http_response never(200, {{"Content-Type", "text/html"}}, "late");
+    never.delay = std::chrono::hours(1);
+    site_.route("/never.html", never);
+    site_.route("/after.html", 200, "text/html", page("After", "y"));
     std::uint32_t arcid = site_archive();
     start_crawl(arcid);
     auto thread = make_thread(2);
@@ -209,29 +204,13 @@ TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) 
     thread->check_worker(false);
     pass.join();
     EXPECT_EQ(log_count("Worker timed out"), 1);
+    EXPECT_EQ(log_count("While proccessing " + url("/never.html") +
+                        " error executing wproc->process(): safe_recv error ("),
+              1);
     EXPECT_NE(thread->worker_pid(), first);
     crawl(*thread, arcid);
     EXPECT_EQ(rows("select url, status from documentlog where url like '%html'"),
               (std::vector<std::string>{url("/never.html") + "|12", url("/after.html") + "|0"}));
-}
-
-TEST_F(process_thread_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_goes_on) {
-    hanging_site("/slow.html");
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
-    auto thread = make_thread();
-    ASSERT_TRUE(thread->crawl_once());
-    std::jthread pass([&] { thread->crawl_once(); });
-    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/slow.html") == 1; }));
-    ::kill(thread->worker_pid(), SIGKILL);
-    pass.join();
-    crawl(*thread, arcid);
-    EXPECT_EQ(rows("select url, status from documentlog where url like '%html'"),
-              (std::vector<std::string>{url("/slow.html") + "|12", url("/after.html") + "|0"}));
-    EXPECT_EQ(log_count("While proccessing " + url("/slow.html") +
-                        " error executing wproc->process(): safe_recv error ("),
-              1);
-    EXPECT_NE(last_crawl(arcid)->end, 0);
 }
 
 TEST_F(process_thread_test, stop_ends_a_fetch_in_progress_and_leaves_the_url_queued) {
