@@ -62,28 +62,12 @@ ArchiveConfiguration sample_archive() {
     return a;
 }
 
-CollectionConfiguration sample_collection() {
-    return {"Everything", whitespace, {1, 2, 30}, sample_acl()};
-}
-
-WatchConfiguration sample_watch() {
-    return {"Prices", "", "price AND \"oil\"", query_parser::net, 86400, 4, sample_acl()};
-}
-
-AuthConfiguration sample_auth() {
-    return {"bob", "p<a>ss", {{"domain", "CORP"}, {"realm", awkward}}, sample_acl()};
-}
-
 Plugin sample_plugin() {
     std::string bytes;
     for (int i = 0; i < 300; ++i) {
         bytes += static_cast<char>(i * 7);  // every byte value, NULs included
     }
     return {"SLR", "Stochastic\nLanguage Recognizer", "langplugin", bytes, sample_acl()};
-}
-
-DocFilter sample_docfilter() {
-    return {"URL", awkward, 3, std::string("\0\x01\xff", 3), {}};
 }
 
 LoginConfiguration sample_login() {
@@ -110,11 +94,13 @@ void expect_round_trip(const Record& original) {
 TEST(records, every_kind_reads_back_unchanged_and_writes_the_same_bytes) {
     expect_round_trip(sample_source());
     expect_round_trip(sample_archive());
-    expect_round_trip(sample_collection());
-    expect_round_trip(sample_watch());
-    expect_round_trip(sample_auth());
+    expect_round_trip(CollectionConfiguration{"Everything", whitespace, {1, 2, 30}, sample_acl()});
+    expect_round_trip(WatchConfiguration{"Prices", "", "price AND \"oil\"", query_parser::net,
+                                         86400, 4, sample_acl()});
+    expect_round_trip(
+        AuthConfiguration{"bob", "p<a>ss", {{"domain", "CORP"}, {"realm", awkward}}, sample_acl()});
     expect_round_trip(sample_plugin());
-    expect_round_trip(sample_docfilter());
+    expect_round_trip(DocFilter{"URL", awkward, 3, std::string("\0\x01\xff", 3), {}});
     expect_round_trip(RendererPluginPipe{{5, 2, 9}});
     expect_round_trip(RootACL{sample_acl()});
     expect_round_trip(sample_login());
