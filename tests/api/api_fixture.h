@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "api/api-common.h"
@@ -22,30 +23,37 @@ class api_fixture : public testing::Test {
         config_file cfg(dir_.write("v.conf", "LOGCFG=\nSyncLevel=0\n"));
         db_ = open_database(cfg, (dir_ / "vantorell.db").c_str());
         transaction t(db_);
-        sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db_);
-        archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db_);
-        collections_ = std::make_unique<cfgstorage<CollectionConfiguration>>(db_);
-        watches_ = std::make_unique<cfgstorage<WatchConfiguration>>(db_);
-        auths_ = std::make_unique<cfgstorage<AuthConfiguration>>(db_);
-        plugins_ = std::make_unique<cfgstorage<Plugin>>(db_);
-        docfilters_ = std::make_unique<cfgstorage<DocFilter>>(db_);
-        pipes_ = std::make_unique<cfgstorage<RendererPluginPipe>>(db_);
-        root_acls_ = std::make_unique<cfgstorage<RootACL>>(db_);
-        logins_ = std::make_unique<cfgstorage<LoginConfiguration>>(db_);
+        sources_ = lend(services_.sources);
+        archives_ = lend(services_.archives);
+        collections_ = lend(services_.collections);
+        watches_ = lend(services_.watches);
+        auths_ = lend(services_.auths);
+        plugins_ = lend(services_.plugins);
+        docfilters_ = lend(services_.docfilters);
+        pipes_ = lend(services_.renderer_pipes);
+        root_acls_ = lend(services_.root_acls);
+        logins_ = lend(services_.logins);
         t.commit();
-        services_.sources = sources_.get();
-        services_.archives = archives_.get();
-        services_.collections = collections_.get();
-        services_.watches = watches_.get();
-        services_.auths = auths_.get();
-        services_.plugins = plugins_.get();
-        services_.docfilters = docfilters_.get();
-        services_.renderer_pipes = pipes_.get();
-        services_.root_acls = root_acls_.get();
-        services_.logins = logins_.get();
         services_.platform_guid = "0123456789abcdef0123456789abcdef";
         services_.data_dir = dir_.str();
         services_.clock = [this] { return now_; };
+    }
+
+    // Creates a store over the database and lends it to the services.
+    template <typename T>
+    std::unique_ptr<T> lend(T*& slot) {
+        auto store = std::make_unique<T>(db_);
+        slot = store.get();
+        return store;
+    }
+
+    // Calls an operation with a fresh result; gives the error's name, "" on success.
+    template <typename... Params>
+    static std::string call(void (*op)(const api_session&, api_result&, Params...),
+                            const api_session& s, std::type_identity_t<Params>... args) {
+        api_result r;
+        op(s, r, std::forward<Params>(args)...);
+        return r.failed() == r.name.empty() ? "(inconsistent result " + r.name + ")" : r.name;
     }
 
     api_session admin() const { return session("root", {}, true); }

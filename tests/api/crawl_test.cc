@@ -20,13 +20,11 @@ class crawl_test : public api_fixture {
         : config_(dir_.write("index.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR "\nLOGCFG=\n")),
           index_(config_, dir_ / "index") {
         transaction t(db_);
-        documents_ = std::make_unique<docstorage>(db_);
+        documents_ = lend(services_.documents);
+        logs_ = lend(services_.logs);
         queue_ = std::make_unique<fetchqueue>(db_, 0);
-        logs_ = std::make_unique<logstorage>(db_);
         t.commit();
-        services_.documents = documents_.get();
         services_.queue = queue_.get();
-        services_.logs = logs_.get();
         services_.index = &index_;
     }
 
@@ -69,12 +67,11 @@ TEST_F(crawl_test, start_queues_the_seeds_once_and_stop_empties_the_queue) {
     int id = add_archive();
     api_result r;
     ArchiveInfo info;
-    StartCrawl(user("ann"), r, id, info);
-    EXPECT_EQ(r.name, "AccessViolation") << "reading is not enough";
+    EXPECT_EQ(call(StartCrawl, user("ann"), id, info), "AccessViolation")
+        << "reading is not enough";
     EXPECT_TRUE(queued(id).empty());
 
-    StartCrawl(user("wes"), r, id, info);
-    ASSERT_FALSE(r.failed());
+    ASSERT_EQ(call(StartCrawl, user("wes"), id, info), "");
     EXPECT_TRUE(info.crawling);
     EXPECT_FALSE(info.read_only);
     EXPECT_EQ(info.last_run_start, now_);
@@ -99,11 +96,9 @@ TEST_F(crawl_test, start_queues_the_seeds_once_and_stop_empties_the_queue) {
 
     // The reader may still read the logs.
     std::vector<std::int64_t> starts;
-    GetAvailableCrawlLogs(user("ann"), r, id, starts);
-    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(call(GetAvailableCrawlLogs, user("ann"), id, starts), "");
     EXPECT_EQ(starts, std::vector<std::int64_t>{now_ - 20});
-    GetAvailableCrawlLogs(user("eve"), r, id, starts);
-    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(call(GetAvailableCrawlLogs, user("eve"), id, starts), "AccessViolation");
     GetArchiveInfo(user("ann"), r, id, info);
     EXPECT_TRUE(info.read_only);
 }
@@ -112,10 +107,8 @@ TEST_F(crawl_test, an_archive_whose_source_is_gone_is_not_started) {
     ArchiveConfiguration a;
     a.source_id = 77;
     int id = archives_->add(db_, a);
-    api_result r;
     ArchiveInfo info;
-    StartCrawl(admin(), r, id, info);
-    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(call(StartCrawl, admin(), id, info), "");
     EXPECT_FALSE(info.crawling);
     EXPECT_FALSE(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id)));
 }
@@ -124,8 +117,9 @@ TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     int id = add_archive(true);
     api_result r;
     std::string guid;
-    AddDocument(user("ann"), r, id, "http://example.org/x", "text/plain", "text", guid);
-    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(
+        call(AddDocument, user("ann"), id, "http://example.org/x", "text/plain", "text", guid),
+        "AccessViolation");
     AddDocument(user("wes"), r, id, "HTTP://EXAMPLE.org/x#frag", "text/plain; charset=ISO-8859-1",
                 "some text", guid);
     ASSERT_FALSE(r.failed());
@@ -136,8 +130,7 @@ TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     EXPECT_EQ(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id))->end, 0);
 
     std::string url, mime, content;
-    GetDocument(user("eve"), r, guid, 0, url, mime, content);
-    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(call(GetDocument, user("eve"), guid, 0, url, mime, content), "AccessViolation");
     EXPECT_EQ(url, "");
     GetDocument(user("ann"), r, guid, 0, url, mime, content);
     EXPECT_EQ(url, "http://example.org/x");
@@ -146,14 +139,13 @@ TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     // Without an FFF blob the parsed forms are empty, and so are unknown forms.
     for (int form : {1, 2, 7}) {
         content = "x";
-        GetDocument(user("ann"), r, guid, form, url, mime, content);
-        EXPECT_FALSE(r.failed());
+        EXPECT_EQ(call(GetDocument, user("ann"), guid, form, url, mime, content), "");
         EXPECT_EQ(content, "x") << "nothing written for form " << form;
     }
     GetDocumentURL(user("ann"), r, guid, url);
     EXPECT_EQ(url, "http://example.org/x");
-    GetDocument(user("eve"), r, "nosuchguid", 0, url, mime, content);
-    EXPECT_FALSE(r.failed()) << "an unknown guid is no error";
+    EXPECT_EQ(call(GetDocument, user("eve"), "nosuchguid", 0, url, mime, content), "")
+        << "an unknown guid is no error";
 
     // Reprocessing queues every stored document, once the queue is empty and no crawl runs.
     ArchiveInfo info;
@@ -166,10 +158,8 @@ TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     EXPECT_TRUE(info.crawling);
     EXPECT_EQ(queued(id), std::vector<std::string>{"guid:" + guid + " 0"});
 
-    RemoveDocument(user("ann"), r, guid);
-    EXPECT_EQ(r.name, "AccessViolation");
-    RemoveDocument(user("wes"), r, guid);
-    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(call(RemoveDocument, user("ann"), guid), "AccessViolation");
+    EXPECT_EQ(call(RemoveDocument, user("wes"), guid), "");
     document_version doc;
     EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
 }
@@ -182,13 +172,12 @@ TEST_F(crawl_test, removing_an_archive_takes_its_crawl_state_along) {
     std::string guid;
     std::string other_guid;
     AddDocument(user("wes"), r, id, "http://example.org/x", "text/plain", "text", guid);
-    AddDocument(user("wes"), r, other, "http://example.org/y", "text/plain", "text", other_guid);
-    ASSERT_FALSE(r.failed());
+    ASSERT_EQ(call(AddDocument, user("wes"), other, "http://example.org/y", "text/plain", "text",
+                   other_guid),
+              "");
 
-    RemoveArchive(user("ann"), r, id);
-    EXPECT_EQ(r.name, "AccessViolation");
-    RemoveArchive(user("wes"), r, id);
-    ASSERT_FALSE(r.failed());
+    EXPECT_EQ(call(RemoveArchive, user("ann"), id), "AccessViolation");
+    ASSERT_EQ(call(RemoveArchive, user("wes"), id), "");
     document_version doc;
     EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
     EXPECT_TRUE(queued(id).empty());
@@ -244,8 +233,7 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
     every.collection = -1;
     every.parser = query_parser::net;
     every.text = "alpha beta";
-    Query(user("ann"), r, every, hits, count);
-    ASSERT_FALSE(r.failed()) << r.name;
+    ASSERT_EQ(call(Query, user("ann"), every, hits, count), "");
     EXPECT_EQ(count, 0);
     EXPECT_EQ(logged_queries(readable), std::vector<std::string>{"WORD:alpha WORD:beta AND:2"});
     EXPECT_TRUE(logged_queries(secret).empty()) << "skipped silently";
@@ -254,8 +242,7 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
     named.archives = {readable, secret};
     named.parser = query_parser::net;
     named.text = "gamma";
-    Query(user("ann"), r, named, hits, count);
-    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(call(Query, user("ann"), named, hits, count), "AccessViolation");
     EXPECT_EQ(count, -1);
 
     query_request bad;
@@ -271,8 +258,7 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
     none.collection = -1;
     none.parser = query_parser::net;
     none.text = "x";
-    Query(user("eve"), r, none, hits, count);
-    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(call(Query, user("eve"), none, hits, count), "");
     EXPECT_EQ(count, 0) << "nothing readable: nothing searched";
 }
 
@@ -290,11 +276,9 @@ TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
     q.watch = watches_->add(db_, w);
     q.parser = query_parser::rpn;
     q.text = "WORD:gamma";
-    api_result r;
     std::vector<query_hit> hits;
     std::int32_t count = 0;
-    Query(user("ann"), r, q, hits, count);
-    ASSERT_FALSE(r.failed()) << r.name;
+    ASSERT_EQ(call(Query, user("ann"), q, hits, count), "");
     EXPECT_EQ(q.min_time, now_ - 86400);
     EXPECT_EQ(q.view, 1);
     EXPECT_EQ(q.sort, query_sort::SORT_TIME_NEWER);
@@ -303,8 +287,7 @@ TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
 
     query_request missing;
     missing.watch = 99;
-    Query(user("ann"), r, missing, hits, count);
-    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(call(Query, user("ann"), missing, hits, count), "AccessViolation");
 }
 
 TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
@@ -317,17 +300,12 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     daemon_status status{};
     std::vector<std::pair<std::string, std::string>> pairs;
     const std::time_t midnight = 1700006400;  // 2023-11-15 00:00 UTC
-    for (int hour = 0; hour < 24; ++hour) {
+    // The window's own rules are tested with it; here only that the status follows it.
+    for (int hour : {6, 7, 21, 22}) {
         now_ = midnight + static_cast<std::time_t>(hour) * 3600 + 1800;
         GetStatus(user("ann"), r, status, pairs);
-        bool outside = hour >= 7 && hour <= 21;
+        bool outside = hour == 7 || hour == 21;
         EXPECT_EQ(status, outside ? daemon_status::CRAWLSTOPPED : daemon_status::RUNNING) << hour;
-    }
-    services_.crawl_start = services_.crawl_stop = 5;
-    for (int hour = 0; hour < 24; ++hour) {
-        now_ = midnight + static_cast<std::time_t>(hour) * 3600;
-        GetStatus(user("ann"), r, status, pairs);
-        EXPECT_EQ(status, daemon_status::RUNNING) << hour;
     }
     free_bytes = services_.min_free_disk - 1;
     GetStatus(user("ann"), r, status, pairs);
@@ -335,11 +313,9 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     ASSERT_EQ(pairs.size(), 4u);
     EXPECT_EQ(pairs[2], (std::pair<std::string, std::string>{"Platform: number of archives", "0"}));
     EXPECT_EQ(pairs[3].second, std::to_string(free_bytes >> 20));
-    GetStatus(user("eve", {"x"}), r, status, pairs);
-    EXPECT_FALSE(r.failed()) << "All Users may read";
+    EXPECT_EQ(call(GetStatus, user("eve", {"x"}), status, pairs), "") << "All Users may read";
     set_root_acl(root_acl_browsing, {});
-    GetStatus(user("ann"), r, status, pairs);
-    EXPECT_EQ(r.name, "AccessViolation");
+    EXPECT_EQ(call(GetStatus, user("ann"), status, pairs), "AccessViolation");
 }
 
 TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
@@ -353,10 +329,8 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     cfg.depth_limit = 4;
     api_result r;
     int id = 0;
-    AddIndex(user("ann"), r, cfg, id);
-    EXPECT_EQ(r.name, "AccessViolation");
-    AddIndex(admin(), r, cfg, id);
-    ASSERT_FALSE(r.failed());
+    EXPECT_EQ(call(AddIndex, user("ann"), cfg, id), "AccessViolation");
+    ASSERT_EQ(call(AddIndex, admin(), cfg, id), "");
     ArchiveConfiguration archive;
     ASSERT_TRUE(archives_->get(db_, id, archive));
     SourceConfiguration source;
@@ -375,12 +349,10 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     source.description = "changed elsewhere";
     ASSERT_TRUE(sources_->set(db_, archive.source_id, source));
     read.pages_limit = 100;
-    SetIndexConfiguration(admin(), r, id, read, magic);
-    EXPECT_EQ(r.name, "BadMagic");
+    EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "BadMagic");
     GetIndexConfiguration(admin(), r, id, read, magic);
     read.pages_limit = 100;
-    SetIndexConfiguration(admin(), r, id, read, magic);
-    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "");
     ASSERT_TRUE(sources_->get(db_, archive.source_id, source));
     EXPECT_EQ(source.description, "changed elsewhere") << "fields outside the index stay";
 
@@ -394,11 +366,9 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     CollectionConfiguration c;
     c.archives = {id};
     int collection = collections_->add(db_, c);
-    RemoveIndex(admin(), r, id);
-    EXPECT_EQ(r.name, "InUse");
+    EXPECT_EQ(call(RemoveIndex, admin(), id), "InUse");
     collections_->remove(db_, collection);
-    RemoveIndex(admin(), r, id);
-    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(call(RemoveIndex, admin(), id), "");
     EXPECT_TRUE(archives_->ids(db_).empty());
     EXPECT_TRUE(sources_->ids(db_).empty());
 }

@@ -13,17 +13,18 @@ struct parse_case {
     std::string_view atoms;  // as RPN log text
 };
 
-std::string parsed(query_parser parser, std::string_view text, bool& ok) {
-    std::vector<query_atom> atoms = {query_atom{}};  // the parsers empty the list first
-    ok = parse_query(parser, text, atoms);
-    return query_log_text(atoms);
-}
+class parser_test : public testing::TestWithParam<parse_case> {
+  protected:
+    void expect_atoms(query_parser parser) {
+        std::vector<query_atom> atoms = {query_atom{}};  // the parsers empty the list first
+        EXPECT_TRUE(parse_query(parser, GetParam().text, atoms)) << GetParam().text;
+        EXPECT_EQ(query_log_text(atoms), GetParam().atoms);
+    }
+};
 
-class rpn_test : public testing::TestWithParam<parse_case> {};
+using rpn_test = parser_test;
 TEST_P(rpn_test, gives_the_atoms) {
-    bool ok = false;
-    EXPECT_EQ(parsed(query_parser::rpn, GetParam().text, ok), GetParam().atoms);
-    EXPECT_TRUE(ok) << GetParam().text;
+    expect_atoms(query_parser::rpn);
 }
 INSTANTIATE_TEST_SUITE_P(
     cases, rpn_test,
@@ -47,11 +48,9 @@ INSTANTIATE_TEST_SUITE_P(cases, rpn_malformed_test,
                          testing::Values("WORD:", "WORD:a AND:", "nocolon", "WORD:a b",
                                          "META:nokey", "META:k:", ":value", "WORD: x"));
 
-class alg_test : public testing::TestWithParam<parse_case> {};
+using alg_test = parser_test;
 TEST_P(alg_test, gives_the_atoms) {
-    bool ok = false;
-    EXPECT_EQ(parsed(query_parser::alg, GetParam().text, ok), GetParam().atoms);
-    EXPECT_TRUE(ok) << GetParam().text;
+    expect_atoms(query_parser::alg);
 }
 INSTANTIATE_TEST_SUITE_P(
     cases, alg_test,
@@ -81,11 +80,9 @@ INSTANTIATE_TEST_SUITE_P(cases, alg_malformed_test,
                                          // Deep nesting is refused, not a stack overflow.
                                          std::string(100000, '('), std::string(100000, '!')));
 
-class net_test : public testing::TestWithParam<parse_case> {};
+using net_test = parser_test;
 TEST_P(net_test, gives_the_atoms) {
-    bool ok = false;
-    EXPECT_EQ(parsed(query_parser::net, GetParam().text, ok), GetParam().atoms);
-    EXPECT_TRUE(ok);
+    expect_atoms(query_parser::net);
 }
 INSTANTIATE_TEST_SUITE_P(
     cases, net_test,

@@ -72,7 +72,7 @@ class cfgstorage_test : public testing::Test {
     sqlite_connection db_ = open();
 };
 
-TEST_F(cfgstorage_test, fresh_database_gets_one_counter_per_kind_and_keeps_it) {
+TEST_F(cfgstorage_test, fresh_database_gets_one_counter_per_kind_and_keeps_kinds_apart) {
     cfgstorage<note> notes(db_);
     cfgstorage<memo> memos(db_);
     EXPECT_EQ(query_int(db_, "select count(*) from cfgstorage"), 0);
@@ -85,44 +85,30 @@ TEST_F(cfgstorage_test, fresh_database_gets_one_counter_per_kind_and_keeps_it) {
     EXPECT_EQ(query_int(db_, "select lastid from cfgcounter where key='Note'"), 2);
     EXPECT_EQ(query_int(db_, "select lastid from cfgcounter where key='Memo'"), 0);
     EXPECT_EQ(again.add(db_, {"c"}), 3);
+    // Kinds are kept apart.
+    EXPECT_EQ(memos.add(db_, {"m"}), 1);
+    memo m;
+    ASSERT_TRUE(memos.get(db_, 1, m));
+    EXPECT_EQ(m.text, "m");
+    EXPECT_TRUE(memos.remove(db_, 1));
+    EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 2, 3}));
 }
 
-TEST_F(cfgstorage_test, removed_ids_are_never_handed_out_again) {
+TEST_F(cfgstorage_test, ids_removed_or_set_above_the_counter_are_never_handed_out_again) {
     cfgstorage<note> notes(db_);
     EXPECT_EQ(notes.add(db_, {"one"}), 1);
     EXPECT_EQ(notes.add(db_, {"two"}), 2);
     EXPECT_TRUE(notes.remove(db_, 2));
     EXPECT_FALSE(notes.remove(db_, 2));
     EXPECT_EQ(notes.add(db_, {"three"}), 3);
-    EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 3}));
-    note n;
-    EXPECT_FALSE(notes.get(db_, 2, n));
-    EXPECT_EQ(text_of(db_, notes, 3), "three");
-}
-
-TEST_F(cfgstorage_test, set_above_the_counter_is_never_reused_by_add) {
-    cfgstorage<note> notes(db_);
-    EXPECT_EQ(notes.add(db_, {"first"}), 1);
     EXPECT_TRUE(notes.set(db_, 10, {"set"}));
     EXPECT_TRUE(notes.set(db_, 4, {"below"}));  // below the highest: the counter stays at 10
     EXPECT_EQ(notes.add(db_, {"next"}), 11);
     EXPECT_TRUE(notes.set(db_, 1, {"replaced"}));
     EXPECT_EQ(text_of(db_, notes, 1), "replaced");
+    EXPECT_EQ(text_of(db_, notes, 2), "(missing)");
     EXPECT_EQ(text_of(db_, notes, 10), "set");
-    EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 4, 10, 11}));
-}
-
-TEST_F(cfgstorage_test, kinds_are_kept_apart) {
-    cfgstorage<note> notes(db_);
-    cfgstorage<memo> memos(db_);
-    EXPECT_EQ(notes.add(db_, {"n"}), 1);
-    EXPECT_EQ(memos.add(db_, {"m"}), 1);
-    memo m;
-    ASSERT_TRUE(memos.get(db_, 1, m));
-    EXPECT_EQ(m.text, "m");
-    EXPECT_TRUE(memos.remove(db_, 1));
-    EXPECT_EQ(notes.ids(db_), std::vector<int>{1});
-    EXPECT_TRUE(memos.ids(db_).empty());
+    EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 3, 4, 10, 11}));
 }
 
 TEST_F(cfgstorage_test, quotes_survive_and_the_stamp_follows_the_text) {

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 #include <regex.h>
 
-#include <cctype>
-
 #include "support/test_database.h"
 
 namespace marloven {
@@ -78,14 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "Sitemap: http://example.com/s.xml\n",
                         none + "|^/b"},
         expression_case{"byte-order mark", "\xEF\xBB\xBFUser-agent: *\nDisallow: /x",
-                        none + "|^/x"}),
-    [](const testing::TestParamInfo<expression_case>& param_info) {
-        std::string name = param_info.param.what;
-        for (char& c : name) {
-            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        return name;
-    });
+                        none + "|^/x"}));
 
 TEST(robots_expression_nul_test, a_nul_byte_in_a_rule_is_dropped_not_cut_at) {
     constexpr char raw[] = "User-agent: *\nDisallow: /a\0b\nDisallow: /c";
@@ -214,31 +205,25 @@ constexpr const char* shop =
 
 INSTANTIATE_TEST_SUITE_P(
     files, robots_check_test,
-    testing::Values(
-        check_case{"User-agent: *\nDisallow: /private", "http://example.com/private/x", false},
-        check_case{"User-agent: *\nDisallow: /private", "http://example.com/privateer", false},
-        check_case{"User-agent: *\nDisallow: /private", "http://example.com/public", true},
-        check_case{"User-agent: *\nDisallow: /x.html?y", "http://example.com/x.html", true},
-        check_case{"User-agent: *\nDisallow: /x.html", "http://example.com/xyhtml", true},
-        check_case{"User-agent: *\nDisallow: /", "http://example.com", false},
-        check_case{"User-agent: *\nDisallow: /a", "http://example.com", true},
-        check_case{"", "http://example.com/anything", true},
-        check_case{blog, "http://example.com/wp-admin/options.php", false},
-        check_case{blog, "http://example.com/wp-admin/admin-ajax.php", false},
-        check_case{blog, "http://example.com/searching", false},
-        check_case{blog, "http://example.com/files/a.pdf", true},
-        check_case{blog, "http://example.com/2023/post/", true},
-        check_case{news, "http://example.com/private/a", false},
-        check_case{news, "http://example.com/tmp.html", false},
-        check_case{news, "http://example.com/world/print/1", false},
-        check_case{news, "http://example.com/world/2024/story", true},
-        check_case{news, "http://example.com/nogoogle", true},
-        check_case{shop, "http://example.com/cgi-bin/search", false},
-        check_case{shop, "http://example.com/cart?item=3", false},
-        check_case{shop, "http://example.com/checkout/", false},
-        check_case{shop, "http://example.com/checkout", true},
-        check_case{shop, "http://example.com/products/7", true},
-        check_case{shop, "https://example.com/cart", true}));  // another site's file
+    testing::Values(check_case{"User-agent: *\nDisallow: /", "http://example.com", false},
+                    check_case{"User-agent: *\nDisallow: /a", "http://example.com", true},
+                    check_case{"", "http://example.com/anything", true},
+                    check_case{blog, "http://example.com/wp-admin/options.php", false},
+                    check_case{blog, "http://example.com/wp-admin/admin-ajax.php", false},
+                    check_case{blog, "http://example.com/searching", false},
+                    check_case{blog, "http://example.com/files/a.pdf", true},
+                    check_case{blog, "http://example.com/2023/post/", true},
+                    check_case{news, "http://example.com/private/a", false},
+                    check_case{news, "http://example.com/tmp.html", false},
+                    check_case{news, "http://example.com/world/print/1", false},
+                    check_case{news, "http://example.com/world/2024/story", true},
+                    check_case{news, "http://example.com/nogoogle", true},
+                    check_case{shop, "http://example.com/cgi-bin/search", false},
+                    check_case{shop, "http://example.com/cart?item=3", false},
+                    check_case{shop, "http://example.com/checkout/", false},
+                    check_case{shop, "http://example.com/checkout", true},
+                    check_case{shop, "http://example.com/products/7", true},
+                    check_case{shop, "https://example.com/cart", true}));  // another site's file
 
 TEST_F(robotschecker_test, site_without_a_cached_file_and_other_schemes_are_allowed) {
     auto robots = make();
@@ -295,15 +280,6 @@ TEST_F(robotschecker_test, oversized_file_is_cut_before_caching) {
     EXPECT_EQ(db_.integer("select contentlen from robotscache"),
               static_cast<std::int64_t>(max_robots_length));
     EXPECT_FALSE(robots.allowed(db_, "http://example.com/x").allowed);
-}
-
-TEST_F(robotschecker_test, clear_all_empties_the_cache) {
-    auto robots = make();
-    robots.store(db_, "http://a.example/robots.txt", "x");
-    robots.store(db_, "http://b.example/robots.txt", "y");
-    robots.clear_all(db_);
-    EXPECT_EQ(db_.integer("select count(*) from robotscache"), 0);
-    EXPECT_TRUE(robots.needs_fetch(db_, "http://a.example/"));
 }
 
 using robotschecker_death_test = robotschecker_test;

@@ -43,33 +43,25 @@ class crawl_fixture : public testing::Test {
         marloven::configure_log(config_, log_, message);
         using namespace marloven;
         transaction t(db_);
-        docs_ = std::make_unique<docstorage>(db_);
+        docs_ = lend(svc_.documents);
+        logs_ = lend(svc_.logs);
+        sources_ = lend(svc_.sources);
+        archives_ = lend(svc_.archives);
+        auths_ = lend(svc_.auths);
+        plugins_ = lend(svc_.plugins);
+        docfilters_ = lend(svc_.docfilters);
+        pipes_ = lend(svc_.renderer_pipes);
         queue_ = std::make_unique<fetchqueue>(db_, 0);
-        logs_ = std::make_unique<logstorage>(db_);
         robots_ = std::make_unique<robotschecker>(db_, "marlovenbot");
-        sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db_);
-        archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db_);
-        auths_ = std::make_unique<cfgstorage<AuthConfiguration>>(db_);
-        plugins_ = std::make_unique<cfgstorage<Plugin>>(db_);
-        docfilters_ = std::make_unique<cfgstorage<DocFilter>>(db_);
-        pipes_ = std::make_unique<cfgstorage<RendererPluginPipe>>(db_);
         t.commit();
         index_ = std::make_unique<idxstorage>(config_, dir_ / "index");
         EXPECT_TRUE(index_->start());
         svc_.config = &config_;
         svc_.database = dir_ / "vantorell.db";
         svc_.platform_guid = "0123456789abcdef0123456789abcdef";
-        svc_.documents = docs_.get();
         svc_.queue = queue_.get();
-        svc_.logs = logs_.get();
         svc_.index = index_.get();
         svc_.robots = robots_.get();
-        svc_.sources = sources_.get();
-        svc_.archives = archives_.get();
-        svc_.auths = auths_.get();
-        svc_.plugins = plugins_.get();
-        svc_.docfilters = docfilters_.get();
-        svc_.renderer_pipes = pipes_.get();
         svc_.cookies = &cookies_;
         svc_.settings = marloven::crawl_settings::from(config_);
         svc_.now = [this] { return now_.load(); };
@@ -78,6 +70,14 @@ class crawl_fixture : public testing::Test {
     ~crawl_fixture() override {
         index_.reset();
         marloven::close_log();
+    }
+
+    // Creates a store over the database and lends it to the services.
+    template <typename T>
+    std::unique_ptr<T> lend(T*& slot) {
+        auto store = std::make_unique<T>(db_);
+        slot = store.get();
+        return store;
     }
 
     std::string log() const { return read_file(dir_ / "test.log"); }

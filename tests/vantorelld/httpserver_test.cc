@@ -4,7 +4,6 @@
 #include "vantorelld/httpserver.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include "support/http_client.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "support/test_http_server.h"
 #include "vantorelld/vantorelld.h"
 
 namespace marloven {
@@ -37,54 +37,33 @@ class httpserver_test : public testing::Test {
     }
     std::string log() const { return vant_test::read_file(dir_ / "data/vantorell.log"); }
 
-    // A listener on a free loopback port, which the server cannot bind while it exists.
-    struct port_holder {
-        port_holder() : port(vant_test::free_port()) {
-            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            sa.sin_port = htons(static_cast<std::uint16_t>(port));
-            EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-            EXPECT_EQ(::listen(fd, 1), 0);
-        }
-        ~port_holder() { release(); }
-        void release() {
-            if (fd >= 0) {
-                ::close(fd);
-                fd = -1;
-            }
-        }
-        int port;
-        int fd = -1;
-    };
-
     vant_test::temp_dir dir_;
     std::filesystem::path cwd_;
     std::unique_ptr<vantorelld> app_;
 };
 
+// A test web server holds the port that the server under test is to bind.
 TEST_F(httpserver_test, binding_is_retried_while_the_port_is_taken) {
-    port_holder holder;
-    httpserver server(*app_, 1, "127.0.0.1:" + std::to_string(holder.port),
+    auto holder = std::make_unique<vant_test::test_http_server>();
+    const int port = holder->port();
+    httpserver server(*app_, 1, "127.0.0.1:" + std::to_string(port),
                       bind_policy{500, std::chrono::milliseconds(20)});
     server.start();
     ASSERT_TRUE(vant_test::eventually([&] {
         return log().find("Address in use, will retry in 0 seconds") != std::string::npos;
     }));
     EXPECT_EQ(server.port(), 0);
-    holder.release();
-    ASSERT_TRUE(vant_test::eventually([&] { return server.port() == holder.port; }));
-    std::string reply =
-        vant_test::http_exchange(holder.port, "GET /platform/status HTTP/1.0\r\n\r\n");
+    holder.reset();
+    ASSERT_TRUE(vant_test::eventually([&] { return server.port() == port; }));
+    std::string reply = vant_test::http_exchange(port, "GET /platform/status HTTP/1.0\r\n\r\n");
     EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << reply;
     server.stop();
     EXPECT_NE(log().find("binderr==0: "), std::string::npos);
 }
 
 TEST_F(httpserver_test, a_stop_ends_the_wait_between_bind_attempts) {
-    port_holder holder;
-    httpserver server(*app_, 2, "127.0.0.1:" + std::to_string(holder.port),
+    vant_test::test_http_server holder;
+    httpserver server(*app_, 2, "127.0.0.1:" + std::to_string(holder.port()),
                       bind_policy{10, std::chrono::minutes(10)});
     server.start();
     ASSERT_TRUE(vant_test::eventually([&] {

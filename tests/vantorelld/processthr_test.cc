@@ -4,7 +4,6 @@
 #include "vantorelld/processthr.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <thread>
 
@@ -33,53 +32,26 @@ class process_thread_test : public vant_test::crawl_fixture {
     }
     std::string url(const std::string& path) const { return site_.url(path); }
     std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
+    // An archive of a source seeded with the site's root page.
+    std::uint32_t site_archive(const ArchiveConfiguration& archive = {}) {
+        return add_archive(source_for(prefix(), {url("/")}), archive);
+    }
+    // Starts a crawl `later` seconds on and runs it to its end.
+    void crawl_again(process_thread& t, std::uint32_t arcid, int later) {
+        now_ += later;
+        start_crawl(arcid);
+        crawl(t, arcid);
+    }
 
     vant_test::test_http_server site_;
 };
 
-TEST_F(process_thread_test, filters_robots_and_depth_decide_what_is_fetched) {
-    site_.route("/robots.txt", 200, "text/plain", "User-agent: *\nDisallow: /private/\n");
-    site_.route(
-        "/", 200, "text/html",
-        page("Home", "start", {"/a.html", "/private/x.html", "/skip/y.html", "/gone.html"}));
-    site_.route("/a.html", 200, "text/html", page("A", "alpha", {"/b.html"}));
-    site_.route("/b.html", 200, "text/html", page("B", "beta", {"/c.html"}));
-    site_.route("/c.html", 200, "text/html", page("C", "gamma"));
-    auto source = source_for(prefix(), {url("/")});
-    source.exclude_filters = {"/SKIP/"};
-    source.depth = 3;
-    std::uint32_t arcid = add_archive(source);
-    start_crawl(arcid);
-    auto thread = make_thread();
-    crawl(*thread, arcid);
-
-    EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
-              (std::vector<std::string>{url("/") + "|0", url("/a.html") + "|0",
-                                        url("/private/x.html") + "|6", url("/gone.html") + "|3",
-                                        url("/b.html") + "|0"}));
-    // The robots rules were read once; the disallowed page, the excluded page and the page at
-    // depth 3 were never asked for.
-    EXPECT_EQ(site_.count("/robots.txt"), 1u);
-    EXPECT_EQ(site_.count("/private/x.html"), 0u);
-    EXPECT_EQ(site_.count("/skip/y.html"), 0u);
-    EXPECT_EQ(site_.count("/c.html"), 0u);
-    auto crawl_row = last_crawl(arcid);
-    ASSERT_TRUE(crawl_row);
-    EXPECT_EQ(crawl_row->end, start_time);
-    EXPECT_EQ(crawl_row->docs, 3);
-    EXPECT_EQ(crawl_row->errors, 1);
-    EXPECT_EQ(log_count("Crawl of archive " + std::to_string(arcid) + " ended"), 1);
-}
-
 TEST_F(process_thread_test, second_fetch_of_an_unchanged_page_only_confirms_it) {
     site_.route("/", 200, "text/html", page("Home", "steady text"));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    std::uint32_t arcid = site_archive();
     auto thread = make_thread();
-    start_crawl(arcid);
-    crawl(*thread, arcid);
-    now_ += 3600;
-    start_crawl(arcid);
-    crawl(*thread, arcid);
+    crawl_again(*thread, arcid, 0);
+    crawl_again(*thread, arcid, 3600);
     EXPECT_EQ(rows("select status, timestamp from documentlog order by rowid"),
               (std::vector<std::string>{"0|" + std::to_string(start_time),
                                         "9|" + std::to_string(start_time + 3600)}));
@@ -90,36 +62,19 @@ TEST_F(process_thread_test, second_fetch_of_an_unchanged_page_only_confirms_it) 
 
     // A changed page is stored again under the same guid.
     site_.route("/", 200, "text/html", page("Home", "changed text"));
-    now_ += 3600;
-    start_crawl(arcid);
-    crawl(*thread, arcid);
+    crawl_again(*thread, arcid, 3600);
     EXPECT_EQ(rows("select count(*), min(error) from docstorage"),
               (std::vector<std::string>{"1|0"}));
-}
-
-TEST_F(process_thread_test, links_are_followed_again_in_the_next_crawl) {
-    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html", "/a.html", "/"}));
-    site_.route("/a.html", 200, "text/html", page("A", "y", {"/", "/a.html"}));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
-    auto thread = make_thread();
-    for (int round = 1; round <= 2; ++round) {
-        now_ += 3600;
-        start_crawl(arcid);
-        EXPECT_EQ(crawl(*thread, arcid), 2);
-        EXPECT_EQ(site_.count("/a.html"), static_cast<size_t>(round));
-    }
 }
 
 TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     site_.route("/", 200, "text/html", page("Home", "steady text"));
     ArchiveConfiguration archive;
     archive.historicize = true;
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}), archive);
+    std::uint32_t arcid = site_archive(archive);
     auto thread = make_thread();
     for (int round = 0; round < 3; ++round) {
-        now_ += 3600;
-        start_crawl(arcid);
-        crawl(*thread, arcid);
+        crawl_again(*thread, arcid, 3600);
     }
     // A fetch equal to the newest good version is UNCHANGED and kept as a version of its own;
     // the next is compared with that version, which is not a good one, and is stored as good.
@@ -155,17 +110,18 @@ TEST_F(process_thread_test, page_limit_ends_the_crawl) {
     site_.route("/", 200, "text/html", page("Home", "x", links));
     ArchiveConfiguration archive;
     archive.page_limit = 4;
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}), archive);
+    std::uint32_t arcid = site_archive(archive);
     start_crawl(arcid);
     auto thread = make_thread();
     EXPECT_EQ(crawl(*thread, arcid), 4);
     EXPECT_EQ(last_crawl(arcid)->docs, 4);
     EXPECT_NE(last_crawl(arcid)->end, 0);
+    EXPECT_EQ(log_count("Crawl of archive " + std::to_string(arcid) + " ended"), 1);
 }
 
 TEST_F(process_thread_test, results_after_the_crawl_ended_are_dropped) {
     site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    std::uint32_t arcid = site_archive();
     start_crawl(arcid);
     {
         transaction t(db_);
@@ -181,7 +137,7 @@ TEST_F(process_thread_test, results_after_the_crawl_ended_are_dropped) {
 
 TEST_F(process_thread_test, nothing_is_taken_outside_the_window_or_without_disk_space) {
     site_.route("/", 200, "text/html", page("Home", "x"));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    std::uint32_t arcid = site_archive();
     start_crawl(arcid);
     svc_.settings.crawl_start = 9;
     svc_.settings.crawl_stop = 17;  // start_time is 22:13 UTC
@@ -217,16 +173,11 @@ TEST_F(process_thread_test, cookie_log_in_is_repeated_only_when_the_cookies_are_
     source.cookie.params = {{"user", "", cookie_param_type::username}};
     std::uint32_t arcid = add_archive(source);
     auto thread = make_thread();
-    start_crawl(arcid);
-    crawl(*thread, arcid);
+    crawl_again(*thread, arcid, 0);
     EXPECT_EQ(site_.count("/login"), 1u);
-    now_ += 3600;  // exactly as old as allowed: still fresh
-    start_crawl(arcid);
-    crawl(*thread, arcid);
+    crawl_again(*thread, arcid, 3600);  // exactly as old as allowed: still fresh
     EXPECT_EQ(site_.count("/login"), 1u);
-    now_ += 1;
-    start_crawl(arcid);
-    crawl(*thread, arcid);
+    crawl_again(*thread, arcid, 1);
     EXPECT_EQ(site_.count("/login"), 2u);
     // Every members' page was fetched with the session cookie (and was the same each time).
     EXPECT_EQ(rows("select distinct status from documentlog order by 1"),
@@ -240,7 +191,7 @@ TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) 
     never.delay = std::chrono::hours(1);
     site_.route("/never.html", never);
     site_.route("/after.html", 200, "text/html", page("After", "y"));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    std::uint32_t arcid = site_archive();
     start_crawl(arcid);
     auto thread = make_thread(2);
     ASSERT_TRUE(thread->crawl_once());
@@ -253,40 +204,20 @@ TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) 
     thread->check_worker(false);
     pass.join();
     EXPECT_EQ(log_count("Worker timed out"), 1);
+    EXPECT_EQ(log_count("While proccessing " + url("/never.html") +
+                        " error executing wproc->process(): safe_recv error ("),
+              1);
     EXPECT_NE(thread->worker_pid(), first);
     crawl(*thread, arcid);
     EXPECT_EQ(rows("select url, status from documentlog where url like '%html'"),
               (std::vector<std::string>{url("/never.html") + "|12", url("/after.html") + "|0"}));
 }
 
-TEST_F(process_thread_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_goes_on) {
-    site_.route("/", 200, "text/html", page("Home", "x", {"/slow.html", "/after.html"}));
-    vant_test::http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "z"));
-    slow.delay = std::chrono::hours(1);
-    site_.route("/slow.html", slow);
-    site_.route("/after.html", 200, "text/html", page("After", "y"));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
-    start_crawl(arcid);
-    auto thread = make_thread();
-    ASSERT_TRUE(thread->crawl_once());
-    std::jthread pass([&] { thread->crawl_once(); });
-    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/slow.html") == 1; }));
-    ::kill(thread->worker_pid(), SIGKILL);
-    pass.join();
-    crawl(*thread, arcid);
-    EXPECT_EQ(rows("select url, status from documentlog where url like '%html'"),
-              (std::vector<std::string>{url("/slow.html") + "|12", url("/after.html") + "|0"}));
-    EXPECT_EQ(log_count("While proccessing " + url("/slow.html") +
-                        " error executing wproc->process(): safe_recv error ("),
-              1);
-    EXPECT_NE(last_crawl(arcid)->end, 0);
-}
-
 TEST_F(process_thread_test, stop_ends_a_fetch_in_progress_and_leaves_the_url_queued) {
     vant_test::http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "z"));
     slow.delay = std::chrono::hours(1);
     site_.route("/", slow);
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    std::uint32_t arcid = site_archive();
     start_crawl(arcid);
     auto thread = make_thread();
     thread->start();
@@ -300,7 +231,7 @@ TEST_F(process_thread_test, stop_ends_a_fetch_in_progress_and_leaves_the_url_que
 
 TEST_F(process_thread_test, stored_documents_are_parsed_again_and_missing_ones_dropped) {
     site_.route("/", 200, "text/html", page("Original title", "words"));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
+    std::uint32_t arcid = site_archive();
     start_crawl(arcid);
     auto thread = make_thread();
     crawl(*thread, arcid);
@@ -358,52 +289,9 @@ TEST_F(process_thread_test, filter_records_are_sent_from_a_cache_refreshed_when_
         docfilters_->set(db_, filter_id, f);
         t.commit();
     }
-    now_ += 60;
-    start_crawl(arcid);
-    crawl(*thread, arcid);
+    crawl_again(*thread, arcid, 60);
     EXPECT_EQ(log_count(dirty), 2);
     EXPECT_EQ(log_count("Plugin 1 is dirty"), 1);
-}
-
-class notify_test : public process_thread_test {
-  protected:
-    notify_test() {
-        notified_.route("/done", 200, "text/plain", "ok");
-        std::string reason;
-        svc_.settings.notify = notify_url::parse(notified_.url("/done?archive=%u&x=%%41"), reason);
-    }
-    vant_test::test_http_server notified_;
-};
-
-TEST_F(notify_test, crawl_end_is_announced_once_with_the_archive_id) {
-    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
-    site_.route("/a.html", 200, "text/html", page("A", "y"));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url("/")}));
-    start_crawl(arcid);
-    auto thread = make_thread();
-    crawl(*thread, arcid);
-    auto requests = notified_.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].target, "/done?archive=" + std::to_string(arcid) + "&x=%41");
-}
-
-TEST(notify_setting_test, a_format_with_other_conversions_is_refused_and_logged) {
-    vant_test::temp_dir dir;
-    config_file config(dir.write("v.conf",
-                                 "LOGCFG=WORKERSCHEDULING:ERROR\n"
-                                 "NOTIFYURL=http://127.0.0.1:1/%s%n\n"));
-    std::FILE* log = std::fopen((dir / "test.log").c_str(), "a");
-    std::string message;
-    configure_log(config, log, message);
-    auto settings = crawl_settings::from(config);
-    close_log();
-    EXPECT_FALSE(settings.notify);
-    EXPECT_NE(
-        vant_test::read_file(dir / "test.log").find("ERROR [src\\vantorelld\\crawl_services:"),
-        std::string::npos);
-    EXPECT_NE(vant_test::read_file(dir / "test.log")
-                  .find("NOTIFYURL 'http://127.0.0.1:1/%s%n' is not used"),
-              std::string::npos);
 }
 
 }  // namespace

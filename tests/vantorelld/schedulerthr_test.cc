@@ -37,23 +37,26 @@ class scheduler_test : public vant_test::crawl_fixture {
         }
         return arcid;
     }
-    // Runs passes at each whole hour of [from, to), ending every crawl that a pass started so
-    // that the next due hour may start another; returns the UTC hours (since `from`) at which
-    // the archive's crawls started.
-    std::vector<std::int64_t> start_hours(std::uint32_t arcid, std::int64_t from, std::int64_t to) {
-        std::vector<std::int64_t> out;
+    // Runs passes at each whole hour of [from, to), twice within the hour, ending every crawl
+    // that a pass started so that the next due hour may start another; returns for each
+    // archive the hours (since `from`) at which its crawls started.
+    std::vector<std::vector<std::int64_t>> start_hours(const std::vector<std::uint32_t>& arcids,
+                                                       std::int64_t from, std::int64_t to) {
+        std::vector<std::vector<std::int64_t>> out(arcids.size());
         for (std::int64_t t = from; t < to; t += hour) {
-            now_ = t;
-            scheduler_->pass();
-            now_ = t + 1;
-            scheduler_->pass();  // a second pass within the hour starts nothing more
-            auto c = last_crawl(arcid);
-            if (c && c->end == 0) {
-                out.push_back((c->start - from) / hour);
-                transaction tr(db_);
-                queue_->clear(db_, arcid);
-                logs_->crawlEnded(db_, arcid, t + 2);
-                tr.commit();
+            for (std::int64_t second : {t, t + 1}) {  // the second pass starts nothing more
+                now_ = second;
+                scheduler_->pass();
+            }
+            for (size_t i = 0; i < arcids.size(); ++i) {
+                auto c = last_crawl(arcids[i]);
+                if (c && c->end == 0) {
+                    out[i].push_back((c->start - from) / hour);
+                    transaction tr(db_);
+                    queue_->clear(db_, arcids[i]);
+                    logs_->crawlEnded(db_, arcids[i], t + 2);
+                    tr.commit();
+                }
             }
         }
         return out;
@@ -65,7 +68,7 @@ class scheduler_test : public vant_test::crawl_fixture {
 
 TEST_F(scheduler_test, hourly_archive_starts_at_its_hours_with_the_seeds_queued) {
     std::uint32_t arcid = scheduled(schedule_frequency::hourly, 3, 1);
-    EXPECT_EQ(start_hours(arcid, sunday, sunday + 24 * hour),
+    EXPECT_EQ(start_hours({arcid}, sunday, sunday + 24 * hour)[0],
               (std::vector<std::int64_t>{1, 4, 7, 10, 13, 16, 19, 22}));
     EXPECT_EQ(watchdog_calls_, 48);
 }
@@ -91,30 +94,12 @@ TEST_F(scheduler_test, daily_weekly_and_monthly_archives_start_on_their_days) {
     std::uint32_t daily = scheduled(schedule_frequency::daily, 2, 5);
     std::uint32_t weekly = scheduled(schedule_frequency::weekly, 0, 12);  // Sundays at noon
     std::uint32_t monthly = scheduled(schedule_frequency::monthly, 9, 0);
-    const std::int64_t from = sunday;  // day 6 of 2024
-    const std::int64_t to = sunday + hour * 24 * 15;
-    std::vector<std::int64_t> d;
-    std::vector<std::int64_t> w;
-    std::vector<std::int64_t> m;
-    for (std::int64_t t = from; t < to; t += hour) {
-        now_ = t;
-        scheduler_->pass();
-        for (auto [arcid, out] :
-             {std::pair{daily, &d}, std::pair{weekly, &w}, std::pair{monthly, &m}}) {
-            auto c = last_crawl(arcid);
-            if (c->end == 0) {
-                out->push_back((c->start - from) / hour);
-                transaction tr(db_);
-                queue_->clear(db_, arcid);
-                logs_->crawlEnded(db_, arcid, t + 1);
-                tr.commit();
-            }
-        }
-    }
+    // Day 6 of 2024 to day 20.
+    auto hours = start_hours({daily, weekly, monthly}, sunday, sunday + hour * 24 * 15);
     // Even days of the year at 05:00: days 6, 8, ... (day 6 is the first Sunday).
-    EXPECT_EQ(d, (std::vector<std::int64_t>{5, 53, 101, 149, 197, 245, 293, 341}));
-    EXPECT_EQ(w, (std::vector<std::int64_t>{12, 12 + 7 * 24, 12 + 14 * 24}));
-    EXPECT_EQ(m, (std::vector<std::int64_t>{std::int64_t{48}}));  // 9 January at midnight
+    EXPECT_EQ(hours[0], (std::vector<std::int64_t>{5, 53, 101, 149, 197, 245, 293, 341}));
+    EXPECT_EQ(hours[1], (std::vector<std::int64_t>{12, 12 + 7 * 24, 12 + 14 * 24}));
+    EXPECT_EQ(hours[2], (std::vector<std::int64_t>{std::int64_t{48}}));  // 9 January at midnight
 }
 
 TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
@@ -123,20 +108,14 @@ TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
     std::uint32_t arcid = add_archive(source_for("http://x/", {}), a);
     {
         transaction t(db_);
-        for (int i = 0; i < 260; ++i) {
+        for (int i = 0; i <= 260; ++i) {  // 260 expired versions and a fresh one
             document_version d;
-            d.guid = "old" + std::to_string(i);
+            d.guid = i < 260 ? "old" + std::to_string(i) : "fresh";
             d.arcid = arcid;
-            d.url = "http://x/" + std::to_string(i);
-            d.timestamp = sunday - a.garbage_limit - 1000 + i;  // expired
+            d.url = "http://x/" + d.guid;
+            d.timestamp = i < 260 ? sunday - a.garbage_limit - 1000 + i : sunday - hour;
             ASSERT_TRUE(docs_->store(db_, d, {}, cache_mode::full));
         }
-        document_version fresh;
-        fresh.guid = "fresh";
-        fresh.arcid = arcid;
-        fresh.url = "http://x/fresh";
-        fresh.timestamp = sunday - hour;
-        ASSERT_TRUE(docs_->store(db_, fresh, {}, cache_mode::full));
         t.commit();
     }
     auto count = [&] { return rows("select count(*) from docstorage")[0]; };

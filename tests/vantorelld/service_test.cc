@@ -1,4 +1,5 @@
-// Tests of start-parameter parsing and the data directory checks.
+// Tests of the start commands' failure prefixes and the data directory checks. Parsing the
+// start parameters is tested through the daemon (tests/integration/daemon_test.cc).
 // SPDX-License-Identifier: MIT
 #include "vantorelld/service.h"
 
@@ -12,22 +13,6 @@
 
 namespace marloven {
 namespace {
-
-TEST(start_parameters, words_and_path_counts_must_match_exactly) {
-    using args = std::vector<std::string>;
-    EXPECT_EQ(parse_start_parameters(args{})->command, start_command::run);
-    EXPECT_EQ(parse_start_parameters(args{"/reset"})->command, start_command::reset);
-    EXPECT_EQ(parse_start_parameters(args{"/reindex"})->command, start_command::reindex);
-    auto p = parse_start_parameters(args{"/export", "/tmp/e"});
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->command, start_command::export_config);
-    EXPECT_EQ(p->path, "/tmp/e");
-    EXPECT_FALSE(parse_start_parameters(args{"/import"}));
-    EXPECT_FALSE(parse_start_parameters(args{"/reset", "/tmp"}));
-    EXPECT_FALSE(parse_start_parameters(args{"/RESET"}));
-    EXPECT_FALSE(parse_start_parameters(args{"reset"}));
-    EXPECT_FALSE(parse_start_parameters(args{"/restore", "a", "b"}));
-}
 
 TEST(start_parameters, each_command_has_its_failure_prefix) {
     EXPECT_EQ(failure_prefix(start_command::run), "Error starting vantorell: ");
