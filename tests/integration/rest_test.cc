@@ -46,8 +46,7 @@ class rest_test : public daemon_fixture {
         doc.charset = "iso-8859-1";
         doc.servertime = page_time - 60;
         {
-            config_file cfg(write_config());
-            auto db = open_database(cfg, (data() + "/vantorell.db").c_str());
+            auto db = open_data(write_config());
             transaction t(db);
             docstorage documents(db);
             ASSERT_TRUE(documents.store(db, doc, {}, cache_mode::full));
@@ -83,8 +82,7 @@ class rest_test : public daemon_fixture {
     // The database after the daemon has stopped.
     sqlite_connection stopped_database() {
         stop_daemon();
-        config_file cfg(write_config());
-        return open_database(cfg, (data() + "/vantorell.db").c_str());
+        return open_data(write_config());
     }
     static std::string quote(const std::string& text) {
         return std::regex_replace(text, std::regex(R"([.?*+()\[\]{}|^$\\])"), "\\$&");
