@@ -321,25 +321,6 @@ TEST_F(site_crawl_test, second_crawl_of_an_unchanged_site_stores_nothing_new) {
     EXPECT_EQ(site_.count("/login"), 2u);
 }
 
-TEST_F(crawl_test, archive_with_history_keeps_a_version_of_every_fetch) {
-    configure();
-    site_.route("/", 200, "text/html", page("Home", "start", {"/a.html", "/b.html"}));
-    site_.route("/a.html", 200, "text/html", page("A", "alpha"));
-    site_.route("/b.html", 200, "text/html", page("B", "beta"));
-    ArchiveConfiguration archive;
-    archive.historicize = true;
-    std::uint32_t arcid = add_site(archive);
-    crawl(arcid);
-    site_.route("/b.html", 200, "text/html", page("B", "beta changed"));
-    start_crawl(arcid, {url("/")});
-    crawl(arcid);
-    EXPECT_EQ(rows("select url, group_concat(error) from (select * from docstorage order by "
-                   "timestamp, rowid) group by url order by url"),
-              (std::vector<std::string>{url("/") + "|0,9", url("/a.html") + "|0,9",
-                                        url("/b.html") + "|0,0"}));
-    EXPECT_EQ(search("changed"), (std::set<std::string>{url("/b.html")}));
-}
-
 TEST_F(crawl_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_completes) {
     configure("WORKERS=1\n");
     http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "never seen"));
