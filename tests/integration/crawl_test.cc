@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -42,23 +41,16 @@ std::string letters(int n) {
     return s;
 }
 
-std::string read_proc(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The daemon's child processes with this program name, from its threads' children lists.
 std::vector<int> children_named(int pid, const std::string& name) {
     std::vector<int> out;
     std::error_code ec;
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::istringstream children(read_proc(task.path().string() + "/children"));
+        std::istringstream children(vant_test::read_file(task.path().string() + "/children"));
         int child = 0;
         while (children >> child) {
-            std::string comm = read_proc("/proc/" + std::to_string(child) + "/comm");
+            std::string comm = vant_test::read_file("/proc/" + std::to_string(child) + "/comm");
             if (comm == name + "\n") {
                 out.push_back(child);
             }
@@ -68,7 +60,7 @@ std::vector<int> children_named(int pid, const std::string& name) {
 }
 
 bool process_gone(int pid) {
-    std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = vant_test::read_file("/proc/" + std::to_string(pid) + "/stat");
     auto close = stat.rfind(')');
     return stat.empty() ||
            (close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'Z');

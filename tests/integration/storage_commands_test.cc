@@ -159,27 +159,6 @@ TEST_F(storage_commands_test, import_replaces_the_configuration_and_export_write
     EXPECT_NE(query("fresh", guid), query("data", guid));
 }
 
-TEST_F(storage_commands_test, export_into_an_existing_directory_fails_before_writing) {
-    fs::create_directories(dir_ / "there");
-    auto r = run("data", {"/export", dir_ / "there"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error exporting config from vantorell: Export directory " +
-                         (dir_ / "there") + " already exists\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_TRUE(fs::is_empty(dir_ / "there"));
-    EXPECT_EQ(r.out, "");
-
-    r = run("data", {"/import", dir_ / "nowhere"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error importing config to vantorell: Path not found: " +
-                         (dir_ / "nowhere") + "\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}))
-        << "a failed import changes nothing";
-}
-
 TEST_F(storage_commands_test, backup_restores_identical_tables) {
     ok("data", {"/import", import_directory()});
     {
@@ -226,35 +205,37 @@ TEST_F(storage_commands_test, backup_restores_identical_tables) {
               (rows{"12"}));
 }
 
-TEST_F(storage_commands_test, restore_failures_are_reported) {
-    auto r = run("data", {"/restore", dir_ / "missing.db"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error restoring vantorell: Backup file " + (dir_ / "missing.db") +
-                         " not found\n"),
-              std::string::npos)
-        << r.err;
+TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothing) {
+    fs::create_directories(dir_ / "there");
     // The database itself is neither a backup target nor a source: either would lose it.
-    std::string self = dir_ / "data/./vantorell.db";
-    r = run("data", {"/backup", self});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(
-        r.err.find("Error backing up vantorell: Backup file " + self + " is the database itself\n"),
-        std::string::npos)
-        << r.err;
-    r = run("data", {"/restore", self});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(
-        r.err.find("Error restoring vantorell: Backup file " + self + " is the database itself\n"),
-        std::string::npos)
-        << r.err;
+    const std::string self = dir_ / "data/./vantorell.db";
+    const std::string junk = dir_.write("junk.db", std::string(4096, 'j'));
+    struct failure_case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    for (const auto& c : std::vector<failure_case>{
+             {{"/export", dir_ / "there"},
+              "Error exporting config from vantorell: Export directory " + (dir_ / "there") +
+                  " already exists\n"},
+             {{"/import", dir_ / "nowhere"},
+              "Error importing config to vantorell: Path not found: " + (dir_ / "nowhere") + "\n"},
+             {{"/restore", dir_ / "missing.db"},
+              "Error restoring vantorell: Backup file " + (dir_ / "missing.db") + " not found\n"},
+             {{"/backup", self},
+              "Error backing up vantorell: Backup file " + self + " is the database itself\n"},
+             {{"/restore", self},
+              "Error restoring vantorell: Backup file " + self + " is the database itself\n"},
+             {{"/restore", junk},
+              "Error restoring vantorell: Error while restoring: file=" + junk + " code=26\n"},
+         }) {
+        auto r = run("data", c.args);
+        EXPECT_EQ(r.exit_code, 1) << c.args[0];
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << c.args[0];
+    }
+    EXPECT_TRUE(fs::is_empty(dir_ / "there"));
     EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
-
-    r = run("data", {"/restore", dir_.write("junk.db", std::string(4096, 'j'))});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error restoring vantorell: Error while restoring: file=" +
-                         (dir_ / "junk.db") + " code=26\n"),
-              std::string::npos)
-        << r.err;
 }
 
 TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {

@@ -1,5 +1,5 @@
 // The real worker program, started through worker_process, against the scripted web server:
-// pages, statuses, charsets, limits, log-ins, REPROCESS, robots.txt and a hung worker.
+// pages, statuses, charsets, limits, log-ins, REPROCESS and garbage requests.
 // SPDX-License-Identifier: MIT
 #include "worker/worker_process.h"
 
@@ -188,20 +188,6 @@ TEST_F(worker_process_test, slow_and_oversized_responses_are_bounded) {
     EXPECT_EQ(r.content.size(), 100000u);
     EXPECT_NE(r.result.status_text.find("Body cut at 100000 bytes"), std::string::npos);
     EXPECT_FALSE(r.fff.empty());
-}
-
-TEST_F(worker_process_test, robots_txt_comes_back_raw) {
-    start();
-    const std::string robots = "User-agent: *\nDisallow: /private\n";
-    server_.route("/robots.txt", 200, "text/plain", robots);
-    process_request q;
-    q.depth_credit = robots_depth_credit;
-    q.url = server_.url("/robots.txt");
-    process_reply r = worker_->process(q);
-    EXPECT_EQ(r.result.status, crawl_error::none);
-    EXPECT_EQ(r.content, robots);
-    EXPECT_TRUE(r.fff.empty());
-    EXPECT_TRUE(r.outlinks.empty());
 }
 
 TEST_F(worker_process_test, basic_credentials_come_from_the_auth_record) {
