@@ -76,6 +76,10 @@ class daemon_fixture : public testing::Test {
         return "Date: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} "
                "GMT\r\n";
     }
+    // The pattern of a reply that has only a status line, its type and date.
+    static std::string reason_reply(const std::string& status) {
+        return "HTTP/1\\.1 " + status + "\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n";
+    }
     static bool matches(const std::string& text, const std::string& pattern) {
         return std::regex_match(text, std::regex(pattern));
     }

@@ -61,9 +61,6 @@ class rest_test : public daemon_fixture {
                                         std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
                                         body);
     }
-    static std::string reason_reply(const std::string& status) {
-        return "HTTP/1\\.1 " + status + "\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n";
-    }
     // The database after the daemon has stopped.
     sqlite_connection stopped_database() {
         stop_daemon();
