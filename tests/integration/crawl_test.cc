@@ -2,26 +2,20 @@
 // sites served on 127.0.0.1: what is fetched and what is not, what is stored, logged, counted
 // and indexed, repeated crawls, and the failures of workers and of the daemon itself.
 // SPDX-License-Identifier: MIT
-#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "api/records.h"
 #include "db/cfgstorage.h"
-#include "db/sqlite.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
-#include "idxstorage/idxstorage.h"
+#include "installation.h"
 #include "logstorage/logstorage.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
 #include "support/test_http_server.h"
-#include "util/config_file.h"
 
 namespace marloven {
 namespace {
@@ -47,23 +41,16 @@ std::string letters(int n) {
     return s;
 }
 
-std::string read_proc(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The daemon's child processes with this program name, from its threads' children lists.
 std::vector<int> children_named(int pid, const std::string& name) {
     std::vector<int> out;
     std::error_code ec;
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::istringstream children(read_proc(task.path().string() + "/children"));
+        std::istringstream children(vant_test::read_file(task.path().string() + "/children"));
         int child = 0;
         while (children >> child) {
-            std::string comm = read_proc("/proc/" + std::to_string(child) + "/comm");
+            std::string comm = vant_test::read_file("/proc/" + std::to_string(child) + "/comm");
             if (comm == name + "\n") {
                 out.push_back(child);
             }
@@ -73,7 +60,7 @@ std::vector<int> children_named(int pid, const std::string& name) {
 }
 
 bool process_gone(int pid) {
-    std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = vant_test::read_file("/proc/" + std::to_string(pid) + "/stat");
     auto close = stat.rfind(')');
     return stat.empty() ||
            (close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'Z');
@@ -81,29 +68,22 @@ bool process_gone(int pid) {
 
 class crawl_test : public testing::Test {
   protected:
-    ~crawl_test() override { daemon_.reset(); }
-
     std::string data() const { return dir_ / "data"; }
     // The configuration: the base settings, then `extra` lines.
     void configure(const std::string& extra = {}) {
-        conf_ = dir_.write("vantorell.conf",
-                           "DATADIR=" + data() +
-                               "\nDEPLOYDIR=" VANT_DEPLOY_DIR
-                               "\nLOGCFG=LOG:INFO WORKERSCHEDULING:INFO FETCHEDDOCS:INFO"
-                               "\nHTTP_PORT=127.0.0.1:0\nThrottling=0\nWORKERS=3\nSyncLevel=0\n" +
-                               extra);
+        conf_ = vant_test::write_conf(
+            dir_,
+            "LOGCFG=LOG:INFO WORKERSCHEDULING:INFO FETCHEDDOCS:INFO\nThrottling=0\n"
+            "WORKERS=3\n" +
+                extra);
         std::filesystem::create_directories(data());
-    }
-    sqlite_connection open() {
-        config_file cfg(conf_);
-        return open_database(cfg, (data() + "/vantorell.db").c_str());
     }
     // Stores the records (creating the tables as the daemon would) and opens a crawl of the
     // archive with its seeds queued. The daemon must not run: its queue reads the table only
     // when it starts.
     std::uint32_t add_archive(const SourceConfiguration& source, ArchiveConfiguration archive,
                               const AuthConfiguration* auth = nullptr) {
-        auto db = open();
+        auto db = vant_test::open_data(conf_);
         transaction t(db);
         cfgstorage<SourceConfiguration> sources(db);
         cfgstorage<ArchiveConfiguration> archives(db);
@@ -116,25 +96,26 @@ class crawl_test : public testing::Test {
         start_crawl(arcid, source.seeds);
         return arcid;
     }
+    // An archive of the site from its home page.
+    std::uint32_t add_site(const ArchiveConfiguration& archive = {}) {
+        SourceConfiguration source;
+        source.seeds = {url("/")};
+        source.include_filters = {prefix()};
+        return add_archive(source, archive);
+    }
     // A crawl begins after every fetch stored so far, as one started later than a second after
     // the last crawl's end does: pages stored since a crawl's start are not fetched again in it.
     void start_crawl(std::uint32_t arcid, const std::vector<std::string>& seeds) {
-        auto db = open();
+        auto db = vant_test::open_data(conf_);
         transaction t(db);
         logstorage logs(db);
         fetchqueue queue(db, 0);
         docstorage docs(db);
-        std::int64_t newest = 0;
-        {
-            // Later than anything the previous crawl wrote, so that its rows and this crawl's
-            // are told apart by time.
-            statement st(db,
-                         "select max((select ifnull(max(timestamp), 0) from docstorage), "
-                         "(select ifnull(max(timestamp), 0) from documentlog), "
-                         "(select ifnull(max(end), 0) from crawlstats))");
-            st.next();
-            newest = st.integer(0);
-        }
+        const std::int64_t newest = std::stoll(
+            vant_test::query(db,
+                             "select max((select ifnull(max(timestamp), 0) from docstorage), "
+                             "(select ifnull(max(timestamp), 0) from documentlog), "
+                             "(select ifnull(max(end), 0) from crawlstats))")[0]);
         while (std::time(nullptr) <= newest) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -145,36 +126,25 @@ class crawl_test : public testing::Test {
         t.commit();
         close_database(db);
     }
+    // Returns once the daemon has started: it checks every file of the data directory first, and
+    // the test's own connections to the database come and go (with their -shm file) meanwhile.
     void start_daemon() {
-        daemon_ = std::make_unique<vant_test::background_program>(
-            vant_test::deployed("vantorelld"), std::vector<std::string>{},
-            vant_test::env_changes{{"MARLOVEN_CONFIG_FILE", conf_},
-                                   {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}},
-            dir_ / ("daemon" + std::to_string(++runs_)));
+        daemon_ =
+            vant_test::start_daemon_program(conf_, dir_ / ("daemon" + std::to_string(++runs_)));
+        ASSERT_TRUE(vant_test::eventually([&] { return log_count(" started, pid ") == runs_; }))
+            << daemon_->err();
     }
     void stop_daemon() {
         ASSERT_EQ(daemon_->stop(SIGTERM), 0) << daemon_->err();
         daemon_.reset();
     }
-    // Rows of a query, each as its columns joined with "|".
-    std::vector<std::string> rows(const std::string& sql) {
-        auto db = open();
-        std::vector<std::string> out;
-        {
-            transaction t(db);
-            statement st(db, sql.c_str());
-            while (st.next()) {
-                std::string row;
-                for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
-                    row += (c > 0 ? "|" : "") + st.text(c);
-                }
-                out.push_back(row);
-            }
-            t.commit();
-        }
-        close_database(db);
-        return out;
+    // Runs the daemon until the archive's crawl has ended.
+    void crawl(std::uint32_t arcid) {
+        start_daemon();
+        wait_for_crawl_end(arcid);
+        stop_daemon();
     }
+    std::vector<std::string> rows(const std::string& sql) { return vant_test::query(conf_, sql); }
     std::int64_t number(const std::string& sql) { return std::stoll(rows(sql).at(0)); }
     bool crawl_ended(std::uint32_t arcid) {
         return number("select count(*) from crawlstats where arcid=" + std::to_string(arcid) +
@@ -185,25 +155,12 @@ class crawl_test : public testing::Test {
             << vant_test::read_file(data() + "/vantorell.log");
     }
     int log_count(const std::string& text) {
-        std::string log = vant_test::read_file(data() + "/vantorell.log");
-        int n = 0;
-        for (auto p = log.find(text); p != std::string::npos; p = log.find(text, p + 1)) {
-            ++n;
-        }
-        return n;
+        return vant_test::occurrences(vant_test::read_file(data() + "/vantorell.log"), text);
     }
     // The URLs of the hits for one word, from the daemon's index (the daemon must not run).
     std::set<std::string> search(const std::string& word) {
-        config_file cfg(conf_);
-        idxstorage index(cfg, data() + "/index");
-        EXPECT_TRUE(index.start());
-        query_options o;
-        o.atoms = {{query_atom_type::ATOM_WORD, word, ""}};
-        o.last = 1000;
-        std::vector<query_hit> hits;
-        index.query(o, nullptr, hits);
         std::set<std::string> urls;
-        for (const auto& h : hits) {
+        for (const auto& h : vant_test::search_index(conf_, word)) {
             urls.insert(h.url);
         }
         return urls;
@@ -273,7 +230,7 @@ class site_crawl_test : public crawl_test {
     }
     static std::string path(int n) { return "/p/" + std::to_string(n) + ".html"; }
 
-    std::uint32_t add_site_archive(bool history = false) {
+    std::uint32_t add_site_archive() {
         SourceConfiguration source;
         source.name = "site";
         source.seeds = {url("/")};
@@ -290,7 +247,6 @@ class site_crawl_test : public crawl_test {
         auth.password = "wonder";
         ArchiveConfiguration archive;
         archive.name = "site";
-        archive.historicize = history;
         return add_archive(source, archive, &auth);
     }
 };
@@ -298,9 +254,7 @@ class site_crawl_test : public crawl_test {
 TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
     configure();
     std::uint32_t arcid = add_site_archive();
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
+    crawl(arcid);
 
     // Every page of the site was fetched once; robots.txt and the log-in once each.
     for (int n = 1; n <= pages; ++n) {
@@ -344,14 +298,10 @@ TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
 TEST_F(site_crawl_test, second_crawl_of_an_unchanged_site_stores_nothing_new) {
     configure();
     std::uint32_t arcid = add_site_archive();
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
+    crawl(arcid);
     const auto versions = rows("select guid, timestamp from docstorage order by guid");
     start_crawl(arcid, {url("/")});
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
+    crawl(arcid);
     const std::string a = std::to_string(arcid);
     const std::string second = "(select max(start) from crawlstats where arcid=" + a + ")";
     EXPECT_EQ(rows("select status, count(*) from documentlog where timestamp>=" + second +
@@ -367,32 +317,6 @@ TEST_F(site_crawl_test, second_crawl_of_an_unchanged_site_stores_nothing_new) {
     EXPECT_EQ(site_.count("/login"), 2u);
 }
 
-TEST_F(crawl_test, archive_with_history_keeps_a_version_of_every_fetch) {
-    configure();
-    site_.route("/", 200, "text/html", page("Home", "start", {"/a.html", "/b.html"}));
-    site_.route("/a.html", 200, "text/html", page("A", "alpha"));
-    site_.route("/b.html", 200, "text/html", page("B", "beta"));
-    SourceConfiguration source;
-    source.seeds = {url("/")};
-    source.include_filters = {prefix()};
-    ArchiveConfiguration archive;
-    archive.historicize = true;
-    std::uint32_t arcid = add_archive(source, archive);
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
-    site_.route("/b.html", 200, "text/html", page("B", "beta changed"));
-    start_crawl(arcid, {url("/")});
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
-    EXPECT_EQ(rows("select url, group_concat(error) from (select * from docstorage order by "
-                   "timestamp, rowid) group by url order by url"),
-              (std::vector<std::string>{url("/") + "|0,9", url("/a.html") + "|0,9",
-                                        url("/b.html") + "|0,0"}));
-    EXPECT_EQ(search("changed"), (std::set<std::string>{url("/b.html")}));
-}
-
 TEST_F(crawl_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_completes) {
     configure("WORKERS=1\n");
     http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "never seen"));
@@ -400,10 +324,7 @@ TEST_F(crawl_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_complete
     site_.route("/slow.html", slow);
     site_.route("/", 200, "text/html", page("Home", "x", {"/slow.html", "/after.html"}));
     site_.route("/after.html", 200, "text/html", page("After", "y"));
-    SourceConfiguration source;
-    source.seeds = {url("/")};
-    source.include_filters = {prefix()};
-    std::uint32_t arcid = add_archive(source, {});
+    std::uint32_t arcid = add_site();
     start_daemon();
     ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/slow.html") == 1; }));
     auto workers = children_named(daemon_->pid(), "worker-process");
@@ -427,13 +348,8 @@ TEST_F(crawl_test, worker_hanging_past_the_time_out_is_killed_by_the_watchdog) {
     site_.route("/never.html", never);
     site_.route("/", 200, "text/html", page("Home", "x", {"/never.html", "/after.html"}));
     site_.route("/after.html", 200, "text/html", page("After", "y"));
-    SourceConfiguration source;
-    source.seeds = {url("/")};
-    source.include_filters = {prefix()};
-    std::uint32_t arcid = add_archive(source, {});
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
+    std::uint32_t arcid = add_site();
+    crawl(arcid);
     EXPECT_EQ(rows("select url, status from documentlog where url like '%.html' order by url"),
               (std::vector<std::string>{url("/after.html") + "|0", url("/never.html") + "|12"}));
     EXPECT_EQ(log_count("Worker timed out"), 1);
@@ -454,10 +370,7 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
         site_.route(p, r);
     }
     site_.route("/", 200, "text/html", page("Home", "x", links));
-    SourceConfiguration source;
-    source.seeds = {url("/")};
-    source.include_filters = {prefix()};
-    std::uint32_t arcid = add_archive(source, {});
+    std::uint32_t arcid = add_site();
     start_daemon();
     ASSERT_TRUE(
         vant_test::eventually([&] { return number("select count(*) from documentlog") >= n / 3; }));
@@ -471,9 +384,7 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
     // The children see their connection end and exit (the index server after committing).
     ASSERT_TRUE(vant_test::eventually(
         [&] { return std::all_of(children.begin(), children.end(), process_gone); }));
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
+    crawl(arcid);
     // Every page once in storage and once in the log: none lost, none twice.
     EXPECT_EQ(rows("select count(*), count(distinct url) from docstorage"),
               (std::vector<std::string>{std::to_string(n + 1) + "|" + std::to_string(n + 1)}));
@@ -492,11 +403,8 @@ TEST_F(crawl_test, crawl_end_is_notified_once_per_crawl_with_the_archive_id) {
     configure("NOTIFYURL=" + notified.url("/done?arc=%u") + "\n");
     site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
     site_.route("/a.html", 200, "text/html", page("A", "y"));
-    SourceConfiguration source;
-    source.seeds = {url("/")};
-    source.include_filters = {prefix()};
-    std::uint32_t first = add_archive(source, {});
-    std::uint32_t second = add_archive(source, {});
+    std::uint32_t first = add_site();
+    std::uint32_t second = add_site();
     start_daemon();
     wait_for_crawl_end(first);
     wait_for_crawl_end(second);
@@ -508,22 +416,6 @@ TEST_F(crawl_test, crawl_end_is_notified_once_per_crawl_with_the_archive_id) {
     }
     EXPECT_EQ(targets, (std::set<std::string>{"/done?arc=" + std::to_string(first),
                                               "/done?arc=" + std::to_string(second)}));
-}
-
-TEST_F(crawl_test, notification_format_with_a_string_conversion_is_refused) {
-    vant_test::test_http_server notified;
-    configure("NOTIFYURL=" + notified.url("/done?arc=%s") + "\n");
-    site_.route("/", 200, "text/html", page("Home", "x"));
-    SourceConfiguration source;
-    source.seeds = {url("/")};
-    source.include_filters = {prefix()};
-    std::uint32_t arcid = add_archive(source, {});
-    start_daemon();
-    wait_for_crawl_end(arcid);
-    stop_daemon();
-    EXPECT_EQ(notified.requests().size(), 0u);
-    EXPECT_EQ(log_count("ERROR [src\\vantorelld\\crawl_services:"), 1);
-    EXPECT_EQ(log_count("NOTIFYURL '" + notified.url("/done?arc=%s") + "' is not used"), 1);
 }
 
 }  // namespace

@@ -12,11 +12,8 @@
 
 #include "api/records.h"
 #include "db/cfgstorage.h"
-#include "db/sqlite.h"
+#include "installation.h"
 #include "support/http_client.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
-#include "util/config_file.h"
 
 namespace vant_test {
 
@@ -30,19 +27,15 @@ class daemon_fixture : public testing::Test {
         if (port_ == 0) {
             port_ = free_port();
         }
-        return dir_.write("vantorell.conf", "DATADIR=" + data() + "\nDEPLOYDIR=" + deploy_ +
-                                                "\nLOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO\n"
-                                                "SyncLevel=0\nHTTP_PORT=127.0.0.1:" +
-                                                std::to_string(port_) + "\n" + extra);
+        return write_conf(dir_, "DEPLOYDIR=" + deploy_ +
+                                    "\nLOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO\n"
+                                    "HTTP_PORT=127.0.0.1:" +
+                                    std::to_string(port_) + "\n" + extra);
     }
 
     void start_daemon(const std::string& extra = {}) {
         std::string conf = write_config(extra);
-        daemon_ = std::make_unique<background_program>(
-            deployed("vantorelld"), std::vector<std::string>{},
-            env_changes{{"MARLOVEN_CONFIG_FILE", conf},
-                        {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}},
-            dir_ / ("daemon" + std::to_string(++starts_)));
+        daemon_ = start_daemon_program(conf, dir_ / ("daemon" + std::to_string(++starts_)));
         ASSERT_TRUE(eventually([&] {
             http_client probe(port_);
             return probe.connected() || !daemon_->running();
@@ -83,6 +76,10 @@ class daemon_fixture : public testing::Test {
         return "Date: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} "
                "GMT\r\n";
     }
+    // The pattern of a reply that has only a status line, its type and date.
+    static std::string reason_reply(const std::string& status) {
+        return "HTTP/1\\.1 " + status + "\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n";
+    }
     static bool matches(const std::string& text, const std::string& pattern) {
         return std::regex_match(text, std::regex(pattern));
     }
@@ -98,8 +95,7 @@ class daemon_fixture : public testing::Test {
     std::pair<marloven::sqlite_connection, std::unique_ptr<marloven::cfgstorage<Record>>>
     open_store() {
         std::filesystem::create_directories(data());
-        marloven::config_file cfg(write_config());
-        auto db = marloven::open_database(cfg, (data() + "/vantorell.db").c_str());
+        auto db = open_data(write_config());
         marloven::transaction t(db);
         auto store = std::make_unique<marloven::cfgstorage<Record>>(db);
         t.commit();

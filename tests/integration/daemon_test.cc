@@ -1,75 +1,54 @@
 // The installed daemon program: start and stop, preparation failures, start parameters, the
 // instance lock, and the systemd unit.
 // SPDX-License-Identifier: MIT
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "support/process.h"
-#include "support/temp_dir.h"
+#include "installation.h"
 
 namespace {
 
+using vant_test::run_daemon;
 using vant_test::run_program;
 
 class daemon_test : public testing::Test {
   protected:
     std::string config(const std::string& body) { return dir_.write("vantorell.conf", body); }
-    std::string standard_config() {
-        return config("DATADIR=" + (dir_ / "data") +
-                      "\nDEPLOYDIR=" VANT_DEPLOY_DIR "\nLOGCFG=LOG:INFO\nHTTP_PORT=127.0.0.1:0\n");
-    }
-    vant_test::env_changes env(const std::string& conf) {
-        return {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}};
-    }
-    vant_test::run_result run(const std::vector<std::string>& args, const std::string& conf,
-                              int uid = -1) {
-        return run_program(vant_test::deployed("vantorelld"), args, env(conf), uid);
-    }
     int count(const std::string& what) {
-        std::string log = vant_test::read_file(dir_ / "data/vantorell.log");
-        int n = 0;
-        for (size_t p = log.find(what); p != std::string::npos; p = log.find(what, p + 1)) {
-            ++n;
-        }
-        return n;
+        return vant_test::occurrences(vant_test::read_file(dir_ / "data/vantorell.log"), what);
     }
     vant_test::temp_dir dir_;
+    std::string conf_ = vant_test::write_conf(dir_);
 };
 
 TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
-    auto conf = standard_config();
     for (int round = 0; round < 2; ++round) {
-        vant_test::background_program d(vant_test::deployed("vantorelld"), {}, env(conf),
-                                        dir_ / ("daemon" + std::to_string(round)));
+        auto d = vant_test::start_daemon_program(conf_, dir_ / ("daemon" + std::to_string(round)));
         ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == round + 1; }));
-        EXPECT_EQ(d.stop(round == 0 ? SIGTERM : SIGINT), 0) << d.err();
+        EXPECT_EQ(d->stop(round == 0 ? SIGTERM : SIGINT), 0) << d->err();
         EXPECT_EQ(count("Vantorell stopped"), round + 1);
-        EXPECT_EQ(d.err(), "");
+        EXPECT_EQ(d->err(), "");
     }
     // The index server ran beside the daemon and kept its index in the data directory.
     EXPECT_TRUE(std::filesystem::is_directory(dir_ / "data/index"));
-    std::string log = vant_test::read_file(dir_ / "data/vantorell.log");
-    EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
-    EXPECT_EQ(log.find("CRITICAL"), std::string::npos) << log;
+    EXPECT_EQ(count("ERROR") + count("CRITICAL"), 0)
+        << vant_test::read_file(dir_ / "data/vantorell.log");
 }
 
 TEST_F(daemon_test, second_daemon_on_the_same_data_directory_is_refused) {
-    auto conf = standard_config();
-    vant_test::background_program first(vant_test::deployed("vantorelld"), {}, env(conf),
-                                        dir_ / "first");
+    auto first = vant_test::start_daemon_program(conf_, dir_ / "first");
     ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == 1; }));
-    auto second = run({}, conf);
+    auto second = run_daemon(conf_, {});
     EXPECT_EQ(second.exit_code, 1);
     EXPECT_NE(second.err.find("Error starting vantorell: DATADIR " + (dir_ / "data") +
                               " is in use by another vantorelld process (pid " +
-                              std::to_string(first.pid()) + ")"),
+                              std::to_string(first->pid()) + ")"),
               std::string::npos)
         << second.err;
-    EXPECT_EQ(first.stop(SIGTERM), 0);
+    EXPECT_EQ(first->stop(SIGTERM), 0);
 }
 
 TEST_F(daemon_test, preparation_failures_report_event_1000_and_exit_one) {
@@ -88,7 +67,7 @@ TEST_F(daemon_test, preparation_failures_report_event_1000_and_exit_one) {
          "Cannot open vantorell.log: Is a directory"},
     };
     for (const auto& c : cases) {
-        auto r = run({}, config(c.conf));
+        auto r = run_daemon(config(c.conf), {});
         EXPECT_EQ(r.exit_code, 1) << c.message;
         EXPECT_NE(r.err.find("event 1000: vantorell error: "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(": Error starting vantorell: " + c.message + "\n"), std::string::npos)
@@ -121,7 +100,7 @@ TEST_F(daemon_test, unreadable_entry_of_the_data_directory_stops_start_up) {
     }
     auto conf = config("DATADIR=" + data + "\nLOGCFG=\n");
     ::chmod(conf.c_str(), 0644);
-    auto r = run({}, conf, uid);
+    auto r = run_daemon(conf, {}, uid);
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_NE(r.err.find("Error starting vantorell: Bad owner/permission for " + data + "/secret"),
               std::string::npos)
@@ -129,10 +108,9 @@ TEST_F(daemon_test, unreadable_entry_of_the_data_directory_stops_start_up) {
 }
 
 TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
-    auto conf = standard_config();
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"/import"}, {"/reset", "x"}, {"/RESET"}, {"x"}, {"-foo"}, {"/backup", "a", "b"}}) {
-        auto r = run(args, conf);
+        auto r = run_daemon(conf_, args);
         EXPECT_EQ(r.exit_code, 1) << args[0];
         EXPECT_NE(r.err.find("event 1003: vantorell error: "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(": Unknown startup parameters\n"), std::string::npos) << r.err;
@@ -143,15 +121,14 @@ TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
 TEST_F(daemon_test, install_writes_the_unit_once_and_remove_deletes_it) {
     std::string units = dir_ / "units";
     std::filesystem::create_directories(units);
-    auto conf = standard_config();
-    vant_test::env_changes e = env(conf);
+    vant_test::env_changes e = vant_test::daemon_env(conf_);
     e["VANTORELL_UNIT_DIR"] = units;
     auto prog = vant_test::deployed("vantorelld");
     auto r = run_program(prog, {"-install"}, e);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::string unit = vant_test::read_file(units + "/vantorell.service");
     EXPECT_NE(unit.find("Description=Vantorell Server\n"), std::string::npos) << unit;
-    EXPECT_NE(unit.find("Environment=MARLOVEN_CONFIG_FILE=" + conf + "\n"), std::string::npos);
+    EXPECT_NE(unit.find("Environment=MARLOVEN_CONFIG_FILE=" + conf_ + "\n"), std::string::npos);
     EXPECT_NE(unit.find("ExecStart=" + std::filesystem::canonical(prog).string() + "\n"),
               std::string::npos)
         << unit;

@@ -1,64 +1,37 @@
 // The installed daemon's /reset: every crawl table and the index emptied and the file compacted,
 // the configuration and the installation's identity left as they were.
 // SPDX-License-Identifier: MIT
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
-#include "db/sqlite.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
+#include "installation.h"
 #include "logstorage/logstorage.h"
 #include "robotschecker/robotschecker.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
-#include "util/config_file.h"
 
 namespace marloven {
 namespace {
 
-using rows = std::vector<std::vector<std::string>>;
+using vant_test::query;
+using vant_test::run_daemon;
 
 constexpr const char* crawl_tables[] = {"docstorage",  "auxstorage", "doccount",   "fetchqueue",
                                         "documentlog", "querylog",   "crawlstats", "robotscache"};
+constexpr const char* configuration_sql =
+    "select 'cfg', key, id, cfg from cfgstorage union all "
+    "select 'counter', key, lastid, '' from cfgcounter union all "
+    "select 'dbconfig', key, value, '' from dbconfig order by 1, 2, 3";
 
 class reset_test : public testing::Test {
   protected:
-    std::string conf() {
-        return dir_.write("v.conf", "DATADIR=" + (dir_ / "data") +
-                                        "\nDEPLOYDIR=" VANT_DEPLOY_DIR
-                                        "\nLOGCFG=LOG:INFO\nSyncLevel=0\nHTTP_PORT=127.0.0.1:0\n");
-    }
-    vant_test::run_result run(const std::vector<std::string>& args) {
-        return vant_test::run_program(
-            vant_test::deployed("vantorelld"), args,
-            {{"MARLOVEN_CONFIG_FILE", conf()}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}});
-    }
-    sqlite_connection open() {
-        config_file cfg(conf());
-        return open_database(cfg, (dir_ / "data/vantorell.db").c_str());
-    }
-    rows query(sqlite3* db, const char* sql) {
-        statement st(db, sql);
-        rows out;
-        while (st.next()) {
-            const int columns = sqlite3_column_count(st.get());
-            std::vector<std::string> row;
-            row.reserve(static_cast<std::size_t>(columns));
-            for (int c = 0; c < columns; ++c) {
-                row.push_back(st.text(c));
-            }
-            out.push_back(std::move(row));
-        }
-        return out;
-    }
     std::int64_t count(sqlite3* db, const char* table) {
-        statement st(db, sql_text("select count(*) from %s", table));
-        EXPECT_TRUE(st.next());
-        return st.integer(0);
+        return std::stoll(query(db, sql_text("select count(*) from %s", table).c_str()).at(0));
     }
-    // Crawl state of every kind, as the crawl threads, the scheduler and the API leave it.
-    void crawl_some(sqlite3* db) {
+    // The tables of a first start, and crawl state of every kind, as the crawl threads, the
+    // scheduler and the API leave it.
+    void crawl_some() {
+        ASSERT_EQ(run_daemon(conf_, {"/reset"}).exit_code, 0);
+        auto db = vant_test::open_data(conf_);
         transaction t(db);
         docstorage docs(db);
         fetchqueue queue(db, 20);
@@ -83,55 +56,38 @@ class reset_test : public testing::Test {
         logs.logQuery(db, 1, 120, "oil");
         robots.store(db, "http://example.com/robots.txt", "User-agent: *\nDisallow: /x\n");
         t.commit();
-    }
-
-    vant_test::temp_dir dir_;
-};
-
-TEST_F(reset_test, empties_every_crawl_table_and_keeps_the_configuration) {
-    auto r = run({"/reset"});  // the first start creates the tables and the default plug-ins
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    rows configuration;
-    {
-        auto db = open();
-        crawl_some(db);
         for (const char* table : crawl_tables) {
             EXPECT_GT(count(db, table), 0) << table;
         }
-        configuration = query(db,
-                              "select 'cfg', key, id, cfg from cfgstorage union all "
-                              "select 'counter', key, lastid, '' from cfgcounter union all "
-                              "select 'dbconfig', key, value, '' from dbconfig order by 1, 2, 3");
-        EXPECT_GT(configuration.size(), 15u);
     }
+
+    vant_test::temp_dir dir_;
+    std::string conf_ = vant_test::write_conf(dir_);
+};
+
+TEST_F(reset_test, empties_every_crawl_table_and_keeps_the_configuration) {
+    crawl_some();
+    auto configuration = query(conf_, configuration_sql);
+    EXPECT_GT(configuration.size(), 15u);
     const std::string stale_index_file = dir_.write("data/index/stale", "from before the reset");
 
-    r = run({"/reset"});
+    auto r = run_daemon(conf_, {"/reset"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    auto db = open();
+    auto db = vant_test::open_data(conf_);
     for (const char* table : crawl_tables) {
         EXPECT_EQ(count(db, table), 0) << table;
     }
-    EXPECT_EQ(query(db,
-                    "select 'cfg', key, id, cfg from cfgstorage union all "
-                    "select 'counter', key, lastid, '' from cfgcounter union all "
-                    "select 'dbconfig', key, value, '' from dbconfig order by 1, 2, 3"),
-              configuration);
+    EXPECT_EQ(query(db, configuration_sql), configuration);
     EXPECT_FALSE(std::filesystem::exists(stale_index_file)) << "the index was cleared";
     // The file was compacted: the documents' pages went back to the file system.
-    EXPECT_EQ(query(db, "pragma freelist_count"), (rows{{"0"}}));
+    EXPECT_EQ(query(db, "pragma freelist_count"), std::vector<std::string>{"0"});
 }
 
 TEST_F(reset_test, a_reset_with_a_path_is_refused_and_changes_nothing) {
-    ASSERT_EQ(run({"/reset"}).exit_code, 0);
-    {
-        auto db = open();
-        crawl_some(db);
-    }
-    auto r = run({"/reset", dir_ / "x"});
-    EXPECT_EQ(r.exit_code, 1);
-    auto db = open();
+    crawl_some();
+    EXPECT_EQ(run_daemon(conf_, {"/reset", dir_ / "x"}).exit_code, 1);
+    auto db = vant_test::open_data(conf_);
     EXPECT_EQ(count(db, "docstorage"), 50);
 }
 

@@ -8,7 +8,6 @@
 #include "db/dbconfig.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
-#include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
@@ -33,41 +32,26 @@ class rest_test : public daemon_fixture {
         a.name = "two";
         add_record(a);
 
-        auto page = sample_page();
         document_version doc;
         doc.guid = page_guid;
         doc.arcid = 1;
         doc.url = "http://example.com/";
         doc.timestamp = page_time;
         doc.content = "<html>Big house, garden</html>";
-        doc.fff = FFF::ToBinary(*page);
+        doc.fff = FFF::ToBinary(*sample_page());
         doc.score = 750000;
         doc.mime = "text/html";
         doc.charset = "iso-8859-1";
         doc.servertime = page_time - 60;
         {
-            config_file cfg(write_config());
-            auto db = open_database(cfg, (data() + "/vantorell.db").c_str());
+            auto db = open_data(write_config());
             transaction t(db);
             docstorage documents(db);
             ASSERT_TRUE(documents.store(db, doc, {}, cache_mode::full));
             t.commit();
         }
-        config_file cfg(write_config());
-        idxstorage index(cfg, data() + "/index");
-        ASSERT_TRUE(index.start());
-        indexable_document d;
-        d.guid = doc.guid;
-        d.arcid = 1;
-        d.url = doc.url;
-        d.mime = doc.mime;
-        d.timestamp = static_cast<std::uint32_t>(page_time);
-        d.servertime = static_cast<std::uint32_t>(doc.servertime);
-        d.score = doc.score;
-        d.fff = doc.fff;
-        ASSERT_GE(index.addDocument(d), 0);
-        ASSERT_GE(index.flush(), 0);
-        index.stop();
+        // The index gets the page as a rebuild feeds it.
+        ASSERT_EQ(run_daemon(write_config(), {"/reindex"}).exit_code, 0);
         start_daemon();
     }
 
@@ -77,14 +61,10 @@ class rest_test : public daemon_fixture {
                                         std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
                                         body);
     }
-    static std::string reason_reply(const std::string& status) {
-        return "HTTP/1\\.1 " + status + "\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n";
-    }
     // The database after the daemon has stopped.
     sqlite_connection stopped_database() {
         stop_daemon();
-        config_file cfg(write_config());
-        return open_database(cfg, (data() + "/vantorell.db").c_str());
+        return open_data(write_config());
     }
     static std::string quote(const std::string& text) {
         return std::regex_replace(text, std::regex(R"([.?*+()\[\]{}|^$\\])"), "\\$&");

@@ -1,7 +1,6 @@
 // The installed daemon's storage: the tables and default plug-ins of start-up, and the /export,
 // /import, /backup and /restore commands, checked against the database files they leave.
 // SPDX-License-Identifier: MIT
-#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <filesystem>
@@ -9,30 +8,22 @@
 
 #include "api/records.h"
 #include "db/cfgstorage.h"
-#include "db/sqlite.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
-#include "util/config_file.h"
+#include "installation.h"
 
 namespace marloven {
 namespace {
 
 namespace fs = std::filesystem;
-using rows = std::vector<std::vector<std::string>>;
+using rows = std::vector<std::string>;
 
 class storage_commands_test : public testing::Test {
   protected:
-    // A configuration whose data directory is `data` below the test directory.
+    // The configuration of the data directory `data` below the test directory.
     std::string conf(const std::string& data) {
-        return dir_.write(data + ".conf", "DATADIR=" + (dir_ / data) +
-                                              "\nDEPLOYDIR=" VANT_DEPLOY_DIR
-                                              "\nLOGCFG=LOG:INFO API:INFO\nSyncLevel=0\n"
-                                              "HTTP_PORT=127.0.0.1:0\n");
+        return vant_test::write_conf(dir_, "LOGCFG=LOG:INFO API:INFO\n", data);
     }
     vant_test::run_result run(const std::string& data, const std::vector<std::string>& args) {
-        return vant_test::run_program(
-            vant_test::deployed("vantorelld"), args,
-            {{"MARLOVEN_CONFIG_FILE", conf(data)}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}});
+        return vant_test::run_daemon(conf(data), args);
     }
     // Runs a command that must succeed.
     std::string ok(const std::string& data, const std::vector<std::string>& args) {
@@ -40,24 +31,9 @@ class storage_commands_test : public testing::Test {
         EXPECT_EQ(r.exit_code, 0) << args[0] << ": " << r.err;
         return r.out;
     }
-    sqlite_connection open(const std::string& data) {
-        config_file cfg(conf(data));
-        return open_database(cfg, (dir_ / (data + "/vantorell.db")).c_str());
-    }
+    sqlite_connection open(const std::string& data) { return vant_test::open_data(conf(data)); }
     rows query(const std::string& data, const char* sql) {
-        auto db = open(data);
-        statement st(db, sql);
-        rows out;
-        while (st.next()) {
-            std::vector<std::string> row;
-            int columns = sqlite3_column_count(st.get());
-            row.reserve(static_cast<size_t>(columns));
-            for (int c = 0; c < columns; ++c) {
-                row.push_back(st.is_null(c) ? "NULL" : st.text(c));
-            }
-            out.push_back(std::move(row));
-        }
-        return out;
+        return vant_test::query(conf(data), sql);
     }
     // Every file of a directory with its bytes.
     std::map<std::string, std::string> files(const std::string& path) {
@@ -143,16 +119,9 @@ TEST_F(storage_commands_test, import_replaces_the_configuration_and_export_write
               "X Watch 6: Is a directory\n");
     // Every counter continues after the highest imported id; the default plug-ins are gone.
     EXPECT_EQ(query("data", "select key, lastid from cfgcounter order by key"),
-              (rows{{"ArchiveConfiguration", "12"},
-                    {"AuthConfiguration", "1"},
-                    {"CollectionConfiguration", "1"},
-                    {"DocFilter", "9"},
-                    {"LoginConfiguration", "0"},
-                    {"Plugin", "4"},
-                    {"RendererPluginPipe", "0"},
-                    {"RootACL", "1"},
-                    {"SourceConfiguration", "12"},
-                    {"WatchConfiguration", "5"}}));
+              (rows{"ArchiveConfiguration|12", "AuthConfiguration|1", "CollectionConfiguration|1",
+                    "DocFilter|9", "LoginConfiguration|0", "Plugin|4", "RendererPluginPipe|0",
+                    "RootACL|1", "SourceConfiguration|12", "WatchConfiguration|5"}));
     // The legacy index became a source and an archive that crawls it.
     {
         auto db = open("data");
@@ -188,27 +157,6 @@ TEST_F(storage_commands_test, import_replaces_the_configuration_and_export_write
     // Each installation keeps its own identity.
     const char* guid = "select value from dbconfig where key='PlatformGUID'";
     EXPECT_NE(query("fresh", guid), query("data", guid));
-}
-
-TEST_F(storage_commands_test, export_into_an_existing_directory_fails_before_writing) {
-    fs::create_directories(dir_ / "there");
-    auto r = run("data", {"/export", dir_ / "there"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error exporting config from vantorell: Export directory " +
-                         (dir_ / "there") + " already exists\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_TRUE(fs::is_empty(dir_ / "there"));
-    EXPECT_EQ(r.out, "");
-
-    r = run("data", {"/import", dir_ / "nowhere"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error importing config to vantorell: Path not found: " +
-                         (dir_ / "nowhere") + "\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{{"7"}}))
-        << "a failed import changes nothing";
 }
 
 TEST_F(storage_commands_test, backup_restores_identical_tables) {
@@ -251,66 +199,60 @@ TEST_F(storage_commands_test, backup_restores_identical_tables) {
         EXPECT_EQ(query("fresh", sql), expected) << sql;
         EXPECT_GT(expected.size(), 1u) << sql;
     }
-    EXPECT_EQ(query("fresh", "select count(*) from fetchqueue"), (rows{{"250"}}));
+    EXPECT_EQ(query("fresh", "select count(*) from fetchqueue"), (rows{"250"}));
     // The restored records' ids are never handed out again.
     EXPECT_EQ(query("fresh", "select lastid from cfgcounter where key='SourceConfiguration'"),
-              (rows{{"12"}}));
+              (rows{"12"}));
 }
 
-TEST_F(storage_commands_test, restore_failures_are_reported) {
-    auto r = run("data", {"/restore", dir_ / "missing.db"});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error restoring vantorell: Backup file " + (dir_ / "missing.db") +
-                         " not found\n"),
-              std::string::npos)
-        << r.err;
+TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothing) {
+    fs::create_directories(dir_ / "there");
     // The database itself is neither a backup target nor a source: either would lose it.
-    std::string self = dir_ / "data/./vantorell.db";
-    r = run("data", {"/backup", self});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(
-        r.err.find("Error backing up vantorell: Backup file " + self + " is the database itself\n"),
-        std::string::npos)
-        << r.err;
-    r = run("data", {"/restore", self});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(
-        r.err.find("Error restoring vantorell: Backup file " + self + " is the database itself\n"),
-        std::string::npos)
-        << r.err;
-    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{{"7"}}));
-
-    r = run("data", {"/restore", dir_.write("junk.db", std::string(4096, 'j'))});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("Error restoring vantorell: Error while restoring: file=" +
-                         (dir_ / "junk.db") + " code=26\n"),
-              std::string::npos)
-        << r.err;
+    const std::string self = dir_ / "data/./vantorell.db";
+    const std::string junk = dir_.write("junk.db", std::string(4096, 'j'));
+    struct failure_case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    for (const auto& c : std::vector<failure_case>{
+             {{"/export", dir_ / "there"},
+              "Error exporting config from vantorell: Export directory " + (dir_ / "there") +
+                  " already exists\n"},
+             {{"/import", dir_ / "nowhere"},
+              "Error importing config to vantorell: Path not found: " + (dir_ / "nowhere") + "\n"},
+             {{"/restore", dir_ / "missing.db"},
+              "Error restoring vantorell: Backup file " + (dir_ / "missing.db") + " not found\n"},
+             {{"/backup", self},
+              "Error backing up vantorell: Backup file " + self + " is the database itself\n"},
+             {{"/restore", self},
+              "Error restoring vantorell: Backup file " + self + " is the database itself\n"},
+             {{"/restore", junk},
+              "Error restoring vantorell: Error while restoring: file=" + junk + " code=26\n"},
+         }) {
+        auto r = run("data", c.args);
+        EXPECT_EQ(r.exit_code, 1) << c.args[0];
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << c.args[0];
+    }
+    EXPECT_TRUE(fs::is_empty(dir_ / "there"));
+    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
 }
 
 TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
     auto start_and_stop = [this] {
-        vant_test::background_program d(
-            vant_test::deployed("vantorelld"), {},
-            {{"MARLOVEN_CONFIG_FILE", conf("data")}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}},
-            dir_ / "daemon");
+        auto d = vant_test::start_daemon_program(conf("data"), dir_ / "daemon");
         ASSERT_TRUE(vant_test::eventually([&] {
             return vant_test::read_file(dir_ / "data/vantorell.log").find(" started, pid ") !=
                    std::string::npos;
         }));
-        EXPECT_EQ(d.stop(SIGTERM), 0) << d.err();
+        EXPECT_EQ(d->stop(SIGTERM), 0) << d->err();
         fs::remove(dir_ / "data/vantorell.log");
     };
     const char* ids = "select key, id from cfgstorage order by key, id";
     start_and_stop();
     rows first = query("data", ids);
-    EXPECT_EQ(first, (rows{{"DocFilter", "1"},
-                           {"DocFilter", "2"},
-                           {"Plugin", "1"},
-                           {"Plugin", "2"},
-                           {"Plugin", "3"},
-                           {"Plugin", "4"},
-                           {"Plugin", "5"}}));
+    EXPECT_EQ(first, (rows{"DocFilter|1", "DocFilter|2", "Plugin|1", "Plugin|2", "Plugin|3",
+                           "Plugin|4", "Plugin|5"}));
     rows counters = query("data", "select key, lastid from cfgcounter order by key");
     EXPECT_EQ(counters.size(), 10u);
     rows guid = query("data", "select * from dbconfig order by key");
@@ -324,13 +266,8 @@ TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_al
         exec(db, "delete from cfgstorage where key in ('Plugin', 'DocFilter')");
     }
     start_and_stop();
-    EXPECT_EQ(query("data", ids), (rows{{"DocFilter", "3"},
-                                        {"DocFilter", "4"},
-                                        {"Plugin", "6"},
-                                        {"Plugin", "7"},
-                                        {"Plugin", "8"},
-                                        {"Plugin", "9"},
-                                        {"Plugin", "10"}}));
+    EXPECT_EQ(query("data", ids), (rows{"DocFilter|3", "DocFilter|4", "Plugin|6", "Plugin|7",
+                                        "Plugin|8", "Plugin|9", "Plugin|10"}));
 }
 
 }  // namespace

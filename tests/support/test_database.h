@@ -26,7 +26,6 @@ class test_database {
         return marloven::open_database(cfg, path().c_str());
     }
     std::string path() const { return dir_ / "vantorell.db"; }
-    const temp_dir& dir() const { return dir_; }
 
     // The first column of the first row of `sql`; a query without rows fails the test (-1).
     std::int64_t integer(const char* sql) const {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace vant_test {
 
@@ -34,30 +35,36 @@ std::string trim(std::string_view s) {
 }
 
 const char* reason(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 304:
-            return "Not Modified";
-        case 401:
-            return "Unauthorized";
-        case 403:
-            return "Forbidden";
-        case 404:
-            return "Not Found";
-        case 410:
-            return "Gone";
-        case 500:
-            return "Internal Server Error";
-        case 503:
-            return "Service Unavailable";
-        default:
-            return "Status";
+    static const std::map<int, const char*> reasons = {{200, "OK"},
+                                                       {301, "Moved Permanently"},
+                                                       {302, "Found"},
+                                                       {304, "Not Modified"},
+                                                       {401, "Unauthorized"},
+                                                       {403, "Forbidden"},
+                                                       {404, "Not Found"},
+                                                       {410, "Gone"},
+                                                       {500, "Internal Server Error"},
+                                                       {503, "Service Unavailable"}};
+    auto it = reasons.find(status);
+    return it != reasons.end() ? it->second : "Status";
+}
+
+// Standard Base64 with padding (for Authorization headers).
+std::string base64(std::string_view bytes) {
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(bytes.size() - i, 3);  // bytes in this group
+        unsigned v = 0;
+        for (size_t k = 0; k < 3; ++k) {
+            v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        }
+        for (size_t k = 0; k < 4; ++k) {
+            out += k <= n ? alphabet[(v >> (18 - 6 * k)) & 63] : '=';
+        }
     }
+    return out;
 }
 
 std::string gzip(std::string_view data) {
@@ -110,33 +117,6 @@ std::string http_request::header(std::string_view name) const {
     return it == headers.end() ? std::string() : it->second;
 }
 
-std::string base64(std::string_view bytes) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
-                     static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                     static_cast<unsigned char>(bytes[i + 2]);
-        out += alphabet[v >> 18];
-        out += alphabet[(v >> 12) & 63];
-        out += alphabet[(v >> 6) & 63];
-        out += alphabet[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) {
-            v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        }
-        out += alphabet[v >> 18];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 test_http_server::test_http_server() {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     wake_fd_ = ::eventfd(0, EFD_CLOEXEC);
@@ -152,9 +132,6 @@ test_http_server::test_http_server() {
         std::abort();
     }
     port_ = ntohs(addr.sin_port);
-    fallback_ = [](const http_request&) {
-        return http_response{404, {{"Content-Type", "text/plain"}}, "not found"};
-    };
     acceptor_ = std::jthread([this] { accept_loop(); });
 }
 
@@ -207,23 +184,9 @@ void test_http_server::route(const std::string& path, http_handler handler) {
     handlers_[path] = std::move(handler);
 }
 
-void test_http_server::fallback(http_handler handler) {
-    std::scoped_lock lock(mutex_);
-    fallback_ = std::move(handler);
-}
-
 std::vector<http_request> test_http_server::requests() const {
     std::scoped_lock lock(mutex_);
     return requests_;
-}
-
-std::vector<std::string> test_http_server::requested_paths() const {
-    std::scoped_lock lock(mutex_);
-    std::vector<std::string> out;
-    for (const auto& r : requests_) {
-        out.push_back(r.target);
-    }
-    return out;
 }
 
 size_t test_http_server::count(std::string_view path) const {
@@ -362,14 +325,14 @@ void test_http_server::serve(connection& c) {
         if (!has_length) {
             out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
         }
-        if (!keep_alive || res.cut_after) {
+        if (!keep_alive) {
             out += "Connection: close\r\n";
         }
         out += "\r\n";
         if (req.method != "HEAD") {
-            out += res.cut_after ? body.substr(0, *res.cut_after) : body;
+            out += body;
         }
-        if (!send_all(c.fd, out) || res.cut_after) {
+        if (!send_all(c.fd, out)) {
             break;
         }
     }
@@ -387,9 +350,7 @@ http_response test_http_server::answer(const http_request& req) {
     }
     auto r = routes_.find(req.path);
     if (r == routes_.end()) {
-        http_handler handler = fallback_;
-        lock.unlock();
-        return handler(req);
+        return http_response{404, {{"Content-Type", "text/plain"}}, "not found"};
     }
     const http_route& route = r->second;
     if (route.basic_auth) {
@@ -403,7 +364,7 @@ http_response test_http_server::answer(const http_request& req) {
         }
     }
     if (route.required_cookie && !cookie_present(req.header("cookie"), *route.required_cookie)) {
-        return route.cookie_failure;
+        return http_response{403, {{"Content-Type", "text/plain"}}, "cookie required"};
     }
     return route.response;
 }

@@ -44,8 +44,6 @@ struct http_response {
     std::chrono::milliseconds delay{0};
     // Compresses the body with gzip when the client accepts it.
     bool gzip = false;
-    // Announces the body's length but closes the connection after this many body bytes.
-    std::optional<size_t> cut_after;
 };
 
 struct http_route {
@@ -60,9 +58,8 @@ struct http_route {
     http_response response;
     // When set, requests without these Basic credentials get 401 with a WWW-Authenticate header.
     std::optional<std::pair<std::string, std::string>> basic_auth;
-    // When set ("name=value"), requests whose Cookie header lacks it get `cookie_failure`.
+    // When set ("name=value"), requests whose Cookie header lacks it get 403.
     std::optional<std::string> required_cookie;
-    http_response cookie_failure{403, {{"Content-Type", "text/plain"}}, "cookie required"};
 };
 
 using http_handler = std::function<http_response(const http_request&)>;
@@ -89,12 +86,9 @@ class test_http_server {
     void route(const std::string& path, http_response r);
     void route(const std::string& path, int status, std::string content_type, std::string body);
     void route(const std::string& path, http_handler handler);
-    // Answers every path without a route; the default gives 404.
-    void fallback(http_handler handler);
 
     std::vector<http_request> requests() const;
-    std::vector<std::string> requested_paths() const;  // targets, in arrival order
-    size_t count(std::string_view path) const;         // requests for `path`
+    size_t count(std::string_view path) const;  // requests for `path`
 
   private:
     struct connection {
@@ -116,14 +110,10 @@ class test_http_server {
     bool stopping_ = false;                         // guarded by mutex_
     std::map<std::string, http_route> routes_;      // guarded by mutex_
     std::map<std::string, http_handler> handlers_;  // guarded by mutex_
-    http_handler fallback_;                         // guarded by mutex_
     std::vector<http_request> requests_;            // guarded by mutex_
     std::list<connection> connections_;             // guarded by mutex_
 
     std::jthread acceptor_;
 };
-
-// Standard Base64 with padding (for Authorization headers).
-std::string base64(std::string_view bytes);
 
 }  // namespace vant_test

@@ -1,0 +1,99 @@
+// installation.h: the installed daemon run against a data directory of the test's own, and
+// readers of the database, index and log it leaves behind.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/sqlite.h"
+#include "idxstorage/idxstorage.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "util/config_file.h"
+
+namespace vant_test {
+
+// "<data>.conf" in `dir`: the data directory `data` below `dir`, the build's programs, a port of
+// the system's choice, no syncing; `extra` lines come last and win.
+inline std::string write_conf(const temp_dir& dir, const std::string& extra = {},
+                              const std::string& data = "data") {
+    return dir.write(data + ".conf", "DATADIR=" + (dir / data) +
+                                         "\nDEPLOYDIR=" VANT_DEPLOY_DIR
+                                         "\nLOGCFG=LOG:INFO\nSyncLevel=0\nHTTP_PORT=127.0.0.1:0\n" +
+                                         extra);
+}
+
+inline env_changes daemon_env(const std::string& conf) {
+    return {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}};
+}
+
+inline run_result run_daemon(const std::string& conf, const std::vector<std::string>& args,
+                             int uid = -1) {
+    return run_program(deployed("vantorelld"), args, daemon_env(conf), uid);
+}
+
+inline std::unique_ptr<background_program> start_daemon_program(const std::string& conf,
+                                                                const std::string& out_prefix) {
+    return std::make_unique<background_program>(deployed("vantorelld"), std::vector<std::string>{},
+                                                daemon_env(conf), out_prefix);
+}
+
+inline std::string data_dir(const std::string& conf) {
+    std::string data;
+    marloven::config_file(conf).get("DATADIR", data);
+    return data;
+}
+
+// The configuration's database, opened as the daemon opens it.
+inline marloven::sqlite_connection open_data(const std::string& conf) {
+    marloven::config_file cfg(conf);
+    return marloven::open_database(cfg, (data_dir(conf) + "/vantorell.db").c_str());
+}
+
+// The rows of `sql`, each as its columns joined with "|" (NULL as "NULL").
+inline std::vector<std::string> query(sqlite3* db, const std::string& sql) {
+    marloven::statement st(db, sql.c_str());
+    std::vector<std::string> out;
+    while (st.next()) {
+        std::string row;
+        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
+            row += (c > 0 ? "|" : "") + (st.is_null(c) ? std::string("NULL") : st.text(c));
+        }
+        out.push_back(row);
+    }
+    return out;
+}
+inline std::vector<std::string> query(const std::string& conf, const std::string& sql) {
+    auto db = open_data(conf);
+    return query(db, sql);
+}
+
+// The hits for one word in the data directory's index (the daemon must not run).
+inline std::vector<marloven::query_hit> search_index(const std::string& conf,
+                                                     const std::string& word) {
+    marloven::config_file cfg(conf);
+    marloven::idxstorage index(cfg, data_dir(conf) + "/index");
+    EXPECT_TRUE(index.start());
+    marloven::query_options q;
+    q.atoms = {{marloven::query_atom_type::ATOM_WORD, word, ""}};
+    q.last = 1000;
+    std::vector<marloven::query_hit> hits;
+    const std::int32_t total = index.query(q, nullptr, hits);
+    EXPECT_EQ(total, static_cast<std::int32_t>(hits.size()));
+    index.stop();
+    return hits;
+}
+
+inline int occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace vant_test
