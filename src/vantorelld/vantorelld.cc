@@ -47,7 +47,14 @@ std::optional<std::string> check_data_directory(const std::string& dir) {
         }
         std::string path = dir + "/" + e->d_name;
         if (::access(path.c_str(), R_OK | W_OK) != 0) {
-            failure = (errno == EACCES ? "Bad owner/permission for " : "Error accessing ") + path;
+            // An entry gone since the listing (the database's shared-memory file, removed when
+            // another connection closed meanwhile) needs no access; a dangling link does.
+            const int error = errno;
+            struct stat st;
+            if (error == ENOENT && ::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+                continue;
+            }
+            failure = (error == EACCES ? "Bad owner/permission for " : "Error accessing ") + path;
             break;
         }
     }
