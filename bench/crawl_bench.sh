@@ -90,9 +90,9 @@ Throttling=0
 WORKERS=$workers
 SyncLevel=$sync_level
 CONF
-    local spec
-    for spec in "$@"; do
-        "$seed_tool" "$dir/data/vantorell.db" "${spec%%|*}" "${spec#*|}" > /dev/null
+    local archive
+    for archive in "$@"; do
+        "$seed_tool" "$dir/data/vantorell.db" "${archive%%|*}" "${archive#*|}" > /dev/null
     done
     local db=$dir/data/vantorell.db
     local t_start t_end
@@ -156,10 +156,10 @@ mkdir -p "$work/nginx"
 } > "$work/nginx.conf"
 nginx -p "$work/nginx/" -c "$work/nginx.conf"
 own_nginx=1
-specs=()
+archives=()
 for i in 2 3 4 5 6; do
-    specs+=("http://127.0.0.$i:$port/pg/index.html|^http://127\\.0\\.0\\.$i:$port/pg/")
+    archives+=("http://127.0.0.$i:$port/pg/index.html|^http://127\\.0\\.0\\.$i:$port/pg/")
 done
-crawl five "${specs[@]}"
+crawl five "${archives[@]}"
 echo "speed-up of five hosts over one: $(awk -v a="$single_rate" -v b="$last_rate" \
     'BEGIN { printf "%.2f", b / a }')"

@@ -152,7 +152,7 @@ std::optional<notify_url> notify_url::parse(std::string_view text, std::string& 
             ++pos;
             ok = skip_number(text, pos);
         }
-        std::size_t spec_end = pos;
+        std::size_t conversion_end = pos;
         std::string length;
         for (const char* l : {"hh", "ll", "h", "l", "j", "z", "t"}) {
             if (text.substr(pos).rfind(l, 0) == 0) {
@@ -172,7 +172,7 @@ std::optional<notify_url> notify_url::parse(std::string_view text, std::string& 
             return std::nullopt;
         }
         have_conversion = true;
-        n.conversion_ = std::string(text.substr(start, spec_end - start)) + text[pos];
+        n.conversion_ = std::string(text.substr(start, conversion_end - start)) + text[pos];
         n.length_ = length;
         ++pos;
         out = &n.suffix_;
@@ -184,10 +184,10 @@ std::optional<std::string> notify_url::format(std::uint32_t arcid) const {
     std::string number;
     if (!conversion_.empty()) {
         // The conversion is formatted on its own, with the argument converted as the length
-        // modifier says and passed at the width the rewritten specification ("ll") reads.
+        // modifier says and passed at the width the rewritten conversion ("ll") reads.
         const char conv = conversion_.back();
         const bool is_signed = conv == 'd' || conv == 'i';
-        std::string spec = conversion_.substr(0, conversion_.size() - 1) + "ll" + conv;
+        std::string rewritten = conversion_.substr(0, conversion_.size() - 1) + "ll" + conv;
         long long value = 0;
         if (length_ == "hh") {
             value = is_signed ? static_cast<signed char>(arcid) : static_cast<unsigned char>(arcid);
@@ -200,7 +200,7 @@ std::optional<std::string> notify_url::format(std::uint32_t arcid) const {
             value = static_cast<long long>(arcid);
         }
         char buf[max_notify_url_length + 1];
-        int n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+        int n = std::snprintf(buf, sizeof buf, rewritten.c_str(), value);
         if (n < 0 || static_cast<std::size_t>(n) > max_notify_url_length) {
             return std::nullopt;
         }
