@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# rest_load.sh: load benchmark of REST searches. Crawls the PostgreSQL manual of the local corpus
-# site (nginx on 127.0.0.1:18080) into a fresh data directory, then runs wrk with the corpus's
+# rest_load.sh: load benchmark of REST searches. Crawls the PostgreSQL manual and the CMake
+# documentation of the local corpus site (nginx on 127.0.0.1:18080; about 3,100 pages) into one
+# archive of a fresh data directory, then runs wrk with the corpus's
 # queries against GET /index/1?q=... with the request pool at its default size (5) and at 16
 # threads, and, as the ceiling, against nginx serving the corpus's small static page.
-# Usage: bench/rest_load.sh [SECONDS_PER_RUN] [crawl|files]
-#   crawl (default): the daemon crawls the manual; when the crawl makes no progress for a minute
-#   (a build without crawl threads) the script falls back to
-#   files: bench/index_loader puts the manual's HTML files into the storage and the index
-#   directly (title and body words; no link structure).
+# Usage: bench/rest_load.sh [SECONDS_PER_RUN]
 # Environment: CORPUS, the corpus directory with setup.sh and queries.txt; CONNECTIONS, wrk
 # connections (default 16).
 # Everything runs on 127.0.0.1; the daemon and nginx are stopped at the end.
@@ -16,7 +13,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 seconds=${1:-15}
-mode=${2:-crawl}
 corpus=${CORPUS:-/work/shared/corpus}
 connections=${CONNECTIONS:-16}
 site=http://127.0.0.1:18080
@@ -65,36 +61,30 @@ stop_daemon() {
 }
 sql() { sqlite3 -cmd ".timeout 10000" "$work/data/vantorell.db" "$@"; }
 
-# The index: the crawl of the manual, or its files.
+# The index: a crawl of both sites by the daemon.
 configure 5
 export MARLOVEN_CONFIG_FILE="$work/vantorell.conf"
 mkdir -p "$work/records" "$work/data"
-python3 tools/seed_archive.py "$site/pg/index.html" "$work/records" "$site/pg/"
+python3 tools/seed_archive.py "$site/pg/index.html" "$work/records" "$site/" "$site/cmake/index.html"
 "$deploy/bin/vantorelld" /import "$work/records" > /dev/null
 began=$(date +%s.%N)
-if [ "$mode" = crawl ]; then
-    sql ".read $work/records/start.sql"
-    start_daemon
-    # The crawl ends when the archive's queue runs empty; a crawl that logs no document for a
-    # minute is taken as stuck.
-    waited=0
-    while [ "$(sql 'select end from crawlstats where arcid=1 order by start desc limit 1')" = 0 ]; do
-        sleep 1
-        waited=$((waited + 1))
-        if [ $waited -ge 60 ] && [ "$(sql 'select count(*) from documentlog where arcid=1')" = 0 ]; then
-            echo "The crawl makes no progress (no crawl threads in this build?): loading the files instead"
-            mode=files
-            break
-        fi
-    done
-    stop_daemon
-fi
-if [ "$mode" = files ]; then
-    "$top/build/bench/bench/index_loader" "$work/data" 1 "$site/pg/" /usr/share/doc/postgresql-doc-15/html
-fi
+sql ".read $work/records/start.sql"
+start_daemon
+# The crawl ends when the archive's queue runs empty; one that has logged nothing after a minute
+# is stuck.
+waited=0
+while [ "$(sql 'select end from crawlstats where arcid=1 order by start desc limit 1')" = 0 ]; do
+    sleep 1
+    waited=$((waited + 1))
+    if [ $waited -ge 60 ] && [ "$(sql 'select count(*) from documentlog where arcid=1')" = 0 ]; then
+        echo "The crawl makes no progress; see $work/data/vantorell.log" >&2
+        exit 1
+    fi
+done
+stop_daemon
 ended=$(date +%s.%N)
 docs=$(sql 'select ndocs from doccount where arcid=1')
-echo "Index: $docs documents of $site/pg/ ($mode) in $(python3 -c "print(round($ended - $began, 1))") s"
+echo "Index: $docs documents of $site/pg/ and $site/cmake/ in $(python3 -c "print(round($ended - $began, 1))") s"
 
 # wrk counts one "read error" per reply here: the replies end with the connection (no keep-alive,
 # no Content-Length), which wrk reports as an error although it counts the request as done.

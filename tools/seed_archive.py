@@ -4,8 +4,9 @@
 # archive, all readable by everybody, all with id 1), and start.sql, the statements that start
 # the archive's first crawl the way the StartCrawl operation does (a running crawl row, the seed
 # queued with priority 0) for a database that /import has created.
-# Usage: seed_archive.py SEED_URL OUTPUT_DIR [URL_PREFIX]
+# Usage: seed_archive.py SEED_URL OUTPUT_DIR [URL_PREFIX [MORE_SEED_URL...]]
 #   URL_PREFIX: the crawl keeps to URLs that begin with it (default: the seed's scheme and host).
+#   MORE_SEED_URL: further seeds of the same source (on the same host).
 # SPDX-License-Identifier: MIT
 import re
 import sys
@@ -13,16 +14,22 @@ import time
 import urllib.parse
 from xml.sax.saxutils import quoteattr
 
-seed, out = sys.argv[1], sys.argv[2]
-parts = urllib.parse.urlsplit(seed if "://" in seed else "http://" + seed)
-if not parts.hostname:
-    sys.exit("Not a URL: " + seed)
-host = parts.hostname
-scheme = parts.scheme.lower()
-default_port = {"http": 80, "https": 443}.get(scheme)
-netloc = host + (":%d" % parts.port if parts.port and parts.port != default_port else "")
-# The queue keys a URL by its normalised form, and its host without the port.
-url = urllib.parse.urlunsplit((scheme, netloc, parts.path or "/", parts.query, ""))
+out = sys.argv[2]
+
+
+def seed_url(seed):
+    """The seed as the queue keys it (normalised), and its host without the port."""
+    parts = urllib.parse.urlsplit(seed if "://" in seed else "http://" + seed)
+    if not parts.hostname:
+        sys.exit("Not a URL: " + seed)
+    scheme = parts.scheme.lower()
+    default_port = {"http": 80, "https": 443}.get(scheme)
+    netloc = parts.hostname + (":%d" % parts.port if parts.port and parts.port != default_port else "")
+    return urllib.parse.urlunsplit((scheme, netloc, parts.path or "/", parts.query, "")), parts.hostname
+
+
+seeds = [seed_url(sys.argv[1])] + [seed_url(s) for s in sys.argv[4:]]
+url, host = seeds[0]
 
 
 def escaped(text):
@@ -40,7 +47,7 @@ head = '<?xml version="1.0" encoding="UTF-8"?>\n'
 files = {
     "SourceConfiguration-1.xml":
         head + "<source name=%s description=%s>\n" % (quoteattr(host), quoteattr("Pages of " + host))
-        + "\t<seed url=%s/>\n" % quoteattr(url)
+        + "".join("\t<seed url=%s/>\n" % quoteattr(u) for u, _ in seeds)
         + '\t<filter type="include" url=%s/>\n' % quoteattr(include)
         + '\t<limit depth="0"/>\n\t<robots check="true"/>\n' + everybody + "</source>\n",
     "ArchiveConfiguration-1.xml":
@@ -64,4 +71,5 @@ def q(text):
 
 with open(out + "/start.sql", "w") as f:
     f.write("insert into crawlstats values(1, %d, 0, 0, 0);\n" % int(time.time()))
-    f.write("insert or ignore into fetchqueue values(1, %s, %s, 0);\n" % (q(url), q(host)))
+    for u, h in seeds:
+        f.write("insert or ignore into fetchqueue values(1, %s, %s, 0);\n" % (q(u), q(h)))
