@@ -72,5 +72,8 @@ function(vant_test name)
         VANT_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     gtest_discover_tests(${target}
         PROPERTIES LABELS ${T_LABEL}
-        DISCOVERY_TIMEOUT 60)
+        DISCOVERY_TIMEOUT 60
+        # Cases of parameterised tests are named by their index: printed values of structs hold
+        # raw bytes, pointers among them, which would change the names from build to build.
+        NO_PRETTY_VALUES)
 endfunction()
