@@ -148,6 +148,13 @@ parsed_document parse_document(const document_input& in) {
             }
         }
     }
+    if (page.refused_links > 0) {
+        // One line per document, however many links a hostile page holds.
+        const std::string dropped =
+            std::to_string(page.refused_links) + " links with a malformed host dropped";
+        VANT_LOG(WORKERPARSERS, warning) << dropped << " from " << in.url;
+        out.note += (out.note.empty() ? "" : "; ") + dropped;
+    }
     VANT_LOG(WORKERPARSERS, debug)
         << "Parsed " << in.url << " as " << type << " in " << out.charset << ": " << page.tokens
         << " tokens, " << page.doc->links().size() << " links";

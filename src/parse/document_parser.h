@@ -34,7 +34,7 @@ struct document_link {
 
 struct parsed_document {
     parse_outcome outcome = parse_outcome::unparsable;
-    std::string note;           // why, for unparsable content and lossy conversions
+    std::string note;           // why, for unparsable content and lossy conversions; dropped links
     std::string mime;           // lower case, without parameters
     std::string charset;        // the charset the text was read in ("" for unparsable content)
     std::string fff;            // binary form; empty for unparsable content

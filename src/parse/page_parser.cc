@@ -312,7 +312,7 @@ class html_walker {
         return b == std::string::npos ? std::string() : out.substr(b, e - b + 1);
     }
 
-    link_target target(std::string_view href) const {
+    link_target target(std::string_view href) {
         std::string h = clean(href);
         if (h.empty() || h.front() == '#') {
             return {};
@@ -320,6 +320,11 @@ class html_walker {
         uri t = resolve(base_, h);
         if ((t.scheme() != "http" && t.scheme() != "https") || t.host().empty()) {
             return {link_target::remote, {}};
+        }
+        if (!t.has_valid_host()) {
+            // A host such as x"><img ...> is no address: the link goes, its text stays text.
+            ++out_.refused_links;
+            return {};
         }
         return {link_target::web, t.normalise()};
     }

@@ -48,12 +48,14 @@ struct parsed_page {
     bool nofollow = false;  // <meta name="robots" content="nofollow"> (or "none")
     std::uint32_t core_crc = 0;
     std::size_t tokens = 0;
+    std::size_t refused_links = 0;  // links dropped because their host is malformed
 };
 
 // Parses HTML with libxml2's error-tolerant HTML parser. `html` must already be UTF-8; its own
 // charset declarations are ignored. Links (a and area href, frame and iframe src, meta refresh)
 // are resolved against <base href> or the page URL and normalised; in-page links (#...) are
-// not links. Never fails: broken markup gives what can be read.
+// not links, and http(s) links whose host breaks the host grammar (uri::has_valid_host) are
+// dropped and counted. Never fails: broken markup gives what can be read.
 parsed_page parse_html(std::string_view html, const page_settings& settings);
 
 // Plain text: paragraphs end at blank lines; all text is slice 10.

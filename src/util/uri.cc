@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: MIT
 #include "util/uri.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -48,14 +50,21 @@ static_assert(std::is_sorted(std::begin(schemes), std::end(schemes),
                                  return a.name < b.name;
                              }));
 
-// Byte classes of the escaping rules.
-enum : unsigned char { escaped = 1, delimiter = 2, hex_digit = 4, scheme_char = 8 };
+// Byte classes of the escaping rules and the host grammar.
+enum : unsigned char {
+    escaped = 1,
+    delimiter = 2,
+    hex_digit = 4,
+    scheme_char = 8,
+    forbidden = 16,  // never part of a URI: controls, space, " < > \ ^ ` { | }, DEL, non-ASCII
+    host_char = 32,  // a reg-name's own characters: unreserved and sub-delims
+};
 
 constexpr std::array<unsigned char, 256> byte_classes = [] {
     std::array<unsigned char, 256> t{};
     for (int c = 0; c < 256; ++c) {
         if (c <= 0x20 || c >= 0x7F) {
-            t[c] |= escaped;
+            t[c] |= escaped | forbidden;
         }
         if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) {
             t[c] |= hex_digit;
@@ -64,6 +73,15 @@ constexpr std::array<unsigned char, 256> byte_classes = [] {
             c == '+' || c == '-' || c == '.') {
             t[c] |= scheme_char;
         }
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+            t[c] |= host_char;
+        }
+    }
+    for (unsigned char c : std::string_view("-._~!$&'()*+,;=")) {
+        t[c] |= host_char;
+    }
+    for (unsigned char c : std::string_view("\"<>\\^`{|}")) {
+        t[c] |= forbidden;
     }
     for (unsigned char c : std::string_view("<>\"#{}|\\^~[]`@")) {
         t[c] |= escaped;
@@ -119,6 +137,49 @@ void append_escaped_text(std::string_view text, bool decode_needless, std::strin
             out.push_back(static_cast<char>(c));
         }
     }
+}
+
+// Appends `text` with the bytes that no URI may hold written "%XX", and every "%" that does not
+// start "%XX" written "%25"; all else is kept. With `upper_escapes`, existing escapes get
+// upper-case digits (the net location, which parsing lower-cases).
+void append_forbidden_escaped(std::string_view text, bool upper_escapes, std::string& out) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '%') {
+            if (!escape_at(text, i)) {
+                out.append("%25");
+            } else if (upper_escapes) {
+                append_escaped(static_cast<unsigned char>(hex_value(text[i + 1]) * 16 +
+                                                          hex_value(text[i + 2])),
+                               out);
+                i += 2;
+            } else {
+                out.append(text.substr(i, 3));
+                i += 2;
+            }
+        } else if (is(c, forbidden)) {
+            append_escaped(c, out);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+}
+
+// IPvFuture inside brackets: "v", hex digits, ".", then unreserved, sub-delims and ":".
+bool is_ipv_future(std::string_view s) {
+    if (s.size() < 4 || s[0] != 'v') {
+        return false;
+    }
+    std::size_t i = 1;
+    while (i < s.size() && is(static_cast<unsigned char>(s[i]), hex_digit)) {
+        ++i;
+    }
+    if (i == 1 || i + 1 >= s.size() || s[i] != '.') {
+        return false;
+    }
+    return std::all_of(s.begin() + static_cast<std::ptrdiff_t>(i) + 1, s.end(), [](char c) {
+        return c == ':' || is(static_cast<unsigned char>(c), host_char);
+    });
 }
 
 // Dot-segment removal on s[0, n), in place; returns the new length. The write position never
@@ -306,6 +367,31 @@ std::string_view uri::host() const {
     return split_netloc(netloc()).host;
 }
 
+bool uri::has_valid_host() const {
+    const std::string_view h = host();
+    if (!h.empty() && h.front() == '[') {
+        if (h.size() < 2 || h.back() != ']') {
+            return false;
+        }
+        const std::string literal(h.substr(1, h.size() - 2));
+        in6_addr address{};
+        return is_ipv_future(literal) || ::inet_pton(AF_INET6, literal.c_str(), &address) == 1;
+    }
+    // A dotted IPv4 address is made of reg-name characters, so one loop serves both.
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        const auto c = static_cast<unsigned char>(h[i]);
+        if (c == '%') {
+            if (!escape_at(h, i)) {
+                return false;
+            }
+            i += 2;
+        } else if (!is(c, host_char) && c < 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::uint16_t uri::port() const {
     const netloc_parts parts = split_netloc(netloc());
     if (!parts.has_port || parts.empty_port) {
@@ -351,7 +437,9 @@ std::string uri::normalise() const {
     const bool netloc_mode = !netloc().empty() || entry_->has(scheme_flag::netloc);
     if (netloc_mode) {
         const netloc_parts parts = split_netloc(netloc());
-        out.append("//").append(parts.userinfo).append(parts.host);
+        out.append("//");
+        append_forbidden_escaped(parts.userinfo, true, out);
+        append_forbidden_escaped(parts.host, true, out);
         if (parts.has_port && !parts.empty_port && parts.port != entry_->default_port) {
             out.push_back(':');
             append_number(parts.port, out);
@@ -364,7 +452,7 @@ std::string uri::normalise() const {
     if (canonical) {
         append_escaped_text(path(), true, out);
     } else {
-        out.append(path());
+        append_forbidden_escaped(path(), false, out);
     }
     if (!entry_->has(scheme_flag::non_hierarchical)) {
         out.resize(path_start +
@@ -387,7 +475,7 @@ std::string uri::normalise() const {
         if (canonical) {
             append_escaped_text(text, true, out);
         } else {
-            out.append(text);
+            append_forbidden_escaped(text, false, out);
         }
     };
     append_part(';', params());

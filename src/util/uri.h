@@ -75,6 +75,12 @@ class uri {
     // queue's per-host politeness. A net location whose port is not a number up to 65535 is
     // taken as a host as a whole.
     std::string_view host() const;
+    // Whether host() follows the host grammar of RFC 3986: a reg-name (letters, digits,
+    // "-._~!$&'()*+,;=" and "%XX"; bytes from 0x80 on count too, as normalise() writes them
+    // "%XX") or IPv4 address, or an IP literal in brackets (IPv6 or "v" future form). A host
+    // with markup characters, blanks, a second colon or a bad escape is not one: links to it
+    // are refused. The empty host passes; callers that need a host check for it.
+    bool has_valid_host() const;
     // The port of the net location, or the scheme's default port.
     std::uint16_t port() const;
 
@@ -87,7 +93,11 @@ class uri {
     // path, parameters and query escaped in one form: needless escapes are decoded, the escape
     // set is escaped with upper-case digits, and escapes of the characters that delimit parts
     // of a URL (% / ? ; : = & + $ ,) stay escaped, so that "q=C%2B%2B" keeps its meaning.
-    // normalise() of a parsed normalise() gives the same text.
+    // In every other part (user information, host, and the path, parameters and query of
+    // schemes without canonical escaping) the bytes that no URI may hold (controls, blanks,
+    // " < > \ ^ ` { | } and bytes from 0x7F on) are written "%XX" and a "%" that starts no
+    // escape "%25", so that a key never holds markup. normalise() of a parsed normalise() gives
+    // the same text.
     std::string normalise() const;
 
   private:

@@ -146,6 +146,10 @@ void read_document(rest_request& req) {
     }
     req.out.content_type(mime);
     req.out.header("Content-Length", number(static_cast<long long>(content.size())));
+    // Stored pages are other sites' markup and scripts: the browser must neither guess another
+    // type nor run them in the daemon's origin.
+    req.out.header("X-Content-Type-Options", "nosniff");
+    req.out.header("Content-Security-Policy", "sandbox");
     req.out.write(content);
 }
 

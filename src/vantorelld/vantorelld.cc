@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/vantorelld.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,6 +26,28 @@
 #include "vantorelld/schedulerthr.h"
 
 namespace marloven {
+
+namespace {
+
+// Without HTTP_USER no request is asked to log in, so a server that other machines can reach
+// lets every one of them administer the daemon. Allowed, but never silently.
+void warn_if_open_to_network(const config_file& config, const std::string& address) {
+    std::string user;
+    if (config.get(keys::HTTP_USER.name, user) && !user.empty()) {
+        return;
+    }
+    const auto parsed = parse_listen_address(address);
+    if (!parsed || ntohl(parsed->address.s_addr) >> 24 == 127) {
+        return;  // loopback only (or no server at all: the listener reports a bad address)
+    }
+    const std::string message = "HTTP server on " + address +
+                                " listens beyond loopback without authentication (no HTTP_USER): "
+                                "everyone who can reach it may administer the daemon";
+    VANT_LOG(LOG, warning) << message;
+    report_to_event_log(1, "%s", message.c_str());
+}
+
+}  // namespace
 
 std::optional<std::string> check_data_directory(const std::string& dir) {
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -254,6 +277,7 @@ std::optional<std::string> vantorelld::start_threads() {
     // The HTTP server starts last: requests may use everything started before it.
     std::string address = config_.value(keys::HTTP_PORT).value_or("*:2200");
     auto threads = static_cast<int>(config_.integer(keys::HTTP_THREADS));
+    warn_if_open_to_network(config_, address);
     http_ = std::make_unique<httpserver>(*this, threads, address);
     http_->start();
     VANT_LOG(LOG, info) << "Vantorell " << version << " started, pid " << ::getpid();

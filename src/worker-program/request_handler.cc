@@ -90,7 +90,8 @@ bool check_http_status(std::string_view url, const response_head& head, crawl_re
         std::string target;
         if (location && !location->empty()) {
             uri t = resolve(uri::parse(url, "http"), *location);
-            if ((t.scheme() == "http" || t.scheme() == "https") && !t.host().empty()) {
+            if ((t.scheme() == "http" || t.scheme() == "https") && !t.host().empty() &&
+                t.has_valid_host()) {
                 target = t.normalise();
             }
         }

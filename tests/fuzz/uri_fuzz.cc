@@ -21,6 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A key is its own key, and composing keeps every part.
         const std::string key = u.normalise();
         FUZZ_CHECK(uri::parse(key, scheme).normalise() == key);
+        // No key holds a byte that could end an attribute or start a tag.
+        for (char c : key) {
+            const auto b = static_cast<unsigned char>(c);
+            FUZZ_CHECK(b > 0x20 && b < 0x7F &&
+                       std::string_view("\"<>\\^`{|}").find(c) == std::string_view::npos);
+        }
+        (void)u.has_valid_host();
         const std::string text = u.compose();
         FUZZ_CHECK(text.size() >= u.path().size() + u.query().size() + u.fragment().size());
         (void)u.host();

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "fetchqueue/fetchqueue.h"
 #include "installation.h"
 #include "logstorage/logstorage.h"
+#include "support/http_client.h"
 #include "support/test_http_server.h"
 
 namespace marloven {
@@ -395,6 +397,66 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
     EXPECT_EQ(rows("select docs from crawlstats"),
               (std::vector<std::string>{std::to_string(n + 1)}));
     EXPECT_EQ(search("killword").size(), static_cast<size_t>(n));
+}
+
+// Issue 14: a crawled link whose host carried markup came back from the daemon as live markup
+// in the HTML form of the stored page. Now links with such hosts are dropped (and counted), other
+// parts are percent-encoded, titles and metas are text, and every stored form is sandboxed.
+TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
+    const int http_port = vant_test::free_port();
+    configure("WORKERS=1\nHTTP_PORT=127.0.0.1:" + std::to_string(http_port) + "\n");
+    const std::string payload = "x\"><img src=x onerror=alert(1)>";
+    const std::string quoted = "x'><img src=x onerror=alert(1)>";
+    site_.route("/", 200, "text/html",
+                "<html><head><title>x&quot;&gt;&lt;img src=x onerror=alert(1)&gt;</title>"
+                "<meta name=\"description\" content='" +
+                    payload + "'><meta name=\"keywords\" content=\"" + quoted +
+                    "\"></head><body><p>Payloads</p><a href='http://" + payload +
+                    "/'>one</a> <a href=\"http://" + quoted + "/\">two</a> <a href=\"/q.html?" +
+                    quoted + "\">three</a></body></html>");
+    site_.route("/q.html", 200, "text/html", page("Q", "query page"));
+    const std::uint32_t arcid = add_site();
+    start_daemon();
+    wait_for_crawl_end(arcid);
+    const std::string guid = rows("select guid from docstorage where url='" + url("/") + "'").at(0);
+    auto read = [&](const std::string& accept) {
+        return vant_test::http_exchange(http_port, "GET /index/" + std::to_string(arcid) + "/doc/" +
+                                                       guid + " HTTP/1.1\r\n" + accept + "\r\n");
+    };
+    const std::string reply = read("Accept: text/html\r\n");
+    const std::size_t head_end = reply.find("\r\n\r\n");
+    ASSERT_NE(head_end, std::string::npos) << reply;
+    const std::string head = reply.substr(0, head_end + 2);
+    EXPECT_NE(head.find("\r\nX-Content-Type-Options: nosniff\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nContent-Security-Policy: sandbox\r\n"), std::string::npos) << head;
+
+    // Every tag of the page is one the renderer writes, and every address stays in its quotes.
+    const std::string body = reply.substr(head_end + 4);
+    const std::regex renderer_tag(R"(</?(html|head|title|body|b|p|a)>|<br />|<a href="[^"<> ]*">|)"
+                                  R"(<meta name="vantorell-score" content="[0-9.e+]+" />)");
+    for (std::size_t at = body.find('<'); at != std::string::npos; at = body.find('<', at + 1)) {
+        EXPECT_TRUE(std::regex_search(body.cbegin() + static_cast<std::ptrdiff_t>(at), body.cend(),
+                                      renderer_tag, std::regex_constants::match_continuous))
+            << body.substr(at, 60);
+    }
+    // The title (whose text is the payload) and the metas are shown as text.
+    EXPECT_NE(body.find("<title>x&quot;&gt;&lt;img src=x onerror=alert(1)&gt;</title>"),
+              std::string::npos)
+        << body;
+    EXPECT_EQ(vant_test::occurrences(body, "&lt;img src=x onerror=alert(1)&gt;"), 4) << body;
+    EXPECT_NE(body.find("<a href=\"" + url("/q.html") +
+                        "?x'%3E%3Cimg%20src=x%20onerror=alert(1)%3E\">three</a>"),
+              std::string::npos)
+        << body;
+    const std::string fff = read("Accept: application/vnd.marloven-fff\r\n");
+    EXPECT_EQ(vant_test::occurrences(fff, "<link "), 1) << "the two hosts are dropped\n" << fff;
+    EXPECT_EQ(fff.find("<img"), std::string::npos) << fff;
+    stop_daemon();
+
+    EXPECT_EQ(log_count("2 links with a malformed host dropped"), 1);
+    EXPECT_EQ(rows("select url from documentlog order by url"),
+              (std::vector<std::string>{url("/"),
+                                        url("/q.html?x'%3E%3Cimg%20src=x%20onerror=alert(1)%3E")}));
 }
 
 TEST_F(crawl_test, crawl_end_is_notified_once_per_crawl_with_the_archive_id) {

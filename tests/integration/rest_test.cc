@@ -188,10 +188,14 @@ TEST_F(rest_test, documents_are_read_in_the_form_the_accept_header_asks_for) {
                   "application/vnd.marloven-fff; charset=UTF-8", xml},
              form{"Accept: text/html; charset=utf-8\r\n", "text/html; charset=UTF-8", html},
          }) {
+        // Every form is crawled content: no type sniffing, no script in the daemon's origin.
         std::string reply = get(std::string("/index/1/doc/") + page_guid, f.accept);
         EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: " + quote(f.type) + "\r\n" +
-                                       date_pattern() + "Content-Length: " +
-                                       std::to_string(f.body.size()) + "\r\n\r\n" + quote(f.body)))
+                                       date_pattern() +
+                                       "Content-Length: " + std::to_string(f.body.size()) +
+                                       "\r\nX-Content-Type-Options: nosniff\r\n"
+                                       "Content-Security-Policy: sandbox\r\n\r\n" +
+                                       quote(f.body)))
             << f.accept << reply;
     }
     EXPECT_TRUE(matches(get("/index/1/doc/ffffffffffffffffffffffffffffffff"),

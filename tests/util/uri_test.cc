@@ -99,6 +99,49 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"guid:0123456789abcdef", "guid:0123456789abcdef"},
         text_case{"abcd:x/../y", "abcd:y"}, text_case{"ftp://H/a;type=i", "ftp://h/a;type=i"}));
 
+// Crawled links are hostile: whatever they hold, a key must not be able to leave an HTML
+// attribute, and a host outside the host grammar must be recognised so that the link is dropped.
+struct hostile_case {
+    std::string_view in, key;
+    bool valid_host;
+};
+
+class hostile_url_test : public testing::TestWithParam<hostile_case> {};
+
+TEST_P(hostile_url_test, keys_hold_no_markup_and_malformed_hosts_are_recognised) {
+    const hostile_case& c = GetParam();
+    const std::string key = normalise_url(c.in);
+    EXPECT_EQ(key, c.key);
+    EXPECT_EQ(normalise_url(key), key);
+    EXPECT_EQ(key.find_first_of(" \"<>\\^`{|}\x7F"), std::string::npos) << key;
+    EXPECT_EQ(uri::parse(c.in, "http").has_valid_host(), c.valid_host) << c.in;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, hostile_url_test,
+    testing::Values(
+        hostile_case{"http://x\"><img src=x onerror=alert(1)>/",
+                     "http://x%22%3E%3Cimg%20src=x%20onerror=alert(1)%3E/", false},
+        hostile_case{"http://x'><img src=x onerror=alert(1)>/",
+                     "http://x'%3E%3Cimg%20src=x%20onerror=alert(1)%3E/", false},
+        hostile_case{"http://x/'><img src=x onerror=alert(1)>",
+                     "http://x/'%3E%3Cimg%20src=x%20onerror=alert(1)%3E", true},
+        hostile_case{"http://U\"<>@h/", "http://u%22%3C%3E@h/", true},  // user information
+        hostile_case{"http://h{x}|y/", "http://h%7Bx%7D%7Cy/", false},
+        hostile_case{"http://h%4/", "http://h%254/", false},
+        hostile_case{"http://H%3c/", "http://h%3C/", true},  // an escape is a host character
+        hostile_case{"http://a:b:80/", "http://a:b:80/", false},
+        hostile_case{"http://b\xC3\xBC"
+                     "cher.de/",
+                     "http://b%C3%BCcher.de/", true},
+        hostile_case{"http://10.0.0.1:8080/", "http://10.0.0.1:8080/", true},
+        hostile_case{"http://[::1]:8080/", "http://[::1]:8080/", true},
+        hostile_case{"http://[v1.a:b]/", "http://[v1.a:b]/", true},
+        hostile_case{"http://[1.2.3.4]/", "http://[1.2.3.4]/", false},
+        hostile_case{"http://[::1/", "http://[::1/", false},
+        hostile_case{"javascript:alert(\"<b>\")", "javascript:alert(%22%3Cb%3E%22)", true},
+        hostile_case{"abcd:a\"b%zz", "abcd:a%22b%25zz", true}));
+
 // Each text is normalised, and the key normalised again must not change.
 class normalise_stability_test : public testing::TestWithParam<std::string_view> {};
 
