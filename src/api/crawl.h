@@ -17,9 +17,9 @@
 
 #include "api/api-common.h"
 #include "api/next_run.h"
-#include "api/records.h"
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
+#include "records/records.h"
 
 namespace marloven {
 

@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "api/records.h"
+#include "records/records.h"
 
 namespace marloven {
 

@@ -1,10 +1,10 @@
 // records.cc: writing configuration records as XML, and the records' Base64 coding.
 // SPDX-License-Identifier: MIT
-#include "api/records.h"
+#include "records/records.h"
 
 #include <cstdint>
 
-#include "api/records_internal.h"
+#include "records/records_internal.h"
 
 namespace marloven {
 

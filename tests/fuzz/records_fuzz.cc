@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "api/records.h"
+#include "records/records.h"
 
 namespace {
 

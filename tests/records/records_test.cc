@@ -1,7 +1,7 @@
 // Tests of the configuration records' XML texts: exact forms, round trips, Base64 lines, values
 // that cannot be understood, and text that is not XML.
 // SPDX-License-Identifier: MIT
-#include "api/records.h"
+#include "records/records.h"
 
 #include <gtest/gtest.h>
 
@@ -280,7 +280,7 @@ TEST_F(record_reading, plugin_configuration_accepts_line_ends_and_rejects_other_
         ASSERT_TRUE(from_xml(std::string("<plugin><dll>") + bad + "</dll></plugin>", p)) << bad;
         EXPECT_EQ(p.configuration, "") << bad;
     }
-    EXPECT_NE(log().find("ERROR [src\\api\\records_read:"), std::string::npos) << log();
+    EXPECT_NE(log().find("ERROR [src\\records\\records_read:"), std::string::npos) << log();
     EXPECT_NE(log().find("] Invalid Base64 text in element dll\n"), std::string::npos) << log();
 }
 

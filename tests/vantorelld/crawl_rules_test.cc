@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/records.h"
+#include "records/records.h"
 #include "vantorelld/schedulerthr.h"
 
 namespace marloven {
