@@ -10,12 +10,12 @@
 #include <ctime>
 #include <string>
 
-#include "api/records.h"
 #include "db/cfgstorage.h"
 #include "db/sqlite.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
+#include "records/records.h"
 #include "util/config_file.h"
 
 int main(int argc, char** argv) {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "api/errors.h"
-#include "api/records.h"
 #include "db/cfgstorage.h"
+#include "records/records.h"
 
 namespace marloven {
 

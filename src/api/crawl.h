@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "api/api-common.h"
-#include "api/next_run.h"
-#include "api/records.h"
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
+#include "records/records.h"
+#include "schedule/schedule.h"
 
 namespace marloven {
 

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "api/records.h"
 #include "idxstorage/idxstorage.h"
+#include "records/records.h"
 
 namespace marloven {
 

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "api/records.h"
 #include "db/cfgstorage.h"
+#include "records/records.h"
 #include "util/clock.h"
 #include "vantorelld/crawl_rules.h"
 

@@ -82,7 +82,7 @@ struct process_thread::job {
     queued_url queued;
     ArchiveConfiguration archive;
     SourceConfiguration source;
-    std::string source_xml;  // the source record's stored text, sent to the worker as it is
+    std::string source_xml;  // the source in the form a worker request carries (write_source_xml)
     std::string auth_xml;    // the archive's credentials record, for sources with a log-in
     filter_settings filters;
     std::unique_ptr<url_filter> filter;  // the source's URL filter (not for "guid:" URLs)
@@ -270,9 +270,8 @@ void process_thread::read_configuration(job& j) {
     const std::uint32_t arcid = j.queued.arcid;
     std::uint32_t magic = 0;
     bool have_archive = svc_.archives->get(db_, static_cast<int>(arcid), j.archive);
-    bool have_source = have_archive &&
-                       svc_.sources->get_text(db_, j.archive.source_id, j.source_xml, magic) &&
-                       from_xml(j.source_xml, j.source);
+    bool have_source = have_archive && svc_.sources->get(db_, j.archive.source_id, j.source) &&
+                       write_source_xml(j.source, j.source_xml);
     if (!have_source) {
         VANT_LOG(WORKERSCHEDULING, error) << "Cannot read configuration for archive " << arcid
                                           << " or source " << j.archive.source_id;

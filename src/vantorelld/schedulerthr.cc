@@ -8,28 +8,11 @@
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
+#include "schedule/schedule.h"
 #include "util/log.h"
 #include "vantorelld/crawl_services.h"
 
 namespace marloven {
-
-bool is_due(const ArchiveConfiguration& archive, const std::tm& utc) {
-    const int h = utc.tm_hour;
-    const int a = archive.attribute;
-    const int at = archive.access_time;
-    switch (archive.frequency) {
-        case schedule_frequency::hourly:
-            return a > 0 && (h - at) % a == 0;
-        case schedule_frequency::daily:
-            return a > 0 && h == at && utc.tm_yday % a == 0;
-        case schedule_frequency::weekly:
-            return h == at && utc.tm_wday == a;
-        case schedule_frequency::monthly:
-            return h == at && utc.tm_mday == a;
-        default:
-            return false;
-    }
-}
 
 scheduler_thread::scheduler_thread(const crawl_services& services, std::function<void()> watchdog)
     : svc_(services),

@@ -17,16 +17,7 @@
 
 namespace marloven {
 
-struct ArchiveConfiguration;
 struct crawl_services;
-
-// Whether an archive's schedule starts a crawl in the UTC hour `utc` (h hour, d day of the year
-// from 0, w day of the week from Sunday = 0, m day of the month; A the schedule's attribute, H
-// its access time): hourly when A > 0 and (h - H) mod A = 0, the remainder taking the sign of
-// the dividend, so hours before H are due only when h - H is a multiple of A; daily when A > 0,
-// h = H and d mod A = 0; weekly when h = H and w = A; monthly when h = H and m = A; never when
-// disabled or for any other frequency.
-bool is_due(const ArchiveConfiguration& archive, const std::tm& utc);
 
 // Expired documents removed per archive and hourly step: a large backlog shrinks by this many
 // an hour instead of holding the database for one long step.

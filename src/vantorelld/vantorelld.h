@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "api/api-common.h"
-#include "api/records.h"
 #include "db/cfgstorage.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
+#include "records/records.h"
 #include "robotschecker/robotschecker.h"
 #include "util/config_file.h"
 #include "vantorelld/crawl_services.h"

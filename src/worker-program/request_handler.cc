@@ -7,9 +7,9 @@
 
 #include "parse/document_parser.h"
 #include "parse/response_head.h"
+#include "records/records.h"
 #include "util/log.h"
 #include "util/uri.h"
-#include "worker/source_xml.h"
 
 namespace marloven {
 
@@ -194,18 +194,14 @@ process_reply request_handler::process(const process_request& request) {
 process_reply request_handler::fetch_and_parse(const process_request& q) {
     process_reply reply;
     crawl_result& result = reply.result;
-    std::optional<source_description> source;
-    if (!q.source_xml.empty()) {
-        source = read_source_xml(q.source_xml);
-        if (!source) {
-            VANT_LOG(WORKER, warning) << "Unreadable source description for " << q.url;
-        }
+    SourceConfiguration source;
+    if (!q.source_xml.empty() && !from_xml(q.source_xml, source)) {
+        VANT_LOG(WORKER, warning) << "Unreadable source description for " << q.url;
+        source = {};
     }
     fetch_request fr{q.url, q.cookies, std::nullopt, std::nullopt};
-    if (source && source->auth == source_auth_type::basic) {
-        if (auto auth = read_auth_xml(q.auth_xml)) {
-            fr.basic_auth = std::pair{auth->username, auth->password};
-        }
+    if (AuthConfiguration auth; source.auth == auth_type::basic && from_xml(q.auth_xml, auth)) {
+        fr.basic_auth = std::pair{auth.username, auth.password};
     }
     fetch_response r = fetcher_.fetch(fr);
     reply.headers = r.headers;
@@ -253,16 +249,19 @@ process_reply request_handler::fetch_and_parse(const process_request& q) {
 process_reply request_handler::log_in(const process_request& q) {
     process_reply reply;
     crawl_result& result = reply.result;
-    auto source = read_source_xml(q.source_xml);
-    if (!source || source->auth != source_auth_type::cookie) {
+    SourceConfiguration source;
+    if (!from_xml(q.source_xml, source) || source.auth != auth_type::cookie) {
         result.status = crawl_error::unknown;
         result.status_text = "No cookie log-in described for this source";
         return reply;
     }
-    auth_credentials auth = read_auth_xml(q.auth_xml).value_or(auth_credentials{});
+    AuthConfiguration auth;
+    if (!from_xml(q.auth_xml, auth)) {
+        auth = {};
+    }
     http_fetcher::session session(fetcher_.settings());
     std::vector<std::string> earlier_cookies;
-    for (const std::string& pre : source->pre_urls) {
+    for (const std::string& pre : source.cookie.pre_urls) {
         fetch_response r = session.fetch({pre, q.cookies, std::nullopt, std::nullopt});
         if (r.failure != transfer_failure::none) {
             VANT_LOG(WORKERFETCHERS, warning)
@@ -274,7 +273,7 @@ process_reply request_handler::log_in(const process_request& q) {
     }
     std::vector<std::pair<std::string, std::string>> fields;
     std::set<std::string> named;
-    for (const cookie_param& p : source->cookie_params) {
+    for (const cookie_param& p : source.cookie.params) {
         std::string value = p.type == cookie_param_type::username   ? auth.username
                             : p.type == cookie_param_type::password ? auth.password
                                                                     : p.value;
@@ -295,9 +294,9 @@ process_reply request_handler::log_in(const process_request& q) {
     for (const auto& [name, value] : fields) {
         form += (form.empty() ? "" : "&") + form_encode(name) + "=" + form_encode(value);
     }
-    std::string url = q.url.empty() ? source->cookie_url : q.url;
+    std::string url = q.url.empty() ? source.cookie.url : q.url;
     fetch_request fr{url, q.cookies, std::nullopt, std::nullopt};
-    if (source->action == cookie_action::post) {
+    if (source.cookie.action == cookie_action::post) {
         fr.form_body = form;
     } else if (!form.empty()) {
         fr.url += (url.find('?') == std::string::npos ? "?" : "&") + form;

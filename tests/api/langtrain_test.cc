@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "api/records.h"
+#include "records/records.h"
 #include "support/temp_dir.h"
 
 namespace marloven {

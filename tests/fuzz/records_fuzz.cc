@@ -1,5 +1,6 @@
 // Fuzz target: configuration record texts (imported files, stored records). Reading any input
-// must not crash, and whatever reads must write, read back equal, and write the same bytes.
+// must not crash, and whatever reads must write, read back equal, and write the same bytes; a
+// source must also read back equal from the form that worker requests carry.
 // SPDX-License-Identifier: MIT
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "api/records.h"
+#include "records/records.h"
 
 namespace {
 
@@ -47,7 +48,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     round_trip<RendererPluginPipe>(input);
     round_trip<RootACL>(input);
     round_trip<LoginConfiguration>(input);
+    // The form a worker request carries reads back as the source (log-in settings only for
+    // cookie sources).
     SourceConfiguration source;
+    if (from_xml(input, source)) {
+        if (source.auth != auth_type::cookie) {
+            source.cookie = {};
+        }
+        std::string sent;
+        SourceConfiguration read;
+        if (!write_source_xml(source, sent) || !from_xml(sent, read) || !(read == source)) {
+            std::abort();
+        }
+    }
     ArchiveConfiguration archive;
     if (from_index_xml(input, source, archive)) {
         std::string xml;

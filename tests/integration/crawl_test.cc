@@ -10,12 +10,12 @@
 #include <sstream>
 #include <thread>
 
-#include "api/records.h"
 #include "db/cfgstorage.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "installation.h"
 #include "logstorage/logstorage.h"
+#include "records/records.h"
 #include "support/http_client.h"
 #include "support/test_http_server.h"
 

@@ -10,9 +10,9 @@
 #include <regex>
 #include <string>
 
-#include "api/records.h"
 #include "db/cfgstorage.h"
 #include "installation.h"
+#include "records/records.h"
 #include "support/http_client.h"
 
 namespace vant_test {

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <map>
 
-#include "api/records.h"
 #include "db/cfgstorage.h"
 #include "installation.h"
+#include "records/records.h"
 
 namespace marloven {
 namespace {

@@ -7,12 +7,12 @@
 #include <zlib.h>
 
 #include "parse/fff_dump.h"
+#include "records/records.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 #include "util/config_file.h"
 #include "worker/FFF/FFF-serialize.h"
-#include "worker/source_xml.h"
 
 namespace {
 
@@ -38,12 +38,12 @@ class worker_process_test : public testing::Test {
         }
     }
 
-    process_request request(const std::string& path, const source_description& source = {}) {
+    process_request request(const std::string& path, const SourceConfiguration& source = {}) {
         process_request q;
         q.depth_credit = depth_credit(0);
         q.guid = "0123456789abcdef0123456789abcdef";
         q.url = server_.url(path);
-        q.source_xml = write_source_xml(source);
+        EXPECT_TRUE(write_source_xml(source, q.source_xml));
         return q;
     }
     static std::string text_of(const std::string& fff) {
@@ -76,13 +76,13 @@ TEST_F(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
                                 {{"Content-Type", "text/html; charset=ISO-8859-1"},
                                  {"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}},
                                 rich_page});
-    source_description source;
-    source.marker_begin = "<!--skip-->";
-    source.marker_end = "<!--/skip-->";
+    SourceConfiguration source;
+    source.text_exclusion_begin = "<!--skip-->";
+    source.text_exclusion_end = "<!--/skip-->";
     process_request q = request("/guide/index.html", source);
     q.depth_credit = depth_credit(1);
-    q.filters.marker_begin = source.marker_begin;
-    q.filters.marker_end = source.marker_end;
+    q.filters.marker_begin = source.text_exclusion_begin;
+    q.filters.marker_end = source.text_exclusion_end;
     q.cookies = "a=1; b=2";
     process_reply r = worker_->process(q);
 
@@ -194,8 +194,8 @@ TEST_F(worker_process_test, basic_credentials_come_from_the_auth_record) {
     start();
     server_.route("/members", http_route(http_response{200, {{"Content-Type", "text/plain"}}, "ok"},
                                          std::pair{"jo", "s3cret"}));
-    source_description source;
-    source.auth = source_auth_type::basic;
+    SourceConfiguration source;
+    source.auth = auth_type::basic;
     process_request q = request("/members", source);
     q.auth_xml = "<auth username=\"jo\" password=\"s3cret\"/>";
     EXPECT_EQ(worker_->process(q).result.status, crawl_error::none);
@@ -221,20 +221,20 @@ TEST_F(worker_process_test, cookie_log_in_sends_the_form_and_returns_the_cookies
     server_.route("/members",
                   http_route(http_response{200, {{"Content-Type", "text/plain"}}, "members only"},
                              std::nullopt, "session=abc"));
-    source_description source;
-    source.auth = source_auth_type::cookie;
-    source.cookie_url = server_.url("/login");
-    source.action = cookie_action::post;
-    source.cookie_params = {{"user", "", cookie_param_type::username},
+    SourceConfiguration source;
+    source.auth = auth_type::cookie;
+    source.cookie.url = server_.url("/login");
+    source.cookie.action = cookie_action::post;
+    source.cookie.params = {{"user", "", cookie_param_type::username},
                             {"pw", "", cookie_param_type::password},
                             {"lang", "en", cookie_param_type::other}};
-    source.pre_urls = {server_.url("/start")};
+    source.cookie.pre_urls = {server_.url("/start")};
 
     process_request login;
     login.depth_credit = depth_credit(0);
-    login.url = source.cookie_url;
+    login.url = source.cookie.url;
     login.login = true;
-    login.source_xml = write_source_xml(source);
+    ASSERT_TRUE(write_source_xml(source, login.source_xml));
     login.auth_xml =
         "<auth username=\"jo\" password=\"s&amp;cret\"><param name=\"domain\" "
         "value=\"corp\"/></auth>";

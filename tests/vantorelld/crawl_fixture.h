@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "api/records.h"
 #include "db/cfgstorage.h"
 #include "db/sqlite.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
+#include "records/records.h"
 #include "robotschecker/robotschecker.h"
 #include "support/temp_dir.h"
 #include "util/config_file.h"

@@ -1,12 +1,9 @@
 // The small rules of crawling: source URL filters, document guids, log-in cookies, the crawl
-// window, the notification URL, and when an archive's schedule is due.
+// window and the notification URL.
 // SPDX-License-Identifier: MIT
 #include "vantorelld/crawl_rules.h"
 
 #include <gtest/gtest.h>
-
-#include "api/records.h"
-#include "vantorelld/schedulerthr.h"
 
 namespace marloven {
 namespace {
@@ -160,60 +157,6 @@ TEST(notify_url_test, refuses_a_formatted_url_longer_than_the_bound) {
     ASSERT_TRUE(fits);
     EXPECT_EQ(fits->format(1)->size(), 9u + 3000u);
 }
-
-struct due_case {
-    schedule_frequency frequency;
-    int attribute;
-    int access_time;
-    int hour;
-    int yday;
-    int wday;
-    int mday;
-    bool due;
-};
-
-class due_test : public testing::TestWithParam<due_case> {};
-
-TEST_P(due_test, starts_a_crawl_when_the_schedule_says_so) {
-    const auto& c = GetParam();
-    ArchiveConfiguration a;
-    a.frequency = c.frequency;
-    a.attribute = c.attribute;
-    a.access_time = c.access_time;
-    std::tm utc{};
-    utc.tm_hour = c.hour;
-    utc.tm_yday = c.yday;
-    utc.tm_wday = c.wday;
-    utc.tm_mday = c.mday;
-    EXPECT_EQ(is_due(a, utc), c.due);
-}
-
-using F = schedule_frequency;
-INSTANTIATE_TEST_SUITE_P(
-    cases, due_test,
-    testing::Values(
-        // Hourly, every 3 hours from 01:00: 01, 04, ... 22; not 00:00 (h - H = -1).
-        due_case{F::hourly, 3, 1, 1, 0, 0, 1, true}, due_case{F::hourly, 3, 1, 4, 0, 0, 1, true},
-        due_case{F::hourly, 3, 1, 22, 0, 0, 1, true}, due_case{F::hourly, 3, 1, 0, 0, 0, 1, false},
-        due_case{F::hourly, 3, 1, 2, 0, 0, 1, false},
-        // Hours before H are due when h - H is a multiple of A.
-        due_case{F::hourly, 2, 5, 1, 0, 0, 1, true}, due_case{F::hourly, 2, 5, 2, 0, 0, 1, false},
-        due_case{F::hourly, 1, 0, 13, 0, 0, 1, true}, due_case{F::hourly, 0, 0, 0, 0, 0, 1, false},
-        // Daily at 05:00, every day; every second day (even days of the year).
-        due_case{F::daily, 1, 5, 5, 17, 0, 1, true}, due_case{F::daily, 1, 5, 6, 17, 0, 1, false},
-        due_case{F::daily, 2, 5, 5, 0, 0, 1, true}, due_case{F::daily, 2, 5, 5, 17, 0, 1, false},
-        due_case{F::daily, 2, 5, 5, 364, 0, 1, true}, due_case{F::daily, 0, 5, 5, 0, 0, 1, false},
-        // Weekly: A is the day of the week, Sunday 0.
-        due_case{F::weekly, 0, 12, 12, 0, 0, 1, true},
-        due_case{F::weekly, 0, 12, 12, 0, 1, 1, false},
-        due_case{F::weekly, 0, 12, 11, 0, 0, 1, false}, due_case{F::weekly, 6, 0, 0, 0, 6, 1, true},
-        // Monthly: A is the day of the month.
-        due_case{F::monthly, 15, 3, 3, 0, 0, 15, true},
-        due_case{F::monthly, 15, 3, 3, 0, 0, 16, false},
-        due_case{F::monthly, 31, 3, 3, 0, 0, 30, false},
-        // Disabled and unknown frequencies never.
-        due_case{F::disabled, 1, 0, 0, 0, 0, 1, false},
-        due_case{static_cast<F>(9), 1, 0, 0, 0, 0, 1, false}));
 
 }  // namespace
 }  // namespace marloven

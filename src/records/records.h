@@ -1,10 +1,12 @@
 // records.h: the ten kinds of configuration record (sources, archives, collections, watches,
 // credentials, plug-ins, document filters, the renderer pipe, root access lists, logins) and their
-// XML texts, as kept in the configuration store, exported to files and used by the API.
+// XML texts, as kept in the configuration store, exported to files, used by the API and sent with
+// the worker program's requests. Below both the API and the worker; needs only util and expat.
 // SPDX-License-Identifier: MIT
 //
 // XML text versions: 1 (the only one). Changing a form changes stored records and exported files:
-// keep readers able to read every form written before.
+// keep readers able to read every form written before. The request form of a source is part of the
+// worker protocol: daemon and worker programs of one installation must agree on it.
 #pragma once
 
 #include <map>
@@ -203,6 +205,14 @@ bool to_xml(const DocFilter& record, std::string& xml);
 bool to_xml(const RendererPluginPipe& record, std::string& xml);
 bool to_xml(const RootACL& record, std::string& xml);
 bool to_xml(const LoginConfiguration& record, std::string& xml);
+
+// The source as a PROCESS request carries it to the worker program (its `source_xml` field). It
+// has the elements of the stored form, in the same order, with three differences: the apostrophe
+// is escaped too (as "&apos;"), `cookieauth` is written only for cookie sources, and `docfilters`
+// is written even when it holds no filter. The worker reads it with from_xml below and gets the
+// same record back (for a source without cookie log-in, with the log-in settings at their
+// starting values). Fails as to_xml does.
+bool write_source_xml(const SourceConfiguration& source, std::string& xml);
 
 // Reading: resets `record` to its default values and applies the text. Fails only when the text
 // is not well-formed XML. Values that cannot be understood (an unknown enumeration spelling, bad

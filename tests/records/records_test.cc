@@ -1,7 +1,7 @@
 // Tests of the configuration records' XML texts: exact forms, round trips, Base64 lines, values
 // that cannot be understood, and text that is not XML.
 // SPDX-License-Identifier: MIT
-#include "api/records.h"
+#include "records/records.h"
 
 #include <gtest/gtest.h>
 
@@ -161,6 +161,47 @@ TEST(records, source_has_the_exact_form) {
         << xml;
 }
 
+// The crawl thread sends write_source_xml's text; the worker program reads it with from_xml.
+TEST(records, worker_reads_the_source_that_a_request_carries) {
+    SourceConfiguration basic = sample_source();
+    basic.auth = auth_type::basic;
+    basic.cookie = {};  // not sent without cookie log-in
+    for (const SourceConfiguration& sent : {sample_source(), basic, SourceConfiguration{}}) {
+        std::string xml;
+        ASSERT_TRUE(write_source_xml(sent, xml));
+        SourceConfiguration read;
+        ASSERT_TRUE(from_xml(xml, read)) << xml;
+        EXPECT_EQ(read, sent) << xml;
+    }
+}
+
+TEST(records, request_form_of_a_source_differs_from_the_stored_one_as_the_protocol_says) {
+    SourceConfiguration s;
+    s.name = "Bob's";
+    s.auth = auth_type::cookie;
+    s.cookie.params = {{"u", "x", cookie_param_type::other}};
+    std::string xml;
+    ASSERT_TRUE(write_source_xml(s, xml));
+    EXPECT_EQ(xml,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<source name=\"Bob&apos;s\" description=\"\">\n"
+              "\t<limit depth=\"0\"/>\n"
+              "\t<robots check=\"true\"/>\n"
+              "\t<sidemetadata available=\"false\"/>\n"
+              "\t<auth type=\"cookie\">\n"
+              "\t\t<cookieauth url=\"\" action=\"get\" freshness=\"0\">\n"
+              "\t\t\t<cookieparam name=\"u\" value=\"x\" type=\"other\"/>\n"
+              "\t\t</cookieauth>\n"
+              "\t</auth>\n"
+              "\t<docfilters/>\n"
+              "\t<textexclusionmarker edge=\"begin\" value=\"\" />\n"
+              "\t<textexclusionmarker edge=\"end\" value=\"\" />\n"
+              "</source>\n");
+    s.auth = auth_type::basic;
+    ASSERT_TRUE(write_source_xml(s, xml));
+    EXPECT_NE(xml.find("\t<auth type=\"basic\"/>\n\t<docfilters/>\n"), std::string::npos) << xml;
+}
+
 TEST(records, login_writes_users_in_name_order_then_groups) {
     std::string xml;
     ASSERT_TRUE(to_xml(sample_login(), xml));
@@ -280,7 +321,7 @@ TEST_F(record_reading, plugin_configuration_accepts_line_ends_and_rejects_other_
         ASSERT_TRUE(from_xml(std::string("<plugin><dll>") + bad + "</dll></plugin>", p)) << bad;
         EXPECT_EQ(p.configuration, "") << bad;
     }
-    EXPECT_NE(log().find("ERROR [src\\api\\records_read:"), std::string::npos) << log();
+    EXPECT_NE(log().find("ERROR [src\\records\\records_read:"), std::string::npos) << log();
     EXPECT_NE(log().find("] Invalid Base64 text in element dll\n"), std::string::npos) << log();
 }
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "api/records.h"
-#include "api/records_internal.h"
+#include "records/records.h"
+#include "records/records_internal.h"
 #include "util/config_file.h"
 #include "util/log.h"
 

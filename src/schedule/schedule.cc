@@ -1,8 +1,27 @@
-// next_run.cc: the next scheduled crawl of an archive.
+// schedule.cc: the scheduler's rule and NextRun's rule of an archive's schedule (see the header
+// for where and why they differ).
 // SPDX-License-Identifier: MIT
-#include "api/next_run.h"
+#include "schedule/schedule.h"
 
 namespace marloven {
+
+bool is_due(const ArchiveConfiguration& archive, const std::tm& utc) {
+    const int h = utc.tm_hour;
+    const int a = archive.attribute;
+    const int at = archive.access_time;
+    switch (archive.frequency) {
+        case schedule_frequency::hourly:
+            return a > 0 && (h - at) % a == 0;
+        case schedule_frequency::daily:
+            return a > 0 && h == at && utc.tm_yday % a == 0;
+        case schedule_frequency::weekly:
+            return h == at && utc.tm_wday == a;
+        case schedule_frequency::monthly:
+            return h == at && utc.tm_mday == a;
+        default:
+            return false;
+    }
+}
 
 std::time_t next_run(const ArchiveConfiguration& archive, std::time_t now) {
     std::tm t{};

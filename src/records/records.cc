@@ -1,10 +1,10 @@
 // records.cc: writing configuration records as XML, and the records' Base64 coding.
 // SPDX-License-Identifier: MIT
-#include "api/records.h"
+#include "records/records.h"
 
 #include <cstdint>
 
-#include "api/records_internal.h"
+#include "records/records_internal.h"
 
 namespace marloven {
 
@@ -156,6 +156,7 @@ struct node {
 
 class renderer {
   public:
+    explicit renderer(bool escape_apostrophe) : escape_apostrophe_(escape_apostrophe) {}
     bool render(const node& root, std::string& out) {
         out_.assign("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
         write(root, 0);
@@ -164,11 +165,16 @@ class renderer {
     }
 
   private:
-    // The four markup characters become entities; the whitespace characters that the reader
-    // would normalise become character references (attributes: tab, LF, CR; text: CR).
+    // The four markup characters become entities (the apostrophe too where asked for); the
+    // whitespace characters that the reader would normalise become character references
+    // (attributes: tab, LF, CR; text: CR).
     void escape(std::string_view text, bool in_attribute) {
         ok_ = ok_ && is_xml_text(text);
         for (char c : text) {
+            if (c == '\'' && escape_apostrophe_) {
+                out_ += "&apos;";
+                continue;
+            }
             switch (c) {
                 case '&':
                     out_ += "&amp;";
@@ -227,12 +233,13 @@ class renderer {
         out_ += ">\n";
     }
 
+    const bool escape_apostrophe_;
     std::string out_;
     bool ok_ = true;
 };
 
 bool render(const node& root, std::string& xml) {
-    return renderer().render(root, xml);
+    return renderer(false).render(root, xml);
 }
 
 void add_acl(node& parent, const acl_list& acl, const char* element) {
@@ -244,9 +251,8 @@ void add_acl(node& parent, const acl_list& acl, const char* element) {
     }
 }
 
-}  // namespace
-
-bool to_xml(const SourceConfiguration& r, std::string& xml) {
+// The stored form, or with `request` the form of a worker request (see write_source_xml).
+node source_node(const SourceConfiguration& r, bool request) {
     node root("source");
     root.attr("name", r.name).attr("description", r.description);
     for (const auto& s : r.seeds) {
@@ -261,20 +267,23 @@ bool to_xml(const SourceConfiguration& r, std::string& xml) {
     root.child("limit").attr("depth", r.depth);
     root.child("robots").flag("check", r.robots_check);
     root.child("sidemetadata").flag("available", r.side_metadata_available);
-    node& cookie = root.child("auth").choice("type", auth_names, r.auth).child("cookieauth");
-    cookie.attr("url", r.cookie.url)
-        .choice("action", action_names, r.cookie.action)
-        .attr("freshness", r.cookie.freshness);
-    for (const auto& p : r.cookie.params) {
-        cookie.child("cookieparam")
-            .attr("name", p.name)
-            .attr("value", p.value)
-            .choice("type", param_type_names, p.type);
+    node& auth = root.child("auth").choice("type", auth_names, r.auth);
+    if (!request || r.auth == auth_type::cookie) {
+        node& cookie = auth.child("cookieauth");
+        cookie.attr("url", r.cookie.url)
+            .choice("action", action_names, r.cookie.action)
+            .attr("freshness", r.cookie.freshness);
+        for (const auto& p : r.cookie.params) {
+            cookie.child("cookieparam")
+                .attr("name", p.name)
+                .attr("value", p.value)
+                .choice("type", param_type_names, p.type);
+        }
+        for (const auto& u : r.cookie.pre_urls) {
+            cookie.child("cookiepreurl").attr("url", u);
+        }
     }
-    for (const auto& u : r.cookie.pre_urls) {
-        cookie.child("cookiepreurl").attr("url", u);
-    }
-    if (!r.docfilters.empty()) {
+    if (request || !r.docfilters.empty()) {
         node& filters = root.child("docfilters");
         for (int id : r.docfilters) {
             filters.child("docfilter").attr("id", id);
@@ -289,7 +298,17 @@ bool to_xml(const SourceConfiguration& r, std::string& xml) {
         .attr("value", r.text_exclusion_end)
         .spaced_close = true;
     add_acl(root, r.acl, "acl");
-    return render(root, xml);
+    return root;
+}
+
+}  // namespace
+
+bool to_xml(const SourceConfiguration& r, std::string& xml) {
+    return render(source_node(r, false), xml);
+}
+
+bool write_source_xml(const SourceConfiguration& source, std::string& xml) {
+    return renderer(true).render(source_node(source, true), xml);
 }
 
 bool to_xml(const ArchiveConfiguration& r, std::string& xml) {
