@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "util/config_file.h"
@@ -183,6 +184,15 @@ int service_main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    // Preparation makes DATADIR the working directory: a relative path names a place below the
+    // directory the command was given in.
+    if (!params->path.empty()) {
+        std::error_code ec;
+        auto absolute = std::filesystem::absolute(params->path, ec);
+        if (!ec) {
+            params->path = absolute.string();
+        }
+    }
     vantorelld app(program);
     app.set_command_path(params->path);
     if (auto failure = app.prepare()) {

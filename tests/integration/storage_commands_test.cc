@@ -31,6 +31,14 @@ class storage_commands_test : public testing::Test {
         EXPECT_EQ(r.exit_code, 0) << args[0] << ": " << r.err;
         return r.out;
     }
+    // Runs the daemon through the shell, from the directory `cwd` and with umask 000.
+    vant_test::run_result run_in(const std::string& cwd, const std::vector<std::string>& args) {
+        std::vector<std::string> sh = {"-c",
+                                       "cd \"$1\" && umask 000 && shift && exec \"$0\" \"$@\"",
+                                       vant_test::deployed("vantorelld"), cwd};
+        sh.insert(sh.end(), args.begin(), args.end());
+        return vant_test::run_program("/bin/sh", sh, vant_test::daemon_env(conf("data")));
+    }
     sqlite_connection open(const std::string& data) { return vant_test::open_data(conf(data)); }
     rows query(const std::string& data, const char* sql) {
         return vant_test::query(conf(data), sql);
@@ -236,6 +244,21 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
     }
     EXPECT_TRUE(fs::is_empty(dir_ / "there"));
     EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
+}
+
+// Issue 15: the commands resolved a relative path after start-up had made DATADIR the working
+// directory, so "vantorelld /import run/rec" failed with "Path not found: run/rec".
+TEST_F(storage_commands_test, relative_paths_name_places_below_the_callers_directory) {
+    fs::create_directories(dir_ / "work/run");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"/export", "run/rec"},
+                                                                  {"/import", "run/rec"},
+                                                                  {"/backup", "run/backup.db"},
+                                                                  {"/restore", "run/backup.db"}}) {
+        auto r = run_in(dir_ / "work", args);
+        EXPECT_EQ(r.exit_code, 0) << args[0] << ": " << r.err;
+    }
+    EXPECT_EQ(files(dir_ / "work/run/rec").size(), 7u);
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "work/run/backup.db"));
 }
 
 TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
