@@ -1,6 +1,7 @@
 // config_export.cc: /export and /import: configuration records to and from XML files.
 // SPDX-License-Identifier: MIT
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include "db/sqlite.h"
 #include "util/config_file.h"
 #include "util/install_paths.h"
+#include "util/private_file.h"
 #include "vantorelld/maintenance.h"
 #include "vantorelld/vantorelld.h"
 
@@ -25,11 +27,17 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
-// Writes `text` to `path`; the system's text for the error on failure.
+// Writes `text` to the new file `path` (mode 0600: records hold crawl passwords and password
+// hashes); the system's text for the error on failure.
 std::optional<std::string> write_file(const std::string& path, const std::string& text) {
-    file_handle f(std::fopen(path.c_str(), "wb"));
+    int fd = create_private_file(path.c_str(), O_WRONLY);
+    file_handle f(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
     if (!f) {
-        return std::string(std::strerror(errno));
+        std::string failure = std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return failure;
     }
     if (std::fwrite(text.data(), 1, text.size(), f.get()) != text.size()) {
         return std::string(std::strerror(errno));
@@ -156,7 +164,7 @@ std::optional<std::string> export_configuration(vantorelld& app, const std::stri
     if (std::filesystem::exists(std::filesystem::symlink_status(dir, ec))) {
         return "Export directory " + dir + " already exists";
     }
-    if (::mkdir(dir.c_str(), 0755) != 0) {
+    if (!create_private_directory(dir.c_str())) {
         return "Can't create directory " + dir;
     }
     sqlite_connection db = open_database(app.config(), install_paths::database);

@@ -30,9 +30,9 @@ class vantorelld;
 [[nodiscard]] std::optional<std::string> restore_database(const config_file& config,
                                                           const std::string& file);
 
-// Writes every configuration record to `dir` (which must not exist yet) as
-// "<kind>-<id as ten digits>.xml", printing "E <kind word> <id>" per record written and
-// "X <kind word> <id>: <reason>" per record that could not be.
+// Writes every configuration record to `dir` (which must not exist yet; it is created 0700) as
+// "<kind>-<id as ten digits>.xml" (mode 0600), printing "E <kind word> <id>" per record written
+// and "X <kind word> <id>: <reason>" per record that could not be.
 [[nodiscard]] std::optional<std::string> export_configuration(vantorelld& app,
                                                               const std::string& dir,
                                                               std::ostream& out);

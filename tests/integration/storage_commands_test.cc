@@ -261,6 +261,27 @@ TEST_F(storage_commands_test, relative_paths_name_places_below_the_callers_direc
     EXPECT_TRUE(fs::is_regular_file(dir_ / "work/run/backup.db"));
 }
 
+// Issue 14: the data directory, database, log and exports were created with the umask's
+// modes (world-readable under the usual 022), though they hold crawl passwords and password
+// hashes.
+TEST_F(storage_commands_test, files_holding_passwords_are_private_whatever_the_umask) {
+    auto r = run_in(dir_.str(), {"/export", dir_ / "exported"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    auto mode = [](const fs::path& p) { return fs::symlink_status(p).permissions(); };
+    const auto owner_rw = fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(mode(dir_ / "data"), fs::perms::owner_all);
+    EXPECT_EQ(mode(dir_ / "exported"), fs::perms::owner_all);
+    std::vector<std::string> private_files = {dir_ / "data/vantorell.db",
+                                              dir_ / "data/vantorell.log"};
+    for (const auto& [name, bytes] : files(dir_ / "exported")) {
+        private_files.push_back(dir_ / ("exported/" + name));
+    }
+    EXPECT_EQ(private_files.size(), 9u);
+    for (const auto& f : private_files) {
+        EXPECT_EQ(mode(f), owner_rw) << f;
+    }
+}
+
 TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
     auto start_and_stop = [this] {
         auto d = vant_test::start_daemon_program(conf("data"), dir_ / "daemon");
