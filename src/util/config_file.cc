@@ -108,6 +108,11 @@ bool config_file::read_one(const std::string& path) {
     unsigned number = 0;
     while (std::getline(in, line)) {
         ++number;
+        // A file edited on Windows ends its lines with CR LF: the CR belongs to the line end, not
+        // to the value (it would break paths, ports and level names).
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
         auto first = line.find_first_not_of(' ');
         if (first == std::string::npos || line[first] == '#') {
             continue;

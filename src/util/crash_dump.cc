@@ -1,6 +1,6 @@
 // crash_dump.cc: the fatal-signal handler and the dump writer.
-// The writer runs inside a signal handler: it uses only open, write, close and backtrace, and
-// formats numbers by hand.
+// The writer runs inside a signal handler: it uses only unlink, open, fchmod, write, close and
+// backtrace, and formats numbers by hand.
 // SPDX-License-Identifier: MIT
 #include "util/crash_dump.h"
 
@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "util/config_file.h"
+#include "util/private_file.h"
 
 namespace marloven {
 
@@ -68,7 +69,10 @@ void write_dump(unsigned long code, const void* address) {
     }
     std::memcpy(path + n, ".dmp", 5);
 
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // An old dump of the same name goes first. The new one is created, never opened: a link
+    // planted under the name (removed here, or planted again meanwhile) is not written through.
+    ::unlink(path);
+    int fd = create_private_file(path, O_WRONLY);
     if (fd < 0) {
         return;
     }

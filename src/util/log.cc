@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: MIT
 #include "util/log.h"
 
+#include <fcntl.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -15,6 +17,7 @@
 
 #include "util/config_file.h"
 #include "util/crash_dump.h"
+#include "util/private_file.h"
 
 namespace marloven {
 
@@ -142,9 +145,14 @@ bool configure_log(const config_file& config, std::FILE* stream, std::string& me
 }
 
 bool open_log(const config_file& config, const std::string& file_name, std::string& message) {
-    std::FILE* f = std::fopen(file_name.c_str(), "a");
+    // The log names users and crawled sites: a new file is readable by the daemon's user only.
+    int fd = open_private_file(file_name.c_str(), O_WRONLY | O_APPEND);
+    std::FILE* f = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
     if (f == nullptr) {
         message = "Cannot open " + file_name + ": " + std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return false;
     }
     return configure_log(config, f, message);

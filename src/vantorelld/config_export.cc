@@ -1,18 +1,22 @@
 // config_export.cc: /export and /import: configuration records to and from XML files.
 // SPDX-License-Identifier: MIT
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "db/sqlite.h"
 #include "util/config_file.h"
 #include "util/install_paths.h"
+#include "util/private_file.h"
 #include "vantorelld/maintenance.h"
 #include "vantorelld/vantorelld.h"
 
@@ -25,11 +29,17 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
-// Writes `text` to `path`; the system's text for the error on failure.
+// Writes `text` to the new file `path` (mode 0600: records hold crawl passwords and password
+// hashes); the system's text for the error on failure.
 std::optional<std::string> write_file(const std::string& path, const std::string& text) {
-    file_handle f(std::fopen(path.c_str(), "wb"));
+    int fd = create_private_file(path.c_str(), O_WRONLY);
+    file_handle f(fd >= 0 ? ::fdopen(fd, "wb") : nullptr);
     if (!f) {
-        return std::string(std::strerror(errno));
+        std::string failure = std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return failure;
     }
     if (std::fwrite(text.data(), 1, text.size(), f.get()) != text.size()) {
         return std::string(std::strerror(errno));
@@ -63,9 +73,11 @@ std::string file_name(const char* kind, int id) {
     return buf;
 }
 
+// Writes the records of one kind with their progress lines; returns how many could not be.
 template <typename Record>
-void export_kind(sqlite3* db, cfgstorage<Record>& store, const char* word, const std::string& dir,
-                 std::ostream& out) {
+int export_kind(sqlite3* db, cfgstorage<Record>& store, const char* word, const std::string& dir,
+                std::ostream& out) {
+    int failed = 0;
     for (int id : store.ids(db)) {
         Record record;
         if (!store.get(db, id, record)) {
@@ -80,10 +92,67 @@ void export_kind(sqlite3* db, cfgstorage<Record>& store, const char* word, const
         }
         if (failure) {
             out << "X " << word << " " << id << ": " << *failure << "\n";
+            ++failed;
         } else {
             out << "E " << word << " " << id << "\n";
         }
     }
+    return failed;
+}
+
+// Creates `dir` (0700) and writes every record into it, kind by kind; returns how many records
+// could not be written.
+std::optional<std::string> export_all(vantorelld& app, const std::string& dir, std::ostream& out,
+                                      int& failed) {
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(dir, ec))) {
+        return "Export directory " + dir + " already exists";
+    }
+    if (!create_private_directory(dir.c_str())) {
+        return "Can't create directory " + dir;
+    }
+    sqlite_connection db = open_database(app.config(), install_paths::database);
+    failed = export_kind(db, app.sources(), "Source", dir, out) +
+             export_kind(db, app.archives(), "Archive", dir, out) +
+             export_kind(db, app.collections(), "Collection", dir, out) +
+             export_kind(db, app.watches(), "Watch", dir, out) +
+             export_kind(db, app.auths(), "Auth", dir, out) +
+             export_kind(db, app.root_acls(), "RootACL", dir, out) +
+             export_kind(db, app.logins(), "Login", dir, out) +
+             export_kind(db, app.plugins(), "Plugin", dir, out) +
+             export_kind(db, app.docfilters(), "DocFilter", dir, out) +
+             export_kind(db, app.renderer_pipes(), "RendererPluginPipe", dir, out);
+    out.flush();
+    close_database(db);
+    return std::nullopt;
+}
+
+// Before an import replaces the configuration: exports it into a new directory below the data
+// directory (the working directory), named after the time, so that it can be imported back.
+// Sets `path` to the directory's full path.
+std::optional<std::string> save_configuration(vantorelld& app, std::string& path) {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    std::error_code ec;
+    const std::string base = (std::filesystem::current_path(ec) / "config-before-import-").string();
+    for (int n = 1;; ++n) {
+        path = base + stamp + (n > 1 ? "-" + std::to_string(n) : std::string());
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+            break;
+        }
+    }
+    std::ostringstream lines;  // the export's own progress lines are not shown
+    int failed = 0;
+    if (auto failure = export_all(app, path, lines, failed)) {
+        return failure;
+    }
+    if (failed > 0) {
+        return "Could not save the current configuration in " + path;
+    }
+    return std::nullopt;
 }
 
 // Stores the record that `xml` holds under `id`, with its progress line; a text that does not
@@ -120,9 +189,22 @@ void import_index(vantorelld& app, sqlite3* db, std::string_view xml, int id, st
 struct import_kind {
     std::string_view prefix;
     const char* word;  // in progress lines
+    bool (*parses)(std::string_view xml);
     void (*import)(vantorelld& app, sqlite3* db, const char* word, std::string_view xml, int id,
                    std::ostream& out);
 };
+
+template <typename Record>
+bool parses_as(std::string_view xml) {
+    Record record;
+    return from_xml(xml, record);
+}
+
+bool parses_as_index(std::string_view xml) {
+    SourceConfiguration source;
+    ArchiveConfiguration archive;
+    return from_index_xml(xml, source, archive);
+}
 
 template <typename Record>
 void import_as(vantorelld& app, sqlite3* db, const char* word, std::string_view xml, int id,
@@ -130,49 +212,50 @@ void import_as(vantorelld& app, sqlite3* db, const char* word, std::string_view 
     import_record(db, app.store<Record>(), word, xml, id, out);
 }
 
+template <typename Record>
+constexpr import_kind kind_of(std::string_view prefix, const char* word) {
+    return {prefix, word, parses_as<Record>, import_as<Record>};
+}
+
 constexpr import_kind import_kinds[] = {
-    {"SourceConfiguration", "Source", import_as<SourceConfiguration>},
-    {"ArchiveConfiguration", "Archive", import_as<ArchiveConfiguration>},
-    {"CollectionConfiguration", "Collection", import_as<CollectionConfiguration>},
-    {"WatchConfiguration", "Watch", import_as<WatchConfiguration>},
-    {"AuthConfiguration", "Auth", import_as<AuthConfiguration>},
-    {"RootACL", "RootACL", import_as<RootACL>},
-    {"LoginConfiguration", "Login", import_as<LoginConfiguration>},
-    {"Plugin", "Plugin", import_as<Plugin>},
-    {"DocFilter", "DocFilter", import_as<DocFilter>},
-    {"RendererPluginPipe", "RendererPluginPipe", import_as<RendererPluginPipe>},
+    kind_of<SourceConfiguration>("SourceConfiguration", "Source"),
+    kind_of<ArchiveConfiguration>("ArchiveConfiguration", "Archive"),
+    kind_of<CollectionConfiguration>("CollectionConfiguration", "Collection"),
+    kind_of<WatchConfiguration>("WatchConfiguration", "Watch"),
+    kind_of<AuthConfiguration>("AuthConfiguration", "Auth"),
+    kind_of<RootACL>("RootACL", "RootACL"),
+    kind_of<LoginConfiguration>("LoginConfiguration", "Login"),
+    kind_of<Plugin>("Plugin", "Plugin"),
+    kind_of<DocFilter>("DocFilter", "DocFilter"),
+    kind_of<RendererPluginPipe>("RendererPluginPipe", "RendererPluginPipe"),
     // Older installations named document filters "PluginConfig".
-    {"PluginConfig", "DocFilter", import_as<DocFilter>},
-    {"IndexConfiguration", "Source [from Index]",
+    kind_of<DocFilter>("PluginConfig", "DocFilter"),
+    {"IndexConfiguration", "Source [from Index]", parses_as_index,
      [](vantorelld& app, sqlite3* db, const char*, std::string_view xml, int id,
         std::ostream& out) { import_index(app, db, xml, id, out); }},
 };
+
+// One file of an import directory, read before anything changes.
+struct import_file {
+    const import_kind* kind;
+    int id;
+    std::string xml;
+    std::optional<std::string> read_failure;  // the system's text
+};
+
+void print_read_failure(const import_file& f, std::ostream& out) {
+    out << "X " << f.kind->word << " " << f.id << ": " << *f.read_failure << "\n";
+    if (f.kind->prefix == "IndexConfiguration") {
+        out << "X Archive [from Index] " << f.id << ": " << *f.read_failure << "\n";
+    }
+}
 
 }  // namespace
 
 std::optional<std::string> export_configuration(vantorelld& app, const std::string& dir,
                                                 std::ostream& out) {
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(dir, ec))) {
-        return "Export directory " + dir + " already exists";
-    }
-    if (::mkdir(dir.c_str(), 0755) != 0) {
-        return "Can't create directory " + dir;
-    }
-    sqlite_connection db = open_database(app.config(), install_paths::database);
-    export_kind(db, app.sources(), "Source", dir, out);
-    export_kind(db, app.archives(), "Archive", dir, out);
-    export_kind(db, app.collections(), "Collection", dir, out);
-    export_kind(db, app.watches(), "Watch", dir, out);
-    export_kind(db, app.auths(), "Auth", dir, out);
-    export_kind(db, app.root_acls(), "RootACL", dir, out);
-    export_kind(db, app.logins(), "Login", dir, out);
-    export_kind(db, app.plugins(), "Plugin", dir, out);
-    export_kind(db, app.docfilters(), "DocFilter", dir, out);
-    export_kind(db, app.renderer_pipes(), "RendererPluginPipe", dir, out);
-    out.flush();
-    close_database(db);
-    return std::nullopt;
+    int failed = 0;
+    return export_all(app, dir, out, failed);
 }
 
 std::optional<std::string> import_configuration(vantorelld& app, const std::string& dir,
@@ -188,9 +271,9 @@ std::optional<std::string> import_configuration(vantorelld& app, const std::stri
     // Byte order of names, so that runs over the same directory print the same lines.
     std::sort(names.begin(), names.end());
 
-    sqlite_connection db = open_database(app.config(), install_paths::database);
-    exec(db, "delete from cfgstorage");
-    exec(db, "delete from cfgcounter");
+    // Every file is read and parsed before the configuration is touched.
+    std::vector<import_file> files;
+    std::size_t importable = 0;
     for (const auto& name : names) {
         size_t hyphen = name.find('-');
         if (hyphen == std::string::npos) {
@@ -202,21 +285,48 @@ std::optional<std::string> import_configuration(vantorelld& app, const std::stri
         if (kind == std::end(import_kinds)) {
             continue;
         }
-        int id = static_cast<int>(leading_integer(name.substr(hyphen + 1, 10)));
+        import_file& f = files.emplace_back();
+        f.kind = kind;
+        f.id = static_cast<int>(leading_integer(name.substr(hyphen + 1, 10)));
         std::string path = dir;
         path += '/';
         path += name;
-        std::string xml;
-        if (auto failure = read_file(path, xml)) {
-            out << "X " << kind->word << " " << id << ": " << *failure << "\n";
-            if (kind->prefix == "IndexConfiguration") {
-                out << "X Archive [from Index] " << id << ": " << *failure << "\n";
-            }
-            continue;
+        f.read_failure = read_file(path, f.xml);
+        if (!f.read_failure && kind->parses(f.xml)) {
+            ++importable;
         }
-        kind->import(app, db, kind->word, xml, id, out);
     }
-    exec(db, "insert or replace into cfgcounter select key, max(id) from cfgstorage group by key");
+    if (importable == 0) {
+        for (const auto& f : files) {
+            if (f.read_failure) {
+                print_read_failure(f, out);
+            }
+        }
+        out.flush();
+        return "No importable record in " + dir;
+    }
+    std::string saved;
+    if (auto failure = save_configuration(app, saved)) {
+        return failure;
+    }
+    out << "Saved the current configuration in " << saved << "\n";
+
+    sqlite_connection db = open_database(app.config(), install_paths::database);
+    {
+        transaction t(db);
+        exec(db, "delete from cfgstorage");
+        exec(db, "delete from cfgcounter");
+        for (const auto& f : files) {
+            if (f.read_failure) {
+                print_read_failure(f, out);
+            } else {
+                f.kind->import(app, db, f.kind->word, f.xml, f.id, out);
+            }
+        }
+        exec(db,
+             "insert or replace into cfgcounter select key, max(id) from cfgstorage group by key");
+        t.commit();
+    }
     out.flush();
     close_database(db);
     return std::nullopt;

@@ -18,21 +18,25 @@ class vantorelld;
 // returns the failure message, or nothing. Progress lines go to `out`.
 
 // Copies the tables dbconfig, cfgstorage, docstorage, auxstorage, doccount, documentlog,
-// querylog, crawlstats and fetchqueue, in that order, into `file` (deleted first), in chunks of at
-// most 100 rows, each chunk its own transaction. A listed table that the database does not have
-// (one whose module is not part of this build) is skipped. A failed copy leaves a partial file.
+// querylog, crawlstats and fetchqueue, in that order, into a new file (mode 0600) beside `file`,
+// in chunks of at most 100 rows, each chunk its own transaction, and then renames it to `file`.
+// A listed table that the database does not have (one whose module is not part of this build) is
+// skipped. A failed backup removes its new file and leaves an older `file` as it was.
 [[nodiscard]] std::optional<std::string> backup_database(const config_file& config,
                                                          const std::string& file);
 
-// Replaces the contents of the same tables by those of a backup file, in the same chunks. A
-// listed table that the database does not have is skipped; one that the backup lacks is emptied.
-// Afterwards every configuration counter is raised to the highest restored id of its kind.
+// Replaces the contents of the same tables by those of a backup file. The file is checked first:
+// SQLite's integrity check, and every listed table that the database has present in the file
+// with the same columns; a file that fails changes nothing. The tables are then emptied and
+// copied in the same chunks inside one transaction, so a copy that fails half-way changes
+// nothing either. A listed table that the database does not have is skipped. Afterwards every
+// configuration counter is raised to the highest restored id of its kind.
 [[nodiscard]] std::optional<std::string> restore_database(const config_file& config,
                                                           const std::string& file);
 
-// Writes every configuration record to `dir` (which must not exist yet) as
-// "<kind>-<id as ten digits>.xml", printing "E <kind word> <id>" per record written and
-// "X <kind word> <id>: <reason>" per record that could not be.
+// Writes every configuration record to `dir` (which must not exist yet; it is created 0700) as
+// "<kind>-<id as ten digits>.xml" (mode 0600), printing "E <kind word> <id>" per record written
+// and "X <kind word> <id>: <reason>" per record that could not be.
 [[nodiscard]] std::optional<std::string> export_configuration(vantorelld& app,
                                                               const std::string& dir,
                                                               std::ostream& out);
@@ -41,6 +45,10 @@ class vantorelld;
 // legacy "PluginConfig" and "IndexConfiguration" files), printing "I ..." per record stored and
 // "X ..." per file that could not be read; files of other names, and files that do not parse,
 // are skipped. Each kind's counter then continues after the highest imported id.
+// A directory without one importable record is refused before anything changes. Otherwise the
+// current configuration is first exported into a new directory below the data directory, whose
+// path is printed ("Saved the current configuration in <path>"), and the replacement runs in one
+// transaction.
 [[nodiscard]] std::optional<std::string> import_configuration(vantorelld& app,
                                                               const std::string& dir,
                                                               std::ostream& out);

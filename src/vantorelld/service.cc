@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "util/config_file.h"
@@ -39,6 +40,68 @@ std::string self_path(const char* argv0) {
         return std::string(buf, static_cast<size_t>(n));
     }
     return argv0 != nullptr ? argv0 : "vantorelld";
+}
+
+// Whether `path` lies in the home directories that the unit hides (ProtectHome).
+bool in_home_directories(const std::string& path) {
+    for (std::string_view home : {"/home", "/root", "/run/user"}) {
+        if (path.compare(0, home.size(), home) == 0 &&
+            (path.size() == home.size() || path[home.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The [Service] lines that confine the daemon and, through inheritance, every worker that parses
+// hostile pages and the index server: a user of its own, a read-only system with only the data
+// directory writable, no devices, no capabilities, no kernel settings, and system calls and
+// address families limited to what crawling, serving and the helper programs use (AF_NETLINK:
+// getifaddrs, which finds the host name for self-URLs).
+std::string sandbox_lines(const std::string& user, const std::string& data_dir,
+                          bool home_readable) {
+    std::string lines = "User=" + user + "\n";
+    if (data_dir.rfind("/var/lib/", 0) == 0 && data_dir.size() > 9) {
+        // systemd creates it for the user, 0700, and makes it writable.
+        lines += "StateDirectory=" + data_dir.substr(9) + "\nStateDirectoryMode=0700\n";
+    }
+    lines +=
+        "UMask=0077\n"
+        "NoNewPrivileges=yes\n"
+        "ProtectSystem=strict\n";
+    if (!data_dir.empty()) {
+        // "-": a missing directory is the daemon's to report ("Can't create directory").
+        lines += "ReadWritePaths=-" + data_dir + "\n";
+    }
+    lines += std::string("ProtectHome=") + (home_readable ? "read-only" : "yes") + "\n";
+    lines +=
+        "PrivateTmp=yes\n"
+        "PrivateDevices=yes\n"
+        "PrivateIPC=yes\n"
+        "PrivateUsers=yes\n"
+        "PrivateMounts=yes\n"
+        "ProtectKernelTunables=yes\n"
+        "ProtectKernelModules=yes\n"
+        "ProtectKernelLogs=yes\n"
+        "ProtectControlGroups=yes\n"
+        "ProtectClock=yes\n"
+        "ProtectHostname=yes\n"
+        "ProtectProc=invisible\n"
+        "ProcSubset=pid\n"
+        "CapabilityBoundingSet=\n"
+        "AmbientCapabilities=\n"
+        "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK\n"
+        "RestrictNamespaces=yes\n"
+        "RestrictRealtime=yes\n"
+        "RestrictSUIDSGID=yes\n"
+        "LockPersonality=yes\n"
+        "MemoryDenyWriteExecute=yes\n"
+        "RemoveIPC=yes\n"
+        "SystemCallArchitectures=native\n"
+        "SystemCallFilter=@system-service\n"
+        "SystemCallFilter=~@privileged @resources\n"
+        "SystemCallErrorNumber=EPERM\n";
+    return lines;
 }
 
 // Fails the process the way every failed step does: one event, exit status 1, no clean-up.
@@ -117,14 +180,38 @@ void report_service_event(std::string_view message, int identifier) {
 int install_service(const std::string& program_path) {
     std::string path = unit_dir() + "/" + vantorelld::service_name + ".service";
     std::string config = get_environment("MARLOVEN_CONFIG_FILE").value_or("");
+    std::string user = get_environment("VANTORELL_USER").value_or("");
+    if (user.empty()) {
+        user = default_service_user;
+    }
+    // The data directory is the one place the service may write; the unit names it as an
+    // absolute path (the service starts in "/").
+    std::string data_dir;
+    std::string deploy_dir;
+    if (!config.empty()) {
+        config_file cfg(config);
+        data_dir = cfg.value(keys::DATADIR).value_or("");
+        deploy_dir = cfg.value(keys::DEPLOYDIR).value_or("");
+    }
+    if (!data_dir.empty() && data_dir[0] != '/') {
+        std::cerr << "DATADIR " << data_dir
+                  << " is not an absolute path: the unit leaves the service no writable directory"
+                  << std::endl;
+        data_dir.clear();
+    }
+    bool home_readable = false;
+    for (const std::string& p : {program_path, config, data_dir, deploy_dir}) {
+        home_readable = home_readable || in_home_directories(p);
+    }
     std::string unit = "[Unit]\nDescription=" + std::string(vantorelld::display_name) +
                        "\nAfter=network.target\n\n[Service]\nType=simple\n";
     if (!config.empty()) {
         unit += "Environment=MARLOVEN_CONFIG_FILE=" + config + "\n";
     }
     unit += "ExecStart=" + program_path +
-            "\nKillSignal=SIGTERM\nTimeoutStopSec=60\nRestart=on-failure\n\n"
-            "[Install]\nWantedBy=multi-user.target\n";
+            "\nKillSignal=SIGTERM\nTimeoutStopSec=60\nRestart=on-failure\n";
+    unit += sandbox_lines(user, data_dir, home_readable);
+    unit += "\n[Install]\nWantedBy=multi-user.target\n";
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::cerr << "CreateService failed - " << error_text(errno) << std::endl;
@@ -183,6 +270,15 @@ int service_main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    // Preparation makes DATADIR the working directory: a relative path names a place below the
+    // directory the command was given in.
+    if (!params->path.empty()) {
+        std::error_code ec;
+        auto absolute = std::filesystem::absolute(params->path, ec);
+        if (!ec) {
+            params->path = absolute.string();
+        }
+    }
     vantorelld app(program);
     app.set_command_path(params->path);
     if (auto failure = app.prepare()) {

@@ -35,8 +35,13 @@ std::string_view failure_prefix(start_command command);
 // %d"), then the message; to syslog and standard error.
 void report_service_event(std::string_view message, int identifier);
 
+// The account the service runs as unless VANTORELL_USER names another.
+inline constexpr const char* default_service_user = "vantorell";
+
 // Writes the systemd unit "vantorell.service" into the directory named by VANTORELL_UNIT_DIR
-// (default /etc/systemd/system). Messages go to standard error; returns the exit status.
+// (default /etc/systemd/system): the service runs as VANTORELL_USER (default "vantorell"),
+// confined by systemd's sandboxing with DATADIR (from the configuration file) its only writable
+// directory. Messages go to standard error; returns the exit status.
 int install_service(const std::string& program_path);
 // Deletes that unit.
 int remove_service();

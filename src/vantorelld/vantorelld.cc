@@ -21,6 +21,7 @@
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
+#include "util/private_file.h"
 #include "vantorelld/httpserver.h"
 #include "vantorelld/processthr.h"
 #include "vantorelld/schedulerthr.h"
@@ -50,7 +51,9 @@ void warn_if_open_to_network(const config_file& config, const std::string& addre
 }  // namespace
 
 std::optional<std::string> check_data_directory(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+    // Only the daemon's user may enter: the database, the log, backups and exports hold crawl
+    // passwords and password hashes.
+    if (!create_private_directory(dir.c_str()) && errno != EEXIST) {
         return "Can't create directory " + dir;
     }
     if (::chdir(dir.c_str()) != 0) {
@@ -189,6 +192,10 @@ std::optional<std::string> vantorelld::start_storage() {
     throttling_ = static_cast<unsigned>(config_.integer(keys::Throttling));
     user_agent_ = config_.value(keys::UserAgent).value_or("marlovenbot");
 
+    // A new database file is the daemon user's alone (SQLite gives its journal the same mode).
+    if (int fd = open_private_file(install_paths::database, O_RDWR); fd >= 0) {
+        ::close(fd);
+    }
     // One connection, only to create the tables: every later call passes its thread's own.
     sqlite_connection db = open_database(config_, install_paths::database);
     transaction t(db);

@@ -167,6 +167,14 @@ TEST_F(daemon_test, install_writes_the_unit_once_and_remove_deletes_it) {
     EXPECT_NE(unit.find("ExecStart=" + std::filesystem::canonical(prog).string() + "\n"),
               std::string::npos)
         << unit;
+    // Issue 14: the unit ran the daemon, and every worker parsing hostile pages, as root and
+    // unconfined. Now a user of its own, and only the data directory writable.
+    for (const std::string& line : std::vector<std::string>{
+             "User=vantorell", "NoNewPrivileges=yes", "ProtectSystem=strict",
+             "ReadWritePaths=-" + (dir_ / "data"), "PrivateTmp=yes", "CapabilityBoundingSet=",
+             "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK"}) {
+        EXPECT_NE(unit.find("\n" + line + "\n"), std::string::npos) << line << "\n" << unit;
+    }
 
     r = run_program(prog, {"/install"}, e);
     EXPECT_EQ(r.exit_code, 1);
@@ -175,6 +183,11 @@ TEST_F(daemon_test, install_writes_the_unit_once_and_remove_deletes_it) {
     r = run_program(prog, {"-remove"}, e);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_FALSE(std::filesystem::exists(units + "/vantorell.service"));
+    e["VANTORELL_USER"] = "search";
+    r = run_program(prog, {"-install"}, e);
+    EXPECT_NE(vant_test::read_file(units + "/vantorell.service").find("\nUser=search\n"),
+              std::string::npos);
+    EXPECT_EQ(run_program(prog, {"-remove"}, e).exit_code, 0);
     r = run_program(prog, {"/remove"}, e);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "OpenService failed - No such file or directory (0x2)\n");

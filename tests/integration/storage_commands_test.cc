@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "db/cfgstorage.h"
@@ -30,6 +31,14 @@ class storage_commands_test : public testing::Test {
         auto r = run(data, args);
         EXPECT_EQ(r.exit_code, 0) << args[0] << ": " << r.err;
         return r.out;
+    }
+    // Runs the daemon through the shell, from the directory `cwd` and with umask 000.
+    vant_test::run_result run_in(const std::string& cwd, const std::vector<std::string>& args) {
+        std::vector<std::string> sh = {"-c",
+                                       "cd \"$1\" && umask 000 && shift && exec \"$0\" \"$@\"",
+                                       vant_test::deployed("vantorelld"), cwd};
+        sh.insert(sh.end(), args.begin(), args.end());
+        return vant_test::run_program("/bin/sh", sh, vant_test::daemon_env(conf("data")));
     }
     sqlite_connection open(const std::string& data) { return vant_test::open_data(conf(data)); }
     rows query(const std::string& data, const char* sql) {
@@ -101,6 +110,17 @@ TEST_F(storage_commands_test, import_replaces_the_configuration_and_export_write
     EXPECT_EQ(files(dir_ / "defaults").size(), 7u);
 
     std::string out = ok("data", {"/import", import_directory()});
+    // The configuration replaced is saved first, as an export that can be imported back.
+    const std::string saved_prefix = "Saved the current configuration in ";
+    ASSERT_EQ(
+        out.rfind(saved_prefix + fs::canonical(dir_ / "data").string() + "/config-before-import-",
+                  0),
+        0u)
+        << out;
+    const auto line_end = out.find('\n');
+    EXPECT_EQ(files(out.substr(saved_prefix.size(), line_end - saved_prefix.size())),
+              files(dir_ / "defaults"));
+    out.erase(0, line_end + 1);
     EXPECT_EQ(out,
               "I Archive 3\n"
               "I Auth 1\n"
@@ -237,6 +257,173 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
     EXPECT_TRUE(fs::is_empty(dir_ / "there"));
     EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
 }
+
+// Issue 15: the commands resolved a relative path after start-up had made DATADIR the working
+// directory, so "vantorelld /import run/rec" failed with "Path not found: run/rec".
+TEST_F(storage_commands_test, relative_paths_name_places_below_the_callers_directory) {
+    fs::create_directories(dir_ / "work/run");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"/export", "run/rec"},
+                                                                  {"/import", "run/rec"},
+                                                                  {"/backup", "run/backup.db"},
+                                                                  {"/restore", "run/backup.db"}}) {
+        auto r = run_in(dir_ / "work", args);
+        EXPECT_EQ(r.exit_code, 0) << args[0] << ": " << r.err;
+    }
+    EXPECT_EQ(files(dir_ / "work/run/rec").size(), 7u);
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "work/run/backup.db"));
+}
+
+// Issue 14: the data directory, database, log, exports and backups were created with the umask's
+// modes (world-readable under the usual 022), though they hold crawl passwords and password
+// hashes.
+TEST_F(storage_commands_test, files_holding_passwords_are_private_whatever_the_umask) {
+    dir_.write("backup.db", "an older backup, replaced");
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"/export", dir_ / "exported"}, {"/backup", dir_ / "backup.db"}}) {
+        auto r = run_in(dir_.str(), args);
+        EXPECT_EQ(r.exit_code, 0) << args[0] << ": " << r.err;
+    }
+    auto mode = [](const fs::path& p) { return fs::symlink_status(p).permissions(); };
+    const auto owner_rw = fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(mode(dir_ / "data"), fs::perms::owner_all);
+    EXPECT_EQ(mode(dir_ / "exported"), fs::perms::owner_all);
+    std::vector<std::string> private_files = {dir_ / "data/vantorell.db",
+                                              dir_ / "data/vantorell.log", dir_ / "backup.db"};
+    for (const auto& [name, bytes] : files(dir_ / "exported")) {
+        private_files.push_back(dir_ / ("exported/" + name));
+    }
+    EXPECT_EQ(private_files.size(), 10u);
+    for (const auto& f : private_files) {
+        EXPECT_EQ(mode(f), owner_rw) << f;
+    }
+    // The backup replaced the older file and left nothing beside it.
+    {
+        const std::string backup = dir_ / "backup.db";
+        auto db = marloven::open_database(marloven::config_file(conf("data")), backup.c_str());
+        EXPECT_EQ(vant_test::query(db, "select count(*) from cfgstorage"), (rows{"7"}));
+    }
+    for (const auto& e : fs::directory_iterator(dir_.path())) {
+        EXPECT_EQ(e.path().filename().string().rfind("backup.db.", 0), std::string::npos)
+            << e.path();
+    }
+}
+
+// Issue 14: an import emptied the configuration before it read a file, so a directory without
+// records (a typo in the path's last part, files of another program) left none.
+TEST_F(storage_commands_test, import_of_a_directory_without_records_deletes_nothing) {
+    fs::create_directories(dir_ / "empty");
+    dir_.write("junk/notes.txt", "not a record");
+    dir_.write("junk/SourceConfiguration-0000000001.xml", "<source name=\"broken\">");
+    dir_.write("junk/Unknown-0000000001.xml", "<x/>");
+    ok("data", {"/export", dir_ / "before"});
+    for (const std::string& dir : {dir_ / "empty", dir_ / "junk"}) {
+        auto r = run("data", {"/import", dir});
+        EXPECT_EQ(r.exit_code, 1) << dir;
+        EXPECT_NE(r.err.find("Error importing config to vantorell: No importable record in " + dir +
+                             "\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
+    EXPECT_EQ(query("data", "select count(*) from cfgcounter"), (rows{"10"}));
+    for (const auto& e : fs::directory_iterator(dir_ / "data")) {
+        EXPECT_EQ(e.path().filename().string().find("config-before-import"), std::string::npos)
+            << "a refused import saves nothing";
+    }
+}
+
+// A backup file that does not fit this database, and how it is made so.
+struct bad_backup {
+    const char* name;
+    void (*spoil)(const std::string& conf, const std::string& file);
+};
+
+class restore_of_a_bad_backup : public storage_commands_test,
+                                public testing::WithParamInterface<bad_backup> {};
+
+// Issue 14: restore emptied each table before copying it, so a damaged backup, or one without a
+// table or with other columns, left the database without its configuration, documents and
+// platform guid (and exited 0 when a later table was missing).
+TEST_P(restore_of_a_bad_backup, changes_nothing) {
+    ok("data", {"/import", import_directory()});
+    {
+        auto db = open("data");
+        for (int i = 0; i < 300; ++i) {  // several pages of the last table copied
+            exec(db, sql_text("insert into fetchqueue values(3, 'http://h/%d', 'h', 1)", i));
+        }
+        exec(db, "insert into docstorage(guid, arcid, content, contentlen) values('g', 3, 'x', 1)");
+    }
+    const std::string backup = dir_ / "backup.db";
+    ok("data", {"/backup", backup});
+    {
+        auto db = open("data");  // the database moves on after the backup
+        exec(db, "insert into fetchqueue values(3, 'http://h/later', 'h', 2)");
+        exec(db, "delete from cfgstorage where key='Plugin'");
+    }
+    const std::vector<const char*> tables = {
+        "select * from dbconfig order by key", "select * from cfgstorage order by key, id",
+        "select * from cfgcounter order by key", "select * from fetchqueue order by url",
+        "select guid, arcid, content from docstorage order by guid"};
+    std::vector<rows> before;
+    before.reserve(tables.size());
+    for (const char* sql : tables) {
+        before.push_back(query("data", sql));
+    }
+    GetParam().spoil(conf("data"), backup);
+
+    auto r = run("data", {"/restore", backup});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(
+        r.err.find("Error restoring vantorell: Error while restoring: file=" + backup + " code="),
+        std::string::npos)
+        << r.err;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        EXPECT_EQ(query("data", tables[i]), before[i]) << tables[i];
+    }
+    EXPECT_EQ(query("data", "pragma integrity_check"), (rows{"ok"}));
+}
+
+void edit_backup(const std::string& conf, const std::string& file, const char* sql) {
+    auto db = marloven::open_database(marloven::config_file(conf), file.c_str());
+    exec(db, sql);
+}
+
+// Cut short after the first page of the last table, whose rows fill further pages, with the page
+// count of the header cleared as writers of the older file format leave it: SQLite then takes
+// the size from the file, opens it, and meets the cut only when it reads that table's rows.
+void truncate_backup(const std::string& conf, const std::string& file) {
+    std::int64_t keep = 0;
+    {
+        auto db = marloven::open_database(marloven::config_file(conf), file.c_str());
+        keep = std::stoll(vant_test::query(db,
+                                           "select rootpage from sqlite_master where "
+                                           "name='fetchqueue'")
+                              .at(0)) *
+               std::stoll(vant_test::query(db, "pragma page_size").at(0));
+    }
+    ASSERT_LT(keep, static_cast<std::int64_t>(fs::file_size(file)));
+    fs::resize_file(file, static_cast<std::uintmax_t>(keep));
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(28);
+    f.write("\0\0\0\0", 4);
+}
+
+void drop_a_table(const std::string& conf, const std::string& file) {
+    edit_backup(conf, file, "drop table docstorage");
+}
+
+void rename_a_column(const std::string& conf, const std::string& file) {
+    edit_backup(conf, file, "alter table fetchqueue rename host to site");
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, restore_of_a_bad_backup,
+                         testing::Values(bad_backup{"truncated_file", truncate_backup},
+                                         bad_backup{"missing_table", drop_a_table},
+                                         bad_backup{"changed_column", rename_a_column}),
+                         [](const testing::TestParamInfo<bad_backup>& c) {
+                             return std::string(c.param.name);
+                         });
 
 TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
     auto start_and_stop = [this] {

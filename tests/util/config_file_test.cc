@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "support/temp_dir.h"
 
 namespace marloven {
@@ -39,6 +41,13 @@ TEST_F(config_file_test, keys_and_values_keep_their_blanks_and_split_at_the_firs
     EXPECT_EQ(v, "b=c");
     EXPECT_TRUE(cfg.get("B", v));
     EXPECT_EQ(v, " lead");
+}
+
+// Issue 15: a file with CR LF line ends kept the CR at the end of every value.
+TEST_F(config_file_test, crlf_line_ends_do_not_end_up_in_values) {
+    auto cfg = load("A=1\r\nEMPTY=\r\n  # comment\r\n\r\nB=x\r\r\nC=last\r");
+    EXPECT_EQ(cfg.entries(), (std::map<std::string, std::string, std::less<>>{
+                                 {"A", "1"}, {"B", "x\r"}, {"C", "last"}, {"EMPTY", ""}}));
 }
 
 TEST_F(config_file_test, later_lines_and_companion_files_override_in_byte_order) {

@@ -3,6 +3,8 @@
 #include "util/crash_dump.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -60,6 +62,34 @@ TEST_F(crash_dump_death, fatal_assertion_writes_one_dump_when_enabled) {
         EXPECT_EQ(e.path().filename().string().rfind("vantorelld-", 0), 0u);
         EXPECT_NE(text.find("code: 0xe0000001"), std::string::npos) << text;
         EXPECT_NE(text.find("memory map:"), std::string::npos);
+    }
+}
+
+// Issue 14: the dump was opened through whatever link stood under its name, so a link planted
+// there had a crashing daemon overwrite the file it pointed to.
+TEST_F(crash_dump_death, dump_replaces_a_planted_link_instead_of_writing_through_it) {
+    vant_test::temp_dir dir;
+    std::string program = dir / "vantorelld";
+    std::string victim = dir.write("victim", "precious");
+    ::setenv("MARLOVEN_POSTMORTEM_DEBUG", "1", 1);
+    ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK");
+    EXPECT_DEATH(
+        {
+            ::umask(0);
+            std::filesystem::create_symlink(victim, dump_file_name(program, ::getpid()));
+            setup_crash_dumps(program);
+            ::raise(SIGSEGV);
+        },
+        "");
+    EXPECT_EQ(vant_test::read_file(victim), "precious");
+    ASSERT_EQ(count_dumps(dir), 1);
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        if (e.path().extension() == ".dmp") {
+            auto st = std::filesystem::symlink_status(e.path());
+            EXPECT_EQ(st.type(), std::filesystem::file_type::regular);
+            EXPECT_EQ(st.permissions(),
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        }
     }
 }
 
