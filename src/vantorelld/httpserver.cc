@@ -15,8 +15,10 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <new>
 #include <unordered_map>
 
+#include "ipc/socket_ipc.h"
 #include "util/config_file.h"
 #include "util/log.h"
 #include "vantorelld/vantorelld.h"
@@ -125,8 +127,17 @@ void httpthread::cut_off_at(std::chrono::steady_clock::time_point deadline) {
 }
 
 void httpthread::run(const std::stop_token& stop) {
-    while (std::unique_ptr<http_request> request = pool_.next(stop)) {
-        serve(*request);
+    // Whatever escapes a request here is a broken invariant: the daemon ends with the log line
+    // that names it, as when a crawl thread fails.
+    try {
+        while (std::unique_ptr<http_request> request = pool_.next(stop)) {
+            serve(*request);
+        }
+    } catch (const std::exception& e) {
+        fatal_assertion_at(std::string("HTTP request thread failed: ") + e.what(), __FILE__,
+                           __LINE__);
+    } catch (...) {
+        fatal_assertion_at("HTTP request thread failed: unknown exception", __FILE__, __LINE__);
     }
 }
 
@@ -136,7 +147,21 @@ void httpthread::serve(http_request& request) {
         std::scoped_lock lock(mutex_);
         socket_ = connection.fd();
     }
-    pool_.server().run_request(connection, std::move(request.head), context_);
+    // Failures of one request that the daemon survives: the client gets the 500 reply unless
+    // part of another reply has gone out already.
+    auto fail = [&connection](std::string_view what) {
+        VANT_LOG(HTTPSERVER, error) << "Request failed: " << what;
+        if (!connection.sent_anything()) {
+            connection.send(html_status_reply("500 Internal Server Error"));
+        }
+    };
+    try {
+        pool_.server().run_request(connection, std::move(request.head), context_);
+    } catch (const socket_ipc::error& e) {
+        fail(e.what());
+    } catch (const std::bad_alloc&) {
+        fail("out of memory");
+    }
     connection.finish_sending();
     {
         std::scoped_lock lock(mutex_);
@@ -627,7 +652,11 @@ void httpserver::stop() {
 
 void httpserver::run_request(http_connection& connection, headerparser head,
                              threadcontext& context) {
-    handle(connection, std::move(head), port(), address_, secure(), context);
+    if (options_.handler) {
+        options_.handler(connection, std::move(head), context);
+    } else {
+        handle(connection, std::move(head), port(), address_, secure(), context);
+    }
 }
 
 void httpserver::finished(std::unique_ptr<http_connection> connection) {

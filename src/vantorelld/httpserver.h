@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,19 +57,25 @@ struct http_request {
     std::size_t held_bytes = 0;  // body bytes received for it, counted against the budget above
 };
 
+// What a request thread runs for each request: the daemon's routing (`handle`) unless a test
+// passes its own.
+using request_handler = std::function<void(http_connection&, headerparser, threadcontext&)>;
+
 struct httpserver_options {
     // Binding the listening socket is retried while the address is taken (a daemon restarted
     // quickly finds its port still held by the old process's connections).
     int bind_attempts = 10;
     std::chrono::milliseconds bind_delay{12000};
     std::size_t max_connections = default_max_connections;
+    request_handler handler;
 };
 
 // Purpose: one request thread: takes the next request whose head has arrived, handles it, sends
 // the end of the reply, and gives the connection back to the listener.
 // Ownership: owns its thread and its `threadcontext` (with its own database connection); owns a
 // connection while it serves it; borrows the pool.
-// Failure: request failures are handled inside `handle` (tier 3, as replies).
+// Failure: a request that fails in an expected way (a broken index-server exchange, memory) gets
+// the 500 reply and is logged (tier 3); any other exception is fatal, with the log line.
 // Threads: `request_stop` and `cut_off_at` are called by the pool's destructor; the thread runs
 // the rest. The mutex guards the socket being served.
 class httpthread {

@@ -1,5 +1,5 @@
 // Tests of the HTTP server: binding (retries while the port is taken, a stop while it waits to
-// retry), the time a slow client is given, and the bound on connections.
+// retry), the time a slow client is given, the bound on connections, and requests that fail.
 // SPDX-License-Identifier: MIT
 #include "vantorelld/httpserver.h"
 
@@ -7,7 +7,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
+#include <stdexcept>
 
+#include "ipc/socket_ipc.h"
 #include "support/http_client.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -43,6 +46,22 @@ class httpserver_test : public testing::Test {
         ::unsetenv("MARLOVEN_CONFIG_FILE");
     }
     std::string log() const { return vant_test::read_file(dir_ / "data/vantorell.log"); }
+
+    // A server on a free port whose requests for /fail run `raise`; other requests get a fixed
+    // reply.
+    std::unique_ptr<httpserver> server_with(void (*raise)()) {
+        httpserver_options options;
+        options.handler = [raise](http_connection& c, headerparser head, threadcontext&) {
+            if (head.target() == "/fail") {
+                raise();
+            }
+            c.send("HTTP/1.1 200 OK\r\n\r\nfine");
+        };
+        auto server = std::make_unique<httpserver>(*app_, 1, "127.0.0.1:0", std::move(options));
+        server->start();
+        EXPECT_TRUE(vant_test::eventually([&] { return server->port() != 0; }));
+        return server;
+    }
 
     vant_test::temp_dir dir_;
     std::filesystem::path cwd_;
@@ -148,6 +167,42 @@ TEST_F(httpserver_test, beyond_the_connection_bound_the_oldest_unfinished_head_i
     // The others keep their place: the next one to finish its head is served.
     slow[1]->send("\r\n");
     EXPECT_EQ(slow[1]->read_all().rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+}
+
+// Issue 15: an exception in a request ended the process without the fatal log line. A failure
+// that a request may meet is answered with 500 and the thread goes on; anything else is fatal,
+// with the line.
+struct failure_case {
+    const char* name;
+    void (*raise)();
+};
+class request_failure_test : public httpserver_test,
+                             public testing::WithParamInterface<failure_case> {};
+
+TEST_P(request_failure_test, expected_failures_get_500_and_the_thread_goes_on) {
+    auto server = server_with(GetParam().raise);
+    EXPECT_TRUE(std::regex_match(
+        vant_test::http_exchange(server->port(), "GET /fail HTTP/1.0\r\n\r\n"),
+        std::regex("HTTP/1\\.1 500 Internal Server Error\r\nContent-Type: text/html\r\n"
+                   "Date: [^\r]+ GMT\r\n\r\n")));
+    EXPECT_EQ(vant_test::http_exchange(server->port(), "GET /ok HTTP/1.0\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\n\r\nfine");
+    EXPECT_NE(log().find("Request failed: "), std::string::npos);
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, request_failure_test,
+    testing::Values(failure_case{"index server exchange",
+                                 [] { throw socket_ipc::error("connection closed"); }},
+                    failure_case{"out of memory", [] { throw std::bad_alloc(); }}));
+
+TEST_F(httpserver_test, an_unexpected_exception_in_a_request_is_fatal_with_its_log_line) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto server = server_with([] { throw std::logic_error("broken invariant"); });
+            vant_test::http_exchange(server->port(), "GET /fail HTTP/1.0\r\n\r\n");
+        },
+        "httpserver\\([0-9]+\\): assertion \\[HTTP request thread failed: broken invariant\\]");
 }
 
 }  // namespace
