@@ -161,6 +161,9 @@ TEST_F(rest_test, bad_search_parameters_are_named_in_the_reason) {
              bad{"info=all", "'info' parameter incorrectly specified"},
              bad{"view=latest", "'published' parameter incorrectly specified"},
              bad{"sort=date", "'sort' parameter incorrectly specified"},
+             // Issue 14: one request held the index (and every crawl thread) for minutes.
+             bad{"num=2000000&info=context", "'num' parameter incorrectly specified"},
+             bad{"start=2000000", "'start' parameter incorrectly specified"},
              bad{"w=5", "Invalid slice weight"},
              bad{"wx=5", "Invalid slice weight"},
              bad{"w3=heavy", "Invalid slice weight"},
