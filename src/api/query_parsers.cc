@@ -196,6 +196,16 @@ bool operand_count(const std::string& param, std::size_t& n) {
     return !param.empty() && param[0] != '+' && ec == std::errc() && p == end && n >= 1;
 }
 
+// A NEAR atom's meta: empty, "PHRASE", another text (the default window), or a window in word
+// positions that holds its n words.
+bool near_window(const std::string& meta, std::size_t n) {
+    if (meta.empty() || meta.find_first_not_of("0123456789") != std::string::npos) {
+        return true;
+    }
+    std::size_t window = 0;
+    return operand_count(meta, window) && window >= n;
+}
+
 }  // namespace
 
 bool well_formed_query(const std::vector<query_atom>& atoms) {
@@ -230,7 +240,7 @@ bool well_formed_query(const std::vector<query_atom>& atoms) {
         }
         const auto operands = words.end() - static_cast<std::ptrdiff_t>(n);
         if (a.type == query_atom_type::ATOM_NEAR &&
-            std::find(operands, words.end(), false) != words.end()) {
+            (std::find(operands, words.end(), false) != words.end() || !near_window(a.meta, n))) {
             return false;
         }
         const bool word = n == 1 && words.back();

@@ -21,7 +21,8 @@ namespace marloven {
 
 // True when `atoms` is empty or one postfix expression that the index can run: every operator
 // finds its operands, operand counts are decimal numbers of at least 1 (NOT's is 1), NEAR
-// combines single words only, and words and metas are not empty.
+// combines single words only (within a window, when its meta gives one, that holds them), and
+// words and metas are not empty.
 bool well_formed_query(const std::vector<query_atom>& atoms);
 
 // Each parser empties `atoms` first and returns false on malformed text (the atoms are then

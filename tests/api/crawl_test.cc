@@ -295,6 +295,13 @@ INSTANTIATE_TEST_SUITE_P(
                                        q.parser = query_parser::none;
                                        q.atoms = {{query_atom_type::ATOM_AND, "2", ""}};
                                    }},
+                    bad_query_case{"near_window_narrower_than_its_words",
+                                   [](query_request& q) {
+                                       q.parser = query_parser::none;
+                                       q.atoms = {{query_atom_type::ATOM_WORD, "a", ""},
+                                                  {query_atom_type::ATOM_WORD, "b", ""},
+                                                  {query_atom_type::ATOM_NEAR, "2", "1"}};
+                                   }},
                     bad_query_case{"empty_word_in_atoms",
                                    [](query_request& q) {
                                        q.parser = query_parser::none;
