@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "util/config_file.h"
+#include "util/config_keys.h"
 #include "util/dlext.h"
+#include "util/install_paths.h"
 #include "util/log.h"
 
 namespace marloven {
@@ -78,11 +80,10 @@ std::string registered_plugin::name() const {
 }
 
 std::optional<std::string> plugin_directory(const config_file& config) {
-    std::string deploy;
-    if (!config.get("DEPLOYDIR", deploy)) {
+    if (!config.value(keys::DEPLOYDIR)) {
         return std::nullopt;
     }
-    return deploy + "/plugins";
+    return install_paths::from(config).plugins();
 }
 
 plugins_loader_base::plugins_loader_base(std::optional<std::string> directory)
