@@ -269,7 +269,7 @@ bool pipelined_plugins_loader_base::is_known_plugin(int id) const {
     if (plugins_by_id_.count(id) != 0) {
         return true;
     }
-    VANT_LOG(PLUGINSYSTEM, warning) << "Ignoring unknown plugin " << id;
+    VANT_LOG(PLUGINSYSTEM, info) << "Ignoring unknown plugin " << id;
     return false;
 }
 
@@ -277,7 +277,7 @@ bool pipelined_plugins_loader_base::is_known_docfilter(int id) const {
     if (docfilters_.count(id) != 0) {
         return true;
     }
-    VANT_LOG(PLUGINSYSTEM, warning) << "Ignoring unknown docfilter " << id;
+    VANT_LOG(PLUGINSYSTEM, info) << "Ignoring unknown docfilter " << id;
     return false;
 }
 
@@ -312,10 +312,15 @@ bool pipelined_plugins_loader_base::configure_plugin(const plugin_settings& sett
     }
     const registered_plugin* library = find_module(settings.module);
     if (library == nullptr) {
-        VANT_LOG(PLUGINSYSTEM, error) << "No plugin dll '" << settings.module << "' for plugin "
-                                      << settings.id << " (" << settings.name << ")";
+        auto [refused, first] = refused_plugins_.try_emplace(settings.id, settings.magic);
+        if (first || refused->second != settings.magic) {
+            VANT_LOG(PLUGINSYSTEM, error) << "No plugin dll '" << settings.module << "' for plugin "
+                                          << settings.id << " (" << settings.name << ")";
+            refused->second = settings.magic;
+        }
         return false;
     }
+    refused_plugins_.erase(settings.id);
     plugins_by_id_[settings.id] = {settings, library};
     return true;
 }
@@ -331,6 +336,15 @@ bool pipelined_plugins_loader_base::configure_docfilter(const docfilter_settings
     if (old != docfilters_.end()) {
         unconfigure_docfilter(settings.id);
     }
+    // A refusal stands until either record changes: the worker configures the filters of every
+    // request, and neither the log nor config_create should run again for each document.
+    const std::pair<std::uint32_t, std::uint32_t> stamps{settings.magic,
+                                                         p != nullptr ? p->settings.magic : 0};
+    auto refused = refused_docfilters_.find(settings.id);
+    if (refused != refused_docfilters_.end() && refused->second == stamps) {
+        return false;
+    }
+    refused_docfilters_[settings.id] = stamps;
     if (!is_known_plugin(settings.plugin_id)) {
         return false;
     }
@@ -352,6 +366,7 @@ bool pipelined_plugins_loader_base::configure_docfilter(const docfilter_settings
             << settings.id << " (" << settings.name << ")";
         return false;
     }
+    refused_docfilters_.erase(settings.id);
     docfilters_[settings.id] = {settings, p->settings.magic, p->library, instance};
     VANT_LOG(PLUGINSYSTEM, boring)
         << "Configured docfilter " << settings.id << " with plugin '" << p->library->name() << "'";
