@@ -247,14 +247,7 @@ void GetRootRendererPipe(const api_session& s, api_result& r, RendererPluginPipe
         set_error(r, api_error::AccessViolation);
         return;
     }
-    RendererPluginPipe stored;
-    std::uint32_t stamp = 0;
-    if (!s.svc().renderer_pipes->get(s.db, root_renderer_pipe, stored, stamp)) {
-        stored = RendererPluginPipe{};
-        stamp = 0;
-    }
-    pipe = std::move(stored);
-    magic = stamp;
+    pipe = read_fixed<RendererPluginPipe>(s, root_renderer_pipe, magic);
 }
 
 void SetRootRendererPipe(const api_session& s, api_result& r, const RendererPluginPipe& pipe,
@@ -268,18 +261,7 @@ void SetRootRendererPipe(const api_session& s, api_result& r, const RendererPlug
         set_error(r, api_error::AccessViolation);
         return;
     }
-    RendererPluginPipe stored;
-    std::uint32_t stamp = 0;
-    if (!s.svc().renderer_pipes->get(s.db, root_renderer_pipe, stored, stamp)) {
-        stamp = 0;
-    }
-    if (stamp != magic) {
-        set_error(r, api_error::BadMagic);
-        return;
-    }
-    if (!s.svc().renderer_pipes->set(s.db, root_renderer_pipe, pipe)) {
-        set_error(r, api_error::ErrorWritingEntity);
-    }
+    store_fixed(s, r, root_renderer_pipe, pipe, magic);
 }
 
 }  // namespace marloven

@@ -85,6 +85,34 @@ bool referenced(const api_session& s, Names names) {
     return false;
 }
 
+// Records kept under a fixed id (the root access lists, the global renderer pipe): one never
+// stored reads as empty with the stamp 0.
+template <typename Record>
+Record read_fixed(const api_session& s, int id, std::uint32_t& magic) {
+    Record record;
+    if (!s.svc().template store<Record>().get(s.db, id, record, magic)) {
+        record = Record{};
+        magic = 0;
+    }
+    return record;
+}
+
+// Stores a record under its fixed id when `magic` is the stored stamp (0 for none), else
+// BadMagic.
+template <typename Record>
+void store_fixed(const api_session& s, api_result& r, int id, const Record& record,
+                 std::uint32_t magic) {
+    std::uint32_t stamp = 0;
+    read_fixed<Record>(s, id, stamp);
+    if (stamp != magic) {
+        set_error(r, api_error::BadMagic);
+        return;
+    }
+    if (!s.svc().template store<Record>().set(s.db, id, record)) {
+        set_error(r, api_error::ErrorWritingEntity);
+    }
+}
+
 template <typename Record>
 void get_config(const api_session& s, api_result& r, int id, Record& cfg, std::uint32_t& magic) {
     reset_result(r);
