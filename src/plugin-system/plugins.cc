@@ -90,7 +90,7 @@ plugins_loader_base::plugins_loader_base(std::optional<std::string> directory)
     : directory_(std::move(directory)) {}
 
 plugins_loader_base::~plugins_loader_base() {
-    unload();
+    unload_libraries();
 }
 
 void plugins_loader_base::fill_host_services(marloven_host_services& table) const {
@@ -188,10 +188,14 @@ void plugins_loader_base::register_library(const std::string& path) {
 void plugins_loader_base::release_instances() {}
 
 void plugins_loader_base::unload() {
+    release_instances();
+    unload_libraries();
+}
+
+void plugins_loader_base::unload_libraries() {
     if (!loaded_) {
         return;
     }
-    release_instances();
     loaded_ = false;
     VANT_LOG(PLUGINSYSTEM, debug) << "Unregistering plugins";
     for (const auto& plugin : plugins_) {
@@ -225,10 +229,14 @@ const registered_plugin* plugins_loader_base::find_module(std::string_view modul
 }
 
 pipelined_plugins_loader_base::~pipelined_plugins_loader_base() {
-    release_instances();
+    destroy_instances();
 }
 
 void pipelined_plugins_loader_base::release_instances() {
+    destroy_instances();
+}
+
+void pipelined_plugins_loader_base::destroy_instances() {
     while (!docfilters_.empty()) {
         unconfigure_docfilter(docfilters_.begin()->first);
     }
@@ -345,7 +353,8 @@ bool pipelined_plugins_loader_base::configure_docfilter(const docfilter_settings
         return false;
     }
     refused_docfilters_[settings.id] = stamps;
-    if (!is_known_plugin(settings.plugin_id)) {
+    if (p == nullptr) {
+        is_known_plugin(settings.plugin_id);  // logs that it is not
         return false;
     }
     const marloven_plugin_regdata& reg = *p->library->regdata;

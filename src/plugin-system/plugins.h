@@ -88,11 +88,13 @@ class plugins_loader_base {
     // Slot 3: checks a registration record (the base requires `unregister`); logs each fault.
     virtual bool check_registration(const registered_plugin& plugin) const;
     // Destroys what derived loaders made with the plug-ins, before unload() unregisters them.
-    // The destructor of a derived loader calls its own.
+    // Destructors do not call it (no virtual dispatch there): a derived loader's destructor
+    // destroys its own.
     virtual void release_instances();
 
   private:
     void register_library(const std::string& path);
+    void unload_libraries();
 
     std::optional<std::string> directory_;
     std::unique_ptr<marloven_host_services> host_;
@@ -149,6 +151,8 @@ class pipelined_plugins_loader_base : public plugins_loader_base {
     const configured_plugin* plugin(int id) const;
 
   private:
+    void destroy_instances();
+
     std::map<int, configured_plugin> plugins_by_id_;
     std::map<int, configured_docfilter> docfilters_;
     // Records refused before, by id, with their stamps then (a filter's with its plug-in's).
