@@ -17,16 +17,17 @@ class api_plugin_test : public api_fixture {
   protected:
     api_plugin_test() { services_.plugin_directory = plugins_dir_.plugins(); }
 
-    int add_plugin(const std::string& module, acl_list acl) {
+    int add_plugin(const std::string& module, const acl_list& acl) {
         return plugins_->add(db_,
                              Plugin{module + " record", "about " + module, module, "cfg", acl});
     }
-    int add_filter(int plugin, acl_list acl) {
+    int add_filter(int plugin, const acl_list& acl) {
         return docfilters_->add(db_, DocFilter{"filter", "", plugin, "params", acl});
     }
     template <typename Info>
     static std::vector<int> ids(const std::vector<Info>& infos) {
         std::vector<int> out;
+        out.reserve(infos.size());
         for (const Info& i : infos) {
             out.push_back(i.id);
         }

@@ -144,5 +144,20 @@ TEST_F(plugins_crawl_test, a_plugin_that_crashes_or_hangs_costs_only_its_page) {
     EXPECT_EQ(stored("error", "/a.html"), "0");
 }
 
+// config_create runs in the worker itself: one that hangs ends the worker at the time limit, the
+// URL gets INTERNAL and the daemon goes on with a new worker.
+TEST_F(plugins_crawl_test, a_plugin_that_hangs_while_configuring_costs_the_worker) {
+    plugin_dir plugins(dir_);
+    plugins.link_programs();
+    plugins.add(VANT_PROBE_DIR "/probe_good.so");
+    deploy_ = plugins.deploy();
+    extra_config_ = "PLUGIN_TIMEOUT=1\n";
+    int probe = add_record(Plugin{"Probe", "", "probe_good", "", {}});
+    std::uint32_t arcid = add_site({add_record(DocFilter{"Probe", "", probe, "hang-create", {}})});
+    crawl(arcid);
+    EXPECT_EQ(stored("error", "/"), "12") << "INTERNAL";
+    EXPECT_NE(log().find("error executing wproc->process()"), std::string::npos) << log();
+}
+
 }  // namespace
 }  // namespace vant_test

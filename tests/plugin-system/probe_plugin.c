@@ -33,6 +33,11 @@ static void unregister_probe(void) {
 
 static void* create(const marloven_plugin_config* config) {
     probe* p;
+    if (strcmp(config->parameters, "hang-create") == 0) {
+        for (;;) {
+            pause();
+        }
+    }
     if (strcmp(config->parameters, "refuse") == 0) {
         host->log_error(self, "refusing this configuration");
         return NULL;
