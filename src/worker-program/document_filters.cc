@@ -184,7 +184,12 @@ filtered_document document_filters::apply(const filter_settings& settings, std::
                                           const document_facts& facts) {
     filtered_document out;
     configure(settings);
+    // The unknown ones are logged here, once.
     std::vector<int> ids = settings.docfilter_ids;
+    if (!loader_->filter_known(ids) && ids.empty()) {
+        out.applied = false;  // nothing to run: no child
+        return out;
+    }
     std::map<int, std::string> names;  // docfilter id -> plug-in name, for the messages
     for (const docfilter_entry& f : settings.docfilters) {
         for (const plugin_entry& p : settings.plugins) {

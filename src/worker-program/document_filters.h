@@ -22,6 +22,9 @@ class fff_plugins_loader;
 // The outcome of filtering one document.
 struct filtered_document {
     bool ok = true;
+    // False when no filter of the list could be applied (none is configured): the document is
+    // as it was, and the fields below are not set.
+    bool applied = true;
     std::string failure;  // why not ok: the plug-in, its filter and what happened
     std::string fff;      // the document after the filters, in binary form
     std::uint32_t score = 0;

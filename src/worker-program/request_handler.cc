@@ -178,6 +178,9 @@ void request_handler::filter(const filter_settings& settings, std::string_view u
     }
     filtered_document out =
         filters_->apply(settings, fff, {std::string(url), result.mime, result.charset});
+    if (!out.applied) {
+        return;
+    }
     if (!out.ok) {
         result.status = crawl_error::unparsable;
         result.status_text = out.failure;

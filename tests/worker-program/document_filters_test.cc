@@ -86,6 +86,14 @@ TEST_F(document_filters_test, changed_words_change_the_core_checksum) {
     EXPECT_NE(out.corecrc, page_.corecrc);
 }
 
+TEST_F(document_filters_test, filters_that_cannot_run_leave_the_document_alone) {
+    filter_settings f = settings("meta k v");
+    f.plugins[0].dll = "no_such_module";
+    filtered_document out = filters_.apply(f, page_.fff, {"u", "", ""});
+    EXPECT_TRUE(out.ok);
+    EXPECT_FALSE(out.applied);
+}
+
 TEST_F(document_filters_test, a_changed_filter_record_changes_the_result) {
     filtered_document first = filters_.apply(settings("meta k one"), page_.fff, {"u", "", ""});
     filtered_document second = filters_.apply(settings("meta k two"), page_.fff, {"u", "", ""});
