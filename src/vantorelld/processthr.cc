@@ -549,15 +549,22 @@ void process_thread::fetch(job& j) {
         }
     }
     auto& links = r.reply.outlinks;
+    std::erase_if(links, [&](const outlink& l) { return !filter.accepts(l.url); });
+    if (links.size() > max_outlinks_per_page) {
+        VANT_LOG(WORKERSCHEDULING, info)
+            << "Dropped " << links.size() - max_outlinks_per_page << " of " << links.size()
+            << " links of " << url << ": at most " << max_outlinks_per_page << " are kept";
+        links.resize(max_outlinks_per_page);
+    }
     if (r.error == crawl_error::redirect) {
         const std::string& target = r.reply.result.redirect;
         VANT_LOG(WORKERPARSERS, boring) << url << " is a redirect to " << target;
-        if (!target.empty() && std::none_of(links.begin(), links.end(),
-                                            [&](const outlink& l) { return l.url == target; })) {
+        if (!target.empty() && filter.accepts(target) &&
+            std::none_of(links.begin(), links.end(),
+                         [&](const outlink& l) { return l.url == target; })) {
             links.push_back({target, FFF::score_one});
         }
     }
-    std::erase_if(links, [&](const outlink& l) { return !filter.accepts(l.url); });
     store_fetch(j, r);
 }
 
@@ -574,9 +581,16 @@ void process_thread::store_fetch(const job& j, record& r) {
             result.fffcrc == latest->fffcrc) {
             r.error = crawl_error::unchanged;
         }
-        const std::uint32_t depth = j.queued.priority + (r.error == crawl_error::redirect ? 0 : 1);
-        if (j.source.depth == 0 || static_cast<std::uint32_t>(j.source.depth) > depth) {
-            queue_links(arcid, crawl->start, url, r.reply.outlinks, depth);
+        // The links of a redirect are as deep as the redirect, and one redirect further along
+        // its chain.
+        const bool redirect = r.error == crawl_error::redirect;
+        const std::uint32_t depth = j.queued.priority + (redirect ? 0 : 1);
+        const std::uint32_t redirects = redirect ? svc_.queue->redirects(db_, arcid, url) + 1 : 0;
+        if (redirects > max_redirect_chain) {
+            VANT_LOG(WORKERSCHEDULING, info) << "Not following " << url << ": more than "
+                                             << max_redirect_chain << " redirects in a row";
+        } else if (j.source.depth == 0 || static_cast<std::uint32_t>(j.source.depth) > depth) {
+            queue_links(arcid, crawl->start, url, r.reply.outlinks, depth, redirects);
         }
         if (r.error == crawl_error::unchanged && !j.archive.historicize) {
             svc_.documents->touch(db_, latest->guid, r.fetch_time);
@@ -630,7 +644,7 @@ void process_thread::store_fetch(const job& j, record& r) {
 
 void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
                                  const std::string& url, const std::vector<outlink>& links,
-                                 std::uint32_t depth) {
+                                 std::uint32_t depth, std::uint32_t redirects) {
     known_links& known = known_links_[arcid];
     if (known.crawl_start != crawl_start || known.urls.size() > max_known_links) {
         known.crawl_start = crawl_start;
@@ -643,7 +657,7 @@ void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
         }
         // Pages stored since the crawl began are not fetched again in this crawl.
         if (svc_.documents->latestTimestamp(db_, arcid, target) < crawl_start) {
-            svc_.queue->push(db_, arcid, target, depth);
+            svc_.queue->push(db_, arcid, target, depth, redirects);
         }
     }
 }

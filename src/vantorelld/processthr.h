@@ -33,7 +33,8 @@ class worker_process;
 // document to parse again; any other URL is checked against its source's filters and the
 // site's robots rules, fetched and parsed by the worker (after a cookie log-in for sources that
 // need one), compared with the newest stored version (UNCHANGED), stored, indexed, logged, and
-// its links are queued one level deeper. Every group of database steps runs in an exclusive
+// its links (at most max_outlinks_per_page) are queued one level deeper; those of a redirect at
+// the same depth, unless more than max_redirect_chain redirects in a row led there. Every group of database steps runs in an exclusive
 // transaction; no worker request ever runs inside one, so a slow fetch blocks no other thread.
 // Ownership: owns its SQLite connection (opened by the constructor), its worker process
 // (replaced when it dies or hangs) and the caches of document filter and plug-in records sent
@@ -110,9 +111,11 @@ class process_thread {
     bool restart_worker();
     // The database work after the fetch, and the end of the pass.
     void store_fetch(const job& j, record& r);
-    // Queues the links of `url` that are neither queued nor stored since the crawl began.
+    // Queues the links of `url` that are neither queued nor stored since the crawl began, at
+    // `depth`, with the number of redirects in a row that led to them.
     void queue_links(std::uint32_t arcid, std::int64_t crawl_start, const std::string& url,
-                     const std::vector<outlink>& links, std::uint32_t depth);
+                     const std::vector<outlink>& links, std::uint32_t depth,
+                     std::uint32_t redirects);
     // Removes the URL from the queue and, when that empties the archive's queue, ends the
     // crawl and flushes the index; commits, then sends the crawl-end notification.
     void finish(transaction& t, const job& j);

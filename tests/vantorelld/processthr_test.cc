@@ -100,6 +100,57 @@ TEST_F(process_thread_test, redirect_target_is_queued_at_the_same_depth) {
     EXPECT_EQ(site_.count("/deeper.html"), 0u);
 }
 
+// Issue 14: a redirect trap of ever-new URLs was followed for ever. The count of redirects in a
+// row is kept with the queued URL, so it survives a restart of the daemon half-way.
+class redirect_chain_test : public process_thread_test, public testing::WithParamInterface<int> {};
+
+TEST_P(redirect_chain_test, chain_of_more_than_twenty_redirects_ends_also_across_a_restart) {
+    const int n = GetParam();  // redirects in a row before the page
+    auto path = [](int i) { return "/r/" + std::to_string(i); };
+    for (int i = 0; i < n; ++i) {
+        site_.route(path(i), vant_test::http_response(301, {{"Location", path(i + 1)}}, ""));
+    }
+    site_.route(path(n), 200, "text/html", page("End", "z"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url(path(0))}));
+    start_crawl(arcid);
+    auto thread = make_thread();
+    for (int i = 0; i < n / 2; ++i) {
+        EXPECT_TRUE(thread->crawl_once());
+    }
+    thread.reset();
+    {
+        transaction t(db_);
+        queue_ = std::make_unique<fetchqueue>(db_, 0);
+        svc_.queue = queue_.get();
+        t.commit();
+    }
+    thread = make_thread();
+    crawl(*thread, arcid);
+    EXPECT_EQ(site_.count(path(n)), n <= 20 ? 1u : 0u);
+    EXPECT_EQ(log_count("Not following " + url(path(20)) + ": more than 20 redirects in a row"),
+              n <= 20 ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(lengths, redirect_chain_test, testing::Values(20, 21));
+
+// Issue 14: every link of a page was queued, however many it had.
+TEST_F(process_thread_test, links_beyond_the_cap_are_dropped_and_counted) {
+    std::vector<std::string> links;
+    for (std::size_t i = 0; i < max_outlinks_per_page + 5; ++i) {
+        links.push_back("/l" + std::to_string(i));
+    }
+    site_.route("/", 200, "text/html", page("Home", "x", links));
+    std::uint32_t arcid = site_archive();
+    start_crawl(arcid);
+    auto thread = make_thread();
+    EXPECT_TRUE(thread->crawl_once());
+    EXPECT_EQ(rows("select count(*) from fetchqueue"),
+              (std::vector<std::string>{std::to_string(max_outlinks_per_page)}));
+    EXPECT_EQ(log_count("Dropped 5 of " + std::to_string(max_outlinks_per_page + 5) + " links of " +
+                        url("/")),
+              1);
+}
+
 TEST_F(process_thread_test, page_limit_ends_the_crawl) {
     std::vector<std::string> links;
     for (int i = 0; i < 10; ++i) {
