@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "db/disk_full.h"
 #include "util/config_file.h"
 #include "util/log.h"
 
@@ -18,6 +19,10 @@ void sql_site::fail(sqlite3* db, int rc) const {
     if (db != nullptr) {
         message += " ";
         message += sqlite3_errmsg(db);
+    }
+    // The one exception to "every SQLite error is fatal": see disk_full.h.
+    if (is_disk_full(rc) && disk_full_tolerated::active()) {
+        throw disk_full(message);
     }
     if (fixed_) {
         fatal_assertion(message, file_, line_);
@@ -233,12 +238,13 @@ transaction::~transaction() {
 }
 
 void transaction::commit(sql_site where) {
-    open_ = false;
     int rc = try_exec(db_, "commit transaction");
-    lock_.unlock();
     if (rc != SQLITE_OK) {
+        // Still open and locked: a disk_full thrown here leaves the rollback to the destructor.
         where.fail(db_, rc);
     }
+    open_ = false;
+    lock_.unlock();
 }
 
 // The free pair holds the mutex from one call to the other, so it cannot use a scoped lock.

@@ -141,13 +141,21 @@ void fetchqueue::remove(sqlite3* db, std::uint32_t arcid, std::string_view url) 
                       static_cast<unsigned long>(arcid), key.c_str()));
     exec(db, sql_text("delete from fetchredirects where arcid=%lu and url='%q'",
                       static_cast<unsigned long>(arcid), key.c_str()));
+    free_host(arcid, std::string(u.host()));
+}
+
+void fetchqueue::release(std::uint32_t arcid, std::string_view url) {
+    free_host(arcid, std::string(uri::parse(url, "http").host()));
+}
+
+void fetchqueue::free_host(std::uint32_t arcid, const std::string& host) {
     auto archive = archives_.find(arcid);
     if (archive == archives_.end()) {
         return;
     }
-    auto host = archive->second.hosts.find(std::string(u.host()));
-    if (host != archive->second.hosts.end()) {
-        host->second.busy = false;
+    auto state = archive->second.hosts.find(host);
+    if (state != archive->second.hosts.end()) {
+        state->second.busy = false;
     }
 }
 

@@ -57,6 +57,9 @@ class fetchqueue {
     std::optional<queued_url> next(sqlite3* db);
     // The URL's processing is finished: deletes its row and frees its host.
     void remove(sqlite3* db, std::uint32_t arcid, std::string_view url);
+    // The URL's processing was abandoned and its database changes rolled back: it stays queued
+    // and its host is free again.
+    void release(std::uint32_t arcid, std::string_view url);
     // True when nothing is queued for the archive.
     bool empty(sqlite3* db, std::uint32_t arcid) const;
     // Deletes the archive's rows; its hosts leave the index as `next` finds them empty.
@@ -81,6 +84,8 @@ class fetchqueue {
     };
 
     void index_host(std::uint32_t arcid, const std::string& host);
+    // Marks the host idle (`last_pop` stays).
+    void free_host(std::uint32_t arcid, const std::string& host);
     // Searches one archive's hosts, once round at most, for a URL that may be served now.
     std::optional<queued_url> next_of_archive(sqlite3* db, std::uint32_t arcid,
                                               archive_hosts& archive);

@@ -10,6 +10,7 @@
 #include <set>
 #include <type_traits>
 
+#include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
@@ -231,16 +232,41 @@ bool process_thread::crawl_once() {
         !svc_.enough_disk()) {
         return false;
     }
-    std::optional<job> j = take_job();
-    if (!j) {
-        return false;
-    }
-    if (j->queued.url.starts_with(guid_scheme_prefix)) {
-        reprocess(*j);
-    } else {
-        fetch(*j);
+    std::optional<job> j;
+    indexed_.reset();
+    try {
+        // A full disk rolls back the transaction it struck (disk_full.h) and lands below.
+        disk_full_tolerated tolerate;
+        j = take_job();
+        if (!j) {
+            return false;
+        }
+        if (j->queued.url.starts_with(guid_scheme_prefix)) {
+            reprocess(*j);
+        } else {
+            fetch(*j);
+        }
+    } catch (const disk_full& e) {
+        abandon_after_full_disk(j ? &*j : nullptr, e);
     }
     return true;
+}
+
+void process_thread::abandon_after_full_disk(const job* j, const disk_full& e) {
+    svc_.disk_was_full(j ? "while processing " + j->queued.url : std::string("taking a URL"),
+                       e.what());
+    // Links remembered as queued in this crawl may have been rolled back with the rest.
+    known_links_.clear();
+    // The stored version the index was given is gone again (a version with history would
+    // otherwise stay in the index for ever); a fetch of the same URL adds it back.
+    if (indexed_) {
+        svc_.index->removeDocument(*indexed_);
+    }
+    if (j) {
+        // The URL stays queued; its host must not wait for a removal that never comes.
+        std::scoped_lock lock(transaction_mutex());
+        svc_.queue->release(j->queued.arcid, j->queued.url);
+    }
 }
 
 std::optional<process_thread::job> process_thread::take_job() {
@@ -399,6 +425,7 @@ void process_thread::reprocess(job& j) {
             doc.corecrc = reply.result.corecrc;
             doc.score = reply.score;
             if (svc_.documents->store(db_, doc, extra, cache_mode_of(j.archive))) {
+                indexed_ = doc.guid;
                 svc_.index->addDocument(doc.guid, arcid, doc.url, doc.mime, to_u32(doc.timestamp),
                                         to_u32(doc.servertime), doc.score,
                                         views_of(doc.corechanged), doc.fff);
@@ -620,6 +647,7 @@ void process_thread::store_fetch(const job& j, record& r) {
             if (!svc_.documents->store(db_, doc, extra, cache_mode_of(j.archive))) {
                 r.error = crawl_error::outofdocs;
             } else if (r.error == crawl_error::none) {
+                indexed_ = doc.guid;
                 svc_.index->addDocument(doc.guid, arcid, url, doc.mime, to_u32(r.fetch_time),
                                         to_u32(doc.servertime), doc.score, views_of(core_changed),
                                         doc.fff);

@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "support/full_disk.h"
 #include "support/process.h"
 #include "support/test_http_server.h"
 #include "vantorelld/crawl_fixture.h"
@@ -149,6 +150,28 @@ TEST_F(process_thread_test, links_beyond_the_cap_are_dropped_and_counted) {
     EXPECT_EQ(log_count("Dropped 5 of " + std::to_string(max_outlinks_per_page + 5) + " links of " +
                         url("/")),
               1);
+}
+
+// Issue 14: a full disk (SQLITE_FULL) while storing ended the daemon.
+TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
+    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
+    site_.route("/a.html", 200, "text/html", page("A", "y"));
+    vant_test::full_disk disk;
+    std::uint32_t arcid = site_archive();
+    start_crawl(arcid);
+    auto thread = make_thread();
+    disk.set_full(true);
+    EXPECT_TRUE(thread->crawl_once());
+    disk.set_full(false);
+    EXPECT_EQ(log_count("Disk full while processing " + url("/")), 1);
+    EXPECT_TRUE(rows("select * from docstorage").empty());
+    EXPECT_TRUE(rows("select * from documentlog").empty());
+    EXPECT_FALSE(thread->crawl_once()) << "crawling pauses";
+    now_ += disk_full_pause::default_seconds;
+    // The page is still queued, its host free, and its links are queued when it is stored.
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
+              (std::vector<std::string>{url("/") + "|0", url("/a.html") + "|0"}));
 }
 
 TEST_F(process_thread_test, page_limit_ends_the_crawl) {
