@@ -257,9 +257,10 @@ void process_thread::abandon_after_full_disk(const job* j, const disk_full& e) {
                        e.what());
     // Links remembered as queued in this crawl may have been rolled back with the rest.
     known_links_.clear();
-    // The stored version the index was given is gone again (a version with history would
-    // otherwise stay in the index for ever); a fetch of the same URL adds it back.
-    if (indexed_) {
+    // A version the index was given is gone again. Where the guid is the URL's, the URL's
+    // next fetch replaces it in the index; a version of an archive with history has a guid of
+    // its own fetch, which no later fetch has: it would stay in the index for ever.
+    if (indexed_ && j && j->archive.historicize) {
         svc_.index->removeDocument(*indexed_);
     }
     if (j) {
@@ -425,7 +426,6 @@ void process_thread::reprocess(job& j) {
             doc.corecrc = reply.result.corecrc;
             doc.score = reply.score;
             if (svc_.documents->store(db_, doc, extra, cache_mode_of(j.archive))) {
-                indexed_ = doc.guid;
                 svc_.index->addDocument(doc.guid, arcid, doc.url, doc.mime, to_u32(doc.timestamp),
                                         to_u32(doc.servertime), doc.score,
                                         views_of(doc.corechanged), doc.fff);

@@ -149,7 +149,7 @@ class process_thread {
     std::map<int, cached_docfilter> docfilter_cache_;
     std::map<int, cached_plugin> plugin_cache_;
     std::map<std::uint32_t, known_links> known_links_;
-    // The guid handed to the index in the current pass, if any.
+    // The guid of the fetched version handed to the index in the current pass, if any.
     std::optional<std::string> indexed_;
 
     std::stop_source stop_;
