@@ -599,7 +599,19 @@ void process_thread::store_fetch(const job& j, record& r) {
     const std::uint32_t arcid = j.queued.arcid;
     const std::string& url = j.queued.url;
     crawl_result& result = r.reply.result;
+    // A version of an archive with history has a guid of this fetch's own: should the daemon
+    // die after handing it to the index and before storing it, no later fetch would replace it
+    // there (see drop_unstored_versions).
+    const bool pending = j.archive.historicize && r.error == crawl_error::none;
+    if (pending) {
+        transaction t(db_);
+        svc_.documents->notePending(db_, r.guid);
+        t.commit();
+    }
     transaction t(db_);
+    if (pending) {
+        svc_.documents->clearPending(db_, r.guid);
+    }
     auto crawl = svc_.logs->lastCrawl(db_, arcid);
     // Results that arrive after their crawl has ended are neither stored nor followed.
     if (crawl && crawl->end == 0) {
@@ -704,6 +716,24 @@ void process_thread::finish(transaction& t, const job& j) {
     if (ended) {
         VANT_LOG(WORKERSCHEDULING, info) << "Crawl of archive " << arcid << " ended";
         notify(arcid);
+    }
+}
+
+void drop_unstored_versions(const crawl_services& services) {
+    sqlite_connection db = open_database(*services.config, services.database.c_str());
+    transaction t(db);
+    int dropped = 0;
+    for (const std::string& guid : services.documents->takePending(db)) {
+        document_version doc;
+        if (services.documents->get(db, guid, doc) == read_status::missing) {
+            services.index->removeDocument(guid);
+            ++dropped;
+        }
+    }
+    t.commit();
+    if (dropped > 0) {
+        VANT_LOG(WORKERSCHEDULING, info)
+            << "Removed " << dropped << " versions from the index that were never stored";
     }
 }
 

@@ -158,4 +158,9 @@ class process_thread {
     std::jthread thread_;
 };
 
+// Takes out of the index the versions of archives with history that a crawl thread handed it
+// and that were never stored, because the daemon died in between. Run at start-up, before the
+// crawl threads.
+void drop_unstored_versions(const crawl_services& services);
+
 }  // namespace marloven

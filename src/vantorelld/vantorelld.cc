@@ -238,6 +238,7 @@ std::optional<std::string> vantorelld::start_threads() {
     crawl_.cookies = cookies_.get();
     crawl_.disk_pause = &disk_pause_;
     crawl_.settings = crawl_settings::from(config_);
+    drop_unstored_versions(crawl_);
     // Crawl processing threads first, each started as soon as it exists; then the scheduler,
     // whose watchdog pass checks them.
     const auto workers = config_.integer(keys::WORKERS);

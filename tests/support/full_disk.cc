@@ -74,8 +74,14 @@ int unfetch(sqlite3_file* f, sqlite3_int64 offset, void* page) {
 }  // namespace
 
 std::atomic<bool> full_disk::full_{false};
+std::atomic<int> full_disk::writes_left_{-1};
 
 int full_disk::write(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
+    if (writes_left_ == 0) {
+        full_ = true;
+    } else if (writes_left_ > 0) {
+        --writes_left_;
+    }
     return full_ ? SQLITE_FULL : methods(f)->xWrite(real(f), data, amount, offset);
 }
 
@@ -121,7 +127,7 @@ full_disk::full_disk() : real_(sqlite3_vfs_find(nullptr)), vfs_(*real_) {
 }
 
 full_disk::~full_disk() {
-    full_ = false;
+    set_full(false);
     sqlite3_vfs_unregister(&vfs_);
     sqlite3_vfs_register(real_, 1);
 }

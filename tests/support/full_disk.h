@@ -19,10 +19,19 @@ class full_disk {
     full_disk(const full_disk&) = delete;
     full_disk& operator=(const full_disk&) = delete;
 
-    void set_full(bool full) { full_ = full; }
+    void set_full(bool full) {
+        writes_left_ = -1;
+        full_ = full;
+    }
+    // The disk fills up after `writes` more writes.
+    void set_full_after(int writes) {
+        full_ = false;
+        writes_left_ = writes;
+    }
 
   private:
     static std::atomic<bool> full_;
+    static std::atomic<int> writes_left_;  // -1: no countdown
     static int write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset);
     static int truncate(sqlite3_file* file, sqlite3_int64 size);
     static int open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags,
