@@ -14,16 +14,29 @@
 
 namespace marloven {
 
-void sql_site::fail(sqlite3* db, int rc) const {
+namespace {
+
+std::string error_text(sqlite3* db, int rc) {
     std::string message = "SQLite error: [" + std::to_string(rc) + "]";
     if (db != nullptr) {
         message += " ";
         message += sqlite3_errmsg(db);
     }
+    return message;
+}
+
+}  // namespace
+
+void sql_site::fail(sqlite3* db, int rc) const {
     // The one exception to "every SQLite error is fatal": see disk_full.h.
     if (is_disk_full(rc) && disk_full_tolerated::active()) {
-        throw disk_full(message);
+        throw disk_full(error_text(db, rc));
     }
+    fail_fatally(db, rc);
+}
+
+void sql_site::fail_fatally(sqlite3* db, int rc) const noexcept {
+    const std::string message = error_text(db, rc);
     if (fixed_) {
         fatal_assertion(message, file_, line_);
     }
@@ -57,7 +70,7 @@ void sqlite_connection::close(sql_site where) {
     if (rc != SQLITE_OK) {
         // The handle stays open (a statement was not finalized): report without its message,
         // which would describe the last statement rather than the close.
-        where.fail(nullptr, rc);
+        where.fail_fatally(nullptr, rc);
     }
     db_ = nullptr;
 }

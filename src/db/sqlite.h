@@ -56,6 +56,8 @@ class sql_site {
     // without a connection), at this site; throws disk_full with that text instead for
     // SQLITE_FULL inside a disk_full_tolerated scope.
     [[noreturn]] void fail(sqlite3* db, int rc) const;
+    // Ends the process whatever the code: for places that must not throw (closing).
+    [[noreturn]] void fail_fatally(sqlite3* db, int rc) const noexcept;
     // Fails unless `rc` is SQLITE_OK, SQLITE_ROW or SQLITE_DONE; returns `rc`.
     int check(sqlite3* db, int rc) const;
 
