@@ -1,6 +1,7 @@
 // idxserv: the index server. Started by the daemon with one argument, a TCP port on 127.0.0.1;
-// connects to it at once and serves that one connection (commands of idxstorage/index_protocol.h)
-// until command 0 or the end of the connection, commits and exits.
+// connects to it at once, sends the channel token of its environment (VANT_CHANNEL_TOKEN, by
+// which the daemon knows its own child) and serves that one connection (commands of
+// idxstorage/index_protocol.h) until command 0 or the end of the connection, commits and exits.
 //
 // The index lives in the directory named by VANT_INDEX_DIR, or "index" in the working directory
 // (the daemon runs in DATADIR and passes DATADIR/index). Tuning variables, named after the merge

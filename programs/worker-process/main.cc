@@ -1,6 +1,7 @@
 // main.cc: the worker program "worker-process": connects back to the daemon on the loopback
-// port given as its one argument and answers each request with exactly one reply until QUIT or
-// the end of the connection.
+// port given as its one argument, proves itself with the channel token of its environment
+// (VANT_CHANNEL_TOKEN), and answers each request with exactly one reply until QUIT or the end of
+// the connection.
 // SPDX-License-Identifier: MIT
 #include <curl/curl.h>
 #include <libxml/parser.h>

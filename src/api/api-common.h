@@ -20,6 +20,7 @@
 
 namespace marloven {
 
+class disk_full_pause;
 class docstorage;
 class fetchqueue;
 class idxstorage;
@@ -53,6 +54,9 @@ struct api_services {
     logstorage* logs = nullptr;
     fetchqueue* queue = nullptr;
     idxstorage* index = nullptr;
+    // The daemon's memory of its last full disk (SQLITE_FULL): crawling pauses after one, and
+    // the status reports low disk space meanwhile. May be null.
+    disk_full_pause* disk_pause = nullptr;
 
     // The installation's identifier (part of every document guid) and the data directory.
     std::string platform_guid;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "api/query_parsers.h"
+#include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "util/http_text.h"
@@ -262,6 +263,14 @@ void AddDocument(const api_session& s, api_result& r, int arcid, const std::stri
     if (!archive_access(s, r, arcid, access_type::write, archive)) {
         return;
     }
+    // An upload stores nothing while the disk has less free space than crawling needs.
+    if (s.svc().free_disk) {
+        auto free = s.svc().free_disk(s.svc().data_dir);
+        if (free && *free < s.svc().min_free_disk) {
+            set_error(r, api_error::MaxDocuments);
+            return;
+        }
+    }
     const std::time_t now = s.svc().now();
     document_version doc;
     doc.url = normalise_url(url);
@@ -451,7 +460,7 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
     bool outside = svc.crawl_start < svc.crawl_stop
                        ? hour < svc.crawl_start || hour > svc.crawl_stop
                        : svc.crawl_stop < hour && hour < svc.crawl_start;
-    if (free < svc.min_free_disk) {
+    if (free < svc.min_free_disk || (svc.disk_pause && svc.disk_pause->active(svc.now()))) {
         status = daemon_status::LOWDISKSPACE;
     } else if (outside) {
         status = daemon_status::CRAWLSTOPPED;

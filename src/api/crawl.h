@@ -73,7 +73,8 @@ void GetDocument(const api_session& s, api_result& r, const std::string& guid, i
                  std::string& url, std::string& mime, std::string& content);
 // Stores a document supplied by the caller (write access on the archive) under the guid a crawl
 // would give its URL, and queues it for processing ("guid:" entry), opening a crawl row when none
-// runs. MaxDocuments when it cannot be stored.
+// runs. MaxDocuments when it cannot be stored, and, storing nothing, while the data directory's
+// disk has less free space than MINFREEDISK.
 void AddDocument(const api_session& s, api_result& r, int arcid, const std::string& url,
                  const std::string& content_type, const std::string& content, std::string& guid);
 // Deletes a stored document from the index and the storage (write access on its archive).

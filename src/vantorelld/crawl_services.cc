@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "db/disk_full.h"
 #include "util/config_file.h"
 #include "util/log.h"
 
@@ -55,8 +56,20 @@ crawl_settings crawl_settings::from(const config_file& config) {
 }
 
 bool crawl_services::enough_disk() const {
+    if (disk_pause != nullptr && disk_pause->active(now())) {
+        return false;
+    }
     auto space = free_disk(settings.data_dir);
     return !space || *space >= settings.min_free_disk;
+}
+
+void crawl_services::disk_was_full(const std::string& where, const std::string& error) const {
+    if (disk_pause != nullptr) {
+        disk_pause->note(now());
+    }
+    VANT_LOG(WORKERSCHEDULING, error)
+        << "Disk full " << where << ": " << error << "; the changes were rolled back, crawling "
+        << "pauses for " << (disk_pause != nullptr ? disk_pause->seconds() : 0) << " seconds";
 }
 
 }  // namespace marloven

@@ -20,6 +20,7 @@
 namespace marloven {
 
 class config_file;
+class disk_full_pause;
 class docstorage;
 class fetchqueue;
 class idxstorage;
@@ -90,14 +91,19 @@ struct crawl_services {
     cfgstorage<DocFilter>* docfilters = nullptr;
     cfgstorage<RendererPluginPipe>* renderer_pipes = nullptr;
     cookie_store* cookies = nullptr;
+    // When set, crawling pauses for a while after a full disk (SQLITE_FULL) was met.
+    disk_full_pause* disk_pause = nullptr;
     crawl_settings settings;
     // Seams: the current time and the free disk space.
     clock_function now = system_clock_seconds;
     disk_probe free_disk = available_disk_space;
 
     // True when the free space of the data directory's disk is at least the configured minimum
-    // (a disk whose space cannot be told counts as having enough).
+    // (a disk whose space cannot be told counts as having enough) and crawling is not paused
+    // after a full disk.
     bool enough_disk() const;
+    // Pauses crawling after a full disk that `where` met (logged with the error's text).
+    void disk_was_full(const std::string& where, const std::string& error) const;
 };
 
 }  // namespace marloven

@@ -8,6 +8,9 @@
 #include <new>
 
 #include "api/operations.h"
+#include "db/disk_full.h"
+#include "db/sqlite.h"
+#include "util/log.h"
 
 namespace marloven {
 
@@ -167,9 +170,20 @@ void add_document(rest_request& req) {
     api_session session = req.state.context.session();
     api_result r;
     std::string guid;
-    {
-        api_transaction t(session.db);
+    try {
+        // A full disk rolls the upload back (disk_full.h) and is answered like the storage limit.
+        disk_full_tolerated tolerate;
+        transaction t(session.db);
         AddDocument(session, r, arcid, url->second, req.state.content_type_value, req.body, guid);
+        t.commit();
+    } catch (const disk_full& e) {
+        const api_services& svc = session.svc();
+        if (svc.disk_pause != nullptr) {
+            svc.disk_pause->note(svc.now());
+        }
+        VANT_LOG(HTTPSERVER, error) << "Disk full while storing a document for archive " << arcid
+                                    << ": " << e.what() << "; nothing was stored";
+        set_error(r, api_error::MaxDocuments);
     }
     if (r.failed()) {
         api_error_reply(req.out, r);

@@ -244,6 +244,7 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.documents = documents_.get();
     services_.logs = logs_.get();
     services_.queue = fetch_queue_.get();
+    services_.disk_pause = &disk_pause_;
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
     services_.min_free_disk =
@@ -267,7 +268,9 @@ std::optional<std::string> vantorelld::start_threads() {
     crawl_.docfilters = docfilters_.get();
     crawl_.renderer_pipes = renderer_pipes_.get();
     crawl_.cookies = cookies_.get();
+    crawl_.disk_pause = &disk_pause_;
     crawl_.settings = crawl_settings::from(config_);
+    drop_unstored_versions(crawl_);
     // Crawl processing threads first, each started as soon as it exists; then the scheduler,
     // whose watchdog pass checks them.
     const auto workers = config_.integer(keys::WORKERS);
