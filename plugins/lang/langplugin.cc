@@ -35,7 +35,7 @@ struct settings {
     std::size_t min_run_letters = 60;
     double run_margin = 0.1;
     // The text read from one document at most, in bytes: the bound of a document's cost.
-    std::size_t max_text_bytes = 256 * 1024;
+    std::size_t max_text_bytes = std::size_t{256} * 1024;
     // The training text needs this many letters for each language.
     std::size_t min_training_letters = 200;
 };

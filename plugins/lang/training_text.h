@@ -25,7 +25,7 @@ struct training_result {
 
 // The largest training text accepted: training time grows with it, and training runs under the
 // worker's time limit.
-constexpr std::size_t max_training_bytes = 8 * 1024 * 1024;
+constexpr std::size_t max_training_bytes = std::size_t{8} * 1024 * 1024;
 
 // Reads a training text. Lines end with LF or CR LF. Each language is a section:
 //
