@@ -44,11 +44,11 @@ def run_langdetect():
         print(f"{lang}\t{length}\t{ident}\t{own}\t{restricted}")
 
 
-def table(specs):
+def table(given):
     columns = []
     results = {}
-    for spec in specs:
-        name, _, path = spec.partition("=")
+    for item in given:
+        name, _, path = item.partition("=")
         path, _, column = path.partition(":")
         column = int(column or 0)
         columns.append(name)
