@@ -1,6 +1,7 @@
-// plugin_support.h: small helpers the default plug-ins share: reading their configuration texts
-// (name=value lines), adding metas, and the plain text of a document. Built into each plug-in;
-// like the plug-ins, it needs nothing but vantorell/plugin.h.
+// plugin_support.h: what the default plug-ins share: their registration, the host's services,
+// reading their configuration texts (name=value lines), adding metas, and the plain text of a
+// document. Built into each plug-in (each library has its own copy of the variables); like the
+// plug-ins, it needs nothing but vantorell/plugin.h.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -12,6 +13,43 @@
 #include "vantorell/plugin.h"
 
 namespace vantorell_plugins {
+
+// The host's services and this plug-in's registration record, from registration to unregister.
+inline const marloven_host_services* host = nullptr;
+inline marloven_plugin_regdata* self = nullptr;
+
+// Writes "Plugin <name>: <message>" to the server's log at level ERROR.
+inline void log_error(const std::string& message) {
+    host->log_error(self, message.c_str());
+}
+
+// config_destroy of a plug-in whose instances are `Instance` objects made with new.
+template <typename Instance>
+void destroy_instance(void* instance) {
+    delete static_cast<Instance*>(instance);
+}
+
+// Fills the registration record of an ARCHIVEFFF plug-in and keeps the host's table; the
+// plug-in's export returns what this returns.
+inline int register_plugin(const marloven_host_services* services, marloven_plugin_regdata* regdata,
+                           const char* name, const char* description,
+                           void* (*create)(const marloven_plugin_config*), void (*destroy)(void*),
+                           int (*transform)(void*, marloven_fff_document*)) {
+    host = services;
+    self = regdata;
+    regdata->interface_version = MARLOVEN_PLUGIN_INTERFACE_VERSION;
+    regdata->type = ARCHIVEFFF_PLUGINTYPE;
+    regdata->name = name;
+    regdata->description = description;
+    regdata->unregister = [] {
+        host = nullptr;
+        self = nullptr;
+    };
+    regdata->config_create = create;
+    regdata->config_destroy = destroy;
+    regdata->fff_transform = transform;
+    return 0;
+}
 
 inline std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
@@ -58,8 +96,8 @@ inline bool split_setting(std::string_view line, std::string& name, std::string&
 }
 
 // Adds a documentwide meta; false when the host refuses it.
-inline bool add_documentwide(const marloven_host_services* host, marloven_fff_document* doc,
-                             const std::string& key, const std::string& value) {
+inline bool add_documentwide(marloven_fff_document* doc, const std::string& key,
+                             const std::string& value) {
     marloven_fff_meta m{MARLOVEN_META_DOCUMENTWIDE, 0, key.c_str(), value.c_str(), 0, 0};
     return host->add_meta(doc, &m) != 0;
 }

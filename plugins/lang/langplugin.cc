@@ -22,9 +22,6 @@ namespace {
 using namespace marloven::slr;
 using namespace vantorell_plugins;
 
-const marloven_host_services* host = nullptr;
-marloven_plugin_regdata* self = nullptr;
-
 // The document filter's parameters: name=value lines ('#' starts a comment line).
 struct settings {
     int order = 4;  // n-gram length of the models
@@ -164,17 +161,8 @@ void* create(const marloven_plugin_config* config) {
     std::string message = "Cannot configure docfilter " + std::to_string(config->docfilter_id) +
                           " (" + (config->docfilter_name ? config->docfilter_name : "") +
                           "): " + error;
-    host->log_error(self, message.c_str());
+    log_error(message);
     return nullptr;
-}
-
-void destroy(void* p) {
-    delete static_cast<instance*>(p);
-}
-
-void unregister() {
-    host = nullptr;
-    self = nullptr;
 }
 
 // One paragraph's worth of text: the runs of one paragraph, in document order.
@@ -279,7 +267,7 @@ int transform(void* p, marloven_fff_document* doc) {
         return refused;
     } catch (...) {
         // Out of memory on a huge document: the document goes on as it is.
-        host->log_error(self, "Out of memory while reading a document");
+        log_error("Out of memory while reading a document");
         return 1;
     }
 }
@@ -288,15 +276,6 @@ int transform(void* p, marloven_fff_document* doc) {
 
 extern "C" MARLOVEN_PLUGIN_EXPORT int marloven_plugin_registration(
     const marloven_host_services* services, marloven_plugin_regdata* regdata) {
-    host = services;
-    self = regdata;
-    regdata->interface_version = MARLOVEN_PLUGIN_INTERFACE_VERSION;
-    regdata->type = ARCHIVEFFF_PLUGINTYPE;
-    regdata->name = "SLR";
-    regdata->description = "Stochastic Language Recognizer";
-    regdata->unregister = unregister;
-    regdata->config_create = create;
-    regdata->config_destroy = destroy;
-    regdata->fff_transform = transform;
-    return 0;
+    return register_plugin(services, regdata, "SLR", "Stochastic Language Recognizer", create,
+                           destroy_instance<instance>, transform);
 }

@@ -38,9 +38,6 @@ namespace {
 using namespace vantorell_plugins;
 using steady = std::chrono::steady_clock;
 
-const marloven_host_services* host;
-marloven_plugin_regdata* self;
-
 struct exchange_settings {
     std::string program;
     std::vector<std::string> args;
@@ -48,10 +45,6 @@ struct exchange_settings {
     std::size_t max_output = 65536;
     std::size_t max_input = 1048576;
 };
-
-void log_error(const std::string& message) {
-    host->log_error(self, message.c_str());
-}
 
 bool read_number(const std::string& text, unsigned long long max, unsigned long long& out) {
     char* end = nullptr;
@@ -104,14 +97,6 @@ void* create(const marloven_plugin_config* config) {
         return nullptr;
     }
     return s;
-}
-
-void destroy(void* instance) {
-    delete static_cast<exchange_settings*>(instance);
-}
-
-void unregister() {
-    host = nullptr;
 }
 
 // A descriptor that closes itself.
@@ -261,7 +246,7 @@ int transform(void* instance, marloven_fff_document* doc) {
     for (const config_line& line : config_lines(output)) {
         std::string key;
         std::string value;
-        if (!split_setting(line.text, key, value) || !add_documentwide(host, doc, key, value)) {
+        if (!split_setting(line.text, key, value) || !add_documentwide(doc, key, value)) {
             ++refused;
         }
     }
@@ -276,15 +261,7 @@ int transform(void* instance, marloven_fff_document* doc) {
 
 extern "C" MARLOVEN_PLUGIN_EXPORT int marloven_plugin_registration(
     const marloven_host_services* services, marloven_plugin_regdata* regdata) {
-    host = services;
-    self = regdata;
-    regdata->interface_version = MARLOVEN_PLUGIN_INTERFACE_VERSION;
-    regdata->type = ARCHIVEFFF_PLUGINTYPE;
-    regdata->name = "MetaExchange";
-    regdata->description = "Gets metadata from an external program";
-    regdata->unregister = unregister;
-    regdata->config_create = create;
-    regdata->config_destroy = destroy;
-    regdata->fff_transform = transform;
-    return 0;
+    return register_plugin(services, regdata, "MetaExchange",
+                           "Gets metadata from an external program", create,
+                           destroy_instance<exchange_settings>, transform);
 }

@@ -35,9 +35,6 @@ namespace {
 
 using namespace vantorell_plugins;
 
-const marloven_host_services* host;
-marloven_plugin_regdata* self;
-
 enum class source_kind { text, title, url, meta };
 
 struct rule {
@@ -66,8 +63,7 @@ struct rule_set {
 };
 
 void log_line_error(int number, const std::string& why) {
-    std::string message = "line " + std::to_string(number) + ": " + why;
-    host->log_error(self, message.c_str());
+    log_error("line " + std::to_string(number) + ": " + why);
 }
 
 std::string_view next_word(std::string_view& line) {
@@ -194,14 +190,6 @@ void* create(const marloven_plugin_config* config) {
     return set;
 }
 
-void destroy(void* instance) {
-    delete static_cast<rule_set*>(instance);
-}
-
-void unregister() {
-    host = nullptr;
-}
-
 // The value template with $0..$9 replaced by the match and its groups.
 std::string expand(const std::string& templ, const char* subject, const regmatch_t* groups) {
     std::string out;
@@ -236,7 +224,7 @@ void match(const rule& r, const rule_set& set, const std::string& subject,
             }
         }
         std::string value = expand(r.value, subject.c_str(), groups);
-        if (!value.empty() && add_documentwide(host, doc, r.key, value)) {
+        if (!value.empty() && add_documentwide(doc, r.key, value)) {
             ++added;
         }
         if (!r.global) {
@@ -307,15 +295,7 @@ int transform(void* instance, marloven_fff_document* doc) {
 
 extern "C" MARLOVEN_PLUGIN_EXPORT int marloven_plugin_registration(
     const marloven_host_services* services, marloven_plugin_regdata* regdata) {
-    host = services;
-    self = regdata;
-    regdata->interface_version = MARLOVEN_PLUGIN_INTERFACE_VERSION;
-    regdata->type = ARCHIVEFFF_PLUGINTYPE;
-    regdata->name = "RegEx";
-    regdata->description = "Adds metadata based on regular expression matches";
-    regdata->unregister = unregister;
-    regdata->config_create = create;
-    regdata->config_destroy = destroy;
-    regdata->fff_transform = transform;
-    return 0;
+    return register_plugin(services, regdata, "RegEx",
+                           "Adds metadata based on regular expression matches", create,
+                           destroy_instance<rule_set>, transform);
 }

@@ -15,9 +15,6 @@ namespace {
 
 using namespace vantorell_plugins;
 
-const marloven_host_services* host;
-marloven_plugin_regdata* self;
-
 using meta_list = std::vector<std::pair<std::string, std::string>>;
 
 bool read_metas(std::string_view text, const char* what, meta_list& metas) {
@@ -28,7 +25,7 @@ bool read_metas(std::string_view text, const char* what, meta_list& metas) {
             !host->check_text(name.c_str()) || !host->check_text(value.c_str())) {
             std::string message = std::string(what) + " line " + std::to_string(line.number) +
                                   " is not name=value: " + std::string(line.text);
-            host->log_error(self, message.c_str());
+            log_error(message);
             return false;
         }
         metas.emplace_back(std::move(name), std::move(value));
@@ -48,18 +45,10 @@ void* create(const marloven_plugin_config* config) {
     return metas;
 }
 
-void destroy(void* instance) {
-    delete static_cast<meta_list*>(instance);
-}
-
-void unregister() {
-    host = nullptr;
-}
-
 int transform(void* instance, marloven_fff_document* doc) {
     int refused = 0;
     for (const auto& [name, value] : *static_cast<meta_list*>(instance)) {
-        refused += add_documentwide(host, doc, name, value) ? 0 : 1;
+        refused += add_documentwide(doc, name, value) ? 0 : 1;
     }
     return refused;
 }
@@ -68,15 +57,6 @@ int transform(void* instance, marloven_fff_document* doc) {
 
 extern "C" MARLOVEN_PLUGIN_EXPORT int marloven_plugin_registration(
     const marloven_host_services* services, marloven_plugin_regdata* regdata) {
-    host = services;
-    self = regdata;
-    regdata->interface_version = MARLOVEN_PLUGIN_INTERFACE_VERSION;
-    regdata->type = ARCHIVEFFF_PLUGINTYPE;
-    regdata->name = "Static";
-    regdata->description = "Static metadata";
-    regdata->unregister = unregister;
-    regdata->config_create = create;
-    regdata->config_destroy = destroy;
-    regdata->fff_transform = transform;
-    return 0;
+    return register_plugin(services, regdata, "Static", "Static metadata", create,
+                           destroy_instance<meta_list>, transform);
 }

@@ -18,9 +18,6 @@ namespace {
 
 using namespace vantorell_plugins;
 
-const marloven_host_services* host;
-marloven_plugin_regdata* self;
-
 const std::set<std::string> known_parts = {"scheme", "host",    "port", "domain",
                                            "dir",    "segment", "ext"};
 
@@ -56,7 +53,7 @@ bool read_settings(std::string_view text, url_settings& s) {
         if (!ok) {
             std::string message = "line " + std::to_string(line.number) +
                                   " not understood: " + std::string(line.text);
-            host->log_error(self, message.c_str());
+            log_error(message);
             return false;
         }
     }
@@ -71,14 +68,6 @@ void* create(const marloven_plugin_config* config) {
         return nullptr;
     }
     return s;
-}
-
-void destroy(void* instance) {
-    delete static_cast<url_settings*>(instance);
-}
-
-void unregister() {
-    host = nullptr;
 }
 
 bool is_ip_address(std::string_view host_name) {
@@ -97,7 +86,7 @@ int transform(void* instance, marloven_fff_document* doc) {
     host->free(normal);
     auto add = [&](const char* part, std::string_view value) {
         if (s.parts.count(part) != 0 && !value.empty()) {
-            add_documentwide(host, doc, s.prefix + part, std::string(value));
+            add_documentwide(doc, s.prefix + part, std::string(value));
         }
     };
     std::size_t colon = url.find("://");
@@ -160,15 +149,6 @@ int transform(void* instance, marloven_fff_document* doc) {
 
 extern "C" MARLOVEN_PLUGIN_EXPORT int marloven_plugin_registration(
     const marloven_host_services* services, marloven_plugin_regdata* regdata) {
-    host = services;
-    self = regdata;
-    regdata->interface_version = MARLOVEN_PLUGIN_INTERFACE_VERSION;
-    regdata->type = ARCHIVEFFF_PLUGINTYPE;
-    regdata->name = "URL";
-    regdata->description = "URL Splitter";
-    regdata->unregister = unregister;
-    regdata->config_create = create;
-    regdata->config_destroy = destroy;
-    regdata->fff_transform = transform;
-    return 0;
+    return register_plugin(services, regdata, "URL", "URL Splitter", create,
+                           destroy_instance<url_settings>, transform);
 }

@@ -238,14 +238,7 @@ void GetRootACL(const api_session& s, api_result& r, int id, acl_list& acl, std:
         set_error(r, api_error::AccessViolation);
         return;
     }
-    RootACL record;
-    std::uint32_t stamp = 0;
-    if (!s.svc().root_acls->get(s.db, id, record, stamp)) {
-        record = RootACL{};
-        stamp = 0;
-    }
-    acl = std::move(record.entries);
-    magic = stamp;
+    acl = read_fixed<RootACL>(s, id, magic).entries;
 }
 
 void SetRootACL(const api_session& s, api_result& r, int id, const acl_list& acl,
@@ -255,20 +248,9 @@ void SetRootACL(const api_session& s, api_result& r, int id, const acl_list& acl
         set_error(r, api_error::AccessViolation);
         return;
     }
-    RootACL stored;
-    std::uint32_t stamp = 0;
-    if (!s.svc().root_acls->get(s.db, id, stored, stamp)) {
-        stamp = 0;
-    }
-    if (stamp != magic) {
-        set_error(r, api_error::BadMagic);
-        return;
-    }
     RootACL record;
     record.entries = acl;
-    if (!s.svc().root_acls->set(s.db, id, record)) {
-        set_error(r, api_error::ErrorWritingEntity);
-    }
+    store_fixed(s, r, id, record, magic);
 }
 
 void AddUser(const api_session& s, api_result& r, const std::string& name,

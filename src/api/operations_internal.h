@@ -41,6 +41,8 @@ bool references_readable(const api_session& s, const ArchiveConfiguration& cfg);
 bool references_readable(const api_session& s, const CollectionConfiguration& cfg);
 bool references_readable(const api_session& s, const WatchConfiguration& cfg);
 bool references_readable(const api_session& s, const AuthConfiguration& cfg);
+bool references_readable(const api_session& s, const Plugin& cfg);
+bool references_readable(const api_session& s, const DocFilter& cfg);
 
 // Whether another record names record `id` of the kind.
 bool in_use(const api_session& s, const SourceConfiguration&, int id);
@@ -48,12 +50,26 @@ bool in_use(const api_session& s, const AuthConfiguration&, int id);
 bool in_use(const api_session& s, const ArchiveConfiguration&, int id);
 bool in_use(const api_session& s, const CollectionConfiguration&, int id);
 bool in_use(const api_session& s, const WatchConfiguration&, int id);
+bool in_use(const api_session& s, const Plugin&, int id);
+bool in_use(const api_session& s, const DocFilter&, int id);
+
+// Whether a record can be stored as it is; ErrorInvalidEntity when not.
+template <typename Record>
+bool record_is_valid(const Record&) {
+    return true;
+}
+bool record_is_valid(const Plugin& plugin);
 
 // Kinds whose Set also checks the records named and the new access list.
 template <typename Record>
 constexpr bool set_checks_references =
     std::is_same_v<Record, SourceConfiguration> || std::is_same_v<Record, ArchiveConfiguration> ||
-    std::is_same_v<Record, CollectionConfiguration>;
+    std::is_same_v<Record, CollectionConfiguration> || std::is_same_v<Record, Plugin> ||
+    std::is_same_v<Record, DocFilter>;
+// Kinds whose Add also checks the records named.
+template <typename Record>
+constexpr bool add_checks_references =
+    std::is_same_v<Record, SourceConfiguration> || std::is_same_v<Record, DocFilter>;
 
 // Whether some record of kind `Referrer` names `id`; the scan reads every record in ascending
 // id order and stops at the first match.
@@ -67,6 +83,34 @@ bool referenced(const api_session& s, Names names) {
         }
     }
     return false;
+}
+
+// Records kept under a fixed id (the root access lists, the global renderer pipe): one never
+// stored reads as empty with the stamp 0.
+template <typename Record>
+Record read_fixed(const api_session& s, int id, std::uint32_t& magic) {
+    Record record;
+    if (!s.svc().template store<Record>().get(s.db, id, record, magic)) {
+        record = Record{};
+        magic = 0;
+    }
+    return record;
+}
+
+// Stores a record under its fixed id when `magic` is the stored stamp (0 for none), else
+// BadMagic.
+template <typename Record>
+void store_fixed(const api_session& s, api_result& r, int id, const Record& record,
+                 std::uint32_t magic) {
+    std::uint32_t stamp = 0;
+    read_fixed<Record>(s, id, stamp);
+    if (stamp != magic) {
+        set_error(r, api_error::BadMagic);
+        return;
+    }
+    if (!s.svc().template store<Record>().set(s.db, id, record)) {
+        set_error(r, api_error::ErrorWritingEntity);
+    }
 }
 
 template <typename Record>
@@ -92,6 +136,10 @@ void set_config(const api_session& s, api_result& r, int id, const Record& cfg,
         set_error(r, api_error::AccessViolation);
         return;
     }
+    if (!record_is_valid(cfg)) {
+        set_error(r, api_error::ErrorInvalidEntity);
+        return;
+    }
     if constexpr (set_checks_references<Record>) {
         if (!references_readable(s, cfg) || !check_access(s, cfg.acl, access_type::write)) {
             set_error(r, api_error::AccessViolation);
@@ -111,9 +159,18 @@ template <typename Record>
 void add_config(const api_session& s, api_result& r, int root, const Record& cfg, int& id) {
     reset_result(r);
     id = 0;
-    if (!check_access(s, root_acl(s, root), access_type::write) ||
-        (std::is_same_v<Record, SourceConfiguration> && !references_readable(s, cfg))) {
+    if (!check_access(s, root_acl(s, root), access_type::write)) {
         set_error(r, api_error::AccessViolation);
+        return;
+    }
+    if constexpr (add_checks_references<Record>) {
+        if (!references_readable(s, cfg)) {
+            set_error(r, api_error::AccessViolation);
+            return;
+        }
+    }
+    if (!record_is_valid(cfg)) {
+        set_error(r, api_error::ErrorInvalidEntity);
         return;
     }
     id = s.svc().template store<Record>().add(s.db, cfg);

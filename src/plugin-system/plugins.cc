@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "util/config_file.h"
+#include "util/config_keys.h"
 #include "util/dlext.h"
+#include "util/install_paths.h"
 #include "util/log.h"
 
 namespace marloven {
@@ -78,18 +80,17 @@ std::string registered_plugin::name() const {
 }
 
 std::optional<std::string> plugin_directory(const config_file& config) {
-    std::string deploy;
-    if (!config.get("DEPLOYDIR", deploy)) {
+    if (!config.value(keys::DEPLOYDIR)) {
         return std::nullopt;
     }
-    return deploy + "/plugins";
+    return install_paths::from(config).plugins();
 }
 
 plugins_loader_base::plugins_loader_base(std::optional<std::string> directory)
     : directory_(std::move(directory)) {}
 
 plugins_loader_base::~plugins_loader_base() {
-    unload();
+    unload_libraries();
 }
 
 void plugins_loader_base::fill_host_services(marloven_host_services& table) const {
@@ -187,10 +188,14 @@ void plugins_loader_base::register_library(const std::string& path) {
 void plugins_loader_base::release_instances() {}
 
 void plugins_loader_base::unload() {
+    release_instances();
+    unload_libraries();
+}
+
+void plugins_loader_base::unload_libraries() {
     if (!loaded_) {
         return;
     }
-    release_instances();
     loaded_ = false;
     VANT_LOG(PLUGINSYSTEM, debug) << "Unregistering plugins";
     for (const auto& plugin : plugins_) {
@@ -224,10 +229,14 @@ const registered_plugin* plugins_loader_base::find_module(std::string_view modul
 }
 
 pipelined_plugins_loader_base::~pipelined_plugins_loader_base() {
-    release_instances();
+    destroy_instances();
 }
 
 void pipelined_plugins_loader_base::release_instances() {
+    destroy_instances();
+}
+
+void pipelined_plugins_loader_base::destroy_instances() {
     while (!docfilters_.empty()) {
         unconfigure_docfilter(docfilters_.begin()->first);
     }
@@ -268,7 +277,7 @@ bool pipelined_plugins_loader_base::is_known_plugin(int id) const {
     if (plugins_by_id_.count(id) != 0) {
         return true;
     }
-    VANT_LOG(PLUGINSYSTEM, warning) << "Ignoring unknown plugin " << id;
+    VANT_LOG(PLUGINSYSTEM, info) << "Ignoring unknown plugin " << id;
     return false;
 }
 
@@ -276,7 +285,7 @@ bool pipelined_plugins_loader_base::is_known_docfilter(int id) const {
     if (docfilters_.count(id) != 0) {
         return true;
     }
-    VANT_LOG(PLUGINSYSTEM, warning) << "Ignoring unknown docfilter " << id;
+    VANT_LOG(PLUGINSYSTEM, info) << "Ignoring unknown docfilter " << id;
     return false;
 }
 
@@ -311,10 +320,15 @@ bool pipelined_plugins_loader_base::configure_plugin(const plugin_settings& sett
     }
     const registered_plugin* library = find_module(settings.module);
     if (library == nullptr) {
-        VANT_LOG(PLUGINSYSTEM, error) << "No plugin dll '" << settings.module << "' for plugin "
-                                      << settings.id << " (" << settings.name << ")";
+        auto [refused, first] = refused_plugins_.try_emplace(settings.id, settings.magic);
+        if (first || refused->second != settings.magic) {
+            VANT_LOG(PLUGINSYSTEM, error) << "No plugin dll '" << settings.module << "' for plugin "
+                                          << settings.id << " (" << settings.name << ")";
+            refused->second = settings.magic;
+        }
         return false;
     }
+    refused_plugins_.erase(settings.id);
     plugins_by_id_[settings.id] = {settings, library};
     return true;
 }
@@ -330,7 +344,17 @@ bool pipelined_plugins_loader_base::configure_docfilter(const docfilter_settings
     if (old != docfilters_.end()) {
         unconfigure_docfilter(settings.id);
     }
-    if (!is_known_plugin(settings.plugin_id)) {
+    // A refusal stands until either record changes: the worker configures the filters of every
+    // request, and neither the log nor config_create should run again for each document.
+    const std::pair<std::uint32_t, std::uint32_t> stamps{settings.magic,
+                                                         p != nullptr ? p->settings.magic : 0};
+    auto refused = refused_docfilters_.find(settings.id);
+    if (refused != refused_docfilters_.end() && refused->second == stamps) {
+        return false;
+    }
+    refused_docfilters_[settings.id] = stamps;
+    if (p == nullptr) {
+        is_known_plugin(settings.plugin_id);  // logs that it is not
         return false;
     }
     const marloven_plugin_regdata& reg = *p->library->regdata;
@@ -351,6 +375,7 @@ bool pipelined_plugins_loader_base::configure_docfilter(const docfilter_settings
             << settings.id << " (" << settings.name << ")";
         return false;
     }
+    refused_docfilters_.erase(settings.id);
     docfilters_[settings.id] = {settings, p->settings.magic, p->library, instance};
     VANT_LOG(PLUGINSYSTEM, boring)
         << "Configured docfilter " << settings.id << " with plugin '" << p->library->name() << "'";

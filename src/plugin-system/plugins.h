@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vantorell/plugin.h"
@@ -87,11 +88,13 @@ class plugins_loader_base {
     // Slot 3: checks a registration record (the base requires `unregister`); logs each fault.
     virtual bool check_registration(const registered_plugin& plugin) const;
     // Destroys what derived loaders made with the plug-ins, before unload() unregisters them.
-    // The destructor of a derived loader calls its own.
+    // Destructors do not call it (no virtual dispatch there): a derived loader's destructor
+    // destroys its own.
     virtual void release_instances();
 
   private:
     void register_library(const std::string& path);
+    void unload_libraries();
 
     std::optional<std::string> directory_;
     std::unique_ptr<marloven_host_services> host_;
@@ -119,12 +122,13 @@ class pipelined_plugins_loader_base : public plugins_loader_base {
     virtual bool is_known_docfilter(int id) const;
 
     // Configures a plug-in record. An unchanged record (same id and stamp) is left as it is; a
-    // changed one replaces the old and unconfigures the filters that used it. False (logged)
-    // when no kept library has the record's module name.
+    // changed one replaces the old and unconfigures the filters that used it. False when no
+    // kept library has the record's module name (logged once per version of the record).
     bool configure_plugin(const plugin_settings& plugin);
     // Configures a document filter: makes its instance with config_create. An unchanged filter
-    // of an unchanged plug-in keeps its instance. False (logged) when its plug-in is unknown or
-    // config_create refuses.
+    // of an unchanged plug-in keeps its instance. False when its plug-in is unknown or
+    // config_create refuses; a refused filter is not tried (nor logged) again until it or its
+    // plug-in record changes.
     bool configure_docfilter(const docfilter_settings& filter);
     // Destroys a filter's instance and forgets the filter.
     void unconfigure_docfilter(int id);
@@ -147,8 +151,13 @@ class pipelined_plugins_loader_base : public plugins_loader_base {
     const configured_plugin* plugin(int id) const;
 
   private:
+    void destroy_instances();
+
     std::map<int, configured_plugin> plugins_by_id_;
     std::map<int, configured_docfilter> docfilters_;
+    // Records refused before, by id, with their stamps then (a filter's with its plug-in's).
+    std::map<int, std::uint32_t> refused_plugins_;
+    std::map<int, std::pair<std::uint32_t, std::uint32_t>> refused_docfilters_;
 };
 
 }  // namespace marloven

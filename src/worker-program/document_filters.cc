@@ -145,10 +145,7 @@ int reap(pid_t pid, bool kill_first) {
 filter_limits filter_limits::from(const config_file& config) {
     filter_limits limits;
     limits.call_seconds = static_cast<unsigned>(config.integer(keys::PLUGIN_TIMEOUT));
-    std::string deploy;
-    if (config.get("DEPLOYDIR", deploy)) {
-        limits.plugin_directory = deploy + "/plugins";
-    }
+    limits.plugin_directory = marloven::plugin_directory(config);
     return limits;
 }
 

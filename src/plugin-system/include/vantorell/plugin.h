@@ -302,12 +302,13 @@ typedef struct marloven_host_services {
     /* 8. Compares the folded forms of two texts byte by byte: -1, 0 or 1, as strcmp orders.
      * MARLOVEN_COMPARE_FAILED when either is not valid UTF-8 (logged as in fold). */
     int (*compare)(const char* a, const char* b);
-    /* 9. The URL in the server's normalised form (the form used as a key for documents), as a
-     * new text; NULL when it cannot be parsed as a URL. */
+    /* 9. The URL in the server's normalised form (the form used as a key for documents: scheme
+     * and host in small letters, default port, fragment and dot segments dropped, one form of
+     * escaping), as a new text. Any text parses as some URL (a text without a scheme is read as
+     * http); NULL comes only for a NULL argument or when memory is short. */
     char* (*normalise_url)(const char* url);
     /* 10. `reference` (a link as written in a page) made absolute against `base` and
-     * normalised, as a new text; a reference without a scheme is read as http. NULL when it
-     * cannot be parsed. */
+     * normalised, as a new text; a reference without a scheme takes the base's. NULL as in 9. */
     char* (*resolve_url)(const char* base, const char* reference);
     /* 11. 1 when `text` is valid UTF-8 holding no control, format, private-use, surrogate or
      * unassigned character (tab, line feed and carriage return are allowed); else 0. The empty
