@@ -2,10 +2,12 @@
 // filters add are found by META queries over REST, a reprocess after a filter change renews the
 // stored documents, and a plug-in that crashes or hangs costs only its own page.
 // SPDX-License-Identifier: MIT
+#include <map>
 #include <set>
 #include <thread>
 
 #include "daemon_fixture.h"
+#include "db/cfgstorage.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
@@ -157,6 +159,44 @@ TEST_F(plugins_crawl_test, a_plugin_that_hangs_while_configuring_costs_the_worke
     crawl(arcid);
     EXPECT_EQ(stored("error", "/"), "12") << "INTERNAL";
     EXPECT_NE(log().find("error executing wproc->process()"), std::string::npos) << log();
+}
+
+// The default SLR and URL filters, as the daemon creates them at its first start, give crawled
+// pages their language and the parts of their URL, and META queries find the pages by them.
+TEST_F(plugins_crawl_test, default_language_and_url_filters_tag_crawled_pages) {
+    std::filesystem::create_directories(data());
+    start_daemon();
+    stop_daemon();
+    std::map<std::string, int> defaults;  // the default document filters by name
+    {
+        auto db = open_data(write_config());
+        transaction t(db);
+        cfgstorage<DocFilter> filters(db);
+        for (int id : filters.ids(db)) {
+            DocFilter f;
+            ASSERT_TRUE(filters.get(db, id, f));
+            defaults[f.name] = id;
+        }
+        t.commit();
+    }
+    ASSERT_EQ(defaults.count("SLR") + defaults.count("URL"), 2u);
+    const char* links = "<a href=a.html>a</a> <a href=b.html>b</a>";
+    site_.route("/", 200, "text/html",
+                std::string("<title>Opening hours</title><p>The library is open every weekday "
+                            "from nine in the morning until six in the evening.</p>") +
+                    links);
+    site_.route("/a.html", 200, "text/html",
+                "<title>Öffnungszeiten</title><p>Die Bibliothek ist an allen Werktagen von neun "
+                "Uhr morgens bis sechs Uhr abends geöffnet.</p>");
+    site_.route("/b.html", 200, "text/html",
+                "<title>Horaires</title><p>La bibliothèque est ouverte tous les jours de la "
+                "semaine, de neuf heures du matin à six heures du soir.</p>");
+    std::uint32_t arcid = add_site({defaults["SLR"], defaults["URL"]});
+    crawl(arcid);
+    EXPECT_EQ(meta_query(arcid, "language", "en"), std::set<std::string>{site_.url("/")}) << log();
+    EXPECT_EQ(meta_query(arcid, "language", "de"), std::set<std::string>{site_.url("/a.html")});
+    EXPECT_EQ(meta_query(arcid, "language", "fr"), std::set<std::string>{site_.url("/b.html")});
+    EXPECT_EQ(meta_query(arcid, "urlhost", "127.0.0.1").size(), 3u);
 }
 
 }  // namespace
