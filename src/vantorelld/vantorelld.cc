@@ -237,7 +237,6 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.logins = logins_.get();
     services_.platform_guid = platform_guid_;
     services_.data_dir = data_dir_;
-    services_.free_disk = free_disk_space;
     services_.index = index_.get();
     services_.documents = documents_.get();
     services_.logs = logs_.get();
