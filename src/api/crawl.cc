@@ -443,15 +443,13 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
         return;
     }
     const api_services& svc = s.svc();
-    std::uint64_t free = 0;
-    if (svc.free_disk) {
-        free = svc.free_disk(svc.data_dir).value_or(0);
-    }
+    // The crawl threads' own test: a free space that cannot be told leaves room.
+    const std::optional<std::uint64_t> available = svc.free_disk(svc.data_dir);
     const int hour = static_cast<int>((svc.now() / 3600) % 24);
     bool outside = svc.crawl_start < svc.crawl_stop
                        ? hour < svc.crawl_start || hour > svc.crawl_stop
                        : svc.crawl_stop < hour && hour < svc.crawl_start;
-    if (free < svc.min_free_disk) {
+    if (!disk_has_room(available, svc.min_free_disk)) {
         status = daemon_status::LOWDISKSPACE;
     } else if (outside) {
         status = daemon_status::CRAWLSTOPPED;
@@ -465,7 +463,8 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
                           std::to_string(svc.documents->byteCount(s.db, 0)));
     extended.emplace_back("Platform: number of archives",
                           std::to_string(svc.archives->ids(s.db).size()));
-    extended.emplace_back("Platform: free disk space (MB)", std::to_string(free >> 20));
+    extended.emplace_back("Platform: free disk space (MB)",
+                          std::to_string(available.value_or(0) >> 20));
 }
 
 void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg, int& id) {
