@@ -202,8 +202,7 @@ void GetCrawlLog(const api_session& s, api_result& r, int id, std::int64_t start
     }
     document_log_page page =
         s.svc().logs->documentLog(s.db, static_cast<std::uint32_t>(id), start, limit, cursor);
-    rows.insert(rows.end(), std::make_move_iterator(page.rows.begin()),
-                std::make_move_iterator(page.rows.end()));
+    rows = std::move(page.rows);
     cursor = page.next_cursor;
 }
 

@@ -56,8 +56,9 @@ void ReprocessDocuments(const api_session& s, api_result& r, int id, ArchiveInfo
 // Crawl and query logs (read access).
 void GetAvailableCrawlLogs(const api_session& s, api_result& r, int id,
                            std::vector<std::int64_t>& starts);
-// Up to `limit` rows of the crawl that began at `start`, from `cursor`; `cursor` is set to the
-// position of the next page (-1 after the last page of a finished crawl).
+// Up to `limit` rows of the crawl that began at `start`, from `cursor`: `rows` is replaced by
+// the page and `cursor` set to the position of the next one (-1 after the last page of a
+// finished crawl).
 void GetCrawlLog(const api_session& s, api_result& r, int id, std::int64_t start, int limit,
                  std::int64_t& cursor, std::vector<document_log_row>& rows);
 void GetQueryLog(const api_session& s, api_result& r, int id, std::int64_t begin, std::int64_t end,

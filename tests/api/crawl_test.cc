@@ -105,6 +105,25 @@ TEST_F(crawl_test, start_queues_the_seeds_once_and_stop_empties_the_queue) {
     EXPECT_TRUE(info.read_only);
 }
 
+// Issue 15: each page of the crawl log was appended to the rows the caller passed in.
+TEST_F(crawl_test, crawl_log_pages_replace_the_callers_rows) {
+    int id = add_archive();
+    const auto arcid = static_cast<std::uint32_t>(id);
+    logs_->crawlStarted(db_, arcid, 1000);
+    for (std::string guid : {"g0", "g1", "g2"}) {
+        logs_->logDocument(db_, guid, arcid, "http://example.org/" + guid, 1001, 0);
+    }
+    logs_->crawlEnded(db_, arcid, 2000);
+    std::vector<document_log_row> rows(1);  // left over from an earlier call
+    std::int64_t cursor = 0;
+    ASSERT_EQ(call(GetCrawlLog, user("ann"), id, 1000, 2, cursor, rows), "");
+    EXPECT_EQ(rows.size(), 2u);
+    ASSERT_EQ(call(GetCrawlLog, user("ann"), id, 1000, 2, cursor, rows), "");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].guid, "g2");
+    EXPECT_EQ(cursor, -1);
+}
+
 TEST_F(crawl_test, an_archive_whose_source_is_gone_is_not_started) {
     ArchiveConfiguration a;
     a.source_id = 77;
