@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "api/operations.h"
 #include "api/query_parsers.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
@@ -532,17 +533,12 @@ void RemoveIndex(const api_session& s, api_result& r, int id) {
     if (!index_access(s, r, id, access_type::write, archive, archive_magic, source, source_magic)) {
         return;
     }
-    auto& collections = *s.svc().collections;
-    for (int c : collections.ids(s.db)) {
-        CollectionConfiguration collection;
-        if (collections.get(s.db, c, collection) &&
-            std::find(collection.archives.begin(), collection.archives.end(), id) !=
-                collection.archives.end()) {
-            set_error(r, api_error::InUse);
-            return;
-        }
+    // The archive goes as RemoveArchive removes it (InUse while a collection lists it), with its
+    // queue, documents, logs and index entries.
+    RemoveArchive(s, r, id);
+    if (r.failed()) {
+        return;
     }
-    s.svc().archives->remove(s.db, id);
     auto& archives = *s.svc().archives;
     for (int other : archives.ids(s.db)) {
         ArchiveConfiguration a;

@@ -34,10 +34,11 @@ class crawl_test : public api_fixture {
     int add_archive(bool historicize = false) {
         SourceConfiguration src;
         src.seeds = {"http://example.org/", "http://example.org/b"};
+        src.acl = {grant("ann", at::read), grant("wes", at::read), grant("wes", at::write)};
         ArchiveConfiguration a;
         a.source_id = sources_->add(db_, src);
         a.historicize = historicize;
-        a.acl = {grant("ann", at::read), grant("wes", at::read), grant("wes", at::write)};
+        a.acl = src.acl;
         return archives_->add(db_, a);
     }
     std::vector<std::string> queued(int arcid) {
@@ -185,27 +186,50 @@ TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
 }
 
-TEST_F(crawl_test, removing_an_archive_takes_its_crawl_state_along) {
+// Issue 15: RemoveIndex deleted only the two records; the archive's queue, documents, logs and
+// index entries stayed, and a search of the old id still found its documents.
+struct removal_case {
+    void (*remove)(const api_session&, api_result&, int);
+};
+class archive_removal_test : public crawl_test, public testing::WithParamInterface<removal_case> {};
+
+TEST_P(archive_removal_test, takes_the_archives_crawl_state_and_index_entries_along) {
     int id = add_archive();
     int other = add_archive();
     api_result r;
-    ArchiveInfo info;
     std::string guid;
     std::string other_guid;
     AddDocument(user("wes"), r, id, "http://example.org/x", "text/plain", "text", guid);
     ASSERT_EQ(call(AddDocument, user("wes"), other, "http://example.org/y", "text/plain", "text",
                    other_guid),
               "");
+    for (const auto& [g, arcid] : {std::pair(guid, id), std::pair(other_guid, other)}) {
+        index_.addDocument(g, static_cast<std::uint32_t>(arcid), "http://example.org/",
+                           "text/plain", 1, 1, 1000000, {0}, "");
+    }
+    index_.flush();
+    auto indexed = [&](int arcid) {
+        query_options o;
+        o.archives = {arcid};
+        std::vector<query_hit> hits;
+        return index_.query(o, nullptr, hits);
+    };
+    ASSERT_EQ(indexed(id), 1);
 
-    EXPECT_EQ(call(RemoveArchive, user("ann"), id), "AccessViolation");
-    ASSERT_EQ(call(RemoveArchive, user("wes"), id), "");
+    EXPECT_EQ(call(GetParam().remove, user("ann"), id), "AccessViolation");
+    ASSERT_EQ(call(GetParam().remove, user("wes"), id), "");
     document_version doc;
     EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
     EXPECT_TRUE(queued(id).empty());
     EXPECT_FALSE(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id)));
+    EXPECT_EQ(indexed(id), 0);
     EXPECT_EQ(documents_->get(db_, other_guid, doc), read_status::found) << "others keep theirs";
     EXPECT_EQ(queued(other).size(), 1u);
+    EXPECT_EQ(indexed(other), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(operations, archive_removal_test,
+                         testing::Values(removal_case{RemoveArchive}, removal_case{RemoveIndex}));
 
 TEST_F(crawl_test, start_stop_start_stop_within_one_second_keeps_distinct_crawls) {
     // Crawl rows are unique per (archive, start, end); a second crawl of the same second used to
