@@ -477,6 +477,11 @@ void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg
     ArchiveConfiguration archive;
     SourceConfiguration source;
     apply_index(cfg, archive, source);
+    // The index record carries no access list; the creator may read and change what it made.
+    const acl_list creator = {{s.user, access_type::read, false},
+                              {s.user, access_type::write, false}};
+    source.acl = creator;
+    archive.acl = creator;
     archive.source_id = s.svc().sources->add(s.db, source);
     if (archive.source_id == 0) {
         set_error(r, api_error::ErrorWritingEntity);

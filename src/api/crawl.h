@@ -151,11 +151,11 @@ struct IndexInfo {
     std::uint32_t magic = 0;
 };
 
-// Creating needs write access by the crawling root list; reading needs read access on both
-// records, changing and removing write access on both. The stamp covers both records. Removing
-// an index removes its archive as RemoveArchive does (InUse while a collection lists it; its
-// queue, documents, logs and index entries go with it) and its source unless another archive
-// uses the source.
+// Creating needs write access by the crawling root list; both new records grant their creator
+// read and write. Reading needs read access on both records, changing and removing write access
+// on both. The stamp covers both records. Removing an index removes its archive as
+// RemoveArchive does (InUse while a collection lists it; its queue, documents, logs and index
+// entries go with it) and its source unless another archive uses the source.
 void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg, int& id);
 void GetIndexConfiguration(const api_session& s, api_result& r, int id, IndexConfiguration& cfg,
                            std::uint32_t& magic);

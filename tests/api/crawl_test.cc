@@ -449,6 +449,16 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     api_result r;
     int id = 0;
     EXPECT_EQ(call(AddIndex, user("ann"), cfg, id), "AccessViolation");
+    // Issue 15: the new records had empty access lists, so a creator who is no administrator
+    // could not even read what it had made.
+    set_root_acl(root_acl_crawling, {grant("cai", at::write)});
+    IndexConfiguration read;
+    std::uint32_t magic = 0;
+    ASSERT_EQ(call(AddIndex, user("cai"), cfg, id), "");
+    EXPECT_EQ(call(GetIndexConfiguration, user("cai"), id, read, magic), "");
+    EXPECT_EQ(call(SetIndexConfiguration, user("cai"), id, read, magic), "");
+    EXPECT_EQ(call(GetIndexConfiguration, user("ann"), id, read, magic), "AccessViolation");
+    EXPECT_EQ(call(RemoveIndex, user("cai"), id), "");
     ASSERT_EQ(call(AddIndex, admin(), cfg, id), "");
     ArchiveConfiguration archive;
     ASSERT_TRUE(archives_->get(db_, id, archive));
@@ -458,8 +468,6 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     EXPECT_EQ(source.depth, 4);
     EXPECT_EQ(archive.frequency, schedule_frequency::daily);
 
-    IndexConfiguration read;
-    std::uint32_t magic = 0;
     GetIndexConfiguration(admin(), r, id, read, magic);
     EXPECT_EQ(read.include_filters, cfg.include_filters);
     EXPECT_TRUE(read.historicize);
