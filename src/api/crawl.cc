@@ -523,7 +523,7 @@ void SetIndexConfiguration(const api_session& s, api_result& r, int id,
     // Both records are checked for being writable before either is stored.
     std::string archive_xml, source_xml;
     if (!to_xml(archive, archive_xml) || !to_xml(source, source_xml)) {
-        set_error(r, api_error::ErrorWritingEntity);
+        set_error(r, api_error::BadMagic);  // as a failing set of any other record
         return;
     }
     s.svc().sources->set(s.db, archive.source_id, source);

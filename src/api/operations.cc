@@ -144,12 +144,10 @@ void set_config(const api_session& s, api_result& r, int id, const Record& cfg,
             return;
         }
     }
-    if (stamp != magic) {
+    // A record that cannot be stored is refused like a stale stamp: clients know one answer to a
+    // write that did not happen.
+    if (stamp != magic || !s.svc().template store<Record>().set(s.db, id, cfg)) {
         set_error(r, api_error::BadMagic);
-        return;
-    }
-    if (!s.svc().template store<Record>().set(s.db, id, cfg)) {
-        set_error(r, api_error::ErrorWritingEntity);
     }
 }
 
@@ -384,14 +382,10 @@ void SetRootACL(const api_session& s, api_result& r, int id, const acl_list& acl
     if (!s.svc().root_acls->get(s.db, id, stored, stamp)) {
         stamp = 0;
     }
-    if (stamp != magic) {
-        set_error(r, api_error::BadMagic);
-        return;
-    }
     RootACL record;
     record.entries = acl;
-    if (!s.svc().root_acls->set(s.db, id, record)) {
-        set_error(r, api_error::ErrorWritingEntity);
+    if (stamp != magic || !s.svc().root_acls->set(s.db, id, record)) {
+        set_error(r, api_error::BadMagic);
     }
 }
 

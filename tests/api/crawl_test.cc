@@ -478,6 +478,9 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     read.pages_limit = 100;
     EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "BadMagic");
     GetIndexConfiguration(admin(), r, id, read, magic);
+    read.name = "control\x01";  // cannot be written
+    EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "BadMagic");
+    read.name = cfg.name;
     read.pages_limit = 100;
     EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "");
     ASSERT_TRUE(sources_->get(db_, archive.source_id, source));
