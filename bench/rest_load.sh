@@ -5,15 +5,15 @@
 # queries against GET /index/1?q=... with the request pool at its default size (5) and at 16
 # threads, and, as the ceiling, against nginx serving the corpus's small static page.
 # Usage: bench/rest_load.sh [SECONDS_PER_RUN]
-# Environment: CORPUS, the corpus directory with setup.sh and queries.txt; CONNECTIONS, wrk
-# connections (default 16).
+# Environment: CORPUS_DIR, the corpus directory with setup.sh and queries.txt (default:
+# shared/corpus beside the checkout); CONNECTIONS, wrk connections (default 16).
 # Everything runs on 127.0.0.1; the daemon and nginx are stopped at the end.
 # SPDX-License-Identifier: MIT
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 seconds=${1:-15}
-corpus=${CORPUS:-/work/shared/corpus}
+corpus=${CORPUS_DIR:-$top/../shared/corpus}
 connections=${CONNECTIONS:-16}
 site=http://127.0.0.1:18080
 
@@ -25,7 +25,7 @@ curl -fs -o /dev/null "$site/small.html" && site_was_up=true
 bash "$corpus/setup.sh" start > /dev/null 2>&1 || bash "$corpus/setup.sh" > /dev/null
 cmake --preset bench > /dev/null
 cmake --build --preset bench -j 2 > /dev/null
-work=$(mktemp -d /tmp/vant-restload-XXXXXX)
+work=$(mktemp -d -t vant-restload-XXXXXX)
 deploy=$top/build/bench/deploy
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 daemon_pid=""

@@ -33,6 +33,7 @@
 #include "idxserv/index_engine.h"
 #include "idxserv/index_session.h"
 #include "ipc/socket_ipc.h"
+#include "util/crash_dump.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ std::unique_ptr<marloven::index_engine> open_index(const marloven::engine_settin
 }  // namespace
 
 int main(int argc, char** argv) {
+    marloven::setup_crash_dumps(argv[0]);
     if (argc != 2) {
         std::cerr << "usage: idxserv PORT" << std::endl;
         return 2;

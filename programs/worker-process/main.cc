@@ -12,6 +12,7 @@
 
 #include "ipc/socket_ipc.h"
 #include "util/config_file.h"
+#include "util/crash_dump.h"
 #include "util/log.h"
 #include "worker-program/document_filters.h"
 #include "worker-program/request_handler.h"
@@ -53,6 +54,7 @@ int serve(socket_ipc::server_helper& channel, request_handler& handler) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setup_crash_dumps(argv[0]);
     if (argc != 2) {
         std::fprintf(stderr, "usage: worker-process PORT\n");
         return 2;

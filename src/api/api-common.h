@@ -17,6 +17,7 @@
 #include "api/errors.h"
 #include "db/cfgstorage.h"
 #include "records/records.h"
+#include "util/disk_space.h"
 
 namespace marloven {
 
@@ -73,16 +74,13 @@ struct api_services {
     // Seams: the current time (seconds since 1970), and the bytes of free disk space available
     // to the daemon in a directory (nothing when it cannot be told).
     std::function<std::time_t()> clock;
-    std::function<std::optional<std::uint64_t>(const std::string&)> free_disk;
+    disk_probe free_disk = available_disk_space;
 
     std::time_t now() const { return clock ? clock() : std::time(nullptr); }
 
     template <typename Record>
     cfgstorage<Record>& store() const;
 };
-
-// The free space of the file system holding `dir`, as an unprivileged caller may use it.
-std::optional<std::uint64_t> free_disk_space(const std::string& dir);
 
 // Purpose: the caller of one operation: the request thread's connection and the authenticated
 // user, with the storage the operation works on.

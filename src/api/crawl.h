@@ -56,8 +56,9 @@ void ReprocessDocuments(const api_session& s, api_result& r, int id, ArchiveInfo
 // Crawl and query logs (read access).
 void GetAvailableCrawlLogs(const api_session& s, api_result& r, int id,
                            std::vector<std::int64_t>& starts);
-// Up to `limit` rows of the crawl that began at `start`, from `cursor`; `cursor` is set to the
-// position of the next page (-1 after the last page of a finished crawl).
+// Up to `limit` rows of the crawl that began at `start`, from `cursor`: `rows` is replaced by
+// the page and `cursor` set to the position of the next one (-1 after the last page of a
+// finished crawl).
 void GetCrawlLog(const api_session& s, api_result& r, int id, std::int64_t start, int limit,
                  std::int64_t& cursor, std::vector<document_log_row>& rows);
 void GetQueryLog(const api_session& s, api_result& r, int id, std::int64_t begin, std::int64_t end,
@@ -151,10 +152,11 @@ struct IndexInfo {
     std::uint32_t magic = 0;
 };
 
-// Creating needs write access by the crawling root list; reading needs read access on both
-// records, changing and removing write access on both. The stamp covers both records. Removing
-// an index removes its archive (InUse while a collection lists it) and its source unless another
-// archive uses the source.
+// Creating needs write access by the crawling root list; both new records grant their creator
+// read and write. Reading needs read access on both records, changing and removing write access
+// on both. The stamp covers both records. Removing an index removes its archive as
+// RemoveArchive does (InUse while a collection lists it; its queue, documents, logs and index
+// entries go with it) and its source unless another archive uses the source.
 void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg, int& id);
 void GetIndexConfiguration(const api_session& s, api_result& r, int id, IndexConfiguration& cfg,
                            std::uint32_t& magic);

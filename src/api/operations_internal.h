@@ -108,8 +108,10 @@ void store_fixed(const api_session& s, api_result& r, int id, const Record& reco
         set_error(r, api_error::BadMagic);
         return;
     }
+    // A record that cannot be stored is refused like a stale stamp: clients know one answer to a
+    // write that did not happen.
     if (!s.svc().template store<Record>().set(s.db, id, record)) {
-        set_error(r, api_error::ErrorWritingEntity);
+        set_error(r, api_error::BadMagic);
     }
 }
 
@@ -150,8 +152,10 @@ void set_config(const api_session& s, api_result& r, int id, const Record& cfg,
         set_error(r, api_error::BadMagic);
         return;
     }
+    // A record that cannot be stored is refused like a stale stamp: clients know one answer to a
+    // write that did not happen.
     if (!s.svc().template store<Record>().set(s.db, id, cfg)) {
-        set_error(r, api_error::ErrorWritingEntity);
+        set_error(r, api_error::BadMagic);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <vector>
 
+#include "idxserv/complaints.h"
 #include "idxserv/index_engine.h"
 #include "idxstorage/index_protocol.h"
 
@@ -207,17 +208,12 @@ class session {
     }
 
   private:
-    // A client that sends garbage must not flood the daemon's standard error.
+    // A client that sends garbage must not flood the daemon's standard error, nor silence the
+    // reports of later failures: at most 100 a minute.
     void complain(std::int32_t cmd, const std::string& what) {
-        ++complaints_;
-        if (complaints_ <= max_complaints) {
-            std::cerr << "idxserv: command " << cmd << ": " << what << std::endl;
-        } else if (complaints_ == max_complaints + 1) {
-            std::cerr << "idxserv: further failures are not reported" << std::endl;
-        }
+        complaints_.report(std::cerr, "idxserv: command " + std::to_string(cmd) + ": " + what);
     }
-    static constexpr std::uint64_t max_complaints = 100;
-    std::uint64_t complaints_ = 0;
+    complaint_limiter complaints_{100, 60};
 
     // Command 12 answers a status and a string; every other command one number.
     void answer_failure(std::int32_t cmd) {

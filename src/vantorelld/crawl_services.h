@@ -15,6 +15,7 @@
 #include "db/cfgstorage.h"
 #include "records/records.h"
 #include "util/clock.h"
+#include "util/disk_space.h"
 #include "vantorelld/crawl_rules.h"
 
 namespace marloven {
@@ -50,11 +51,6 @@ class cookie_store {
     mutable std::mutex mutex_;
     std::map<std::uint32_t, entry> entries_;  // guarded by mutex_
 };
-
-// The free space, in bytes, of the file system holding a directory, as an unprivileged caller
-// may use it; nothing when it cannot be told.
-using disk_probe = std::function<std::optional<std::uint64_t>(const std::string&)>;
-std::optional<std::uint64_t> available_disk_space(const std::string& dir);
 
 // The crawl settings of the configuration file, read once when the daemon starts its threads.
 struct crawl_settings {
@@ -98,9 +94,9 @@ struct crawl_services {
     clock_function now = system_clock_seconds;
     disk_probe free_disk = available_disk_space;
 
-    // True when the free space of the data directory's disk is at least the configured minimum
-    // (a disk whose space cannot be told counts as having enough) and crawling is not paused
-    // after a full disk.
+    // True when the data directory's disk has room to crawl (util/disk_space.h: at least the
+    // configured minimum, or a free space that cannot be told) and crawling is not paused after a
+    // full disk.
     bool enough_disk() const;
     // Pauses crawling after a full disk that `where` met (logged with the error's text).
     void disk_was_full(const std::string& where, const std::string& error) const;

@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/vantorelld.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -31,22 +30,14 @@ namespace marloven {
 
 namespace {
 
-// Without HTTP_USER no request is asked to log in, so a server that other machines can reach
-// lets every one of them administer the daemon. Allowed, but never silently.
+// A server open to other machines without HTTP_USER is allowed, but never silently.
 void warn_if_open_to_network(const config_file& config, const std::string& address) {
     std::string user;
-    if (config.get(keys::HTTP_USER.name, user) && !user.empty()) {
-        return;
+    config.get(keys::HTTP_USER.name, user);
+    if (auto message = open_server_warning(address, user)) {
+        VANT_LOG(LOG, warning) << *message;
+        report_to_event_log(1, "%s", message->c_str());
     }
-    const auto parsed = parse_listen_address(address);
-    if (!parsed || ntohl(parsed->address.s_addr) >> 24 == 127) {
-        return;  // loopback only (or no server at all: the listener reports a bad address)
-    }
-    const std::string message = "HTTP server on " + address +
-                                " listens beyond loopback without authentication (no HTTP_USER): "
-                                "everyone who can reach it may administer the daemon";
-    VANT_LOG(LOG, warning) << message;
-    report_to_event_log(1, "%s", message.c_str());
 }
 
 }  // namespace
@@ -239,7 +230,6 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.platform_guid = platform_guid_;
     services_.data_dir = data_dir_;
     services_.plugin_directory = plugin_directory(config_);
-    services_.free_disk = free_disk_space;
     services_.index = index_.get();
     services_.documents = documents_.get();
     services_.logs = logs_.get();
