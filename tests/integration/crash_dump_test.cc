@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "idxstorage/index_protocol.h"
+#include "ipc/socket_ipc.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -35,12 +36,16 @@ TEST_P(helper_crash_test, fatal_signal_writes_a_report_beside_the_program) {
     ASSERT_EQ(::listen(listener, 1), 0);
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len), 0);
 
-    vant_test::background_program child(program, {std::to_string(ntohs(sa.sin_port))},
-                                        {{"MARLOVEN_POSTMORTEM_DEBUG", "1"},
-                                         {"MARLOVEN_POSTMORTEM_DEBUG_BLACK", std::nullopt},
-                                         {"MARLOVEN_CONFIG_FILE", std::nullopt},
-                                         {marloven::index_protocol::env_index_dir, dir / "index"}},
-                                        dir / "child");
+    vant_test::background_program child(
+        program, {std::to_string(ntohs(sa.sin_port))},
+        {{"MARLOVEN_POSTMORTEM_DEBUG", "1"},
+         {"MARLOVEN_POSTMORTEM_DEBUG_BLACK", std::nullopt},
+         {"MARLOVEN_CONFIG_FILE", std::nullopt},
+         // A child without its channel token stops before it
+         // connects.
+         {socket_ipc::channel_token_variable, std::string(socket_ipc::channel_token_length, 'a')},
+         {marloven::index_protocol::env_index_dir, dir / "index"}},
+        dir / "child");
     // The handler is installed before the program connects back.
     pollfd p{listener, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 30000), 1) << child.err();
