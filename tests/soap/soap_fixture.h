@@ -13,7 +13,7 @@
 namespace marloven::soap {
 
 // An envelope whose Body holds the call `method` of namespace `ns` with `content`, followed by
-// `body_rest` (multi-reference values).
+// `body_rest` (multi-reference values). The prefix "ns" stands for `ns` throughout.
 inline std::string request(std::string_view method, std::string_view content,
                            std::string_view body_rest = {}, std::string_view ns = "urn:t") {
     std::string out =
@@ -21,7 +21,9 @@ inline std::string request(std::string_view method, std::string_view content,
         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
         "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><SOAP-ENV:Body><m:";
+        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:ns=\"";
+    out += ns;
+    out += "\"><SOAP-ENV:Body><m:";
     out += method;
     out += " xmlns:m=\"";
     out += ns;
