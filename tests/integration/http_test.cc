@@ -150,7 +150,7 @@ TEST_F(http_test, body_size_check_with_and_without_100_continue) {
     c.send("POST /soap HTTP/1.1\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n");
     EXPECT_EQ(c.read_at_least(25), "HTTP/1.1 100 continue\r\n\r\n");
     c.send("hello");
-    EXPECT_TRUE(c.read_all().starts_with("HTTP/1.1 500 OK\r\n"));
+    EXPECT_NE(c.read_all().find("\r\n\r\nHTTP/1.1 500 OK\r\n"), std::string::npos);
 }
 
 TEST_F(http_test, slow_and_oversized_clients_are_cut_off_while_others_are_served) {
