@@ -1,5 +1,6 @@
-// httpserver.h: the daemon's HTTP server: the listener thread (`httpserver`) and the fixed pool
-// (`threadpool`) of request threads (`httpthread`) that serve one connection each at a time.
+// httpserver.h: the daemon's HTTP server: the listener thread (`httpserver`), whose event loop
+// holds connections until their request head has arrived, and the fixed pool (`threadpool`) of
+// request threads (`httpthread`) that handle one request each at a time.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -8,6 +9,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "util/headerparser.h"
+#include "vantorelld/httpconnection.h"
 #include "vantorelld/httpstate.h"
 
 namespace marloven {
@@ -37,29 +43,48 @@ struct listen_address {
 };
 std::optional<listen_address> parse_listen_address(std::string_view text);
 
-// How binding the listening socket is retried while the address is taken (a daemon restarted
-// quickly finds its port still held by the old process's connections).
-struct bind_policy {
-    int attempts = 10;
-    std::chrono::milliseconds delay{12000};
+// Connections the listener holds at most unless told otherwise: those whose head or body is
+// arriving, those with the request threads, and those whose reply is being drained.
+inline constexpr std::size_t default_max_connections = 4096;
+// Request bodies that the listener keeps in memory for requests no request thread has taken yet;
+// a body that does not fit any more is read by its request thread instead.
+inline constexpr std::size_t max_held_body_bytes = 64u << 20;
+
+// A request whose head has arrived, on its way from the listener to a request thread.
+struct http_request {
+    std::unique_ptr<http_connection> connection;
+    headerparser head;
+    std::size_t held_bytes = 0;  // body bytes received for it, counted against the budget above
 };
 
-// Purpose: one request thread: waits in the pool until the listener hands it a connection,
-// handles the one request on it, closes it, and returns to the pool.
-// Ownership: owns its thread, its `threadcontext` (with its own database connection) and the
-// client socket while it serves it; borrows the pool and the server.
-// Failure: request failures are handled inside `handle` (tier 3, as replies); nothing escapes.
-// Threads: `serve` is called by the listener, `stop_after` by the pool's destructor; the thread
-// itself runs `run`. The mutex guards the socket, the server and the running flag.
+// What a request thread runs for each request: the daemon's routing (`handle`) unless a test
+// passes its own.
+using request_handler = std::function<void(http_connection&, headerparser, threadcontext&)>;
+
+struct httpserver_options {
+    // Binding the listening socket is retried while the address is taken (a daemon restarted
+    // quickly finds its port still held by the old process's connections).
+    int bind_attempts = 10;
+    std::chrono::milliseconds bind_delay{12000};
+    std::size_t max_connections = default_max_connections;
+    request_handler handler;
+};
+
+// Purpose: one request thread: takes the next request whose head has arrived, handles it, sends
+// the end of the reply, and gives the connection back to the listener.
+// Ownership: owns its thread and its `threadcontext` (with its own database connection); owns a
+// connection while it serves it; borrows the pool.
+// Failure: a request that fails in an expected way (a broken index-server exchange, memory) gets
+// the 500 reply and is logged (tier 3); any other exception is fatal, with the log line.
+// Threads: `request_stop` and `cut_off_at` are called by the pool's destructor; the thread runs
+// the rest. The mutex guards the socket being served.
 class httpthread {
   public:
-    httpthread(threadpool& pool, int index, vantorelld& daemon);
+    httpthread(threadpool& pool, vantorelld& daemon);
     ~httpthread();
     httpthread(const httpthread&) = delete;
     httpthread& operator=(const httpthread&) = delete;
 
-    // Hands the connection `fd` (accepted by `server`) to this idle thread.
-    void serve(const httpserver& server, int fd);
     // Asks the thread to end. An idle thread ends at once; one that serves a client may finish
     // until `deadline`, after which its client's socket is shut down so that it ends too.
     void request_stop();
@@ -67,60 +92,73 @@ class httpthread {
 
   private:
     void run(const std::stop_token& stop);
+    void serve(http_request& request);
 
     threadpool& pool_;
-    const int index_;
     threadcontext context_;
     std::mutex mutex_;
-    std::condition_variable_any wake_;    // a connection arrived, or a stop
-    std::condition_variable idle_;        // the connection was closed
-    int socket_ = -1;                     // guarded by mutex_
-    const httpserver* server_ = nullptr;  // guarded by mutex_
-    bool running_ = false;                // guarded by mutex_
-    std::jthread thread_;                 // last: it starts once the members above exist
+    std::condition_variable idle_;  // the connection went back to the listener
+    int socket_ = -1;               // guarded by mutex_
+    std::jthread thread_;           // last: it starts once the members above exist
 };
 
-// Purpose: the fixed set of request threads and the stack of idle ones.
-// Ownership: owns the threads; its destructor stops them (giving busy ones 5 seconds to finish
-// their request) and waits for them.
-// Failure: a broken count of idle threads is fatal.
-// Threads: acquire (the listener) and release (the request threads) under one mutex.
+// Purpose: the fixed set of request threads and the queue of requests waiting for one.
+// Ownership: owns the threads and the queued requests; its destructor stops the threads (giving
+// busy ones 5 seconds to finish their request) and waits for them.
+// Threads: the listener pushes, the request threads take, under one mutex.
 class threadpool {
   public:
     static constexpr std::chrono::seconds stop_grace{5};
 
-    threadpool(vantorelld& daemon, int size);
+    threadpool(httpserver& server, vantorelld& daemon, int size);
     ~threadpool();
     threadpool(const threadpool&) = delete;
     threadpool& operator=(const threadpool&) = delete;
 
-    // An idle thread, waiting while all are busy; nothing once `stop` is requested.
-    httpthread* acquire(std::stop_token stop);
-    void release(int index);
+    // Queues `request` for the next idle thread; never waits.
+    void push(std::unique_ptr<http_request> request);
+    // The oldest queued request, waiting while there is none; nothing once `stop` is requested.
+    std::unique_ptr<http_request> next(std::stop_token stop);
+    // Body bytes held by the queued requests.
+    std::size_t queued_bytes() const;
+    int size() const { return static_cast<int>(threads_.size()); }
+
+    httpserver& server() { return server_; }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable_any available_;
-    std::vector<int> idle_;  // guarded by mutex_; indexes of idle threads, used as a stack
-    const int max_;
-    std::vector<std::unique_ptr<httpthread>> threads_;  // last: threads release into idle_
+    httpserver& server_;
+    mutable std::mutex mutex_;
+    std::condition_variable_any ready_;
+    std::deque<std::unique_ptr<http_request>> queue_;   // guarded by mutex_
+    std::size_t queued_bytes_ = 0;                      // guarded by mutex_
+    std::vector<std::unique_ptr<httpthread>> threads_;  // last: threads take from queue_
 };
 
-// Purpose: the listener: binds the listen address, accepts connections and hands each to an
-// idle request thread; new connections wait in the listen backlog while all threads are busy.
+// Purpose: the listener: binds the listen address and runs the event loop that accepts
+// connections and reads request heads (and bodies the client sends without waiting) without
+// holding a request thread; a request goes to the pool only once its head has arrived. After the
+// reply the loop waits for the client to close. Slow clients are cut off (see README):
+// a head must arrive within the time-out; bodies and replies must keep a minimum rate. At most
+// `max_connections` connections are held; when a new one comes beyond that, the oldest that is
+// still sending its head or lingering after its reply is closed, and when there is none the
+// new connections wait in the listen backlog.
 // Every connection carries one request and is closed after the reply.
-// Ownership: owns the listening socket, the pool and the listener thread; borrows the daemon.
+// Ownership: owns the listening socket, the connections in the loop, the pool and the listener
+// thread; borrows the daemon.
 // Failure: an address that cannot be bound after every attempt is fatal ("binderr == 0").
-// Threads: start and stop from the daemon's main thread; the listener thread runs the rest.
+// Threads: start and stop from the daemon's main thread; the listener thread runs the loop;
+// request threads give connections back through `finished`.
 class httpserver {
   public:
-    httpserver(vantorelld& daemon, int threads, std::string address, bind_policy policy = {});
+    httpserver(vantorelld& daemon, int threads, std::string address,
+               httpserver_options options = {});
     ~httpserver();
     httpserver(const httpserver&) = delete;
     httpserver& operator=(const httpserver&) = delete;
 
     void start();
-    // Ends the accept loop and waits for the listener; the pool goes with the server.
+    // Ends the event loop, closing the connections it holds, and waits for the listener; the
+    // pool goes with the server.
     void stop();
 
     const std::string& address() const { return address_; }
@@ -129,20 +167,32 @@ class httpserver {
     // Self-URLs use https when set; this server speaks plain HTTP only.
     bool secure() const { return false; }
 
+    // Handles one request on the calling request thread.
+    void run_request(http_connection& connection, headerparser head, threadcontext& context);
+    // A request thread is done with `connection`: the listener closes it once the client has
+    // closed its side (or after the time-out), so that no unread request bytes reset the
+    // connection before the client has read the reply.
+    void finished(std::unique_ptr<http_connection> connection);
+
   private:
+    class loop;
+
     void run(const std::stop_token& stop);
     // 0 once listening; 1 bad address, 2 no socket, 3 never bound, 4 listen failed.
     int bind_listener(const std::stop_token& stop, std::string& error);
 
     vantorelld& daemon_;
     const std::string address_;
-    const bind_policy policy_;
+    const httpserver_options options_;
+    const std::chrono::milliseconds timeout_;  // HTTP_TIMEOUT
     std::atomic<int> port_{0};
-    threadpool pool_;
+    owned_fd listen_fd_;  // the listener thread's
+    owned_fd wake_fd_;    // an eventfd: connections came back, or stop
     std::mutex mutex_;
     std::condition_variable_any retry_;  // interrupts the wait between bind attempts
-    int listen_fd_ = -1;                 // guarded by mutex_
-    bool listening_ = false;             // guarded by mutex_
+    std::vector<std::unique_ptr<http_connection>> returned_;  // guarded by mutex_
+    bool looping_ = false;                                    // guarded by mutex_
+    threadpool pool_;  // after the members that its threads use
     std::jthread thread_;
 };
 

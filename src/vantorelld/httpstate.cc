@@ -33,8 +33,6 @@ constexpr std::string_view reply_unauthorized =
 constexpr std::string_view reply_too_large_expected = "HTTP/1.1 417 Document too large\r\n\r\n";
 constexpr std::string_view reply_too_large = "HTTP/1.1 400 Document too large\r\n\r\n";
 constexpr std::string_view reply_continue = "HTTP/1.1 100 continue\r\n\r\n";
-// A client that did not send its head within the time-out.
-constexpr std::string_view reply_timeout = "HTTP/1.1 408 Request timeout\r\n\r\n";
 
 // Whether the digest of a given password equals the stored one (never when that is empty). The
 // bytes are compared in constant time, so the reply time tells nothing about how many leading
@@ -44,14 +42,8 @@ bool digest_matches(const std::string& given, const std::string& stored) {
            CRYPTO_memcmp(given.data(), stored.data(), stored.size()) == 0;
 }
 
-// "HTTP/1.1 <status>", "Content-Type: text/html", the date line and the empty line.
 void send_html_status(http_connection& c, std::string_view status) {
-    std::string reply = "HTTP/1.1 ";
-    reply += status;
-    reply += "\r\nContent-Type: text/html\r\n";
-    reply += date_line();
-    reply += "\r\n";
-    c.send(reply);
+    c.send(html_status_reply(status));
 }
 
 bool iequals_prefix(std::string_view text, std::string_view prefix) {
@@ -185,7 +177,7 @@ void collect_headers(httpstate& st) {
     if (st.soapaction.size() >= 2 && st.soapaction.front() == '"' && st.soapaction.back() == '"') {
         st.soapaction = st.soapaction.substr(1, st.soapaction.size() - 2);
     }
-    st.expect_continue = h.version() == "1.1" && h.header_lower("expect") == "100-continue";
+    st.expect_continue = expects_continue(h);
 }
 
 }  // namespace
@@ -203,12 +195,12 @@ api_session threadcontext::session() const {
     return s;
 }
 
-std::uint64_t httpstate::content_length_value() const {
-    if (!content_length) {
+std::uint64_t content_length_number(const std::optional<std::string>& value) {
+    if (!value) {
         return 0;
     }
     std::uint64_t n = 0;
-    for (char c : *content_length) {
+    for (char c : *value) {
         if (c < '0' || c > '9') {
             break;
         }
@@ -218,6 +210,14 @@ std::uint64_t httpstate::content_length_value() const {
         n = n * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return n;
+}
+
+bool expects_continue(const headerparser& head) {
+    return head.version() == "1.1" && head.header_lower("expect") == "100-continue";
+}
+
+std::uint64_t httpstate::content_length_value() const {
+    return content_length_number(content_length);
 }
 
 void httpstate::publish_caller() const {
@@ -233,6 +233,15 @@ std::string date_line() {
     char buf[64];
     std::size_t n = std::strftime(buf, sizeof buf, "Date: %a, %d %b %Y %T GMT\r\n", &t);
     return std::string(buf, n);
+}
+
+std::string html_status_reply(std::string_view status) {
+    std::string reply = "HTTP/1.1 ";
+    reply += status;
+    reply += "\r\nContent-Type: text/html\r\n";
+    reply += date_line();
+    reply += "\r\n";
+    return reply;
 }
 
 bool authenticate(httpstate& st) {
@@ -298,25 +307,10 @@ bool check_body_size(httpstate& st, std::uint64_t limit) {
     return true;
 }
 
-void handle(http_connection& connection, int listen_port, const std::string& listen_address,
-            bool secure, threadcontext& context) {
+void handle(http_connection& connection, headerparser head, int listen_port,
+            const std::string& listen_address, bool secure, threadcontext& context) {
     httpstate st(connection, context);
-    std::string head;
-    switch (connection.read_head(head, max_head_size)) {
-        case http_connection::head_status::timed_out:
-            VANT_LOG(HTTPSERVER, info) << "Client cut off: no request head within the time-out";
-            connection.send(reply_timeout);
-            return;
-        case http_connection::head_status::too_large:
-            VANT_LOG(HTTPSERVER, info)
-                << "Client cut off: request head over " << max_head_size << " bytes";
-            send_html_status(connection, "400 Bad request");
-            return;
-        case http_connection::head_status::complete:
-        case http_connection::head_status::cut_short:
-            break;
-    }
-    st.head.parse(head);
+    st.head = std::move(head);
     if (!st.head.ok()) {
         send_html_status(connection, "400 Bad request");
         return;

@@ -82,11 +82,24 @@ struct httpstate {
 // The date line "Date: Tue, 15 Nov 1994 08:12:31 GMT" with its CR LF, for the current time.
 std::string date_line();
 
-// Handles one request on `connection`: reads the head, authenticates where the path needs it,
-// and routes to SOAP, Research, the WSDL document, REST and the portal. `listen_port` is the port
-// the server listens on (for self-URLs).
-void handle(http_connection& connection, int listen_port, const std::string& listen_address,
-            bool secure, threadcontext& context);
+// The reply "HTTP/1.1 <status>", "Content-Type: text/html", the date line and the empty line.
+std::string html_status_reply(std::string_view status);
+// The reply to a client that did not send its request head within the time-out.
+inline constexpr std::string_view reply_timeout = "HTTP/1.1 408 Request timeout\r\n\r\n";
+
+// The number a content-length value starts with (0 when absent or not a number; saturates when
+// huge).
+std::uint64_t content_length_number(const std::optional<std::string>& value);
+// True when the client waits for "100 continue" before it sends its body: HTTP/1.1 with
+// "expect: 100-continue".
+bool expects_continue(const headerparser& head);
+
+// Handles one request whose head `head` has arrived on `connection` (complete, or cut short by
+// the client): authenticates where the path needs it, and routes to SOAP, Research, the WSDL
+// document, REST and the portal. `listen_port` is the port the server listens on (for
+// self-URLs).
+void handle(http_connection& connection, headerparser head, int listen_port,
+            const std::string& listen_address, bool secure, threadcontext& context);
 
 // Authenticates the request against the built-in account (HTTP_USER and HTTP_MD5PASS, read
 // afresh from the configuration file) and the users of the login record. Without HTTP_USER the
