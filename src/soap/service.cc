@@ -96,14 +96,14 @@ void service::enumeration(std::string_view name, std::vector<enum_name> names) {
     types_.push_back(type{kind::enumeration, std::string(name), {}, std::move(names), nullptr});
 }
 
-void service::record(std::string_view name, std::vector<field> fields) {
+void service::record(std::string_view name, const std::vector<field>& fields) {
     VANT_CHECK(find_type(name) == nullptr, "Type declared twice: " + std::string(name));
     std::vector<element> elements = elements_of(fields);
     types_.push_back(type{kind::structure, std::string(name), std::move(elements), {}, nullptr});
 }
 
-void service::add_method(std::string_view name, std::vector<field> params,
-                         std::vector<field> results) {
+void service::add_method(std::string_view name, const std::vector<field>& params,
+                         const std::vector<field>& results) {
     VANT_CHECK(find_method(name) == nullptr, "Method declared twice: " + std::string(name));
     methods_.push_back(method{std::string(name), elements_of(params), elements_of(results)});
 }

@@ -87,8 +87,9 @@ class service {
     service& operator=(const service&) = delete;
 
     void enumeration(std::string_view name, std::vector<enum_name> names);
-    void record(std::string_view name, std::vector<field> fields);
-    void add_method(std::string_view name, std::vector<field> params, std::vector<field> results);
+    void record(std::string_view name, const std::vector<field>& fields);
+    void add_method(std::string_view name, const std::vector<field>& params,
+                    const std::vector<field>& results);
 
     const std::string& name() const { return name_; }
     const std::string& ns() const { return ns_; }

@@ -135,7 +135,7 @@ std::string wsdl(const service& s, std::string_view address) {
     for (const method& m : s.methods()) {
         const std::string op = attr(m.name);
         w.line(2, "<operation name=\"" + op + "\">");
-        w.line(3, "<soap:operation soapAction=\"" + ns + op + "\" style=\"rpc\"/>");
+        w.line(3, "<soap:operation soapAction=\"" + ns + (op + "\" style=\"rpc\"/>"));
         w.line(3, "<input><soap:body " + encoded + "/></input>");
         w.line(3, "<output><soap:body " + encoded + "/></output>");
         w.line(2, "</operation>");

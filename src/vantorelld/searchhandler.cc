@@ -218,6 +218,7 @@ void get_status(const api_session& s, call& c) {
     GetStatus(s, r, status, pairs);
     check(r);
     std::vector<extended_status> extended;
+    extended.reserve(pairs.size());
     for (auto& [key, value] : pairs) {
         extended.push_back({std::move(key), std::move(value)});
     }
@@ -276,6 +277,7 @@ void get_available_crawl_logs(const api_session& s, call& c) {
     GetAvailableCrawlLogs(s, r, arcid, starts);
     check(r);
     std::vector<crawl_log_position> logs;
+    logs.reserve(starts.size());
     for (std::int64_t start : starts) {
         logs.push_back({start, "0"});
     }

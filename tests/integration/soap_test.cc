@@ -93,7 +93,8 @@ TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
     EXPECT_EQ(body_without(call("QueryIndex", query), "QueryIndex"), body_without(reply, "Query"));
 
     for (std::string format : {"ORIGINAL", "PARSED", "HTML"}) {
-        std::string params = "<docid>" + guid + "</docid><format>" + format + "</format>";
+        std::string params = "<docid>" + guid + "</docid><format>";
+        params += format + "</format>";
         reply = call("GetDocument", params);
         EXPECT_EQ(first(reply, "url"), "http://example.org/a") << format;
         EXPECT_EQ(body_without(call("GetCachedPage", params), "GetCachedPage"),
