@@ -78,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  0},
                     hostile_case{"undeclared entity",
                                  request("GetVersion", "&lol;"),
-                                 "undefined entity at line 1, column 302",
+                                 "undefined entity at line 1, column " +
+                                     std::to_string(request("GetVersion", "&lol;").find("&lol;")),
                                  {},
                                  3},
                     hostile_case{"deep nesting",
