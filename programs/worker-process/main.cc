@@ -12,6 +12,7 @@
 #include "ipc/socket_ipc.h"
 #include "util/config_file.h"
 #include "util/log.h"
+#include "worker-program/document_filters.h"
 #include "worker-program/request_handler.h"
 #include "worker/protocol.h"
 
@@ -78,7 +79,10 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         socket_ipc::server_helper channel(sock);
-        request_handler handler(fetch_settings::from(config));
+        // The filter children must not hold the daemon's connection: when the daemon kills this
+        // worker it waits for the connection's end.
+        document_filters filters(filter_limits::from(config), {sock});
+        request_handler handler(fetch_settings::from(config), &filters);
         status = serve(channel, handler);
     }
     xmlCleanupParser();

@@ -57,6 +57,9 @@ struct api_services {
     // The installation's identifier (part of every document guid) and the data directory.
     std::string platform_guid;
     std::string data_dir;
+    // DEPLOYDIR/plugins, where the plug-in listings load libraries from; nothing without
+    // DEPLOYDIR.
+    std::optional<std::string> plugin_directory;
     // The daily crawl window (UTC hours CRAWLSTART to CRAWLSTOP) and the free disk space to keep
     // (MINFREEDISK, bytes), as the daemon read them at start-up.
     int crawl_start = 0;

@@ -8,6 +8,7 @@
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "util/http_text.h"
+#include "util/log.h"
 #include "util/uri.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
@@ -388,17 +389,13 @@ void Query(const api_session& s, api_result& r, query_request& q, std::vector<qu
             }
         }
     }
-    if (!parsed) {
+    // Atoms handed in without a parser are checked too: the index would fail on a malformed
+    // expression.
+    if (!parsed || !well_formed_query(q.atoms)) {
         set_error(r, api_error::BadQuery);
         return;
     }
     const std::string log_text = query_log_text(q.atoms);
-    if (searched.empty()) {
-        // Nothing the caller may search: no hits (the index would read an empty list as every
-        // archive).
-        count = 0;
-        return;
-    }
 
     query_options options;
     options.atoms = q.atoms;
@@ -414,6 +411,18 @@ void Query(const api_session& s, api_result& r, query_request& q, std::vector<qu
     options.last = q.last;
     options.info = q.info;
     options.weights = q.weights;
+    // Beyond the index server's limits or the result caps: refused before it reaches the index.
+    if (auto why = idxstorage::query_refusal(options)) {
+        VANT_LOG(API, info) << "Query refused: " << *why;
+        set_error(r, api_error::BadQuery);
+        return;
+    }
+    if (searched.empty()) {
+        // Nothing the caller may search: no hits (the index would read an empty list as every
+        // archive).
+        count = 0;
+        return;
+    }
     stored_documents documents(s);
     // The index conversation holds the index client's own lock; the database lock is not needed
     // for it (contexts read stored documents without a transaction).

@@ -104,7 +104,10 @@ struct query_request {
 // archives of collection -1 that the caller may not read are skipped), with a watch's query and
 // collection when one is named, and logs it per archive. `count` is the number of hits (-1 when
 // the index failed) and `hits` those from `first` to `last`. BadQuery when a text does not
-// parse. `documents` gives the contexts of hits (INFO_CONTEXT).
+// parse, the atoms are no well-formed expression, or the query breaks a limit of the index
+// (idxstorage::query_refusal: terms, slice weights, more than max_hits_per_query hits, a first
+// hit beyond max_first_hit); such a query is neither searched nor logged. `documents` gives the
+// contexts of hits (INFO_CONTEXT).
 void Query(const api_session& s, api_result& r, query_request& q, std::vector<query_hit>& hits,
            std::int32_t& count);
 

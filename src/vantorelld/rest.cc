@@ -408,10 +408,11 @@ bool parse_search_parameters(const query_map& params, query_request& q, std::str
     if (const std::string* v = get("minscore"); v && !whole(*v, q.min_score)) {
         error = "'minscore' parameter incorrectly specified";
     }
+    // One request returns at most idxstorage::max_hits_per_query results (num=n asks for the
+    // n + 1 positions start to start + n) from a first position of at most max_first_hit.
     if (const std::string* v = get("start")) {
         std::int32_t start = 0;
-        if (!whole(*v, start) || start < 0 ||
-            start > std::numeric_limits<std::int32_t>::max() - 9) {
+        if (!whole(*v, start) || start < 0 || start > idxstorage::max_first_hit) {
             error = "'start' parameter incorrectly specified";
         } else {
             q.first = start;
@@ -420,8 +421,7 @@ bool parse_search_parameters(const query_map& params, query_request& q, std::str
     }
     if (const std::string* v = get("num")) {
         std::int32_t num = 0;
-        if (!whole(*v, num) || num < 0 ||
-            num > std::numeric_limits<std::int32_t>::max() - q.first) {
+        if (!whole(*v, num) || num < 0 || num >= idxstorage::max_hits_per_query) {
             error = "'num' parameter incorrectly specified";
         } else {
             q.last = q.first + num;

@@ -18,6 +18,7 @@
 #include "db/dbconfig.h"
 #include "db/sqlite.h"
 #include "idxstorage/idxstorage.h"
+#include "plugin-system/plugins.h"
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
@@ -237,6 +238,7 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.logins = logins_.get();
     services_.platform_guid = platform_guid_;
     services_.data_dir = data_dir_;
+    services_.plugin_directory = plugin_directory(config_);
     services_.free_disk = free_disk_space;
     services_.index = index_.get();
     services_.documents = documents_.get();

@@ -3,6 +3,8 @@
 // SPDX-License-Identifier: MIT
 #include "api/crawl.h"
 
+#include <functional>
+
 #include "api/operations.h"
 #include "api_fixture.h"
 #include "docstorage/docstorage.h"
@@ -261,6 +263,71 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
     EXPECT_EQ(call(Query, user("eve"), none, hits, count), "");
     EXPECT_EQ(count, 0) << "nothing readable: nothing searched";
 }
+
+// Issue 14: malformed atoms handed in without a parser, and queries beyond the index server's
+// limits or the result caps, reached the index (a failure there is an internal error; beyond the
+// limits, the rest of the request was read as commands). They are bad queries, neither searched
+// nor logged.
+struct bad_query_case {
+    const char* fault;
+    std::function<void(query_request&)> shape;
+};
+class bad_query_test : public crawl_test, public testing::WithParamInterface<bad_query_case> {};
+
+TEST_P(bad_query_test, is_refused_and_not_logged) {
+    int id = add_archive();
+    query_request q;
+    q.archives = {id};
+    q.parser = query_parser::net;
+    q.text = "alpha";
+    GetParam().shape(q);
+    std::vector<query_hit> hits;
+    std::int32_t count = 0;
+    EXPECT_EQ(call(Query, user("ann"), q, hits, count), "BadQuery");
+    EXPECT_EQ(count, -1);
+    EXPECT_TRUE(logged_queries(id).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    faults, bad_query_test,
+    testing::Values(bad_query_case{"operator_without_operands_in_atoms",
+                                   [](query_request& q) {
+                                       q.parser = query_parser::none;
+                                       q.atoms = {{query_atom_type::ATOM_AND, "2", ""}};
+                                   }},
+                    bad_query_case{"near_window_narrower_than_its_words",
+                                   [](query_request& q) {
+                                       q.parser = query_parser::none;
+                                       q.atoms = {{query_atom_type::ATOM_WORD, "a", ""},
+                                                  {query_atom_type::ATOM_WORD, "b", ""},
+                                                  {query_atom_type::ATOM_NEAR, "2", "1"}};
+                                   }},
+                    bad_query_case{"empty_word_in_atoms",
+                                   [](query_request& q) {
+                                       q.parser = query_parser::none;
+                                       q.atoms = {{query_atom_type::ATOM_WORD, "", ""}};
+                                   }},
+                    // 4096 words, their AND and the archive: 4098 terms.
+                    bad_query_case{"terms_over_limit",
+                                   [](query_request& q) {
+                                       q.text.clear();
+                                       for (int i = 0; i < 4096; ++i) {
+                                           q.text += "a ";
+                                       }
+                                   }},
+                    bad_query_case{"weight_pairs_over_limit",
+                                   [](query_request& q) {
+                                       q.weights.assign(257, {1, 100});
+                                   }},
+                    bad_query_case{
+                        "hits_over_cap",
+                        [](query_request& q) { q.last = idxstorage::max_hits_per_query; }},
+                    bad_query_case{"first_hit_over_cap",
+                                   [](query_request& q) {
+                                       q.first = idxstorage::max_first_hit + 1;
+                                       q.last = q.first;
+                                   }}),
+    [](const testing::TestParamInfo<bad_query_case>& c) { return c.param.fault; });
 
 TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
     int id = add_archive();

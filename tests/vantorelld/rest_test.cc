@@ -127,12 +127,19 @@ TEST(search_parameters, read_every_setting) {
 
 TEST(search_parameters, refuse_numbers_out_of_range) {
     for (std::string_view qs : {"start=2147483647", "num=2147483647&start=1", "mintime=4294967296",
-                                "mintime=-1", "start=+1", "num= 1"}) {
+                                "mintime=-1", "start=+1", "num= 1",
+                                // Beyond the result caps (issue 14: num=2000000 held the index
+                                // for minutes).
+                                "start=10001", "num=1000"}) {
         query_request q;
         std::string error;
         EXPECT_FALSE(parse_search_parameters(parse_query_string(qs), q, error)) << qs;
         EXPECT_FALSE(error.empty());
     }
+    query_request q;
+    std::string error;
+    ASSERT_TRUE(parse_search_parameters(parse_query_string("start=10000&num=999"), q, error));
+    EXPECT_EQ(q.last - q.first + 1, idxstorage::max_hits_per_query) << "the caps themselves pass";
 }
 
 }  // namespace
