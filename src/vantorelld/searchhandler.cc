@@ -4,6 +4,7 @@
 
 #include <charconv>
 
+#include "api/api-plugin.h"
 #include "api/crawl.h"
 #include "api/operations.h"
 #include "soap/contract.h"
@@ -428,12 +429,110 @@ void set_root_acl(const api_session& s, call& c) {
 
 // ---- plug-ins ------------------------------------------------------------------------------
 
-// The plug-in, document-filter and renderer-pipe administration is not part of this build.
-void plugin_administration_missing(const api_session&, call& c) {
-    throw soap::fault(soap::fault_code::Server,
-                      c.method_name() +
-                          " is not available: this build of vantorelld has no plug-in "
-                          "administration");
+// The registration types a client's PluginType list asks for: every FFF type for
+// ARCHIVEFFF_PLUGINTYPE (the one type clients know them by), none of them for
+// UNKNOWN_PLUGINTYPE; an empty list asks for every type.
+std::vector<int> registration_types(call& c) {
+    std::vector<client_plugin> asked;
+    c.param("types", asked);
+    std::vector<int> types;
+    for (client_plugin t : asked) {
+        if (t == client_plugin::ARCHIVEFFF_PLUGINTYPE) {
+            types.insert(types.end(), {2, 3, 4});
+        } else {
+            types.push_back(0);
+        }
+    }
+    return types;
+}
+
+void enum_plugin_dlls(const api_session& s, call& c) {
+    std::vector<int> types = registration_types(c);
+    api_result r;
+    std::vector<plugin_dll_info> infos;
+    EnumPluginDLLs(s, r, types, infos);
+    check(r);
+    c.result("infos", infos);
+}
+
+template <typename Info, auto operation>
+void enum_plugin_records(const api_session& s, call& c) {
+    std::vector<int> types = registration_types(c);
+    bool full = false;
+    c.param("full", full);
+    api_result r;
+    std::vector<Info> infos;
+    operation(s, r, types, full, infos);
+    check(r);
+    c.result("infos", infos);
+}
+
+// Get, Set and Add of plug-in and document-filter records, whose element is `Element::name`.
+// A single record read does not load the libraries, so its type is sent as unknown.
+struct plugin_element {
+    static constexpr const char* name = "plugin";
+    using wire = wire_plugin;
+};
+struct docfilter_element {
+    static constexpr const char* name = "docfilter";
+    using wire = wire_docfilter;
+};
+
+template <typename Element, auto operation>
+void get_plugin_record(const api_session& s, call& c) {
+    int id = 0;
+    c.param("id", id);
+    api_result r;
+    typename Element::wire v;
+    std::uint32_t magic = 0;
+    operation(s, r, id, v.record, magic);
+    check(r);
+    c.result(Element::name, v);
+    c.result("magic", magic);
+}
+
+template <typename Element, auto operation>
+void set_plugin_record(const api_session& s, call& c) {
+    int id = 0;
+    typename Element::wire v;
+    std::uint32_t magic = 0;
+    c.param("id", id);
+    c.param(Element::name, v);
+    c.param("magic", magic);
+    api_result r;
+    operation(s, r, id, v.record, magic);
+    check(r);
+}
+
+template <typename Element, auto operation>
+void add_plugin_record(const api_session& s, call& c) {
+    typename Element::wire v;
+    c.param(Element::name, v);
+    api_result r;
+    int id = 0;
+    operation(s, r, v.record, id);
+    check(r);
+    c.result("id", id);
+}
+
+void get_root_renderer_pipe(const api_session& s, call& c) {
+    api_result r;
+    RendererPluginPipe pipe;
+    std::uint32_t magic = 0;
+    GetRootRendererPipe(s, r, pipe, magic);
+    check(r);
+    c.result("pipe", pipe);
+    c.result("magic", magic);
+}
+
+void set_root_renderer_pipe(const api_session& s, call& c) {
+    RendererPluginPipe pipe;
+    std::uint32_t magic = 0;
+    c.param("pipe", pipe);
+    c.param("magic", magic);
+    api_result r;
+    SetRootRendererPipe(s, r, pipe, magic);
+    check(r);
 }
 
 // ---- the table -----------------------------------------------------------------------------
@@ -509,19 +608,19 @@ constexpr method_row methods[] = {
     {"EnumUsersAndGroups", enum_users_and_groups},
     {"GetRootACL", get_root_acl},
     {"SetRootACL", set_root_acl},
-    {"EnumPluginDLLs", plugin_administration_missing},
-    {"EnumPlugins", plugin_administration_missing},
-    {"AddPlugin", plugin_administration_missing},
-    {"RemovePlugin", plugin_administration_missing},
-    {"GetPlugin", plugin_administration_missing},
-    {"SetPlugin", plugin_administration_missing},
-    {"EnumDocFilters", plugin_administration_missing},
-    {"AddDocFilter", plugin_administration_missing},
-    {"RemoveDocFilter", plugin_administration_missing},
-    {"GetDocFilter", plugin_administration_missing},
-    {"SetDocFilter", plugin_administration_missing},
-    {"GetRootRendererPipe", plugin_administration_missing},
-    {"SetRootRendererPipe", plugin_administration_missing},
+    {"EnumPluginDLLs", enum_plugin_dlls},
+    {"EnumPlugins", enum_plugin_records<plugin_info, EnumPlugins>},
+    {"AddPlugin", add_plugin_record<plugin_element, AddPlugin>},
+    {"RemovePlugin", remove_record<RemovePlugin>},
+    {"GetPlugin", get_plugin_record<plugin_element, GetPlugin>},
+    {"SetPlugin", set_plugin_record<plugin_element, SetPlugin>},
+    {"EnumDocFilters", enum_plugin_records<docfilter_info, EnumDocFilters>},
+    {"AddDocFilter", add_plugin_record<docfilter_element, AddDocFilter>},
+    {"RemoveDocFilter", remove_record<RemoveDocFilter>},
+    {"GetDocFilter", get_plugin_record<docfilter_element, GetDocFilter>},
+    {"SetDocFilter", set_plugin_record<docfilter_element, SetDocFilter>},
+    {"GetRootRendererPipe", get_root_renderer_pipe},
+    {"SetRootRendererPipe", set_root_renderer_pipe},
     {"AddIndex", add_returning_id<IndexConfiguration, AddIndex>},
     {"RemoveIndex", remove_record<RemoveIndex>},
     {"GetIndexConfiguration", get_record<IndexConfiguration, GetIndexConfiguration>},

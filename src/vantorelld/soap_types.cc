@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/soap_types.h"
 
+#include "plugin-system/fff-plugins-loader.h"
 #include "worker/protocol.h"
 
 namespace marloven {
@@ -210,6 +211,50 @@ void write_fields(soap::element_writer& w, const IndexConfiguration& v) {
     w.field("GarbageLimit", v.garbage_limit);
 }
 
+void read_fields(soap::element_reader& r, wire_plugin& v) {
+    r.field("Type", v.type);
+    r.field("Name", v.record.name);
+    r.field("Description", v.record.description);
+    r.field("DLLName", v.record.module);
+    r.field("DLLParameters", v.record.configuration);
+    r.field("ACL", v.record.acl);
+}
+
+void write_fields(soap::element_writer& w, const wire_plugin& v) {
+    w.field("Type", v.type);
+    w.field("Name", v.record.name);
+    w.field("Description", v.record.description);
+    w.field("DLLName", v.record.module);
+    w.field("DLLParameters", v.record.configuration);
+    w.field("ACL", v.record.acl);
+}
+
+void read_fields(soap::element_reader& r, wire_docfilter& v) {
+    r.field("Type", v.type);
+    r.field("Name", v.record.name);
+    r.field("Description", v.record.description);
+    r.field("PluginID", v.record.plugin_id);
+    r.field("Config", v.record.parameters);
+    r.field("ACL", v.record.acl);
+}
+
+void write_fields(soap::element_writer& w, const wire_docfilter& v) {
+    w.field("Type", v.type);
+    w.field("Name", v.record.name);
+    w.field("Description", v.record.description);
+    w.field("PluginID", v.record.plugin_id);
+    w.field("Config", v.record.parameters);
+    w.field("ACL", v.record.acl);
+}
+
+void read_fields(soap::element_reader& r, RendererPluginPipe& v) {
+    r.field("DocFilterIDs", v.docfilters);
+}
+
+void write_fields(soap::element_writer& w, const RendererPluginPipe& v) {
+    w.field("DocFilterIDs", v.docfilters);
+}
+
 void read_fields(soap::element_reader& r, crawl_log_position& v) {
     int time = static_cast<int>(v.time);
     r.field("Time", time);
@@ -333,6 +378,37 @@ void write_fields(soap::element_writer& w, const document_log_row& v) {
 void write_fields(soap::element_writer& w, const query_log_row& v) {
     w.field("Time", v.timestamp);
     w.field("Query", v.query);
+}
+
+namespace {
+
+client_plugin client_type(int registration_type) {
+    return static_cast<client_plugin>(
+        client_plugin_type(static_cast<std::uint32_t>(registration_type)));
+}
+
+}  // namespace
+
+void write_fields(soap::element_writer& w, const plugin_dll_info& v) {
+    w.field("Type", client_type(v.type));
+    w.field("Name", v.name);
+    w.field("Description", v.description);
+}
+
+void write_fields(soap::element_writer& w, const plugin_info& v) {
+    w.field("PluginID", v.id);
+    w.field("Type", client_type(v.type));
+    w.field("PluginConfiguration", wire_plugin{client_type(v.type), v.configuration});
+    w.field("Magic", v.magic);
+    w.field("ReadOnly", v.read_only);
+}
+
+void write_fields(soap::element_writer& w, const docfilter_info& v) {
+    w.field("DocFilterID", v.id);
+    w.field("Type", client_type(v.type));
+    w.field("DocFilterConfiguration", wire_docfilter{client_type(v.type), v.configuration});
+    w.field("Magic", v.magic);
+    w.field("ReadOnly", v.read_only);
 }
 
 void write_fields(soap::element_writer& w, const extended_status& v) {

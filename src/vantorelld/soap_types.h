@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "api/api-plugin.h"
 #include "api/crawl.h"
 #include "api/operations.h"
 #include "logstorage/logstorage.h"
@@ -26,6 +27,20 @@ struct extended_status {  // ExtendedStatus
 struct crawl_log_position {
     std::int64_t time = 0;
     std::string cookie;
+};
+
+// The plug-in type a client sees (PluginType): the FFF plug-ins are all shown as
+// ARCHIVEFFF_PLUGINTYPE.
+enum class client_plugin : int { UNKNOWN_PLUGINTYPE = 0, ARCHIVEFFF_PLUGINTYPE = 1 };
+// Plugin and DocFilter: a record with the type of its library (which the record does not hold;
+// read and ignored in requests).
+struct wire_plugin {
+    client_plugin type = client_plugin::UNKNOWN_PLUGINTYPE;
+    Plugin record;
+};
+struct wire_docfilter {
+    client_plugin type = client_plugin::UNKNOWN_PLUGINTYPE;
+    DocFilter record;
 };
 
 // Records read from requests and written into responses.
@@ -49,6 +64,12 @@ void read_fields(soap::element_reader& r, AuthConfiguration& v);
 void write_fields(soap::element_writer& w, const AuthConfiguration& v);
 void read_fields(soap::element_reader& r, IndexConfiguration& v);
 void write_fields(soap::element_writer& w, const IndexConfiguration& v);
+void read_fields(soap::element_reader& r, wire_plugin& v);
+void write_fields(soap::element_writer& w, const wire_plugin& v);
+void read_fields(soap::element_reader& r, wire_docfilter& v);
+void write_fields(soap::element_writer& w, const wire_docfilter& v);
+void read_fields(soap::element_reader& r, RendererPluginPipe& v);
+void write_fields(soap::element_writer& w, const RendererPluginPipe& v);
 void read_fields(soap::element_reader& r, crawl_log_position& v);
 void write_fields(soap::element_writer& w, const crawl_log_position& v);
 
@@ -58,7 +79,8 @@ void read_fields(soap::element_reader& r, query_atom& v);
 void read_fields(soap::element_reader& r, slice_weight& v);
 
 // Records only written: the states (SourceInfo, ArchiveInfo, CollectionInfo, WatchInfo,
-// IndexInfo), hits (QueryResult), log rows (CrawlLogData, QueryLogData) and status pairs.
+// IndexInfo, PluginInfo, DocFilterInfo, PluginDLLInfo), hits (QueryResult), log rows
+// (CrawlLogData, QueryLogData) and status pairs.
 void write_fields(soap::element_writer& w, const config_info<SourceConfiguration>& v);
 void write_fields(soap::element_writer& w, const ArchiveInfo& v);
 void write_fields(soap::element_writer& w, const config_info<CollectionConfiguration>& v);
@@ -68,5 +90,8 @@ void write_fields(soap::element_writer& w, const query_hit& v);
 void write_fields(soap::element_writer& w, const document_log_row& v);
 void write_fields(soap::element_writer& w, const query_log_row& v);
 void write_fields(soap::element_writer& w, const extended_status& v);
+void write_fields(soap::element_writer& w, const plugin_dll_info& v);
+void write_fields(soap::element_writer& w, const plugin_info& v);
+void write_fields(soap::element_writer& w, const docfilter_info& v);
 
 }  // namespace marloven

@@ -193,9 +193,13 @@ TEST_F(soap_test, hostile_messages_get_a_fault_and_the_daemon_goes_on) {
               std::string::npos);
     EXPECT_NE(log().find("SOAP fault: Elements nested deeper than 64 levels"), std::string::npos);
     EXPECT_EQ(first(call("GetVersion"), "version"), "2.0.2.1010");
-    EXPECT_EQ(first(call("EnumPlugins", "<types/><full>false</full>"), "faultstring"),
-              "EnumPlugins is not available: this build of vantorelld has no plug-in "
-              "administration");
+    // The plug-in libraries of the installation, shown as FFF plug-ins.
+    std::string reply = call("EnumPluginDLLs",
+                             "<types SOAP-ENC:arrayType=\"ns:PluginType[1]\">"
+                             "<item>GLOBALFFF_PLUGINTYPE</item></types>");
+    EXPECT_NE(reply.find("<Type xsi:type=\"ns:PluginType\">ARCHIVEFFF_PLUGINTYPE</Type>"),
+              std::string::npos)
+        << reply;
 }
 
 }  // namespace

@@ -205,6 +205,33 @@ TEST_F(searchhandler_test, records_read_back_as_they_were_written) {
     EXPECT_TRUE(result<IndexConfiguration>(reply, "GetIndexConfiguration", "cfg") == index);
 }
 
+TEST_F(searchhandler_test, plugin_records_read_back_as_they_were_written) {
+    wire_plugin plugin{client_plugin::ARCHIVEFFF_PLUGINTYPE,
+                       Plugin{"p", "d", "urlplugin", "a=1\nb=2", {grant("ann", at::read)}}};
+    std::string reply = call(admin(), "AddPlugin", element("plugin", "AddPlugin", plugin));
+    ASSERT_EQ(result<int>(reply, "AddPlugin", "id"), 1) << reply;
+    reply = call(admin(), "GetPlugin", "<id>1</id>");
+    EXPECT_TRUE(result<wire_plugin>(reply, "GetPlugin", "plugin").record == plugin.record);
+    EXPECT_NE(reply.find("<Type xsi:type=\"ns:PluginType\">UNKNOWN_PLUGINTYPE</Type>"),
+              std::string::npos)
+        << "a single record's library is not loaded";
+
+    wire_docfilter filter{client_plugin::UNKNOWN_PLUGINTYPE,
+                          DocFilter{"f", "d", 1, "x", {grant("ann", at::read)}}};
+    reply = call(admin(), "AddDocFilter", element("docfilter", "AddDocFilter", filter));
+    ASSERT_EQ(result<int>(reply, "AddDocFilter", "id"), 1) << reply;
+    reply = call(admin(), "GetDocFilter", "<id>1</id>");
+    EXPECT_TRUE(result<wire_docfilter>(reply, "GetDocFilter", "docfilter").record == filter.record);
+
+    RendererPluginPipe pipe{{1}};
+    reply = call(admin(), "SetRootRendererPipe",
+                 element("pipe", "SetRootRendererPipe", pipe) + "<magic>0</magic>");
+    ASSERT_EQ(fault_of(reply), "") << reply;
+    reply = call(admin(), "GetRootRendererPipe");
+    EXPECT_TRUE(result<RendererPluginPipe>(reply, "GetRootRendererPipe", "pipe") == pipe);
+    EXPECT_EQ(fault_of(call(admin(), "RemoveDocFilter", "<id>1</id>")), "InUse");
+}
+
 struct fault_case {
     std::string_view caller;  // "admin", or a user name
     std::string_view method;
@@ -245,9 +272,11 @@ INSTANTIATE_TEST_SUITE_P(
         fault_case{"admin", "GetCrawlLog",
                    "<arcid>1</arcid><nmax>1</nmax><log><Time>1</Time><Cookie>x</Cookie></log>",
                    "Cannot read the crawl log cookie 'x'"},
-        fault_case{"admin", "EnumPlugins", "<types/><full>true</full>",
-                   "EnumPlugins is not available: this build of vantorelld has no plug-in "
-                   "administration"}));
+        fault_case{"reader", "AddPlugin", "<plugin><DLLName>urlplugin</DLLName></plugin>",
+                   "AccessViolation"},
+        fault_case{"admin", "AddPlugin", "<plugin><DLLName>../x</DLLName></plugin>",
+                   "ErrorInvalidEntity"},
+        fault_case{"admin", "GetDocFilter", "<id>1</id>", "AccessViolation"}));
 
 TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
     SourceConfiguration src;
