@@ -86,6 +86,21 @@ void EnumCollectionConfigurations(const api_session& s, api_result& r,
 void EnumWatchConfigurations(const api_session& s, api_result& r,
                              std::vector<config_info<WatchConfiguration>>& infos);
 
+// The listing entry of record `id` as the Enum operations give it, without an access test: the
+// state a front end answers with after an Add or a Set succeeded (whose creator may not be able
+// to read the new record by its own list). False when the record cannot be read.
+template <typename Record>
+bool record_info(const api_session& s, int id, config_info<Record>& info) {
+    config_info<Record> fresh;
+    if (!s.svc().template store<Record>().get(s.db, id, fresh.configuration, fresh.magic)) {
+        return false;
+    }
+    fresh.id = id;
+    fresh.read_only = !check_access(s, fresh.configuration.acl, access_type::write);
+    info = std::move(fresh);
+    return true;
+}
+
 // The server-wide access lists (root_acl_browsing, root_acl_crawling); administrators only. A
 // list never stored reads as empty with the stamp 0.
 void GetRootACL(const api_session& s, api_result& r, int id, acl_list& acl, std::uint32_t& magic);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "records/records_internal.h"
+#include "util/xml_text.h"
 
 namespace marloven {
 
@@ -94,40 +95,6 @@ std::optional<std::string> base64_decode(std::string_view text) {
 namespace {
 
 using namespace records_detail;
-
-// Whether `text` is UTF-8 made only of characters that XML 1.0 allows.
-bool is_xml_text(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-                return false;
-            }
-            ++i;
-            continue;
-        }
-        int extra = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : c >= 0xc0 ? 1 : -1;
-        if (extra < 0 || c > 0xf4 || text.size() - i <= static_cast<size_t>(extra)) {
-            return false;
-        }
-        std::uint32_t cp = c & (0x3f >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            auto d = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-            if ((d & 0xc0) != 0x80) {
-                return false;
-            }
-            cp = cp << 6 | (d & 0x3f);
-        }
-        static constexpr std::uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < smallest[extra] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff) ||
-            cp == 0xfffe || cp == 0xffff) {
-            return false;
-        }
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return true;
-}
 
 // One element of a form being written. Texts are kept raw and escaped when rendered.
 struct node {

@@ -20,6 +20,7 @@
 #include "util/install_paths.h"
 #include "util/log.h"
 #include "vantorelld/httpserver.h"
+#include "vantorelld/httptransport.h"
 #include "vantorelld/rest.h"
 #include "vantorelld/vantorelld.h"
 
@@ -151,20 +152,6 @@ void serve_wsdl(httpstate& state, int listen_port, const std::string& listen_add
     reply += date_line();
     reply += "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n";
     reply += text;
-    state.connection.send(reply);
-}
-
-// The SOAP and Research front ends are not part of this build: after authentication and the
-// size check the request gets a fixed 501 reply that says so (its body is read first, so that
-// the client sees the reply).
-void serve_missing_soap(httpstate& state) {
-    state.connection.discard(state.content_length_value());
-    constexpr std::string_view body =
-        "The SOAP interface (/soap, /research) is not available in this build of vantorelld\r\n";
-    std::string reply = "HTTP/1.1 501 Not Implemented\r\nContent-Type: text/plain\r\n";
-    reply += date_line();
-    reply += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-    reply += body;
     state.connection.send(reply);
 }
 
@@ -337,8 +324,11 @@ void handle(http_connection& connection, headerparser head, int listen_port,
         st.publish_caller();
         if (target == "/wsdl") {
             serve_wsdl(st, listen_port, listen_address, secure);
+        } else if (target == "/soap") {
+            serve_search(st);
         } else {
-            serve_missing_soap(st);
+            auto [host, port] = self_address(st, listen_port, listen_address);
+            serve_research(st, host, port, secure);
         }
         return;
     }

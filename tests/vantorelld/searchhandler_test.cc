@@ -1,0 +1,344 @@
+// Tests of the search service's handler: its methods are exactly those of the installed WSDL,
+// records travel both ways unchanged, failed operations give their symbolic names as faults with
+// the transaction committed, and the parameter aliases and optional results.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/searchhandler.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "api/api_fixture.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "logstorage/logstorage.h"
+#include "soap/contract.h"
+#include "soap/soap_fixture.h"
+#include "vantorelld/soap_types.h"
+
+namespace marloven {
+
+// Index records compared field by field (the type has no operator==).
+bool operator==(const IndexConfiguration& a, const IndexConfiguration& b) {
+    return a.name == b.name && a.historicize == b.historicize &&
+           a.administrative_contact == b.administrative_contact && a.seeds == b.seeds &&
+           a.include_filters == b.include_filters && a.exclude_filters == b.exclude_filters &&
+           a.scheduling_frequency == b.scheduling_frequency &&
+           a.scheduling_attribute == b.scheduling_attribute && a.access_time == b.access_time &&
+           a.pages_limit == b.pages_limit && a.depth_limit == b.depth_limit &&
+           a.garbage_limit == b.garbage_limit;
+}
+
+// Decoding what only the server writes, for the tests below.
+void read_fields(soap::element_reader& r, document_log_row& v) {
+    int time = 0;
+    r.field("Time", time);
+    r.field("ID", v.guid);
+    r.field("Url", v.url);
+    v.timestamp = time;
+}
+void read_fields(soap::element_reader& r, ArchiveInfo& v) {
+    r.field("Crawling", v.crawling);
+}
+
+namespace {
+
+using at = access_type;
+
+class searchhandler_test : public api_fixture {
+  protected:
+    searchhandler_test() {
+        transaction t(db_);
+        documents_ = lend(services_.documents);
+        logs_ = lend(services_.logs);
+        queue_ = std::make_unique<fetchqueue>(db_, 0);
+        t.commit();
+        services_.queue = queue_.get();
+    }
+
+    // The reply to `method` with `content`, called by `caller`.
+    std::string call(const api_session& caller, std::string_view method,
+                     std::string_view content = {}) {
+        MarlovenSearchHandler handler(caller);
+        soap::text_transport t(soap::request(method, content, {}, soap::search_ns));
+        handler.dispatcher().handle(t);
+        EXPECT_NE(sqlite3_get_autocommit(db_), 0) << method << ": the transaction was committed";
+        return t.reply;
+    }
+
+    // The faultstring of a reply, or "" for a response.
+    static std::string fault_of(const std::string& reply) {
+        std::smatch m;
+        return std::regex_search(reply, m, std::regex("<faultstring>(.*)</faultstring>"))
+                   ? m[1].str()
+                   : std::string();
+    }
+
+    // The result `name` of a response to `method`.
+    template <typename T>
+    static T result(const std::string& reply, std::string_view method, std::string_view name) {
+        soap::envelope e = soap::parse(reply);
+        soap::decoder d(e);
+        soap::element_reader r(d, *e.call, soap::search_service().find_method(method)->results);
+        T out{};
+        r.param(name, out);
+        return out;
+    }
+
+    // `v` as the element `name` of type `type_name`, for a request.
+    template <typename T>
+    static std::string element(std::string_view name, std::string_view method, const T& v) {
+        const soap::method& m = *soap::search_service().find_method(method);
+        std::string out;
+        soap::encoder e(out, "ns");
+        for (const soap::element& p : m.params) {
+            if (p.name == name) {
+                e.value(name, *p.of, v);
+            }
+        }
+        return out;
+    }
+
+    // Adds `record` with its Add method, reads it back with its Get method and compares.
+    template <typename Record>
+    void round_trip(std::string_view kind, const Record& record) {
+        std::string add = "Add" + std::string(kind);
+        std::string reply = call(admin(), add, element("cfg", add, record));
+        ASSERT_EQ(fault_of(reply), "") << reply;
+        std::string get = "Get" + std::string(Record::kind);
+        reply = call(admin(), get, "<id>1</id>");
+        ASSERT_EQ(fault_of(reply), "") << reply;
+        EXPECT_TRUE(result<Record>(reply, get, "cfg") == record) << kind << ": " << reply;
+    }
+
+    std::unique_ptr<docstorage> documents_;
+    std::unique_ptr<fetchqueue> queue_;
+    std::unique_ptr<logstorage> logs_;
+};
+
+TEST_F(searchhandler_test, has_a_method_for_every_operation_of_the_installed_wsdl_and_no_other) {
+    std::ifstream in(VANT_DEPLOY_DIR "/bin/marlovensearch.wsdl");
+    ASSERT_TRUE(in) << "the build writes the WSDL into its deployment";
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t from = text.find("<portType");
+    std::size_t to = text.find("</portType>");
+    ASSERT_LT(from, to);
+    std::string port_type = text.substr(from, to - from);
+    std::set<std::string> operations;
+    std::regex operation("<operation name=\"([A-Za-z]+)\">");
+    for (auto it = std::sregex_iterator(port_type.begin(), port_type.end(), operation);
+         it != std::sregex_iterator(); ++it) {
+        operations.insert((*it)[1].str());
+    }
+    api_session s = admin();
+    MarlovenSearchHandler handler(s);
+    std::vector<std::string> names = handler.dispatcher().method_names();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), operations);
+    EXPECT_EQ(operations.size(), 71u);
+}
+
+TEST_F(searchhandler_test, records_read_back_as_they_were_written) {
+    SourceConfiguration source;
+    source.name = "src & <co>";
+    source.description = "d";
+    source.seeds = {"http://a/", "http://b/"};
+    source.include_filters = {"http://a/*"};
+    source.exclude_filters = {"*.png"};
+    source.depth = 3;
+    source.robots_check = false;
+    source.side_metadata_available = true;
+    source.auth = auth_type::cookie;
+    source.cookie = {
+        "http://a/login",
+        cookie_action::post,
+        60,
+        {{"user", "ann", cookie_param_type::username}, {"pw", "x", cookie_param_type::password}},
+        {"http://a/pre"}};
+    source.text_exclusion_begin = "<!--b-->";
+    source.text_exclusion_end = "<!--e-->";
+    source.acl = {grant("ann", at::read), grant("All Users", at::write, true)};
+    round_trip("Source", source);
+
+    AuthConfiguration auth{"u", "p", {{"k", "v"}}, {grant("ann", at::write)}};
+    round_trip("Auth", auth);
+
+    ArchiveConfiguration archive;
+    archive.name = "a";
+    archive.historicize = true;
+    archive.contact_email = "x@y";
+    archive.source_id = 1;
+    archive.auth_id = 1;
+    archive.frequency = schedule_frequency::weekly;
+    archive.attribute = 3;
+    archive.access_time = 4;
+    archive.page_limit = 5;
+    archive.garbage_limit = 6;
+    archive.cache = cache_policy::none;
+    round_trip("Archive", archive);  // an empty access list is left out
+    archive.acl = {grant("bob", at::read)};
+    ASSERT_TRUE(archives_->set(db_, 1, archive));
+    std::string reply = call(admin(), "GetArchiveConfiguration", "<id>1</id>");
+    EXPECT_TRUE(result<ArchiveConfiguration>(reply, "GetArchiveConfiguration", "cfg") == archive);
+
+    round_trip("Collection", CollectionConfiguration{"c", "d", {1}, {grant("ann", at::read)}});
+    round_trip("Watch",
+               WatchConfiguration{"w", "d", "q", query_parser::rpn, 60, 1, {grant("x", at::read)}});
+
+    IndexConfiguration index;
+    index.name = "i";
+    index.historicize = true;
+    index.administrative_contact = "c";
+    index.seeds = {"http://i/"};
+    index.include_filters = {"http://i/*"};
+    index.exclude_filters = {"*.gif"};
+    index.scheduling_frequency = schedule_frequency::daily;
+    index.scheduling_attribute = 1;
+    index.access_time = 2;
+    index.pages_limit = 3;
+    index.depth_limit = 4;
+    index.garbage_limit = 5;
+    std::string added = call(admin(), "AddIndex", element("cfg", "AddIndex", index));
+    int id = result<int>(added, "AddIndex", "id");
+    reply = call(admin(), "GetIndexConfiguration", "<id>" + std::to_string(id) + "</id>");
+    EXPECT_TRUE(result<IndexConfiguration>(reply, "GetIndexConfiguration", "cfg") == index);
+}
+
+TEST_F(searchhandler_test, plugin_records_read_back_as_they_were_written) {
+    wire_plugin plugin{client_plugin::ARCHIVEFFF_PLUGINTYPE,
+                       Plugin{"p", "d", "urlplugin", "a=1\nb=2", {grant("ann", at::read)}}};
+    std::string reply = call(admin(), "AddPlugin", element("plugin", "AddPlugin", plugin));
+    ASSERT_EQ(result<int>(reply, "AddPlugin", "id"), 1) << reply;
+    reply = call(admin(), "GetPlugin", "<id>1</id>");
+    EXPECT_TRUE(result<wire_plugin>(reply, "GetPlugin", "plugin").record == plugin.record);
+    EXPECT_NE(reply.find("<Type xsi:type=\"ns:PluginType\">UNKNOWN_PLUGINTYPE</Type>"),
+              std::string::npos)
+        << "a single record's library is not loaded";
+
+    wire_docfilter filter{client_plugin::UNKNOWN_PLUGINTYPE,
+                          DocFilter{"f", "d", 1, "x", {grant("ann", at::read)}}};
+    reply = call(admin(), "AddDocFilter", element("docfilter", "AddDocFilter", filter));
+    ASSERT_EQ(result<int>(reply, "AddDocFilter", "id"), 1) << reply;
+    reply = call(admin(), "GetDocFilter", "<id>1</id>");
+    EXPECT_TRUE(result<wire_docfilter>(reply, "GetDocFilter", "docfilter").record == filter.record);
+
+    RendererPluginPipe pipe{{1}};
+    reply = call(admin(), "SetRootRendererPipe",
+                 element("pipe", "SetRootRendererPipe", pipe) + "<magic>0</magic>");
+    ASSERT_EQ(fault_of(reply), "") << reply;
+    reply = call(admin(), "GetRootRendererPipe");
+    EXPECT_TRUE(result<RendererPluginPipe>(reply, "GetRootRendererPipe", "pipe") == pipe);
+    EXPECT_EQ(fault_of(call(admin(), "RemoveDocFilter", "<id>1</id>")), "InUse");
+}
+
+struct fault_case {
+    std::string_view caller;  // "admin", or a user name
+    std::string_view method;
+    std::string content;
+    std::string_view fault_text;
+};
+
+class searchhandler_fault_test : public searchhandler_test,
+                                 public testing::WithParamInterface<fault_case> {};
+
+TEST_P(searchhandler_fault_test, names_the_error_and_commits) {
+    // Source 1, used by archive 1, which "reader" may read and nobody else.
+    SourceConfiguration src;
+    src.seeds = {"http://example.org/"};
+    sources_->add(db_, src);
+    ArchiveConfiguration a;
+    a.source_id = 1;
+    a.acl = {grant("reader", at::read)};
+    archives_->add(db_, a);
+
+    const fault_case& c = GetParam();
+    api_session caller = c.caller == "admin" ? admin() : user(std::string(c.caller));
+    EXPECT_EQ(fault_of(call(caller, c.method, c.content)), c.fault_text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, searchhandler_fault_test,
+    testing::Values(
+        fault_case{"admin", "GetSourceConfiguration", "<id>99</id>", "AccessViolation"},
+        fault_case{"admin", "SetSourceConfiguration", "<id>1</id><cfg/><magic>0</magic>",
+                   "BadMagic"},
+        fault_case{"admin", "RemoveSource", "<id>1</id>", "InUse"},
+        fault_case{"reader", "StartCrawl", "<arcid>1</arcid>", "AccessViolation"},
+        fault_case{"reader", "AddUser",
+                   "<username>x</username><password>y</password><admin>true</admin><groups/>",
+                   "AccessViolation"},
+        fault_case{"admin", "GetSourceConfiguration", "", "Missing parameter 'id'"},
+        fault_case{"admin", "GetCrawlLog",
+                   "<arcid>1</arcid><nmax>1</nmax><log><Time>1</Time><Cookie>x</Cookie></log>",
+                   "Cannot read the crawl log cookie 'x'"},
+        fault_case{"reader", "AddPlugin", "<plugin><DLLName>urlplugin</DLLName></plugin>",
+                   "AccessViolation"},
+        fault_case{"admin", "AddPlugin", "<plugin><DLLName>../x</DLLName></plugin>",
+                   "ErrorInvalidEntity"},
+        fault_case{"admin", "GetDocFilter", "<id>1</id>", "AccessViolation"}));
+
+TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
+    SourceConfiguration src;
+    src.seeds = {"http://example.org/"};
+    sources_->add(db_, src);
+    ArchiveConfiguration a;
+    a.source_id = 1;
+    archives_->add(db_, a);
+
+    std::string reply = call(admin(), "StartCrawl", "<idxid>1</idxid>");
+    EXPECT_TRUE(result<ArchiveInfo>(reply, "StartCrawl", "info").crawling) << reply;
+
+    reply = call(admin(), "AddDocument",
+                 "<idxid>1</idxid><url>http://example.org/new</url><type>text/plain; "
+                 "charset=utf-8</type><content>aGVsbG8=</content>");
+    std::string guid = result<std::string>(reply, "AddDocument", "docid");
+    EXPECT_TRUE(std::regex_match(guid, std::regex("[0-9a-f]{32}"))) << reply;
+
+    for (std::string_view method : {"GetDocument", "GetCachedPage"}) {
+        reply = call(admin(), method, "<ID>" + guid + "</ID><format>ORIGINAL</format>");
+        EXPECT_EQ(result<std::string>(reply, method, "url"), "http://example.org/new");
+        EXPECT_EQ(result<std::string>(reply, method, "type"), "text/plain; charset=utf-8");
+        EXPECT_EQ(result<std::string>(reply, method, "content"), "hello");
+    }
+}
+
+TEST_F(searchhandler_test, crawl_log_pages_with_its_cookie_and_leaves_out_empty_data) {
+    ArchiveConfiguration a;
+    archives_->add(db_, a);
+    logs_->crawlStarted(db_, 1, 100);
+    for (int i = 0; i < 3; ++i) {
+        logs_->logDocument(db_, "g" + std::to_string(i), 1, "http://x/" + std::to_string(i),
+                           100 + i, i == 2 ? 3 : 0);
+    }
+    logs_->crawlEnded(db_, 1, 200);
+
+    std::string reply = call(admin(), "GetAvailableCrawlLogs", "<arcid>1</arcid>");
+    auto logs = result<std::vector<crawl_log_position>>(reply, "GetAvailableCrawlLogs", "logs");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].time, 100);
+
+    auto page = [&](int nmax, const std::string& cookie) {
+        return call(admin(), "GetCrawlLog",
+                    "<arcid>1</arcid><nmax>" + std::to_string(nmax) +
+                        "</nmax><log><Time>100</Time><Cookie>" + cookie + "</Cookie></log>");
+    };
+    reply = page(0, "");
+    EXPECT_EQ(reply.find("<data"), std::string::npos) << "no rows, no data element";
+    EXPECT_EQ(result<crawl_log_position>(reply, "GetCrawlLog", "log").cookie, "0");
+
+    reply = page(2, "0");
+    auto rows = result<std::vector<document_log_row>>(reply, "GetCrawlLog", "data");
+    EXPECT_EQ(rows.size(), 2u);
+    std::string next = result<crawl_log_position>(reply, "GetCrawlLog", "log").cookie;
+    reply = page(2, next);
+    rows = result<std::vector<document_log_row>>(reply, "GetCrawlLog", "data");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].url, "http://x/2");
+    EXPECT_NE(reply.find("<Error xsi:type=\"ns:CrawlError\">NOTFOUND</Error>"), std::string::npos);
+    EXPECT_EQ(result<crawl_log_position>(reply, "GetCrawlLog", "log").cookie, "-1")
+        << "the end of a finished crawl";
+}
+
+}  // namespace
+}  // namespace marloven
