@@ -20,6 +20,7 @@
 #include "util/install_paths.h"
 #include "util/log.h"
 #include "vantorelld/httpserver.h"
+#include "vantorelld/portal.h"
 #include "vantorelld/rest.h"
 #include "vantorelld/vantorelld.h"
 
@@ -166,12 +167,6 @@ void serve_missing_soap(httpstate& state) {
     reply += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
     reply += body;
     state.connection.send(reply);
-}
-
-// The portal is not part of this build: every request that REST does not take is answered as
-// with the portal switched off.
-void serve_portal(httpstate& state) {
-    send_html_status(state.connection, "404 Not found");
 }
 
 void collect_headers(httpstate& st) {
@@ -351,7 +346,8 @@ void handle(http_connection& connection, headerparser head, int listen_port,
         return;
     }
     if (context.portal_enabled) {
-        serve_portal(st);
+        portal_handle(
+            st, [&] { return self_address(st, listen_port, listen_address); }, secure);
     } else {
         send_html_status(connection, "404 Not found");
     }
