@@ -1,6 +1,6 @@
 // The portal of the running daemon: its fixed pages byte for byte, a search page run as the
 // anonymous caller and, below /private/, as the signed-in user, and sandboxed cached views, over
-// a document root of the test's own.
+// a document root of the test's own and over the installed default portal.
 // SPDX-License-Identifier: MIT
 #include "api/api-common.h"
 #include "daemon_fixture.h"
@@ -222,6 +222,27 @@ TEST_F(portal_test, cached_views_run_nothing_in_the_daemons_origin) {
     EXPECT_NE(refused.find("\r\n\r\nE:"), std::string::npos);
     EXPECT_EQ(refused.find("script"), std::string::npos);
     EXPECT_TRUE(is_page(get("/cache/x?doc=00"), html_head("200 OK"), "E:No such document"));
+}
+
+// The installed default portal: the root chooses the language, and the search page finds the
+// public page and links its cached copy.
+TEST_F(portal_test, default_portal_searches) {
+    stop_daemon();
+    start_daemon();
+    EXPECT_NE(request("/", "Host: h:2\r\nAccept-Language: de\r\n")
+                  .find("\r\nLocation: http://h:2/de/\r\n"),
+              std::string::npos);
+    const std::string page = get("/en/index.html?q=garden");
+    EXPECT_TRUE(page.starts_with("HTTP/1.1 200 OK\r\n")) << page;
+    EXPECT_NE(page.find("<html lang=\"en\">"), std::string::npos);
+    EXPECT_NE(page.find("href=\"cache/document.html?doc=" + std::string(public_guid) + "\""),
+              std::string::npos)
+        << page;
+    EXPECT_NE(get("/de/").find("<html lang=\"de\">"), std::string::npos);
+    EXPECT_NE(get("/opensearch.xml")
+                  .find("template=\"http://127.0.0.1:" + std::to_string(port_) +
+                        "/en/index.html?q={searchTerms}\""),
+              std::string::npos);
 }
 
 }  // namespace
