@@ -286,8 +286,8 @@ enum class search_state { none, failed, done };
 // watch brings its own query, so with "t" the text may be empty), with the other search
 // parameters of REST ("sort", "mintime", ...). No query: none. A bad parameter or a failed
 // query: failed, with the reason in `error`.
-search_state run_search(const api_session& session, const query_map& params, search_outcome& result,
-                        std::string& error) {
+search_state run_search(const api_session& session, const query_map& params, bool contexts,
+                        search_outcome& result, std::string& error) {
     query_request q;
     const bool parameters_ok = parse_search_parameters(params, q, error);
     q.watch = number_parameter(params, "t");
@@ -302,7 +302,7 @@ search_state run_search(const api_session& session, const query_map& params, sea
     }
     result.start = q.first;
     q.last = q.first + portal_page_size - 1;
-    q.info = query_info::INFO_CONTEXT;
+    q.info = contexts ? query_info::INFO_CONTEXT : query_info::INFO_TITLE;
     const int archive =
         params.contains("a") ? number_parameter(params, "a") : number_parameter(params, "i");
     if (archive > 0) {
@@ -347,9 +347,13 @@ void serve_template(const portal_request& req, const portal_target& t) {
     vars["now_mdy_time"] = format_utc("%m/%d/%Y %T", now);
     vars["now_rfc822"] = format_utc("%a, %d %b %Y %T GMT", now);
 
+    // Contexts are read from the stored documents of the hits, which costs far more than the
+    // search itself: only rows that show them ask for them.
+    template_page page = make_page(req, def);
+    const bool contexts = page.inserts("result_row", "ctx") || page.inserts("result_trow", "ctx");
     search_outcome result;
     std::string error;
-    const search_state state = run_search(session, req.params, result, error);
+    const search_state state = run_search(session, req.params, contexts, result, error);
     if (state == search_state::done) {
         add_result_figures(vars, result);
     } else if (state == search_state::failed) {
@@ -360,7 +364,6 @@ void serve_template(const portal_request& req, const portal_target& t) {
         !(req.state.context.daemon.config().get(keys::DOCUMENT_CACHE.name, cache_setting) &&
           cache_setting == "NO");
 
-    template_page page = make_page(req, def);
     page.render("head", vars);
     if (state == search_state::none) {
         page.render("no_result", vars);

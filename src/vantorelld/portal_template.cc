@@ -363,6 +363,12 @@ bool template_page::has(std::string_view name) {
     return section(name) != nullptr;
 }
 
+bool template_page::inserts(std::string_view name, std::string_view variable) {
+    const std::string* text = section(name);
+    return text != nullptr && text->find(std::string(open_marker) + std::string(variable) +
+                                         std::string(close_marker)) != std::string::npos;
+}
+
 // ---- results --------------------------------------------------------------------------------
 
 void add_result_figures(template_variables& vars, const search_outcome& result) {

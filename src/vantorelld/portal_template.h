@@ -100,6 +100,8 @@ class template_page {
     void render(std::string_view name, const template_variables& page);
     // Whether section `name` has an entry and a file that can be read.
     bool has(std::string_view name);
+    // Whether section `name` inserts the variable `variable` ("{=variable=}").
+    bool inserts(std::string_view name, std::string_view variable);
 
     const template_definition& definition() const { return definition_; }
     const query_map& params() const { return params_; }

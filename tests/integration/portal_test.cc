@@ -55,6 +55,8 @@ class portal_test : public daemon_fixture {
         docs_.write("e.tmpl", "E:{=error=}");
         docs_.write("rh.tmpl", "{=from=}-{=to=} of {=maxresults=};");
         docs_.write("row.tmpl", "<{=url=}|{=cache=}>");
+        docs_.write("ctx.html.special", "template\nresult_row: ctx.tmpl\n");
+        docs_.write("ctx.tmpl", "[{=ctx=}]");
         docs_.write("cache.special", "cache\ninternalerror: e.tmpl\n");
         docs_.write("private/s.html.special",
                     "template\nhead: ../h.tmpl\nresult_head: ../rh.tmpl\n");
@@ -173,6 +175,10 @@ TEST_F(portal_test, search_page_runs_as_the_anonymous_caller) {
     EXPECT_TRUE(get("/s.html").ends_with("</option>\nnoneF"));
     // Every archive the caller may read when no scope is chosen: alice's is not among them.
     EXPECT_NE(get("/s.html?q=garden").find("1-1 of 1;"), std::string::npos);
+    // Contexts (escaped) are fetched for rows that show them.
+    EXPECT_TRUE(get("/ctx.html?q=garden")
+                    .ends_with("\r\n\r\n[ Rooms:3&lt;5&amp;&quot;quiet&quot;l'été"
+                               "chaud Home ...]"));
     // A reflected parameter is escaped; a bad query and a forbidden archive render the error.
     EXPECT_NE(get("/s.html?q=%3Cscript%3Ealert(1)%3C/script%3E")
                   .find("H[Anonymous||&lt;script&gt;alert(1)&lt;/script&gt;]"),
