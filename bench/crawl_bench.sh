@@ -11,13 +11,14 @@
 #   WORKERS=n SYNCLEVEL=n                    the daemon's WORKERS and SyncLevel (default 5 and 1)
 #   ONLY=single                              only the daemon's single-host crawl
 #
-# Needs the corpus of /work/shared/corpus (bash setup.sh installs nginx, wget, xapian-omega and
-# the manual, and serves it on 127.0.0.1:18080/pg/); an nginx not running there is started with
-# `setup.sh start` and stopped again at the end.
+# Needs the shared corpus: CORPUS_DIR, by default shared/corpus beside the checkout (its
+# `bash setup.sh` installs nginx, wget, xapian-omega and the manual, and serves it on
+# 127.0.0.1:18080/pg/); an nginx not running there is started with `setup.sh start` and stopped
+# again at the end.
 # SPDX-License-Identifier: MIT
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-corpus=${CORPUS_DIR:-/work/shared/corpus}
+corpus=${CORPUS_DIR:-$top/../shared/corpus}
 build=$top/build/bench
 manual=/usr/share/doc/postgresql-doc-15/html
 port=18090
@@ -28,7 +29,7 @@ cmake --preset bench > /dev/null
 cmake --build "$build" --target vantorelld worker-process idxserv vant_crawl_seed > /dev/null
 seed_tool=$build/bench/vant_crawl_seed
 
-work=$(mktemp -d /tmp/crawl-bench.XXXXXX)
+work=$(mktemp -d -t crawl-bench.XXXXXX)
 shared_started=0
 own_nginx=0
 daemon_pid=

@@ -4,7 +4,8 @@
 // query latency percentiles and the ratios.
 //
 //   vant_index_bench [HTML_DIR] [QUERIES_FILE] [ROUNDS]
-// defaults: /usr/share/doc/postgresql-doc-15/html, /work/shared/corpus/queries.txt, 20.
+// defaults: /usr/share/doc/postgresql-doc-15/html (Debian's postgresql-doc-15), queries.txt of
+// the shared corpus (CORPUS_DIR, or shared/corpus beside the checkout), 20.
 // Both paths get the same words: a small tag stripper turns each page into a title, headings and
 // text blocks before any clock starts.
 // SPDX-License-Identifier: MIT
@@ -16,6 +17,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -335,7 +337,12 @@ std::int32_t run_engine(marloven::index_engine& engine, const bench_query& q) {
 
 int main(int argc, char** argv) {
     std::string corpus = argc > 1 ? argv[1] : "/usr/share/doc/postgresql-doc-15/html";
-    std::string queries_file = argc > 2 ? argv[2] : "/work/shared/corpus/queries.txt";
+    const char* corpus_dir = std::getenv("CORPUS_DIR");
+    std::string queries_file =
+        argc > 2 ? argv[2]
+                 : std::string(corpus_dir != nullptr ? corpus_dir
+                                                     : VANT_SOURCE_DIR "/../shared/corpus") +
+                       "/queries.txt";
     int rounds = argc > 3 ? std::atoi(argv[3]) : 20;
 
     // Corpus, prepared before any clock starts.

@@ -12,7 +12,7 @@
 # document root is a copy of the installed portal with the one extra page. Runs alternate
 # (two rounds) so that a drift of the machine shows.
 # Usage: bench/portal_load.sh [SECONDS_PER_RUN]
-# Environment: see bench/lib/corpus_search.sh (CORPUS, CONNECTIONS).
+# Environment: see bench/lib/corpus_search.sh (CORPUS_DIR, CONNECTIONS).
 # SPDX-License-Identifier: MIT
 set -euo pipefail
 seconds=${1:-15}

@@ -5,7 +5,7 @@
 # queries against GET /index/1?q=... with the request pool at its default size (5) and at 16
 # threads, and, as the ceiling, against nginx serving the corpus's small static page.
 # Usage: bench/rest_load.sh [SECONDS_PER_RUN]
-# Environment: see bench/lib/corpus_search.sh (CORPUS, CONNECTIONS).
+# Environment: see bench/lib/corpus_search.sh (CORPUS_DIR, CONNECTIONS).
 # Everything runs on 127.0.0.1; the daemon and nginx are stopped at the end.
 # SPDX-License-Identifier: MIT
 set -euo pipefail

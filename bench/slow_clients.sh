@@ -22,7 +22,7 @@ ulimit -n "$(ulimit -Hn)"
 cmake --preset release > /dev/null
 cmake --build --preset release -j 2 --target vantorelld worker-process idxserv > /dev/null
 deploy=$top/build/release/deploy
-work=$(mktemp -d /tmp/vant-slowclients-XXXXXX)
+work=$(mktemp -d -t vant-slowclients-XXXXXX)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 daemon_pid=""
 cleanup() {

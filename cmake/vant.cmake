@@ -2,6 +2,8 @@
 # SPDX-License-Identifier: MIT
 
 set(VANT_DEPLOY_DIR ${PROJECT_BINARY_DIR}/deploy)
+# The published plug-in header, vantorell/plugin.h, the only thing a plug-in is built against.
+set(VANT_PLUGIN_INCLUDE_DIR ${PROJECT_SOURCE_DIR}/src/plugin-system/include)
 
 set(VANT_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wimplicit-fallthrough)
 
@@ -22,7 +24,9 @@ elseif(NOT VANT_SANITIZE STREQUAL "")
 endif()
 
 function(vant_apply_warnings target)
-    target_compile_options(${target} PRIVATE ${VANT_WARNINGS})
+    # -Wnon-virtual-dtor means nothing to C (plug-ins may be written in C).
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VANT_WARNINGS}>
+        $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic -Wshadow -Wimplicit-fallthrough>)
     if(VANT_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()
@@ -50,6 +54,30 @@ function(vant_program name)
     # The build tree holds a runnable deployment directory, deploy/, laid out like an installation.
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VANT_DEPLOY_DIR}/bin)
     install(TARGETS ${name} RUNTIME DESTINATION bin)
+endfunction()
+
+# vant_plugin(<module> SOURCES <files...> [OUTPUT_DIRECTORY <dir>] [NO_INSTALL])
+# A plug-in library <module>.so, built against the published header alone (vantorell/plugin.h;
+# no module library is linked), exporting only marloven_plugin_registration. By default it goes to
+# the build's deploy/plugins and is installed to DEPLOYDIR/plugins; test plug-ins name their own
+# directory and are not installed. A plug-in of plugins/<name>/ needs one line in its
+# CMakeLists.txt, for example: vant_plugin(langplugin SOURCES langplugin.cc)
+function(vant_plugin name)
+    cmake_parse_arguments(P "NO_INSTALL" "OUTPUT_DIRECTORY" "SOURCES" ${ARGN})
+    if(NOT P_OUTPUT_DIRECTORY)
+        set(P_OUTPUT_DIRECTORY ${VANT_DEPLOY_DIR}/plugins)
+    endif()
+    add_library(${name} MODULE ${P_SOURCES})
+    target_include_directories(${name} PRIVATE ${VANT_PLUGIN_INCLUDE_DIR})
+    set_target_properties(${name} PROPERTIES
+        PREFIX "" SUFFIX ".so"
+        LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY}
+        C_STANDARD 99 C_EXTENSIONS OFF
+        C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    vant_apply_warnings(${name})
+    if(NOT P_NO_INSTALL)
+        install(TARGETS ${name} LIBRARY DESTINATION plugins)
+    endif()
 endfunction()
 
 # vant_test(<module> SOURCES <files...> DEPENDS <targets...> [LABEL unit|integration|slow])

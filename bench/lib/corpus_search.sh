@@ -3,15 +3,15 @@
 # `bench` preset, a fresh data directory with the PostgreSQL manual and the CMake documentation
 # crawled into archive 1 (about 3,100 pages), starting and stopping the daemon on a free loopback
 # port, and wrk runs over the corpus's queries.
-# Environment: CORPUS, the corpus directory with setup.sh and queries.txt (default: the shared
-# corpus beside the checkout, ../shared/corpus); CONNECTIONS, wrk connections (default 16).
+# Environment: CORPUS_DIR, the corpus directory with setup.sh and queries.txt (default: the
+# shared corpus beside the checkout, ../shared/corpus); CONNECTIONS, wrk connections (default 16).
 # Everything runs on 127.0.0.1; an EXIT trap stops the daemon, removes the data directory and
 # stops an nginx that was not running before.
 # SPDX-License-Identifier: MIT
 
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 top=$(pwd)
-corpus=${CORPUS:-$top/../shared/corpus}
+corpus=${CORPUS_DIR:-$top/../shared/corpus}
 connections=${CONNECTIONS:-16}
 site=http://127.0.0.1:18080
 deploy=$top/build/bench/deploy
@@ -33,7 +33,7 @@ bench_prepare() {
     bash "$corpus/setup.sh" start > /dev/null 2>&1 || bash "$corpus/setup.sh" > /dev/null
     cmake --preset bench > /dev/null
     cmake --build --preset bench -j 2 > /dev/null
-    work=$(mktemp -d /tmp/vant-search-bench-XXXXXX)
+    work=$(mktemp -d -t vant-search-bench-XXXXXX)
     port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     export MARLOVEN_CONFIG_FILE="$work/vantorell.conf"
 }

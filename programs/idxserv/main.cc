@@ -1,6 +1,7 @@
 // idxserv: the index server. Started by the daemon with one argument, a TCP port on 127.0.0.1;
-// connects to it at once and serves that one connection (commands of idxstorage/index_protocol.h)
-// until command 0 or the end of the connection, commits and exits.
+// connects to it at once, sends the channel token of its environment (VANT_CHANNEL_TOKEN, by
+// which the daemon knows its own child) and serves that one connection (commands of
+// idxstorage/index_protocol.h) until command 0 or the end of the connection, commits and exits.
 //
 // The index lives in the directory named by VANT_INDEX_DIR, or "index" in the working directory
 // (the daemon runs in DATADIR and passes DATADIR/index). Tuning variables, named after the merge
@@ -32,6 +33,7 @@
 #include "idxserv/index_engine.h"
 #include "idxserv/index_session.h"
 #include "ipc/socket_ipc.h"
+#include "util/crash_dump.h"
 
 namespace {
 
@@ -73,6 +75,7 @@ std::unique_ptr<marloven::index_engine> open_index(const marloven::engine_settin
 }  // namespace
 
 int main(int argc, char** argv) {
+    marloven::setup_crash_dumps(argv[0]);
     if (argc != 2) {
         std::cerr << "usage: idxserv PORT" << std::endl;
         return 2;

@@ -1,6 +1,7 @@
 // main.cc: the worker program "worker-process": connects back to the daemon on the loopback
-// port given as its one argument and answers each request with exactly one reply until QUIT or
-// the end of the connection.
+// port given as its one argument, proves itself with the channel token of its environment
+// (VANT_CHANNEL_TOKEN), and answers each request with exactly one reply until QUIT or the end of
+// the connection.
 // SPDX-License-Identifier: MIT
 #include <curl/curl.h>
 #include <libxml/parser.h>
@@ -11,7 +12,9 @@
 
 #include "ipc/socket_ipc.h"
 #include "util/config_file.h"
+#include "util/crash_dump.h"
 #include "util/log.h"
+#include "worker-program/document_filters.h"
 #include "worker-program/request_handler.h"
 #include "worker/protocol.h"
 
@@ -51,6 +54,7 @@ int serve(socket_ipc::server_helper& channel, request_handler& handler) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setup_crash_dumps(argv[0]);
     if (argc != 2) {
         std::fprintf(stderr, "usage: worker-process PORT\n");
         return 2;
@@ -78,7 +82,10 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         socket_ipc::server_helper channel(sock);
-        request_handler handler(fetch_settings::from(config));
+        // The filter children must not hold the daemon's connection: when the daemon kills this
+        // worker it waits for the connection's end.
+        document_filters filters(filter_limits::from(config), {sock});
+        request_handler handler(fetch_settings::from(config), &filters);
         status = serve(channel, handler);
     }
     xmlCleanupParser();

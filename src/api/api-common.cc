@@ -3,7 +3,6 @@
 #include "api/api-common.h"
 
 #include <openssl/evp.h>
-#include <sys/statvfs.h>
 
 #include <algorithm>
 
@@ -16,14 +15,6 @@ namespace {
 // The printed source path of this file's fatal messages.
 constexpr const char* api_common_path = "src\\api\\api-common";
 }  // namespace
-
-std::optional<std::uint64_t> free_disk_space(const std::string& dir) {
-    struct statvfs st {};
-    if (::statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
-}
 
 bool check_access(const std::string& user, const std::vector<std::string>& groups,
                   const acl_list& acl, access_type wanted) {

@@ -17,9 +17,11 @@
 #include "api/errors.h"
 #include "db/cfgstorage.h"
 #include "records/records.h"
+#include "util/disk_space.h"
 
 namespace marloven {
 
+class disk_full_pause;
 class docstorage;
 class fetchqueue;
 class idxstorage;
@@ -53,10 +55,16 @@ struct api_services {
     logstorage* logs = nullptr;
     fetchqueue* queue = nullptr;
     idxstorage* index = nullptr;
+    // The daemon's memory of its last full disk (SQLITE_FULL): crawling pauses after one, and
+    // the status reports low disk space meanwhile. May be null.
+    disk_full_pause* disk_pause = nullptr;
 
     // The installation's identifier (part of every document guid) and the data directory.
     std::string platform_guid;
     std::string data_dir;
+    // DEPLOYDIR/plugins, where the plug-in listings load libraries from; nothing without
+    // DEPLOYDIR.
+    std::optional<std::string> plugin_directory;
     // The daily crawl window (UTC hours CRAWLSTART to CRAWLSTOP) and the free disk space to keep
     // (MINFREEDISK, bytes), as the daemon read them at start-up.
     int crawl_start = 0;
@@ -66,16 +74,13 @@ struct api_services {
     // Seams: the current time (seconds since 1970), and the bytes of free disk space available
     // to the daemon in a directory (nothing when it cannot be told).
     std::function<std::time_t()> clock;
-    std::function<std::optional<std::uint64_t>(const std::string&)> free_disk;
+    disk_probe free_disk = available_disk_space;
 
     std::time_t now() const { return clock ? clock() : std::time(nullptr); }
 
     template <typename Record>
     cfgstorage<Record>& store() const;
 };
-
-// The free space of the file system holding `dir`, as an unprivileged caller may use it.
-std::optional<std::uint64_t> free_disk_space(const std::string& dir);
 
 // Purpose: the caller of one operation: the request thread's connection and the authenticated
 // user, with the storage the operation works on.

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 
+#include "api/operations.h"
 #include "api/query_parsers.h"
+#include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "util/http_text.h"
+#include "util/log.h"
 #include "util/uri.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
@@ -201,8 +204,7 @@ void GetCrawlLog(const api_session& s, api_result& r, int id, std::int64_t start
     }
     document_log_page page =
         s.svc().logs->documentLog(s.db, static_cast<std::uint32_t>(id), start, limit, cursor);
-    rows.insert(rows.end(), std::make_move_iterator(page.rows.begin()),
-                std::make_move_iterator(page.rows.end()));
+    rows = std::move(page.rows);
     cursor = page.next_cursor;
 }
 
@@ -259,6 +261,12 @@ void AddDocument(const api_session& s, api_result& r, int arcid, const std::stri
     reset_result(r);
     ArchiveConfiguration archive;
     if (!archive_access(s, r, arcid, access_type::write, archive)) {
+        return;
+    }
+    // An upload stores nothing while the disk has less free space than crawling needs.
+    if (s.svc().free_disk &&
+        !disk_has_room(s.svc().free_disk(s.svc().data_dir), s.svc().min_free_disk)) {
+        set_error(r, api_error::MaxDocuments);
         return;
     }
     const std::time_t now = s.svc().now();
@@ -388,17 +396,13 @@ void Query(const api_session& s, api_result& r, query_request& q, std::vector<qu
             }
         }
     }
-    if (!parsed) {
+    // Atoms handed in without a parser are checked too: the index would fail on a malformed
+    // expression.
+    if (!parsed || !well_formed_query(q.atoms)) {
         set_error(r, api_error::BadQuery);
         return;
     }
     const std::string log_text = query_log_text(q.atoms);
-    if (searched.empty()) {
-        // Nothing the caller may search: no hits (the index would read an empty list as every
-        // archive).
-        count = 0;
-        return;
-    }
 
     query_options options;
     options.atoms = q.atoms;
@@ -414,6 +418,18 @@ void Query(const api_session& s, api_result& r, query_request& q, std::vector<qu
     options.last = q.last;
     options.info = q.info;
     options.weights = q.weights;
+    // Beyond the index server's limits or the result caps: refused before it reaches the index.
+    if (auto why = idxstorage::query_refusal(options)) {
+        VANT_LOG(API, info) << "Query refused: " << *why;
+        set_error(r, api_error::BadQuery);
+        return;
+    }
+    if (searched.empty()) {
+        // Nothing the caller may search: no hits (the index would read an empty list as every
+        // archive).
+        count = 0;
+        return;
+    }
     stored_documents documents(s);
     // The index conversation holds the index client's own lock; the database lock is not needed
     // for it (contexts read stored documents without a transaction).
@@ -434,15 +450,14 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
         return;
     }
     const api_services& svc = s.svc();
-    std::uint64_t free = 0;
-    if (svc.free_disk) {
-        free = svc.free_disk(svc.data_dir).value_or(0);
-    }
+    // The crawl threads' own test: a free space that cannot be told leaves room.
+    const std::optional<std::uint64_t> available = svc.free_disk(svc.data_dir);
     const int hour = static_cast<int>((svc.now() / 3600) % 24);
     bool outside = svc.crawl_start < svc.crawl_stop
                        ? hour < svc.crawl_start || hour > svc.crawl_stop
                        : svc.crawl_stop < hour && hour < svc.crawl_start;
-    if (free < svc.min_free_disk) {
+    if (!disk_has_room(available, svc.min_free_disk) ||
+        (svc.disk_pause && svc.disk_pause->active(svc.now()))) {
         status = daemon_status::LOWDISKSPACE;
     } else if (outside) {
         status = daemon_status::CRAWLSTOPPED;
@@ -456,7 +471,8 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
                           std::to_string(svc.documents->byteCount(s.db, 0)));
     extended.emplace_back("Platform: number of archives",
                           std::to_string(svc.archives->ids(s.db).size()));
-    extended.emplace_back("Platform: free disk space (MB)", std::to_string(free >> 20));
+    extended.emplace_back("Platform: free disk space (MB)",
+                          std::to_string(available.value_or(0) >> 20));
 }
 
 void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg, int& id) {
@@ -469,6 +485,11 @@ void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg
     ArchiveConfiguration archive;
     SourceConfiguration source;
     apply_index(cfg, archive, source);
+    // The index record carries no access list; the creator may read and change what it made.
+    const acl_list creator = {{s.user, access_type::read, false},
+                              {s.user, access_type::write, false}};
+    source.acl = creator;
+    archive.acl = creator;
     archive.source_id = s.svc().sources->add(s.db, source);
     if (archive.source_id == 0) {
         set_error(r, api_error::ErrorWritingEntity);
@@ -510,7 +531,7 @@ void SetIndexConfiguration(const api_session& s, api_result& r, int id,
     // Both records are checked for being writable before either is stored.
     std::string archive_xml, source_xml;
     if (!to_xml(archive, archive_xml) || !to_xml(source, source_xml)) {
-        set_error(r, api_error::ErrorWritingEntity);
+        set_error(r, api_error::BadMagic);  // as a failing set of any other record
         return;
     }
     s.svc().sources->set(s.db, archive.source_id, source);
@@ -525,17 +546,12 @@ void RemoveIndex(const api_session& s, api_result& r, int id) {
     if (!index_access(s, r, id, access_type::write, archive, archive_magic, source, source_magic)) {
         return;
     }
-    auto& collections = *s.svc().collections;
-    for (int c : collections.ids(s.db)) {
-        CollectionConfiguration collection;
-        if (collections.get(s.db, c, collection) &&
-            std::find(collection.archives.begin(), collection.archives.end(), id) !=
-                collection.archives.end()) {
-            set_error(r, api_error::InUse);
-            return;
-        }
+    // The archive goes as RemoveArchive removes it (InUse while a collection lists it), with its
+    // queue, documents, logs and index entries.
+    RemoveArchive(s, r, id);
+    if (r.failed()) {
+        return;
     }
-    s.svc().archives->remove(s.db, id);
     auto& archives = *s.svc().archives;
     for (int other : archives.ids(s.db)) {
         ArchiveConfiguration a;

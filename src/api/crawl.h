@@ -56,8 +56,9 @@ void ReprocessDocuments(const api_session& s, api_result& r, int id, ArchiveInfo
 // Crawl and query logs (read access).
 void GetAvailableCrawlLogs(const api_session& s, api_result& r, int id,
                            std::vector<std::int64_t>& starts);
-// Up to `limit` rows of the crawl that began at `start`, from `cursor`; `cursor` is set to the
-// position of the next page (-1 after the last page of a finished crawl).
+// Up to `limit` rows of the crawl that began at `start`, from `cursor`: `rows` is replaced by
+// the page and `cursor` set to the position of the next one (-1 after the last page of a
+// finished crawl).
 void GetCrawlLog(const api_session& s, api_result& r, int id, std::int64_t start, int limit,
                  std::int64_t& cursor, std::vector<document_log_row>& rows);
 void GetQueryLog(const api_session& s, api_result& r, int id, std::int64_t begin, std::int64_t end,
@@ -73,7 +74,8 @@ void GetDocument(const api_session& s, api_result& r, const std::string& guid, i
                  std::string& url, std::string& mime, std::string& content);
 // Stores a document supplied by the caller (write access on the archive) under the guid a crawl
 // would give its URL, and queues it for processing ("guid:" entry), opening a crawl row when none
-// runs. MaxDocuments when it cannot be stored.
+// runs. MaxDocuments when it cannot be stored, and, storing nothing, while the data directory's
+// disk has less free space than MINFREEDISK.
 void AddDocument(const api_session& s, api_result& r, int arcid, const std::string& url,
                  const std::string& content_type, const std::string& content, std::string& guid);
 // Deletes a stored document from the index and the storage (write access on its archive).
@@ -104,7 +106,10 @@ struct query_request {
 // archives of collection -1 that the caller may not read are skipped), with a watch's query and
 // collection when one is named, and logs it per archive. `count` is the number of hits (-1 when
 // the index failed) and `hits` those from `first` to `last`. BadQuery when a text does not
-// parse. `documents` gives the contexts of hits (INFO_CONTEXT).
+// parse, the atoms are no well-formed expression, or the query breaks a limit of the index
+// (idxstorage::query_refusal: terms, slice weights, more than max_hits_per_query hits, a first
+// hit beyond max_first_hit); such a query is neither searched nor logged. `documents` gives the
+// contexts of hits (INFO_CONTEXT).
 void Query(const api_session& s, api_result& r, query_request& q, std::vector<query_hit>& hits,
            std::int32_t& count);
 
@@ -147,10 +152,11 @@ struct IndexInfo {
     std::uint32_t magic = 0;
 };
 
-// Creating needs write access by the crawling root list; reading needs read access on both
-// records, changing and removing write access on both. The stamp covers both records. Removing
-// an index removes its archive (InUse while a collection lists it) and its source unless another
-// archive uses the source.
+// Creating needs write access by the crawling root list; both new records grant their creator
+// read and write. Reading needs read access on both records, changing and removing write access
+// on both. The stamp covers both records. Removing an index removes its archive as
+// RemoveArchive does (InUse while a collection lists it; its queue, documents, logs and index
+// entries go with it) and its source unless another archive uses the source.
 void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg, int& id);
 void GetIndexConfiguration(const api_session& s, api_result& r, int id, IndexConfiguration& cfg,
                            std::uint32_t& magic);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "api/operations_internal.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
@@ -15,31 +16,6 @@
 
 namespace marloven {
 
-namespace {
-
-constexpr const char* server_version = "2.0.2.1010";
-constexpr const char* min_client_version = "2.0.0";
-
-template <typename Record>
-bool read_record(const api_session& s, int id, Record& record, std::uint32_t& magic) {
-    return s.svc().template store<Record>().get(s.db, id, record, magic);
-}
-
-template <typename Record>
-bool read_record(const api_session& s, int id, Record& record) {
-    std::uint32_t magic = 0;
-    return read_record(s, id, record, magic);
-}
-
-// The record `id` of the kind exists and grants `wanted` to the caller.
-template <typename Record>
-bool record_grants(const api_session& s, int id, access_type wanted) {
-    Record record;
-    return read_record(s, id, record) && check_access(s, record.acl, wanted);
-}
-
-// The records a new or changed record names must be readable by the caller. Administrators
-// pass; a missing record is refused like a forbidden one.
 bool references_readable(const api_session& s, const SourceConfiguration& cfg) {
     if (s.admin) {
         return true;
@@ -74,26 +50,6 @@ bool references_readable(const api_session&, const AuthConfiguration&) {
     return true;
 }
 
-// Kinds whose Set also checks the records named and the new access list.
-template <typename Record>
-constexpr bool set_checks_references =
-    std::is_same_v<Record, SourceConfiguration> || std::is_same_v<Record, ArchiveConfiguration> ||
-    std::is_same_v<Record, CollectionConfiguration>;
-
-// Whether some record of kind `Referrer` names `id`; the scan reads every record in ascending
-// id order and stops at the first match.
-template <typename Referrer, typename Names>
-bool referenced(const api_session& s, Names names) {
-    auto& store = s.svc().template store<Referrer>();
-    for (int other : store.ids(s.db)) {
-        Referrer record;
-        if (store.get(s.db, other, record) && names(record)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool in_use(const api_session& s, const SourceConfiguration&, int id) {
     return referenced<ArchiveConfiguration>(
         s, [id](const ArchiveConfiguration& a) { return a.source_id == id; });
@@ -115,90 +71,10 @@ bool in_use(const api_session&, const WatchConfiguration&, int) {
     return false;
 }
 
-template <typename Record>
-void get_config(const api_session& s, api_result& r, int id, Record& cfg, std::uint32_t& magic) {
-    reset_result(r);
-    Record record;
-    std::uint32_t stamp = 0;
-    if (!read_record(s, id, record, stamp) || !check_access(s, record.acl, access_type::read)) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    cfg = std::move(record);
-    magic = stamp;
-}
+namespace {
 
-template <typename Record>
-void set_config(const api_session& s, api_result& r, int id, const Record& cfg,
-                std::uint32_t magic) {
-    reset_result(r);
-    Record stored;
-    std::uint32_t stamp = 0;
-    if (!read_record(s, id, stored, stamp) || !check_access(s, stored.acl, access_type::write)) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    if constexpr (set_checks_references<Record>) {
-        if (!references_readable(s, cfg) || !check_access(s, cfg.acl, access_type::write)) {
-            set_error(r, api_error::AccessViolation);
-            return;
-        }
-    }
-    if (stamp != magic) {
-        set_error(r, api_error::BadMagic);
-        return;
-    }
-    if (!s.svc().template store<Record>().set(s.db, id, cfg)) {
-        set_error(r, api_error::ErrorWritingEntity);
-    }
-}
-
-template <typename Record>
-void add_config(const api_session& s, api_result& r, int root, const Record& cfg, int& id) {
-    reset_result(r);
-    id = 0;
-    if (!check_access(s, root_acl(s, root), access_type::write) ||
-        (std::is_same_v<Record, SourceConfiguration> && !references_readable(s, cfg))) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    id = s.svc().template store<Record>().add(s.db, cfg);
-    if (id == 0) {
-        set_error(r, api_error::ErrorWritingEntity);
-    }
-}
-
-template <typename Record>
-void remove_config(const api_session& s, api_result& r, int id) {
-    reset_result(r);
-    Record stored;
-    if (!read_record(s, id, stored) || !check_access(s, stored.acl, access_type::write)) {
-        set_error(r, api_error::AccessViolation);
-        return;
-    }
-    if (in_use(s, stored, id)) {
-        set_error(r, api_error::InUse);
-        return;
-    }
-    s.svc().template store<Record>().remove(s.db, id);
-}
-
-template <typename Record>
-void enum_config(const api_session& s, api_result& r, std::vector<config_info<Record>>& infos) {
-    reset_result(r);
-    infos.clear();
-    auto& store = s.svc().template store<Record>();
-    for (int id : store.ids(s.db)) {
-        config_info<Record> info;
-        if (!store.get(s.db, id, info.configuration, info.magic) ||
-            !check_access(s, info.configuration.acl, access_type::read)) {
-            continue;
-        }
-        info.id = id;
-        info.read_only = !check_access(s, info.configuration.acl, access_type::write);
-        infos.push_back(std::move(info));
-    }
-}
+constexpr const char* server_version = "2.0.2.1010";
+constexpr const char* min_client_version = "2.0.0";
 
 bool browsing_readable(const api_session& s) {
     return check_access(s, root_acl(s, root_acl_browsing), access_type::read);
@@ -362,14 +238,7 @@ void GetRootACL(const api_session& s, api_result& r, int id, acl_list& acl, std:
         set_error(r, api_error::AccessViolation);
         return;
     }
-    RootACL record;
-    std::uint32_t stamp = 0;
-    if (!s.svc().root_acls->get(s.db, id, record, stamp)) {
-        record = RootACL{};
-        stamp = 0;
-    }
-    acl = std::move(record.entries);
-    magic = stamp;
+    acl = read_fixed<RootACL>(s, id, magic).entries;
 }
 
 void SetRootACL(const api_session& s, api_result& r, int id, const acl_list& acl,
@@ -379,20 +248,9 @@ void SetRootACL(const api_session& s, api_result& r, int id, const acl_list& acl
         set_error(r, api_error::AccessViolation);
         return;
     }
-    RootACL stored;
-    std::uint32_t stamp = 0;
-    if (!s.svc().root_acls->get(s.db, id, stored, stamp)) {
-        stamp = 0;
-    }
-    if (stamp != magic) {
-        set_error(r, api_error::BadMagic);
-        return;
-    }
     RootACL record;
     record.entries = acl;
-    if (!s.svc().root_acls->set(s.db, id, record)) {
-        set_error(r, api_error::ErrorWritingEntity);
-    }
+    store_fixed(s, r, id, record, magic);
 }
 
 void AddUser(const api_session& s, api_result& r, const std::string& name,

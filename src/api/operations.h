@@ -45,8 +45,8 @@ void GetAuthConfiguration(const api_session& s, api_result& r, int id, AuthConfi
 // Changing one record: the stored record must exist and grant write; for sources, archives and
 // collections every record the new one names (document filters; source and credentials;
 // archives) must grant read, and the new access list must still grant the caller write
-// (AccessViolation otherwise). `magic` must be the stamp of the stored text (BadMagic when the
-// record changed since it was read); a record that cannot be written gives ErrorWritingEntity.
+// (AccessViolation otherwise). `magic` must be the stamp of the stored text: BadMagic when the
+// record changed since it was read, and also when the new record cannot be written.
 void SetSourceConfiguration(const api_session& s, api_result& r, int id,
                             const SourceConfiguration& cfg, std::uint32_t magic);
 void SetArchiveConfiguration(const api_session& s, api_result& r, int id,

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: MIT
 #include "api/query_parsers.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
 
 #include "util/charsets.h"
@@ -187,29 +189,66 @@ class alg_parser {
     int depth_ = 0;
 };
 
-// A postfix list is one expression when every operator finds its operands: words and metas
-// count one, AND, OR and NEAR take their operand count and leave one, NOT leaves its operand.
-bool single_expression(const std::vector<query_atom>& atoms) {
-    long long total = 0;
-    for (const query_atom& a : atoms) {
-        switch (a.type) {
-            case query_atom_type::ATOM_WORD:
-            case query_atom_type::ATOM_META:
-                ++total;
-                break;
-            case query_atom_type::ATOM_AND:
-            case query_atom_type::ATOM_OR:
-            case query_atom_type::ATOM_NEAR:
-                total += 1 - std::stoll(a.param);
-                break;
-            case query_atom_type::ATOM_NOT:
-                break;
-        }
+// An operator's operand count: decimal digits only, at least 1.
+bool operand_count(const std::string& param, std::size_t& n) {
+    const char* end = param.data() + param.size();
+    auto [p, ec] = std::from_chars(param.data(), end, n);
+    return !param.empty() && param[0] != '+' && ec == std::errc() && p == end && n >= 1;
+}
+
+// A NEAR atom's meta: empty, "PHRASE", another text (the default window), or a window in word
+// positions that holds its n words.
+bool near_window(const std::string& meta, std::size_t n) {
+    if (meta.empty() || meta.find_first_not_of("0123456789") != std::string::npos) {
+        return true;
     }
-    return total == 1;
+    std::size_t window = 0;
+    return operand_count(meta, window) && window >= n;
 }
 
 }  // namespace
+
+bool well_formed_query(const std::vector<query_atom>& atoms) {
+    // Per operand on the stack: whether it is a single word (NEAR combines only those; AND, OR
+    // and NEAR of one operand keep it).
+    std::vector<bool> words;
+    for (const query_atom& a : atoms) {
+        std::size_t n = 1;
+        switch (a.type) {
+            case query_atom_type::ATOM_WORD:
+            case query_atom_type::ATOM_META:
+                if (a.param.empty()) {
+                    return false;
+                }
+                words.push_back(a.type == query_atom_type::ATOM_WORD);
+                continue;
+            case query_atom_type::ATOM_NOT:
+                if (a.param != "1" || words.empty()) {
+                    return false;
+                }
+                words.back() = false;
+                continue;
+            case query_atom_type::ATOM_AND:
+            case query_atom_type::ATOM_OR:
+            case query_atom_type::ATOM_NEAR:
+                if (!operand_count(a.param, n) || n > words.size()) {
+                    return false;
+                }
+                break;
+            default:
+                return false;
+        }
+        const auto operands = words.end() - static_cast<std::ptrdiff_t>(n);
+        if (a.type == query_atom_type::ATOM_NEAR &&
+            (std::find(operands, words.end(), false) != words.end() || !near_window(a.meta, n))) {
+            return false;
+        }
+        const bool word = n == 1 && words.back();
+        words.erase(operands, words.end());
+        words.push_back(word);
+    }
+    return words.size() <= 1;
+}
 
 bool parse_rpn(std::string_view text, std::vector<query_atom>& atoms) {
     atoms.clear();
@@ -220,7 +259,7 @@ bool parse_rpn(std::string_view text, std::vector<query_atom>& atoms) {
             ++p;
         }
         if (p == n) {
-            return true;
+            return well_formed_query(atoms);
         }
         query_atom a;
         a.type = query_atom_type::ATOM_META;
@@ -261,7 +300,7 @@ bool parse_alg(std::string_view text, std::vector<query_atom>& atoms) {
         return true;
     }
     alg_parser parser(tokens, atoms);
-    return parser.parse() && single_expression(atoms);
+    return parser.parse() && !atoms.empty() && well_formed_query(atoms);
 }
 
 void parse_net(std::string_view text, std::vector<query_atom>& atoms) {

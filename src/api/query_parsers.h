@@ -19,8 +19,15 @@
 
 namespace marloven {
 
+// True when `atoms` is empty or one postfix expression that the index can run: every operator
+// finds its operands, operand counts are decimal numbers of at least 1 (NOT's is 1), NEAR
+// combines single words only (within a window, when its meta gives one, that holds them), and
+// words and metas are not empty.
+bool well_formed_query(const std::vector<query_atom>& atoms);
+
 // Each parser empties `atoms` first and returns false on malformed text (the atoms are then
-// unspecified). An empty text gives no atoms and succeeds.
+// unspecified); what RPN and ALG accept is well formed. An empty text gives no atoms and
+// succeeds.
 bool parse_rpn(std::string_view text, std::vector<query_atom>& atoms);
 bool parse_alg(std::string_view text, std::vector<query_atom>& atoms);
 // Never fails; words are cut by the Unicode character classes (letters and numbers make words,

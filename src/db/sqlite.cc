@@ -8,17 +8,35 @@
 #include <cstdlib>
 #include <thread>
 
+#include "db/disk_full.h"
 #include "util/config_file.h"
 #include "util/log.h"
 
 namespace marloven {
 
-void sql_site::fail(sqlite3* db, int rc) const {
+namespace {
+
+std::string error_text(sqlite3* db, int rc) {
     std::string message = "SQLite error: [" + std::to_string(rc) + "]";
     if (db != nullptr) {
         message += " ";
         message += sqlite3_errmsg(db);
     }
+    return message;
+}
+
+}  // namespace
+
+void sql_site::fail(sqlite3* db, int rc) const {
+    // The one exception to "every SQLite error is fatal": see disk_full.h.
+    if (is_disk_full(rc) && disk_full_tolerated::active()) {
+        throw disk_full(error_text(db, rc));
+    }
+    fail_fatally(db, rc);
+}
+
+void sql_site::fail_fatally(sqlite3* db, int rc) const noexcept {
+    const std::string message = error_text(db, rc);
     if (fixed_) {
         fatal_assertion(message, file_, line_);
     }
@@ -52,7 +70,7 @@ void sqlite_connection::close(sql_site where) {
     if (rc != SQLITE_OK) {
         // The handle stays open (a statement was not finalized): report without its message,
         // which would describe the last statement rather than the close.
-        where.fail(nullptr, rc);
+        where.fail_fatally(nullptr, rc);
     }
     db_ = nullptr;
 }
@@ -233,12 +251,13 @@ transaction::~transaction() {
 }
 
 void transaction::commit(sql_site where) {
-    open_ = false;
     int rc = try_exec(db_, "commit transaction");
-    lock_.unlock();
     if (rc != SQLITE_OK) {
+        // Still open and locked: a disk_full thrown here leaves the rollback to the destructor.
         where.fail(db_, rc);
     }
+    open_ = false;
+    lock_.unlock();
 }
 
 // The free pair holds the mutex from one call to the other, so it cannot use a scoped lock.

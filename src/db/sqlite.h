@@ -24,7 +24,8 @@
 // <message>" and the source path and line of the caller (the helpers take the caller's
 // location as a defaulted argument; `sql_site::fixed` prints a fixed path instead). The `try_`
 // forms return the code for the few places where failure is an expected answer ("does this table
-// exist yet?") or a reported one (backup and restore).
+// exist yet?") or a reported one (backup and restore). The single exception: SQLITE_FULL inside a
+// disk_full_tolerated scope (db/disk_full.h) throws disk_full instead.
 #pragma once
 
 #include <sqlite3.h>
@@ -52,8 +53,11 @@ class sql_site {
     static sql_site fixed(const char* path, unsigned line) { return sql_site(path, line, true); }
 
     // Ends the process: "SQLite error: [<rc>] <sqlite3_errmsg(db)>" (just "SQLite error: [<rc>]"
-    // without a connection), at this site.
+    // without a connection), at this site; throws disk_full with that text instead for
+    // SQLITE_FULL inside a disk_full_tolerated scope.
     [[noreturn]] void fail(sqlite3* db, int rc) const;
+    // Ends the process whatever the code: for places that must not throw (closing).
+    [[noreturn]] void fail_fatally(sqlite3* db, int rc) const noexcept;
     // Fails unless `rc` is SQLITE_OK, SQLITE_ROW or SQLITE_DONE; returns `rc`.
     int check(sqlite3* db, int rc) const;
 
@@ -188,7 +192,8 @@ class transaction {
     transaction(const transaction&) = delete;
     transaction& operator=(const transaction&) = delete;
 
-    // "commit transaction"; a failure is fatal. The lock is released either way.
+    // "commit transaction"; a failure is fatal. A disk_full thrown here (inside a
+    // disk_full_tolerated scope) leaves the transaction to the destructor, which rolls it back.
     void commit(sql_site where = {});
 
   private:

@@ -128,6 +128,10 @@ docstorage::docstorage(sqlite3* db) {
         exec(db, "create table doccount(arcid integer, ndocs integer, nbytes integer)");
         exec(db, "create unique index doccount_idx1 on doccount(arcid)");
     }
+    if (try_exec(db, "select * from indexpending limit 1") != SQLITE_OK) {
+        exec(db, "create table indexpending(guid text)");
+        exec(db, "create unique index indexpending_idx1 on indexpending(guid)");
+    }
 }
 
 bool docstorage::store(sqlite3* db, const document_version& doc, const extra_values& extra,
@@ -305,6 +309,26 @@ void docstorage::clearAll(sqlite3* db) {
     exec(db, "delete from docstorage");
     exec(db, "delete from auxstorage");
     exec(db, "delete from doccount");
+    exec(db, "delete from indexpending");
+}
+
+void docstorage::notePending(sqlite3* db, std::string_view guid) {
+    exec(db,
+         sql_text("insert or ignore into indexpending values('%q')", std::string(guid).c_str()));
+}
+
+void docstorage::clearPending(sqlite3* db, std::string_view guid) {
+    exec(db, sql_text("delete from indexpending where guid='%q'", std::string(guid).c_str()));
+}
+
+std::vector<std::string> docstorage::takePending(sqlite3* db) {
+    std::vector<std::string> guids;
+    statement st(db, "select guid from indexpending");
+    while (st.next()) {
+        guids.push_back(st.text(0));
+    }
+    exec(db, "delete from indexpending");
+    return guids;
 }
 
 void docstorage::requeueArchive(sqlite3* db, std::uint32_t arcid, fetchqueue& queue) const {

@@ -64,7 +64,8 @@ enum class read_status {
 
 // Purpose: the tables docstorage (one row per version, keyed by guid), auxstorage (extra values
 // by guid) and doccount (per archive, and as totals under arcid 0: the number of versions with
-// error 0 and the sum of their content lengths).
+// error 0 and the sum of their content lengths); and indexpending, the guids of versions that
+// may have reached the index without being stored.
 // Ownership: holds no connection; every call borrows the calling thread's.
 // Failure: database errors and zlib compression failures are fatal. Corrupt stored data (a blob
 // that does not inflate to its recorded length, or a recorded length beyond max_blob_length) is
@@ -73,7 +74,7 @@ enum class read_status {
 // groups of calls (a store and the counters it corrects must not interleave with another).
 class docstorage {
   public:
-    // Creates the three tables and their indexes when missing.
+    // Creates the four tables and their indexes when missing.
     explicit docstorage(sqlite3* db);
 
     // Stores one version under doc.guid, replacing a version there, and corrects the counters.
@@ -103,8 +104,16 @@ class docstorage {
     // Deletes every version of an archive and its counters, and lowers the totals. The extra
     // values of its versions stay.
     void clearArchive(sqlite3* db, std::uint32_t arcid);
-    // Empties all three tables.
+    // Empties all four tables.
     void clearAll(sqlite3* db);
+    // A version goes to the index inside the transaction that stores it, which a dying daemon
+    // never commits. Where no later store replaces the version under the same guid (a version of
+    // an archive with history), its guid is noted as pending in a transaction of its own
+    // beforehand, and cleared by the transaction that stores it.
+    void notePending(sqlite3* db, std::string_view guid);
+    void clearPending(sqlite3* db, std::string_view guid);
+    // The pending guids, which are forgotten.
+    std::vector<std::string> takePending(sqlite3* db);
     // When nothing is queued for the archive, queues "guid:<guid>" (priority 0) for each of its
     // versions with error 0 or 9, so that the crawl threads process them again.
     void requeueArchive(sqlite3* db, std::uint32_t arcid, fetchqueue& queue) const;

@@ -25,6 +25,15 @@ fetchqueue::fetchqueue(sqlite3* db, unsigned throttling_seconds, clock_function 
         exec(db, "create unique index fetchqueue_idx1 on fetchqueue(arcid, url)");
         exec(db, "create index fetchqueue_idx2 on fetchqueue(arcid, host, priority)");
     }
+    if (try_exec(db, "select * from fetchredirects limit 1") != SQLITE_OK) {
+        exec(db, "create table fetchredirects(arcid integer, url text, redirects integer)");
+        exec(db, "create unique index fetchredirects_idx1 on fetchredirects(arcid, url)");
+    }
+    // Counts of URLs no longer queued (a queue replaced by a restore) would wrongly shorten a
+    // later chain through the same URL.
+    exec(db,
+         "delete from fetchredirects where not exists (select 1 from fetchqueue q where "
+         "q.arcid=fetchredirects.arcid and q.url=fetchredirects.url)");
     statement st(db, "select distinct arcid, host from fetchqueue");
     while (st.next()) {
         auto& archive = archives_[static_cast<std::uint32_t>(st.integer(0))];
@@ -37,7 +46,7 @@ fetchqueue::fetchqueue(sqlite3* db, unsigned throttling_seconds, clock_function 
 }
 
 void fetchqueue::push(sqlite3* db, std::uint32_t arcid, std::string_view url,
-                      std::uint32_t priority) {
+                      std::uint32_t priority, std::uint32_t redirects) {
     const uri u = uri::parse(url, "http");
     const std::string key = u.normalise();
     const std::string host(u.host());
@@ -46,8 +55,20 @@ void fetchqueue::push(sqlite3* db, std::uint32_t arcid, std::string_view url,
                                          host.c_str(), static_cast<unsigned long>(priority)));
     if (rc != SQLITE_CONSTRAINT) {  // a constraint: already queued, the first priority stays
         VANT_SQLITE_CHECK(db, rc);
+        if (redirects > 0) {
+            exec(db, sql_text("insert or replace into fetchredirects values(%lu, '%q', %lu)",
+                              static_cast<unsigned long>(arcid), key.c_str(),
+                              static_cast<unsigned long>(redirects)));
+        }
     }
     index_host(arcid, host);
+}
+
+std::uint32_t fetchqueue::redirects(sqlite3* db, std::uint32_t arcid, std::string_view url) const {
+    const uri u = uri::parse(url, "http");
+    statement st(db, sql_text("select redirects from fetchredirects where arcid=%lu and url='%q'",
+                              static_cast<unsigned long>(arcid), u.normalise().c_str()));
+    return st.next() ? static_cast<std::uint32_t>(st.integer(0)) : 0;
 }
 
 void fetchqueue::index_host(std::uint32_t arcid, const std::string& host) {
@@ -115,15 +136,26 @@ std::optional<queued_url> fetchqueue::next_of_archive(sqlite3* db, std::uint32_t
 
 void fetchqueue::remove(sqlite3* db, std::uint32_t arcid, std::string_view url) {
     const uri u = uri::parse(url, "http");
+    const std::string key = u.normalise();
     exec(db, sql_text("delete from fetchqueue where arcid=%lu and url='%q'",
-                      static_cast<unsigned long>(arcid), u.normalise().c_str()));
+                      static_cast<unsigned long>(arcid), key.c_str()));
+    exec(db, sql_text("delete from fetchredirects where arcid=%lu and url='%q'",
+                      static_cast<unsigned long>(arcid), key.c_str()));
+    free_host(arcid, std::string(u.host()));
+}
+
+void fetchqueue::release(std::uint32_t arcid, std::string_view url) {
+    free_host(arcid, std::string(uri::parse(url, "http").host()));
+}
+
+void fetchqueue::free_host(std::uint32_t arcid, const std::string& host) {
     auto archive = archives_.find(arcid);
     if (archive == archives_.end()) {
         return;
     }
-    auto host = archive->second.hosts.find(std::string(u.host()));
-    if (host != archive->second.hosts.end()) {
-        host->second.busy = false;
+    auto state = archive->second.hosts.find(host);
+    if (state != archive->second.hosts.end()) {
+        state->second.busy = false;
     }
 }
 
@@ -135,10 +167,13 @@ bool fetchqueue::empty(sqlite3* db, std::uint32_t arcid) const {
 
 void fetchqueue::clear(sqlite3* db, std::uint32_t arcid) {
     exec(db, sql_text("delete from fetchqueue where arcid=%lu", static_cast<unsigned long>(arcid)));
+    exec(db,
+         sql_text("delete from fetchredirects where arcid=%lu", static_cast<unsigned long>(arcid)));
 }
 
 void fetchqueue::clear_all(sqlite3* db) {
     exec(db, "delete from fetchqueue");
+    exec(db, "delete from fetchredirects");
     archives_.clear();
     archive_cursor_ = archives_.end();
 }

@@ -24,8 +24,10 @@ struct queued_url {
 };
 
 // Purpose: the table fetchqueue(arcid, url, host, priority), one row per URL and archive, and an
-// in-memory index of archives and their hosts. The table is the truth; the index is a hint that
-// remembers when each host was last served and whether a URL of it is in work. After a restart
+// in-memory index of archives and their hosts. Beside it, fetchredirects(arcid, url, redirects)
+// remembers, for queued URLs that a redirect led to, how many redirects in a row did, so that a
+// chain of redirects can be ended even across restarts. The table is the truth; the index is a hint
+// that remembers when each host was last served and whether a URL of it is in work. After a restart
 // every host starts idle, so a URL that was handed out and never removed is served again.
 // Ownership: holds no connection; every call borrows the calling thread's.
 // Failure: database errors are fatal; nothing is thrown.
@@ -41,9 +43,13 @@ class fetchqueue {
     fetchqueue& operator=(const fetchqueue&) = delete;
 
     // Queues `url` (normalised with the default scheme "http") for `arcid`; a URL already queued
-    // for the archive keeps its first priority. Among a host's URLs the smallest priority is
-    // served first.
-    void push(sqlite3* db, std::uint32_t arcid, std::string_view url, std::uint32_t priority);
+    // for the archive keeps its first priority (and its redirect count). Among a host's URLs the
+    // smallest priority is served first. `redirects`: how many redirects in a row led to the URL
+    // (0 for seeds and links of ordinary pages).
+    void push(sqlite3* db, std::uint32_t arcid, std::string_view url, std::uint32_t priority,
+              std::uint32_t redirects = 0);
+    // How many redirects in a row led to the queued URL (0 when none did, or it is not queued).
+    std::uint32_t redirects(sqlite3* db, std::uint32_t arcid, std::string_view url) const;
     // The next URL whose host may be visited now, or nothing. The row stays queued (and its host
     // busy) until `remove`. Each call starts at the archive after the previous call's, and
     // within an archive the host search resumes where it stopped. Hosts without rows are
@@ -51,6 +57,9 @@ class fetchqueue {
     std::optional<queued_url> next(sqlite3* db);
     // The URL's processing is finished: deletes its row and frees its host.
     void remove(sqlite3* db, std::uint32_t arcid, std::string_view url);
+    // The URL's processing was abandoned and its database changes rolled back: it stays queued
+    // and its host is free again.
+    void release(std::uint32_t arcid, std::string_view url);
     // True when nothing is queued for the archive.
     bool empty(sqlite3* db, std::uint32_t arcid) const;
     // Deletes the archive's rows; its hosts leave the index as `next` finds them empty.
@@ -75,6 +84,8 @@ class fetchqueue {
     };
 
     void index_host(std::uint32_t arcid, const std::string& host);
+    // Marks the host idle (`last_pop` stays).
+    void free_host(std::uint32_t arcid, const std::string& host);
     // Searches one archive's hosts, once round at most, for a URL that may be served now.
     std::optional<queued_url> next_of_archive(sqlite3* db, std::uint32_t arcid,
                                               archive_hosts& archive);

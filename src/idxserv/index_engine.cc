@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 
 #include "idxstorage/index_protocol.h"
 
@@ -21,12 +22,18 @@ namespace proto = index_protocol;
 
 namespace {
 
-// Xapian refuses terms longer than 245 bytes; longer ones keep a readable prefix and a hash of
-// the whole, so that equal values still meet.
+// Xapian refuses terms (and metadata keys) longer than 245 bytes, counting each zero byte twice
+// (its keys escape them); longer ones keep a readable prefix and a hash of the whole, so that
+// equal values still meet. A refused key surfaces only at the next commit, and then fails every
+// commit after it, so nothing longer may reach the index.
 constexpr std::size_t max_term_length = 240;
 
+std::size_t key_length(std::string_view key) {
+    return key.size() + static_cast<std::size_t>(std::count(key.begin(), key.end(), '\0'));
+}
+
 std::string bounded_term(std::string term) {
-    if (term.size() <= max_term_length) {
+    if (key_length(term) <= max_term_length) {
         return term;
     }
     std::uint64_t h = 14695981039346656037ull;
@@ -35,7 +42,14 @@ std::string bounded_term(std::string term) {
     }
     char hex[20];
     std::snprintf(hex, sizeof hex, "#%016llx", static_cast<unsigned long long>(h));
-    term.resize(max_term_length - 17);
+    std::size_t keep = 0;
+    for (std::size_t cost = 0; keep < term.size(); ++keep) {
+        cost += term[keep] == '\0' ? 2 : 1;
+        if (cost > max_term_length - 17) {
+            break;
+        }
+    }
+    term.resize(keep);
     term += hex;
     return term;
 }
@@ -98,6 +112,20 @@ std::string upper_ascii(std::string s) {
         }
     }
     return s;
+}
+
+// Runs `body`: the text of an engine error it throws (Xapian's errors derive from no standard
+// exception class), or nothing.
+template <typename F>
+std::optional<std::string> engine_error(F&& body) {
+    try {
+        body();
+    } catch (const Xapian::Error& e) {
+        return e.get_description();
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
 }
 
 bool remove_tree(const std::string& path) {
@@ -249,11 +277,8 @@ void index_engine::open_writer() {
     }
 }
 
-bool index_engine::fail(const std::string& what, const std::exception& e) {
-    last_error_ = what + ": " + e.what();
-    if (const auto* xe = dynamic_cast<const Xapian::Error*>(&e)) {
-        last_error_ = what + ": " + xe->get_description();
-    }
+bool index_engine::fail(const std::string& what, const std::string& error) {
+    last_error_ = what + ": " + error;
     return false;
 }
 
@@ -269,6 +294,9 @@ Xapian::valueno index_engine::slot_for(const std::string& field, bool create) {
     }
     if (!create) {
         return Xapian::BAD_VALUENO;
+    }
+    if (key_length(slot_key_prefix + field) > max_term_length) {
+        throw std::invalid_argument("Field name too long for a value slot");
     }
     Xapian::valueno next = first_free_slot;
     for (const auto& [name, slot] : slots_) {
@@ -309,7 +337,7 @@ void index_engine::index_tokens(const std::string& value) {
             std::string term = value.substr(start, length - 1);
             if (term.find(':') != std::string::npos) {
                 d.doc.add_term(index_terms::meta_term(term));
-            } else if (term.size() <= max_term_length - 2 &&
+            } else if (key_length(term) <= max_term_length - 2 &&
                        (settings_.max_field_tokens == 0 || words < settings_.max_field_tokens)) {
                 ++words;
                 term = index_terms::word_term(std::move(term));
@@ -348,8 +376,10 @@ bool index_engine::add_text_field(const std::string& name, const std::string& va
             d.search(term, slot_for(name, true), value);
         }
         return true;
+    } catch (const Xapian::Error& e) {
+        return fail("Adding field " + name, e.get_description());
     } catch (const std::exception& e) {
-        return fail("Adding field " + name, e);
+        return fail("Adding field " + name, e.what());
     }
 }
 
@@ -369,8 +399,10 @@ bool index_engine::add_number_field(const std::string& name, std::uint32_t value
                      Xapian::sortable_serialise(value));
         }
         return true;
+    } catch (const Xapian::Error& e) {
+        return fail("Adding field " + name, e.get_description());
     } catch (const std::exception& e) {
-        return fail("Adding field " + name, e);
+        return fail("Adding field " + name, e.what());
     }
 }
 
@@ -390,8 +422,10 @@ bool index_engine::end_document() {
         used_slices_ |= d->slices;
         note_change();
         return true;
+    } catch (const Xapian::Error& e) {
+        return fail("Adding document", e.get_description());
     } catch (const std::exception& e) {
-        return fail("Adding document", e);
+        return fail("Adding document", e.what());
     }
 }
 
@@ -420,8 +454,11 @@ std::optional<std::int32_t> index_engine::remove(const std::vector<wire_term>& t
             }
         }
         return removed;
+    } catch (const Xapian::Error& e) {
+        fail("Removing documents", e.get_description());
+        return std::nullopt;
     } catch (const std::exception& e) {
-        fail("Removing documents", e);
+        fail("Removing documents", e.what());
         return std::nullopt;
     }
 }
@@ -431,8 +468,10 @@ bool index_engine::commit() {
         writer_->commit();
         changes_ = 0;
         return true;
+    } catch (const Xapian::Error& e) {
+        return fail("Commit", e.get_description());
     } catch (const std::exception& e) {
-        return fail("Commit", e);
+        return fail("Commit", e.what());
     }
 }
 
@@ -444,11 +483,11 @@ bool index_engine::compact() {
     const std::string fresh = dir + ".new";
     const std::string old = dir + ".old";
     remove_tree(fresh);
-    try {
-        Xapian::Database(dir).compact(fresh, static_cast<unsigned>(settings_.compaction_level));
-    } catch (const std::exception& e) {
+    if (auto error = engine_error([&] {
+            Xapian::Database(dir).compact(fresh, static_cast<unsigned>(settings_.compaction_level));
+        })) {
         remove_tree(fresh);
-        return fail("Compacting into " + fresh, e);
+        return fail("Compacting into " + fresh, *error);
     }
     // Swap: the writer lets go of the index, the fresh copy takes its place, and the old one goes
     // only when the fresh one has opened. Any failure puts the old index back.
@@ -469,16 +508,15 @@ bool index_engine::compact() {
     }
     fs::rename(fresh, dir, ec);
     if (!ec) {
-        try {
-            open_writer();
+        auto error = engine_error([&] { open_writer(); });
+        if (!error) {
             remove_tree(old);
             return true;
-        } catch (const std::exception& e) {
-            fail("Opening the compacted index", e);
-            writer_.reset();
-            reader_.reset();
-            fs::rename(dir, fresh, ec);
         }
+        fail("Opening the compacted index", *error);
+        writer_.reset();
+        reader_.reset();
+        fs::rename(dir, fresh, ec);
     } else {
         last_error_ = "Renaming " + fresh + ": " + ec.message();
     }
@@ -713,8 +751,11 @@ std::int32_t index_engine::run_query(const query_request& request) {
         hits_ = static_cast<std::int32_t>(std::min<Xapian::doccount>(
             window_.get_matches_estimated(), std::numeric_limits<std::int32_t>::max()));
         return hits_;
+    } catch (const Xapian::Error& e) {
+        fail("Query", e.get_description());
+        return -1;
     } catch (const std::exception& e) {
-        fail("Query", e);
+        fail("Query", e.what());
         return -1;
     }
 }
@@ -771,8 +812,10 @@ bool index_engine::select_hit(std::int32_t position) {
         }
         selected_ = it;
         return true;
+    } catch (const Xapian::Error& e) {
+        return fail("Selecting hit " + std::to_string(position), e.get_description());
     } catch (const std::exception& e) {
-        return fail("Selecting hit " + std::to_string(position), e);
+        return fail("Selecting hit " + std::to_string(position), e.what());
     }
 }
 

@@ -107,7 +107,9 @@ class index_engine {
     Xapian::valueno slot_for(const std::string& field, bool create);
     Xapian::Query word_query(const std::string& word, const std::vector<double>& weights) const;
     bool fetch_window(Xapian::doccount first);
-    bool fail(const std::string& what, const std::exception& e);
+    // Keeps "what: error" as the last error; returns false. Xapian's errors derive from no
+    // standard exception class, so every engine call site catches both kinds.
+    bool fail(const std::string& what, const std::string& error);
 
     engine_settings settings_;
     std::unique_ptr<Xapian::WritableDatabase> writer_;

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <stdexcept>
 #include <vector>
 
+#include "idxserv/complaints.h"
 #include "idxserv/index_engine.h"
 #include "idxstorage/index_protocol.h"
 
@@ -26,10 +26,10 @@ struct connection_closed {
     std::string reason;
 };
 
-// A request broke a limit or the framing: it is answered with -1.
-class protocol_error : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
+// A request broke a limit or the framing: it is answered once and the conversation ends, since
+// nothing after it can be trusted to start a request.
+struct broken_conversation {
+    std::string reason;
 };
 
 class wire {
@@ -43,22 +43,15 @@ class wire {
         return proto::decode_number(b);
     }
 
-    // A string of at most `limit` bytes. A longer one is read and dropped, so that the rest of
-    // the request and the next one are still found; the request then fails (see checked()).
+    // A string of at most `limit` bytes; a longer one (or a negative length) breaks the
+    // conversation before any of its bytes is read.
     std::string get_string(std::size_t limit) {
         std::int32_t length = get_int32();
-        if (length <= 0) {
-            return {};
+        if (length < 0 || static_cast<std::size_t>(length) > limit) {
+            throw broken_conversation{"String of " + std::to_string(length) + " bytes (limit " +
+                                      std::to_string(limit) + ")"};
         }
         auto n = static_cast<std::size_t>(length);
-        if (n > limit) {
-            skip(n);
-            if (violation_.empty()) {
-                violation_ = "String of " + std::to_string(n) + " bytes (limit " +
-                             std::to_string(limit) + ")";
-            }
-            return {};
-        }
         // Grown as the bytes arrive: a length announced by a peer that then stops sending costs
         // no more memory than what came.
         constexpr std::size_t piece = 1 << 20;
@@ -75,21 +68,11 @@ class wire {
     std::int32_t get_count(std::int32_t limit, const char* what) {
         std::int32_t n = get_int32();
         if (n < 0 || n > limit) {
-            throw protocol_error(std::string("Bad ") + what + " count " + std::to_string(n));
+            throw broken_conversation{std::string("Bad ") + what + " count " + std::to_string(n) +
+                                      " (limit " + std::to_string(limit) + ")"};
         }
         return n;
     }
-
-    // Called once a request has been read whole: throws if a part of it broke a limit.
-    void checked() {
-        if (!violation_.empty()) {
-            std::string v = std::move(violation_);
-            violation_.clear();
-            throw protocol_error(v);
-        }
-    }
-
-    void clear_violation() { violation_.clear(); }
 
     void put_int32(std::int32_t v) { proto::append_number(out_, v); }
 
@@ -164,25 +147,12 @@ class wire {
         }
     }
 
-    void skip(std::size_t n) {
-        while (n > 0) {
-            if (begin_ == end_) {
-                begin_ = end_ = 0;
-                fill();
-            }
-            std::size_t take = std::min(n, end_ - begin_);
-            begin_ += take;
-            n -= take;
-        }
-    }
-
     int fd_;
     const std::atomic<bool>* stop_;
     const sigset_t* wait_mask_;
     std::vector<char> in_;
     std::size_t begin_ = 0, end_ = 0;
     std::string out_;
-    std::string violation_;
 };
 
 bool flag(std::int32_t v) {
@@ -192,7 +162,7 @@ bool flag(std::int32_t v) {
 class session {
   public:
     session(int fd, index_engine& engine, const std::atomic<bool>* stop, const sigset_t* wait_mask)
-        : wire_(fd, stop, wait_mask), engine_(engine) {}
+        : fd_(fd), wire_(fd, stop, wait_mask), engine_(engine) {}
 
     session_result run() {
         session_result result;
@@ -208,10 +178,13 @@ class session {
                 bool ok = true;
                 try {
                     ok = dispatch(cmd);
-                } catch (const protocol_error& e) {
-                    complain(cmd, e.what());
+                } catch (const broken_conversation& b) {
+                    complain(cmd, b.reason);
                     answer_failure(cmd);
-                    ok = false;
+                    ++result.failures;
+                    result.broken = true;
+                    result.end_reason = b.reason;
+                    break;
                 }
                 if (!ok) {
                     ++result.failures;
@@ -227,21 +200,20 @@ class session {
             wire_.flush();
         } catch (const connection_closed&) {
         }
+        if (result.broken) {
+            // The peer learns at once that nothing more is read, whoever owns the socket.
+            ::shutdown(fd_, SHUT_RDWR);
+        }
         return result;
     }
 
   private:
-    // A client that sends garbage must not flood the daemon's standard error.
+    // A client that sends garbage must not flood the daemon's standard error, nor silence the
+    // reports of later failures: at most 100 a minute.
     void complain(std::int32_t cmd, const std::string& what) {
-        ++complaints_;
-        if (complaints_ <= max_complaints) {
-            std::cerr << "idxserv: command " << cmd << ": " << what << std::endl;
-        } else if (complaints_ == max_complaints + 1) {
-            std::cerr << "idxserv: further failures are not reported" << std::endl;
-        }
+        complaints_.report(std::cerr, "idxserv: command " + std::to_string(cmd) + ": " + what);
     }
-    static constexpr std::uint64_t max_complaints = 100;
-    std::uint64_t complaints_ = 0;
+    complaint_limiter complaints_{100, 60};
 
     // Command 12 answers a status and a string; every other command one number.
     void answer_failure(std::int32_t cmd) {
@@ -261,7 +233,6 @@ class session {
 
     bool dispatch(std::int32_t cmd) {
         current_ = cmd;
-        wire_.clear_violation();
         switch (static_cast<proto::command>(cmd)) {
             case proto::command::commit:
                 return reply(engine_.commit());
@@ -274,10 +245,7 @@ class session {
                 std::int32_t stored = wire_.get_int32();
                 std::int32_t searchable = wire_.get_int32();
                 std::int32_t tokenized = wire_.get_int32();
-                wire_.checked();
-                if (++fields_ > proto::max_fields_per_document) {
-                    throw protocol_error("Too many fields in one document");
-                }
+                count_field();
                 return reply(engine_.add_text_field(name, value, flag(stored), flag(searchable),
                                                     flag(tokenized)));
             }
@@ -287,17 +255,13 @@ class session {
                 std::int32_t stored = wire_.get_int32();
                 std::int32_t searchable = wire_.get_int32();
                 wire_.get_int32();  // tokenized: a number has no tokens
-                wire_.checked();
-                if (++fields_ > proto::max_fields_per_document) {
-                    throw protocol_error("Too many fields in one document");
-                }
+                count_field();
                 return reply(engine_.add_number_field(name, value, flag(stored), flag(searchable)));
             }
             case proto::command::end_document:
                 return reply(engine_.end_document());
             case proto::command::remove: {
                 auto terms = read_terms();
-                wire_.checked();
                 auto removed = engine_.remove(terms);
                 if (!removed) {
                     return reply(false);
@@ -321,7 +285,6 @@ class session {
                 q.descending = wire_.get_int32() == 1;
                 q.score_field = wire_.get_string(proto::max_name_length);
                 q.min_score = wire_.get_string(proto::max_name_length);
-                wire_.checked();
                 std::int32_t hits = engine_.run_query(q);
                 if (hits < 0) {
                     return reply(false);
@@ -341,7 +304,6 @@ class session {
             }
             case proto::command::stored_text: {
                 std::string field = wire_.get_string(proto::max_name_length);
-                wire_.checked();
                 auto text = engine_.stored_text(field);
                 wire_.put_int32(text ? 0 : -1);
                 wire_.put_string(text ? *text : std::string());
@@ -349,7 +311,6 @@ class session {
             }
             case proto::command::stored_number: {
                 std::string field = wire_.get_string(proto::max_name_length);
-                wire_.checked();
                 auto number = engine_.stored_number(field);
                 wire_.put_int32(number ? static_cast<std::int32_t>(*number) : -1);
                 return number.has_value();
@@ -359,9 +320,16 @@ class session {
             case proto::command::quit:
                 break;
         }
-        complain(cmd, "Unknown command");
-        wire_.put_int32(-1);
-        return false;
+        // Its length is unknown, so nothing after it can be read as a request.
+        throw broken_conversation{"Unknown command"};
+    }
+
+    void count_field() {
+        if (++fields_ > proto::max_fields_per_document) {
+            throw broken_conversation{"More than " +
+                                      std::to_string(proto::max_fields_per_document) +
+                                      " fields in one document"};
+        }
     }
 
     std::vector<wire_term> read_terms() {
@@ -375,6 +343,7 @@ class session {
         return terms;
     }
 
+    int fd_;
     wire wire_;
     index_engine& engine_;
     std::int32_t current_ = 0;

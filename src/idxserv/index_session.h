@@ -15,7 +15,8 @@ namespace marloven {
 class index_engine;
 
 struct session_result {
-    bool quit = false;  // ended by command 0 (else by the end of the connection)
+    bool quit = false;    // ended by command 0
+    bool broken = false;  // ended by a request that broke a limit or the framing
     std::uint64_t requests = 0;
     std::uint64_t failures = 0;  // requests answered with -1
     std::string end_reason;
@@ -24,11 +25,13 @@ struct session_result {
 // Serves the connected socket `fd` (not owned) until command 0, the end of the connection, or
 // `stop` becoming true. A program that sets `stop` from a signal handler blocks that signal and
 // passes in `wait_mask` the mask to wait with (the signal unblocked): the session then sees the
-// signal even when it arrives between two reads. Commits before returning. Malformed requests
-// (unknown commands, strings or counts beyond the limits of index_protocol.h) are answered with -1
-// and never end the session. Replies are buffered and written whenever the server would wait for
-// more input, so pipelined requests cost one write. Failure: returns normally in every case; engine
-// failures are written to standard error.
+// signal even when it arrives between two reads. Commits before returning. A request that the
+// engine cannot carry out is answered with -1 and the session goes on; a request that breaks the
+// framing (an unknown command, a string or count beyond the limits of index_protocol.h, a
+// negative length) is answered once with -1 and ends the session: nothing after it is read, and
+// the socket is shut down in both directions. Replies are buffered and written whenever the
+// server would wait for more input, so pipelined requests cost one write. Failure: returns
+// normally in every case; engine failures are written to standard error.
 session_result serve_connection(int fd, index_engine& engine,
                                 const std::atomic<bool>* stop = nullptr,
                                 const sigset_t* wait_mask = nullptr);

@@ -39,48 +39,88 @@ constexpr std::int32_t hits_per_batch = 32;
 // Compacting a large index takes far longer than any other request.
 constexpr int optimise_timeout_factor = 60;
 
-// One or more requests, encoded before the lock is taken and sent with one write.
+// One or more requests, encoded before the lock is taken and sent with one write. Every count and
+// length is checked against the server's limits as it is encoded: the server ends the
+// conversation on a request that breaks one, so such a request is never sent; refusal() says why.
 class request {
   public:
-    request& cmd(proto::command c) { return num(static_cast<std::int32_t>(c)); }
+    request& cmd(proto::command c) {
+        if (c == proto::command::begin_document) {
+            fields_ = 0;
+        }
+        return num(static_cast<std::int32_t>(c));
+    }
     request& num(std::int32_t v) {
         proto::append_number(bytes_, v);
         return *this;
     }
-    request& str(std::string_view s) {
-        num(static_cast<std::int32_t>(s.size()));
-        bytes_.append(s);
-        return *this;
+    request& name(std::string_view s) { return str(s, proto::max_name_length); }
+    request& value(std::string_view s) { return str(s, proto::max_value_length); }
+    request& count(std::size_t n, std::int32_t limit, const char* what) {
+        if (n > static_cast<std::size_t>(limit)) {
+            refuse(std::to_string(n) + " " + what + "s (limit " + std::to_string(limit) + ")");
+            n = 0;
+        }
+        return num(static_cast<std::int32_t>(n));
     }
     // Command 3 with a text field and its three flags.
-    request& text(std::string_view name, std::string_view value, int stored, int searchable,
+    request& text(std::string_view field, std::string_view v, int stored, int searchable,
                   int tokenized) {
+        count_field();
         return cmd(proto::command::text_field)
-            .str(name)
-            .str(value)
+            .name(field)
+            .value(v)
             .num(stored)
             .num(searchable)
             .num(tokenized);
     }
-    request& number(std::string_view name, std::uint32_t value, int stored, int searchable) {
+    request& number(std::string_view field, std::uint32_t v, int stored, int searchable) {
+        count_field();
         return cmd(proto::command::number_field)
-            .str(name)
-            .num(static_cast<std::int32_t>(value))
+            .name(field)
+            .num(static_cast<std::int32_t>(v))
             .num(stored)
             .num(searchable)
             .num(0);
     }
-    request& term(proto::term_flag flag, std::string_view value, std::string_view field) {
-        return num(static_cast<std::int32_t>(flag)).str(value).str(field);
+    request& term(proto::term_flag flag, std::string_view v, std::string_view field) {
+        return num(static_cast<std::int32_t>(flag)).value(v).name(field);
     }
     // Command 6 with the one term: `field` equals `value`.
-    request& removal(std::string_view value, std::string_view field) {
-        return cmd(proto::command::remove).num(1).num(proto::remove_exact).str(value).str(field);
+    request& removal(std::string_view v, std::string_view field) {
+        cmd(proto::command::remove).count(1, proto::max_terms, "term");
+        return term(static_cast<proto::term_flag>(proto::remove_exact), v, field);
     }
     std::string& bytes() { return bytes_; }
+    // Why the request must not be sent (the first limit it broke), or nothing.
+    const std::optional<std::string>& refusal() const { return refusal_; }
 
   private:
+    request& str(std::string_view s, std::size_t limit) {
+        if (s.size() > limit) {
+            refuse("a string of " + std::to_string(s.size()) + " bytes (limit " +
+                   std::to_string(limit) + ")");
+            s = {};
+        }
+        num(static_cast<std::int32_t>(s.size()));
+        bytes_.append(s);
+        return *this;
+    }
+    void count_field() {
+        if (++fields_ > proto::max_fields_per_document) {
+            refuse("more than " + std::to_string(proto::max_fields_per_document) +
+                   " fields in one document");
+        }
+    }
+    void refuse(std::string why) {
+        if (!refusal_) {
+            refusal_ = std::move(why);
+        }
+    }
+
     std::string bytes_;
+    std::int32_t fields_ = 0;
+    std::optional<std::string> refusal_;
 };
 
 void send(socket_ipc::server_proxy& server, const std::string& bytes) {
@@ -100,14 +140,11 @@ class replies {
     }
     std::string str() {
         std::int32_t length = num();
-        if (length <= 0) {
-            return {};
-        }
-        auto n = static_cast<std::size_t>(length);
-        if (n > proto::max_value_length) {
-            throw socket_ipc::error("Index server sent a string of " + std::to_string(n) +
+        if (length < 0 || static_cast<std::size_t>(length) > proto::max_value_length) {
+            throw socket_ipc::error("Index server sent a string of " + std::to_string(length) +
                                     " bytes");
         }
+        auto n = static_cast<std::size_t>(length);
         std::string s(n, '\0');
         read(s.data(), n);
         return s;
@@ -163,6 +200,26 @@ bool all_digits(const std::string& s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// The full text of a huge document is cut after its last whole token that fits the server's
+// limit, the title at a character boundary: the document stays findable by what was kept.
+std::string_view fitted_full_text(std::string_view text) {
+    if (text.size() <= proto::max_value_length) {
+        return text;
+    }
+    std::size_t cut = text.rfind(proto::token_separator, proto::max_value_length);
+    return text.substr(0, cut == std::string_view::npos ? 0 : cut);
+}
+std::string_view fitted_title(std::string_view title) {
+    if (title.size() <= proto::max_value_length) {
+        return title;
+    }
+    std::size_t cut = proto::max_value_length;
+    while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return title.substr(0, cut);
+}
+
 std::string default_index_dir() {
     std::error_code ec;
     auto cwd = std::filesystem::current_path(ec);
@@ -207,6 +264,110 @@ std::unique_ptr<tXMLTree> whole_document(const std::string& blob, const std::str
         return std::move(parsed.root);
     }
     return nullptr;
+}
+
+// Command 7 for `options`, with the query words (folded) for the contexts.
+void encode_query(const query_options& options, request& r, std::set<std::string>* query_words) {
+    r.cmd(proto::command::query);
+    std::vector<std::pair<proto::term_flag, std::string>> expression;
+    std::string folded;
+    for (const query_atom& a : options.atoms) {
+        switch (a.type) {
+            case query_atom_type::ATOM_WORD:
+                fold_utf8(a.param, folded);
+                if (query_words != nullptr) {
+                    query_words->insert(folded);
+                }
+                expression.emplace_back(proto::term_flag::word, folded);
+                break;
+            case query_atom_type::ATOM_NOT:
+                expression.emplace_back(proto::term_flag::not_, a.param);
+                break;
+            case query_atom_type::ATOM_AND:
+                expression.emplace_back(proto::term_flag::and_, a.param);
+                break;
+            case query_atom_type::ATOM_OR:
+                expression.emplace_back(proto::term_flag::or_, a.param);
+                break;
+            case query_atom_type::ATOM_NEAR:
+                if (a.meta == "PHRASE") {
+                    expression.emplace_back(proto::term_flag::phrase, a.param);
+                } else if (all_digits(a.meta)) {
+                    expression.emplace_back(proto::term_flag::near, a.param + ":" + a.meta);
+                } else {
+                    expression.emplace_back(proto::term_flag::near, a.param);
+                }
+                break;
+            case query_atom_type::ATOM_META:
+                expression.emplace_back(proto::term_flag::meta, a.meta + ":" + a.param);
+                break;
+        }
+    }
+    r.count(expression.size() + options.archives.size() + options.views.size(), proto::max_terms,
+            "term");
+    for (const auto& [flag, value] : expression) {
+        r.term(flag, value, "");
+    }
+    for (std::int32_t arcid : options.archives) {
+        r.term(proto::term_flag::restrict, std::to_string(arcid), "arcid");
+    }
+    for (std::int32_t view : options.views) {
+        r.term(proto::term_flag::restrict, std::to_string(view), "view");
+    }
+    r.count(options.weights.size(), proto::max_weight_pairs, "weight pair");
+    for (const slice_weight& w : options.weights) {
+        r.num(w.slice).num(w.weight);
+    }
+    // A maximum time in the future bounds nothing unless a minimum is given too.
+    auto now = static_cast<std::uint32_t>(std::time(nullptr));
+    if (options.min_time > 0) {
+        r.name("time").num(static_cast<std::int32_t>(options.min_time));
+        r.num(static_cast<std::int32_t>(options.max_time));
+    } else if (options.max_time > 0 && options.max_time < now) {
+        r.name("time").num(0).num(static_cast<std::int32_t>(options.max_time));
+    } else {
+        r.name("").num(static_cast<std::int32_t>(options.min_time)).num(0);
+    }
+    switch (options.sort) {
+        case query_sort::SORT_SCORE:
+            r.name("score").num(1);
+            break;
+        case query_sort::SORT_TIME_NEWER:
+            r.name("time").num(1);
+            break;
+        case query_sort::SORT_TIME_OLDER:
+            r.name("time").num(0);
+            break;
+        case query_sort::SORT_STANDARD:
+        case query_sort::SORT_RELEVANCE:
+            r.name("").num(0);
+            break;
+    }
+    r.name("score").name(options.min_score > 0 ? hex8(options.min_score) : std::string());
+}
+
+// Why the hit positions of `options` are beyond the caps of one query, or nothing.
+std::optional<std::string> hits_refusal(const query_options& options) {
+    const std::int64_t first = std::max(options.first, 0);
+    if (first > idxstorage::max_first_hit) {
+        return "first hit " + std::to_string(first) + " (limit " +
+               std::to_string(idxstorage::max_first_hit) + ")";
+    }
+    const std::int64_t hits = options.last - first + 1;
+    if (hits > idxstorage::max_hits_per_query) {
+        return std::to_string(hits) + " hits asked for (limit " +
+               std::to_string(idxstorage::max_hits_per_query) + ")";
+    }
+    return std::nullopt;
+}
+
+// True (and logged) when `r` breaks a limit of the server and must not be sent.
+bool refused(const request& r, std::string_view about) {
+    if (!r.refusal()) {
+        return false;
+    }
+    VANT_LOG(FFF, error) << "Index request for " << about << " not sent: " << *r.refusal();
+    return true;
 }
 
 }  // namespace
@@ -392,19 +553,30 @@ int idxstorage::addDocument(const std::string& guid, std::uint32_t arcid, const 
         words_extractor words;
         root->accept(words, 0);
         if (words.finished()) {
-            r.text("title", words.title(), 1, 0, 0);
-            r.text("", words.text(), 0, 1, 1);
+            std::string_view text = fitted_full_text(words.text());
+            if (text.size() < words.text().size()) {
+                VANT_LOG(FFF, warning) << "Full text of " << guid << " cut from "
+                                       << words.text().size() << " to " << text.size() << " bytes";
+            }
+            r.text("title", fitted_title(words.title()), 1, 0, 0);
+            r.text("", text, 0, 1, 1);
             expected += 2;
         }
     }
     r.cmd(proto::command::end_document);
     ++expected;
+    if (refused(r, guid)) {
+        return -1;
+    }
     return send_change(std::move(r.bytes()), expected, 1);
 }
 
 int idxstorage::removeDocument(const std::string& guid) {
     request r;
     r.removal(guid, "guid");
+    if (refused(r, guid)) {
+        return -1;
+    }
     return send_change(std::move(r.bytes()), 1, 1);
 }
 
@@ -453,10 +625,13 @@ int idxstorage::optimise() {
 
 std::optional<std::string> idxstorage::storedText(const std::string& field) {
     std::optional<std::string> text;
+    request r;
+    r.cmd(proto::command::stored_text).name(field);
+    if (refused(r, field)) {
+        return text;
+    }
     std::scoped_lock lock(mutex_);
     exchange("a stored text", [&](socket_ipc::server_proxy& server) {
-        request r;
-        r.cmd(proto::command::stored_text).str(field);
         send(server, r.bytes());
         replies in(server);
         std::int32_t status = in.num();
@@ -469,86 +644,27 @@ std::optional<std::string> idxstorage::storedText(const std::string& field) {
     return text;
 }
 
+std::optional<std::string> idxstorage::query_refusal(const query_options& options) {
+    if (auto why = hits_refusal(options)) {
+        return why;
+    }
+    request r;
+    encode_query(options, r, nullptr);
+    return r.refusal();
+}
+
 std::int32_t idxstorage::query(const query_options& options, document_source* documents,
                                std::vector<query_hit>& hits) {
     hits.clear();
     // The request is encoded before the lock is taken.
     request r;
-    r.cmd(proto::command::query);
     std::set<std::string> query_words;
-    std::vector<std::pair<proto::term_flag, std::string>> expression;
-    std::string folded;
-    for (const query_atom& a : options.atoms) {
-        switch (a.type) {
-            case query_atom_type::ATOM_WORD:
-                fold_utf8(a.param, folded);
-                query_words.insert(folded);
-                expression.emplace_back(proto::term_flag::word, folded);
-                break;
-            case query_atom_type::ATOM_NOT:
-                expression.emplace_back(proto::term_flag::not_, a.param);
-                break;
-            case query_atom_type::ATOM_AND:
-                expression.emplace_back(proto::term_flag::and_, a.param);
-                break;
-            case query_atom_type::ATOM_OR:
-                expression.emplace_back(proto::term_flag::or_, a.param);
-                break;
-            case query_atom_type::ATOM_NEAR:
-                if (a.meta == "PHRASE") {
-                    expression.emplace_back(proto::term_flag::phrase, a.param);
-                } else if (all_digits(a.meta)) {
-                    expression.emplace_back(proto::term_flag::near, a.param + ":" + a.meta);
-                } else {
-                    expression.emplace_back(proto::term_flag::near, a.param);
-                }
-                break;
-            case query_atom_type::ATOM_META:
-                expression.emplace_back(proto::term_flag::meta, a.meta + ":" + a.param);
-                break;
-        }
+    encode_query(options, r, &query_words);
+    auto why = hits_refusal(options);
+    if (why || (why = r.refusal())) {
+        VANT_LOG(FFF, error) << "Query not sent: " << *why;
+        return -1;
     }
-    r.num(static_cast<std::int32_t>(expression.size() + options.archives.size() +
-                                    options.views.size()));
-    for (const auto& [flag, value] : expression) {
-        r.term(flag, value, "");
-    }
-    for (std::int32_t arcid : options.archives) {
-        r.term(proto::term_flag::restrict, std::to_string(arcid), "arcid");
-    }
-    for (std::int32_t view : options.views) {
-        r.term(proto::term_flag::restrict, std::to_string(view), "view");
-    }
-    r.num(static_cast<std::int32_t>(options.weights.size()));
-    for (const slice_weight& w : options.weights) {
-        r.num(w.slice).num(w.weight);
-    }
-    // A maximum time in the future bounds nothing unless a minimum is given too.
-    auto now = static_cast<std::uint32_t>(std::time(nullptr));
-    if (options.min_time > 0) {
-        r.str("time").num(static_cast<std::int32_t>(options.min_time));
-        r.num(static_cast<std::int32_t>(options.max_time));
-    } else if (options.max_time > 0 && options.max_time < now) {
-        r.str("time").num(0).num(static_cast<std::int32_t>(options.max_time));
-    } else {
-        r.str("").num(static_cast<std::int32_t>(options.min_time)).num(0);
-    }
-    switch (options.sort) {
-        case query_sort::SORT_SCORE:
-            r.str("score").num(1);
-            break;
-        case query_sort::SORT_TIME_NEWER:
-            r.str("time").num(1);
-            break;
-        case query_sort::SORT_TIME_OLDER:
-            r.str("time").num(0);
-            break;
-        case query_sort::SORT_STANDARD:
-        case query_sort::SORT_RELEVANCE:
-            r.str("").num(0);
-            break;
-    }
-    r.str("score").str(options.min_score > 0 ? hex8(options.min_score) : std::string());
     r.cmd(proto::command::hit_count);
 
     std::int32_t count = -1;
@@ -574,12 +690,12 @@ std::int32_t idxstorage::query(const query_options& options, document_source* do
                 for (std::int32_t p = batch; p <= batch_last; ++p) {
                     h.cmd(proto::command::select_hit).num(p);
                     for (const char* field : {"guid", "url", "title", "mime"}) {
-                        h.cmd(proto::command::stored_text).str(field);
+                        h.cmd(proto::command::stored_text).name(field);
                     }
-                    h.cmd(proto::command::stored_number).str("time");
-                    h.cmd(proto::command::stored_number).str("servertime");
+                    h.cmd(proto::command::stored_number).name("time");
+                    h.cmd(proto::command::stored_number).name("servertime");
                     h.cmd(proto::command::hit_score);
-                    h.cmd(proto::command::stored_text).str("arcid");
+                    h.cmd(proto::command::stored_text).name("arcid");
                 }
                 send(server, h.bytes());
                 for (std::int32_t p = batch; p <= batch_last; ++p) {

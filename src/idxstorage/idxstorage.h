@@ -111,6 +111,8 @@ struct indexable_document {
 // Ownership: owns the server process and its connection; borrows the configuration only while
 // starting. The destructor stops the server.
 // Failure: every operation reports failure as -1 (or nothing) and logs it; no operation throws.
+// A request that would break a limit of the server (index_protocol.h) is never sent: queries are
+// refused, a full text beyond the limit is cut after its last whole token that fits.
 // A broken connection (the server crashed or was killed) or a server silent for longer than the
 // reply timeout is logged, the server is restarted on the same index, and the failed request
 // reports -1; nothing waits on a dead server.
@@ -121,6 +123,12 @@ class idxstorage {
     static constexpr int flush_every = 20;
     // A progress line is printed every this many documents during a rebuild.
     static constexpr std::uint64_t progress_every = 5000;
+    // The most hits one query returns (positions first to last), and the highest first position
+    // it may ask for. A query holds the client's lock, and so every crawl thread that feeds the
+    // index, for as long as its hits take; deep positions cost the server a ranking of every hit
+    // before them.
+    static constexpr std::int32_t max_hits_per_query = 1000;
+    static constexpr std::int32_t max_first_hit = 10000;
 
     // The index lives in `index_dir`; by default "index" below the working directory, which is
     // DATADIR in the daemon.
@@ -151,8 +159,13 @@ class idxstorage {
     // The stored text of `field` of the hit selected last, or nothing.
     std::optional<std::string> storedText(const std::string& field);
 
+    // Why `options` may not be sent to the server, or nothing: a count or length beyond the
+    // server's limits (too many terms or slice weights, a string too long) or hit positions
+    // beyond the two caps above. Callers refuse such a query as a bad one.
+    static std::optional<std::string> query_refusal(const query_options& options);
     // Runs a query: returns the number of hits (or -1) and fills `hits` with those from
-    // options.first to options.last. Contexts (INFO_CONTEXT) are read through `documents`.
+    // options.first to options.last. Contexts (INFO_CONTEXT) are read through `documents`. A
+    // query that query_refusal() refuses is logged and gives -1 without reaching the server.
     std::int32_t query(const query_options& options, document_source* documents,
                        std::vector<query_hit>& hits);
 

@@ -2,6 +2,8 @@
 // (idxserv): command numbers, field flags, per-term flags, slice weights and the server's limits.
 // Both ends include this one header; a change here is a change of the wire format.
 // Version log: 1 - first version (commands 0-15, term flags 0-6 and 16).
+//              2 - a request beyond a limit, a negative length or an unknown command ends the
+//                  conversation instead of being skipped.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -116,7 +118,11 @@ inline constexpr int default_slice_weight(int slice) {
 // text (text order; empty: no bound). The sort field (empty: relevance) orders the hits,
 // descending when the flag is 1, ties broken by relevance.
 
-// The server's limits; a request beyond them is answered with -1.
+// The server's limits. A count or length beyond them (or a negative one, or an unknown command)
+// breaks the conversation: the server answers that request once with -1 (command 12: -1 and an
+// empty string), reads nothing more and closes the connection, so that the rest of a refused
+// request can never be taken for commands. The client checks every request against these limits
+// before sending it and never sends one that breaks them.
 inline constexpr std::size_t max_name_length = 256;
 inline constexpr std::size_t max_value_length = 64u << 20;
 inline constexpr std::int32_t max_terms = 4096;

@@ -3,8 +3,11 @@
 #include "ipc/socket_ipc.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,7 +15,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "ipc/spawn.h"
 #include "util/config_file.h"
@@ -40,6 +46,56 @@ int socket_error(int sock) {
                        std::to_string(count) + "/" + std::to_string(n) +
                        "): " + std::strerror(serr != 0 ? serr : (last == 0 ? ECONNRESET : e));
     throw error(text);
+}
+
+// Connections that may be waiting to send their token at one time; more drop the oldest.
+constexpr std::size_t max_pending_connections = 16;
+
+// Owns a descriptor; closes it on destruction.
+class unique_fd {
+  public:
+    explicit unique_fd(int fd) : fd_(fd) {}
+    unique_fd(unique_fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    unique_fd& operator=(unique_fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~unique_fd() { reset(); }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+  private:
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = -1;
+    }
+    int fd_;
+};
+
+// A connection accepted while waiting for the child, and the token bytes it has sent so far.
+struct pending_connection {
+    unique_fd sock;
+    std::string received;
+};
+
+// 32 random bytes in lower-case hexadecimal; empty when the system has no random bytes to give.
+std::string new_channel_token() {
+    unsigned char bytes[channel_token_length / 2];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) {
+        return {};
+    }
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token += digits[b >> 4];
+        token += digits[b & 15];
+    }
+    return token;
 }
 
 void check_count(size_t got, size_t n, bool sending) {
@@ -188,7 +244,8 @@ server_proxy::~server_proxy() {
 bool server_proxy::start(std::string& error_text,
                          const std::map<std::string, std::string>& extra_env) {
     error_text.clear();
-    listen_sock_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    // Non-blocking: start() drains every waiting connection each time the socket is ready.
+    listen_sock_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
     if (listen_sock_ < 0) {
         error_text = std::string("Could not create socket: ") + std::strerror(errno);
         return false;
@@ -206,7 +263,9 @@ bool server_proxy::start(std::string& error_text,
         error_text = std::string("Could not bind to socket: ") + std::strerror(errno);
         return false;
     }
-    if (::listen(listen_sock_, 1) != 0) {
+    // Room for a few connections: strangers' connections must not keep the child's from being
+    // queued while they are read and dropped.
+    if (::listen(listen_sock_, static_cast<int>(max_pending_connections)) != 0) {
         error_text = "Could not listen to socket";
         return false;
     }
@@ -219,25 +278,108 @@ bool server_proxy::start(std::string& error_text,
     std::string path = marloven::install_paths::from(config_).program(program_);
     VANT_LOG(IPCSOCK, debug) << "server_proxy will talk on port " << port;
 
-    auto spawned = marloven::spawn_process(path, {std::to_string(port)}, extra_env);
+    std::string token = new_channel_token();
+    if (token.empty()) {
+        error_text = "Could not make a channel token: no random bytes";
+        return false;
+    }
+    std::map<std::string, std::string> env = extra_env;
+    env[channel_token_variable] = token;
+    auto spawned = marloven::spawn_process(path, {std::to_string(port)}, env);
     if (spawned.pid <= 0) {
         error_text = "Could not spawn " + path + ": " + spawned.reason;
         return false;
     }
     pid_ = spawned.pid;
+    if (!accept_child(token, path, error_text)) {
+        return false;
+    }
+    ::setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::close(listen_sock_);
+    listen_sock_ = -1;
+    return true;
+}
 
+bool server_proxy::accept_child(const std::string& token, const std::string& path,
+                                std::string& error_text) {
+    // Every connection that arrives is read at once, side by side, so a stranger who connects
+    // and says nothing cannot hold up the child behind it; the oldest is dropped when too many
+    // wait. Nothing is ever sent before the token has been checked.
+    std::vector<pending_connection> pending;
+    auto drop = [&](std::vector<pending_connection>::iterator it, const char* why) {
+        VANT_LOG(IPCSOCK, warning)
+            << "Dropped a connection on the channel to " << program_ << ": " << why;
+        return pending.erase(it);
+    };
     // Wait for the connection, but not for ever: a child that dies before connecting (or never
     // connects) must not hang the daemon.
-    auto deadline = std::chrono::steady_clock::now() + accept_timeout;
+    const auto deadline = std::chrono::steady_clock::now() + accept_timeout;
     while (true) {
-        pollfd p{listen_sock_, POLLIN, 0};
-        int r = ::poll(&p, 1, 200);
-        if (r > 0) {
-            break;
+        std::vector<pollfd> fds{{listen_sock_, POLLIN, 0}};
+        for (const auto& p : pending) {
+            fds.push_back({p.sock.get(), POLLIN, 0});
         }
+        int r = ::poll(fds.data(), fds.size(), 200);
         if (r < 0 && errno != EINTR) {
             error_text = std::string("Could not accept connection: ") + std::strerror(errno);
             return false;
+        }
+        // Data first, from the connections of the previous rounds (fds[1...] match `pending`).
+        if (r > 0) {
+            auto it = pending.begin();
+            for (std::size_t i = 1; i < fds.size(); ++i) {
+                if (fds[i].revents == 0) {
+                    ++it;
+                    continue;
+                }
+                char buffer[channel_token_length];
+                const std::size_t want = channel_token_length - it->received.size();
+                ssize_t n = ::recv(it->sock.get(), buffer, want, 0);
+                if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+                    ++it;
+                    continue;
+                }
+                if (n <= 0) {
+                    it = drop(it, "closed before sending the channel token");
+                    continue;
+                }
+                it->received.append(buffer, static_cast<std::size_t>(n));
+                if (it->received.size() < channel_token_length) {
+                    ++it;
+                    continue;
+                }
+                if (CRYPTO_memcmp(it->received.data(), token.data(), channel_token_length) != 0) {
+                    it = drop(it, "wrong channel token");
+                    continue;
+                }
+                // The child: its socket blocks from now on, like any channel socket.
+                int flags = ::fcntl(it->sock.get(), F_GETFL);
+                ::fcntl(it->sock.get(), F_SETFL, flags & ~O_NONBLOCK);
+                sock_ = it->sock.release();
+                pending.erase(it);
+                for (auto rest = pending.begin(); rest != pending.end();) {
+                    rest = drop(rest, "the child connected");
+                }
+                return true;
+            }
+        }
+        if (r > 0 && (fds[0].revents & POLLIN) != 0) {
+            while (true) {
+                int s = ::accept4(listen_sock_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                if (s < 0) {
+                    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                        errno != ECONNABORTED) {
+                        error_text =
+                            std::string("Could not accept connection: ") + std::strerror(errno);
+                        return false;
+                    }
+                    break;
+                }
+                pending.push_back({unique_fd(s), {}});
+                if (pending.size() > max_pending_connections) {
+                    drop(pending.begin(), "too many connections waiting");
+                }
+            }
         }
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -255,18 +397,17 @@ bool server_proxy::start(std::string& error_text,
             return false;
         }
     }
-    sock_ = ::accept4(listen_sock_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (sock_ < 0) {
-        error_text = std::string("Could not accept connection: ") + std::strerror(errno);
-        return false;
-    }
-    ::setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ::close(listen_sock_);
-    listen_sock_ = -1;
-    return true;
 }
 
 int connect_to_parent(int port, std::string& error_text) {
+    const char* variable = std::getenv(channel_token_variable);
+    const std::string token = variable != nullptr ? variable : "";
+    ::unsetenv(channel_token_variable);
+    if (token.size() != channel_token_length) {
+        error_text =
+            std::string("No channel token in the environment (") + channel_token_variable + ")";
+        return -1;
+    }
     int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (sock < 0) {
         error_text = std::string("Could not create socket: ") + std::strerror(errno);
@@ -287,6 +428,13 @@ int connect_to_parent(int port, std::string& error_text) {
     }
     int one = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    try {
+        send_exact(sock, token.data(), token.size());
+    } catch (const error& e) {
+        error_text = std::string("Could not send the channel token: ") + e.what();
+        ::close(sock);
+        return -1;
+    }
     return sock;
 }
 

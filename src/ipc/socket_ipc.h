@@ -2,6 +2,9 @@
 // back to an ephemeral loopback port, with exact-transfer primitives and typed operations.
 // Wire encoding: integers little-endian (4, 2 or 1 bytes), strings as a 32-bit length and the
 // bytes. There is no framing beyond this; each side reads exactly what the other wrote.
+// Before anything else the child sends the channel token it found in its environment (64
+// hexadecimal digits, no length): the port is visible to every local user, so the daemon talks
+// only to the connection that proves to be its own child.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -19,6 +22,12 @@ class config_file;
 }
 
 namespace socket_ipc {
+
+// The environment variable that hands a child its channel token (never the command line, which
+// every local user can read).
+inline constexpr const char* channel_token_variable = "VANT_CHANNEL_TOKEN";
+// The token's length on the wire: 32 random bytes in hexadecimal.
+inline constexpr std::size_t channel_token_length = 64;
 
 // Raised by every failed exchange: a broken or closed connection, or a short transfer.
 class error : public std::runtime_error {
@@ -125,7 +134,10 @@ class server_proxy : public server_helper {
     ~server_proxy() override;
 
     // Listens on 127.0.0.1 (ephemeral port), starts DEPLOYDIR/bin/<program> with the port as its
-    // one argument and `extra_env` added to the environment, and accepts its connection.
+    // one argument and `extra_env` and a fresh channel token added to the environment, and
+    // accepts its connection: the first one that sends the token. Other connections (another
+    // local user's) are dropped; the wait ends when the child has connected, has ended, or
+    // accept_timeout has passed.
     bool start(std::string& error_text, const std::map<std::string, std::string>& extra_env = {});
 
     // Ends the child at once (SIGKILL). The process is reaped by the destructor.
@@ -135,14 +147,19 @@ class server_proxy : public server_helper {
     const std::string& program() const { return program_; }
 
   private:
+    // Accepts connections until one sends `token`; that one becomes sock_.
+    bool accept_child(const std::string& token, const std::string& path, std::string& error_text);
+
     const marloven::config_file& config_;
     std::string program_;
     int listen_sock_ = -1;
     pid_t pid_ = 0;
 };
 
-// The child's side of start-up: connects to the daemon's port on 127.0.0.1 and returns the socket,
-// or -1 with `error_text` set.
+// The child's side of start-up: connects to the daemon's port on 127.0.0.1, sends the channel
+// token of its environment (and removes the variable, so that nothing the child starts inherits
+// it) and returns the socket, or -1 with `error_text` set. Call it before starting threads: it
+// changes the environment.
 int connect_to_parent(int port, std::string& error_text);
 
 }  // namespace socket_ipc

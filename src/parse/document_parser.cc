@@ -82,12 +82,12 @@ content_kind kind_of(std::string_view type, std::string_view bytes) {
     return content_kind::binary;
 }
 
-std::uint32_t crc_of(std::string_view bytes) {
-    return static_cast<std::uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
-}
-
 }  // namespace
+
+std::uint32_t fff_crc(std::string_view fff) {
+    return static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(fff.data()), static_cast<uInt>(fff.size())));
+}
 
 std::uint32_t document_score(std::uint32_t depth) {
     return static_cast<std::uint32_t>(2000000ull / (static_cast<std::uint64_t>(depth) + 2));
@@ -138,7 +138,7 @@ parsed_document parse_document(const document_input& in) {
     }
     out.outcome = page.noindex ? parse_outcome::noindex : parse_outcome::indexed;
     out.fff = FFF::ToBinary(*page.doc);
-    out.fffcrc = crc_of(out.fff);
+    out.fffcrc = fff_crc(out.fff);
     out.corecrc = page.core_crc;
     if (!page.nofollow) {
         const auto& links = page.doc->links();

@@ -51,6 +51,9 @@ std::uint32_t document_score(std::uint32_t depth);
 // The media type of a Content-Type value, lower case and without parameters.
 std::string media_type(std::string_view content_type);
 
+// The checksum of an FFF document in binary form (fffcrc): its CRC-32.
+std::uint32_t fff_crc(std::string_view fff);
+
 // Parses one document. Never fails: everything is reported in the result.
 parsed_document parse_document(const document_input& input);
 

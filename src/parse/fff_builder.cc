@@ -63,7 +63,7 @@ void fff_builder::add_token(std::string_view token, std::uint32_t dictid, std::u
     }
     low_->words.push_back(token);
     ++tokens_;
-    if (is_core(dictid)) {
+    if (is_core_slice(dictid)) {
         core_crc_ = crc_add(core_crc_, token);
         core_crc_ = crc_add(core_crc_, " ");
         core_in_paragraph_ = true;
@@ -79,6 +79,44 @@ std::uint32_t fff_builder::add_link(std::string_view url, std::uint32_t score) {
 
 void fff_builder::add_meta(FFF::meta m) {
     contents_->metas().push_back(std::move(m));
+}
+
+namespace {
+
+// Walks the tree in document order; a paragraph's line feed follows its last core token.
+class core_text_walk : public tXMLTree::const_visitor {
+  public:
+    void visit(const tXMLTree& node, unsigned /*depth*/, bool closing) override {
+        if (dynamic_cast<const FFF::P*>(&node) != nullptr) {
+            if (closing && core_in_paragraph_) {
+                crc_ = crc_add(crc_, "\n");
+                core_in_paragraph_ = false;
+            }
+            return;
+        }
+        const auto* low = dynamic_cast<const FFF::Low*>(&node);
+        if (closing || low == nullptr || !is_core_slice(low->dictid)) {
+            return;
+        }
+        for (std::string_view w : low->words) {
+            crc_ = crc_add(crc_, w);
+            crc_ = crc_add(crc_, " ");
+            core_in_paragraph_ = true;
+        }
+    }
+    std::uint32_t crc() const { return crc_; }
+
+  private:
+    std::uint32_t crc_ = 0;
+    bool core_in_paragraph_ = false;
+};
+
+}  // namespace
+
+std::uint32_t core_crc(const FFF::DocumentData& doc) {
+    core_text_walk walk;
+    doc.accept(walk, 0);
+    return walk.crc();
 }
 
 std::unique_ptr<FFF::DocumentData> fff_builder::finish(std::uint32_t score) {

@@ -12,6 +12,11 @@
 
 namespace marloven {
 
+// The slices of the core text: central text and title (10 to 15).
+constexpr bool is_core_slice(std::uint32_t dictid) {
+    return dictid >= FFF::slice::centralNorm && dictid <= FFF::slice::title;
+}
+
 // Purpose: appends tokens to a new FFF document; a paragraph and a sentence are opened with
 // their first token, so no empty nodes are made.
 // Ownership: owns the document until finish() hands it over.
@@ -45,8 +50,6 @@ class fff_builder {
     std::unique_ptr<FFF::DocumentData> finish(std::uint32_t score);
 
   private:
-    static bool is_core(std::uint32_t dictid) { return dictid >= 10 && dictid <= 15; }
-
     std::unique_ptr<FFF::DocumentData> doc_;
     FFF::Contents* contents_ = nullptr;
     FFF::P* p_ = nullptr;
@@ -56,5 +59,10 @@ class fff_builder {
     std::uint32_t core_crc_ = 0;
     std::size_t tokens_ = 0;
 };
+
+// The core-text checksum of a finished document, by the rule of fff_builder::core_crc() (a
+// paragraph is a P node): for a document the builder made, the value the builder gave. The
+// worker computes it again after document filters changed the text.
+std::uint32_t core_crc(const FFF::DocumentData& doc);
 
 }  // namespace marloven

@@ -56,6 +56,8 @@ inline constexpr config_key MAXDOCSIZE{"MAXDOCSIZE", key_rule::positive_integer,
 inline constexpr config_key FETCH_CONNECT_TIMEOUT{"FETCH_CONNECT_TIMEOUT",
                                                   key_rule::positive_integer, "20"};
 inline constexpr config_key FETCH_TIMEOUT{"FETCH_TIMEOUT", key_rule::positive_integer, "120"};
+// Worker program: seconds one call of a plug-in (config_create, fff_transform) may take.
+inline constexpr config_key PLUGIN_TIMEOUT{"PLUGIN_TIMEOUT", key_rule::positive_integer, "20"};
 }  // namespace keys
 
 }  // namespace marloven

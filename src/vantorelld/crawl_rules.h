@@ -54,6 +54,16 @@ std::string cookies_from_headers(std::string_view headers);
 // window wraps midnight, or start equals stop) hour <= stop or hour >= start.
 bool in_crawl_window(std::int64_t now, int start, int stop);
 
+// Links kept of one fetched page, after the source's filters: the rest are dropped (and counted
+// in the log), so that one hostile page cannot flood the queue. Ten times the largest link
+// list of the documentation sites crawled in testing.
+inline constexpr std::size_t max_outlinks_per_page = 10000;
+
+// Redirects in a row that are followed, as browsers do: the links of a page reached through 20
+// redirects in a row are queued only when that page is not itself a redirect, so that a trap
+// redirecting to ever-new URLs ends.
+inline constexpr std::uint32_t max_redirect_chain = 20;
+
 // Formatted notification URLs longer than this are not requested.
 inline constexpr std::size_t max_notify_url_length = 4096;
 

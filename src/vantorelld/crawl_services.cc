@@ -1,11 +1,10 @@
-// crawl_services.cc: the shared cookie store, the disk probe and the crawl settings.
+// crawl_services.cc: the shared cookie store, the crawl settings and the disk-room test.
 // SPDX-License-Identifier: MIT
 #include "vantorelld/crawl_services.h"
 
-#include <sys/statvfs.h>
-
 #include <algorithm>
 
+#include "db/disk_full.h"
 #include "util/config_file.h"
 #include "util/log.h"
 
@@ -24,14 +23,6 @@ std::optional<std::string> cookie_store::usable(std::uint32_t arcid, int freshne
 void cookie_store::put(std::uint32_t arcid, std::string cookies, std::int64_t now) {
     std::scoped_lock lock(mutex_);
     entries_[arcid] = entry{std::move(cookies), now};
-}
-
-std::optional<std::uint64_t> available_disk_space(const std::string& dir) {
-    struct statvfs st {};
-    if (::statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
 }
 
 crawl_settings crawl_settings::from(const config_file& config) {
@@ -55,8 +46,19 @@ crawl_settings crawl_settings::from(const config_file& config) {
 }
 
 bool crawl_services::enough_disk() const {
-    auto space = free_disk(settings.data_dir);
-    return !space || *space >= settings.min_free_disk;
+    if (disk_pause != nullptr && disk_pause->active(now())) {
+        return false;
+    }
+    return disk_has_room(free_disk(settings.data_dir), settings.min_free_disk);
+}
+
+void crawl_services::disk_was_full(const std::string& where, const std::string& error) const {
+    if (disk_pause != nullptr) {
+        disk_pause->note(now());
+    }
+    VANT_LOG(WORKERSCHEDULING, error)
+        << "Disk full " << where << ": " << error << "; the changes were rolled back, crawling "
+        << "pauses for " << (disk_pause != nullptr ? disk_pause->seconds() : 0) << " seconds";
 }
 
 }  // namespace marloven

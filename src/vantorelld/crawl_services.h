@@ -15,11 +15,13 @@
 #include "db/cfgstorage.h"
 #include "records/records.h"
 #include "util/clock.h"
+#include "util/disk_space.h"
 #include "vantorelld/crawl_rules.h"
 
 namespace marloven {
 
 class config_file;
+class disk_full_pause;
 class docstorage;
 class fetchqueue;
 class idxstorage;
@@ -49,11 +51,6 @@ class cookie_store {
     mutable std::mutex mutex_;
     std::map<std::uint32_t, entry> entries_;  // guarded by mutex_
 };
-
-// The free space, in bytes, of the file system holding a directory, as an unprivileged caller
-// may use it; nothing when it cannot be told.
-using disk_probe = std::function<std::optional<std::uint64_t>(const std::string&)>;
-std::optional<std::uint64_t> available_disk_space(const std::string& dir);
 
 // The crawl settings of the configuration file, read once when the daemon starts its threads.
 struct crawl_settings {
@@ -90,14 +87,19 @@ struct crawl_services {
     cfgstorage<DocFilter>* docfilters = nullptr;
     cfgstorage<RendererPluginPipe>* renderer_pipes = nullptr;
     cookie_store* cookies = nullptr;
+    // When set, crawling pauses for a while after a full disk (SQLITE_FULL) was met.
+    disk_full_pause* disk_pause = nullptr;
     crawl_settings settings;
     // Seams: the current time and the free disk space.
     clock_function now = system_clock_seconds;
     disk_probe free_disk = available_disk_space;
 
-    // True when the free space of the data directory's disk is at least the configured minimum
-    // (a disk whose space cannot be told counts as having enough).
+    // True when the data directory's disk has room to crawl (util/disk_space.h: at least the
+    // configured minimum, or a free space that cannot be told) and crawling is not paused after a
+    // full disk.
     bool enough_disk() const;
+    // Pauses crawling after a full disk that `where` met (logged with the error's text).
+    void disk_was_full(const std::string& where, const std::string& error) const;
 };
 
 }  // namespace marloven

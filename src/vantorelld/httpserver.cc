@@ -102,6 +102,17 @@ std::optional<listen_address> parse_listen_address(std::string_view text) {
     return result;
 }
 
+std::optional<std::string> open_server_warning(std::string_view address,
+                                               std::string_view http_user) {
+    const auto parsed = parse_listen_address(address);
+    if (!http_user.empty() || !parsed || ntohl(parsed->address.s_addr) >> 24 == 127) {
+        return std::nullopt;
+    }
+    return "HTTP server on " + std::string(address) +
+           " listens beyond loopback without authentication (no HTTP_USER): everyone who can "
+           "reach it may administer the daemon";
+}
+
 // ---- request threads ------------------------------------------------------------------------
 
 httpthread::httpthread(threadpool& pool, vantorelld& daemon)

@@ -43,6 +43,13 @@ struct listen_address {
 };
 std::optional<listen_address> parse_listen_address(std::string_view text);
 
+// The warning that start-up gives when a server on `address` (HTTP_PORT) can be reached from
+// other machines and `http_user` (HTTP_USER) is empty: then no request is asked to log in, and
+// every client may administer the daemon. Nothing for a loopback address (127.0.0.0/8), when an
+// administrator is set, or for an address that does not parse (the listener reports that).
+std::optional<std::string> open_server_warning(std::string_view address,
+                                               std::string_view http_user);
+
 // Connections the listener holds at most unless told otherwise: those whose head or body is
 // arriving, those with the request threads, and those whose reply is being drained.
 inline constexpr std::size_t default_max_connections = 4096;

@@ -10,6 +10,7 @@
 #include <set>
 #include <type_traits>
 
+#include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
@@ -231,16 +232,42 @@ bool process_thread::crawl_once() {
         !svc_.enough_disk()) {
         return false;
     }
-    std::optional<job> j = take_job();
-    if (!j) {
-        return false;
-    }
-    if (j->queued.url.starts_with(guid_scheme_prefix)) {
-        reprocess(*j);
-    } else {
-        fetch(*j);
+    std::optional<job> j;
+    indexed_.reset();
+    try {
+        // A full disk rolls back the transaction it struck (disk_full.h) and lands below.
+        disk_full_tolerated tolerate;
+        j = take_job();
+        if (!j) {
+            return false;
+        }
+        if (j->queued.url.starts_with(guid_scheme_prefix)) {
+            reprocess(*j);
+        } else {
+            fetch(*j);
+        }
+    } catch (const disk_full& e) {
+        abandon_after_full_disk(j ? &*j : nullptr, e);
     }
     return true;
+}
+
+void process_thread::abandon_after_full_disk(const job* j, const disk_full& e) {
+    svc_.disk_was_full(j ? "while processing " + j->queued.url : std::string("taking a URL"),
+                       e.what());
+    // Links remembered as queued in this crawl may have been rolled back with the rest.
+    known_links_.clear();
+    // A version the index was given is gone again. Where the guid is the URL's, the URL's
+    // next fetch replaces it in the index; a version of an archive with history has a guid of
+    // its own fetch, which no later fetch has: it would stay in the index for ever.
+    if (indexed_ && j && j->archive.historicize) {
+        svc_.index->removeDocument(*indexed_);
+    }
+    if (j) {
+        // The URL stays queued; its host must not wait for a removal that never comes.
+        std::scoped_lock lock(transaction_mutex());
+        svc_.queue->release(j->queued.arcid, j->queued.url);
+    }
 }
 
 std::optional<process_thread::job> process_thread::take_job() {
@@ -548,15 +575,22 @@ void process_thread::fetch(job& j) {
         }
     }
     auto& links = r.reply.outlinks;
+    std::erase_if(links, [&](const outlink& l) { return !filter.accepts(l.url); });
+    if (links.size() > max_outlinks_per_page) {
+        VANT_LOG(WORKERSCHEDULING, info)
+            << "Dropped " << links.size() - max_outlinks_per_page << " of " << links.size()
+            << " links of " << url << ": at most " << max_outlinks_per_page << " are kept";
+        links.resize(max_outlinks_per_page);
+    }
     if (r.error == crawl_error::redirect) {
         const std::string& target = r.reply.result.redirect;
         VANT_LOG(WORKERPARSERS, boring) << url << " is a redirect to " << target;
-        if (!target.empty() && std::none_of(links.begin(), links.end(),
-                                            [&](const outlink& l) { return l.url == target; })) {
+        if (!target.empty() && filter.accepts(target) &&
+            std::none_of(links.begin(), links.end(),
+                         [&](const outlink& l) { return l.url == target; })) {
             links.push_back({target, FFF::score_one});
         }
     }
-    std::erase_if(links, [&](const outlink& l) { return !filter.accepts(l.url); });
     store_fetch(j, r);
 }
 
@@ -564,7 +598,19 @@ void process_thread::store_fetch(const job& j, record& r) {
     const std::uint32_t arcid = j.queued.arcid;
     const std::string& url = j.queued.url;
     crawl_result& result = r.reply.result;
+    // A version of an archive with history has a guid of this fetch's own: should the daemon
+    // die after handing it to the index and before storing it, no later fetch would replace it
+    // there (see drop_unstored_versions).
+    const bool pending = j.archive.historicize && r.error == crawl_error::none;
+    if (pending) {
+        transaction t(db_);
+        svc_.documents->notePending(db_, r.guid);
+        t.commit();
+    }
     transaction t(db_);
+    if (pending) {
+        svc_.documents->clearPending(db_, r.guid);
+    }
     auto crawl = svc_.logs->lastCrawl(db_, arcid);
     // Results that arrive after their crawl has ended are neither stored nor followed.
     if (crawl && crawl->end == 0) {
@@ -573,9 +619,16 @@ void process_thread::store_fetch(const job& j, record& r) {
             result.fffcrc == latest->fffcrc) {
             r.error = crawl_error::unchanged;
         }
-        const std::uint32_t depth = j.queued.priority + (r.error == crawl_error::redirect ? 0 : 1);
-        if (j.source.depth == 0 || static_cast<std::uint32_t>(j.source.depth) > depth) {
-            queue_links(arcid, crawl->start, url, r.reply.outlinks, depth);
+        // The links of a redirect are as deep as the redirect, and one redirect further along
+        // its chain.
+        const bool redirect = r.error == crawl_error::redirect;
+        const std::uint32_t depth = j.queued.priority + (redirect ? 0 : 1);
+        const std::uint32_t redirects = redirect ? svc_.queue->redirects(db_, arcid, url) + 1 : 0;
+        if (redirects > max_redirect_chain) {
+            VANT_LOG(WORKERSCHEDULING, info) << "Not following " << url << ": more than "
+                                             << max_redirect_chain << " redirects in a row";
+        } else if (j.source.depth == 0 || static_cast<std::uint32_t>(j.source.depth) > depth) {
+            queue_links(arcid, crawl->start, url, r.reply.outlinks, depth, redirects);
         }
         if (r.error == crawl_error::unchanged && !j.archive.historicize) {
             svc_.documents->touch(db_, latest->guid, r.fetch_time);
@@ -605,6 +658,7 @@ void process_thread::store_fetch(const job& j, record& r) {
             if (!svc_.documents->store(db_, doc, extra, cache_mode_of(j.archive))) {
                 r.error = crawl_error::outofdocs;
             } else if (r.error == crawl_error::none) {
+                indexed_ = doc.guid;
                 svc_.index->addDocument(doc.guid, arcid, url, doc.mime, to_u32(r.fetch_time),
                                         to_u32(doc.servertime), doc.score, views_of(core_changed),
                                         doc.fff);
@@ -629,7 +683,7 @@ void process_thread::store_fetch(const job& j, record& r) {
 
 void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
                                  const std::string& url, const std::vector<outlink>& links,
-                                 std::uint32_t depth) {
+                                 std::uint32_t depth, std::uint32_t redirects) {
     known_links& known = known_links_[arcid];
     if (known.crawl_start != crawl_start || known.urls.size() > max_known_links) {
         known.crawl_start = crawl_start;
@@ -642,7 +696,7 @@ void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
         }
         // Pages stored since the crawl began are not fetched again in this crawl.
         if (svc_.documents->latestTimestamp(db_, arcid, target) < crawl_start) {
-            svc_.queue->push(db_, arcid, target, depth);
+            svc_.queue->push(db_, arcid, target, depth, redirects);
         }
     }
 }
@@ -661,6 +715,24 @@ void process_thread::finish(transaction& t, const job& j) {
     if (ended) {
         VANT_LOG(WORKERSCHEDULING, info) << "Crawl of archive " << arcid << " ended";
         notify(arcid);
+    }
+}
+
+void drop_unstored_versions(const crawl_services& services) {
+    sqlite_connection db = open_database(*services.config, services.database.c_str());
+    transaction t(db);
+    int dropped = 0;
+    for (const std::string& guid : services.documents->takePending(db)) {
+        document_version doc;
+        if (services.documents->get(db, guid, doc) == read_status::missing) {
+            services.index->removeDocument(guid);
+            ++dropped;
+        }
+    }
+    t.commit();
+    if (dropped > 0) {
+        VANT_LOG(WORKERSCHEDULING, info)
+            << "Removed " << dropped << " versions from the index that were never stored";
     }
 }
 

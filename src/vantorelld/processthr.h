@@ -26,6 +26,7 @@ namespace marloven {
 
 struct crawl_services;
 struct queued_url;
+class disk_full;
 class worker_process;
 
 // Purpose: one crawl processing thread and its worker. Every pass takes one URL, inside the
@@ -33,14 +34,16 @@ class worker_process;
 // document to parse again; any other URL is checked against its source's filters and the
 // site's robots rules, fetched and parsed by the worker (after a cookie log-in for sources that
 // need one), compared with the newest stored version (UNCHANGED), stored, indexed, logged, and
-// its links are queued one level deeper. Every group of database steps runs in an exclusive
-// transaction; no worker request ever runs inside one, so a slow fetch blocks no other thread.
-// Ownership: owns its SQLite connection (opened by the constructor), its worker process
-// (replaced when it dies or hangs) and the caches of document filter and plug-in records sent
-// with each request; borrows the services, which must outlive it.
+// its links (at most max_outlinks_per_page) are queued one level deeper; those of a redirect at
+// the same depth, unless more than max_redirect_chain redirects in a row led there. Every group of
+// database steps runs in an exclusive transaction; no worker request ever runs inside one, so a
+// slow fetch blocks no other thread. Ownership: owns its SQLite connection (opened by the
+// constructor), its worker process (replaced when it dies or hangs) and the caches of document
+// filter and plug-in records sent with each request; borrows the services, which must outlive it.
 // Failure: a worker that breaks off or hangs (killed by the watchdog) gives the URL the error
-// INTERNAL and is restarted, and the crawl goes on (tier 3); a worker that cannot be started and
-// every SQLite error end the process.
+// INTERNAL and is restarted, and the crawl goes on (tier 3); a full disk (SQLITE_FULL) rolls the
+// URL's work back, leaves it queued and pauses crawling; a worker that cannot be started and
+// every other SQLite error end the process.
 // Threads: the loop runs on the object's own thread; check_worker(), set_job_started() and
 // request_stop() may be called from any thread. Lock order: the process-wide transaction lock,
 // then lock_.
@@ -70,7 +73,8 @@ class process_thread {
     void wproc_init();
 
     // One pass of the loop: false when no URL was taken (outside the crawl window, too little
-    // disk space, or nothing may be fetched now); the loop then pauses for a second.
+    // disk space or paused after a full disk, or nothing may be fetched now); the loop then
+    // pauses for a second.
     bool crawl_once();
 
     // The worker's process id (0 when none runs).
@@ -110,9 +114,14 @@ class process_thread {
     bool restart_worker();
     // The database work after the fetch, and the end of the pass.
     void store_fetch(const job& j, record& r);
-    // Queues the links of `url` that are neither queued nor stored since the crawl began.
+    // Queues the links of `url` that are neither queued nor stored since the crawl began, at
+    // `depth`, with the number of redirects in a row that led to them.
     void queue_links(std::uint32_t arcid, std::int64_t crawl_start, const std::string& url,
-                     const std::vector<outlink>& links, std::uint32_t depth);
+                     const std::vector<outlink>& links, std::uint32_t depth,
+                     std::uint32_t redirects);
+    // After a full disk rolled back the work on a URL (`j`, when one was taken): pauses
+    // crawling, forgets what the rollback undid, and leaves the URL queued for a later pass.
+    void abandon_after_full_disk(const job* j, const disk_full& e);
     // Removes the URL from the queue and, when that empties the archive's queue, ends the
     // crawl and flushes the index; commits, then sends the crawl-end notification.
     void finish(transaction& t, const job& j);
@@ -140,11 +149,18 @@ class process_thread {
     std::map<int, cached_docfilter> docfilter_cache_;
     std::map<int, cached_plugin> plugin_cache_;
     std::map<std::uint32_t, known_links> known_links_;
+    // The guid of the fetched version handed to the index in the current pass, if any.
+    std::optional<std::string> indexed_;
 
     std::stop_source stop_;
     std::mutex pause_mutex_;
     std::condition_variable_any pause_;
     std::jthread thread_;
 };
+
+// Takes out of the index the versions of archives with history that a crawl thread handed it
+// and that were never stored, because the daemon died in between. Run at start-up, before the
+// crawl threads.
+void drop_unstored_versions(const crawl_services& services);
 
 }  // namespace marloven

@@ -8,6 +8,9 @@
 #include <new>
 
 #include "api/operations.h"
+#include "db/disk_full.h"
+#include "db/sqlite.h"
+#include "util/log.h"
 
 namespace marloven {
 
@@ -167,9 +170,20 @@ void add_document(rest_request& req) {
     api_session session = req.state.context.session();
     api_result r;
     std::string guid;
-    {
-        api_transaction t(session.db);
+    try {
+        // A full disk rolls the upload back (disk_full.h) and is answered like the storage limit.
+        disk_full_tolerated tolerate;
+        transaction t(session.db);
         AddDocument(session, r, arcid, url->second, req.state.content_type_value, req.body, guid);
+        t.commit();
+    } catch (const disk_full& e) {
+        const api_services& svc = session.svc();
+        if (svc.disk_pause != nullptr) {
+            svc.disk_pause->note(svc.now());
+        }
+        VANT_LOG(HTTPSERVER, error) << "Disk full while storing a document for archive " << arcid
+                                    << ": " << e.what() << "; nothing was stored";
+        set_error(r, api_error::MaxDocuments);
     }
     if (r.failed()) {
         api_error_reply(req.out, r);
@@ -408,10 +422,11 @@ bool parse_search_parameters(const query_map& params, query_request& q, std::str
     if (const std::string* v = get("minscore"); v && !whole(*v, q.min_score)) {
         error = "'minscore' parameter incorrectly specified";
     }
+    // One request returns at most idxstorage::max_hits_per_query results (num=n asks for the
+    // n + 1 positions start to start + n) from a first position of at most max_first_hit.
     if (const std::string* v = get("start")) {
         std::int32_t start = 0;
-        if (!whole(*v, start) || start < 0 ||
-            start > std::numeric_limits<std::int32_t>::max() - 9) {
+        if (!whole(*v, start) || start < 0 || start > idxstorage::max_first_hit) {
             error = "'start' parameter incorrectly specified";
         } else {
             q.first = start;
@@ -420,8 +435,7 @@ bool parse_search_parameters(const query_map& params, query_request& q, std::str
     }
     if (const std::string* v = get("num")) {
         std::int32_t num = 0;
-        if (!whole(*v, num) || num < 0 ||
-            num > std::numeric_limits<std::int32_t>::max() - q.first) {
+        if (!whole(*v, num) || num < 0 || num >= idxstorage::max_hits_per_query) {
             error = "'num' parameter incorrectly specified";
         } else {
             q.last = q.first + num;

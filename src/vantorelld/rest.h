@@ -84,8 +84,10 @@ struct route_param {
 bool match_route(std::string_view pattern, std::string_view path, std::vector<route_param>& params);
 
 // Reads the search parameters of a query string into `q` (q, rpn, alg, mintime, maxtime,
-// minscore, start, num, info, view, sort, w<slice>, enc). On a bad value returns false and sets
-// `error` to the reason text of the 400 reply (the last bad parameter checked).
+// minscore, start, num, info, view, sort, w<slice>, enc). On a bad value (also a start beyond
+// idxstorage::max_first_hit, or a num asking for more than idxstorage::max_hits_per_query
+// results) returns false and sets `error` to the reason text of the 400 reply (the last bad
+// parameter checked).
 bool parse_search_parameters(const query_map& params, query_request& q, std::string& error);
 
 // Offers a request to the REST interface; false when no route matches (the portal's turn).

@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
@@ -56,22 +57,33 @@ void scheduler_thread::run(const std::stop_token& stop) {
 
 void scheduler_thread::pass() {
     if (svc_.enough_disk()) {
-        const std::int64_t now = svc_.now();
-        const std::time_t t = static_cast<std::time_t>(now);
-        std::tm utc{};
-        ::gmtime_r(&t, &utc);
-        std::tuple<int, int, int> this_hour{utc.tm_year + 1900, utc.tm_yday, utc.tm_hour};
-        if (this_hour > last_step_) {
-            hourly_step(now, utc);
-            last_step_ = this_hour;
-        } else if (now - last_flush_ >= svc_.settings.flush_latency) {
-            transaction tr(db_);
-            svc_.index->flush();
-            tr.commit();
-            last_flush_ = now;
+        try {
+            // Starting crawls and removing old versions meet a full disk like the crawl threads
+            // (disk_full.h): the step is rolled back and tried again after the pause.
+            disk_full_tolerated tolerate;
+            timed_work();
+        } catch (const disk_full& e) {
+            svc_.disk_was_full("in the scheduler", e.what());
         }
     }
     watchdog_();
+}
+
+void scheduler_thread::timed_work() {
+    const std::int64_t now = svc_.now();
+    const std::time_t t = static_cast<std::time_t>(now);
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    std::tuple<int, int, int> this_hour{utc.tm_year + 1900, utc.tm_yday, utc.tm_hour};
+    if (this_hour > last_step_) {
+        hourly_step(now, utc);
+        last_step_ = this_hour;
+    } else if (now - last_flush_ >= svc_.settings.flush_latency) {
+        transaction tr(db_);
+        svc_.index->flush();
+        tr.commit();
+        last_flush_ = now;
+    }
 }
 
 void scheduler_thread::hourly_step(std::int64_t now, const std::tm& utc) {

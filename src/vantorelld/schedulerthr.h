@@ -30,10 +30,12 @@ inline constexpr int retention_batch = 100;
 // the source's seeds queued with priority 0; an archive never crawled has no row and is left to
 // StartCrawl), removes at most retention_batch expired documents of every archive with a
 // retention time from the index and from storage, flushes the index, and optimises it at the
-// hour OptimizeAt. With too little free disk space only the watchdog runs.
+// hour OptimizeAt. With too little free disk space, or while crawling pauses after a full disk,
+// only the watchdog runs.
 // Ownership: owns its SQLite connection (opened by the constructor); borrows the services and
 // the watchdog, which must outlive it.
-// Failure: SQLite errors end the process; unreadable archive or source records are skipped.
+// Failure: a full disk (SQLITE_FULL) rolls the step back and pauses crawling; other SQLite
+// errors end the process; unreadable archive or source records are skipped.
 // Threads: the loop runs on the object's own thread; request_stop() may come from any thread.
 class scheduler_thread {
   public:
@@ -54,6 +56,8 @@ class scheduler_thread {
 
   private:
     void run(const std::stop_token& stop);
+    // The hourly step when a new hour has begun, else the index flush when it is due.
+    void timed_work();
     void hourly_step(std::int64_t now, const std::tm& utc);
 
     const crawl_services& svc_;

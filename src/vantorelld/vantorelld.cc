@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/vantorelld.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,6 +17,7 @@
 #include "db/dbconfig.h"
 #include "db/sqlite.h"
 #include "idxstorage/idxstorage.h"
+#include "plugin-system/plugins.h"
 #include "util/crash_dump.h"
 #include "util/install_paths.h"
 #include "util/log.h"
@@ -30,22 +30,14 @@ namespace marloven {
 
 namespace {
 
-// Without HTTP_USER no request is asked to log in, so a server that other machines can reach
-// lets every one of them administer the daemon. Allowed, but never silently.
+// A server open to other machines without HTTP_USER is allowed, but never silently.
 void warn_if_open_to_network(const config_file& config, const std::string& address) {
     std::string user;
-    if (config.get(keys::HTTP_USER.name, user) && !user.empty()) {
-        return;
+    config.get(keys::HTTP_USER.name, user);
+    if (auto message = open_server_warning(address, user)) {
+        VANT_LOG(LOG, warning) << *message;
+        report_to_event_log(1, "%s", message->c_str());
     }
-    const auto parsed = parse_listen_address(address);
-    if (!parsed || ntohl(parsed->address.s_addr) >> 24 == 127) {
-        return;  // loopback only (or no server at all: the listener reports a bad address)
-    }
-    const std::string message = "HTTP server on " + address +
-                                " listens beyond loopback without authentication (no HTTP_USER): "
-                                "everyone who can reach it may administer the daemon";
-    VANT_LOG(LOG, warning) << message;
-    report_to_event_log(1, "%s", message.c_str());
 }
 
 }  // namespace
@@ -237,11 +229,12 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.logins = logins_.get();
     services_.platform_guid = platform_guid_;
     services_.data_dir = data_dir_;
-    services_.free_disk = free_disk_space;
+    services_.plugin_directory = plugin_directory(config_);
     services_.index = index_.get();
     services_.documents = documents_.get();
     services_.logs = logs_.get();
     services_.queue = fetch_queue_.get();
+    services_.disk_pause = &disk_pause_;
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
     services_.min_free_disk =
@@ -265,7 +258,9 @@ std::optional<std::string> vantorelld::start_threads() {
     crawl_.docfilters = docfilters_.get();
     crawl_.renderer_pipes = renderer_pipes_.get();
     crawl_.cookies = cookies_.get();
+    crawl_.disk_pause = &disk_pause_;
     crawl_.settings = crawl_settings::from(config_);
+    drop_unstored_versions(crawl_);
     // Crawl processing threads first, each started as soon as it exists; then the scheduler,
     // whose watchdog pass checks them.
     const auto workers = config_.integer(keys::WORKERS);

@@ -11,6 +11,7 @@
 
 #include "api/api-common.h"
 #include "db/cfgstorage.h"
+#include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
@@ -108,6 +109,8 @@ class vantorelld {
     std::string platform_guid_;
     unsigned throttling_ = 20;
     std::string user_agent_;
+    // Shared by the crawl threads, the scheduler and the upload handler.
+    disk_full_pause disk_pause_;
     // Storage objects, in order of creation.
     std::unique_ptr<cookie_store> cookies_;
     std::unique_ptr<docstorage> documents_;

@@ -10,6 +10,7 @@
 #include "records/records.h"
 #include "util/log.h"
 #include "util/uri.h"
+#include "worker-program/document_filters.h"
 
 namespace marloven {
 
@@ -166,19 +167,35 @@ crawl_error status_of_fetch(const fetch_response& r) {
     return crawl_error::unknown;
 }
 
-request_handler::request_handler(fetch_settings settings) : fetcher_(std::move(settings)) {}
+request_handler::request_handler(fetch_settings settings, document_filters* filters)
+    : fetcher_(std::move(settings)), filters_(filters) {}
 
-void request_handler::keep_filters(const filter_settings& filters) {
-    for (const docfilter_entry& d : filters.docfilters) {
-        docfilters_[d.id] = d;
+void request_handler::filter(const filter_settings& settings, std::string_view url,
+                             crawl_result& result, std::string& fff, std::uint32_t& score) {
+    if (filters_ == nullptr || !document_filters::wanted(settings) ||
+        result.status != crawl_error::none || fff.empty()) {
+        return;
     }
-    for (const plugin_entry& p : filters.plugins) {
-        plugins_[p.id] = p;
+    filtered_document out =
+        filters_->apply(settings, fff, {std::string(url), result.mime, result.charset});
+    if (!out.applied) {
+        return;
     }
+    if (!out.ok) {
+        result.status = crawl_error::unparsable;
+        result.status_text = out.failure;
+        result.fffcrc = 0;
+        result.corecrc = 0;
+        fff.clear();
+        return;
+    }
+    fff = std::move(out.fff);
+    score = out.score;
+    result.fffcrc = fff_crc(fff);
+    result.corecrc = out.corecrc;
 }
 
 process_reply request_handler::process(const process_request& request) {
-    keep_filters(request.filters);
     try {
         return request.login ? log_in(request) : fetch_and_parse(request);
     } catch (const std::exception& e) {
@@ -230,6 +247,7 @@ process_reply request_handler::fetch_and_parse(const process_request& q) {
                       depth_of(q.depth_credit)};
     parsed_document doc = parse_document(in);
     take_parse(doc, result, reply.fff, reply.score);
+    filter(q.filters, q.url, result, reply.fff, reply.score);
     for (auto& link : doc.outlinks) {
         reply.outlinks.push_back({std::move(link.url), link.score});
     }
@@ -335,7 +353,6 @@ process_reply request_handler::log_in(const process_request& q) {
 }
 
 reprocess_reply request_handler::reprocess(const reprocess_request& q) {
-    keep_filters(q.filters);
     reprocess_reply reply;
     try {
         response_head head = parse_response_head(q.headers);
@@ -355,6 +372,7 @@ reprocess_reply request_handler::reprocess(const reprocess_request& q) {
                           depth_of(q.depth_credit)};
         parsed_document doc = parse_document(in);
         take_parse(doc, reply.result, reply.fff, reply.score);
+        filter(q.filters, q.url, reply.result, reply.fff, reply.score);
     } catch (const std::exception& e) {
         reply = reprocess_reply{};
         reply.result.status = crawl_error::unknown;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <string>
 #include <string_view>
 
 #include "fetch/http_fetcher.h"
@@ -12,6 +12,7 @@
 
 namespace marloven {
 
+class document_filters;
 struct response_head;
 
 // Maps a fetch onto a crawl error code (see the table in request_handler.cc).
@@ -22,29 +23,30 @@ crawl_error status_of_fetch(const fetch_response& response);
 // true when the response is a document to parse (2xx).
 bool check_http_status(std::string_view url, const response_head& head, crawl_result& result);
 
-// Purpose: answers PROCESS and REPROCESS requests of the worker program.
-// Ownership: owns the HTTP client, and the document filter and plug-in records received.
+// Purpose: answers PROCESS and REPROCESS requests of the worker program. A parsed document
+// that is to be indexed goes through the document filters the request lists; the checksums of
+// the reply are those of the filtered document. A filter that crashes or hangs makes the URL
+// UNPARSABLE, with the plug-in named in the status text.
+// Ownership: owns the HTTP client; borrows the document filters (null: no filtering), which
+// must outlive the handler.
 // Failure: every failure is a status in the reply; nothing is thrown.
 // Threads: one thread at a time.
 class request_handler {
   public:
-    explicit request_handler(fetch_settings settings);
+    explicit request_handler(fetch_settings settings, document_filters* filters = nullptr);
 
     process_reply process(const process_request& request);
     reprocess_reply reprocess(const reprocess_request& request);
 
-    // The filter and plug-in records received so far, by id (applied by the plug-in system).
-    const std::map<std::int32_t, docfilter_entry>& docfilters() const { return docfilters_; }
-    const std::map<std::int32_t, plugin_entry>& plugins() const { return plugins_; }
-
   private:
     process_reply fetch_and_parse(const process_request& request);
     process_reply log_in(const process_request& request);
-    void keep_filters(const filter_settings& filters);
+    // Applies the request's document filters to a parsed document (status NONE only).
+    void filter(const filter_settings& settings, std::string_view url, crawl_result& result,
+                std::string& fff, std::uint32_t& score);
 
     http_fetcher fetcher_;
-    std::map<std::int32_t, docfilter_entry> docfilters_;
-    std::map<std::int32_t, plugin_entry> plugins_;
+    document_filters* filters_;
 };
 
 }  // namespace marloven

@@ -3,6 +3,8 @@
 // SPDX-License-Identifier: MIT
 #include "api/crawl.h"
 
+#include <functional>
+
 #include "api/operations.h"
 #include "api_fixture.h"
 #include "docstorage/docstorage.h"
@@ -32,10 +34,11 @@ class crawl_test : public api_fixture {
     int add_archive(bool historicize = false) {
         SourceConfiguration src;
         src.seeds = {"http://example.org/", "http://example.org/b"};
+        src.acl = {grant("ann", at::read), grant("wes", at::read), grant("wes", at::write)};
         ArchiveConfiguration a;
         a.source_id = sources_->add(db_, src);
         a.historicize = historicize;
-        a.acl = {grant("ann", at::read), grant("wes", at::read), grant("wes", at::write)};
+        a.acl = src.acl;
         return archives_->add(db_, a);
     }
     std::vector<std::string> queued(int arcid) {
@@ -103,6 +106,25 @@ TEST_F(crawl_test, start_queues_the_seeds_once_and_stop_empties_the_queue) {
     EXPECT_TRUE(info.read_only);
 }
 
+// Issue 15: each page of the crawl log was appended to the rows the caller passed in.
+TEST_F(crawl_test, crawl_log_pages_replace_the_callers_rows) {
+    int id = add_archive();
+    const auto arcid = static_cast<std::uint32_t>(id);
+    logs_->crawlStarted(db_, arcid, 1000);
+    for (std::string guid : {"g0", "g1", "g2"}) {
+        logs_->logDocument(db_, guid, arcid, "http://example.org/" + guid, 1001, 0);
+    }
+    logs_->crawlEnded(db_, arcid, 2000);
+    std::vector<document_log_row> rows(1);  // left over from an earlier call
+    std::int64_t cursor = 0;
+    ASSERT_EQ(call(GetCrawlLog, user("ann"), id, 1000, 2, cursor, rows), "");
+    EXPECT_EQ(rows.size(), 2u);
+    ASSERT_EQ(call(GetCrawlLog, user("ann"), id, 1000, 2, cursor, rows), "");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].guid, "g2");
+    EXPECT_EQ(cursor, -1);
+}
+
 TEST_F(crawl_test, an_archive_whose_source_is_gone_is_not_started) {
     ArchiveConfiguration a;
     a.source_id = 77;
@@ -164,27 +186,50 @@ TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
 }
 
-TEST_F(crawl_test, removing_an_archive_takes_its_crawl_state_along) {
+// Issue 15: RemoveIndex deleted only the two records; the archive's queue, documents, logs and
+// index entries stayed, and a search of the old id still found its documents.
+struct removal_case {
+    void (*remove)(const api_session&, api_result&, int);
+};
+class archive_removal_test : public crawl_test, public testing::WithParamInterface<removal_case> {};
+
+TEST_P(archive_removal_test, takes_the_archives_crawl_state_and_index_entries_along) {
     int id = add_archive();
     int other = add_archive();
     api_result r;
-    ArchiveInfo info;
     std::string guid;
     std::string other_guid;
     AddDocument(user("wes"), r, id, "http://example.org/x", "text/plain", "text", guid);
     ASSERT_EQ(call(AddDocument, user("wes"), other, "http://example.org/y", "text/plain", "text",
                    other_guid),
               "");
+    for (const auto& [g, arcid] : {std::pair(guid, id), std::pair(other_guid, other)}) {
+        index_.addDocument(g, static_cast<std::uint32_t>(arcid), "http://example.org/",
+                           "text/plain", 1, 1, 1000000, {0}, "");
+    }
+    index_.flush();
+    auto indexed = [&](int arcid) {
+        query_options o;
+        o.archives = {arcid};
+        std::vector<query_hit> hits;
+        return index_.query(o, nullptr, hits);
+    };
+    ASSERT_EQ(indexed(id), 1);
 
-    EXPECT_EQ(call(RemoveArchive, user("ann"), id), "AccessViolation");
-    ASSERT_EQ(call(RemoveArchive, user("wes"), id), "");
+    EXPECT_EQ(call(GetParam().remove, user("ann"), id), "AccessViolation");
+    ASSERT_EQ(call(GetParam().remove, user("wes"), id), "");
     document_version doc;
     EXPECT_EQ(documents_->get(db_, guid, doc), read_status::missing);
     EXPECT_TRUE(queued(id).empty());
     EXPECT_FALSE(logs_->lastCrawl(db_, static_cast<std::uint32_t>(id)));
+    EXPECT_EQ(indexed(id), 0);
     EXPECT_EQ(documents_->get(db_, other_guid, doc), read_status::found) << "others keep theirs";
     EXPECT_EQ(queued(other).size(), 1u);
+    EXPECT_EQ(indexed(other), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(operations, archive_removal_test,
+                         testing::Values(removal_case{RemoveArchive}, removal_case{RemoveIndex}));
 
 TEST_F(crawl_test, start_stop_start_stop_within_one_second_keeps_distinct_crawls) {
     // Crawl rows are unique per (archive, start, end); a second crawl of the same second used to
@@ -262,6 +307,71 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
     EXPECT_EQ(count, 0) << "nothing readable: nothing searched";
 }
 
+// Issue 14: malformed atoms handed in without a parser, and queries beyond the index server's
+// limits or the result caps, reached the index (a failure there is an internal error; beyond the
+// limits, the rest of the request was read as commands). They are bad queries, neither searched
+// nor logged.
+struct bad_query_case {
+    const char* fault;
+    std::function<void(query_request&)> shape;
+};
+class bad_query_test : public crawl_test, public testing::WithParamInterface<bad_query_case> {};
+
+TEST_P(bad_query_test, is_refused_and_not_logged) {
+    int id = add_archive();
+    query_request q;
+    q.archives = {id};
+    q.parser = query_parser::net;
+    q.text = "alpha";
+    GetParam().shape(q);
+    std::vector<query_hit> hits;
+    std::int32_t count = 0;
+    EXPECT_EQ(call(Query, user("ann"), q, hits, count), "BadQuery");
+    EXPECT_EQ(count, -1);
+    EXPECT_TRUE(logged_queries(id).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    faults, bad_query_test,
+    testing::Values(bad_query_case{"operator_without_operands_in_atoms",
+                                   [](query_request& q) {
+                                       q.parser = query_parser::none;
+                                       q.atoms = {{query_atom_type::ATOM_AND, "2", ""}};
+                                   }},
+                    bad_query_case{"near_window_narrower_than_its_words",
+                                   [](query_request& q) {
+                                       q.parser = query_parser::none;
+                                       q.atoms = {{query_atom_type::ATOM_WORD, "a", ""},
+                                                  {query_atom_type::ATOM_WORD, "b", ""},
+                                                  {query_atom_type::ATOM_NEAR, "2", "1"}};
+                                   }},
+                    bad_query_case{"empty_word_in_atoms",
+                                   [](query_request& q) {
+                                       q.parser = query_parser::none;
+                                       q.atoms = {{query_atom_type::ATOM_WORD, "", ""}};
+                                   }},
+                    // 4096 words, their AND and the archive: 4098 terms.
+                    bad_query_case{"terms_over_limit",
+                                   [](query_request& q) {
+                                       q.text.clear();
+                                       for (int i = 0; i < 4096; ++i) {
+                                           q.text += "a ";
+                                       }
+                                   }},
+                    bad_query_case{"weight_pairs_over_limit",
+                                   [](query_request& q) {
+                                       q.weights.assign(257, {1, 100});
+                                   }},
+                    bad_query_case{
+                        "hits_over_cap",
+                        [](query_request& q) { q.last = idxstorage::max_hits_per_query; }},
+                    bad_query_case{"first_hit_over_cap",
+                                   [](query_request& q) {
+                                       q.first = idxstorage::max_first_hit + 1;
+                                       q.last = q.first;
+                                   }}),
+    [](const testing::TestParamInfo<bad_query_case>& c) { return c.param.fault; });
+
 TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
     int id = add_archive();
     CollectionConfiguration c;
@@ -294,8 +404,8 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     set_root_acl(root_acl_browsing, {grant("All Users", at::read)});
     services_.crawl_start = 22;
     services_.crawl_stop = 6;
-    std::uint64_t free_bytes = 1ull << 40;
-    services_.free_disk = [&](const std::string&) { return std::optional(free_bytes); };
+    std::optional<std::uint64_t> free_bytes = 1ull << 40;
+    services_.free_disk = [&](const std::string&) { return free_bytes; };
     api_result r;
     daemon_status status{};
     std::vector<std::pair<std::string, std::string>> pairs;
@@ -307,12 +417,21 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
         bool outside = hour == 7 || hour == 21;
         EXPECT_EQ(status, outside ? daemon_status::CRAWLSTOPPED : daemon_status::RUNNING) << hour;
     }
-    free_bytes = services_.min_free_disk - 1;
-    GetStatus(user("ann"), r, status, pairs);
-    EXPECT_EQ(status, daemon_status::LOWDISKSPACE);
-    ASSERT_EQ(pairs.size(), 4u);
+    // Issue 15: a free space that cannot be told was a full disk here but room for the crawl
+    // threads; both now follow one rule.
+    const std::vector<std::pair<std::optional<std::uint64_t>, daemon_status>> disks = {
+        {services_.min_free_disk - 1, daemon_status::LOWDISKSPACE},
+        {services_.min_free_disk, daemon_status::RUNNING},
+        {std::nullopt, daemon_status::RUNNING},
+    };
+    for (const auto& [space, expected] : disks) {
+        free_bytes = space;
+        GetStatus(user("ann"), r, status, pairs);
+        EXPECT_EQ(status, expected) << space.value_or(0);
+        ASSERT_EQ(pairs.size(), 4u);
+        EXPECT_EQ(pairs[3].second, std::to_string(space.value_or(0) >> 20));
+    }
     EXPECT_EQ(pairs[2], (std::pair<std::string, std::string>{"Platform: number of archives", "0"}));
-    EXPECT_EQ(pairs[3].second, std::to_string(free_bytes >> 20));
     EXPECT_EQ(call(GetStatus, user("eve", {"x"}), status, pairs), "") << "All Users may read";
     set_root_acl(root_acl_browsing, {});
     EXPECT_EQ(call(GetStatus, user("ann"), status, pairs), "AccessViolation");
@@ -330,6 +449,16 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     api_result r;
     int id = 0;
     EXPECT_EQ(call(AddIndex, user("ann"), cfg, id), "AccessViolation");
+    // Issue 15: the new records had empty access lists, so a creator who is no administrator
+    // could not even read what it had made.
+    set_root_acl(root_acl_crawling, {grant("cai", at::write)});
+    IndexConfiguration read;
+    std::uint32_t magic = 0;
+    ASSERT_EQ(call(AddIndex, user("cai"), cfg, id), "");
+    EXPECT_EQ(call(GetIndexConfiguration, user("cai"), id, read, magic), "");
+    EXPECT_EQ(call(SetIndexConfiguration, user("cai"), id, read, magic), "");
+    EXPECT_EQ(call(GetIndexConfiguration, user("ann"), id, read, magic), "AccessViolation");
+    EXPECT_EQ(call(RemoveIndex, user("cai"), id), "");
     ASSERT_EQ(call(AddIndex, admin(), cfg, id), "");
     ArchiveConfiguration archive;
     ASSERT_TRUE(archives_->get(db_, id, archive));
@@ -339,8 +468,6 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     EXPECT_EQ(source.depth, 4);
     EXPECT_EQ(archive.frequency, schedule_frequency::daily);
 
-    IndexConfiguration read;
-    std::uint32_t magic = 0;
     GetIndexConfiguration(admin(), r, id, read, magic);
     EXPECT_EQ(read.include_filters, cfg.include_filters);
     EXPECT_TRUE(read.historicize);
@@ -351,6 +478,9 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     read.pages_limit = 100;
     EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "BadMagic");
     GetIndexConfiguration(admin(), r, id, read, magic);
+    read.name = "control\x01";  // cannot be written
+    EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "BadMagic");
+    read.name = cfg.name;
     read.pages_limit = 100;
     EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "");
     ASSERT_TRUE(sources_->get(db_, archive.source_id, source));

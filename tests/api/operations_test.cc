@@ -101,7 +101,7 @@ TEST_F(operations_test, a_missing_record_and_a_forbidden_one_give_the_same_acces
     EXPECT_NE(magic, 0u);
 }
 
-TEST_F(operations_test, set_with_a_stale_stamp_is_bad_magic_and_changes_nothing) {
+TEST_F(operations_test, set_with_a_stale_stamp_or_an_unwritable_record_is_bad_magic) {
     int id = add_source({grant("ann", at::read), grant("ann", at::write)});
     api_session ann = user("ann");
     std::uint32_t magic = magic_of(ann, id);
@@ -118,6 +118,9 @@ TEST_F(operations_test, set_with_a_stale_stamp_is_bad_magic_and_changes_nothing)
     ASSERT_TRUE(sources_->get(db_, id, stored));
     EXPECT_EQ(stored.name, "first change");
     EXPECT_NE(magic_of(ann, id), magic);
+    // Issue 15: a record that cannot be written gave ErrorWritingEntity.
+    changed.name = "control\x01";
+    EXPECT_EQ(call(SetSourceConfiguration, ann, id, changed, magic_of(ann, id)), "BadMagic");
 }
 
 TEST_F(operations_test, set_refuses_a_change_that_would_lock_the_caller_out) {
@@ -254,6 +257,7 @@ TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_
 }
 
 TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stamp) {
+    api_result r;
     acl_list acl;
     std::uint32_t magic = 1;
     EXPECT_EQ(call(GetRootACL, user("ann"), root_acl_crawling, acl, magic), "AccessViolation");
@@ -264,6 +268,10 @@ TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stam
     EXPECT_EQ(magic, 0u) << "a list never stored";
     EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {grant("ann", at::write)}, magic), "");
     EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {}, magic), "BadMagic");
+    GetRootACL(admin(), r, root_acl_crawling, acl, magic);
+    EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {grant("\x01", at::read)}, magic),
+              "BadMagic")
+        << "an unwritable list";
     int id = 0;
     EXPECT_EQ(call(AddSource, user("ann"), SourceConfiguration{}, id), "")
         << "the stored list is in force";

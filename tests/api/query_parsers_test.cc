@@ -32,7 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
                     parse_case{"WORD:alpha WORD:beta AND:2", "WORD:alpha WORD:beta AND:2"},
                     parse_case{"  WORD:a   NOT:1 ", "WORD:a NOT:1"},
                     parse_case{"title:gamma", "META:title:gamma"},
-                    parse_case{"META:lang:en OR:3 NEAR:2", "META:lang:en OR:3 NEAR:2"},
+                    parse_case{"META:lang:en WORD:a WORD:b NEAR:2 OR:2",
+                               "META:lang:en WORD:a WORD:b NEAR:2 OR:2"},
+                    // An operator of one operand keeps a word a word, for NEAR.
+                    parse_case{"WORD:a AND:1 WORD:b NEAR:2", "WORD:a AND:1 WORD:b NEAR:2"},
                     // The value of a META atom may hold more colons; its key runs to the first.
                     parse_case{"url:http://x/", "META:url:http://x/"},
                     // A key without a label runs to the next colon, even past blanks.
@@ -47,6 +50,23 @@ TEST_P(rpn_malformed_test, fails) {
 INSTANTIATE_TEST_SUITE_P(cases, rpn_malformed_test,
                          testing::Values("WORD:", "WORD:a AND:", "nocolon", "WORD:a b",
                                          "META:nokey", "META:k:", ":value", "WORD: x"));
+// Texts that tokenise but are no expression the index can run (issue 14: they reached the index
+// server and failed there as an internal error instead of a bad query).
+INSTANTIATE_TEST_SUITE_P(
+    structure, rpn_malformed_test,
+    testing::Values("AND:2",                                   // operator without operands
+                    "WORD:a OR:3",                             // fewer operands than its count
+                    "NOT:1",                                   // NOT without its operand
+                    "WORD:a WORD:b",                           // two expressions left
+                    "WORD:a WORD:b AND:x",                     // count not a number
+                    "WORD:a WORD:b AND:+2",                    // nor a sign
+                    "WORD:a WORD:b AND:2:5",                   // nor a count with more after it
+                    "WORD:a AND:0",                            // a count of zero
+                    "WORD:a WORD:b AND:99999999999999999999",  // beyond any number
+                    "WORD:a NOT:2",                            // NOT takes exactly one
+                    "title:x WORD:a NEAR:2",                   // NEAR over a meta
+                    "WORD:a NOT:1 WORD:b NEAR:2",              // NEAR over a negated word
+                    "WORD:a WORD:b AND:2 WORD:c NEAR:2"));     // NEAR over a group
 
 using alg_test = parser_test;
 TEST_P(alg_test, gives_the_atoms) {

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "db/dbconfig.h"
+#include "db/disk_full.h"
+#include "support/full_disk.h"
 #include "support/temp_dir.h"
 #include "util/config_file.h"
 
@@ -133,6 +135,31 @@ TEST_F(sqlite_death_test, unexpected_result_names_the_code_message_and_calling_l
                  "hdr\\\\marloven/x\\([0-9]+\\): assertion \\[SQLite error: \\[19\\]");
     EXPECT_DEATH(statement(db, "select * from nowhere"), "no such table: nowhere");
     EXPECT_EQ(VANT_SQLITE_CHECK(db, SQLITE_DONE), SQLITE_DONE);
+}
+
+// Issue 14: a full disk ended the daemon wherever it struck, also while crawling or uploading.
+TEST_F(sqlite_death_test, full_disk_rolls_back_and_throws_only_where_it_is_tolerated) {
+    vant_test::full_disk disk;
+    auto db = open();
+    exec(db, "create table t(x)");
+    exec(db, "insert into t values(1)");
+    disk.set_full(true);
+    {
+        disk_full_tolerated tolerate;
+        transaction t(db);
+        exec(db, "insert into t values(2)");
+        EXPECT_THROW(t.commit(), disk_full);
+    }
+    disk.set_full(false);
+    {
+        transaction t(db);  // the process-wide lock was released
+        EXPECT_EQ(query_int(db, "select sum(x) from t"), 1);
+        exec(db, "insert into t values(3)");
+        t.commit();
+    }
+    EXPECT_EQ(query_int(db, "select sum(x) from t"), 4);
+    disk.set_full(true);
+    EXPECT_DEATH(exec(db, "insert into t values(4)"), "SQLite error: \\[13\\]");
 }
 
 TEST(dbconfig, platform_guid_is_the_md5_of_the_millisecond_text) {

@@ -210,5 +210,23 @@ TEST_F(fetchqueue_test, urls_in_work_at_a_restart_are_served_again) {
     EXPECT_FALSE(q.next(db)) << "one per host still holds after the restart";
 }
 
+// Issue 14: the count of redirects in a row must outlive a restart, and end with the URL's turn.
+TEST_F(fetchqueue_test, redirect_count_lives_as_long_as_the_queued_url) {
+    {
+        auto q = make(0);
+        q->push(db_, 1, "http://h/a", 0, 3);
+        q->push(db_, 1, "http://h/a", 0, 7);  // queued already: the first count stays
+        q->push(db_, 2, "http://h/a", 0, 5);
+    }
+    auto q = make(0);
+    EXPECT_EQ(q->redirects(db_, 1, "HTTP://h:80/a"), 3u);
+    q->remove(db_, 1, "http://h/a");
+    q->push(db_, 1, "http://h/a", 0);  // reached again, by an ordinary link
+    EXPECT_EQ(q->redirects(db_, 1, "http://h/a"), 0u);
+    EXPECT_EQ(q->redirects(db_, 2, "http://h/a"), 5u);
+    q->clear(db_, 2);
+    EXPECT_EQ(q->redirects(db_, 2, "http://h/a"), 0u);
+}
+
 }  // namespace
 }  // namespace marloven

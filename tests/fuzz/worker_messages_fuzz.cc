@@ -2,29 +2,23 @@
 // worker program reads them, replies as the daemon reads them) until the bytes run out.
 // The first byte chooses the side.
 // SPDX-License-Identifier: MIT
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
+#include "fuzz_socket.h"
 #include "ipc/socket_ipc.h"
 #include "worker/protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace marloven;
     // The bytes must fit the socket buffer, since nothing reads while they are written.
-    if (size == 0 || size > 60000) {
+    if (size == 0 || size > max_socket_input) {
         return 0;
     }
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
-        std::abort();
-    }
-    int buffer = 1 << 20;
-    ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    ::setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    input_socket_pair(fds);
     socket_ipc::send_exact(fds[0], data + 1, size - 1);
     ::close(fds[0]);
     socket_ipc::server_helper channel(fds[1]);

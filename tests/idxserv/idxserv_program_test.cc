@@ -23,9 +23,16 @@ TEST(idxserv_program_test, bad_arguments_and_an_unreachable_port_give_their_exit
     EXPECT_EQ(vant_test::run_program(program, {"port"}).exit_code, 2);
     EXPECT_EQ(vant_test::run_program(program, {"70000"}).exit_code, 2);
     // Port 1 on the loopback interface refuses connections.
-    auto r = vant_test::run_program(program, {"1"});
+    auto r = vant_test::run_program(
+        program, {"1"},
+        {{socket_ipc::channel_token_variable, std::string(socket_ipc::channel_token_length, '0')}});
     EXPECT_EQ(r.exit_code, 3);
     EXPECT_NE(r.err.find("Could not connect to port 1"), std::string::npos) << r.err;
+    // Without the daemon's token it does not even try.
+    r = vant_test::run_program(program, {"1"},
+                               {{socket_ipc::channel_token_variable, std::nullopt}});
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_NE(r.err.find("No channel token in the environment"), std::string::npos) << r.err;
 }
 
 TEST(idxserv_program_test, serves_the_index_directory_it_is_given_and_commits_on_sigterm) {

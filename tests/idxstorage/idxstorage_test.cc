@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -318,6 +319,88 @@ TEST_F(idxstorage_test, hits_beyond_the_count_give_an_empty_list_with_the_count)
     o.first = 1;
     o.last = 0;
     EXPECT_TRUE(guids(o, &n).empty());
+}
+
+// Issue 14: a query beyond the server's limits was sent, the server refused it after reading its
+// count, and read the rest as commands. The client refuses such a query itself; exactly at the
+// limits the server must accept it, so both ends agree on where the limits lie.
+struct limit_case {
+    const char* fault;
+    std::function<void(query_options&)> shape;
+    bool refused;
+};
+
+query_options words_query(int words) {
+    query_options o;
+    for (int i = 0; i < words; ++i) {
+        o.atoms.push_back(word("w"));
+    }
+    if (words > 1) {
+        o.atoms.push_back({T::ATOM_AND, std::to_string(words), ""});
+    }
+    return o;
+}
+
+class idxstorage_limit_test : public idxstorage_test,
+                              public testing::WithParamInterface<limit_case> {};
+
+TEST_P(idxstorage_limit_test, queries_beyond_the_limits_are_refused_without_reaching_the_server) {
+    add("a", 1, hour, {{{10, "w"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    query_options o = words_query(1);
+    GetParam().shape(o);
+    EXPECT_EQ(idxstorage::query_refusal(o).has_value(), GetParam().refused);
+    const int pid = index_->server_pid();
+    std::vector<query_hit> hits;
+    EXPECT_EQ(index_->query(o, nullptr, hits) < 0, GetParam().refused) << log();
+    EXPECT_EQ(index_->server_pid(), pid);
+    EXPECT_EQ(search({word("w")}), V{"a"}) << "the conversation is still in step";
+    EXPECT_EQ(log().find("restarting"), std::string::npos) << log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    faults, idxstorage_limit_test,
+    testing::Values(
+        // 4095 words and their AND: 4096 terms.
+        limit_case{"terms_at_limit", [](query_options& o) { o = words_query(4095); }, false},
+        limit_case{"terms_over_limit", [](query_options& o) { o = words_query(4096); }, true},
+        limit_case{"archive_terms_over_limit",
+                   [](query_options& o) {
+                       o = words_query(4095);
+                       o.archives = {1};
+                   },
+                   true},
+        limit_case{"weight_pairs_at_limit",
+                   [](query_options& o) {
+                       o.weights.assign(256, {1, 100});
+                   },
+                   false},
+        limit_case{"weight_pairs_over_limit",
+                   [](query_options& o) {
+                       o.weights.assign(257, {1, 100});
+                   },
+                   true},
+        limit_case{"hits_at_cap",
+                   [](query_options& o) {
+                       o.first = idxstorage::max_first_hit;
+                       o.last = o.first + idxstorage::max_hits_per_query - 1;
+                   },
+                   false},
+        limit_case{"hits_over_cap",
+                   [](query_options& o) { o.last = idxstorage::max_hits_per_query; }, true},
+        limit_case{"first_hit_over_cap",
+                   [](query_options& o) {
+                       o.first = idxstorage::max_first_hit + 1;
+                       o.last = o.first;
+                   },
+                   true}),
+    [](const testing::TestParamInfo<limit_case>& c) { return c.param.fault; });
+
+TEST_F(idxstorage_test, a_field_name_over_the_limit_is_not_sent) {
+    const int pid = index_->server_pid();
+    EXPECT_FALSE(index_->storedText(std::string(257, 'f')));
+    EXPECT_EQ(index_->server_pid(), pid);
+    EXPECT_EQ(index_->flush(), 0);
 }
 
 TEST_F(idxstorage_test, a_killed_server_is_restarted_and_keeps_committed_documents) {

@@ -80,7 +80,7 @@ inline std::vector<marloven::query_hit> search_index(const std::string& conf,
     EXPECT_TRUE(index.start());
     marloven::query_options q;
     q.atoms = {{marloven::query_atom_type::ATOM_WORD, word, ""}};
-    q.last = 1000;
+    q.last = marloven::idxstorage::max_hits_per_query - 1;
     std::vector<marloven::query_hit> hits;
     const std::int32_t total = index.query(q, nullptr, hits);
     EXPECT_EQ(total, static_cast<std::int32_t>(hits.size()));

@@ -1,6 +1,7 @@
 // The REST interface of the running daemon: status, search over an index built beforehand,
 // document reads in the three forms, upload, and the exact reason texts of every refusal.
 // SPDX-License-Identifier: MIT
+#include <cstdio>
 #include <filesystem>
 
 #include "api/api-common.h"
@@ -8,6 +9,7 @@
 #include "db/dbconfig.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
+#include "idxstorage/index_protocol.h"
 #include "logstorage/logstorage.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
@@ -159,6 +161,9 @@ TEST_F(rest_test, bad_search_parameters_are_named_in_the_reason) {
              bad{"info=all", "'info' parameter incorrectly specified"},
              bad{"view=latest", "'published' parameter incorrectly specified"},
              bad{"sort=date", "'sort' parameter incorrectly specified"},
+             // Issue 14: one request held the index (and every crawl thread) for minutes.
+             bad{"num=2000000&info=context", "'num' parameter incorrectly specified"},
+             bad{"start=2000000", "'start' parameter incorrectly specified"},
              bad{"w=5", "Invalid slice weight"},
              bad{"wx=5", "Invalid slice weight"},
              bad{"w3=heavy", "Invalid slice weight"},
@@ -169,6 +174,78 @@ TEST_F(rest_test, bad_search_parameters_are_named_in_the_reason) {
                             reason_reply(quote(std::string("400 ") + b.reason))))
             << b.query;
     }
+}
+
+// Every byte percent-encoded, for a query-string value.
+std::string url_encoded(std::string_view bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", c);
+        out += hex;
+    }
+    return out;
+}
+
+// An RPN query whose first term, had the index server taken the rest of an over-limit request for
+// commands, would read as: end_document, an unknown command (the term's length), then a removal of
+// archive 1's documents, a commit, a harmless lookup (the colon that makes the term a META
+// token) and quit. Padding words take it over the term limit.
+std::string smuggling_rpn() {
+    std::string payload;
+    auto num = [&](std::int32_t v) { marloven::index_protocol::append_number(payload, v); };
+    auto str = [&](std::string_view t) {
+        num(static_cast<std::int32_t>(t.size()));
+        payload += t;
+    };
+    num(6);  // remove the documents whose "arcid" is "1"
+    num(1);
+    num(0);
+    str("1");
+    str("arcid");
+    num(1);   // commit
+    num(13);  // the stored number of the field ":"
+    str(":");
+    num(0);  // quit
+    std::string rpn = "META:" + url_encoded(payload);
+    for (int i = 0; i < marloven::index_protocol::max_terms; ++i) {
+        rpn += "%20WORD:a";
+    }
+    return rpn + "%20AND:" + std::to_string(marloven::index_protocol::max_terms + 1);
+}
+
+// Issue 14: a search beyond the index server's limits had it read the rest of the request as
+// commands: 4,100 words made it quit (a word's flag reads as command 0), so did 257 slice weights
+// of 0, and a crafted RPN query removed an archive from the index. Each is a bad query now; the
+// index answers as before and its server was never restarted.
+TEST_F(rest_test, searches_beyond_the_index_limits_are_bad_queries_and_change_nothing) {
+    auto hits = [&](const std::string& target) {
+        std::smatch m;
+        std::string reply = get(target);
+        return std::regex_search(reply, m, std::regex("<maxresults>([0-9]+)</maxresults>"))
+                   ? std::stoi(m[1])
+                   : -1;
+    };
+    const std::vector<int> before = {hits("/index/1?q=garden"), hits("/index/1,2?q=house")};
+    ASSERT_EQ(before, (std::vector<int>{1, 1}));
+
+    std::string words;
+    for (int i = 0; i < 4100; ++i) {
+        words += "a+";
+    }
+    std::string weights;
+    for (int slice = 1; slice <= 257; ++slice) {
+        weights += "&w" + std::to_string(slice) + "=0";
+    }
+    // The crafted query first: on a server that another attack had made quit, it would have met
+    // a dead server instead.
+    for (const std::string& target : {"/index/1?rpn=" + smuggling_rpn(), "/index/1?q=" + words,
+                                      "/index/1?q=garden" + weights}) {
+        EXPECT_TRUE(matches(get(target), reason_reply("400 Bad query"))) << target.substr(0, 60);
+    }
+
+    EXPECT_EQ((std::vector<int>{hits("/index/1?q=garden"), hits("/index/1,2?q=house")}), before);
+    EXPECT_EQ(log().find("Index server failed"), std::string::npos) << log();
 }
 
 TEST_F(rest_test, documents_are_read_in_the_form_the_accept_header_asks_for) {

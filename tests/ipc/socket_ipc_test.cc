@@ -97,6 +97,32 @@ TEST_F(socket_ipc_test, missing_program_reports_spawn_failure) {
                    "/bin/no-such-program: No such file or directory");
 }
 
+// Issue 14: the port is visible to every local user, and the daemon used to talk to whoever
+// connected first (crawl passwords went to that connection).
+class socket_ipc_stranger_test : public socket_ipc_test,
+                                 public testing::WithParamInterface<const char*> {};
+
+TEST_P(socket_ipc_stranger_test, stranger_connecting_first_is_dropped_and_the_child_gets_through) {
+    mode(std::string("intruder ") + GetParam());
+    socket_ipc::server_proxy proxy(config_, "fake_child");
+    std::string err;
+    ASSERT_TRUE(proxy.start(err)) << err;
+    EXPECT_EQ(proxy.get_string(), "dropped");
+    proxy.put_string("after");
+    EXPECT_EQ(proxy.get_string(), "after");
+}
+
+INSTANTIATE_TEST_SUITE_P(strangers, socket_ipc_stranger_test,
+                         testing::Values("silent", "wrong", "short"));
+
+TEST_F(socket_ipc_test, child_removes_the_channel_token_from_its_environment) {
+    mode("env VANT_CHANNEL_TOKEN");
+    socket_ipc::server_proxy proxy(config_, "fake_child");
+    std::string err;
+    ASSERT_TRUE(proxy.start(err)) << err;
+    EXPECT_EQ(proxy.get_string(), "<unset>");
+}
+
 TEST_F(socket_ipc_test, extra_environment_reaches_the_child) {
     mode("env LUCENE_MERGEFACTOR");
     socket_ipc::server_proxy proxy(config_, "fake_child");

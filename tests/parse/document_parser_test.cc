@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "parse/fff_builder.h"
 #include "parse/fff_dump.h"
+#include "support/corpus.h"
 #include "worker/FFF/FFF-serialize.h"
 
 namespace {
@@ -118,6 +120,25 @@ TEST(document_parser_test, checksums_are_stable_and_tell_core_from_boilerplate_c
     EXPECT_NE(a.corecrc, split.corecrc) << "paragraphs count";
     EXPECT_NE(a.fffcrc, 0u);
     EXPECT_EQ(a.score, 500000u) << "depth 2";
+}
+
+// The worker computes the core checksum again from the tree after document filters ran: for an
+// unfiltered document it must be the parser's own, or every filtered page would look changed.
+TEST(document_parser_test, core_checksum_of_the_tree_is_the_parsers) {
+    std::vector<std::string> pages = {
+        "<title>T</title><p>Same  <span>body</span></p><p>More</p><footer>x</footer>",
+        "plain text\n\nin two paragraphs", vant_test::corpus_page("sql-select.html"),
+        vant_test::corpus_page("index.html")};
+    for (const std::string& page : pages) {
+        if (page.empty()) {
+            continue;  // the corpus is not on this machine
+        }
+        parsed_document d = parse_document({"http://h/p", "", page, "text/html", "", "", 0});
+        auto tree = FFF::FromBinary(d.fff);
+        ASSERT_NE(tree.root, nullptr);
+        EXPECT_EQ(core_crc(dynamic_cast<FFF::DocumentData&>(*tree.root)), d.corecrc)
+            << page.substr(0, 80);
+    }
 }
 
 TEST(document_parser_test, outlinks_leave_out_nofollow_links_and_nofollow_pages) {

@@ -8,7 +8,15 @@
 //   bytes HEX     sends the bytes written in hexadecimal (e.g. "0200") and exits
 //   answer HEX    reads a 16-bit request identifier, sends the bytes and waits for the end of
 //                 the connection
+//   intruder HOW  first makes a stranger's connection to the port (HOW: "silent" sends nothing,
+//                 "wrong" sends a wrong token, "short" a piece of one and closes), then connects
+//                 as the child, sends "dropped" when the daemon has closed the stranger's
+//                 connection (else "open"), and echoes like echo
 // SPDX-License-Identifier: MIT
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,11 +24,47 @@
 
 #include "ipc/socket_ipc.h"
 
+namespace {
+
+// A connection to the port that does not come from the child, behaving as `how` says.
+int stranger(int port, const std::string& how) {
+    int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        return -1;
+    }
+    if (how == "wrong") {
+        std::string token(socket_ipc::channel_token_length, '0');
+        socket_ipc::send_exact(sock, token.data(), token.size());
+    } else if (how == "short") {
+        socket_ipc::send_exact(sock, "0123456789", 10);
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+// Whether the daemon has closed `sock` (the end of its data arrives within ten seconds).
+bool closed_by_peer(int sock) {
+    pollfd p{sock, POLLIN, 0};
+    char c = 0;
+    return ::poll(&p, 1, 10000) == 1 && ::recv(sock, &c, 1, 0) <= 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const char* m = std::getenv("VANT_FAKE_MODE");
     std::string mode = m != nullptr ? m : "echo";
     if (mode == "exit_early" || argc < 2) {
         return 3;
+    }
+    int foreign = -1;
+    if (mode.rfind("intruder ", 0) == 0) {
+        foreign = stranger(std::atoi(argv[1]), mode.substr(9));
     }
     std::string err;
     int sock = socket_ipc::connect_to_parent(std::atoi(argv[1]), err);
@@ -56,6 +100,9 @@ int main(int argc, char** argv) {
             const char* v = std::getenv(mode.substr(4).c_str());
             channel.put_string(v != nullptr ? v : "<unset>");
         } else {
+            if (mode.rfind("intruder ", 0) == 0) {
+                channel.put_string(foreign < 0 || closed_by_peer(foreign) ? "dropped" : "open");
+            }
             while (true) {
                 channel.put_string(channel.get_string());
             }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/cfgstorage.h"
+#include "db/disk_full.h"
 #include "db/sqlite.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
@@ -63,6 +64,7 @@ class crawl_fixture : public testing::Test {
         svc_.index = index_.get();
         svc_.robots = robots_.get();
         svc_.cookies = &cookies_;
+        svc_.disk_pause = &disk_pause_;
         svc_.settings = marloven::crawl_settings::from(config_);
         svc_.now = [this] { return now_.load(); };
         svc_.free_disk = [this](const std::string&) { return free_disk_.load(); };
@@ -166,6 +168,7 @@ class crawl_fixture : public testing::Test {
     std::unique_ptr<marloven::cfgstorage<marloven::RendererPluginPipe>> pipes_;
     std::unique_ptr<marloven::idxstorage> index_;
     marloven::cookie_store cookies_;
+    marloven::disk_full_pause disk_pause_;
     std::atomic<std::int64_t> now_{start_time};
     std::atomic<std::uint64_t> free_disk_{std::uint64_t{1} << 40};
     marloven::crawl_services svc_;

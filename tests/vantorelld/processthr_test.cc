@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "support/full_disk.h"
 #include "support/process.h"
 #include "support/test_http_server.h"
 #include "vantorelld/crawl_fixture.h"
@@ -31,6 +32,14 @@ class process_thread_test : public vant_test::crawl_fixture {
         return passes;
     }
     std::string url(const std::string& path) const { return site_.url(path); }
+    // How many indexed documents hold `word`.
+    int hits(const std::string& word) {
+        query_options q;
+        q.atoms = {{query_atom_type::ATOM_WORD, word, ""}};
+        q.last = 10;
+        std::vector<query_hit> found;
+        return index_->query(q, nullptr, found);
+    }
     std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
     // An archive of a source seeded with the site's root page.
     std::uint32_t site_archive(const ArchiveConfiguration& archive = {}) {
@@ -98,6 +107,122 @@ TEST_F(process_thread_test, redirect_target_is_queued_at_the_same_depth) {
               (std::vector<std::string>{url("/") + "|0", url("/old.html") + "|1",
                                         url("/new.html") + "|0"}));
     EXPECT_EQ(site_.count("/deeper.html"), 0u);
+}
+
+// Issue 14: a redirect trap of ever-new URLs was followed for ever. The count of redirects in a
+// row is kept with the queued URL, so it survives a restart of the daemon half-way.
+class redirect_chain_test : public process_thread_test, public testing::WithParamInterface<int> {};
+
+TEST_P(redirect_chain_test, chain_of_more_than_twenty_redirects_ends_also_across_a_restart) {
+    const int n = GetParam();  // redirects in a row before the page
+    auto path = [](int i) { return "/r/" + std::to_string(i); };
+    for (int i = 0; i < n; ++i) {
+        site_.route(path(i), vant_test::http_response(301, {{"Location", path(i + 1)}}, ""));
+    }
+    site_.route(path(n), 200, "text/html", page("End", "z"));
+    std::uint32_t arcid = add_archive(source_for(prefix(), {url(path(0))}));
+    start_crawl(arcid);
+    auto thread = make_thread();
+    for (int i = 0; i < n / 2; ++i) {
+        EXPECT_TRUE(thread->crawl_once());
+    }
+    thread.reset();
+    {
+        transaction t(db_);
+        queue_ = std::make_unique<fetchqueue>(db_, 0);
+        svc_.queue = queue_.get();
+        t.commit();
+    }
+    thread = make_thread();
+    crawl(*thread, arcid);
+    EXPECT_EQ(site_.count(path(n)), n <= 20 ? 1u : 0u);
+    EXPECT_EQ(log_count("Not following " + url(path(20)) + ": more than 20 redirects in a row"),
+              n <= 20 ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(lengths, redirect_chain_test, testing::Values(20, 21));
+
+// Issue 14: every link of a page was queued, however many it had.
+TEST_F(process_thread_test, links_beyond_the_cap_are_dropped_and_counted) {
+    std::vector<std::string> links;
+    for (std::size_t i = 0; i < max_outlinks_per_page + 5; ++i) {
+        links.push_back("/l" + std::to_string(i));
+    }
+    site_.route("/", 200, "text/html", page("Home", "x", links));
+    std::uint32_t arcid = site_archive();
+    start_crawl(arcid);
+    auto thread = make_thread();
+    EXPECT_TRUE(thread->crawl_once());
+    EXPECT_EQ(rows("select count(*) from fetchqueue"),
+              (std::vector<std::string>{std::to_string(max_outlinks_per_page)}));
+    EXPECT_EQ(log_count("Dropped 5 of " + std::to_string(max_outlinks_per_page + 5) + " links of " +
+                        url("/")),
+              1);
+}
+
+// Issue 14: a full disk (SQLITE_FULL) while storing ended the daemon. The disk fills up after
+// the page has gone to the index; with history its version has a guid of its own, which must
+// not stay there.
+TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
+    site_.route("/", 200, "text/html", page("Home", "homeword", {"/a.html"}));
+    site_.route("/a.html", 200, "text/html", page("A", "y"));
+    vant_test::full_disk disk;
+    auto source = source_for(prefix(), {url("/")});
+    source.robots_check = false;
+    ArchiveConfiguration archive;
+    archive.historicize = true;
+    std::uint32_t arcid = add_archive(source, archive);
+    start_crawl(arcid);
+    auto thread = make_thread();
+    // The pending note takes a few writes, storing the page many more.
+    disk.set_full_after(8);
+    EXPECT_TRUE(thread->crawl_once());
+    disk.set_full(false);
+    EXPECT_EQ(log_count("Disk full while processing " + url("/")), 1);
+    ASSERT_EQ(rows("select count(*) from indexpending"), (std::vector<std::string>{"1"}))
+        << "the disk must fill up while the page is stored, after the pending note";
+    index_->flush();
+    EXPECT_EQ(hits("homeword"), 0);
+    EXPECT_TRUE(rows("select * from docstorage").empty());
+    EXPECT_TRUE(rows("select * from documentlog").empty());
+    EXPECT_FALSE(thread->crawl_once()) << "crawling pauses";
+    now_ += disk_full_pause::default_seconds;
+    // The page is still queued, its host free, and its links are queued when it is stored.
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
+              (std::vector<std::string>{url("/") + "|0", url("/a.html") + "|0"}));
+    EXPECT_EQ(hits("homeword"), 1);
+}
+
+// Issue 14, found by bench/crash_soak.sh: a daemon killed between handing a version of an
+// archive with history to the index and storing it left that version in the index for ever.
+TEST_F(process_thread_test, versions_never_stored_leave_the_index_at_the_next_start) {
+    site_.route("/", 200, "text/html", page("Home", "keptword"));
+    ArchiveConfiguration archive;
+    archive.historicize = true;
+    std::uint32_t arcid = site_archive(archive);
+    start_crawl(arcid);
+    auto thread = make_thread();
+    crawl(*thread, arcid);
+    ASSERT_EQ(hits("keptword"), 1);
+    // What the killed daemon left: a version in the index, noted as pending, never stored.
+    document_version stored;
+    const std::string orphan(32, 'f');
+    const std::string guid = rows("select guid from docstorage")[0];
+    {
+        transaction t(db_);
+        ASSERT_EQ(docs_->get(db_, guid, stored), read_status::found);
+        docs_->notePending(db_, orphan);
+        docs_->notePending(db_, stored.guid);
+        t.commit();
+    }
+    index_->addDocument(orphan, arcid, url("/"), stored.mime, 1, 1, stored.score, {0}, stored.fff);
+    index_->flush();
+    ASSERT_EQ(hits("keptword"), 2);
+    drop_unstored_versions(svc_);
+    index_->flush();
+    EXPECT_EQ(hits("keptword"), 1);
+    EXPECT_TRUE(rows("select * from indexpending").empty());
 }
 
 TEST_F(process_thread_test, page_limit_ends_the_crawl) {

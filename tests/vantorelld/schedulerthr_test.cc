@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/full_disk.h"
 #include "vantorelld/crawl_fixture.h"
 
 namespace marloven {
@@ -148,6 +149,22 @@ TEST_F(scheduler_test, too_little_disk_space_leaves_only_the_watchdog) {
     EXPECT_EQ(watchdog_calls_, 1);
     free_disk_ = 1000;
     scheduler_->pass();
+    EXPECT_EQ(last_crawl(arcid)->end, 0);
+}
+
+// Issue 14: a full disk while the scheduler started a crawl ended the daemon.
+TEST_F(scheduler_test, full_disk_rolls_the_step_back_and_it_runs_again_after_the_pause) {
+    std::uint32_t arcid = scheduled(schedule_frequency::hourly, 1, 0);
+    vant_test::full_disk disk;
+    scheduler_thread scheduler(svc_, [] {});  // its connection goes through the disk
+    disk.set_full(true);
+    scheduler.pass();
+    disk.set_full(false);
+    EXPECT_EQ(log_count("Disk full in the scheduler"), 1);
+    scheduler.pass();
+    EXPECT_EQ(last_crawl(arcid)->end, 2) << "no crawl started yet";
+    now_ += disk_full_pause::default_seconds;
+    scheduler.pass();
     EXPECT_EQ(last_crawl(arcid)->end, 0);
 }
 

@@ -1,10 +1,13 @@
-// The mapping of fetches onto crawl error codes, and redirect targets.
+// The mapping of fetches onto crawl error codes, redirect targets, and filtered documents.
 // SPDX-License-Identifier: MIT
 #include "worker-program/request_handler.h"
 
 #include <gtest/gtest.h>
 
+#include "parse/document_parser.h"
 #include "parse/response_head.h"
+#include "support/plugin_dir.h"
+#include "worker-program/document_filters.h"
 
 namespace {
 
@@ -76,22 +79,32 @@ INSTANTIATE_TEST_SUITE_P(
         redirect_case{"HTTP/1.1 404 N\r\nLocation: /x\r\n", crawl_error::notfound, ""},
         redirect_case{"HTTP/1.1 200 OK\r\n", crawl_error::none, "", true}));
 
-TEST(request_handler_test, filter_and_plugin_records_are_kept_by_id_newest_first) {
-    request_handler handler(fetch_settings{});
+// A filter's outcome reaches the reply: a crash makes the URL UNPARSABLE with the plug-in named,
+// and the checksum of a filtered document is that of the document sent.
+TEST(request_handler_test, filtered_documents_carry_their_own_checksum_and_failures_the_plugin) {
+    vant_test::temp_dir tmp;
+    vant_test::plugin_dir dir(tmp);
+    dir.add(VANT_PROBE_DIR "/probe_good.so");
+    document_filters filters({dir.plugins(), 5}, {});
+    request_handler handler(fetch_settings{}, &filters);
     reprocess_request q;
     q.url = "http://h/";
     q.mime = "text/plain";
-    q.content = "text";
+    q.content = "some text";
     q.filters.docfilter_ids = {3};
-    q.filters.docfilters = {{3, 1, 0, "strip", "", 9, "cfg-1"}};
-    q.filters.plugins = {{9, 1, 0, "p", "", "libp", ""}};
-    EXPECT_EQ(handler.reprocess(q).result.status, crawl_error::none);
-    q.filters.docfilters = {{3, 2, 0, "strip", "", 9, "cfg-2"}};
-    q.filters.plugins = {};
-    handler.reprocess(q);
-    ASSERT_EQ(handler.docfilters().size(), 1u);
-    EXPECT_EQ(handler.docfilters().at(3).plugin_config, "cfg-2");
-    EXPECT_EQ(handler.plugins().at(9).dll, "libp");
+    q.filters.plugins = {{9, 1, 0, "Probe", "", "probe_good", ""}};
+    q.filters.docfilters = {{3, 1, 0, "f", "", 9, "meta k v"}};
+    reprocess_reply good = handler.reprocess(q);
+    EXPECT_EQ(good.result.status, crawl_error::none);
+    EXPECT_EQ(good.result.fffcrc, fff_crc(good.fff));
+    EXPECT_NE(good.fff.find("k"), std::string::npos);
+
+    q.filters.docfilters = {{3, 2, 0, "f", "", 9, "crash"}};
+    reprocess_reply crashed = handler.reprocess(q);
+    EXPECT_EQ(crashed.result.status, crawl_error::unparsable);
+    EXPECT_EQ(crashed.result.status_text.rfind("Plug-in 'Probe' of docfilter 3 crashed", 0), 0u)
+        << crashed.result.status_text;
+    EXPECT_TRUE(crashed.fff.empty());
 }
 
 }  // namespace

@@ -1,0 +1,262 @@
+// Fuzz target: arbitrary bytes as the daemon's side of the index-server connection, served by
+// idxserv's session loop over a real index. A model of the request framing, written apart from
+// the server, finds the requests in the bytes and the first one that breaks the framing or a
+// limit; the server must answer every complete request exactly once and in order, answer a
+// breaking one with -1 and then end the session without reading anything after it.
+// SPDX-License-Identifier: MIT
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "fuzz_socket.h"
+#include "idxserv/index_engine.h"
+#include "idxserv/index_session.h"
+#include "idxstorage/index_protocol.h"
+#include "ipc/socket_ipc.h"
+
+namespace {
+
+namespace proto = marloven::index_protocol;
+using proto::command;
+
+// What the bytes hold, by the framing alone.
+struct expectation {
+    std::vector<std::int32_t> answered;  // the commands that get a reply, in order
+    std::uint64_t requests = 0;          // command numbers read whole
+    bool broken = false;                 // the last answered command broke the framing
+    bool quit = false;
+};
+
+class framing_model {
+  public:
+    framing_model(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    expectation run() {
+        expectation e;
+        std::int32_t fields = 0;
+        std::int32_t cmd = 0;
+        while (number(cmd)) {
+            ++e.requests;
+            if (cmd == static_cast<std::int32_t>(command::quit)) {
+                e.quit = true;
+                return e;
+            }
+            if (cmd == static_cast<std::int32_t>(command::begin_document)) {
+                fields = 0;
+            }
+            step s = request(cmd);
+            if ((s == step::whole) &&
+                (cmd == static_cast<std::int32_t>(command::text_field) ||
+                 cmd == static_cast<std::int32_t>(command::number_field)) &&
+                ++fields > proto::max_fields_per_document) {
+                s = step::broken;
+            }
+            if (s == step::cut) {
+                return e;  // the bytes end inside the request: no reply
+            }
+            e.answered.push_back(cmd);
+            if (s == step::broken) {
+                e.broken = true;
+                return e;
+            }
+        }
+        return e;
+    }
+
+  private:
+    enum class step { whole, cut, broken };
+
+    bool number(std::int32_t& v) {
+        if (size_ - pos_ < 4) {
+            pos_ = size_;
+            return false;
+        }
+        v = proto::decode_number(data_ + pos_);
+        pos_ += 4;
+        return true;
+    }
+    step numbers(int n) {
+        std::int32_t v = 0;
+        for (int i = 0; i < n; ++i) {
+            if (!number(v)) {
+                return step::cut;
+            }
+        }
+        return step::whole;
+    }
+    step string(std::size_t limit) {
+        std::int32_t n = 0;
+        if (!number(n)) {
+            return step::cut;
+        }
+        if (n < 0 || static_cast<std::size_t>(n) > limit) {
+            return step::broken;
+        }
+        if (size_ - pos_ < static_cast<std::size_t>(n)) {
+            pos_ = size_;
+            return step::cut;
+        }
+        pos_ += static_cast<std::size_t>(n);
+        return step::whole;
+    }
+    step count(std::int32_t limit, std::int32_t& n) {
+        if (!number(n)) {
+            return step::cut;
+        }
+        return n < 0 || n > limit ? step::broken : step::whole;
+    }
+    // Each part in order; the first that is not whole decides.
+    template <typename... Parts>
+    static step all(Parts... parts) {
+        step result = step::whole;
+        (void)((result = parts(), result == step::whole) && ...);
+        return result;
+    }
+    step terms() {
+        std::int32_t n = 0;
+        step s = count(proto::max_terms, n);
+        for (std::int32_t i = 0; i < n && s == step::whole; ++i) {
+            s = all([&] { return numbers(1); }, [&] { return string(proto::max_value_length); },
+                    [&] { return string(proto::max_name_length); });
+        }
+        return s;
+    }
+    step request(std::int32_t cmd) {
+        auto name = [&] { return string(proto::max_name_length); };
+        auto value = [&] { return string(proto::max_value_length); };
+        switch (static_cast<command>(cmd)) {
+            case command::commit:
+            case command::begin_document:
+            case command::end_document:
+            case command::hit_count:
+            case command::hit_score:
+            case command::optimise:
+                return step::whole;
+            case command::text_field:
+                return all(name, value, [&] { return numbers(3); });
+            case command::number_field:
+                return all(name, [&] { return numbers(4); });
+            case command::remove:
+                return terms();
+            case command::query:
+                return all([&] { return terms(); },
+                           [&] {
+                               std::int32_t pairs = 0;
+                               step s = count(proto::max_weight_pairs, pairs);
+                               return s == step::whole ? numbers(2 * pairs) : s;
+                           },
+                           name, [&] { return numbers(2); }, name, [&] { return numbers(1); }, name,
+                           name);
+            case command::select_hit:
+                return numbers(1);
+            case command::stored_text:
+            case command::stored_number:
+                return name();
+            case command::quit:
+                break;
+        }
+        return step::broken;  // unknown command
+    }
+
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+// One index for the whole run, in memory-backed storage where there is one, and started afresh
+// now and then so that it stays small.
+std::filesystem::path index_dir;
+std::unique_ptr<marloven::index_engine> engine;
+std::uint64_t runs = 0;
+
+void open_engine() {
+    engine.reset();
+    std::filesystem::remove_all(index_dir);
+    marloven::engine_settings settings;
+    settings.directory = index_dir.string();
+    engine = std::make_unique<marloven::index_engine>(settings);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::filesystem::path base =
+        std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+    index_dir = base / ("idxserv_session_fuzz." + std::to_string(::getpid()));
+    open_engine();
+    std::atexit([] {
+        engine.reset();
+        std::filesystem::remove_all(index_dir);
+    });
+    // The session reports each failed request on standard error; libFuzzer and the sanitizers
+    // write there without going through std::cerr.
+    std::cerr.rdbuf(nullptr);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The bytes must fit the socket buffer, since they are written before the session starts.
+    if (size > max_socket_input) {
+        return 0;
+    }
+    if (++runs % 5000 == 0) {
+        open_engine();
+    }
+    const expectation expected = framing_model(data, size).run();
+
+    int fds[2];
+    input_socket_pair(fds);
+    FUZZ_CHECK(socket_ipc::send_exact(fds[0], data, size) == size);
+    ::shutdown(fds[0], SHUT_WR);
+    std::string replies;
+    std::thread reader([&] {
+        char chunk[65536];
+        ssize_t n = 0;
+        while ((n = ::recv(fds[0], chunk, sizeof chunk, 0)) > 0) {
+            replies.append(chunk, static_cast<std::size_t>(n));
+        }
+    });
+    const marloven::session_result result = marloven::serve_connection(fds[1], *engine);
+    ::shutdown(fds[1], SHUT_RDWR);
+    reader.join();
+    ::close(fds[0]);
+    ::close(fds[1]);
+
+    FUZZ_CHECK(result.requests == expected.requests);
+    FUZZ_CHECK(result.broken == expected.broken);
+    FUZZ_CHECK(result.quit == expected.quit);
+    // Exactly one reply per answered command, in order, and nothing more.
+    std::size_t pos = 0;
+    auto take_number = [&] {
+        FUZZ_CHECK(replies.size() - pos >= 4);
+        std::int32_t v =
+            proto::decode_number(reinterpret_cast<const unsigned char*>(replies.data() + pos));
+        pos += 4;
+        return v;
+    };
+    for (std::size_t i = 0; i < expected.answered.size(); ++i) {
+        const bool last_broken = expected.broken && i + 1 == expected.answered.size();
+        std::int32_t status = take_number();
+        if (last_broken) {
+            FUZZ_CHECK(status == -1);
+        }
+        if (expected.answered[i] == static_cast<std::int32_t>(command::stored_text)) {
+            std::int32_t length = take_number();
+            FUZZ_CHECK(length >= 0 && replies.size() - pos >= static_cast<std::size_t>(length));
+            FUZZ_CHECK(!last_broken || length == 0);
+            pos += static_cast<std::size_t>(length);
+        }
+    }
+    FUZZ_CHECK(pos == replies.size());
+    return 0;
+}

@@ -1,0 +1,203 @@
+// Document filters in whole crawls by the installed daemon of a site on 127.0.0.1: metas that the
+// filters add are found by META queries over REST, a reprocess after a filter change renews the
+// stored documents, and a plug-in that crashes or hangs costs only its own page.
+// SPDX-License-Identifier: MIT
+#include <map>
+#include <set>
+#include <thread>
+
+#include "daemon_fixture.h"
+#include "db/cfgstorage.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "logstorage/logstorage.h"
+#include "support/plugin_dir.h"
+#include "support/test_http_server.h"
+
+namespace vant_test {
+namespace {
+
+using namespace marloven;
+
+class plugins_crawl_test : public daemon_fixture {
+  protected:
+    plugins_crawl_test() {
+        for (const char* path : {"/", "/a.html", "/b.html", "/crash.html", "/hang.html"}) {
+            site_.route(path, 200, "text/html",
+                        "<html><head><title>Page</title></head><body><p>Words of " +
+                            std::string(path) +
+                            "</p><a href=a.html>a</a> <a href=b.html>b</a></body></html>");
+        }
+    }
+
+    // An archive of the site, readable by everybody, whose source applies `docfilters`.
+    std::uint32_t add_site(const std::vector<int>& docfilters) {
+        SourceConfiguration source;
+        source.seeds = {site_.url("/")};
+        source.include_filters = {"^" +
+                                  std::regex_replace(site_.url("/"), std::regex("\\."), "\\.")};
+        source.docfilters = docfilters;
+        ArchiveConfiguration archive;
+        archive.source_id = add_record(source);
+        archive.acl = {{"All Users", access_type::read, false}};
+        return static_cast<std::uint32_t>(add_record(archive));
+    }
+    // Opens a crawl of the archive (the daemon must not run) with the seed queued, or with every
+    // stored document queued for reprocessing.
+    void open_crawl(std::uint32_t arcid, bool reprocess) {
+        auto db = open_data(write_config());
+        transaction t(db);
+        logstorage logs(db);
+        fetchqueue queue(db, 0);
+        docstorage docs(db);
+        // A crawl starts after everything stored so far (pages stored since its start are not
+        // fetched again in it).
+        const std::int64_t newest =
+            std::stoll(query(db,
+                             "select max((select ifnull(max(timestamp), 0) from docstorage), "
+                             "(select ifnull(max(end), 0) from crawlstats))")[0]);
+        while (std::time(nullptr) <= newest) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        logs.crawlStarted(db, arcid, std::time(nullptr));
+        if (reprocess) {
+            docs.requeueArchive(db, arcid, queue);
+        } else {
+            queue.push(db, arcid, site_.url("/"), 0);
+        }
+        t.commit();
+    }
+    // Runs the daemon until the archive's crawl has ended; it keeps running.
+    void crawl(std::uint32_t arcid, bool reprocess = false) {
+        open_crawl(arcid, reprocess);
+        start_daemon(extra_config_);
+        ASSERT_TRUE(eventually(
+            [&] {
+                return query(write_config(extra_config_),
+                             "select count(*) from crawlstats where arcid=" +
+                                 std::to_string(arcid) + " and end=0")[0] == "0";
+            },
+            60))
+            << log();
+    }
+    // The URLs a META query over REST finds.
+    std::set<std::string> meta_query(std::uint32_t arcid, const std::string& key,
+                                     const std::string& value) {
+        std::string reply =
+            get("/index/" + std::to_string(arcid) + "?rpn=META:" + key + ":" + value + "&num=50");
+        std::set<std::string> urls;
+        std::regex url("<URL>([^<]*)</URL>");
+        for (std::sregex_iterator it(reply.begin(), reply.end(), url), end; it != end; ++it) {
+            urls.insert((*it)[1].str());
+        }
+        return urls;
+    }
+    std::string stored(const std::string& column, const std::string& path) {
+        return query(write_config(extra_config_),
+                     "select " + column + " from docstorage where url='" + site_.url(path) + "'")
+            .at(0);
+    }
+
+    test_http_server site_;
+    std::string extra_config_;
+};
+
+TEST_F(plugins_crawl_test, filter_metas_are_found_by_meta_queries_and_renewed_by_a_reprocess) {
+    int url_plugin = add_record(Plugin{"URL", "", "urlplugin", "", {}});
+    int static_plugin = add_record(Plugin{"Static", "", "staticplugin", "source=site", {}});
+    int url_filter = add_record(DocFilter{"URL", "", url_plugin, "parts=host dir", {}});
+    int edition = add_record(DocFilter{"Edition", "", static_plugin, "edition=first", {}});
+    std::uint32_t arcid = add_site({url_filter, edition});
+    crawl(arcid);
+    const std::set<std::string> pages = {site_.url("/"), site_.url("/a.html"),
+                                         site_.url("/b.html")};
+    EXPECT_EQ(meta_query(arcid, "urlhost", "127.0.0.1"), pages) << log();
+    EXPECT_EQ(meta_query(arcid, "edition", "first"), pages);
+    EXPECT_EQ(meta_query(arcid, "source", "site"), pages);
+    EXPECT_EQ(meta_query(arcid, "urlscheme", "http"), std::set<std::string>{})
+        << "the filter's parameters ask for host and directory only";
+    const std::string first_crc = stored("fffcrc", "/a.html");
+    stop_daemon();
+
+    set_record(edition, DocFilter{"Edition", "", static_plugin, "edition=second", {}});
+    crawl(arcid, true);
+    EXPECT_EQ(meta_query(arcid, "edition", "second"), pages);
+    EXPECT_EQ(meta_query(arcid, "edition", "first"), std::set<std::string>{});
+    EXPECT_NE(stored("fffcrc", "/a.html"), first_crc);
+}
+
+TEST_F(plugins_crawl_test, a_plugin_that_crashes_or_hangs_costs_only_its_page) {
+    plugin_dir plugins(dir_);
+    plugins.link_programs();
+    plugins.add(VANT_PROBE_DIR "/probe_good.so");
+    deploy_ = plugins.deploy();
+    extra_config_ = "PLUGIN_TIMEOUT=1\n";
+    int probe = add_record(Plugin{"Probe", "", "probe_good", "", {}});
+    int filter = add_record(
+        DocFilter{"Probe", "", probe, "if crash.html crash\nif hang.html hang\nmeta probe ok", {}});
+    std::uint32_t arcid = add_site({filter});
+    site_.route("/", 200, "text/html",
+                "<p>Home</p><a href=crash.html>c</a><a href=hang.html>h</a><a href=a.html>a</a>");
+    crawl(arcid);
+    EXPECT_EQ(meta_query(arcid, "probe", "ok"),
+              (std::set<std::string>{site_.url("/"), site_.url("/a.html"), site_.url("/b.html")}));
+    EXPECT_EQ(stored("error", "/crash.html"), "4") << "UNPARSABLE";
+    EXPECT_EQ(stored("error", "/hang.html"), "4");
+    EXPECT_EQ(stored("error", "/a.html"), "0");
+}
+
+// config_create runs in the worker itself: one that hangs ends the worker at the time limit, the
+// URL gets INTERNAL and the daemon goes on with a new worker.
+TEST_F(plugins_crawl_test, a_plugin_that_hangs_while_configuring_costs_the_worker) {
+    plugin_dir plugins(dir_);
+    plugins.link_programs();
+    plugins.add(VANT_PROBE_DIR "/probe_good.so");
+    deploy_ = plugins.deploy();
+    extra_config_ = "PLUGIN_TIMEOUT=1\n";
+    int probe = add_record(Plugin{"Probe", "", "probe_good", "", {}});
+    std::uint32_t arcid = add_site({add_record(DocFilter{"Probe", "", probe, "hang-create", {}})});
+    crawl(arcid);
+    EXPECT_EQ(stored("error", "/"), "12") << "INTERNAL";
+    EXPECT_NE(log().find("error executing wproc->process()"), std::string::npos) << log();
+}
+
+// The default SLR and URL filters, as the daemon creates them at its first start, give crawled
+// pages their language and the parts of their URL, and META queries find the pages by them.
+TEST_F(plugins_crawl_test, default_language_and_url_filters_tag_crawled_pages) {
+    std::filesystem::create_directories(data());
+    start_daemon();
+    stop_daemon();
+    std::map<std::string, int> defaults;  // the default document filters by name
+    {
+        auto db = open_data(write_config());
+        transaction t(db);
+        cfgstorage<DocFilter> filters(db);
+        for (int id : filters.ids(db)) {
+            DocFilter f;
+            ASSERT_TRUE(filters.get(db, id, f));
+            defaults[f.name] = id;
+        }
+        t.commit();
+    }
+    ASSERT_EQ(defaults.count("SLR") + defaults.count("URL"), 2u);
+    const char* links = "<a href=a.html>a</a> <a href=b.html>b</a>";
+    site_.route("/", 200, "text/html",
+                std::string("<title>Opening hours</title><p>The library is open every weekday "
+                            "from nine in the morning until six in the evening.</p>") +
+                    links);
+    site_.route("/a.html", 200, "text/html",
+                "<title>Öffnungszeiten</title><p>Die Bibliothek ist an allen Werktagen von neun "
+                "Uhr morgens bis sechs Uhr abends geöffnet.</p>");
+    site_.route("/b.html", 200, "text/html",
+                "<title>Horaires</title><p>La bibliothèque est ouverte tous les jours de la "
+                "semaine, de neuf heures du matin à six heures du soir.</p>");
+    std::uint32_t arcid = add_site({defaults["SLR"], defaults["URL"]});
+    crawl(arcid);
+    EXPECT_EQ(meta_query(arcid, "language", "en"), std::set<std::string>{site_.url("/")}) << log();
+    EXPECT_EQ(meta_query(arcid, "language", "de"), std::set<std::string>{site_.url("/a.html")});
+    EXPECT_EQ(meta_query(arcid, "language", "fr"), std::set<std::string>{site_.url("/b.html")});
+    EXPECT_EQ(meta_query(arcid, "urlhost", "127.0.0.1").size(), 3u);
+}
+
+}  // namespace
+}  // namespace vant_test

@@ -1,0 +1,232 @@
+// Tests of the plug-in loaders: registration checks, host services, configured filters and their
+// application, with the test plug-ins built from probe_plugin.c.
+// SPDX-License-Identifier: MIT
+#include "plugin-system/plugins.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "plugin-system/fff-plugins-loader.h"
+#include "support/plugin_dir.h"
+#include "worker/FFF/FFF.h"
+
+namespace marloven {
+namespace {
+
+std::string probe(const std::string& variant) {
+    return VANT_PROBE_DIR "/probe_" + variant + ".so";
+}
+
+int occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class plugins_test : public testing::Test {
+  protected:
+    std::unique_ptr<fff_plugins_loader> load() {
+        auto loader = std::make_unique<fff_plugins_loader>(dir_.plugins());
+        EXPECT_TRUE(loader->load());
+        return loader;
+    }
+    // A document of two paragraphs: "alpha beta" (body) and "gamma" (title).
+    static std::unique_ptr<FFF::DocumentData> document() {
+        auto doc = std::make_unique<FFF::DocumentData>(true);
+        auto& contents = doc->add<FFF::Contents>(true);
+        auto& body = contents.add<FFF::P>().add<FFF::S>().add<FFF::Low>();
+        body.dictid = FFF::slice::centralNorm;
+        body.words = {"alpha", "beta"};
+        auto& title = contents.add<FFF::P>().add<FFF::S>().add<FFF::Low>();
+        title.dictid = FFF::slice::title;
+        title.words = {"gamma"};
+        return doc;
+    }
+    // Configures docfilter `id` of the probe plug-in (record 1) with `script`.
+    static void configure(fff_plugins_loader& loader, int id, const std::string& script,
+                          std::uint32_t magic = 1) {
+        ASSERT_TRUE(loader.configure_plugin({1, 1, "Probe record", "probe_good", ""}));
+        ASSERT_TRUE(loader.configure_docfilter({id, magic, "probe filter", 1, script}));
+    }
+    static FFF::Low& first_run(tXMLTree& node) {
+        if (auto* low = dynamic_cast<FFF::Low*>(&node)) {
+            return *low;
+        }
+        return first_run(*dynamic_cast<tXMLParentTree&>(node).children.at(0));
+    }
+    static std::string metas(const FFF::DocumentData& doc) {
+        std::string out;
+        for (const auto& child : doc.children) {
+            if (auto* c = dynamic_cast<const FFF::Contents*>(child.get())) {
+                for (const FFF::meta& m : c->metas()) {
+                    out += m.key + "=" + m.value + ";";
+                }
+            }
+        }
+        return out;
+    }
+
+    vant_test::temp_dir tmp_;
+    vant_test::plugin_dir dir_{tmp_};
+    vant_test::plugin_log log_{tmp_};
+};
+
+struct refusal_case {
+    const char* variant;
+    const char* message;  // the log text; %s stands for the library's path
+};
+class refused_library_test : public plugins_test,
+                             public testing::WithParamInterface<refusal_case> {};
+
+// A library that breaks a rule is logged and left out; the others load all the same.
+TEST_P(refused_library_test, is_logged_and_left_out_while_others_load) {
+    std::string path = dir_.add(probe(GetParam().variant));
+    dir_.add(probe("good"));
+    auto loader = load();
+    ASSERT_EQ(loader->plugins().size(), 1u);
+    EXPECT_EQ(loader->plugins()[0]->module, "probe_good");
+    std::string expected = GetParam().message;
+    if (auto at = expected.find("%s"); at != std::string::npos) {
+        expected.replace(at, 2, path);
+    }
+    EXPECT_EQ(occurrences(log_.text(), expected), 1) << log_.text();
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, refused_library_test,
+    testing::Values(
+        refusal_case{"register3", "Error 3 while loading plugin dll %s\n"},
+        refusal_case{"type1", "Invalid plugin type 1 for plugin dll '%s'\n"},
+        refusal_case{"nodestroy", "Invalid regdata.config_destroy for plugin dll 'NoDestroy'\n"},
+        refusal_case{"newer",
+                     "Plugin dll '%s' was built for plug-in interface version 2; this "
+                     "host offers version 1\n"},
+        refusal_case{
+            "noexport",
+            "Error loading plugin: DLL %s doesn't export marloven_plugin_registration\n"}));
+
+TEST_F(plugins_test, without_deploydir_the_loader_is_unusable) {
+    fff_plugins_loader loader(std::nullopt);
+    EXPECT_FALSE(loader.load());
+    EXPECT_NE(log_.text().find("DEPLOYDIR not defined in config file"), std::string::npos);
+}
+
+TEST_F(plugins_test, fold_and_compare_refuse_invalid_utf8_and_log_once_per_call) {
+    dir_.add(probe("good"));
+    auto loader = load();
+    const marloven_host_services& host = loader->host_services();
+    char* folded = host.fold(
+        "Stra\xC3\x9F"
+        "e");
+    ASSERT_NE(folded, nullptr);
+    EXPECT_STREQ(folded, "strasse");
+    host.free(folded);
+    EXPECT_EQ(host.compare("ABC", "abc"), 0);
+    EXPECT_EQ(host.compare("abd", "ABC"), 1);
+    EXPECT_EQ(occurrences(log_.text(), "Bad utf8 string from plugin"), 0);
+
+    EXPECT_EQ(host.fold("caf\xE9"), nullptr);
+    EXPECT_EQ(occurrences(log_.text(), "Bad utf8 string from plugin"), 1);
+    EXPECT_EQ(host.compare("caf\xE9", "\xFF"), MARLOVEN_COMPARE_FAILED);
+    EXPECT_EQ(occurrences(log_.text(), "Bad utf8 string from plugin"), 2);
+}
+
+TEST_F(plugins_test, url_services_give_the_key_form) {
+    dir_.add(probe("good"));
+    auto loader = load();
+    const marloven_host_services& host = loader->host_services();
+    char* n = host.normalise_url("HTTP://Example.COM:80/a/../b");
+    EXPECT_STREQ(n, "http://example.com/b");
+    char* r = host.resolve_url("http://h.test/a/b.html", "../c.html#top");
+    EXPECT_STREQ(r, "http://h.test/c.html");
+    host.free(n);
+    host.free(r);
+}
+
+struct text_case {
+    const char* text;
+    int plain;
+};
+class check_text_test : public plugins_test, public testing::WithParamInterface<text_case> {};
+TEST_P(check_text_test, accepts_only_plain_utf8) {
+    dir_.add(probe("good"));
+    auto loader = load();
+    EXPECT_EQ(loader->host_services().check_text(GetParam().text), GetParam().plain)
+        << GetParam().text;
+}
+INSTANTIATE_TEST_SUITE_P(cases, check_text_test,
+                         testing::Values(text_case{"", 1}, text_case{"tab\tand\r\nlines", 1},
+                                         text_case{"caf\xC3\xA9", 1},
+                                         text_case{"stray \xA9 byte", 0},  // Latin-1, not UTF-8
+                                         text_case{"bell \x07", 0},
+                                         text_case{"private \xEE\x80\x80", 0},  // U+E000
+                                         text_case{"cut \xE2\x82", 0}));
+
+TEST_F(plugins_test, filters_change_metas_language_score_and_words_in_order) {
+    dir_.add(probe("good"));
+    auto loader = load();
+    configure(*loader, 1, "meta k1 v1\nlanguage de\nupper 0\nscore 42");
+    configure(*loader, 2, "meta k2 v2\nlanguage fr\nmeta bad:key v");
+    auto doc = document();
+    loader->apply({1, 2}, *doc, {"http://h.test/", "text/html", "utf-8"});
+    // The second filter sees the first one's work: one language entry, the later one.
+    EXPECT_EQ(metas(*doc), "k1=v1;k2=v2;language=fr;");
+    EXPECT_EQ(doc->score, 42u);
+    EXPECT_EQ(first_run(*doc).words, (FFF::word_list{"UPPER", "CASE"}));
+}
+
+TEST_F(plugins_test, unknown_filters_are_skipped_and_the_rest_applies) {
+    dir_.add(probe("good"));
+    auto loader = load();
+    configure(*loader, 1, "meta k v");
+    // A filter of a plug-in record that names no library stays unknown.
+    for (int request = 0; request < 2; ++request) {
+        EXPECT_FALSE(loader->configure_plugin({2, 1, "gone", "no_such_module", ""}));
+        EXPECT_FALSE(loader->configure_docfilter({3, 1, "orphan", 2, ""}));
+    }
+    EXPECT_EQ(occurrences(log_.text(), "No plugin dll 'no_such_module' for plugin 2 (gone)"), 1);
+    auto doc = document();
+    loader->apply({9, 3, 1}, *doc, {"http://h.test/", "text/html", ""});
+    EXPECT_EQ(metas(*doc), "k=v;");
+    EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown docfilter 9\n"), 1);
+    EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown docfilter 3\n"), 1);
+    EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown plugin 2\n"), 1);
+}
+
+TEST_F(plugins_test, a_changed_filter_gets_a_new_instance_and_a_refused_one_none) {
+    dir_.add(probe("good"));
+    auto loader = load();
+    configure(*loader, 1, "meta k old", 1);
+    configure(*loader, 1, "meta k new", 2);
+    auto doc = document();
+    loader->apply({1}, *doc, {"http://h.test/", "text/html", ""});
+    EXPECT_EQ(metas(*doc), "k=new;");
+
+    // The worker configures the filters of every request: a refusal is not tried again (nor
+    // logged) until a record changes.
+    EXPECT_FALSE(loader->configure_docfilter({1, 3, "probe filter", 1, "refuse"}));
+    EXPECT_FALSE(loader->configure_docfilter({1, 3, "probe filter", 1, "refuse"}));
+    EXPECT_EQ(occurrences(log_.text(), "Plugin Probe: refusing this configuration"), 1);
+    EXPECT_FALSE(loader->is_known_docfilter(1));
+    EXPECT_TRUE(loader->configure_docfilter({1, 4, "probe filter", 1, "meta k v"}));
+}
+
+// Instances are destroyed before their libraries go: the sanitizers catch the opposite.
+TEST_F(plugins_test, unloading_destroys_instances_then_unregisters) {
+    dir_.add(probe("good"));
+    auto loader = load();
+    configure(*loader, 1, "meta k v");
+    loader->unload();
+    std::string text = log_.text();
+    auto destroyed = text.find("Unconfigured docfilter 1 ok");
+    auto unregistered = text.find("Unregistered plugin 'Probe");
+    ASSERT_NE(destroyed, std::string::npos);
+    ASSERT_NE(unregistered, std::string::npos);
+    EXPECT_LT(destroyed, unregistered);
+    EXPECT_NE(text.find("Plugins destroyed"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,259 @@
+// Tests of SLR, the language recogniser plug-in (langplugin), loaded from its library by the
+// plug-in loader and applied to parsed documents, as the worker does.
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include "parse/document_parser.h"
+#include "plugin-system/fff-plugins-loader.h"
+#include "support/plugin_dir.h"
+#include "worker/FFF/FFF-serialize.h"
+
+namespace marloven {
+namespace {
+
+// What the plug-in left in a document: its documentwide language and its ranged language metas.
+struct outcome {
+    bool configured = false;
+    std::vector<FFF::meta> languages;
+    std::unique_ptr<tXMLTree> tree;
+
+    std::string documentwide() const {
+        std::string out;
+        for (const FFF::meta& m : languages) {
+            if (m.type == FFF::meta_documentwide) {
+                out += (out.empty() ? "" : ",") + m.value;
+            }
+        }
+        return out;
+    }
+    std::vector<const FFF::meta*> ranged() const {
+        std::vector<const FFF::meta*> out;
+        for (const FFF::meta& m : languages) {
+            if (m.type == FFF::meta_ranged) {
+                out.push_back(&m);
+            }
+        }
+        return out;
+    }
+};
+
+// The first and last token position of each paragraph, and its first token.
+struct paragraph_span {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    std::string first_word;
+};
+std::vector<paragraph_span> paragraphs(tXMLTree& root) {
+    std::vector<paragraph_span> out;
+    std::uint32_t position = 0;
+    struct walker : tXMLTree::visitor {
+        std::vector<paragraph_span>& out;
+        std::uint32_t& position;
+        walker(std::vector<paragraph_span>& o, std::uint32_t& p) : out(o), position(p) {}
+        void visit(tXMLTree& node, unsigned, bool closing) override {
+            if (closing) {
+                return;
+            }
+            if (dynamic_cast<FFF::P*>(&node) != nullptr) {
+                out.push_back({position, position, ""});
+            } else if (auto* low = dynamic_cast<FFF::Low*>(&node); low && !low->words.empty()) {
+                if (out.back().first_word.empty()) {
+                    out.back().first_word = std::string(low->words[0]);
+                }
+                position += static_cast<std::uint32_t>(low->words.size());
+                out.back().last = position - 1;
+            }
+        }
+    } w(out, position);
+    root.accept(w, 0);
+    return out;
+}
+
+class langplugin_test : public testing::Test {
+  protected:
+    langplugin_test() {
+        dir_.add(VANT_DEPLOY_DIR "/plugins/langplugin.so");
+        loader_.load();
+    }
+
+    // Configures a filter of the plug-in and applies it to `html`.
+    outcome apply(const std::string& html, const std::string& configuration = {},
+                  const std::string& parameters = {}) {
+        outcome out;
+        ++magic_;
+        loader_.configure_plugin({1, magic_, "SLR", "langplugin", configuration});
+        out.configured = loader_.configure_docfilter({1, magic_, "filter", 1, parameters});
+        if (!out.configured) {
+            return out;
+        }
+        const std::string url = "http://example.org/page.html";
+        parsed_document parsed = parse_document({url, "", html, "text/html", "", "", 0});
+        out.tree = FFF::FromBinary(parsed.fff).root;
+        auto& doc = dynamic_cast<FFF::DocumentData&>(*out.tree);
+        loader_.apply({1}, doc, {url, parsed.mime, parsed.charset});
+        for (const FFF::meta& m : dynamic_cast<FFF::Contents&>(*doc.children.at(0)).metas()) {
+            if (m.key == MARLOVEN_META_LANGUAGE) {
+                out.languages.push_back(m);
+            }
+        }
+        return out;
+    }
+
+    vant_test::temp_dir tmp_;
+    vant_test::plugin_dir dir_{tmp_};
+    vant_test::plugin_log log_{tmp_};
+    fff_plugins_loader loader_{dir_.plugins()};
+    std::uint32_t magic_ = 0;
+};
+
+// The configuration the server gives the default SLR record: the built-in training text.
+const std::string& default_configuration() {
+    static const std::string text =
+        vant_test::read_file(VANT_SOURCE_DIR "/src/api/data/langtrain.txt");
+    return text;
+}
+
+struct sample {
+    const char* language;
+    const char* text;
+};
+class language_of_short_text_test : public langplugin_test,
+                                    public testing::WithParamInterface<sample> {};
+
+// Everyday sentences written for this test, none of them in the training text.
+TEST_P(language_of_short_text_test, is_the_documents_one_language_meta) {
+    outcome out = apply(std::string("<html><title>") + GetParam().text + "</title></html>",
+                        default_configuration());
+    ASSERT_TRUE(out.configured);
+    EXPECT_EQ(out.documentwide(), GetParam().language) << GetParam().text;
+    EXPECT_TRUE(out.ranged().empty());
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, language_of_short_text_test,
+    testing::Values(
+        sample{"en", "The neighbours have painted their fence bright green again this spring."},
+        sample{"en", "Could you tell me where the nearest post office is, please?"},
+        sample{"de", "Die Nachbarn haben ihren Zaun in diesem Frühjahr wieder grün gestrichen."},
+        sample{"de", "Können Sie mir bitte sagen, wo das nächste Postamt ist?"},
+        sample{"fr", "Les voisins ont encore repeint leur clôture en vert ce printemps."},
+        sample{"fr", "Pourriez-vous me dire où se trouve le bureau de poste le plus proche ?"},
+        sample{"es", "Los vecinos han vuelto a pintar su valla de verde esta primavera."},
+        sample{"es", "¿Podría decirme dónde está la oficina de correos más cercana?"},
+        sample{"it", "I vicini hanno di nuovo dipinto di verde il loro recinto questa primavera."},
+        sample{"it", "Mi sa dire dove si trova l'ufficio postale più vicino?"},
+        sample{"pt", "Os vizinhos voltaram a pintar a cerca de verde nesta primavera."},
+        sample{"pt", "Pode dizer-me onde fica a estação de correios mais próxima?"},
+        sample{"nl", "De buren hebben hun schutting dit voorjaar weer groen geverfd."},
+        sample{"nl", "Kunt u mij vertellen waar het dichtstbijzijnde postkantoor is?"},
+        sample{"da", "Naboerne har igen malet deres hegn grønt i foråret, og det ser pænt ud."},
+        sample{"sv", "Grannarna har målat sitt staket grönt igen i våras, och det blev fint."},
+        sample{"sv", "Kan du säga mig var det närmaste postkontoret ligger?"}));
+
+TEST_F(langplugin_test, too_little_text_sets_no_language) {
+    outcome out = apply("<html><title>OK 42</title><p>12:30 - 14:00</p></html>");
+    ASSERT_TRUE(out.configured);
+    EXPECT_EQ(out.documentwide(), "");
+}
+
+// An English page that quotes a German paragraph: the page is English, the quotation is marked
+// over exactly its tokens; a short French greeting is too short to tell and stays unmarked.
+// The empty configuration trains on the plug-in's own copy of the built-in text.
+TEST_F(langplugin_test, marks_a_long_paragraph_in_another_language) {
+    const std::string html =
+        "<html><title>Letters from our readers</title><body>"
+        "<p>Last month we asked our readers to send us the notes they find in second-hand "
+        "books. We received more than a hundred letters, and some of them made us laugh.</p>"
+        "<p>Gestern habe ich in einem alten Buch einen Zettel gefunden, auf dem meine "
+        "Großmutter ein Rezept für Apfelkuchen aufgeschrieben hatte. Ich habe ihn sofort "
+        "ausprobiert, und er schmeckte genau wie früher.</p>"
+        "<p>Merci beaucoup!</p>"
+        "<p>One reader found a train ticket from nineteen fifty-two tucked between the pages "
+        "of a cookery book, and wondered who had travelled to the seaside that summer.</p>"
+        "</body></html>";
+    outcome out = apply(html);
+    ASSERT_TRUE(out.configured);
+    EXPECT_EQ(out.documentwide(), "en");
+    auto ranged = out.ranged();
+    ASSERT_EQ(ranged.size(), 1u);
+    EXPECT_EQ(ranged[0]->value, "de");
+    for (const paragraph_span& p : paragraphs(*out.tree)) {
+        if (p.first_word == "Gestern") {
+            EXPECT_EQ(ranged[0]->beg, p.first);
+            EXPECT_EQ(ranged[0]->end, p.last);
+        }
+    }
+    // Text beyond the bound of a document's cost is not read: the German paragraph is past it.
+    outcome bounded = apply(html, "", "max_text_bytes = 150");
+    EXPECT_EQ(bounded.documentwide(), "en");
+    EXPECT_TRUE(bounded.ranged().empty());
+}
+
+TEST_F(langplugin_test, trains_on_a_custom_training_text) {
+    const std::string training =
+        "# Finnish and Esperanto only\n"
+        "###BEGIN###\n1 fi\n"
+        "Aamulla satoi lunta, ja lapset juoksivat pihalle rakentamaan lumiukkoa. Äiti keitti "
+        "kahvia ja katseli ikkunasta, kun naapurin koira haukkui innoissaan. Iltapäivällä "
+        "menimme kauppaan ostamaan leipää, maitoa ja juustoa. Kotimatkalla tapasimme vanhan "
+        "ystävän, joka kertoi muuttavansa kesällä pohjoiseen järven rannalle.\n"
+        "###END###\n"
+        "###BEGIN###\n2 eo\n"
+        "Matene neĝis, kaj la infanoj kuris eksteren por konstrui neĝhomon. La patrino kuiris "
+        "kafon kaj rigardis tra la fenestro, dum la hundo de la najbaro bojis ĝoje. "
+        "Posttagmeze ni iris al la vendejo por aĉeti panon, lakton kaj fromaĝon. Survoje hejmen "
+        "ni renkontis malnovan amikon, kiu rakontis, ke li translokiĝos norden en la somero.\n"
+        "###END###\n";
+    EXPECT_EQ(apply("<title>Huomenna menemme järven rannalle uimaan ja syömään.</title>", training)
+                  .documentwide(),
+              "fi");
+    EXPECT_EQ(apply("<title>Morgaŭ ni iros al la lago por naĝi kaj manĝi.</title>", training)
+                  .documentwide(),
+              "eo");
+    EXPECT_NE(log_.text().find("Plugin SLR: Docfilter 1 knows the languages fi eo"),
+              std::string::npos);
+}
+
+struct bad_configuration {
+    const char* configuration;
+    const char* parameters;
+    const char* message;  // what the log line says after "Cannot configure docfilter 1 (filter): "
+};
+class bad_configuration_test : public langplugin_test,
+                               public testing::WithParamInterface<bad_configuration> {};
+
+TEST_P(bad_configuration_test, is_refused_with_its_reason) {
+    EXPECT_FALSE(
+        apply("<title>x</title>", GetParam().configuration, GetParam().parameters).configured);
+    EXPECT_NE(log_.text().find(std::string("Plugin SLR: Cannot configure docfilter 1 (filter): ") +
+                               GetParam().message),
+              std::string::npos)
+        << log_.text();
+}
+#define SECTION(code, text) "###BEGIN###\n1 " code "\n" text "\n###END###\n"
+INSTANTIATE_TEST_SUITE_P(
+    cases, bad_configuration_test,
+    testing::Values(
+        bad_configuration{"just some words", "",
+                          "training text line 1: text outside a ###BEGIN###"},
+        bad_configuration{"###BEGIN###\n1 en\nsome text\n", "",
+                          "training text line 1: section not closed by ###END###"},
+        bad_configuration{"###BEGIN###\nEnglish\nsome text\n###END###\n", "",
+                          "training text line 2: expected \"<number> <code>\""},
+        bad_configuration{"###BEGIN###\n###END###\n", "",
+                          "training text line 2: section without its \"<number> <code>\" line"},
+        bad_configuration{"###END###\n", "", "training text line 1: ###END### without ###BEGIN###"},
+        bad_configuration{SECTION("en", "one two") SECTION("en", "three four"), "",
+                          "training text line 6: language 'en' has a second section"},
+        bad_configuration{SECTION("en", "too short"), "",
+                          "training text line 1: language 'en' has 8 letters of text, fewer "
+                          "than the 200 needed"},
+        bad_configuration{"###BEGIN###\n1 en\nbad \xC3\x28 byte\n###END###\n", "",
+                          "training text line 3: not UTF-8"},
+        bad_configuration{"", "order = 9", "parameter line 1: expected 1 to 5, found 'order = 9'"},
+        bad_configuration{"", "\n# comment\nmin_run_letters=ten",
+                          "parameter line 3: expected a positive integer"},
+        bad_configuration{"", "run_margin", "parameter line 1: expected a name=value line"},
+        bad_configuration{"", "colour = blue", "parameter line 1: unknown setting 'colour'"}));
+
+}  // namespace
+}  // namespace marloven

@@ -1,0 +1,105 @@
+// Tests of document filtering in the worker: plug-ins that work, crash, hang or exit, each run in
+// a child process, and the checksums of what they leave.
+// SPDX-License-Identifier: MIT
+#include "worker-program/document_filters.h"
+
+#include <gtest/gtest.h>
+
+#include "parse/document_parser.h"
+#include "support/plugin_dir.h"
+#include "worker/FFF/FFF-serialize.h"
+
+namespace marloven {
+namespace {
+
+class document_filters_test : public testing::Test {
+  protected:
+    document_filters_test() { dir_.add(VANT_PROBE_DIR "/probe_good.so"); }
+
+    // The settings of one filter (id 5) of the probe plug-in (record 2) scripted by `script`;
+    // the stamp changes with the script, as a stored record's does with its text.
+    static filter_settings settings(const std::string& script) {
+        const auto magic = static_cast<std::int32_t>(std::hash<std::string>{}(script));
+        filter_settings f;
+        f.docfilter_ids = {5};
+        f.plugins = {{2, 1, 1, "Probe record", "", "probe_good", ""}};
+        f.docfilters = {{5, magic, 1, "probe filter", "", 2, script}};
+        return f;
+    }
+    filtered_document apply(const std::string& script, const std::string& url = "http://h.test/a") {
+        return filters_.apply(settings(script), page_.fff, {url, "text/html", "utf-8"});
+    }
+    static parsed_document parse() {
+        return parse_document({"http://h.test/a", "", "<title>T</title><p>Body words here.</p>",
+                               "text/html", "", "", 0});
+    }
+
+    vant_test::temp_dir tmp_;
+    vant_test::plugin_dir dir_{tmp_};
+    parsed_document page_ = parse();
+    document_filters filters_{{dir_.plugins(), 1}, {}};
+};
+
+struct failure_case {
+    const char* script;
+    const char* failure;
+};
+class failing_filter_test : public document_filters_test,
+                            public testing::WithParamInterface<failure_case> {};
+
+// The worker survives the plug-in: the same object filters the next document.
+TEST_P(failing_filter_test, names_the_plugin_and_the_worker_carries_on) {
+    filtered_document out = apply(GetParam().script);
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.failure, GetParam().failure);
+    EXPECT_TRUE(out.fff.empty());
+    EXPECT_TRUE(apply("meta k v").ok);
+}
+INSTANTIATE_TEST_SUITE_P(
+    cases, failing_filter_test,
+    testing::Values(
+        failure_case{"crash",
+                     "Plug-in 'Probe record' of docfilter 5 crashed (signal 11, Segmentation "
+                     "fault)"},
+        failure_case{"meta a b\nhang",
+                     "Plug-in 'Probe record' of docfilter 5 did not finish within 1 seconds"},
+        failure_case{"exit",
+                     "Plug-in 'Probe record' of docfilter 5 ended the document filter process "
+                     "(exit status 7)"}));
+
+TEST_F(document_filters_test, metas_change_the_fff_checksum_but_not_the_core_one) {
+    filtered_document out = apply("meta k v\nscore 7\nif /other crash");
+    ASSERT_TRUE(out.ok) << out.failure;
+    EXPECT_NE(out.fff, page_.fff);
+    EXPECT_EQ(out.corecrc, page_.corecrc);
+    EXPECT_EQ(out.score, 7u);
+    auto doc = FFF::FromBinary(out.fff);
+    ASSERT_EQ(doc.state, read_state::Complete);
+    auto* root = dynamic_cast<FFF::DocumentData*>(doc.root.get());
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->score, 7u);
+}
+
+TEST_F(document_filters_test, changed_words_change_the_core_checksum) {
+    filtered_document out = apply("upper 1");
+    ASSERT_TRUE(out.ok) << out.failure;
+    EXPECT_NE(out.corecrc, page_.corecrc);
+}
+
+TEST_F(document_filters_test, filters_that_cannot_run_leave_the_document_alone) {
+    filter_settings f = settings("meta k v");
+    f.plugins[0].dll = "no_such_module";
+    filtered_document out = filters_.apply(f, page_.fff, {"u", "", ""});
+    EXPECT_TRUE(out.ok);
+    EXPECT_FALSE(out.applied);
+}
+
+TEST_F(document_filters_test, a_changed_filter_record_changes_the_result) {
+    filtered_document first = filters_.apply(settings("meta k one"), page_.fff, {"u", "", ""});
+    filtered_document second = filters_.apply(settings("meta k two"), page_.fff, {"u", "", ""});
+    ASSERT_TRUE(first.ok && second.ok);
+    EXPECT_NE(first.fff, second.fff);
+}
+
+}  // namespace
+}  // namespace marloven
