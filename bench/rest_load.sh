@@ -5,96 +5,15 @@
 # queries against GET /index/1?q=... with the request pool at its default size (5) and at 16
 # threads, and, as the ceiling, against nginx serving the corpus's small static page.
 # Usage: bench/rest_load.sh [SECONDS_PER_RUN]
-# Environment: CORPUS_DIR, the corpus directory with setup.sh and queries.txt (default:
-# shared/corpus beside the checkout); CONNECTIONS, wrk connections (default 16).
+# Environment: see bench/lib/corpus_search.sh (CORPUS_DIR, CONNECTIONS).
 # Everything runs on 127.0.0.1; the daemon and nginx are stopped at the end.
 # SPDX-License-Identifier: MIT
 set -euo pipefail
-cd "$(dirname "$0")/.."
-top=$(pwd)
 seconds=${1:-15}
-corpus=${CORPUS_DIR:-$top/../shared/corpus}
-connections=${CONNECTIONS:-16}
-site=http://127.0.0.1:18080
+source "$(dirname "$0")/lib/corpus_search.sh"
 
-bench/setup
-# The corpus site; its full set-up (packages of the documentation) only when starting fails. An
-# nginx that this script started is stopped at the end.
-site_was_up=false
-curl -fs -o /dev/null "$site/small.html" && site_was_up=true
-bash "$corpus/setup.sh" start > /dev/null 2>&1 || bash "$corpus/setup.sh" > /dev/null
-cmake --preset bench > /dev/null
-cmake --build --preset bench -j 2 > /dev/null
-work=$(mktemp -d -t vant-restload-XXXXXX)
-deploy=$top/build/bench/deploy
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-daemon_pid=""
-cleanup() {
-    if [ -n "$daemon_pid" ]; then kill -TERM "$daemon_pid" 2>/dev/null; wait "$daemon_pid" || true; fi
-    rm -rf "$work"
-    $site_was_up || bash "$corpus/setup.sh" stop > /dev/null
-}
-trap cleanup EXIT
-
-configure() {  # $1: HTTP_THREADS, $2: SyncLevel
-    cat > "$work/vantorell.conf" <<CONF
-DATADIR=$work/data
-DEPLOYDIR=$deploy
-LOGCFG=LOG:INFO
-HTTP_PORT=127.0.0.1:$port
-HTTP_THREADS=$1
-SyncLevel=${2:-1}
-Throttling=0
-CONF
-}
-start_daemon() {
-    MARLOVEN_CONFIG_FILE="$work/vantorell.conf" "$deploy/bin/vantorelld" &
-    daemon_pid=$!
-    for _ in $(seq 100); do curl -fs -o /dev/null "http://127.0.0.1:$port/platform/status" && return; sleep 0.1; done
-    echo "the daemon did not start" >&2
-    exit 1
-}
-stop_daemon() {
-    kill -TERM "$daemon_pid"
-    wait "$daemon_pid" || true
-    daemon_pid=""
-}
-sql() { sqlite3 -cmd ".timeout 10000" "$work/data/vantorell.db" "$@"; }
-
-# The index: a crawl of both sites by the daemon.
-configure 5
-export MARLOVEN_CONFIG_FILE="$work/vantorell.conf"
-mkdir -p "$work/records" "$work/data"
-python3 tools/seed_archive.py "$site/pg/index.html" "$work/records" "$site/" "$site/cmake/index.html"
-"$deploy/bin/vantorelld" /import "$work/records" > /dev/null
-began=$(date +%s.%N)
-sql ".read $work/records/start.sql"
-start_daemon
-# The crawl ends when the archive's queue runs empty; one that has logged nothing after a minute
-# is stuck.
-waited=0
-while [ "$(sql 'select end from crawlstats where arcid=1 order by start desc limit 1')" = 0 ]; do
-    sleep 1
-    waited=$((waited + 1))
-    if [ $waited -ge 60 ] && [ "$(sql 'select count(*) from documentlog where arcid=1')" = 0 ]; then
-        echo "The crawl makes no progress; see $work/data/vantorell.log" >&2
-        exit 1
-    fi
-done
-stop_daemon
-ended=$(date +%s.%N)
-docs=$(sql 'select ndocs from doccount where arcid=1')
-echo "Index: $docs documents of $site/pg/ and $site/cmake/ in $(python3 -c "print(round($ended - $began, 1))") s"
-
-# wrk counts one "read error" per reply here: the replies end with the connection (no keep-alive,
-# no Content-Length), which wrk reports as an error although it counts the request as done.
-run_wrk() {  # $1: label, $2: URL, further: wrk options
-    local label=$1 url=$2
-    shift 2
-    echo "== $label"
-    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$@" "$url" | \
-        grep -E "Requests/sec|Latency |  50%|  75%|  90%|  99%|Socket errors|Non-2xx|requests in"
-}
+bench_prepare
+crawl_corpus
 # Every query is logged in the database, so each one commits a transaction; under write-ahead
 # logging SyncLevel 1 (the default) syncs only at checkpoints, and SyncLevel 0 shows what is left.
 for setting in "5 1" "16 1" "5 0" "16 0"; do
@@ -102,11 +21,8 @@ for setting in "5 1" "16 1" "5 0" "16 0"; do
     configure "$threads" "$sync"
     start_daemon
     # One pass over the queries first, so that both runs find the index warm.
-    while read -r q; do
-        curl -fs -o /dev/null "http://127.0.0.1:$port/index/1?q=$(python3 -c 'import sys,urllib.parse; print(urllib.parse.quote(sys.argv[1]))' "$q")"
-    done < "$corpus/queries.txt"
-    QUERIES="$corpus/queries.txt" run_wrk "REST search, HTTP_THREADS=$threads SyncLevel=$sync" \
-        "http://127.0.0.1:$port/" -s bench/rest_queries.lua
+    warm_up "/index/1?q=%s"
+    run_queries "REST search, HTTP_THREADS=$threads SyncLevel=$sync" "/index/1?q=%s"
     stop_daemon
 done
 run_wrk "nginx static page (ceiling)" "$site/small.html"

@@ -31,6 +31,18 @@ constexpr bool is_http_space(char c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\b';
 }
 
+// `text` without the leading and trailing characters for which `blank` holds.
+template <typename Blank>
+constexpr std::string_view trim_if(std::string_view text, Blank blank) {
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 constexpr bool is_hex_digit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }

@@ -232,6 +232,59 @@ std::string escape_xml(std::string_view text) {
     return escape_with(text, xml_entities);
 }
 
+std::optional<std::vector<language_range>> parse_accept_language(std::string_view value) {
+    auto trim = [](std::string_view t) { return trim_if(t, is_http_space); };
+    std::vector<language_range> ranges;
+    while (true) {
+        const std::size_t comma = value.find(',');
+        std::string_view element = trim(value.substr(0, comma));
+        if (!element.empty()) {
+            const std::size_t semicolon = element.find(';');
+            language_range range;
+            range.tag = std::string(trim(element.substr(0, semicolon)));
+            ascii_lower_in_place(range.tag);
+            const bool tag_ok =
+                !range.tag.empty() && range.tag.size() < 15 &&
+                (range.tag == "*" || std::all_of(range.tag.begin(), range.tag.end(), [](char c) {
+                     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+                 }));
+            if (!tag_ok) {
+                return std::nullopt;
+            }
+            if (semicolon != std::string_view::npos) {
+                std::string_view q = trim(element.substr(semicolon + 1));
+                if (q.size() < 3 || ascii_lower(q[0]) != 'q' || q[1] != '=') {
+                    return std::nullopt;
+                }
+                q.remove_prefix(2);
+                // "0", "1", or either followed by "." and up to three digits.
+                const bool form =
+                    (q[0] == '0' || q[0] == '1') &&
+                    (q.size() == 1 || (q[1] == '.' && q.size() <= 5 &&
+                                       std::all_of(q.begin() + 2, q.end(),
+                                                   [](char c) { return c >= '0' && c <= '9'; })));
+                if (!form) {
+                    return std::nullopt;
+                }
+                double weight = q[0] - '0';
+                double unit = 0.1;
+                for (std::size_t i = 2; i < q.size(); ++i, unit /= 10) {
+                    weight += (q[i] - '0') * unit;
+                }
+                if (weight > 1) {
+                    return std::nullopt;
+                }
+                range.weight = weight;
+            }
+            ranges.push_back(std::move(range));
+        }
+        if (comma == std::string_view::npos) {
+            return ranges;
+        }
+        value.remove_prefix(comma + 1);
+    }
+}
+
 std::optional<char32_t> entity_code_point(std::string_view name) {
     for (std::size_t i = 0; i < std::size(latin1_entity_names); ++i) {
         if (latin1_entity_names[i] == name) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace marloven {
 
@@ -48,6 +49,18 @@ std::string encode_base64(std::string_view bytes);
 std::string escape_html(std::string_view text);
 // For the XML answers: & < > " and ' become &amp; &lt; &gt; &quot; &apos;.
 std::string escape_xml(std::string_view text);
+
+// One language of an accept-language value: a tag in small letters ("de-ch", "*") and its
+// weight from 0 to 1 (1 when the value gives none).
+struct language_range {
+    std::string tag;
+    double weight = 1;
+};
+// Reads an accept-language value: language tags (letters, digits, "-", or "*"; each shorter than
+// 15 characters) separated by commas, each optionally followed by ";q=" and a weight from 0 to 1;
+// blanks around the pieces and empty list elements are allowed. Nothing when the value does
+// not follow this form.
+std::optional<std::vector<language_range>> parse_accept_language(std::string_view value);
 
 // The HTML 4 entity names of the Latin-1 range ("nbsp" U+00A0 to "yuml" U+00FF) and of quot,
 // amp, lt, gt and apos, in both directions. Names are case-sensitive ("Eacute" is not

@@ -546,6 +546,26 @@ std::string escape_uri(std::string_view text) {
     return out;
 }
 
+std::string percent_encode(std::string_view text, std::string_view keep) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                           keep.find(c) != std::string_view::npos;
+        if (plain) {
+            out.push_back(c);
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            out.push_back('%');
+            out.push_back(digits[byte >> 4]);
+            out.push_back(digits[byte & 15]);
+        }
+    }
+    return out;
+}
+
 std::string unescape_uri(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -131,6 +131,10 @@ std::string resolve_url(std::string_view base, std::string_view reference);
 // Writes the escape set (bytes below 0x21, from 0x7F on, and < > " # { } | \ ^ ~ [ ] ` @) as
 // "%XX"; an existing "%XX" is kept with upper-case digits, any other "%" becomes "%25".
 std::string escape_uri(std::string_view text);
+// Writes every byte as "%XX" (upper-case digits) except letters, digits, "-", ".", "_", "~" and
+// the bytes of `keep`: for a path ("/" kept) or a query value (nothing kept) built from decoded
+// text, so that the text comes back unchanged when the URL is decoded.
+std::string percent_encode(std::string_view text, std::string_view keep = {});
 // Decodes every "%XX" (either case); everything else is kept.
 std::string unescape_uri(std::string_view text);
 

@@ -21,6 +21,7 @@
 #include "util/log.h"
 #include "vantorelld/httpserver.h"
 #include "vantorelld/httptransport.h"
+#include "vantorelld/portal.h"
 #include "vantorelld/rest.h"
 #include "vantorelld/vantorelld.h"
 
@@ -153,12 +154,6 @@ void serve_wsdl(httpstate& state, int listen_port, const std::string& listen_add
     reply += "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n";
     reply += text;
     state.connection.send(reply);
-}
-
-// The portal is not part of this build: every request that REST does not take is answered as
-// with the portal switched off.
-void serve_portal(httpstate& state) {
-    send_html_status(state.connection, "404 Not found");
 }
 
 void collect_headers(httpstate& st) {
@@ -341,7 +336,8 @@ void handle(http_connection& connection, headerparser head, int listen_port,
         return;
     }
     if (context.portal_enabled) {
-        serve_portal(st);
+        portal_handle(
+            st, [&] { return self_address(st, listen_port, listen_address); }, secure);
     } else {
         send_html_status(connection, "404 Not found");
     }
