@@ -403,8 +403,7 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
 // in the HTML form of the stored page. Now links with such hosts are dropped (and counted), other
 // parts are percent-encoded, titles and metas are text, and every stored form is sandboxed.
 TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
-    const int http_port = vant_test::free_port();
-    configure("WORKERS=1\nHTTP_PORT=127.0.0.1:" + std::to_string(http_port) + "\n");
+    configure("WORKERS=1\n");
     const std::string payload = "x\"><img src=x onerror=alert(1)>";
     const std::string quoted = "x'><img src=x onerror=alert(1)>";
     site_.route("/", 200, "text/html",
@@ -417,6 +416,12 @@ TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
     site_.route("/q.html", 200, "text/html", page("Q", "query page"));
     const std::uint32_t arcid = add_site();
     start_daemon();
+    int http_port = 0;
+    ASSERT_TRUE(vant_test::eventually([&] {
+        auto port = vant_test::listening_port(vant_test::read_file(data() + "/vantorell.log"));
+        http_port = port.value_or(0);
+        return port.has_value();
+    }));
     wait_for_crawl_end(arcid);
     const std::string guid = rows("select guid from docstorage where url='" + url("/") + "'").at(0);
     auto read = [&](const std::string& accept) {

@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <memory>
-#include <regex>
 #include <string>
 
 #include "db/cfgstorage.h"
@@ -21,24 +20,28 @@ class daemon_fixture : public testing::Test {
   protected:
     void TearDown() override { stop_daemon(); }
 
-    // The configuration file: the data directory, the build's deployment, a free port, and
-    // `extra` lines.
+    // The configuration file: the data directory, the build's deployment, port 0 (the daemon
+    // binds a port the system chooses, so no other process can take it between choosing and
+    // binding), and `extra` lines.
     std::string write_config(const std::string& extra = {}) {
-        if (port_ == 0) {
-            port_ = free_port();
-        }
         return write_conf(dir_, "DEPLOYDIR=" + deploy_ +
                                     "\nLOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO\n"
-                                    "HTTP_PORT=127.0.0.1:" +
-                                    std::to_string(port_) + "\n" + extra);
+                                    "HTTP_PORT=127.0.0.1:0\n" +
+                                    extra);
     }
 
+    // Starts the daemon and waits until it listens; `port_` is then the port it bound, read from
+    // its log line.
     void start_daemon(const std::string& extra = {}) {
         std::string conf = write_config(extra);
+        const std::size_t logged = log().size();
         daemon_ = start_daemon_program(conf, dir_ / ("daemon" + std::to_string(++starts_)));
         ASSERT_TRUE(eventually([&] {
-            http_client probe(port_);
-            return probe.connected() || !daemon_->running();
+            if (auto port = listening_port(log(), logged)) {
+                port_ = *port;
+                return true;
+            }
+            return !daemon_->running();
         })) << daemon_->err();
         ASSERT_TRUE(daemon_->running()) << daemon_->err();
     }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,23 @@ inline std::string write_conf(const temp_dir& dir, const std::string& extra = {}
                                          "\nDEPLOYDIR=" VANT_DEPLOY_DIR
                                          "\nLOGCFG=LOG:INFO\nSyncLevel=0\nHTTP_PORT=127.0.0.1:0\n" +
                                          extra);
+}
+
+// The port of the daemon's HTTP server, from the last line after byte `from` of its log that
+// says where it listens (tests configure port 0, so the system picks a port nobody holds).
+inline std::optional<int> listening_port(const std::string& log, std::size_t from = 0) {
+    static const std::regex line("HTTP server listening on [^ ]+ \\(port ([0-9]+)");
+    std::optional<int> port;
+    if (from > log.size()) {
+        return port;
+    }
+    for (std::sregex_iterator
+             it(log.cbegin() + static_cast<std::ptrdiff_t>(from), log.cend(), line),
+         end;
+         it != end; ++it) {
+        port = std::stoi((*it)[1]);
+    }
+    return port;
 }
 
 inline env_changes daemon_env(const std::string& conf) {

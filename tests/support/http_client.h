@@ -15,19 +15,6 @@
 
 namespace vant_test {
 
-// A port on 127.0.0.1 that nothing listens on at the moment of the call.
-inline int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
-
 // One client connection. Every read waits at most `timeout` for data, so a test never hangs on a
 // server that does not answer.
 class http_client {
