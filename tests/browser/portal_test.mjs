@@ -202,6 +202,7 @@ const scenarios = [
         assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
         assert.equal((await titles_on(p)).length, 10);
         assert.equal(await p.inputValue('#q'), 'lighthouse');
+        assert.equal(await p.textContent('#user'), 'Anonymous');
     }],
     ['the next-page links walk through every result exactly once', async (p) => {
         await p.goto(`${portal}/en/index.html?q=lighthouse`);
@@ -268,9 +269,14 @@ const scenarios = [
         await p.goto(`${portal}/en/`);
         await Promise.all([p.waitForURL(`${portal}/private/`), p.click('#private-link')]);
         assert.equal(await p.textContent('#signed-in-user'), user);
+        assert.equal(await p.textContent('#user'), user);
         await p.fill('#q', 'lighthouse');
         await Promise.all([p.waitForURL(/q=lighthouse/), p.click('#search-button')]);
         assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
+        // Its links keep to the private area.
+        await Promise.all([p.waitForURL(/start=10/), p.click('#next-page')]);
+        assert.ok(p.url().startsWith(`${portal}/private/`), p.url());
+        assert.ok((await p.getAttribute('.cached', 'href')).startsWith('cache/'));
     }],
     ['script in the query parameters does not run on any search page', async (p) => {
         for (const payload of payloads) {
