@@ -217,6 +217,18 @@ const scenarios = [
         assert.equal(await p.locator('#next-page').count(), 0);
         assert.deepEqual(seen.sort(), [...all_titles].sort());
     }],
+    ['the advanced page runs algebraic and postfix searches', async (p) => {
+        for (const [field, query] of [['#alg', '(beacon | zeppelin) & lighthouse'],
+            ['#rpn', 'WORD:beacon WORD:lighthouse AND:2']]) {
+            await p.goto(`${portal}/en/advanced.html`);
+            await p.fill(field, query);
+            await Promise.all([p.waitForURL(/index\.html/), p.click(`${field}-button`)]);
+            // The beacon page, and the front page with its link "Beacon".
+            assert.equal(await p.textContent('#results-title'), 'Results 1 to 2 of 2', field);
+            assert.deepEqual((await titles_on(p)).sort(), [scripted_title, 'Lighthouse keepers'],
+                field);
+        }
+    }],
     ['a cached copy runs none of the crawled page\'s script', async (p) => {
         // The page's script does run where the page comes from, so its absence below means
         // something.
