@@ -15,12 +15,14 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-const chromium_path = '/usr/bin/chromium';
+// Debian's chromium, found on the PATH.
+const chromium_path = (process.env.PATH ?? '').split(':').map((dir) => path.join(dir, 'chromium'))
+    .find((file) => fs.existsSync(file));
 const modules = process.env.VANT_BROWSER_MODULES;
-for (const [what, where] of [['Debian\'s chromium', chromium_path],
-    ['playwright-core', path.join(modules, 'playwright-core')]]) {
-    if (!fs.existsSync(where)) {
-        console.error(`No ${what} at ${where}: scripts/deps installs it`);
+for (const [what, where] of [['chromium', chromium_path],
+    ['playwright-core', modules && path.join(modules, 'playwright-core')]]) {
+    if (!where || !fs.existsSync(where)) {
+        console.error(`No ${what} (${where ?? 'not on the PATH'}): scripts/deps installs it`);
         process.exit(1);
     }
 }
