@@ -147,7 +147,8 @@ function read_tail(file) {
 }
 
 function daemon_output() {
-    return read_tail(path.join(work, 'daemon.out')) + read_tail(path.join(work, 'data/vantorell.log'));
+    return read_tail(path.join(work, 'daemon.out')) +
+        read_tail(path.join(work, 'data/vantorell.log'));
 }
 
 // The port the daemon's log says it listens on.
@@ -205,6 +206,18 @@ const scenarios = [
         assert.equal((await titles_on(p)).length, 10);
         assert.equal(await p.inputValue('#q'), 'lighthouse');
         assert.equal(await p.textContent('#user'), 'Anonymous');
+    }],
+    ['the search engine that a browser adds from the front page finds results', async (p) => {
+        await p.goto(`${portal}/en/`);
+        const description = await p.request.get(
+            new URL(await p.getAttribute('link[rel=search]', 'href'), p.url()).href);
+        assert.match(description.headers()['content-type'],
+            /^application\/opensearchdescription\+xml/);
+        const template =
+            (await description.text()).match(/<Url type="text\/html"[^>]* template="([^"]*)"/);
+        assert.ok(template, await description.text());
+        await p.goto(template[1].replace('{searchTerms}', 'lighthouse'));
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
     }],
     ['the next-page links walk through every result exactly once', async (p) => {
         await p.goto(`${portal}/en/index.html?q=lighthouse`);
