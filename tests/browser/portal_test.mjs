@@ -64,6 +64,8 @@ const payloads = [
     `"><img src=x onerror="document.documentElement.setAttribute('data-injected','img')">`,
     `</title>${injected('title')}`,
     `"></form>${injected('form')}`,
+    // Not hostile, but it must come back as it was typed too: entities and non-ASCII text.
+    'Leuchtturm &amp; Größe 灯台 "quoted"',
 ];
 
 let work;
