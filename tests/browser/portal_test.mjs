@@ -33,28 +33,39 @@ const tools = fileURLToPath(new URL('../../tools/', import.meta.url));
 const user = 'admin';
 const password = 'lantern';
 
-// The crawled site: a front page linking to 24 notes and to a page whose own script marks the
-// document (title, attribute, dialog) when it runs. Every page has the word "lighthouse".
+// The crawled site: a front page linking to 24 notes, to a page whose own script marks the
+// document (title, attribute, dialog) when it runs, and to a page whose title and text are
+// markup as text. Every page has the word "lighthouse".
 const notes = 24;
 const scripted_title = 'Harbour beacon';
+const markup_title = 'Lighthouse <img src=x onerror="alert(\'title\')"> & more';
+const all_titles = [];
 const site_pages = {
     '/': page('Lighthouse keepers', '<h1>Lighthouse keepers</h1>' +
         Array.from({ length: notes }, (_, i) => `<a href="note${i + 1}.html">Note ${i + 1}</a>`)
-            .join(' ') + ' <a href="beacon.html">Beacon</a>'),
+            .join(' ') + ' <a href="beacon.html">Beacon</a> <a href="markup.html">Markup</a>'),
     '/beacon.html': page(scripted_title, '<p>The lighthouse beacon turns at night.</p>' +
         '<script>document.title = "SCRIPT RAN"; ' +
         'document.documentElement.setAttribute("data-script-ran", "yes"); ' +
         'alert("crawled script");</script>'),
+    '/markup.html': page(markup_title, `<p>${escape_html(
+        'Markup <script>alert("context")</script> in the lighthouse\'s text')}</p>`),
 };
 for (let i = 1; i <= notes; ++i) {
     site_pages[`/note${i}.html`] =
         page(`Lighthouse note ${i}`, `<p>Lighthouse note number ${i} about lamps.</p>`);
 }
-const all_titles = Object.values(site_pages).map((html) => html.match(/<title>(.*)<\/title>/)[1]);
 
+// A page of the site with the text `title` as its title.
 function page(title, body) {
-    return `<!DOCTYPE html><html lang="en"><head><title>${title}</title></head>` +
+    all_titles.push(title);
+    return `<!DOCTYPE html><html lang="en"><head><title>${escape_html(title)}</title></head>` +
         `<body>${body}</body></html>`;
+}
+
+function escape_html(text) {
+    return text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
+        .replace(/"/g, '&quot;');
 }
 
 // Script that a page must never run: it marks the document and opens a dialog.
@@ -194,8 +205,14 @@ async function new_page(options = {}) {
     return p;
 }
 
+// The result titles of a page, without white space: the index keeps a title's words and
+// punctuation, not the blanks between them.
 async function titles_on(p) {
-    return p.locator('.result-link').allTextContents();
+    return (await p.locator('.result-link').allTextContents()).map(squeeze);
+}
+
+function squeeze(text) {
+    return text.replace(/\s+/g, '');
 }
 
 const scenarios = [
@@ -204,7 +221,7 @@ const scenarios = [
         assert.equal(p.url(), `${portal}/en/`);
         await p.fill('#q', 'lighthouse');
         await Promise.all([p.waitForURL(/q=lighthouse/), p.press('#q', 'Enter')]);
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
         assert.equal((await titles_on(p)).length, 10);
         assert.equal(await p.inputValue('#q'), 'lighthouse');
         assert.equal(await p.textContent('#user'), 'Anonymous');
@@ -219,20 +236,20 @@ const scenarios = [
             (await description.text()).match(/<Url type="text\/html"[^>]* template="([^"]*)"/);
         assert.ok(template, await description.text());
         await p.goto(template[1].replace('{searchTerms}', 'lighthouse'));
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
     }],
     ['the next-page links walk through every result exactly once', async (p) => {
         await p.goto(`${portal}/en/index.html?q=lighthouse`);
         assert.equal(await p.locator('#prev-page').count(), 0);
         const seen = await titles_on(p);
-        for (const heading of ['Results 11 to 20 of 26', 'Results 21 to 26 of 26']) {
+        for (const heading of ['Results 11 to 20 of 27', 'Results 21 to 27 of 27']) {
             await Promise.all([p.waitForURL(/start=/), p.click('#next-page')]);
             assert.equal(await p.textContent('#results-title'), heading);
             assert.equal(await p.locator('#prev-page').count(), 1);
             seen.push(...await titles_on(p));
         }
         assert.equal(await p.locator('#next-page').count(), 0);
-        assert.deepEqual(seen.sort(), [...all_titles].sort());
+        assert.deepEqual(seen.sort(), all_titles.map(squeeze).sort());
     }],
     ['the advanced page runs algebraic and postfix searches', async (p) => {
         for (const [field, query] of [['#alg', '(beacon | zeppelin) & lighthouse'],
@@ -242,8 +259,8 @@ const scenarios = [
             await Promise.all([p.waitForURL(/index\.html/), p.click(`${field}-button`)]);
             // The beacon page, and the front page with its link "Beacon".
             assert.equal(await p.textContent('#results-title'), 'Results 1 to 2 of 2', field);
-            assert.deepEqual((await titles_on(p)).sort(), [scripted_title, 'Lighthouse keepers'],
-                field);
+            assert.deepEqual((await titles_on(p)).sort(),
+                [scripted_title, 'Lighthouse keepers'].map(squeeze), field);
         }
     }],
     ['a cached copy runs none of the crawled page\'s script', async (p) => {
@@ -301,7 +318,7 @@ const scenarios = [
         assert.equal(await p.textContent('#user'), user);
         await p.fill('#q', 'lighthouse');
         await Promise.all([p.waitForURL(/q=lighthouse/), p.click('#search-button')]);
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
         // Its links keep to the private area.
         await Promise.all([p.waitForURL(/start=10/), p.click('#next-page')]);
         assert.ok(p.url().startsWith(`${portal}/private/`), p.url());
@@ -318,6 +335,13 @@ const scenarios = [
                 }
             }
         }
+    }],
+    ['markup in a crawled title or text shows as text on the result page', async (p) => {
+        await p.goto(`${portal}/en/index.html?q=markup`);
+        assert.ok((await titles_on(p)).includes(squeeze(markup_title)), await titles_on(p));
+        assert.match((await p.locator('.ctx').allTextContents()).join(),
+            /<script>alert\("context"\)<\/script>/);
+        assert.equal(await p.getAttribute('html', 'data-injected'), null);
     }],
 ];
 
