@@ -92,7 +92,8 @@ before(async () => {
     // What an administrator gets: the build installed as `cmake --install` lays it out.
     const deploy = path.join(work, 'deploy');
     execFileSync(process.env.VANT_CMAKE,
-        ['--install', process.env.VANT_BUILD_DIR, '--prefix', deploy], { stdio: 'ignore' });
+        ['--install', process.env.VANT_BUILD_DIR, '--prefix', deploy],
+        { stdio: ['ignore', 'ignore', 'inherit'] });
 
     site = http.createServer((req, res) => {
         const html = site_pages[req.url];
@@ -122,6 +123,7 @@ before(async () => {
 
     const out = fs.openSync(path.join(work, 'daemon.out'), 'w');
     daemon = spawn(path.join(deploy, 'bin/vantorelld'), [], { env, stdio: ['ignore', out, out] });
+    fs.closeSync(out);
     let port;
     await until('the daemon to listen', () => (port = listening_port()) !== undefined);
     portal = `http://127.0.0.1:${port}`;
