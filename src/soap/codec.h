@@ -124,12 +124,19 @@ class element_reader {
             decoder_.read(*n, *e.of, out);
         }
     }
-    // A call parameter: the call fails when it is absent (under its name and its alias).
+    // A call parameter: the call fails when it is absent (under its name and its alias), except
+    // an array, which reads as empty: clients such as Python's suds leave an empty list out of
+    // the message instead of sending an array of no items.
     template <typename T>
     void param(std::string_view name, T& out) {
         const element& e = described(name);
         const node* n = find(e);
         if (n == nullptr) {
+            if constexpr (detail::is_vector<T>::value) {
+                detail::check_kind<T>(*e.of);
+                out.clear();
+                return;
+            }
             throw fault(fault_code::Client, "Missing parameter '" + e.name + "'");
         }
         decoder_.read(*n, *e.of, out);
