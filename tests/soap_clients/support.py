@@ -153,12 +153,12 @@ def page(title, text, links=()):
             % (title, text, "".join('<a href="%s">%s</a>' % (l, l) for l in links)))
 
 
-def suds_client(daemon, user=None, password=None):
+def suds_client(daemon, user=None, password=None, **options):
     """A suds client built from the WSDL that `daemon` serves; with a user, every request
-    carries Basic credentials."""
+    carries Basic credentials. `options` are further suds options."""
     from suds.client import Client
     from suds.transport.https import HttpAuthenticated
-    options = {"cache": None, "timeout": 120}
+    options.update(cache=None, timeout=120)
     if user is not None:
         options["transport"] = HttpAuthenticated(username=user, password=password)
     return Client(daemon.url + "/wsdl", **options)
