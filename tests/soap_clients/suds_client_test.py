@@ -201,7 +201,7 @@ class suds_client_test(unittest.TestCase):
         status = self.soap.GetStatus()
         self.assertEqual(status.status, "RUNNING")
         pairs = [(p.Key, p.Value) for p in status.extendedstatus]
-        self.assertEqual([k for k, _ in pairs], [
+        self.assertEqual([k for k, _ in pairs][:4], [
             "Platform: number of documents", "Platform: size of documents",
             "Platform: number of archives", "Platform: free disk space (MB)"])
         self.assertTrue(all(re.fullmatch("[0-9]+", v) for _, v in pairs), pairs)
