@@ -47,9 +47,17 @@ soap::value search_client::call(std::string_view method_name, const soap::value&
     const soap::service& service = soap::search_service();
     const soap::method* m = service.find_method(method_name);
     VANT_CHECK(m != nullptr, "Not a method of the search service: " + std::string(method_name));
-    const std::string body = soap::request_envelope(service, *m, params);
-    const std::string action = "SOAPAction: \"" + service.ns() + m->name + "\"";
+    post(m->name, soap::request_envelope(service, *m, params));
+    try {
+        return soap::read_response(service, *m, reply_);
+    } catch (const soap::fault& f) {
+        throw call_error(f.what());
+    }
+}
 
+long search_client::post(std::string_view method, const std::string& body) {
+    const std::string action =
+        "SOAPAction: \"" + soap::search_service().ns() + std::string(method) + "\"";
     std::unique_ptr<curl_slist, slist_free> headers(
         curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8"));
     curl_slist_append(headers.get(), action.c_str());
@@ -65,7 +73,9 @@ soap::value search_client::call(std::string_view method_name, const soap::value&
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "deflate");
+    if (options_.accept_deflate) {
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "deflate");
+    }
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reply_);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
@@ -90,11 +100,7 @@ soap::value search_client::call(std::string_view method_name, const soap::value&
     if (status != 200 && status != 500) {
         throw call_error(endpoint_ + " answered with HTTP status " + std::to_string(status));
     }
-    try {
-        return soap::read_response(service, *m, reply_);
-    } catch (const soap::fault& f) {
-        throw call_error(f.what());
-    }
+    return status;
 }
 
 }  // namespace marloven

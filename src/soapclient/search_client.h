@@ -20,6 +20,8 @@ struct client_options {
     std::string user;
     std::string password;
     long timeout_seconds = 300;
+    // Whether replies may come deflated (the daemon compresses them for clients that accept it).
+    bool accept_deflate = true;
 };
 
 // Purpose: thrown when a call fails: the text is the fault's faultstring ("AccessViolation",
@@ -46,6 +48,11 @@ class search_client {
     // Calls `method` with `params` (a record of parameters by name) and returns its results (a
     // record of results by name).
     soap::value call(std::string_view method, const soap::value& params = {});
+    // Posts a request envelope written beforehand (soap::request_envelope) as a call of
+    // `method`, and returns the HTTP status: 200 for results, 500 for a fault; the body is
+    // last_reply(). Throws call_error when there is no SOAP reply (no connection, 401, another
+    // status).
+    long post(std::string_view method, const std::string& envelope);
     // The body of the last reply, as the daemon sent it (inflated).
     const std::string& last_reply() const { return reply_; }
 
