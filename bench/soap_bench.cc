@@ -100,7 +100,9 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* out) 
     return size * count;
 }
 
-// A REST search client: GET /index/1?q=QUERY on its own libcurl handle.
+// Purpose: a REST search client: GET /index/1?q=QUERY.
+// Ownership: owns one libcurl handle. Failure: a failed search is an empty result.
+// Threads: one thread at a time.
 class rest_client {
   public:
     explicit rest_client(std::string url) : url_(std::move(url)), easy_(curl_easy_init()) {}

@@ -311,6 +311,7 @@ void apply_options(const record_kind& k, const command_line& line, value& cfg) {
             case option_kind::numbers:
             case option_kind::access: {
                 std::vector<value> items;
+                items.reserve(given.size());
                 for (const std::string& g : given) {
                     items.push_back(o.kind == option_kind::numbers ? value(number(g, what))
                                                                    : access_entry(g));
@@ -345,14 +346,19 @@ void record_command(session& s, const record_kind& k, const command_line& line) 
     for (const record_option& o : k.options) {
         options.push_back(o.option);
     }
+    auto unknown = [&](const std::string& option) {
+        std::string text = "Unknown option ";
+        text.append(option).append(" for '").append(name).append(" ").append(verb).append("'");
+        return usage_error(text);
+    };
     auto check_options = [&](bool any) {
         for (const auto& [option, ignored] : line.options) {
             if (!any || std::find(options.begin(), options.end(), option) == options.end()) {
-                throw usage_error("Unknown option " + option + " for '" + name + " " + verb + "'");
+                throw unknown(option);
             }
         }
-        for (const std::string& flag : line.flags) {
-            throw usage_error("Unknown option " + flag + " for '" + name + " " + verb + "'");
+        if (!line.flags.empty()) {
+            throw unknown(*line.flags.begin());
         }
     };
     auto id_argument = [&] {
