@@ -538,11 +538,25 @@ void done(session& s, const std::string& text) {
     }
 }
 
+// With --xml, prints the reply of EnumUsersAndGroups and returns true; the listings of users and
+// groups then need no further calls.
+bool listed_as_xml(session& s) {
+    if (!s.xml) {
+        return false;
+    }
+    s.client.call("EnumUsersAndGroups");
+    print_reply(s);
+    return true;
+}
+
 void user_command(session& s, const command_line& line) {
     const std::string verb = word(line, 1, "what to do (add, show, change, list or remove)");
     if (verb == "list") {
         known_options(line, {});
         no_more_words(line, 2);
+        if (listed_as_xml(s)) {
+            return;
+        }
         users_and_groups all = enum_users(s);
         table t{{"USER", "ADMIN", "GROUPS"}, {}};
         for (const std::string& u : all.users) {
@@ -551,11 +565,6 @@ void user_command(session& s, const command_line& line) {
         }
         for (const std::string& u : all.builtin_users) {
             t.rows.push_back({u, "(built-in)", ""});
-        }
-        if (s.xml) {
-            s.client.call("EnumUsersAndGroups");
-            print_reply(s);
-            return;
         }
         t.print(s.out);
         return;
@@ -641,17 +650,15 @@ void group_command(session& s, const command_line& line) {
     if (verb == "list") {
         known_options(line, {});
         no_more_words(line, 2);
+        if (listed_as_xml(s)) {
+            return;
+        }
         table t{{"GROUP", "MEMBERS"}, {}};
         for (const std::string& g : all.groups) {
             t.rows.push_back({g, join(members(g))});
         }
         for (const std::string& g : all.builtin_groups) {
             t.rows.push_back({g, "(everybody)"});
-        }
-        if (s.xml) {
-            s.client.call("EnumUsersAndGroups");
-            print_reply(s);
-            return;
         }
         t.print(s.out);
         return;

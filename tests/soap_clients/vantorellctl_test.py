@@ -119,9 +119,12 @@ class vantorellctl_test(unittest.TestCase):
         self.assertNotIn("carol", self.ctl("user", "list"))
 
     def test_xml_prints_the_reply(self):
-        reply = ET.fromstring(self.ctl("status", "--xml"))
-        body = reply.find(SOAP_ENV + "Body")
-        self.assertEqual(body[0].tag, "{http://marloven.invalid/search/}GetStatusResponse")
+        for args, response in [(("status",), "GetStatusResponse"),
+                               (("group", "list"), "EnumUsersAndGroupsResponse"),
+                               (("source", "list"), "EnumSourceConfigurationsResponse")]:
+            with self.subTest(args=args):
+                body = ET.fromstring(self.ctl(*args, "--xml")).find(SOAP_ENV + "Body")
+                self.assertEqual(body[0].tag, "{http://marloven.invalid/search/}" + response)
 
     def test_failures_exit_1_with_the_reason(self):
         nobody = self.secret("nobody", "nothing")
