@@ -5,6 +5,7 @@
 # SPDX-License-Identifier: MIT
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -32,6 +33,7 @@ class vantorellctl_test(unittest.TestCase):
     def tearDownClass(cls):
         cls.site.stop()
         cls.daemon.stop()
+        shutil.rmtree(cls.files, ignore_errors=True)
 
     @classmethod
     def secret(cls, name, text):
