@@ -473,6 +473,16 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
                           std::to_string(svc.archives->ids(s.db).size()));
     extended.emplace_back("Platform: free disk space (MB)",
                           std::to_string(available.value_or(0) >> 20));
+    // Then the queue of each archive that has URLs waiting and that the caller may read, for
+    // clients that follow a crawl (vantorellctl crawl start --wait).
+    for (const auto& [arcid, count] : svc.queue->sizes(s.db)) {
+        ArchiveConfiguration archive;
+        if (svc.archives->get(s.db, static_cast<int>(arcid), archive) &&
+            check_access(s, archive.acl, access_type::read)) {
+            extended.emplace_back("Archive " + std::to_string(arcid) + ": queued URLs",
+                                  std::to_string(count));
+        }
+    }
 }
 
 void AddIndex(const api_session& s, api_result& r, const IndexConfiguration& cfg, int& id) {

@@ -117,7 +117,8 @@ void Query(const api_session& s, api_result& r, query_request& q, std::vector<qu
 enum class daemon_status : int { RUNNING = 0, CRAWLSTOPPED = 1, LOWDISKSPACE = 2 };
 // The state (low disk space, outside the crawl window, running) and the platform figures
 // ("Platform: number of documents", "... size of documents", "... number of archives",
-// "... free disk space (MB)"). Needs read access by the browsing root list.
+// "... free disk space (MB)"), then "Archive <id>: queued URLs" for each archive with URLs
+// queued that the caller may read. Needs read access by the browsing root list.
 void GetStatus(const api_session& s, api_result& r, daemon_status& status,
                std::vector<std::pair<std::string, std::string>>& extended);
 

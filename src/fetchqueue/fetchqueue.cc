@@ -165,6 +165,15 @@ bool fetchqueue::empty(sqlite3* db, std::uint32_t arcid) const {
     return !st.next();
 }
 
+std::map<std::uint32_t, std::uint64_t> fetchqueue::sizes(sqlite3* db) const {
+    std::map<std::uint32_t, std::uint64_t> out;
+    statement st(db, "select arcid, count(*) from fetchqueue group by arcid");
+    while (st.next()) {
+        out[static_cast<std::uint32_t>(st.integer(0))] = static_cast<std::uint64_t>(st.integer(1));
+    }
+    return out;
+}
+
 void fetchqueue::clear(sqlite3* db, std::uint32_t arcid) {
     exec(db, sql_text("delete from fetchqueue where arcid=%lu", static_cast<unsigned long>(arcid)));
     exec(db,

@@ -4,6 +4,7 @@
 #include "soap/codec.h"
 
 #include <charconv>
+#include <limits>
 #include <optional>
 
 #include "util/http_text.h"
@@ -156,6 +157,38 @@ std::vector<const node*> decoder::array_items(const node& a) {
     return items;
 }
 
+void decoder::read_value(const node& n, const type& t, value& out) {
+    switch (t.kind) {
+        case kind::string:
+        case kind::base64:
+        case kind::enumeration:
+            out.text = text(n, t);
+            break;
+        case kind::integer:
+            out.text = std::to_string(integer(n, std::numeric_limits<std::int32_t>::min(),
+                                              std::numeric_limits<std::int32_t>::max()));
+            break;
+        case kind::boolean:
+            out.text = boolean(n) ? "true" : "false";
+            break;
+        case kind::structure: {
+            element_reader r(*this, n, t.elements);
+            r.all(out);
+            break;
+        }
+        case kind::array: {
+            std::vector<const node*> items = array_items(n);
+            out.items.assign(items.size(), value());
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                if (items[i] != nullptr) {
+                    read(*items[i], *t.item, out.items[i]);
+                }
+            }
+            break;
+        }
+    }
+}
+
 std::string decoder::text(const node& n, const type& t) {
     if (n.nil) {
         return {};
@@ -251,6 +284,38 @@ void element_writer::finish() {
 
 std::string encoder::qualified(const type& t) const {
     return (t.is_scalar() ? std::string("xsd") : prefix_) + ":" + t.name;
+}
+
+void encoder::any_value(std::string_view name, const type& t, const soap::value& v) {
+    switch (t.kind) {
+        case kind::string:
+        case kind::integer:
+        case kind::boolean:
+        case kind::base64:
+        case kind::enumeration:
+            scalar(name, t, v.text);
+            break;
+        case kind::structure:
+            open(name, t);
+            for (const auto& [field, ignored] : v.fields) {
+                VANT_CHECK(t.find(field) != nullptr,
+                           "Element " + field + " not described in " + t.name);
+            }
+            for (const element& e : t.elements) {
+                if (const soap::value* field = v.find(e.name)) {
+                    any_value(e.name, *e.of, *field);
+                }
+            }
+            close(name);
+            break;
+        case kind::array:
+            open_array(name, t, v.items.size());
+            for (const soap::value& item : v.items) {
+                any_value("item", *t.item, item);
+            }
+            close(name);
+            break;
+    }
 }
 
 void encoder::scalar(std::string_view name, const type& t, std::string_view text) {

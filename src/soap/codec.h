@@ -25,6 +25,7 @@
 #include "soap/envelope.h"
 #include "soap/fault.h"
 #include "soap/service.h"
+#include "soap/value.h"
 #include "util/log.h"
 
 namespace marloven::soap {
@@ -46,11 +47,14 @@ struct is_vector : std::false_type {};
 template <typename T>
 struct is_vector<std::vector<T>> : std::true_type {};
 
-// The kind a C++ type travels as; fatal when the description says otherwise.
+// The kind a C++ type travels as; fatal when the description says otherwise. A `value` travels
+// as any kind.
 template <typename T>
 void check_kind(const type& t) {
     bool ok = false;
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, value>) {
+        ok = true;
+    } else if constexpr (std::is_same_v<T, std::string>) {
         ok = t.kind == kind::string || t.kind == kind::base64;
     } else if constexpr (std::is_same_v<T, bool>) {
         ok = t.kind == kind::boolean;
@@ -95,6 +99,7 @@ class decoder {
     std::size_t text_bytes() const { return text_; }
 
   private:
+    void read_value(const node& n, const type& t, value& out);
     std::string text(const node& n, const type& t);
     std::int64_t integer(const node& n, std::int64_t low, std::int64_t high);
     bool boolean(const node& n);
@@ -124,15 +129,30 @@ class element_reader {
             decoder_.read(*n, *e.of, out);
         }
     }
-    // A call parameter: the call fails when it is absent (under its name and its alias).
+    // A call parameter: the call fails when it is absent (under its name and its alias), except
+    // an array, which reads as empty: clients such as Python's suds leave an empty list out of
+    // the message instead of sending an array of no items.
     template <typename T>
     void param(std::string_view name, T& out) {
         const element& e = described(name);
         const node* n = find(e);
         if (n == nullptr) {
+            if constexpr (detail::is_vector<T>::value) {
+                detail::check_kind<T>(*e.of);
+                out.clear();
+                return;
+            }
             throw fault(fault_code::Client, "Missing parameter '" + e.name + "'");
         }
         decoder_.read(*n, *e.of, out);
+    }
+    // Every described element that is present, as the elements of the record `out`.
+    void all(value& out) {
+        for (const element& e : described_) {
+            if (const node* n = find(e)) {
+                decoder_.read(*n, *e.of, out.at(e.name));
+            }
+        }
     }
     // Whether the element (or its alias) is present.
     bool has(std::string_view name) { return find(described(name)) != nullptr; }
@@ -160,6 +180,9 @@ class encoder {
     void value(std::string_view name, const type& t, const T& v);
 
   private:
+    // A `soap::value`: a record's elements are written in the described order, and only those
+    // it has.
+    void any_value(std::string_view name, const type& t, const soap::value& v);
     void scalar(std::string_view name, const type& t, std::string_view text);
     void open(std::string_view name, const type& t);
     void open_array(std::string_view name, const type& t, std::size_t size);
@@ -201,7 +224,9 @@ template <typename T>
 void decoder::read(const node& n, const type& t, T& out) {
     detail::check_kind<T>(t);
     const node& v = deref(n);
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, value>) {
+        read_value(v, t, out);
+    } else if constexpr (std::is_same_v<T, std::string>) {
         out = text(v, t);
     } else if constexpr (std::is_same_v<T, bool>) {
         out = boolean(v);
@@ -238,7 +263,9 @@ void decoder::read(const node& n, const type& t, T& out) {
 template <typename T>
 void encoder::value(std::string_view name, const type& t, const T& v) {
     detail::check_kind<T>(t);
-    if constexpr (std::is_same_v<T, std::string>) {
+    if constexpr (std::is_same_v<T, soap::value>) {
+        any_value(name, t, v);
+    } else if constexpr (std::is_same_v<T, std::string>) {
         scalar(name, t, v);
     } else if constexpr (std::is_same_v<T, bool>) {
         scalar(name, t, v ? "true" : "false");

@@ -5,36 +5,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "soap/message.h"
 #include "util/xml_text.h"
 
 namespace marloven::soap {
 
 namespace {
-
-// The prefix responses declare for the service namespace.
-constexpr std::string_view service_prefix = "ns";
-
-std::string envelope_start(std::string_view service_ns) {
-    std::string out =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-        "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-        "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"";
-    if (!service_ns.empty()) {
-        out += " xmlns:";
-        out += service_prefix;
-        out += "=\"";
-        append_xml_text(out, service_ns);
-        out += '"';
-    }
-    out +=
-        " SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">"
-        "<SOAP-ENV:Body>";
-    return out;
-}
-
-constexpr std::string_view envelope_end = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
 
 std::string_view code_name(fault_code code) {
     switch (code) {

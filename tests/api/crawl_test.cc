@@ -433,6 +433,17 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     }
     EXPECT_EQ(pairs[2], (std::pair<std::string, std::string>{"Platform: number of archives", "0"}));
     EXPECT_EQ(call(GetStatus, user("eve", {"x"}), status, pairs), "") << "All Users may read";
+
+    // An archive's queue follows the four figures, for those who may read the archive.
+    const int id = add_archive();
+    ArchiveInfo info;
+    EXPECT_EQ(call(StartCrawl, admin(), id, info), "");
+    using pair = std::pair<std::string, std::string>;
+    EXPECT_EQ(call(GetStatus, user("ann"), status, pairs), "");
+    ASSERT_EQ(pairs.size(), 5u);
+    EXPECT_EQ(pairs[4], (pair{"Archive " + std::to_string(id) + ": queued URLs", "2"}));
+    EXPECT_EQ(call(GetStatus, user("eve", {"x"}), status, pairs), "");
+    EXPECT_EQ(pairs.size(), 4u) << "eve may not read the archive";
     set_root_acl(root_acl_browsing, {});
     EXPECT_EQ(call(GetStatus, user("ann"), status, pairs), "AccessViolation");
 }

@@ -10,31 +10,6 @@
 namespace marloven::soap {
 namespace {
 
-dispatcher echo_dispatcher() {
-    dispatcher d(test_service());
-    d.add("Echo", [](call& c) {
-        int n = 0;
-        std::string s;
-        pair_value p;
-        c.param("n", n);
-        c.param("s", s);
-        c.param("p", p);
-        if (n < 0) {
-            throw fault(fault_code::Server, "BadMagic");
-        }
-        c.result("n", n);
-        c.result("s", s);
-        c.result("raw", s);
-        c.result("p", p);
-    });
-    d.add("Ints", [](call& c) {
-        std::vector<int> v;
-        c.param("v", v);
-        c.result("v", v);
-    });
-    return d;
-}
-
 std::string body_of(const std::string& payload) {
     const std::string start = "<SOAP-ENV:Body>";
     std::size_t from = payload.find(start);

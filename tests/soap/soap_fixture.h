@@ -1,14 +1,17 @@
 // soap_fixture.h: requests for the SOAP module's tests: envelopes around call content, a test
-// service, and a transport that serves a request text and keeps the reply.
+// service with a dispatcher of echoing handlers, and a transport that serves a request text and
+// keeps the reply.
 // SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "soap/dispatcher.h"
 #include "soap/envelope.h"
+#include "soap/fault.h"
 
 namespace marloven::soap {
 
@@ -106,5 +109,32 @@ class text_transport final : public server_transport {
     std::size_t piece_;
     std::size_t at_ = 0;
 };
+
+// Serves Echo (its parameters back, as typed values; a negative n is the fault BadMagic) and
+// Ints (its array back); Strings has no handler.
+inline dispatcher echo_dispatcher() {
+    dispatcher d(test_service());
+    d.add("Echo", [](call& c) {
+        int n = 0;
+        std::string s;
+        pair_value p;
+        c.param("n", n);
+        c.param("s", s);
+        c.param("p", p);
+        if (n < 0) {
+            throw fault(fault_code::Server, "BadMagic");
+        }
+        c.result("n", n);
+        c.result("s", s);
+        c.result("raw", s);
+        c.result("p", p);
+    });
+    d.add("Ints", [](call& c) {
+        std::vector<int> v;
+        c.param("v", v);
+        c.result("v", v);
+    });
+    return d;
+}
 
 }  // namespace marloven::soap
