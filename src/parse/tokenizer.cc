@@ -64,26 +64,6 @@ decoded next_char(std::string_view text, std::size_t& pos) {
     return d;
 }
 
-bool is_letter(char32_t cp) {
-    return classify(cp) == char_class::letter;
-}
-bool is_digit(char32_t cp) {
-    return classify(cp) == char_class::number;
-}
-
-// Whether punctuation `p` between `before` and `after` joins them into one word.
-bool joins(char32_t before, const decoded& p, char32_t after) {
-    if (p.cp == U'\'' || p.cp == U'\u2019') {
-        return is_letter(before) && is_letter(after);
-    }
-    if (p.cp == U'.' || p.cp == U',') {
-        return is_digit(before) && is_digit(after);
-    }
-    // Connector punctuation ("_").
-    return classify(p.cp) == char_class::punctuation && p.subclass == 0 && is_word_char(before) &&
-           is_word_char(after);
-}
-
 }  // namespace
 
 void tokenize(std::string_view text, const std::function<void(std::string_view)>& emit) {
@@ -94,7 +74,6 @@ void tokenize(std::string_view text, const std::function<void(std::string_view)>
     std::string spliced;
     bool in_word = false;
     bool is_spliced = false;
-    char32_t last_word_cp = 0;
     auto extend = [&](const decoded& d) {
         if (!in_word) {
             in_word = true;
@@ -137,7 +116,6 @@ void tokenize(std::string_view text, const std::function<void(std::string_view)>
         switch (d.k) {
             case kind::word:
                 extend(d);
-                last_word_cp = d.cp;
                 break;
             case kind::drop:
                 break;
@@ -149,14 +127,6 @@ void tokenize(std::string_view text, const std::function<void(std::string_view)>
                 flush();
                 break;
             case kind::punct: {
-                if (in_word && pos < text.size()) {
-                    std::size_t peek = pos;
-                    decoded after = next_char(text, peek);
-                    if (after.k == kind::word && joins(last_word_cp, d, after.cp)) {
-                        extend(d);
-                        break;
-                    }
-                }
                 flush();
                 // A run of the same punctuation character is one token.
                 std::size_t end = d.end;

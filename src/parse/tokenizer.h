@@ -14,9 +14,10 @@ namespace marloven {
 inline constexpr std::size_t max_token_bytes = 128;
 
 // Calls `emit` for each token of `text`, in order. Rules, by Unicode class:
-// - letters, numbers and marks form words; an apostrophe between letters, a connector (such as
-//   "_") between word characters, and "." or "," between digits stay inside the word
-//   ("don't", "max_connections", "3.14");
+// - letters, numbers and marks form words; every other visible character ends a word, also
+//   inside "don't", "max_connections" or "3.14": a word token holds word characters only, which
+//   is what the index keeps and what the query parsers split a searched term into, and the
+//   renderers write the pieces back without spaces between a word and a punctuation token;
 // - each Han, Hiragana or Katakana character is a token of its own (those scripts do not
 //   separate words);
 // - punctuation and symbols are tokens of their own; a run of the same character is one token

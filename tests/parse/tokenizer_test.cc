@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "worker/FFF/renderers.h"
+
 namespace {
 
 using marloven::tokenize;
@@ -32,10 +34,10 @@ INSTANTIATE_TEST_SUITE_P(
     cases, tokenizer_test,
     testing::Values(token_case{"Hello, world!", "Hello|,|world|!"},
                     token_case{"  spaced\t\nout  ", "spaced|out"},
-                    token_case{"don't stop", "don't|stop"},  // apostrophe between letters
-                    token_case{"'quoted'", "'|quoted|'"},    // not between letters
-                    token_case{"pi is 3.14, or 3,14.", "pi|is|3.14|,|or|3,14|."},
-                    token_case{"max_connections", "max_connections"},
+                    token_case{"don't stop", "don|'|t|stop"},
+                    token_case{"'quoted'", "'|quoted|'"},  // not between letters
+                    token_case{"pi is 3.14, or 3,14.", "pi|is|3|.|14|,|or|3|,|14|."},
+                    token_case{"max_connections", "max|_|connections"},
                     token_case{"well-known", "well|-|known"},
                     token_case{"Wait...", "Wait|..."},  // a run of one character is one token
                     token_case{"a--b", "a|--|b"},
@@ -51,6 +53,23 @@ INSTANTIATE_TEST_SUITE_P(
                                "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82|!"},
                     token_case{"5$ + 3\xE2\x82\xAC", "5|$|+|3|\xE2\x82\xAC"},
                     token_case{"bad\xFFutf", "bad|utf"}, token_case{"", ""}));
+
+// Titles, contexts and the document renderings write a space only between two word tokens, so
+// words with punctuation inside them must come back from their tokens unchanged.
+TEST(tokenizer_limits_test, plain_text_comes_back_from_its_tokens) {
+    for (const char* text : {"one two's three", "pi is 3.14 or 3,14", "set max_connections to 5",
+                             "l'\xC3\xA9t\xC3\xA9 well-known"}) {
+        std::string joined;
+        bool previous_is_word = false;
+        tokenize(text, [&](std::string_view t) {
+            const bool is_word = FFF::is_word_token(t);
+            joined += previous_is_word && is_word ? " " : "";
+            joined += t;
+            previous_is_word = is_word;
+        });
+        EXPECT_EQ(joined, text);
+    }
+}
 
 TEST(tokenizer_limits_test, overlong_words_are_cut_at_character_boundaries) {
     std::string word;
