@@ -17,6 +17,7 @@
 #include "api/errors.h"
 #include "db/cfgstorage.h"
 #include "records/records.h"
+#include "util/md5.h"  // md5_hex: password hashes
 
 namespace marloven {
 
@@ -108,9 +109,6 @@ bool check_access(const api_session& session, const acl_list& acl, access_type w
 
 // The access list of a RootACL record (empty when the record is missing).
 acl_list root_acl(const api_session& session, int id);
-
-// The lower-case hexadecimal MD5 digest of `text` (user passwords, document guids).
-std::string md5_hex(std::string_view text);
 
 // Purpose: the transaction around one front-end call of an operation: begins an exclusive
 // transaction on the request thread's connection, commits it when the call is over, whether the

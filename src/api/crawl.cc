@@ -255,11 +255,8 @@ void AddDocument(const api_session& s, api_result& r, int arcid, const std::stri
     const std::time_t now = s.svc().now();
     document_version doc;
     doc.url = normalise_url(url);
-    std::string key = s.svc().platform_guid + "|" + std::to_string(arcid) + "|" + doc.url;
-    if (archive.historicize) {
-        key += "|" + std::to_string(now);
-    }
-    doc.guid = md5_hex(key);
+    doc.guid = document_guid(s.svc().platform_guid, static_cast<std::uint32_t>(arcid), doc.url,
+                             archive.historicize ? std::optional<std::int64_t>(now) : std::nullopt);
     doc.arcid = static_cast<std::uint32_t>(arcid);
     doc.timestamp = now;
     doc.error = 0;

@@ -12,6 +12,7 @@
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "util/config_file.h"
+#include "util/md5.h"
 #include "util/uri.h"
 
 namespace marloven {

@@ -9,6 +9,7 @@
 #include "db/sqlite.h"
 #include "fetchqueue/fetchqueue.h"
 #include "util/log.h"
+#include "util/md5.h"
 #include "util/uri.h"
 
 namespace marloven {
@@ -108,6 +109,17 @@ bool uncount(sqlite3* db, std::string_view guid, counter_rows& counters) {
 }
 
 }  // namespace
+
+std::string document_guid(std::string_view platform_guid, std::uint32_t arcid, std::string_view url,
+                          std::optional<std::int64_t> fetch_time) {
+    std::string key;
+    key.reserve(platform_guid.size() + url.size() + 32);
+    key.append(platform_guid).append("|").append(std::to_string(arcid)).append("|").append(url);
+    if (fetch_time) {
+        key.append("|").append(std::to_string(*fetch_time));
+    }
+    return md5_hex(key);
+}
 
 docstorage::docstorage(sqlite3* db) {
     if (try_exec(db, "select * from docstorage limit 1") != SQLITE_OK) {

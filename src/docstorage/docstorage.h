@@ -56,6 +56,13 @@ struct latest_version {
     std::uint32_t corecrc = 0;
 };
 
+// The guid of a document version: the MD5 digest in 32 lower-case hexadecimal digits of
+// "<platform guid>|<arcid>|<url>", with "|<fetch time>" appended when the archive keeps history
+// (so every fetch makes a new version; otherwise a fetch replaces the URL's earlier version).
+// The crawl threads and uploads make it alike, so an upload and a fetch of one URL meet.
+std::string document_guid(std::string_view platform_guid, std::uint32_t arcid, std::string_view url,
+                          std::optional<std::int64_t> fetch_time);
+
 enum class read_status {
     found,
     missing,

@@ -19,6 +19,7 @@
 #include "util/http_text.h"
 #include "util/install_paths.h"
 #include "util/log.h"
+#include "util/md5.h"
 #include "vantorelld/httpserver.h"
 #include "vantorelld/rest.h"
 #include "vantorelld/vantorelld.h"

@@ -44,14 +44,6 @@ INSTANTIATE_TEST_SUITE_P(
         filter_case{{"(unclosed"}, {}, "http://(unclosed/", false},
         filter_case{{"example"}, {"[z-a]"}, "http://example.com/", true}));
 
-TEST(document_guid_test, is_the_md5_of_platform_archive_url_and_with_history_the_fetch_time) {
-    const std::string platform = "0123456789abcdef0123456789abcdef";
-    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", std::nullopt),
-              "e13d9ee35b8295de20ae03eca5d17d50");
-    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", 1700000000),
-              "1f66d9bdfe1d8d8f8676144ecfe79801");
-}
-
 struct cookie_case {
     std::string headers;
     std::string cookies;
