@@ -44,10 +44,13 @@ std::string decode_base64(std::string_view text);
 std::string encode_base64(std::string_view bytes);
 
 // For HTML text and attribute values: & < > and the double quote become entities; the
-// apostrophe is kept.
+// apostrophe is kept. Escaped text is escaped again ("&lt;" becomes "&amp;lt;").
 std::string escape_html(std::string_view text);
-// For the XML answers: & < > " and ' become &amp; &lt; &gt; &quot; &apos;.
+// For XML text and attribute values: & < > " and ' become &amp; &lt; &gt; &quot; &apos;.
 std::string escape_xml(std::string_view text);
+// The same, appended to `out`.
+void append_escaped_html(std::string& out, std::string_view text);
+void append_escaped_xml(std::string& out, std::string_view text);
 
 // The HTML 4 entity names of the Latin-1 range ("nbsp" U+00A0 to "yuml" U+00FF) and of quot,
 // amp, lt, gt and apos, in both directions. Names are case-sensitive ("Eacute" is not
