@@ -8,6 +8,7 @@
 #include "db/compressed.h"
 #include "db/sqlite.h"
 #include "fetchqueue/fetchqueue.h"
+#include "util/crawl_error.h"
 #include "util/log.h"
 #include "util/md5.h"
 #include "util/uri.h"
@@ -16,12 +17,14 @@ namespace marloven {
 
 namespace {
 
-// Result codes whose versions keep their data (NONE and UNCHANGED); only NONE is counted.
-constexpr int error_none = 0;
-constexpr int error_unchanged = 9;
+// The stored form of a result code.
+constexpr int code(crawl_error e) {
+    return static_cast<int>(e);
+}
 
+// Versions of NONE and UNCHANGED keep their data; only NONE is counted.
 bool keeps_data(int error) {
-    return error == error_none || error == error_unchanged;
+    return error == code(crawl_error::none) || error == code(crawl_error::unchanged);
 }
 
 // Compressed form of a value to keep, or empty.
@@ -102,7 +105,7 @@ bool uncount(sqlite3* db, std::string_view guid, counter_rows& counters) {
     if (!st.next()) {
         return false;
     }
-    if (st.integer(1) == error_none) {
+    if (st.integer(1) == code(crawl_error::none)) {
         counters.add(static_cast<std::uint32_t>(st.integer(0)), -1, -st.integer(2));
     }
     return true;
@@ -171,7 +174,7 @@ bool docstorage::store(sqlite3* db, const document_version& doc, const extra_val
 
     counter_rows counters(db);
     uncount(db, doc.guid, counters);
-    if (doc.error == error_none) {
+    if (doc.error == code(crawl_error::none)) {
         counters.add(doc.arcid, 1, static_cast<std::int64_t>(doc.content.size()));
     }
 
@@ -351,7 +354,8 @@ void docstorage::requeueArchive(sqlite3* db, std::uint32_t arcid, fetchqueue& qu
     {
         statement st(db, sql_text("select guid from docstorage where arcid=%d and error in (%d, "
                                   "%d)",
-                                  static_cast<int>(arcid), error_none, error_unchanged));
+                                  static_cast<int>(arcid), code(crawl_error::none),
+                                  code(crawl_error::unchanged)));
         while (st.next()) {
             guids.push_back(st.text(0));
         }
