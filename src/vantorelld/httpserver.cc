@@ -104,15 +104,11 @@ std::optional<listen_address> parse_listen_address(std::string_view text) {
 
 // ---- request threads ------------------------------------------------------------------------
 
-httpthread::httpthread(threadpool& pool, vantorelld& daemon)
-    : pool_(pool), context_(daemon), thread_([this](const std::stop_token& stop) { run(stop); }) {}
-
-httpthread::~httpthread() {
-    thread_.request_stop();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+httpthread::httpthread(threadpool& pool, vantorelld& daemon) : pool_(pool), context_(daemon) {
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
+
+httpthread::~httpthread() = default;
 
 void httpthread::request_stop() {
     thread_.request_stop();
@@ -127,17 +123,10 @@ void httpthread::cut_off_at(std::chrono::steady_clock::time_point deadline) {
 }
 
 void httpthread::run(const std::stop_token& stop) {
-    // Whatever escapes a request here is a broken invariant: the daemon ends with the log line
-    // that names it, as when a crawl thread fails.
-    try {
-        while (std::unique_ptr<http_request> request = pool_.next(stop)) {
-            serve(*request);
-        }
-    } catch (const std::exception& e) {
-        fatal_assertion_at(std::string("HTTP request thread failed: ") + e.what(), __FILE__,
-                           __LINE__);
-    } catch (...) {
-        fatal_assertion_at("HTTP request thread failed: unknown exception", __FILE__, __LINE__);
+    // Whatever escapes a request here is a broken invariant: the thread shell ends the daemon
+    // with the log line that names it, as when a crawl thread fails.
+    while (std::unique_ptr<http_request> request = pool_.next(stop)) {
+        serve(*request);
     }
 }
 
@@ -637,17 +626,22 @@ httpserver::~httpserver() {
 }
 
 void httpserver::start() {
-    thread_ = std::jthread([this](const std::stop_token& stop) { run(stop); });
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
 
-void httpserver::stop() {
-    if (!thread_.joinable()) {
-        return;
-    }
+void httpserver::request_stop() {
     thread_.request_stop();
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t r = ::write(wake_fd_.get(), &one, sizeof one);
+}
+
+void httpserver::join() {
     thread_.join();
+}
+
+void httpserver::stop() {
+    request_stop();
+    join();
 }
 
 void httpserver::run_request(http_connection& connection, headerparser head,

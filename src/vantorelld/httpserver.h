@@ -18,10 +18,10 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "util/headerparser.h"
+#include "util/stoppable_thread.h"
 #include "vantorelld/httpconnection.h"
 #include "vantorelld/httpstate.h"
 
@@ -97,9 +97,9 @@ class httpthread {
     threadpool& pool_;
     threadcontext context_;
     std::mutex mutex_;
-    std::condition_variable idle_;  // the connection went back to the listener
-    int socket_ = -1;               // guarded by mutex_
-    std::jthread thread_;           // last: it starts once the members above exist
+    std::condition_variable idle_;                    // the connection went back to the listener
+    int socket_ = -1;                                 // guarded by mutex_
+    stoppable_thread thread_{"HTTP request thread"};  // last: the loop uses the members above
 };
 
 // Purpose: the fixed set of request threads and the queue of requests waiting for one.
@@ -157,8 +157,11 @@ class httpserver {
     httpserver& operator=(const httpserver&) = delete;
 
     void start();
-    // Ends the event loop, closing the connections it holds, and waits for the listener; the
-    // pool goes with the server.
+    // Asks the event loop to end (it then closes the connections it holds); returns at once.
+    void request_stop();
+    // Waits for the listener to end. The pool's request threads go with the server.
+    void join();
+    // Both.
     void stop();
 
     const std::string& address() const { return address_; }
@@ -193,7 +196,7 @@ class httpserver {
     std::vector<std::unique_ptr<http_connection>> returned_;  // guarded by mutex_
     bool looping_ = false;                                    // guarded by mutex_
     threadpool pool_;  // after the members that its threads use
-    std::jthread thread_;
+    stoppable_thread thread_{"HTTP server thread"};
 };
 
 }  // namespace marloven

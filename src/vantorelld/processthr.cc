@@ -6,7 +6,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <exception>
 #include <set>
 #include <type_traits>
 
@@ -117,18 +116,16 @@ process_thread::~process_thread() {
 }
 
 void process_thread::start() {
-    thread_ = std::jthread([this] { run(stop_.get_token()); });
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
 
 void process_thread::request_stop() {
-    stop_.request_stop();
+    thread_.request_stop();
     check_worker(true);
 }
 
 void process_thread::join() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.join();
 }
 
 void process_thread::check_worker(bool force) {
@@ -209,16 +206,10 @@ auto process_thread::call_worker(const Request& request) {
 }
 
 void process_thread::run(const std::stop_token& stop) {
-    try {
-        while (!stop.stop_requested()) {
-            if (!crawl_once()) {
-                std::unique_lock pause_lock(pause_mutex_);
-                pause_.wait_for(pause_lock, stop, std::chrono::seconds(1), [] { return false; });
-            }
+    while (!stop.stop_requested()) {
+        if (!crawl_once()) {
+            thread_.pause(std::chrono::seconds(1));
         }
-    } catch (const std::exception& e) {
-        fatal_assertion_at(std::string("Crawl processing thread failed: ") + e.what(), __FILE__,
-                           __LINE__);
     }
     std::scoped_lock lock(lock_);
     if (wproc_) {

@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -15,11 +14,11 @@
 #include <optional>
 #include <stop_token>
 #include <string>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include "db/sqlite.h"
+#include "util/stoppable_thread.h"
 #include "worker/protocol.h"
 
 namespace marloven {
@@ -93,7 +92,7 @@ class process_thread {
     };
 
     void run(const std::stop_token& stop);
-    bool stopping() const { return stop_.stop_requested(); }
+    bool stopping() const { return thread_.stop_requested(); }
     std::optional<job> take_job();
     void read_configuration(job& j);
     void update_filter_caches(job& j);
@@ -152,10 +151,7 @@ class process_thread {
     // The guid of the fetched version handed to the index in the current pass, if any.
     std::optional<std::string> indexed_;
 
-    std::stop_source stop_;
-    std::mutex pause_mutex_;
-    std::condition_variable_any pause_;
-    std::jthread thread_;
+    stoppable_thread thread_{"Crawl processing thread"};  // last: the loop uses the members above
 };
 
 // Takes out of the index the versions of archives with history that a crawl thread handed it

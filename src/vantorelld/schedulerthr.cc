@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/schedulerthr.h"
 
-#include <exception>
-
 #include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
@@ -27,32 +25,21 @@ scheduler_thread::~scheduler_thread() {
 }
 
 void scheduler_thread::start() {
-    thread_ = std::jthread([this] { run(stop_.get_token()); });
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
 
 void scheduler_thread::request_stop() {
-    stop_.request_stop();
+    thread_.request_stop();
 }
 
 void scheduler_thread::join() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.join();
 }
 
 void scheduler_thread::run(const std::stop_token& stop) {
-    try {
-        while (true) {
-            pass();
-            if (stop.stop_requested()) {
-                break;
-            }
-            std::unique_lock pause_lock(pause_mutex_);
-            pause_.wait_for(pause_lock, stop, std::chrono::seconds(1), [] { return false; });
-        }
-    } catch (const std::exception& e) {
-        fatal_assertion_at(std::string("Scheduler thread failed: ") + e.what(), __FILE__, __LINE__);
-    }
+    do {
+        pass();
+    } while (!stop.stop_requested() && thread_.pause(std::chrono::seconds(1)));
 }
 
 void scheduler_thread::pass() {

@@ -4,16 +4,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
-#include <mutex>
 #include <stop_token>
-#include <thread>
 #include <tuple>
 
 #include "db/sqlite.h"
+#include "util/stoppable_thread.h"
 
 namespace marloven {
 
@@ -67,10 +65,7 @@ class scheduler_thread {
     std::tuple<int, int, int> last_step_{0, 0, 0};
     std::int64_t last_flush_;  // the last flush outside the hourly step
 
-    std::stop_source stop_;
-    std::mutex pause_mutex_;
-    std::condition_variable_any pause_;
-    std::jthread thread_;
+    stoppable_thread thread_{"Scheduler thread"};  // last: the loop uses the members above
 };
 
 }  // namespace marloven
