@@ -134,11 +134,7 @@ void StartCrawl(const api_session& s, api_result& r, int id, ArchiveInfo& info) 
     if (!s.svc().sources->get(s.db, info.configuration.source_id, source)) {
         return;
     }
-    const auto arcid = static_cast<std::uint32_t>(id);
-    s.svc().logs->crawlStarted(s.db, arcid, s.svc().now());
-    for (const std::string& seed : source.seeds) {
-        s.svc().queue->push(s.db, arcid, seed, 0);
-    }
+    start_crawl(s.db, s.svc(), static_cast<std::uint32_t>(id), source, s.svc().now());
     archive_info(s, id, info);
 }
 

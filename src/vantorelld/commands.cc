@@ -26,15 +26,15 @@ std::optional<std::string> reset_crawl_state(vantorelld& app) {
     sqlite_connection db = open_database(app.config(), install_paths::database);
     {
         transaction t(db);
-        app.documents().clearAll(db);
-        app.fetch_queue().clear_all(db);
-        app.logs().clearAll(db);
+        app.storage().documents.clearAll(db);
+        app.storage().queue.clear_all(db);
+        app.storage().logs.clearAll(db);
         // The index server is talked to under the transaction lock; this process runs no other
         // thread that could wait for it.
-        if (!app.index_storage()->clear()) {
+        if (!app.storage().index.clear()) {
             return std::string("Could not clear the index");  // rolled back on the way out
         }
-        app.robots().clear_all(db);
+        app.storage().robots.clear_all(db);
         t.commit();
     }
     // Vacuum needs the whole file to itself; another process may still be reading it.
@@ -59,7 +59,7 @@ std::optional<std::string> reset_crawl_state(vantorelld& app) {
 // stored good document is fed to it again, inside one exclusive transaction on a connection of
 // its own. Progress lines go to standard output.
 std::optional<std::string> reindex_documents(vantorelld& app) {
-    idxstorage& index = *app.index_storage();
+    idxstorage& index = app.storage().index;
     sqlite_connection db = open_database(app.config(), install_paths::database);
     {
         transaction t(db);
@@ -68,7 +68,7 @@ std::optional<std::string> reindex_documents(vantorelld& app) {
         }
         std::uint64_t failed = 0;
         std::size_t corrupt =
-            app.documents().forEachWithError(db, 0, [&](const document_version& d) {
+            app.storage().documents.forEachWithError(db, 0, [&](const document_version& d) {
                 indexable_document doc;
                 doc.guid = d.guid;
                 doc.arcid = d.arcid;

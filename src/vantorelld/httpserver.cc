@@ -21,7 +21,6 @@
 #include "ipc/socket_ipc.h"
 #include "util/config_file.h"
 #include "util/log.h"
-#include "vantorelld/vantorelld.h"
 
 namespace marloven {
 
@@ -104,7 +103,7 @@ std::optional<listen_address> parse_listen_address(std::string_view text) {
 
 // ---- request threads ------------------------------------------------------------------------
 
-httpthread::httpthread(threadpool& pool, vantorelld& daemon) : pool_(pool), context_(daemon) {
+httpthread::httpthread(threadpool& pool, const http_services& lent) : pool_(pool), context_(lent) {
     thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
 
@@ -160,10 +159,10 @@ void httpthread::serve(http_request& request) {
     pool_.server().finished(std::move(request.connection));
 }
 
-threadpool::threadpool(httpserver& server, vantorelld& daemon, int size) : server_(server) {
+threadpool::threadpool(httpserver& server, const http_services& lent, int size) : server_(server) {
     threads_.reserve(static_cast<std::size_t>(size));
     for (int i = 0; i < size; ++i) {
-        threads_.push_back(std::make_unique<httpthread>(*this, daemon));
+        threads_.push_back(std::make_unique<httpthread>(*this, lent));
     }
 }
 
@@ -609,15 +608,14 @@ void httpserver::loop::expired(client& c) {
 
 // ---- listener -------------------------------------------------------------------------------
 
-httpserver::httpserver(vantorelld& daemon, int threads, std::string address,
+httpserver::httpserver(const http_services& lent, int threads, std::string address,
                        httpserver_options options)
-    : daemon_(daemon),
-      address_(std::move(address)),
+    : address_(std::move(address)),
       options_(std::move(options)),
       timeout_(std::chrono::seconds(
           std::clamp<long long>(config_file().integer(keys::HTTP_TIMEOUT), 1, 86400))),
       wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      pool_(*this, daemon, threads) {
+      pool_(*this, lent, threads) {
     VANT_CHECK(wake_fd_.get() >= 0, "eventfd");
 }
 

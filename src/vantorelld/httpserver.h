@@ -27,7 +27,6 @@
 
 namespace marloven {
 
-class vantorelld;
 class httpserver;
 class threadpool;
 
@@ -80,7 +79,7 @@ struct httpserver_options {
 // the rest. The mutex guards the socket being served.
 class httpthread {
   public:
-    httpthread(threadpool& pool, vantorelld& daemon);
+    httpthread(threadpool& pool, const http_services& lent);
     ~httpthread();
     httpthread(const httpthread&) = delete;
     httpthread& operator=(const httpthread&) = delete;
@@ -110,7 +109,7 @@ class threadpool {
   public:
     static constexpr std::chrono::seconds stop_grace{5};
 
-    threadpool(httpserver& server, vantorelld& daemon, int size);
+    threadpool(httpserver& server, const http_services& lent, int size);
     ~threadpool();
     threadpool(const threadpool&) = delete;
     threadpool& operator=(const threadpool&) = delete;
@@ -144,13 +143,13 @@ class threadpool {
 // new connections wait in the listen backlog.
 // Every connection carries one request and is closed after the reply.
 // Ownership: owns the listening socket, the connections in the loop, the pool and the listener
-// thread; borrows the daemon.
+// thread; the request threads borrow what `lent` names.
 // Failure: an address that cannot be bound after every attempt is fatal ("binderr == 0").
 // Threads: start and stop from the daemon's main thread; the listener thread runs the loop;
 // request threads give connections back through `finished`.
 class httpserver {
   public:
-    httpserver(vantorelld& daemon, int threads, std::string address,
+    httpserver(const http_services& lent, int threads, std::string address,
                httpserver_options options = {});
     ~httpserver();
     httpserver(const httpserver&) = delete;
@@ -184,7 +183,6 @@ class httpserver {
     // 0 once listening; 1 bad address, 2 no socket, 3 never bound, 4 listen failed.
     int bind_listener(const std::stop_token& stop, std::string& error);
 
-    vantorelld& daemon_;
     const std::string address_;
     const httpserver_options options_;
     const std::chrono::milliseconds timeout_;  // HTTP_TIMEOUT

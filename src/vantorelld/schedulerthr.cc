@@ -86,10 +86,7 @@ void scheduler_thread::hourly_step(std::int64_t now, const std::tm& utc) {
             SourceConfiguration source;
             if (last && last->end > 0 && svc_.sources->get(db_, archive.source_id, source)) {
                 VANT_LOG(WORKERSCHEDULING, info) << "Starting crawl of archive " << arcid;
-                svc_.logs->crawlStarted(db_, arcid, now);
-                for (const std::string& seed : source.seeds) {
-                    svc_.queue->push(db_, arcid, seed, 0);
-                }
+                start_crawl(db_, svc_, arcid, source, now);
             }
         }
         if (archive.garbage_limit > 0) {

@@ -172,7 +172,7 @@ class upload_test : public testing::TestWithParam<upload_case> {
         EXPECT_EQ(app_->start_storage(), std::nullopt);
         sqlite_connection db = open_database(app_->config(), "vantorell.db");
         transaction t(db);
-        app_->archives().add(db, ArchiveConfiguration{});
+        app_->storage().archives.add(db, ArchiveConfiguration{});
         t.commit();
     }
     ~upload_test() override {
@@ -195,7 +195,7 @@ class upload_test : public testing::TestWithParam<upload_case> {
 };
 
 TEST_P(upload_test, short_disk_refuses_the_upload_and_stores_nothing) {
-    httpserver server(*app_, 1, "127.0.0.1:0");
+    httpserver server(app_->request_services(), 1, "127.0.0.1:0");
     server.start();
     ASSERT_TRUE(vant_test::eventually([&] { return server.port() != 0; }));
     disk_.set_full(GetParam().disk_full);
