@@ -262,16 +262,20 @@ void vantorelld::stop() {
         return;
     }
     VANT_LOG(LOG, info) << "Vantorell stopping";
-    // The HTTP server stops first, so that no request runs while the rest goes down.
+    // Every thread is asked first, so that their stops overlap: a request that takes its time
+    // to finish does not hold up the end of a fetch, nor the other way round. The HTTP server
+    // goes first, so that no new request starts while the rest goes down.
     if (http_) {
-        http_->stop();
-        http_.reset();
+        http_->request_stop();
     }
     if (scheduler_) {
         scheduler_->request_stop();
     }
     for (auto& crawler : crawlers_) {
-        crawler->request_stop();
+        crawler->request_stop();  // kills its worker, so that no fetch is waited for
+    }
+    if (http_) {
+        http_->join();
     }
     if (scheduler_) {
         scheduler_->join();
@@ -281,6 +285,7 @@ void vantorelld::stop() {
         crawler.reset();
     }
     crawlers_.clear();
+    http_.reset();  // its request threads get a few seconds to finish their requests
     scheduler_.reset();
 }
 

@@ -50,8 +50,9 @@ class vantorelld {
     [[nodiscard]] std::optional<std::string> start_storage();
     // Thread start (normal start only).
     [[nodiscard]] std::optional<std::string> start_threads();
-    // Stop sequence: HTTP server, scheduler, then the crawl threads (their workers killed first).
-    // Nothing once stopped.
+    // Stop sequence: asks the HTTP server, the scheduler and every crawl thread (whose worker is
+    // killed at once) to stop, and only then waits for them, in that order, so that no thread's
+    // stop waits for another's. Nothing once stopped.
     void stop();
     // Final clean-up: the storage objects in reverse order of creation, then the log.
     void final_cleanup();
