@@ -7,6 +7,7 @@
 #include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
+#include "storage/index_handoff.h"
 #include "util/http_text.h"
 #include "util/uri.h"
 #include "worker/FFF/FFF-serialize.h"
@@ -287,8 +288,11 @@ void RemoveDocument(const api_session& s, api_result& r, const std::string& guid
     if (!archive_access(s, r, static_cast<int>(doc.arcid), access_type::write)) {
         return;
     }
-    s.svc().index->removeDocument(guid);
+    index_handoff::batch changes(*s.svc().index_changes);
+    changes.remove(s.db, guid);
     s.svc().documents->remove(s.db, guid);
+    // The index hears of it after the commit, outside the transaction lock.
+    outside_transaction(s.db, [&] { changes.send(); });
 }
 
 void GetDocumentURL(const api_session& s, api_result& r, const std::string& guid,

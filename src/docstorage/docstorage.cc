@@ -144,8 +144,13 @@ docstorage::docstorage(sqlite3* db) {
         exec(db, "create unique index doccount_idx1 on doccount(arcid)");
     }
     if (try_exec(db, "select * from indexpending limit 1") != SQLITE_OK) {
-        exec(db, "create table indexpending(guid text)");
+        exec(db, "create table indexpending(guid text, seq integer, fff blob, ffflen integer)");
         exec(db, "create unique index indexpending_idx1 on indexpending(guid)");
+    } else if (try_exec(db, "select seq, fff, ffflen from indexpending limit 1") != SQLITE_OK) {
+        // A database of a build that noted guids alone.
+        exec(db, "alter table indexpending add column seq integer");
+        exec(db, "alter table indexpending add column fff blob");
+        exec(db, "alter table indexpending add column ffflen integer");
     }
 }
 
@@ -327,23 +332,29 @@ void docstorage::clearAll(sqlite3* db) {
     exec(db, "delete from indexpending");
 }
 
-void docstorage::notePending(sqlite3* db, std::string_view guid) {
-    exec(db,
-         sql_text("insert or ignore into indexpending values('%q')", std::string(guid).c_str()));
+void docstorage::notePending(sqlite3* db, std::string_view key, std::int64_t seq,
+                             std::string_view fff) {
+    statement st(db, sql_text("insert or replace into indexpending values('%q', %lld, ?, %lld)",
+                              std::string(key).c_str(), static_cast<long long>(seq),
+                              static_cast<long long>(fff.size())));
+    st.bind_blob(1, compressed(fff));
+    st.next();
 }
 
-void docstorage::clearPending(sqlite3* db, std::string_view guid) {
-    exec(db, sql_text("delete from indexpending where guid='%q'", std::string(guid).c_str()));
+void docstorage::clearPending(sqlite3* db, std::string_view key, std::int64_t seq) {
+    exec(db, sql_text("delete from indexpending where guid='%q' and seq=%lld",
+                      std::string(key).c_str(), static_cast<long long>(seq)));
 }
 
-std::vector<std::string> docstorage::takePending(sqlite3* db) {
-    std::vector<std::string> guids;
-    statement st(db, "select guid from indexpending");
+std::vector<pending_index_change> docstorage::pending(sqlite3* db) const {
+    std::vector<pending_index_change> notes;
+    statement st(db, "select guid, seq, fff, ffflen from indexpending order by rowid");
     while (st.next()) {
-        guids.push_back(st.text(0));
+        pending_index_change note{st.text(0), st.integer(1), {}};
+        read_blob(st, 2, "pending fff", note.key, note.fff);
+        notes.push_back(std::move(note));
     }
-    exec(db, "delete from indexpending");
-    return guids;
+    return notes;
 }
 
 void docstorage::requeueArchive(sqlite3* db, std::uint32_t arcid, fetchqueue& queue) const {

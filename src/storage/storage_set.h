@@ -17,21 +17,22 @@
 #include "logstorage/logstorage.h"
 #include "records/records.h"
 #include "robotschecker/robotschecker.h"
+#include "storage/index_handoff.h"
 
 namespace marloven {
 
 class config_file;
 
 // Purpose: the storage objects, built in start-up order: document storage, fetch queue, log
-// storage, index storage client, robots checker, then the ten configuration stores in the order
-// of their kinds. Members are declared in that order, so destruction runs in reverse.
-// Adding a record kind: a store here, its pointer in storage_refs (and its branch of
-// storage_refs::store), and its rows in the export and import tables.
-// Ownership: owns every object; none holds a database connection (each call borrows the calling
-// thread's). The index client owns the index server, which starts with start_index().
-// Failure: the constructors' database errors are fatal.
-// Threads: immutable after construction; the objects follow their own rules (the stores are
-// used under the process-wide transaction lock; the index client has a lock of its own).
+// storage, index storage client (with the hand-over of index changes), robots checker, then the
+// ten configuration stores in the order of their kinds. Members are declared in that order, so
+// destruction runs in reverse. Adding a record kind: a store here, its pointer in storage_refs (and
+// its branch of storage_refs::store), and its rows in the export and import tables. Ownership: owns
+// every object; none holds a database connection (each call borrows the calling thread's). The
+// index client owns the index server, which starts with start_index(). Failure: the constructors'
+// database errors are fatal. Threads: immutable after construction; the objects follow their own
+// rules (the stores are used under the process-wide transaction lock; the index client has a lock
+// of its own).
 struct storage_set {
     // Creates every table that is missing, on `db` (inside the start-up transaction).
     // `throttling` is the fetch queue's delay per host (seconds), `user_agent` the robots
@@ -45,6 +46,7 @@ struct storage_set {
     fetchqueue queue;
     logstorage logs;
     idxstorage index;
+    index_handoff index_changes;  // how the index is changed: after the transaction, in order
     robotschecker robots;
     cfgstorage<SourceConfiguration> sources;
     cfgstorage<ArchiveConfiguration> archives;
@@ -70,6 +72,7 @@ struct storage_refs {
     fetchqueue* queue = nullptr;
     logstorage* logs = nullptr;
     idxstorage* index = nullptr;
+    index_handoff* index_changes = nullptr;
     robotschecker* robots = nullptr;
     cfgstorage<SourceConfiguration>* sources = nullptr;
     cfgstorage<ArchiveConfiguration>* archives = nullptr;

@@ -9,6 +9,7 @@
 #include "db/sqlite.h"
 #include "docstorage/docstorage.h"
 #include "idxstorage/idxstorage.h"
+#include "storage/index_handoff.h"
 #include "util/install_paths.h"
 #include "util/log.h"
 #include "vantorelld/maintenance.h"
@@ -69,17 +70,7 @@ std::optional<std::string> reindex_documents(vantorelld& app) {
         std::uint64_t failed = 0;
         std::size_t corrupt =
             app.storage().documents.forEachWithError(db, 0, [&](const document_version& d) {
-                indexable_document doc;
-                doc.guid = d.guid;
-                doc.arcid = d.arcid;
-                doc.url = d.url;
-                doc.mime = d.mime;
-                doc.timestamp = static_cast<std::uint32_t>(d.timestamp);
-                doc.servertime = static_cast<std::uint32_t>(d.servertime);
-                doc.score = d.score;
-                doc.views = d.corechanged ? std::vector<int>{0, 1} : std::vector<int>{0};
-                doc.fff = d.fff;
-                if (index.rebuild_document(doc, std::cout) < 0) {
+                if (index.rebuild_document(index_form(d), std::cout) < 0) {
                     ++failed;
                 }
             });

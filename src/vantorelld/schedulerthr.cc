@@ -8,6 +8,7 @@
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "schedule/schedule.h"
+#include "storage/index_handoff.h"
 #include "util/log.h"
 #include "vantorelld/crawl_services.h"
 
@@ -66,15 +67,15 @@ void scheduler_thread::timed_work() {
         hourly_step(now, utc);
         last_step_ = this_hour;
     } else if (now - last_flush_ >= svc_.settings.flush_latency) {
-        transaction tr(db_);
-        svc_.index->flush();
-        tr.commit();
+        svc_.index->flush();  // the index client's own lock orders it; no transaction needed
         last_flush_ = now;
     }
 }
 
 void scheduler_thread::hourly_step(std::int64_t now, const std::tm& utc) {
+    index_handoff::batch changes(*svc_.index_changes);
     transaction t(db_);
+    svc_.index_changes->clear_settled(db_);
     for (int id : svc_.archives->ids(db_)) {
         ArchiveConfiguration archive;
         if (!svc_.archives->get(db_, id, archive)) {
@@ -92,16 +93,19 @@ void scheduler_thread::hourly_step(std::int64_t now, const std::tm& utc) {
         if (archive.garbage_limit > 0) {
             for (const std::string& guid :
                  svc_.documents->oldest(db_, arcid, now - archive.garbage_limit, retention_batch)) {
-                svc_.index->removeDocument(guid);
+                changes.remove(db_, guid);
                 svc_.documents->remove(db_, guid);
             }
         }
     }
-    svc_.index->flush();
+    changes.flush();
+    t.commit();
+    // Index I/O only after the commit: the removals in their turn, and the optimisation, whose
+    // reply may take hours, holds only the index client's own lock.
+    changes.send();
     if (utc.tm_hour == svc_.settings.optimize_at) {
         svc_.index->optimise();
     }
-    t.commit();
 }
 
 }  // namespace marloven

@@ -26,10 +26,11 @@ inline constexpr int retention_batch = 100;
 // have passed since its last flush, and then calls the watchdog. The hourly step, in one
 // exclusive transaction: starts every due archive whose last crawl has ended (a new crawl row,
 // the source's seeds queued with priority 0; an archive never crawled has no row and is left to
-// StartCrawl), removes at most retention_batch expired documents of every archive with a
-// retention time from the index and from storage, flushes the index, and optimises it at the
-// hour OptimizeAt. With too little free disk space, or while crawling pauses after a full disk,
-// only the watchdog runs.
+// StartCrawl) and removes at most retention_batch expired documents of every archive with a
+// retention time from storage; after the commit the index hears of the removals and is flushed
+// (through the index hand-over), and at the hour OptimizeAt it is optimised. No index request
+// runs inside a transaction. With too little free disk space, or while crawling pauses after a
+// full disk, only the watchdog runs.
 // Ownership: owns its SQLite connection (opened by the constructor); borrows the services and
 // the watchdog, which must outlive it.
 // Failure: a full disk (SQLITE_FULL) rolls the step back and pauses crawling; other SQLite

@@ -231,7 +231,15 @@ std::optional<std::string> vantorelld::start_threads() {
     crawl_.cookies = &cookies_;
     crawl_.disk_pause = &disk_pause_;
     crawl_.settings = crawl_settings::from(config_);
-    drop_unstored_versions(crawl_);
+    // Index changes that a daemon which died last time had stored but not yet sent go to the
+    // index before anything else changes documents.
+    {
+        sqlite_connection db = open_database(config_, install_paths::database);
+        if (std::size_t n = storage_->index_changes.recover(db)) {
+            VANT_LOG(WORKERSCHEDULING, info)
+                << "Sent " << n << " index changes left over from the last run";
+        }
+    }
     // Crawl processing threads first, each started as soon as it exists; then the scheduler,
     // whose watchdog pass checks them.
     const auto workers = config_.integer(keys::WORKERS);
@@ -287,6 +295,11 @@ void vantorelld::stop() {
     crawlers_.clear();
     http_.reset();  // its request threads get a few seconds to finish their requests
     scheduler_.reset();
+    // The notes of index changes that have been sent need not wait for the next start.
+    sqlite_connection db = open_database(config_, install_paths::database);
+    transaction t(db);
+    storage_->index_changes.clear_settled(db);
+    t.commit();
 }
 
 int vantorelld::http_port() const {
