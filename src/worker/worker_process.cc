@@ -27,7 +27,7 @@ process_reply worker_process::process(const process_request& request) {
     send_request(*this, request);
     expect_reply(*this, reply_t::PROCESSED, "PROCESSED");
     process_reply reply = receive_process_reply(*this);
-    VANT_LOG(WORKER, debug) << "worker_process('" << request.url << "') ends with "
+    VANT_LOG(WORKERSCHEDULING, debug) << "worker_process('" << request.url << "') ends with "
                             << reply.outlinks.size() << " outlinks";
     return reply;
 }
@@ -36,7 +36,7 @@ reprocess_reply worker_process::reprocess(const reprocess_request& request) {
     send_request(*this, request);
     expect_reply(*this, reply_t::REPROCESSED, "REPROCESSED");
     reprocess_reply reply = receive_reprocess_reply(*this);
-    VANT_LOG(WORKER, debug) << "worker_reprocess('" << request.url << "') ends";
+    VANT_LOG(WORKERSCHEDULING, debug) << "worker_reprocess('" << request.url << "') ends";
     return reply;
 }
 
