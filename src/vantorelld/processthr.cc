@@ -481,11 +481,11 @@ std::optional<std::string> process_thread::cookies_for(const job& j) {
         process_reply reply = call_worker(q);
         std::string cookies = cookies_from_headers(reply.headers);
         if (cookies.empty() && reply.result.status != crawl_error::none) {
-            // Nothing is remembered, so the next URL of the archive tries again.
             VANT_LOG(WORKERSCHEDULING, warning) << "Log-in for archive " << arcid << " at " << q.url
                                                 << " failed: " << reply.result.status_text;
-            return cookies;
         }
+        // A failed log-in is remembered too (with no cookies), so the site is asked again only
+        // after the freshness period and not before every URL of the archive.
         svc_.cookies->put(arcid, cookies, svc_.now());
         return cookies;
     } catch (const socket_ipc::error& e) {

@@ -301,6 +301,24 @@ TEST_F(process_thread_test, cookie_log_in_is_repeated_only_when_the_cookies_are_
     EXPECT_EQ(rows("select count(*) from documentlog"), (std::vector<std::string>{"6"}));
 }
 
+// Issue 15: a log-in that failed was not remembered, so it was repeated before every URL.
+TEST_F(process_thread_test, failed_cookie_log_in_waits_for_the_freshness_period) {
+    site_.route("/login", 403, "text/plain", "no");
+    site_.route("/m/1", 200, "text/html", page("One", "x"));
+    site_.route("/m/2", 200, "text/html", page("Two", "y"));
+    auto source = source_for(prefix(), {url("/m/1"), url("/m/2")});
+    source.auth = auth_type::cookie;
+    source.cookie.url = url("/login");
+    source.cookie.freshness = 3600;
+    std::uint32_t arcid = add_archive(source);
+    auto thread = make_thread();
+    crawl_again(*thread, arcid, 0);
+    EXPECT_EQ(site_.count("/login"), 1u);
+    EXPECT_EQ(site_.count("/m/2"), 1u);
+    crawl_again(*thread, arcid, 3601);
+    EXPECT_EQ(site_.count("/login"), 2u);
+}
+
 TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) {
     site_.route("/", 200, "text/html", page("Home", "x", {"/never.html", "/after.html"}));
     vant_test::http_response never(200, {{"Content-Type", "text/html"}}, "late");
