@@ -434,11 +434,12 @@ std::optional<crawl_error> process_thread::check_robots(const job& j) {
         process_request q;
         q.depth_credit = robots_depth_credit;
         q.url = *robots_url;
-        std::string body;
+        std::optional<std::string> body;
         try {
             process_reply reply = call_worker(q);
             VANT_LOG(WORKERSCHEDULING, debug) << "Processed robots.txt " << *robots_url;
             // A missing robots.txt (or any failed fetch) is cached empty: everything allowed.
+            body.emplace();
             if (reply.result.status == crawl_error::none) {
                 body = std::move(reply.content);
             }
@@ -451,12 +452,13 @@ std::optional<crawl_error> process_thread::check_robots(const job& j) {
             if (!restart_worker()) {
                 return std::nullopt;
             }
-            // Without the site's rules the URL is not fetched; the next URL of the site tries
-            // to read them again.
-            return crawl_error::internal;
+            // The crawl goes on with the new worker: the URL is judged by what the cache holds
+            // (nothing is stored, so the next URL of the site tries to read the rules again).
         }
         transaction t(db_);
-        svc_.robots->store(db_, *robots_url, body);
+        if (body) {
+            svc_.robots->store(db_, *robots_url, *body);
+        }
         answer = svc_.robots->allowed(db_, url);
         t.commit();
     }

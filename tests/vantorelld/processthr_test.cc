@@ -319,6 +319,26 @@ TEST_F(process_thread_test, failed_cookie_log_in_waits_for_the_freshness_period)
     EXPECT_EQ(site_.count("/login"), 2u);
 }
 
+// Issue 15: a worker that failed while fetching robots.txt cost the URL (INTERNAL).
+TEST_F(process_thread_test, worker_lost_on_robots_txt_is_replaced_and_the_url_fetched) {
+    vant_test::http_response never(200, {{"Content-Type", "text/plain"}}, "User-agent: *");
+    never.delay = std::chrono::hours(1);
+    site_.route("/robots.txt", never);
+    site_.route("/", 200, "text/html", page("Home", "x"));
+    std::uint32_t arcid = site_archive();
+    start_crawl(arcid);
+    auto thread = make_thread(2);
+    const pid_t first = thread->worker_pid();
+    std::jthread pass([&] { thread->crawl_once(); });
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/robots.txt") == 1; }));
+    now_ += 2;
+    thread->check_worker(false);
+    pass.join();
+    EXPECT_NE(thread->worker_pid(), first);
+    EXPECT_EQ(rows("select url, status from documentlog"),
+              (std::vector<std::string>{url("/") + "|0"}));
+}
+
 TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) {
     site_.route("/", 200, "text/html", page("Home", "x", {"/never.html", "/after.html"}));
     vant_test::http_response never(200, {{"Content-Type", "text/html"}}, "late");
