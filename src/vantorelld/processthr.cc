@@ -397,16 +397,18 @@ void process_thread::reprocess(job& j) {
     transaction t(db_);
     if (status) {
         if (*status == crawl_error::none) {
-            doc.error = static_cast<int>(crawl_error::none);
+            // The version keeps its own error: a kept UNCHANGED version stays one, and only good
+            // versions are in the index.
+            const bool good = doc.error == static_cast<int>(crawl_error::none);
             doc.fff = std::move(reply.fff);
             doc.fffcrc = reply.result.fffcrc;
             doc.corecrc = reply.result.corecrc;
             doc.score = reply.score;
             const cache_mode mode = cache_mode_of(j.archive);
-            if (svc_.documents->store(db_, doc, extra, mode)) {
-                changes.add(db_, std::move(doc), mode);
-            } else {
+            if (!svc_.documents->store(db_, doc, extra, mode)) {
                 status = crawl_error::outofdocs;
+            } else if (good) {
+                changes.add(db_, std::move(doc), mode);
             }
         }
         svc_.logs->logDocument(db_, guid, arcid, url, svc_.now(), static_cast<int>(*status));

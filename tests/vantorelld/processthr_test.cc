@@ -91,6 +91,24 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
               (std::vector<std::string>{"0", "9", "0"}));
     EXPECT_EQ(rows("select count(distinct guid) from documentlog"),
               (std::vector<std::string>{"3"}));
+
+    // Issue 15: parsing the versions again turned the UNCHANGED one into a good one (and put it
+    // in the index).
+    now_ += 60;
+    const std::vector<std::string> guids = rows("select guid from docstorage");
+    {
+        transaction t(db_);
+        logs_->crawlStarted(db_, arcid, now_);
+        for (const auto& guid : guids) {
+            queue_->push(db_, arcid, "guid:" + guid, 0);
+        }
+        t.commit();
+    }
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select error from docstorage order by timestamp"),
+              (std::vector<std::string>{"0", "9", "0"}));
+    index_->flush();
+    EXPECT_EQ(hits("steady"), 2);
 }
 
 TEST_F(process_thread_test, redirect_target_is_queued_at_the_same_depth) {
