@@ -7,6 +7,7 @@
 #include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
+#include "schedule/schedule.h"
 #include "storage/index_handoff.h"
 #include "util/http_text.h"
 #include "util/uri.h"
@@ -319,13 +320,9 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
     if (svc.free_disk) {
         free = svc.free_disk(svc.data_dir).value_or(0);
     }
-    const int hour = static_cast<int>((svc.now() / 3600) % 24);
-    bool outside = svc.crawl_start < svc.crawl_stop
-                       ? hour < svc.crawl_start || hour > svc.crawl_stop
-                       : svc.crawl_stop < hour && hour < svc.crawl_start;
     if (free < svc.min_free_disk || (svc.disk_pause && svc.disk_pause->active(svc.now()))) {
         status = daemon_status::LOWDISKSPACE;
-    } else if (outside) {
+    } else if (!in_crawl_window(svc.now(), svc.crawl_start, svc.crawl_stop)) {
         status = daemon_status::CRAWLSTOPPED;
     } else {
         status = daemon_status::RUNNING;

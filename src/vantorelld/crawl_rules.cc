@@ -89,14 +89,6 @@ std::string cookies_from_headers(std::string_view headers) {
     return out;
 }
 
-bool in_crawl_window(std::int64_t now, int start, int stop) {
-    const auto hour = static_cast<int>((now / 3600) % 24);
-    if (start < stop) {
-        return start <= hour && hour <= stop;
-    }
-    return hour <= stop || hour >= start;
-}
-
 std::optional<notify_url> notify_url::parse(std::string_view text, std::string& reason) {
     notify_url n;
     bool have_conversion = false;

@@ -1,6 +1,6 @@
 // crawl_rules.h: the small rules of crawling, kept apart from the threads that apply them: the
-// URL filter of a source, the cookies of a log-in reply, the daily crawl window, and the
-// crawl-end notification URL.
+// URL filter of a source, the cookies of a log-in reply and the crawl-end notification URL (the
+// daily crawl window is in schedule/schedule.h, as the status report needs it too).
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -42,11 +42,6 @@ class url_filter {
 // begins with "Set-Cookie: " or "set-cookie: ", the text after that up to the first ";", the
 // non-empty pieces joined with "; ". Empty when there are none.
 std::string cookies_from_headers(std::string_view headers);
-
-// Whether the UTC hour of `now` (seconds since 1970) lies in the daily crawl window from hour
-// `start` to hour `stop`, both included: start <= hour <= stop when start < stop, otherwise (the
-// window wraps midnight, or start equals stop) hour <= stop or hour >= start.
-bool in_crawl_window(std::int64_t now, int start, int stop);
 
 // Links kept of one fetched page, after the source's filters: the rest are dropped (and counted
 // in the log), so that one hostile page cannot flood the queue. Ten times the largest link

@@ -15,6 +15,7 @@
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "robotschecker/robotschecker.h"
+#include "schedule/schedule.h"
 #include "storage/index_handoff.h"
 #include "util/log.h"
 #include "util/uri.h"
