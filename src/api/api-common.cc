@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: MIT
 #include "api/api-common.h"
 
-#include <sys/statvfs.h>
-
 #include <algorithm>
 
 #include "db/sqlite.h"
@@ -15,14 +13,6 @@ namespace {
 // The printed source path of this file's fatal messages.
 constexpr const char* api_common_path = "src\\api\\api-common";
 }  // namespace
-
-std::optional<std::uint64_t> free_disk_space(const std::string& dir) {
-    struct statvfs st {};
-    if (::statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
-}
 
 bool check_access(const std::string& user, const std::vector<std::string>& groups,
                   const acl_list& acl, access_type wanted) {

@@ -62,9 +62,6 @@ struct api_services : storage_refs {
     std::time_t now() const { return clock ? clock() : std::time(nullptr); }
 };
 
-// The free space of the file system holding `dir`, as an unprivileged caller may use it.
-std::optional<std::uint64_t> free_disk_space(const std::string& dir);
-
 // Purpose: the caller of one operation: the request thread's connection and the authenticated
 // user, with the storage the operation works on.
 // Ownership: borrows the connection and the services for the length of one call.

@@ -3,6 +3,7 @@
 #include "db/disk_full.h"
 
 #include <sqlite3.h>
+#include <sys/statvfs.h>
 
 namespace marloven {
 
@@ -24,6 +25,14 @@ bool disk_full_tolerated::active() {
 
 bool is_disk_full(int rc) {
     return (rc & 0xff) == SQLITE_FULL;
+}
+
+std::optional<std::uint64_t> available_disk_space(const std::string& dir) {
+    struct statvfs st {};
+    if (::statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
 }
 
 }  // namespace marloven

@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 namespace marloven {
 
@@ -35,6 +37,11 @@ class disk_full_tolerated {
 
 // Whether an SQLite result code (primary or extended) says the disk is full.
 bool is_disk_full(int rc);
+
+// The free space, in bytes, of the file system holding `dir` ("." when empty), as an
+// unprivileged caller may use it; nothing when it cannot be told. A relative `dir` is taken
+// from the present working directory, so callers pass the absolute path of DATADIR.
+std::optional<std::uint64_t> available_disk_space(const std::string& dir);
 
 // Purpose: the daemon's memory of its last full disk. Crawling pauses for `seconds` after one,
 // as it does while free space is below MINFREEDISK, and then tries again.

@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/crawl_services.h"
 
-#include <sys/statvfs.h>
-
 #include <algorithm>
 
 #include "db/disk_full.h"
@@ -25,14 +23,6 @@ std::optional<std::string> cookie_store::usable(std::uint32_t arcid, int freshne
 void cookie_store::put(std::uint32_t arcid, std::string cookies, std::int64_t now) {
     std::scoped_lock lock(mutex_);
     entries_[arcid] = entry{std::move(cookies), now};
-}
-
-std::optional<std::uint64_t> available_disk_space(const std::string& dir) {
-    struct statvfs st {};
-    if (::statvfs(dir.empty() ? "." : dir.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
 }
 
 crawl_settings crawl_settings::from(const config_file& config) {

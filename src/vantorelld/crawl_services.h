@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "db/disk_full.h"
 #include "storage/storage_set.h"
 #include "util/clock.h"
 #include "vantorelld/crawl_rules.h"
@@ -45,10 +46,8 @@ class cookie_store {
     std::map<std::uint32_t, entry> entries_;  // guarded by mutex_
 };
 
-// The free space, in bytes, of the file system holding a directory, as an unprivileged caller
-// may use it; nothing when it cannot be told.
+// A probe of free disk space (available_disk_space, or a test's stand-in).
 using disk_probe = std::function<std::optional<std::uint64_t>(const std::string&)>;
-std::optional<std::uint64_t> available_disk_space(const std::string& dir);
 
 // The crawl settings of the configuration file, read once when the daemon starts its threads.
 struct crawl_settings {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 #include "api/langtrain.h"
 #include "db/dbconfig.h"
@@ -160,6 +161,11 @@ std::optional<std::string> vantorelld::prepare() {
     if (auto failure = check_data_directory(data_dir_)) {
         return failure;
     }
+    // The working directory is now DATADIR. The free-space probes ask for its absolute path: a
+    // relative DATADIR, taken from here, would name a place that does not exist.
+    std::error_code ec;
+    std::filesystem::path here = std::filesystem::current_path(ec);
+    disk_path_ = ec ? data_dir_ : here.string();
     // One process at a time per data directory: a second daemon, or a maintenance command while
     // the daemon runs, would fight over the database and the index.
     lock_fd_ = ::open("vantorell.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -212,9 +218,9 @@ std::optional<std::string> vantorelld::start_storage() {
     storage_->index.start();
     static_cast<storage_refs&>(services_) = storage_refs(*storage_);
     services_.platform_guid = platform_guid_;
-    services_.data_dir = data_dir_;
+    services_.data_dir = disk_path_;
     services_.plugin_directory = plugin_directory(config_);
-    services_.free_disk = free_disk_space;
+    services_.free_disk = available_disk_space;
     services_.disk_pause = &disk_pause_;
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
@@ -231,6 +237,7 @@ std::optional<std::string> vantorelld::start_threads() {
     crawl_.cookies = &cookies_;
     crawl_.disk_pause = &disk_pause_;
     crawl_.settings = crawl_settings::from(config_);
+    crawl_.settings.data_dir = disk_path_;
     // Index changes that a daemon which died last time had stored but not yet sent go to the
     // index before anything else changes documents.
     {

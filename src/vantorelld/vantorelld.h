@@ -85,7 +85,8 @@ class vantorelld {
     // before any of them goes, since they use everything declared above them.
     std::string program_path_;
     config_file config_;
-    std::string data_dir_;
+    std::string data_dir_;   // DATADIR as configured
+    std::string disk_path_;  // its absolute path, resolved at start-up: what the disk probes ask
     std::string command_path_;
     int lock_fd_ = -1;  // flock on DATADIR/vantorell.lock, held for the process's life
     bool log_open_ = false;

@@ -156,17 +156,22 @@ struct upload_case {
     bool disk_full;
     const char* status;
     int stored;
+    bool relative_datadir = false;  // DATADIR given relative to the working directory
 };
 
 class upload_test : public testing::TestWithParam<upload_case> {
   protected:
     upload_test() {
-        std::string conf = dir_.write("v.conf", "DATADIR=" + (dir_ / "data") +
+        cwd_ = std::filesystem::current_path();
+        if (GetParam().relative_datadir) {
+            std::filesystem::current_path(dir_.str());
+        }
+        const std::string data = GetParam().relative_datadir ? "data" : dir_ / "data";
+        std::string conf = dir_.write("v.conf", "DATADIR=" + data +
                                                     "\nDEPLOYDIR=" VANT_DEPLOY_DIR
                                                     "\nLOGCFG=HTTPSERVER:INFO\nSyncLevel=0\n" +
                                                     GetParam().config);
         ::setenv("MARLOVEN_CONFIG_FILE", conf.c_str(), 1);
-        cwd_ = std::filesystem::current_path();
         app_ = std::make_unique<vantorelld>("vantorelld");
         EXPECT_EQ(app_->prepare(), std::nullopt);
         EXPECT_EQ(app_->start_storage(), std::nullopt);
@@ -215,12 +220,16 @@ TEST_P(upload_test, short_disk_refuses_the_upload_and_stores_nothing) {
     server.stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(disks, upload_test,
-                         testing::Values(upload_case{"", false, "200 OK", 1},
-                                         upload_case{"MINFREEDISK=1000000000\n", false,
-                                                     "400 Document storage limit reached", 0},
-                                         upload_case{"", true, "400 Document storage limit reached",
-                                                     0}));
+INSTANTIATE_TEST_SUITE_P(
+    disks, upload_test,
+    testing::Values(upload_case{"", false, "200 OK", 1},
+                    upload_case{"MINFREEDISK=1000000000\n", false,
+                                "400 Document storage limit reached", 0},
+                    upload_case{"", true, "400 Document storage limit reached", 0},
+                    // Issue 15: with a relative DATADIR the free space
+                    // could not be read, and the limit was not enforced.
+                    upload_case{"MINFREEDISK=1000000000\n", false,
+                                "400 Document storage limit reached", 0, true}));
 
 }  // namespace
 }  // namespace marloven
