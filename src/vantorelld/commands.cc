@@ -32,8 +32,8 @@ std::optional<std::string> reset_crawl_state(vantorelld& app) {
         app.storage().logs.clearAll(db);
         // The index server is talked to under the transaction lock; this process runs no other
         // thread that could wait for it.
-        if (!app.storage().index.clear()) {
-            return std::string("Could not clear the index");  // rolled back on the way out
+        if (auto failure = app.storage().index.clear()) {
+            return failure;  // rolled back on the way out
         }
         app.storage().robots.clear_all(db);
         t.commit();
@@ -64,18 +64,18 @@ std::optional<std::string> reindex_documents(vantorelld& app) {
     sqlite_connection db = open_database(app.config(), install_paths::database);
     {
         transaction t(db);
-        if (!index.begin_rebuild()) {
-            return std::string("Could not clear the index");
+        if (auto failure = index.begin_rebuild()) {
+            return failure;
         }
         std::uint64_t failed = 0;
         std::size_t corrupt =
             app.storage().documents.forEachWithError(db, 0, [&](const document_version& d) {
-                if (index.rebuild_document(index_form(d), std::cout) < 0) {
+                if (index.rebuild_document(index_form(d), std::cout)) {
                     ++failed;
                 }
             });
-        if (index.finish_rebuild(std::cout) < 0) {
-            return std::string("Could not commit the rebuilt index");
+        if (auto failure = index.finish_rebuild(std::cout)) {
+            return failure;
         }
         if (corrupt > 0) {
             std::cout << "Skipped " << corrupt << " documents with corrupt stored data"
