@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: MIT
 #include "api/api-common.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 
 #include "db/sqlite.h"
@@ -45,20 +43,6 @@ acl_list root_acl(const api_session& session, int id) {
         return {};
     }
     return record.entries;
-}
-
-std::string md5_hex(std::string_view text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    VANT_ASSERT(EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr) == 1);
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(static_cast<std::size_t>(size) * 2);
-    for (unsigned int i = 0; i < size; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
-    }
-    return out;
 }
 
 api_transaction::api_transaction(sqlite3* db) : db_(db) {

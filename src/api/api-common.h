@@ -11,21 +11,18 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "api/errors.h"
 #include "db/cfgstorage.h"
 #include "records/records.h"
 #include "util/disk_space.h"
+#include "storage/storage_set.h"
+#include "util/md5.h"  // md5_hex: password hashes
 
 namespace marloven {
 
 class disk_full_pause;
-class docstorage;
-class fetchqueue;
-class idxstorage;
-class logstorage;
 
 // The server-wide access lists (RootACL ids) and the one login record.
 inline constexpr int root_acl_browsing = 0;  // who may create collections and watches
@@ -35,26 +32,13 @@ inline constexpr int login_record_id = 0;
 inline constexpr const char* all_users_group = "All Users";
 inline constexpr const char* anonymous_user = "Anonymous";
 
-// Purpose: the storage objects and settings the operations use, lent by the daemon.
+// Purpose: what the operations use, lent by the daemon: the storage objects (the borrowed view
+// of its storage set: `sources`, `documents`, `store<Record>()` ...) and the settings below.
 // Ownership: borrows everything; the daemon keeps the objects alive from storage start-up to the
 // final clean-up, and builds this record only in between.
 // Threads: immutable; the objects it points to follow their own rules (callers hold the
 // process-wide transaction lock while they use them).
-struct api_services {
-    cfgstorage<SourceConfiguration>* sources = nullptr;
-    cfgstorage<ArchiveConfiguration>* archives = nullptr;
-    cfgstorage<CollectionConfiguration>* collections = nullptr;
-    cfgstorage<WatchConfiguration>* watches = nullptr;
-    cfgstorage<AuthConfiguration>* auths = nullptr;
-    cfgstorage<Plugin>* plugins = nullptr;
-    cfgstorage<DocFilter>* docfilters = nullptr;
-    cfgstorage<RendererPluginPipe>* renderer_pipes = nullptr;
-    cfgstorage<RootACL>* root_acls = nullptr;
-    cfgstorage<LoginConfiguration>* logins = nullptr;
-    docstorage* documents = nullptr;
-    logstorage* logs = nullptr;
-    fetchqueue* queue = nullptr;
-    idxstorage* index = nullptr;
+struct api_services : storage_refs {
     // The daemon's memory of its last full disk (SQLITE_FULL): crawling pauses after one, and
     // the status reports low disk space meanwhile. May be null.
     disk_full_pause* disk_pause = nullptr;
@@ -77,9 +61,6 @@ struct api_services {
     disk_probe free_disk = available_disk_space;
 
     std::time_t now() const { return clock ? clock() : std::time(nullptr); }
-
-    template <typename Record>
-    cfgstorage<Record>& store() const;
 };
 
 // Purpose: the caller of one operation: the request thread's connection and the authenticated
@@ -107,9 +88,6 @@ bool check_access(const api_session& session, const acl_list& acl, access_type w
 // The access list of a RootACL record (empty when the record is missing).
 acl_list root_acl(const api_session& session, int id);
 
-// The lower-case hexadecimal MD5 digest of `text` (user passwords, document guids).
-std::string md5_hex(std::string_view text);
-
 // Purpose: the transaction around one front-end call of an operation: begins an exclusive
 // transaction on the request thread's connection, commits it when the call is over, whether the
 // operation succeeded or not.
@@ -132,31 +110,5 @@ class api_transaction {
 // index query), so that the crawl threads and other requests are not held up by it. Without an
 // open transaction `work` simply runs.
 void outside_transaction(sqlite3* db, const std::function<void()>& work);
-
-template <typename Record>
-cfgstorage<Record>& api_services::store() const {
-    if constexpr (std::is_same_v<Record, SourceConfiguration>) {
-        return *sources;
-    } else if constexpr (std::is_same_v<Record, ArchiveConfiguration>) {
-        return *archives;
-    } else if constexpr (std::is_same_v<Record, CollectionConfiguration>) {
-        return *collections;
-    } else if constexpr (std::is_same_v<Record, WatchConfiguration>) {
-        return *watches;
-    } else if constexpr (std::is_same_v<Record, AuthConfiguration>) {
-        return *auths;
-    } else if constexpr (std::is_same_v<Record, Plugin>) {
-        return *plugins;
-    } else if constexpr (std::is_same_v<Record, DocFilter>) {
-        return *docfilters;
-    } else if constexpr (std::is_same_v<Record, RendererPluginPipe>) {
-        return *renderer_pipes;
-    } else if constexpr (std::is_same_v<Record, RootACL>) {
-        return *root_acls;
-    } else {
-        static_assert(std::is_same_v<Record, LoginConfiguration>, "not a configuration record");
-        return *logins;
-    }
-}
 
 }  // namespace marloven

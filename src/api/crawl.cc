@@ -9,8 +9,9 @@
 #include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
+#include "schedule/schedule.h"
+#include "storage/index_handoff.h"
 #include "util/http_text.h"
-#include "util/log.h"
 #include "util/uri.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
@@ -34,23 +35,6 @@ bool archive_access(const api_session& s, api_result& r, int id, access_type wan
     ArchiveConfiguration archive;
     return archive_access(s, r, id, wanted, archive);
 }
-
-// Contexts of query hits come from the stored FFF blobs, read on the calling thread's
-// connection inside its transaction.
-class stored_documents : public document_source {
-  public:
-    explicit stored_documents(const api_session& s) : s_(s) {}
-    std::optional<std::string> fff(const std::string& guid) override {
-        document_version doc;
-        if (s_.svc().documents->get(s_.db, guid, doc) == read_status::missing) {
-            return std::nullopt;
-        }
-        return std::move(doc.fff);
-    }
-
-  private:
-    const api_session& s_;
-};
 
 // The stamp of a legacy index: both records' stamps, so that a change of either shows.
 std::uint32_t index_magic(std::uint32_t archive_magic, std::uint32_t source_magic) {
@@ -154,11 +138,7 @@ void StartCrawl(const api_session& s, api_result& r, int id, ArchiveInfo& info) 
     if (!s.svc().sources->get(s.db, info.configuration.source_id, source)) {
         return;
     }
-    const auto arcid = static_cast<std::uint32_t>(id);
-    s.svc().logs->crawlStarted(s.db, arcid, s.svc().now());
-    for (const std::string& seed : source.seeds) {
-        s.svc().queue->push(s.db, arcid, seed, 0);
-    }
+    start_crawl(s.db, s.svc(), static_cast<std::uint32_t>(id), source, s.svc().now());
     archive_info(s, id, info);
 }
 
@@ -272,11 +252,8 @@ void AddDocument(const api_session& s, api_result& r, int arcid, const std::stri
     const std::time_t now = s.svc().now();
     document_version doc;
     doc.url = normalise_url(url);
-    std::string key = s.svc().platform_guid + "|" + std::to_string(arcid) + "|" + doc.url;
-    if (archive.historicize) {
-        key += "|" + std::to_string(now);
-    }
-    doc.guid = md5_hex(key);
+    doc.guid = document_guid(s.svc().platform_guid, static_cast<std::uint32_t>(arcid), doc.url,
+                             archive.historicize ? std::optional<std::int64_t>(now) : std::nullopt);
     doc.arcid = static_cast<std::uint32_t>(arcid);
     doc.timestamp = now;
     doc.error = 0;
@@ -311,8 +288,11 @@ void RemoveDocument(const api_session& s, api_result& r, const std::string& guid
     if (!archive_access(s, r, static_cast<int>(doc.arcid), access_type::write)) {
         return;
     }
-    s.svc().index->removeDocument(guid);
+    index_handoff::batch changes(*s.svc().index_changes);
+    changes.remove(s.db, guid);
     s.svc().documents->remove(s.db, guid);
+    // The index hears of it after the commit, outside the transaction lock.
+    outside_transaction(s.db, [&] { changes.send(); });
 }
 
 void GetDocumentURL(const api_session& s, api_result& r, const std::string& guid,
@@ -327,121 +307,6 @@ void GetDocumentURL(const api_session& s, api_result& r, const std::string& guid
     }
 }
 
-void Query(const api_session& s, api_result& r, query_request& q, std::vector<query_hit>& hits,
-           std::int32_t& count) {
-    reset_result(r);
-    count = -1;
-    hits.clear();
-    std::vector<int> candidates = q.archives;
-    std::string watch_text;
-    query_parser watch_parser = query_parser::none;
-    int collection = q.collection;
-    if (q.watch > 0) {
-        WatchConfiguration watch;
-        if (!s.svc().watches->get(s.db, q.watch, watch)) {
-            set_error(r, api_error::AccessViolation);
-            return;
-        }
-        watch_text = watch.query;
-        watch_parser = watch.parser;
-        collection = watch.collection;
-        if (q.min_time == 0 && watch.freshness > 0) {
-            q.min_time = static_cast<std::uint32_t>(s.svc().now() - watch.freshness);
-        }
-        q.view = 1;
-        q.sort = query_sort::SORT_TIME_NEWER;
-    }
-    bool implicit = false;
-    if (collection > 0) {
-        CollectionConfiguration c;
-        if (!s.svc().collections->get(s.db, collection, c) ||
-            !check_access(s, c.acl, access_type::read)) {
-            set_error(r, api_error::AccessViolation);
-            return;
-        }
-        candidates.insert(candidates.end(), c.archives.begin(), c.archives.end());
-    } else if (collection == -1) {
-        candidates = s.svc().archives->ids(s.db);
-        implicit = true;
-    }
-    std::vector<std::int32_t> searched;
-    for (int id : candidates) {
-        ArchiveConfiguration archive;
-        if (s.svc().archives->get(s.db, id, archive) &&
-            !check_access(s, archive.acl, access_type::read)) {
-            if (implicit) {
-                continue;
-            }
-            set_error(r, api_error::AccessViolation);
-            return;
-        }
-        if (std::find(searched.begin(), searched.end(), id) == searched.end()) {
-            searched.push_back(id);
-        }
-    }
-
-    bool parsed = q.parser == query_parser::none || parse_query(q.parser, q.text, q.atoms);
-    if (parsed && !watch_text.empty()) {
-        std::vector<query_atom> watch_atoms;
-        if (watch_parser == query_parser::none) {
-            parsed = false;
-        } else if (static_cast<int>(watch_parser) <= 3) {
-            parsed = parse_query(watch_parser, watch_text, watch_atoms);
-        }
-        if (parsed) {
-            const bool own = !q.atoms.empty();
-            q.atoms.insert(q.atoms.end(), watch_atoms.begin(), watch_atoms.end());
-            if (own && !watch_atoms.empty()) {
-                q.atoms.push_back(query_atom{query_atom_type::ATOM_AND, "2", {}});
-            }
-        }
-    }
-    // Atoms handed in without a parser are checked too: the index would fail on a malformed
-    // expression.
-    if (!parsed || !well_formed_query(q.atoms)) {
-        set_error(r, api_error::BadQuery);
-        return;
-    }
-    const std::string log_text = query_log_text(q.atoms);
-
-    query_options options;
-    options.atoms = q.atoms;
-    options.archives = searched;
-    if (q.view == 1) {
-        options.views = {1};
-    }
-    options.sort = q.sort;
-    options.min_time = q.min_time;
-    options.max_time = q.max_time;
-    options.min_score = q.min_score;
-    options.first = q.first;
-    options.last = q.last;
-    options.info = q.info;
-    options.weights = q.weights;
-    // Beyond the index server's limits or the result caps: refused before it reaches the index.
-    if (auto why = idxstorage::query_refusal(options)) {
-        VANT_LOG(API, info) << "Query refused: " << *why;
-        set_error(r, api_error::BadQuery);
-        return;
-    }
-    if (searched.empty()) {
-        // Nothing the caller may search: no hits (the index would read an empty list as every
-        // archive).
-        count = 0;
-        return;
-    }
-    stored_documents documents(s);
-    // The index conversation holds the index client's own lock; the database lock is not needed
-    // for it (contexts read stored documents without a transaction).
-    outside_transaction(s.db, [&] { count = s.svc().index->query(options, &documents, hits); });
-    if (count >= 0 && !log_text.empty()) {
-        const std::time_t now = s.svc().now();
-        for (std::int32_t id : searched) {
-            s.svc().logs->logQuery(s.db, static_cast<std::uint32_t>(id), now, log_text);
-        }
-    }
-}
-
 void GetStatus(const api_session& s, api_result& r, daemon_status& status,
                std::vector<std::pair<std::string, std::string>>& extended) {
     reset_result(r);
@@ -452,14 +317,10 @@ void GetStatus(const api_session& s, api_result& r, daemon_status& status,
     const api_services& svc = s.svc();
     // The crawl threads' own test: a free space that cannot be told leaves room.
     const std::optional<std::uint64_t> available = svc.free_disk(svc.data_dir);
-    const int hour = static_cast<int>((svc.now() / 3600) % 24);
-    bool outside = svc.crawl_start < svc.crawl_stop
-                       ? hour < svc.crawl_start || hour > svc.crawl_stop
-                       : svc.crawl_stop < hour && hour < svc.crawl_start;
     if (!disk_has_room(available, svc.min_free_disk) ||
         (svc.disk_pause && svc.disk_pause->active(svc.now()))) {
         status = daemon_status::LOWDISKSPACE;
-    } else if (outside) {
+    } else if (!in_crawl_window(svc.now(), svc.crawl_start, svc.crawl_stop)) {
         status = daemon_status::CRAWLSTOPPED;
     } else {
         status = daemon_status::RUNNING;

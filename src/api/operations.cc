@@ -9,9 +9,10 @@
 #include "api/operations_internal.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
-#include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
+#include "storage/index_handoff.h"
 #include "util/config_file.h"
+#include "util/md5.h"
 #include "util/uri.h"
 
 namespace marloven {
@@ -201,8 +202,11 @@ void RemoveArchive(const api_session& s, api_result& r, int id) {
     if (s.svc().logs != nullptr) {
         s.svc().logs->clearArchive(s.db, arcid);
     }
-    if (s.svc().index != nullptr) {
-        s.svc().index->removeArchive(arcid);
+    if (s.svc().index_changes != nullptr) {
+        // The index hears of it after the commit, outside the transaction lock.
+        index_handoff::batch changes(*s.svc().index_changes);
+        changes.remove_archive(s.db, arcid);
+        outside_transaction(s.db, [&] { changes.send(); });
     }
 }
 void RemoveAuth(const api_session& s, api_result& r, int id) {

@@ -2,27 +2,16 @@
 // SPDX-License-Identifier: MIT
 #include "db/dbconfig.h"
 
-#include <openssl/evp.h>
-
 #include <chrono>
 
 #include "db/sqlite.h"
 #include "util/log.h"
+#include "util/md5.h"
 
 namespace marloven {
 
 std::string platform_guid_for(std::int64_t milliseconds) {
-    std::string text = std::to_string(milliseconds);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    VANT_ASSERT(EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr) == 1);
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
-    }
-    return out;
+    return md5_hex(std::to_string(milliseconds));
 }
 
 void ensure_dbconfig(sqlite3* db) {

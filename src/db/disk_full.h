@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 namespace marloven {
 

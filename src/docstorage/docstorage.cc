@@ -8,19 +8,23 @@
 #include "db/compressed.h"
 #include "db/sqlite.h"
 #include "fetchqueue/fetchqueue.h"
+#include "util/crawl_error.h"
 #include "util/log.h"
+#include "util/md5.h"
 #include "util/uri.h"
 
 namespace marloven {
 
 namespace {
 
-// Result codes whose versions keep their data (NONE and UNCHANGED); only NONE is counted.
-constexpr int error_none = 0;
-constexpr int error_unchanged = 9;
+// The stored form of a result code.
+constexpr int code(crawl_error e) {
+    return static_cast<int>(e);
+}
 
+// Versions of NONE and UNCHANGED keep their data; only NONE is counted.
 bool keeps_data(int error) {
-    return error == error_none || error == error_unchanged;
+    return error == code(crawl_error::none) || error == code(crawl_error::unchanged);
 }
 
 // Compressed form of a value to keep, or empty.
@@ -101,13 +105,24 @@ bool uncount(sqlite3* db, std::string_view guid, counter_rows& counters) {
     if (!st.next()) {
         return false;
     }
-    if (st.integer(1) == error_none) {
+    if (st.integer(1) == code(crawl_error::none)) {
         counters.add(static_cast<std::uint32_t>(st.integer(0)), -1, -st.integer(2));
     }
     return true;
 }
 
 }  // namespace
+
+std::string document_guid(std::string_view platform_guid, std::uint32_t arcid, std::string_view url,
+                          std::optional<std::int64_t> fetch_time) {
+    std::string key;
+    key.reserve(platform_guid.size() + url.size() + 32);
+    key.append(platform_guid).append("|").append(std::to_string(arcid)).append("|").append(url);
+    if (fetch_time) {
+        key.append("|").append(std::to_string(*fetch_time));
+    }
+    return md5_hex(key);
+}
 
 docstorage::docstorage(sqlite3* db) {
     if (try_exec(db, "select * from docstorage limit 1") != SQLITE_OK) {
@@ -129,8 +144,13 @@ docstorage::docstorage(sqlite3* db) {
         exec(db, "create unique index doccount_idx1 on doccount(arcid)");
     }
     if (try_exec(db, "select * from indexpending limit 1") != SQLITE_OK) {
-        exec(db, "create table indexpending(guid text)");
+        exec(db, "create table indexpending(guid text, seq integer, fff blob, ffflen integer)");
         exec(db, "create unique index indexpending_idx1 on indexpending(guid)");
+    } else if (try_exec(db, "select seq, fff, ffflen from indexpending limit 1") != SQLITE_OK) {
+        // A database of a build that noted guids alone.
+        exec(db, "alter table indexpending add column seq integer");
+        exec(db, "alter table indexpending add column fff blob");
+        exec(db, "alter table indexpending add column ffflen integer");
     }
 }
 
@@ -159,7 +179,7 @@ bool docstorage::store(sqlite3* db, const document_version& doc, const extra_val
 
     counter_rows counters(db);
     uncount(db, doc.guid, counters);
-    if (doc.error == error_none) {
+    if (doc.error == code(crawl_error::none)) {
         counters.add(doc.arcid, 1, static_cast<std::int64_t>(doc.content.size()));
     }
 
@@ -312,23 +332,29 @@ void docstorage::clearAll(sqlite3* db) {
     exec(db, "delete from indexpending");
 }
 
-void docstorage::notePending(sqlite3* db, std::string_view guid) {
-    exec(db,
-         sql_text("insert or ignore into indexpending values('%q')", std::string(guid).c_str()));
+void docstorage::notePending(sqlite3* db, std::string_view key, std::int64_t seq,
+                             std::string_view fff) {
+    statement st(db, sql_text("insert or replace into indexpending values('%q', %lld, ?, %lld)",
+                              std::string(key).c_str(), static_cast<long long>(seq),
+                              static_cast<long long>(fff.size())));
+    st.bind_blob(1, compressed(fff));
+    st.next();
 }
 
-void docstorage::clearPending(sqlite3* db, std::string_view guid) {
-    exec(db, sql_text("delete from indexpending where guid='%q'", std::string(guid).c_str()));
+void docstorage::clearPending(sqlite3* db, std::string_view key, std::int64_t seq) {
+    exec(db, sql_text("delete from indexpending where guid='%q' and seq=%lld",
+                      std::string(key).c_str(), static_cast<long long>(seq)));
 }
 
-std::vector<std::string> docstorage::takePending(sqlite3* db) {
-    std::vector<std::string> guids;
-    statement st(db, "select guid from indexpending");
+std::vector<pending_index_change> docstorage::pending(sqlite3* db) const {
+    std::vector<pending_index_change> notes;
+    statement st(db, "select guid, seq, fff, ffflen from indexpending order by rowid");
     while (st.next()) {
-        guids.push_back(st.text(0));
+        pending_index_change note{st.text(0), st.integer(1), {}};
+        read_blob(st, 2, "pending fff", note.key, note.fff);
+        notes.push_back(std::move(note));
     }
-    exec(db, "delete from indexpending");
-    return guids;
+    return notes;
 }
 
 void docstorage::requeueArchive(sqlite3* db, std::uint32_t arcid, fetchqueue& queue) const {
@@ -339,7 +365,8 @@ void docstorage::requeueArchive(sqlite3* db, std::uint32_t arcid, fetchqueue& qu
     {
         statement st(db, sql_text("select guid from docstorage where arcid=%d and error in (%d, "
                                   "%d)",
-                                  static_cast<int>(arcid), error_none, error_unchanged));
+                                  static_cast<int>(arcid), code(crawl_error::none),
+                                  code(crawl_error::unchanged)));
         while (st.next()) {
             guids.push_back(st.text(0));
         }

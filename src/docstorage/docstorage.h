@@ -56,6 +56,20 @@ struct latest_version {
     std::uint32_t corecrc = 0;
 };
 
+// The guid of a document version: the MD5 digest in 32 lower-case hexadecimal digits of
+// "<platform guid>|<arcid>|<url>", with "|<fetch time>" appended when the archive keeps history
+// (so every fetch makes a new version; otherwise a fetch replaces the URL's earlier version).
+// The crawl threads and uploads make it alike, so an upload and a fetch of one URL meet.
+std::string document_guid(std::string_view platform_guid, std::uint32_t arcid, std::string_view url,
+                          std::optional<std::int64_t> fetch_time);
+
+// A change of the index noted in the database until the index has it (see notePending).
+struct pending_index_change {
+    std::string key;       // a version's guid, or another key its writer chose
+    std::int64_t seq = 0;  // the writer's number for the note
+    std::string fff;       // an FFF blob noted with it, for a version whose row does not keep one
+};
+
 enum class read_status {
     found,
     missing,
@@ -64,8 +78,8 @@ enum class read_status {
 
 // Purpose: the tables docstorage (one row per version, keyed by guid), auxstorage (extra values
 // by guid) and doccount (per archive, and as totals under arcid 0: the number of versions with
-// error 0 and the sum of their content lengths); and indexpending, the guids of versions that
-// may have reached the index without being stored.
+// error 0 and the sum of their content lengths); and indexpending, the index changes that were
+// stored but may not have reached the index.
 // Ownership: holds no connection; every call borrows the calling thread's.
 // Failure: database errors and zlib compression failures are fatal. Corrupt stored data (a blob
 // that does not inflate to its recorded length, or a recorded length beyond max_blob_length) is
@@ -106,14 +120,17 @@ class docstorage {
     void clearArchive(sqlite3* db, std::uint32_t arcid);
     // Empties all four tables.
     void clearAll(sqlite3* db);
-    // A version goes to the index inside the transaction that stores it, which a dying daemon
-    // never commits. Where no later store replaces the version under the same guid (a version of
-    // an archive with history), its guid is noted as pending in a transaction of its own
-    // beforehand, and cleared by the transaction that stores it.
-    void notePending(sqlite3* db, std::string_view guid);
-    void clearPending(sqlite3* db, std::string_view guid);
-    // The pending guids, which are forgotten.
-    std::vector<std::string> takePending(sqlite3* db);
+    // An index change goes to the index after the transaction that stores (or removes) the
+    // version has committed, so a daemon that dies in between must find it again: the same
+    // transaction notes it under `key` with the writer's number `seq` (replacing an older note of
+    // the key), and, for a version whose row keeps no FFF blob, the blob. A note is cleared once
+    // the change has reached the index, only while it still has that number, so that the
+    // settling of an older change does not clear a newer one.
+    void notePending(sqlite3* db, std::string_view key, std::int64_t seq,
+                     std::string_view fff = {});
+    void clearPending(sqlite3* db, std::string_view key, std::int64_t seq);
+    // Every note, oldest first.
+    std::vector<pending_index_change> pending(sqlite3* db) const;
     // When nothing is queued for the archive, queues "guid:<guid>" (priority 0) for each of its
     // versions with error 0 or 9, so that the crawl threads process them again.
     void requeueArchive(sqlite3* db, std::uint32_t arcid, fetchqueue& queue) const;

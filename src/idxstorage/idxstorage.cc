@@ -440,7 +440,7 @@ void idxstorage::stop_locked() {
     server_.reset();
 }
 
-bool idxstorage::clear() {
+std::optional<std::string> idxstorage::clear() {
     std::scoped_lock lock(mutex_);
     stop_locked();
     std::error_code ec;
@@ -448,7 +448,10 @@ bool idxstorage::clear() {
     if (ec) {
         VANT_LOG(FFF, error) << "Could not remove the index " << index_dir_ << ": " << ec.message();
     }
-    return start_locked();
+    if (!start_locked()) {
+        return std::string("Could not clear the index");
+    }
+    return std::nullopt;
 }
 
 void idxstorage::set_reply_timeout(std::chrono::seconds timeout) {
@@ -738,24 +741,31 @@ std::int32_t idxstorage::query(const query_options& options, document_source* do
     return count;
 }
 
-bool idxstorage::begin_rebuild() {
+std::optional<std::string> idxstorage::begin_rebuild() {
     rebuilt_ = 0;
     return clear();
 }
 
-int idxstorage::rebuild_document(const indexable_document& d, std::ostream& progress) {
-    int result = addDocument(d);
+std::optional<std::string> idxstorage::rebuild_document(const indexable_document& d,
+                                                        std::ostream& progress) {
+    const int result = addDocument(d);
     std::uint64_t n = ++rebuilt_;
     if (n % progress_every == 0) {
         progress << "Reindexed " << n << " documents" << std::endl;
     }
-    return result;
+    if (result < 0) {
+        return "The index server refused document " + d.guid;
+    }
+    return std::nullopt;
 }
 
-int idxstorage::finish_rebuild(std::ostream& progress) {
-    int result = flush();
+std::optional<std::string> idxstorage::finish_rebuild(std::ostream& progress) {
+    const int result = flush();
     progress << "Reindexed " << rebuilt_.load() << " documents" << std::endl;
-    return result;
+    if (result < 0) {
+        return std::string("Could not commit the rebuilt index");
+    }
+    return std::nullopt;
 }
 
 }  // namespace marloven

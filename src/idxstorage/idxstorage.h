@@ -143,7 +143,8 @@ class idxstorage {
     // Sends command 0 and waits for the server to end.
     void stop();
     // Stops the server, deletes the index and starts a server on an empty one (/reset, /reindex).
-    bool clear();
+    // Like the other maintenance steps below, returns the failure message, or nothing.
+    std::optional<std::string> clear();
 
     int addDocument(const std::string& guid, std::uint32_t arcid, const std::string& url,
                     const std::string& mime, std::uint32_t timestamp, std::uint32_t servertime,
@@ -172,9 +173,11 @@ class idxstorage {
     // Rebuilding the index from stored documents: begin_rebuild() clears the index, each
     // stored good document goes through rebuild_document(), finish_rebuild() flushes. A line
     // "Reindexed N documents" goes to `progress` every progress_every documents and at the end.
-    bool begin_rebuild();
-    int rebuild_document(const indexable_document& d, std::ostream& progress);
-    int finish_rebuild(std::ostream& progress);
+    // Each returns the failure message, or nothing.
+    std::optional<std::string> begin_rebuild();
+    std::optional<std::string> rebuild_document(const indexable_document& d,
+                                                std::ostream& progress);
+    std::optional<std::string> finish_rebuild(std::ostream& progress);
 
     // How long one reply may take before the server counts as hung (the optimisation gets
     // sixty times as long).

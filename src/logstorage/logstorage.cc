@@ -4,27 +4,35 @@
 #include "logstorage/logstorage.h"
 
 #include "db/sqlite.h"
+#include "util/crawl_error.h"
 #include "util/uri.h"
 
 namespace marloven {
 
 status_count count_of_status(int status) {
-    switch (status) {
-        case 0:  // NONE
-        case 9:  // UNCHANGED
+    if (status < 0 || status >= crawl_error_count) {
+        return status_count::none;  // a code this build does not know
+    }
+    switch (static_cast<crawl_error>(status)) {
+        case crawl_error::none:
+        case crawl_error::unchanged:
             return status_count::document;
-        case 3:   // NOTFOUND
-        case 4:   // UNPARSABLE
-        case 5:   // BADREDIR
-        case 7:   // NETWORK
-        case 8:   // UNKNOWN
-        case 11:  // AUTHREQ
-        case 12:  // INTERNAL
-        case 13:  // SERVER
+        case crawl_error::notfound:
+        case crawl_error::unparsable:
+        case crawl_error::badredir:
+        case crawl_error::network:
+        case crawl_error::unknown:
+        case crawl_error::authreq:
+        case crawl_error::internal:
+        case crawl_error::server:
             return status_count::error;
-        default:  // REDIRECT, INDEX, BLOCKED, OUTOFDOCS, and codes this build does not know
+        case crawl_error::redirect:
+        case crawl_error::index:
+        case crawl_error::blocked:
+        case crawl_error::outofdocs:
             return status_count::none;
     }
+    return status_count::none;
 }
 
 logstorage::logstorage(sqlite3* db) {

@@ -87,4 +87,12 @@ std::time_t next_run(const ArchiveConfiguration& archive, std::time_t now) {
     return timegm(&t);
 }
 
+bool in_crawl_window(std::int64_t now, int start, int stop) {
+    const auto hour = static_cast<int>((now / 3600) % 24);
+    if (start < stop) {
+        return start <= hour && hour <= stop;
+    }
+    return hour <= stop || hour >= start;
+}
+
 }  // namespace marloven

@@ -4,6 +4,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 
 #include "records/records.h"
@@ -51,5 +52,11 @@ bool is_due(const ArchiveConfiguration& archive, const std::tm& utc);
 // Remainders are truncated towards zero; hours and days run over into the following days,
 // months and years.
 std::time_t next_run(const ArchiveConfiguration& archive, std::time_t now);
+
+// Whether the UTC hour of `now` (seconds since 1970) lies in the daily crawl window from hour
+// `start` (CRAWLSTART) to hour `stop` (CRAWLSTOP), both included: start <= hour <= stop when
+// start < stop, otherwise (the window wraps midnight, or start equals stop) hour <= stop or
+// hour >= start. The crawl threads take URLs only inside it, and the status report says so.
+bool in_crawl_window(std::int64_t now, int start, int stop);
 
 }  // namespace marloven

@@ -33,22 +33,21 @@ constexpr std::array<unsigned char, 256> base64_values = [] {
     return t;
 }();
 
-// Replaces each character that has an entry in `names` by "&name;".
+// Appends `text` with each character that has an entry in `names` replaced by "&name;".
 template <std::size_t N>
-std::string escape_with(std::string_view text,
-                        const std::array<std::pair<char, std::string_view>, N>& names) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
+void append_escaped(std::string& out, std::string_view text,
+                    const std::array<std::pair<char, std::string_view>, N>& names) {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto it = std::find_if(names.begin(), names.end(),
                                      [c](const auto& entry) { return entry.first == c; });
-        if (it == names.end()) {
-            out.push_back(c);
-        } else {
-            out.append("&").append(it->second).append(";");
+        if (it != names.end()) {
+            out.append(text, from, i - from).append("&").append(it->second).append(";");
+            from = i + 1;
         }
     }
-    return out;
+    out.append(text, from);
 }
 
 constexpr std::array<std::pair<char, std::string_view>, 4> html_entities = {
@@ -224,12 +223,26 @@ std::string encode_base64(std::string_view bytes) {
     return out;
 }
 
+void append_escaped_html(std::string& out, std::string_view text) {
+    append_escaped(out, text, html_entities);
+}
+
+void append_escaped_xml(std::string& out, std::string_view text) {
+    append_escaped(out, text, xml_entities);
+}
+
 std::string escape_html(std::string_view text) {
-    return escape_with(text, html_entities);
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    append_escaped_html(out, text);
+    return out;
 }
 
 std::string escape_xml(std::string_view text) {
-    return escape_with(text, xml_entities);
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    append_escaped_xml(out, text);
+    return out;
 }
 
 std::optional<std::vector<language_range>> parse_accept_language(std::string_view value) {

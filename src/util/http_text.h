@@ -45,10 +45,13 @@ std::string decode_base64(std::string_view text);
 std::string encode_base64(std::string_view bytes);
 
 // For HTML text and attribute values: & < > and the double quote become entities; the
-// apostrophe is kept.
+// apostrophe is kept. Escaped text is escaped again ("&lt;" becomes "&amp;lt;").
 std::string escape_html(std::string_view text);
-// For the XML answers: & < > " and ' become &amp; &lt; &gt; &quot; &apos;.
+// For XML text and attribute values: & < > " and ' become &amp; &lt; &gt; &quot; &apos;.
 std::string escape_xml(std::string_view text);
+// The same, appended to `out`.
+void append_escaped_html(std::string& out, std::string_view text);
+void append_escaped_xml(std::string& out, std::string_view text);
 
 // One language of an accept-language value: a tag in small letters ("de-ch", "*") and its
 // weight from 0 to 1 (1 when the value gives none).

@@ -9,6 +9,7 @@
 #include "db/sqlite.h"
 #include "docstorage/docstorage.h"
 #include "idxstorage/idxstorage.h"
+#include "storage/index_handoff.h"
 #include "util/install_paths.h"
 #include "util/log.h"
 #include "vantorelld/maintenance.h"
@@ -26,15 +27,15 @@ std::optional<std::string> reset_crawl_state(vantorelld& app) {
     sqlite_connection db = open_database(app.config(), install_paths::database);
     {
         transaction t(db);
-        app.documents().clearAll(db);
-        app.fetch_queue().clear_all(db);
-        app.logs().clearAll(db);
+        app.storage().documents.clearAll(db);
+        app.storage().queue.clear_all(db);
+        app.storage().logs.clearAll(db);
         // The index server is talked to under the transaction lock; this process runs no other
         // thread that could wait for it.
-        if (!app.index_storage()->clear()) {
-            return std::string("Could not clear the index");  // rolled back on the way out
+        if (auto failure = app.storage().index.clear()) {
+            return failure;  // rolled back on the way out
         }
-        app.robots().clear_all(db);
+        app.storage().robots.clear_all(db);
         t.commit();
     }
     // Vacuum needs the whole file to itself; another process may still be reading it.
@@ -59,32 +60,22 @@ std::optional<std::string> reset_crawl_state(vantorelld& app) {
 // stored good document is fed to it again, inside one exclusive transaction on a connection of
 // its own. Progress lines go to standard output.
 std::optional<std::string> reindex_documents(vantorelld& app) {
-    idxstorage& index = *app.index_storage();
+    idxstorage& index = app.storage().index;
     sqlite_connection db = open_database(app.config(), install_paths::database);
     {
         transaction t(db);
-        if (!index.begin_rebuild()) {
-            return std::string("Could not clear the index");
+        if (auto failure = index.begin_rebuild()) {
+            return failure;
         }
         std::uint64_t failed = 0;
         std::size_t corrupt =
-            app.documents().forEachWithError(db, 0, [&](const document_version& d) {
-                indexable_document doc;
-                doc.guid = d.guid;
-                doc.arcid = d.arcid;
-                doc.url = d.url;
-                doc.mime = d.mime;
-                doc.timestamp = static_cast<std::uint32_t>(d.timestamp);
-                doc.servertime = static_cast<std::uint32_t>(d.servertime);
-                doc.score = d.score;
-                doc.views = d.corechanged ? std::vector<int>{0, 1} : std::vector<int>{0};
-                doc.fff = d.fff;
-                if (index.rebuild_document(doc, std::cout) < 0) {
+            app.storage().documents.forEachWithError(db, 0, [&](const document_version& d) {
+                if (index.rebuild_document(index_form(d), std::cout)) {
                     ++failed;
                 }
             });
-        if (index.finish_rebuild(std::cout) < 0) {
-            return std::string("Could not commit the rebuilt index");
+        if (auto failure = index.finish_rebuild(std::cout)) {
+            return failure;
         }
         if (corrupt > 0) {
             std::cout << "Skipped " << corrupt << " documents with corrupt stored data"

@@ -112,16 +112,16 @@ std::optional<std::string> export_all(vantorelld& app, const std::string& dir, s
         return "Can't create directory " + dir;
     }
     sqlite_connection db = open_database(app.config(), install_paths::database);
-    failed = export_kind(db, app.sources(), "Source", dir, out) +
-             export_kind(db, app.archives(), "Archive", dir, out) +
-             export_kind(db, app.collections(), "Collection", dir, out) +
-             export_kind(db, app.watches(), "Watch", dir, out) +
-             export_kind(db, app.auths(), "Auth", dir, out) +
-             export_kind(db, app.root_acls(), "RootACL", dir, out) +
-             export_kind(db, app.logins(), "Login", dir, out) +
-             export_kind(db, app.plugins(), "Plugin", dir, out) +
-             export_kind(db, app.docfilters(), "DocFilter", dir, out) +
-             export_kind(db, app.renderer_pipes(), "RendererPluginPipe", dir, out);
+    failed = export_kind(db, app.storage().sources, "Source", dir, out) +
+             export_kind(db, app.storage().archives, "Archive", dir, out) +
+             export_kind(db, app.storage().collections, "Collection", dir, out) +
+             export_kind(db, app.storage().watches, "Watch", dir, out) +
+             export_kind(db, app.storage().auths, "Auth", dir, out) +
+             export_kind(db, app.storage().root_acls, "RootACL", dir, out) +
+             export_kind(db, app.storage().logins, "Login", dir, out) +
+             export_kind(db, app.storage().plugins, "Plugin", dir, out) +
+             export_kind(db, app.storage().docfilters, "DocFilter", dir, out) +
+             export_kind(db, app.storage().renderer_pipes, "RendererPluginPipe", dir, out);
     out.flush();
     close_database(db);
     return std::nullopt;
@@ -180,9 +180,10 @@ void import_index(vantorelld& app, sqlite3* db, std::string_view xml, int id, st
         return;
     }
     archive.source_id = id;
-    out << (app.sources().set(db, id, source) ? "I" : "X") << " Source [from Index] " << id << "\n";
-    out << (app.archives().set(db, id, archive) ? "I" : "X") << " Archive [from Index] " << id
+    out << (app.storage().sources.set(db, id, source) ? "I" : "X") << " Source [from Index] " << id
         << "\n";
+    out << (app.storage().archives.set(db, id, archive) ? "I" : "X") << " Archive [from Index] "
+        << id << "\n";
 }
 
 // How the files of one name prefix are imported.
@@ -209,7 +210,7 @@ bool parses_as_index(std::string_view xml) {
 template <typename Record>
 void import_as(vantorelld& app, sqlite3* db, const char* word, std::string_view xml, int id,
                std::ostream& out) {
-    import_record(db, app.store<Record>(), word, xml, id, out);
+    import_record(db, app.services().store<Record>(), word, xml, id, out);
 }
 
 template <typename Record>

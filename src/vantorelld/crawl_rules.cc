@@ -1,9 +1,6 @@
-// crawl_rules.cc: URL filters, document guids, log-in cookies, the crawl window and the
-// notification URL.
+// crawl_rules.cc: URL filters, log-in cookies, the crawl window and the notification URL.
 // SPDX-License-Identifier: MIT
 #include "vantorelld/crawl_rules.h"
-
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,20 +20,6 @@ std::vector<std::unique_ptr<compiled_regex>> compile_all(const std::vector<std::
         if (re->ok()) {
             out.push_back(std::move(re));
         }
-    }
-    return out;
-}
-
-std::string md5_hex(std::string_view text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    VANT_ASSERT(EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr) == 1);
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(std::size_t{2} * size);
-    for (unsigned int i = 0; i < size; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
     }
     return out;
 }
@@ -79,17 +62,6 @@ bool url_filter::accepts(const std::string& url) const {
     return false;
 }
 
-std::string document_guid(std::string_view platform_guid, std::uint32_t arcid, std::string_view url,
-                          std::optional<std::int64_t> fetch_time) {
-    std::string key;
-    key.reserve(platform_guid.size() + url.size() + 32);
-    key.append(platform_guid).append("|").append(std::to_string(arcid)).append("|").append(url);
-    if (fetch_time) {
-        key.append("|").append(std::to_string(*fetch_time));
-    }
-    return md5_hex(key);
-}
-
 std::string cookies_from_headers(std::string_view headers) {
     std::string out;
     std::size_t pos = 0;
@@ -115,14 +87,6 @@ std::string cookies_from_headers(std::string_view headers) {
         out += value;
     }
     return out;
-}
-
-bool in_crawl_window(std::int64_t now, int start, int stop) {
-    const auto hour = static_cast<int>((now / 3600) % 24);
-    if (start < stop) {
-        return start <= hour && hour <= stop;
-    }
-    return hour <= stop || hour >= start;
 }
 
 std::optional<notify_url> notify_url::parse(std::string_view text, std::string& reason) {

@@ -1,6 +1,6 @@
 // crawl_rules.h: the small rules of crawling, kept apart from the threads that apply them: the
-// URL filter of a source, the guid of a fetched document, the cookies of a log-in reply, the
-// daily crawl window, and the crawl-end notification URL.
+// URL filter of a source, the cookies of a log-in reply and the crawl-end notification URL (the
+// daily crawl window is in schedule/schedule.h, as the status report needs it too).
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -38,21 +38,10 @@ class url_filter {
     std::vector<std::unique_ptr<compiled_regex>> exclude_;
 };
 
-// The guid of a fetched document: the MD5 digest in 32 lower-case hexadecimal digits of
-// "<platform guid>|<arcid>|<url>", with "|<fetch time>" appended when the archive keeps history
-// (so every fetch makes a new version; otherwise a fetch replaces the URL's earlier version).
-std::string document_guid(std::string_view platform_guid, std::uint32_t arcid, std::string_view url,
-                          std::optional<std::int64_t> fetch_time);
-
 // The cookies that a log-in reply sets: from every header line (carriage returns removed) that
 // begins with "Set-Cookie: " or "set-cookie: ", the text after that up to the first ";", the
 // non-empty pieces joined with "; ". Empty when there are none.
 std::string cookies_from_headers(std::string_view headers);
-
-// Whether the UTC hour of `now` (seconds since 1970) lies in the daily crawl window from hour
-// `start` to hour `stop`, both included: start <= hour <= stop when start < stop, otherwise (the
-// window wraps midnight, or start equals stop) hour <= stop or hour >= start.
-bool in_crawl_window(std::int64_t now, int start, int stop);
 
 // Links kept of one fetched page, after the source's filters: the rest are dropped (and counted
 // in the log), so that one hostile page cannot flood the queue. Ten times the largest link

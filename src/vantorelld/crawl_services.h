@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "db/cfgstorage.h"
-#include "records/records.h"
+#include "db/disk_full.h"
+#include "storage/storage_set.h"
 #include "util/clock.h"
 #include "util/disk_space.h"
 #include "vantorelld/crawl_rules.h"
@@ -22,11 +22,6 @@ namespace marloven {
 
 class config_file;
 class disk_full_pause;
-class docstorage;
-class fetchqueue;
-class idxstorage;
-class logstorage;
-class robotschecker;
 
 // Purpose: the daemon's shared crawl map: per archive, the cookies of its source's last cookie
 // log-in and when they were obtained. Kept in memory only, so a restarted daemon logs in again.
@@ -67,25 +62,15 @@ struct crawl_settings {
     static crawl_settings from(const config_file& config);
 };
 
-// Purpose: everything the crawl threads and the scheduler use, lent by the daemon.
+// Purpose: everything the crawl threads and the scheduler use, lent by the daemon: the storage
+// objects (the borrowed view of its storage set) and the crawl's own pieces below.
 // Ownership: borrows every object; the lender keeps them alive while any thread runs.
 // Threads: immutable once the threads run; the objects follow their own rules (the storage
 // objects are used only under the process-wide transaction lock).
-struct crawl_services {
+struct crawl_services : storage_refs {
     const config_file* config = nullptr;    // DEPLOYDIR (workers), SyncLevel (connections)
     std::string database = "vantorell.db";  // the file every thread opens its connection to
     std::string platform_guid;
-    docstorage* documents = nullptr;
-    fetchqueue* queue = nullptr;
-    logstorage* logs = nullptr;
-    idxstorage* index = nullptr;
-    robotschecker* robots = nullptr;
-    cfgstorage<SourceConfiguration>* sources = nullptr;
-    cfgstorage<ArchiveConfiguration>* archives = nullptr;
-    cfgstorage<AuthConfiguration>* auths = nullptr;
-    cfgstorage<Plugin>* plugins = nullptr;
-    cfgstorage<DocFilter>* docfilters = nullptr;
-    cfgstorage<RendererPluginPipe>* renderer_pipes = nullptr;
     cookie_store* cookies = nullptr;
     // When set, crawling pauses for a while after a full disk (SQLITE_FULL) was met.
     disk_full_pause* disk_pause = nullptr;

@@ -21,7 +21,6 @@
 #include "ipc/socket_ipc.h"
 #include "util/config_file.h"
 #include "util/log.h"
-#include "vantorelld/vantorelld.h"
 
 namespace marloven {
 
@@ -115,15 +114,11 @@ std::optional<std::string> open_server_warning(std::string_view address,
 
 // ---- request threads ------------------------------------------------------------------------
 
-httpthread::httpthread(threadpool& pool, vantorelld& daemon)
-    : pool_(pool), context_(daemon), thread_([this](const std::stop_token& stop) { run(stop); }) {}
-
-httpthread::~httpthread() {
-    thread_.request_stop();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+httpthread::httpthread(threadpool& pool, const http_services& lent) : pool_(pool), context_(lent) {
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
+
+httpthread::~httpthread() = default;
 
 void httpthread::request_stop() {
     thread_.request_stop();
@@ -138,17 +133,10 @@ void httpthread::cut_off_at(std::chrono::steady_clock::time_point deadline) {
 }
 
 void httpthread::run(const std::stop_token& stop) {
-    // Whatever escapes a request here is a broken invariant: the daemon ends with the log line
-    // that names it, as when a crawl thread fails.
-    try {
-        while (std::unique_ptr<http_request> request = pool_.next(stop)) {
-            serve(*request);
-        }
-    } catch (const std::exception& e) {
-        fatal_assertion_at(std::string("HTTP request thread failed: ") + e.what(), __FILE__,
-                           __LINE__);
-    } catch (...) {
-        fatal_assertion_at("HTTP request thread failed: unknown exception", __FILE__, __LINE__);
+    // Whatever escapes a request here is a broken invariant: the thread shell ends the daemon
+    // with the log line that names it, as when a crawl thread fails.
+    while (std::unique_ptr<http_request> request = pool_.next(stop)) {
+        serve(*request);
     }
 }
 
@@ -182,10 +170,10 @@ void httpthread::serve(http_request& request) {
     pool_.server().finished(std::move(request.connection));
 }
 
-threadpool::threadpool(httpserver& server, vantorelld& daemon, int size) : server_(server) {
+threadpool::threadpool(httpserver& server, const http_services& lent, int size) : server_(server) {
     threads_.reserve(static_cast<std::size_t>(size));
     for (int i = 0; i < size; ++i) {
-        threads_.push_back(std::make_unique<httpthread>(*this, daemon));
+        threads_.push_back(std::make_unique<httpthread>(*this, lent));
     }
 }
 
@@ -631,15 +619,14 @@ void httpserver::loop::expired(client& c) {
 
 // ---- listener -------------------------------------------------------------------------------
 
-httpserver::httpserver(vantorelld& daemon, int threads, std::string address,
+httpserver::httpserver(const http_services& lent, int threads, std::string address,
                        httpserver_options options)
-    : daemon_(daemon),
-      address_(std::move(address)),
+    : address_(std::move(address)),
       options_(std::move(options)),
       timeout_(std::chrono::seconds(
           std::clamp<long long>(config_file().integer(keys::HTTP_TIMEOUT), 1, 86400))),
       wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      pool_(*this, daemon, threads) {
+      pool_(*this, lent, threads) {
     VANT_CHECK(wake_fd_.get() >= 0, "eventfd");
 }
 
@@ -648,17 +635,22 @@ httpserver::~httpserver() {
 }
 
 void httpserver::start() {
-    thread_ = std::jthread([this](const std::stop_token& stop) { run(stop); });
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
 
-void httpserver::stop() {
-    if (!thread_.joinable()) {
-        return;
-    }
+void httpserver::request_stop() {
     thread_.request_stop();
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t r = ::write(wake_fd_.get(), &one, sizeof one);
+}
+
+void httpserver::join() {
     thread_.join();
+}
+
+void httpserver::stop() {
+    request_stop();
+    join();
 }
 
 void httpserver::run_request(http_connection& connection, headerparser head,

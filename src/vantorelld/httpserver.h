@@ -18,16 +18,15 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "util/headerparser.h"
+#include "util/stoppable_thread.h"
 #include "vantorelld/httpconnection.h"
 #include "vantorelld/httpstate.h"
 
 namespace marloven {
 
-class vantorelld;
 class httpserver;
 class threadpool;
 
@@ -87,7 +86,7 @@ struct httpserver_options {
 // the rest. The mutex guards the socket being served.
 class httpthread {
   public:
-    httpthread(threadpool& pool, vantorelld& daemon);
+    httpthread(threadpool& pool, const http_services& lent);
     ~httpthread();
     httpthread(const httpthread&) = delete;
     httpthread& operator=(const httpthread&) = delete;
@@ -104,9 +103,9 @@ class httpthread {
     threadpool& pool_;
     threadcontext context_;
     std::mutex mutex_;
-    std::condition_variable idle_;  // the connection went back to the listener
-    int socket_ = -1;               // guarded by mutex_
-    std::jthread thread_;           // last: it starts once the members above exist
+    std::condition_variable idle_;                    // the connection went back to the listener
+    int socket_ = -1;                                 // guarded by mutex_
+    stoppable_thread thread_{"HTTP request thread"};  // last: the loop uses the members above
 };
 
 // Purpose: the fixed set of request threads and the queue of requests waiting for one.
@@ -117,7 +116,7 @@ class threadpool {
   public:
     static constexpr std::chrono::seconds stop_grace{5};
 
-    threadpool(httpserver& server, vantorelld& daemon, int size);
+    threadpool(httpserver& server, const http_services& lent, int size);
     ~threadpool();
     threadpool(const threadpool&) = delete;
     threadpool& operator=(const threadpool&) = delete;
@@ -151,21 +150,24 @@ class threadpool {
 // new connections wait in the listen backlog.
 // Every connection carries one request and is closed after the reply.
 // Ownership: owns the listening socket, the connections in the loop, the pool and the listener
-// thread; borrows the daemon.
+// thread; the request threads borrow what `lent` names.
 // Failure: an address that cannot be bound after every attempt is fatal ("binderr == 0").
 // Threads: start and stop from the daemon's main thread; the listener thread runs the loop;
 // request threads give connections back through `finished`.
 class httpserver {
   public:
-    httpserver(vantorelld& daemon, int threads, std::string address,
+    httpserver(const http_services& lent, int threads, std::string address,
                httpserver_options options = {});
     ~httpserver();
     httpserver(const httpserver&) = delete;
     httpserver& operator=(const httpserver&) = delete;
 
     void start();
-    // Ends the event loop, closing the connections it holds, and waits for the listener; the
-    // pool goes with the server.
+    // Asks the event loop to end (it then closes the connections it holds); returns at once.
+    void request_stop();
+    // Waits for the listener to end. The pool's request threads go with the server.
+    void join();
+    // Both.
     void stop();
 
     const std::string& address() const { return address_; }
@@ -188,7 +190,6 @@ class httpserver {
     // 0 once listening; 1 bad address, 2 no socket, 3 never bound, 4 listen failed.
     int bind_listener(const std::stop_token& stop, std::string& error);
 
-    vantorelld& daemon_;
     const std::string address_;
     const httpserver_options options_;
     const std::chrono::milliseconds timeout_;  // HTTP_TIMEOUT
@@ -200,7 +201,7 @@ class httpserver {
     std::vector<std::unique_ptr<http_connection>> returned_;  // guarded by mutex_
     bool looping_ = false;                                    // guarded by mutex_
     threadpool pool_;  // after the members that its threads use
-    std::jthread thread_;
+    stoppable_thread thread_{"HTTP server thread"};
 };
 
 }  // namespace marloven

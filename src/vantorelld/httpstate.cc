@@ -19,11 +19,11 @@
 #include "util/http_text.h"
 #include "util/install_paths.h"
 #include "util/log.h"
+#include "util/md5.h"
 #include "vantorelld/httpserver.h"
 #include "vantorelld/httptransport.h"
 #include "vantorelld/portal.h"
 #include "vantorelld/rest.h"
-#include "vantorelld/vantorelld.h"
 
 namespace marloven {
 
@@ -177,8 +177,10 @@ void collect_headers(httpstate& st) {
 
 }  // namespace
 
-threadcontext::threadcontext(vantorelld& d)
-    : daemon(d), db(open_database(d.config(), install_paths::database)) {}
+threadcontext::threadcontext(const http_services& lent)
+    : config(lent.config),
+      services(lent.api),
+      db(open_database(lent.config, install_paths::database)) {}
 
 api_session threadcontext::session() const {
     api_session s;
@@ -186,7 +188,7 @@ api_session threadcontext::session() const {
     s.user = user;
     s.groups = groups;
     s.admin = admin;
-    s.services = &daemon.services();
+    s.services = &services;
     return s;
 }
 
@@ -262,7 +264,7 @@ bool authenticate(httpstate& st) {
             LoginConfiguration login;
             {
                 transaction t(st.context.db);
-                if (!st.context.daemon.logins().get(st.context.db, login_record_id, login)) {
+                if (!st.context.services.logins->get(st.context.db, login_record_id, login)) {
                     login = LoginConfiguration{};
                 }
                 t.commit();

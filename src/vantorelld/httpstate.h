@@ -17,18 +17,27 @@
 
 namespace marloven {
 
-class vantorelld;
+class config_file;
 
-// Purpose: what one request thread keeps from request to request: the daemon, the thread's own
-// database connection, the portal switch, and the caller of the request being handled (copied
-// from the request's state before a front end runs the API).
+// What the request threads borrow from the daemon: the configuration (DEPLOYDIR, HTTP_USER and
+// HTTP_MD5PASS, ...) and the services of the API operations (the storage objects and settings).
+// The daemon keeps both alive while the HTTP server exists.
+struct http_services {
+    const config_file& config;
+    const api_services& api;
+};
+
+// Purpose: what one request thread keeps from request to request: what it borrows from the
+// daemon, the thread's own database connection, the portal switch, and the caller of the request
+// being handled (copied from the request's state before a front end runs the API).
 // Ownership: owns the connection (opened when the thread is built, closed with it); borrows the
-// daemon.
+// configuration and the services.
 // Threads: belongs to one request thread.
 struct threadcontext {
-    explicit threadcontext(vantorelld& d);
+    explicit threadcontext(const http_services& lent);
 
-    vantorelld& daemon;
+    const config_file& config;
+    const api_services& services;
     sqlite_connection db;
     bool portal_enabled = true;
     std::string user;

@@ -361,7 +361,7 @@ void serve_template(const portal_request& req, const portal_target& t) {
     }
     std::string cache_setting;
     const bool cache_links =
-        !(req.state.context.daemon.config().get(keys::DOCUMENT_CACHE.name, cache_setting) &&
+        !(req.state.context.config.get(keys::DOCUMENT_CACHE.name, cache_setting) &&
           cache_setting == "NO");
 
     page.render("head", vars);
@@ -480,7 +480,7 @@ void portal_handle(httpstate& st, const self_address_function& self, bool secure
     if (question != std::string::npos) {
         params = parse_query_string(std::string_view(target).substr(question + 1));
     }
-    const directory_beneath root(install_paths::from(st.context.daemon.config()).portal);
+    const directory_beneath root(install_paths::from(st.context.config).portal);
     if (!path || !root.is_open()) {
         send_not_found(st.connection);
         return;

@@ -6,7 +6,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <exception>
 #include <set>
 #include <type_traits>
 
@@ -16,6 +15,8 @@
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "robotschecker/robotschecker.h"
+#include "schedule/schedule.h"
+#include "storage/index_handoff.h"
 #include "util/log.h"
 #include "util/uri.h"
 #include "vantorelld/crawl_services.h"
@@ -36,17 +37,6 @@ cache_mode cache_mode_of(const ArchiveConfiguration& archive) {
         default:
             return cache_mode::full;
     }
-}
-
-std::uint32_t to_u32(std::int64_t seconds) {
-    return seconds < 0 || seconds > static_cast<std::int64_t>(UINT32_MAX)
-               ? 0
-               : static_cast<std::uint32_t>(seconds);
-}
-
-// The index's change marks: 0 for every document, 1 as well when its core text changed.
-std::vector<int> views_of(bool core_changed) {
-    return core_changed ? std::vector<int>{0, 1} : std::vector<int>{0};
 }
 
 // Requests the notification URL once: no redirects, no connection kept, the answer discarded.
@@ -117,18 +107,16 @@ process_thread::~process_thread() {
 }
 
 void process_thread::start() {
-    thread_ = std::jthread([this] { run(stop_.get_token()); });
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
 
 void process_thread::request_stop() {
-    stop_.request_stop();
+    thread_.request_stop();
     check_worker(true);
 }
 
 void process_thread::join() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.join();
 }
 
 void process_thread::check_worker(bool force) {
@@ -209,16 +197,10 @@ auto process_thread::call_worker(const Request& request) {
 }
 
 void process_thread::run(const std::stop_token& stop) {
-    try {
-        while (!stop.stop_requested()) {
-            if (!crawl_once()) {
-                std::unique_lock pause_lock(pause_mutex_);
-                pause_.wait_for(pause_lock, stop, std::chrono::seconds(1), [] { return false; });
-            }
+    while (!stop.stop_requested()) {
+        if (!crawl_once()) {
+            thread_.pause(std::chrono::seconds(1));
         }
-    } catch (const std::exception& e) {
-        fatal_assertion_at(std::string("Crawl processing thread failed: ") + e.what(), __FILE__,
-                           __LINE__);
     }
     std::scoped_lock lock(lock_);
     if (wproc_) {
@@ -233,7 +215,6 @@ bool process_thread::crawl_once() {
         return false;
     }
     std::optional<job> j;
-    indexed_.reset();
     try {
         // A full disk rolls back the transaction it struck (disk_full.h) and lands below.
         disk_full_tolerated tolerate;
@@ -255,14 +236,9 @@ bool process_thread::crawl_once() {
 void process_thread::abandon_after_full_disk(const job* j, const disk_full& e) {
     svc_.disk_was_full(j ? "while processing " + j->queued.url : std::string("taking a URL"),
                        e.what());
-    // Links remembered as queued in this crawl may have been rolled back with the rest.
+    // Links remembered as queued in this crawl may have been rolled back with the rest. (The
+    // index hears of a version only after its transaction has committed.)
     known_links_.clear();
-    // A version the index was given is gone again. Where the guid is the URL's, the URL's
-    // next fetch replaces it in the index; a version of an archive with history has a guid of
-    // its own fetch, which no later fetch has: it would stay in the index for ever.
-    if (indexed_ && j && j->archive.historicize) {
-        svc_.index->removeDocument(*indexed_);
-    }
     if (j) {
         // The URL stays queued; its host must not wait for a removal that never comes.
         std::scoped_lock lock(transaction_mutex());
@@ -272,6 +248,7 @@ void process_thread::abandon_after_full_disk(const job* j, const disk_full& e) {
 
 std::optional<process_thread::job> process_thread::take_job() {
     transaction t(db_);
+    svc_.index_changes->clear_settled(db_);
     std::optional<job> j;
     if (auto q = svc_.queue->next(db_)) {
         j.emplace();
@@ -416,27 +393,30 @@ void process_thread::reprocess(job& j) {
             }
         }
     }
+    const std::string url = doc.url;
+    index_handoff::batch changes(*svc_.index_changes);
     transaction t(db_);
     if (status) {
         if (*status == crawl_error::none) {
-            doc.error = static_cast<int>(crawl_error::none);
+            // The version keeps its own error: a kept UNCHANGED version stays one, and only good
+            // versions are in the index.
+            const bool good = doc.error == static_cast<int>(crawl_error::none);
             doc.fff = std::move(reply.fff);
             doc.fffcrc = reply.result.fffcrc;
             doc.corecrc = reply.result.corecrc;
             doc.score = reply.score;
-            if (svc_.documents->store(db_, doc, extra, cache_mode_of(j.archive))) {
-                svc_.index->addDocument(doc.guid, arcid, doc.url, doc.mime, to_u32(doc.timestamp),
-                                        to_u32(doc.servertime), doc.score,
-                                        views_of(doc.corechanged), doc.fff);
-            } else {
+            const cache_mode mode = cache_mode_of(j.archive);
+            if (!svc_.documents->store(db_, doc, extra, mode)) {
                 status = crawl_error::outofdocs;
+            } else if (good) {
+                changes.add(db_, std::move(doc), mode);
             }
         }
-        svc_.logs->logDocument(db_, guid, arcid, doc.url, svc_.now(), static_cast<int>(*status));
+        svc_.logs->logDocument(db_, guid, arcid, url, svc_.now(), static_cast<int>(*status));
         VANT_LOG(FETCHEDDOCS, info)
-            << crawl_error_name(*status) << " " << doc.url << " (reprocessed " << guid << ")";
+            << crawl_error_name(*status) << " " << url << " (reprocessed " << guid << ")";
     }
-    finish(t, j);
+    finish(t, j, changes);
 }
 
 std::optional<crawl_error> process_thread::check_robots(const job& j) {
@@ -457,11 +437,12 @@ std::optional<crawl_error> process_thread::check_robots(const job& j) {
         process_request q;
         q.depth_credit = robots_depth_credit;
         q.url = *robots_url;
-        std::string body;
+        std::optional<std::string> body;
         try {
             process_reply reply = call_worker(q);
             VANT_LOG(WORKERSCHEDULING, debug) << "Processed robots.txt " << *robots_url;
             // A missing robots.txt (or any failed fetch) is cached empty: everything allowed.
+            body.emplace();
             if (reply.result.status == crawl_error::none) {
                 body = std::move(reply.content);
             }
@@ -474,12 +455,13 @@ std::optional<crawl_error> process_thread::check_robots(const job& j) {
             if (!restart_worker()) {
                 return std::nullopt;
             }
-            // Without the site's rules the URL is not fetched; the next URL of the site tries
-            // to read them again.
-            return crawl_error::internal;
+            // The crawl goes on with the new worker: the URL is judged by what the cache holds
+            // (nothing is stored, so the next URL of the site tries to read the rules again).
         }
         transaction t(db_);
-        svc_.robots->store(db_, *robots_url, body);
+        if (body) {
+            svc_.robots->store(db_, *robots_url, *body);
+        }
         answer = svc_.robots->allowed(db_, url);
         t.commit();
     }
@@ -504,11 +486,11 @@ std::optional<std::string> process_thread::cookies_for(const job& j) {
         process_reply reply = call_worker(q);
         std::string cookies = cookies_from_headers(reply.headers);
         if (cookies.empty() && reply.result.status != crawl_error::none) {
-            // Nothing is remembered, so the next URL of the archive tries again.
             VANT_LOG(WORKERSCHEDULING, warning) << "Log-in for archive " << arcid << " at " << q.url
                                                 << " failed: " << reply.result.status_text;
-            return cookies;
         }
+        // A failed log-in is remembered too (with no cookies), so the site is asked again only
+        // after the freshness period and not before every URL of the archive.
         svc_.cookies->put(arcid, cookies, svc_.now());
         return cookies;
     } catch (const socket_ipc::error& e) {
@@ -598,19 +580,8 @@ void process_thread::store_fetch(const job& j, record& r) {
     const std::uint32_t arcid = j.queued.arcid;
     const std::string& url = j.queued.url;
     crawl_result& result = r.reply.result;
-    // A version of an archive with history has a guid of this fetch's own: should the daemon
-    // die after handing it to the index and before storing it, no later fetch would replace it
-    // there (see drop_unstored_versions).
-    const bool pending = j.archive.historicize && r.error == crawl_error::none;
-    if (pending) {
-        transaction t(db_);
-        svc_.documents->notePending(db_, r.guid);
-        t.commit();
-    }
+    index_handoff::batch changes(*svc_.index_changes);
     transaction t(db_);
-    if (pending) {
-        svc_.documents->clearPending(db_, r.guid);
-    }
     auto crawl = svc_.logs->lastCrawl(db_, arcid);
     // Results that arrive after their crawl has ended are neither stored nor followed.
     if (crawl && crawl->end == 0) {
@@ -655,13 +626,11 @@ void process_thread::store_fetch(const job& j, record& r) {
             if (!result.side_metadata.empty()) {
                 extra["SideMeta"] = result.side_metadata;
             }
-            if (!svc_.documents->store(db_, doc, extra, cache_mode_of(j.archive))) {
+            const cache_mode mode = cache_mode_of(j.archive);
+            if (!svc_.documents->store(db_, doc, extra, mode)) {
                 r.error = crawl_error::outofdocs;
             } else if (r.error == crawl_error::none) {
-                indexed_ = doc.guid;
-                svc_.index->addDocument(doc.guid, arcid, url, doc.mime, to_u32(r.fetch_time),
-                                        to_u32(doc.servertime), doc.score, views_of(core_changed),
-                                        doc.fff);
+                changes.add(db_, std::move(doc), mode);
             }
         }
         svc_.logs->logDocument(db_, r.guid, arcid, url, r.fetch_time, static_cast<int>(r.error));
@@ -678,7 +647,7 @@ void process_thread::store_fetch(const job& j, record& r) {
     VANT_LOG(FETCHEDDOCS, info) << crawl_error_name(r.error) << " " << url
                                 << (result.status_text.empty() ? ""
                                                                : " (" + result.status_text + ")");
-    finish(t, j);
+    finish(t, j, changes);
 }
 
 void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
@@ -701,7 +670,7 @@ void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
     }
 }
 
-void process_thread::finish(transaction& t, const job& j) {
+void process_thread::finish(transaction& t, const job& j, index_handoff::batch& changes) {
     const std::uint32_t arcid = j.queued.arcid;
     svc_.queue->remove(db_, arcid, j.queued.url);
     bool ended = false;
@@ -709,30 +678,16 @@ void process_thread::finish(transaction& t, const job& j) {
         auto crawl = svc_.logs->lastCrawl(db_, arcid);
         ended = crawl && crawl->end == 0;
         svc_.logs->crawlEnded(db_, arcid, svc_.now());
-        svc_.index->flush();
+        changes.flush();
     }
     t.commit();
+    // The index hears of the pass's changes only now, outside the transaction lock (a slow
+    // index server holds up no other thread's database work), and after the changes that other
+    // threads committed before.
+    changes.send();
     if (ended) {
         VANT_LOG(WORKERSCHEDULING, info) << "Crawl of archive " << arcid << " ended";
         notify(arcid);
-    }
-}
-
-void drop_unstored_versions(const crawl_services& services) {
-    sqlite_connection db = open_database(*services.config, services.database.c_str());
-    transaction t(db);
-    int dropped = 0;
-    for (const std::string& guid : services.documents->takePending(db)) {
-        document_version doc;
-        if (services.documents->get(db, guid, doc) == read_status::missing) {
-            services.index->removeDocument(guid);
-            ++dropped;
-        }
-    }
-    t.commit();
-    if (dropped > 0) {
-        VANT_LOG(WORKERSCHEDULING, info)
-            << "Removed " << dropped << " versions from the index that were never stored";
     }
 }
 

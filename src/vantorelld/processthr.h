@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -15,11 +14,12 @@
 #include <optional>
 #include <stop_token>
 #include <string>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include "db/sqlite.h"
+#include "storage/index_handoff.h"
+#include "util/stoppable_thread.h"
 #include "worker/protocol.h"
 
 namespace marloven {
@@ -36,8 +36,10 @@ class worker_process;
 // need one), compared with the newest stored version (UNCHANGED), stored, indexed, logged, and
 // its links (at most max_outlinks_per_page) are queued one level deeper; those of a redirect at
 // the same depth, unless more than max_redirect_chain redirects in a row led there. Every group of
-// database steps runs in an exclusive transaction; no worker request ever runs inside one, so a
-// slow fetch blocks no other thread. Ownership: owns its SQLite connection (opened by the
+// database steps runs in an exclusive transaction; no worker request and no index request ever
+// runs inside one (the index hears of a stored version through the index hand-over, after the
+// commit), so a slow fetch or a slow index server blocks no other thread's database work.
+// Ownership: owns its SQLite connection (opened by the
 // constructor), its worker process (replaced when it dies or hangs) and the caches of document
 // filter and plug-in records sent with each request; borrows the services, which must outlive it.
 // Failure: a worker that breaks off or hangs (killed by the watchdog) gives the URL the error
@@ -93,7 +95,7 @@ class process_thread {
     };
 
     void run(const std::stop_token& stop);
-    bool stopping() const { return stop_.stop_requested(); }
+    bool stopping() const { return thread_.stop_requested(); }
     std::optional<job> take_job();
     void read_configuration(job& j);
     void update_filter_caches(job& j);
@@ -123,8 +125,9 @@ class process_thread {
     // crawling, forgets what the rollback undid, and leaves the URL queued for a later pass.
     void abandon_after_full_disk(const job* j, const disk_full& e);
     // Removes the URL from the queue and, when that empties the archive's queue, ends the
-    // crawl and flushes the index; commits, then sends the crawl-end notification.
-    void finish(transaction& t, const job& j);
+    // crawl and flushes the index; commits, hands the pass's index changes over, then sends the
+    // crawl-end notification.
+    void finish(transaction& t, const job& j, index_handoff::batch& changes);
     void notify(std::uint32_t arcid) const;
 
     const crawl_services& svc_;
@@ -149,18 +152,8 @@ class process_thread {
     std::map<int, cached_docfilter> docfilter_cache_;
     std::map<int, cached_plugin> plugin_cache_;
     std::map<std::uint32_t, known_links> known_links_;
-    // The guid of the fetched version handed to the index in the current pass, if any.
-    std::optional<std::string> indexed_;
 
-    std::stop_source stop_;
-    std::mutex pause_mutex_;
-    std::condition_variable_any pause_;
-    std::jthread thread_;
+    stoppable_thread thread_{"Crawl processing thread"};  // last: the loop uses the members above
 };
-
-// Takes out of the index the versions of archives with history that a crawl thread handed it
-// and that were never stored, because the daemon died in between. Run at start-up, before the
-// crawl threads.
-void drop_unstored_versions(const crawl_services& services);
 
 }  // namespace marloven

@@ -2,14 +2,13 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/schedulerthr.h"
 
-#include <exception>
-
 #include "db/disk_full.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "schedule/schedule.h"
+#include "storage/index_handoff.h"
 #include "util/log.h"
 #include "vantorelld/crawl_services.h"
 
@@ -27,32 +26,21 @@ scheduler_thread::~scheduler_thread() {
 }
 
 void scheduler_thread::start() {
-    thread_ = std::jthread([this] { run(stop_.get_token()); });
+    thread_.start([this](const std::stop_token& stop) { run(stop); });
 }
 
 void scheduler_thread::request_stop() {
-    stop_.request_stop();
+    thread_.request_stop();
 }
 
 void scheduler_thread::join() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.join();
 }
 
 void scheduler_thread::run(const std::stop_token& stop) {
-    try {
-        while (true) {
-            pass();
-            if (stop.stop_requested()) {
-                break;
-            }
-            std::unique_lock pause_lock(pause_mutex_);
-            pause_.wait_for(pause_lock, stop, std::chrono::seconds(1), [] { return false; });
-        }
-    } catch (const std::exception& e) {
-        fatal_assertion_at(std::string("Scheduler thread failed: ") + e.what(), __FILE__, __LINE__);
-    }
+    do {
+        pass();
+    } while (!stop.stop_requested() && thread_.pause(std::chrono::seconds(1)));
 }
 
 void scheduler_thread::pass() {
@@ -79,15 +67,15 @@ void scheduler_thread::timed_work() {
         hourly_step(now, utc);
         last_step_ = this_hour;
     } else if (now - last_flush_ >= svc_.settings.flush_latency) {
-        transaction tr(db_);
-        svc_.index->flush();
-        tr.commit();
+        svc_.index->flush();  // the index client's own lock orders it; no transaction needed
         last_flush_ = now;
     }
 }
 
 void scheduler_thread::hourly_step(std::int64_t now, const std::tm& utc) {
+    index_handoff::batch changes(*svc_.index_changes);
     transaction t(db_);
+    svc_.index_changes->clear_settled(db_);
     for (int id : svc_.archives->ids(db_)) {
         ArchiveConfiguration archive;
         if (!svc_.archives->get(db_, id, archive)) {
@@ -99,25 +87,25 @@ void scheduler_thread::hourly_step(std::int64_t now, const std::tm& utc) {
             SourceConfiguration source;
             if (last && last->end > 0 && svc_.sources->get(db_, archive.source_id, source)) {
                 VANT_LOG(WORKERSCHEDULING, info) << "Starting crawl of archive " << arcid;
-                svc_.logs->crawlStarted(db_, arcid, now);
-                for (const std::string& seed : source.seeds) {
-                    svc_.queue->push(db_, arcid, seed, 0);
-                }
+                start_crawl(db_, svc_, arcid, source, now);
             }
         }
         if (archive.garbage_limit > 0) {
             for (const std::string& guid :
                  svc_.documents->oldest(db_, arcid, now - archive.garbage_limit, retention_batch)) {
-                svc_.index->removeDocument(guid);
+                changes.remove(db_, guid);
                 svc_.documents->remove(db_, guid);
             }
         }
     }
-    svc_.index->flush();
+    changes.flush();
+    t.commit();
+    // Index I/O only after the commit: the removals in their turn, and the optimisation, whose
+    // reply may take hours, holds only the index client's own lock.
+    changes.send();
     if (utc.tm_hour == svc_.settings.optimize_at) {
         svc_.index->optimise();
     }
-    t.commit();
 }
 
 }  // namespace marloven

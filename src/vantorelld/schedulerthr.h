@@ -4,16 +4,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
-#include <mutex>
 #include <stop_token>
-#include <thread>
 #include <tuple>
 
 #include "db/sqlite.h"
+#include "util/stoppable_thread.h"
 
 namespace marloven {
 
@@ -28,10 +26,11 @@ inline constexpr int retention_batch = 100;
 // have passed since its last flush, and then calls the watchdog. The hourly step, in one
 // exclusive transaction: starts every due archive whose last crawl has ended (a new crawl row,
 // the source's seeds queued with priority 0; an archive never crawled has no row and is left to
-// StartCrawl), removes at most retention_batch expired documents of every archive with a
-// retention time from the index and from storage, flushes the index, and optimises it at the
-// hour OptimizeAt. With too little free disk space, or while crawling pauses after a full disk,
-// only the watchdog runs.
+// StartCrawl) and removes at most retention_batch expired documents of every archive with a
+// retention time from storage; after the commit the index hears of the removals and is flushed
+// (through the index hand-over), and at the hour OptimizeAt it is optimised. No index request
+// runs inside a transaction. With too little free disk space, or while crawling pauses after a
+// full disk, only the watchdog runs.
 // Ownership: owns its SQLite connection (opened by the constructor); borrows the services and
 // the watchdog, which must outlive it.
 // Failure: a full disk (SQLITE_FULL) rolls the step back and pauses crawling; other SQLite
@@ -67,10 +66,7 @@ class scheduler_thread {
     std::tuple<int, int, int> last_step_{0, 0, 0};
     std::int64_t last_flush_;  // the last flush outside the hourly step
 
-    std::stop_source stop_;
-    std::mutex pause_mutex_;
-    std::condition_variable_any pause_;
-    std::jthread thread_;
+    stoppable_thread thread_{"Scheduler thread"};  // last: the loop uses the members above
 };
 
 }  // namespace marloven

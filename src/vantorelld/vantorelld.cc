@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 #include "api/langtrain.h"
 #include "db/dbconfig.h"
@@ -134,9 +135,8 @@ std::optional<std::string> create_default_plugins(sqlite3* db, cfgstorage<Plugin
 vantorelld::vantorelld(std::string program_path) : program_path_(std::move(program_path)) {}
 
 vantorelld::~vantorelld() {
-    stop_http();
-    stop_crawling();
-    index_.reset();
+    stop();
+    final_cleanup();
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);
     }
@@ -152,6 +152,11 @@ std::optional<std::string> vantorelld::prepare() {
     if (auto failure = check_data_directory(data_dir_)) {
         return failure;
     }
+    // The working directory is now DATADIR. The free-space probes ask for its absolute path: a
+    // relative DATADIR, taken from here, would name a place that does not exist.
+    std::error_code ec;
+    std::filesystem::path here = std::filesystem::current_path(ec);
+    disk_path_ = ec ? data_dir_ : here.string();
     // One process at a time per data directory: a second daemon, or a maintenance command while
     // the daemon runs, would fight over the database and the index.
     lock_fd_ = ::open("vantorell.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -191,49 +196,21 @@ std::optional<std::string> vantorelld::start_storage() {
     // One connection, only to create the tables: every later call passes its thread's own.
     sqlite_connection db = open_database(config_, install_paths::database);
     transaction t(db);
-    cookies_ = std::make_unique<cookie_store>();
-    documents_ = std::make_unique<docstorage>(db);
-    fetch_queue_ = std::make_unique<fetchqueue>(db, throttling_);
-    logs_ = std::make_unique<logstorage>(db);
-    // The index server keeps its index in DATADIR/index (the working directory is DATADIR). A
-    // server that does not start is logged; index requests then fail until it does.
-    index_ = std::make_unique<idxstorage>(config_);
-    index_->start();
-    robots_ = std::make_unique<robotschecker>(db, user_agent_);
-    sources_ = std::make_unique<cfgstorage<SourceConfiguration>>(db);
-    archives_ = std::make_unique<cfgstorage<ArchiveConfiguration>>(db);
-    collections_ = std::make_unique<cfgstorage<CollectionConfiguration>>(db);
-    watches_ = std::make_unique<cfgstorage<WatchConfiguration>>(db);
-    auths_ = std::make_unique<cfgstorage<AuthConfiguration>>(db);
-    plugins_ = std::make_unique<cfgstorage<Plugin>>(db);
-    docfilters_ = std::make_unique<cfgstorage<DocFilter>>(db);
-    renderer_pipes_ = std::make_unique<cfgstorage<RendererPluginPipe>>(db);
-    root_acls_ = std::make_unique<cfgstorage<RootACL>>(db);
-    logins_ = std::make_unique<cfgstorage<LoginConfiguration>>(db);
+    storage_ = std::make_unique<storage_set>(db, config_, throttling_, user_agent_);
     ensure_dbconfig(db);
     platform_guid_ = read_platform_guid(db);
-    if (auto failure = create_default_plugins(db, *plugins_, *docfilters_)) {
+    if (auto failure = create_default_plugins(db, storage_->plugins, storage_->docfilters)) {
         return failure;  // rolled back and closed on the way out
     }
     t.commit();
     close_database(db);
-    services_.sources = sources_.get();
-    services_.archives = archives_.get();
-    services_.collections = collections_.get();
-    services_.watches = watches_.get();
-    services_.auths = auths_.get();
-    services_.plugins = plugins_.get();
-    services_.docfilters = docfilters_.get();
-    services_.renderer_pipes = renderer_pipes_.get();
-    services_.root_acls = root_acls_.get();
-    services_.logins = logins_.get();
+    // The index server keeps its index in DATADIR/index (the working directory is DATADIR). A
+    // server that does not start is logged; index requests then fail until it does.
+    storage_->index.start();
+    static_cast<storage_refs&>(services_) = storage_refs(*storage_);
     services_.platform_guid = platform_guid_;
-    services_.data_dir = data_dir_;
+    services_.data_dir = disk_path_;
     services_.plugin_directory = plugin_directory(config_);
-    services_.index = index_.get();
-    services_.documents = documents_.get();
-    services_.logs = logs_.get();
-    services_.queue = fetch_queue_.get();
     services_.disk_pause = &disk_pause_;
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
@@ -243,24 +220,23 @@ std::optional<std::string> vantorelld::start_storage() {
 }
 
 std::optional<std::string> vantorelld::start_threads() {
+    static_cast<storage_refs&>(crawl_) = storage_refs(*storage_);
     crawl_.config = &config_;
     crawl_.database = install_paths::database;
     crawl_.platform_guid = platform_guid_;
-    crawl_.documents = documents_.get();
-    crawl_.queue = fetch_queue_.get();
-    crawl_.logs = logs_.get();
-    crawl_.index = index_.get();
-    crawl_.robots = robots_.get();
-    crawl_.sources = sources_.get();
-    crawl_.archives = archives_.get();
-    crawl_.auths = auths_.get();
-    crawl_.plugins = plugins_.get();
-    crawl_.docfilters = docfilters_.get();
-    crawl_.renderer_pipes = renderer_pipes_.get();
-    crawl_.cookies = cookies_.get();
+    crawl_.cookies = &cookies_;
     crawl_.disk_pause = &disk_pause_;
     crawl_.settings = crawl_settings::from(config_);
-    drop_unstored_versions(crawl_);
+    crawl_.settings.data_dir = disk_path_;
+    // Index changes that a daemon which died last time had stored but not yet sent go to the
+    // index before anything else changes documents.
+    {
+        sqlite_connection db = open_database(config_, install_paths::database);
+        if (std::size_t n = storage_->index_changes.recover(db)) {
+            VANT_LOG(WORKERSCHEDULING, info)
+                << "Sent " << n << " index changes left over from the last run";
+        }
+    }
     // Crawl processing threads first, each started as soon as it exists; then the scheduler,
     // whose watchdog pass checks them.
     const auto workers = config_.integer(keys::WORKERS);
@@ -280,32 +256,31 @@ std::optional<std::string> vantorelld::start_threads() {
     std::string address = config_.value(keys::HTTP_PORT).value_or("*:2200");
     auto threads = static_cast<int>(config_.integer(keys::HTTP_THREADS));
     warn_if_open_to_network(config_, address);
-    http_ = std::make_unique<httpserver>(*this, threads, address);
+    http_ = std::make_unique<httpserver>(request_services(), threads, address);
     http_->start();
     VANT_LOG(LOG, info) << "Vantorell " << version << " started, pid " << ::getpid();
     return std::nullopt;
 }
 
 void vantorelld::stop() {
-    VANT_LOG(LOG, info) << "Vantorell stopping";
-    // The HTTP server stops first, so that no request runs while the rest goes down.
-    stop_http();
-    stop_crawling();
-}
-
-void vantorelld::stop_http() {
-    if (http_) {
-        http_->stop();
-        http_.reset();
+    if (!http_ && !scheduler_ && crawlers_.empty()) {
+        return;
     }
-}
-
-void vantorelld::stop_crawling() {
+    VANT_LOG(LOG, info) << "Vantorell stopping";
+    // Every thread is asked first, so that their stops overlap: a request that takes its time
+    // to finish does not hold up the end of a fetch, nor the other way round. The HTTP server
+    // goes first, so that no new request starts while the rest goes down.
+    if (http_) {
+        http_->request_stop();
+    }
     if (scheduler_) {
         scheduler_->request_stop();
     }
     for (auto& crawler : crawlers_) {
-        crawler->request_stop();
+        crawler->request_stop();  // kills its worker, so that no fetch is waited for
+    }
+    if (http_) {
+        http_->join();
     }
     if (scheduler_) {
         scheduler_->join();
@@ -315,7 +290,13 @@ void vantorelld::stop_crawling() {
         crawler.reset();
     }
     crawlers_.clear();
+    http_.reset();  // its request threads get a few seconds to finish their requests
     scheduler_.reset();
+    // The notes of index changes that have been sent need not wait for the next start.
+    sqlite_connection db = open_database(config_, install_paths::database);
+    transaction t(db);
+    storage_->index_changes.clear_settled(db);
+    t.commit();
 }
 
 int vantorelld::http_port() const {
@@ -323,23 +304,7 @@ int vantorelld::http_port() const {
 }
 
 void vantorelld::final_cleanup() {
-    // Storage objects go in reverse order of creation.
-    logins_.reset();
-    root_acls_.reset();
-    renderer_pipes_.reset();
-    docfilters_.reset();
-    plugins_.reset();
-    auths_.reset();
-    watches_.reset();
-    collections_.reset();
-    archives_.reset();
-    sources_.reset();
-    robots_.reset();
-    index_.reset();
-    logs_.reset();
-    fetch_queue_.reset();
-    documents_.reset();
-    cookies_.reset();
+    storage_.reset();  // its objects go in reverse order of creation
     if (log_open_) {
         VANT_LOG(LOG, info) << "Vantorell stopped";
         close_log();

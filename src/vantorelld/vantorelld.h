@@ -6,30 +6,27 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "api/api-common.h"
 #include "db/cfgstorage.h"
 #include "db/disk_full.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
-#include "logstorage/logstorage.h"
 #include "records/records.h"
-#include "robotschecker/robotschecker.h"
+#include "storage/storage_set.h"
 #include "util/config_file.h"
 #include "vantorelld/crawl_services.h"
+#include "vantorelld/httpstate.h"
 
 namespace marloven {
 
 class httpserver;
-class idxstorage;
 class process_thread;
 class scheduler_thread;
 
 // Purpose: brings the daemon up in a fixed order and tears it down in the reverse order.
-// Ownership: owns the configuration, every storage object and every thread; members are declared
-// in start-up order so that destruction runs in reverse. Other components borrow it by reference.
+// Ownership: owns the configuration, the storage set and every thread; members are declared in
+// start-up order so that destruction runs in reverse. The threads borrow what they use (the
+// crawl and API services, the HTTP services); the one-off commands borrow the object itself.
 // Failure: start-up steps return their message (tier 2); SQLite errors are fatal.
 // Threads: start-up, one-off commands, stop and clean-up run on the main thread; the accessors
 // are safe from any thread once start-up has finished.
@@ -53,9 +50,11 @@ class vantorelld {
     [[nodiscard]] std::optional<std::string> start_storage();
     // Thread start (normal start only).
     [[nodiscard]] std::optional<std::string> start_threads();
-    // Stop sequence: HTTP server, scheduler, then the crawl threads (their workers killed first).
+    // Stop sequence: asks the HTTP server, the scheduler and every crawl thread (whose worker is
+    // killed at once) to stop, and only then waits for them, in that order, so that no thread's
+    // stop waits for another's. Nothing once stopped.
     void stop();
-    // Final clean-up: storage objects in reverse order of creation, then the log.
+    // Final clean-up: the storage objects in reverse order of creation, then the log.
     void final_cleanup();
 
     const config_file& config() const { return config_; }
@@ -69,103 +68,42 @@ class vantorelld {
     // The storage objects and configuration stores (valid from storage start-up to the final
     // clean-up). They hold no connection: every call passes the calling thread's own, inside a
     // transaction of the process-wide lock.
-    docstorage& documents() { return *documents_; }
-    fetchqueue& fetch_queue() { return *fetch_queue_; }
-    logstorage& logs() { return *logs_; }
-    robotschecker& robots() { return *robots_; }
-    cfgstorage<SourceConfiguration>& sources() { return *sources_; }
-    cfgstorage<ArchiveConfiguration>& archives() { return *archives_; }
-    cfgstorage<CollectionConfiguration>& collections() { return *collections_; }
-    cfgstorage<WatchConfiguration>& watches() { return *watches_; }
-    cfgstorage<AuthConfiguration>& auths() { return *auths_; }
-    cfgstorage<Plugin>& plugins() { return *plugins_; }
-    cfgstorage<DocFilter>& docfilters() { return *docfilters_; }
-    cfgstorage<RendererPluginPipe>& renderer_pipes() { return *renderer_pipes_; }
-    cfgstorage<RootACL>& root_acls() { return *root_acls_; }
-    cfgstorage<LoginConfiguration>& logins() { return *logins_; }
+    storage_set& storage() { return *storage_; }
     // What the API operations work on (valid from storage start-up to the final clean-up).
     const api_services& services() const { return services_; }
+    // What the HTTP request threads borrow.
+    http_services request_services() const { return {config_, services_}; }
     // The port the HTTP server listens on (0 when it does not run).
     int http_port() const;
-    // The store of a record type, for code that works on every kind alike.
-    template <typename Record>
-    cfgstorage<Record>& store();
     void set_command_path(std::string path) { command_path_ = std::move(path); }
     const std::string& command_path() const { return command_path_; }
-    // The index storage client; null before storage start-up and after the final clean-up.
-    idxstorage* index_storage() const { return index_.get(); }
-    // The shared crawl map: the cookies of cookie log-ins, per archive (valid from storage
-    // start-up to the final clean-up).
-    cookie_store& cookies() { return *cookies_; }
+    // The shared crawl map: the cookies of cookie log-ins, per archive.
+    cookie_store& cookies() { return cookies_; }
 
   private:
-    // Asks the scheduler and every crawl processing thread to stop (killing the workers first,
-    // so that no fetch is waited for), then waits for them.
-    void stop_crawling();
-    void stop_http();
-
+    // Members in start-up order: destruction runs in reverse. The threads are stopped by stop()
+    // before any of them goes, since they use everything declared above them.
     std::string program_path_;
     config_file config_;
-    std::string platform_guid_;
-    unsigned throttling_ = 20;
-    std::string user_agent_;
-    // Shared by the crawl threads, the scheduler and the upload handler.
-    disk_full_pause disk_pause_;
-    // Storage objects, in order of creation.
-    std::unique_ptr<cookie_store> cookies_;
-    std::unique_ptr<docstorage> documents_;
-    std::unique_ptr<fetchqueue> fetch_queue_;
-    std::unique_ptr<logstorage> logs_;
-    std::unique_ptr<idxstorage> index_;
-    std::unique_ptr<robotschecker> robots_;
-    std::unique_ptr<cfgstorage<SourceConfiguration>> sources_;
-    std::unique_ptr<cfgstorage<ArchiveConfiguration>> archives_;
-    std::unique_ptr<cfgstorage<CollectionConfiguration>> collections_;
-    std::unique_ptr<cfgstorage<WatchConfiguration>> watches_;
-    std::unique_ptr<cfgstorage<AuthConfiguration>> auths_;
-    std::unique_ptr<cfgstorage<Plugin>> plugins_;
-    std::unique_ptr<cfgstorage<DocFilter>> docfilters_;
-    std::unique_ptr<cfgstorage<RendererPluginPipe>> renderer_pipes_;
-    std::unique_ptr<cfgstorage<RootACL>> root_acls_;
-    std::unique_ptr<cfgstorage<LoginConfiguration>> logins_;
-    api_services services_;
-    std::string data_dir_;
+    std::string data_dir_;   // DATADIR as configured
+    std::string disk_path_;  // its absolute path, resolved at start-up: what the disk probes ask
     std::string command_path_;
-    // What the crawl threads borrow, and the threads, in order of start.
-    crawl_services crawl_;
-    std::vector<std::unique_ptr<process_thread>> crawlers_;
-    std::unique_ptr<scheduler_thread> scheduler_;
-    // Threads, in order of start; stop() ends them in reverse.
-    std::unique_ptr<httpserver> http_;
     int lock_fd_ = -1;  // flock on DATADIR/vantorell.lock, held for the process's life
     bool log_open_ = false;
+    unsigned throttling_ = 20;
+    std::string user_agent_;
+    std::string platform_guid_;
+    // Shared by the crawl threads, the scheduler and the upload handler.
+    disk_full_pause disk_pause_;
+    cookie_store cookies_;
+    std::unique_ptr<storage_set> storage_;
+    api_services services_;
+    crawl_services crawl_;
+    // Threads, in order of start.
+    std::vector<std::unique_ptr<process_thread>> crawlers_;
+    std::unique_ptr<scheduler_thread> scheduler_;
+    std::unique_ptr<httpserver> http_;
 };
-
-template <typename Record>
-cfgstorage<Record>& vantorelld::store() {
-    if constexpr (std::is_same_v<Record, SourceConfiguration>) {
-        return sources();
-    } else if constexpr (std::is_same_v<Record, ArchiveConfiguration>) {
-        return archives();
-    } else if constexpr (std::is_same_v<Record, CollectionConfiguration>) {
-        return collections();
-    } else if constexpr (std::is_same_v<Record, WatchConfiguration>) {
-        return watches();
-    } else if constexpr (std::is_same_v<Record, AuthConfiguration>) {
-        return auths();
-    } else if constexpr (std::is_same_v<Record, Plugin>) {
-        return plugins();
-    } else if constexpr (std::is_same_v<Record, DocFilter>) {
-        return docfilters();
-    } else if constexpr (std::is_same_v<Record, RendererPluginPipe>) {
-        return renderer_pipes();
-    } else if constexpr (std::is_same_v<Record, RootACL>) {
-        return root_acls();
-    } else {
-        static_assert(std::is_same_v<Record, LoginConfiguration>, "not a configuration record");
-        return logins();
-    }
-}
 
 // Creates the default plug-in and document-filter records (language recognizer, URL splitter,
 // static metadata, regular expressions, metadata exchange), each readable by "All Users", when

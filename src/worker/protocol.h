@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/crawl_error.h"
 #include "worker/FFF/FFF.h"
 
 namespace socket_ipc {
@@ -26,31 +27,6 @@ namespace marloven {
 enum class request_t : std::int16_t { QUIT = 0, PROCESS = 1, REPROCESS = 2 };
 // Reply identifiers, sent as a 16-bit integer; each request has exactly one reply.
 enum class reply_t : std::int16_t { QUITTING = 0, PROCESSED = 1, REPROCESSED = 2 };
-
-// The outcome of one fetch. The numbers are stored in the document and crawl logs and shown by
-// the administration interface: never renumber.
-enum class crawl_error : std::int16_t {
-    none = 0,
-    redirect = 1,
-    index = 2,
-    notfound = 3,
-    unparsable = 4,
-    badredir = 5,
-    blocked = 6,
-    network = 7,
-    unknown = 8,
-    unchanged = 9,
-    outofdocs = 10,
-    authreq = 11,
-    internal = 12,
-    server = 13,
-};
-inline constexpr int crawl_error_count = 14;
-
-// "NONE", "REDIRECT", ..., "SERVER"; "?" for a number outside the table.
-std::string_view crawl_error_name(crawl_error code);
-// The code of a name as crawl_error_name spells it, or nothing.
-std::optional<crawl_error> crawl_error_from_name(std::string_view name);
 
 // A plug-in record as the crawl thread caches it.
 struct plugin_entry {

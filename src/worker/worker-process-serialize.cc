@@ -2,7 +2,6 @@
 // The log lines of this file print as src\worker\worker-process-serialize: keep its name.
 // SPDX-License-Identifier: MIT
 #include <algorithm>
-#include <array>
 
 #include "ipc/socket_ipc.h"
 #include "util/log.h"
@@ -14,10 +13,6 @@ namespace marloven {
 namespace {
 
 using socket_ipc::server_helper;
-
-constexpr std::array<std::string_view, crawl_error_count> error_names = {
-    "NONE",    "REDIRECT", "INDEX",     "NOTFOUND",  "UNPARSABLE", "BADREDIR", "BLOCKED",
-    "NETWORK", "UNKNOWN",  "UNCHANGED", "OUTOFDOCS", "AUTHREQ",    "INTERNAL", "SERVER"};
 
 // A list count from the peer. Items are read one by one, so a large count costs memory only for
 // what really arrives; a negative count can only come from a broken peer.
@@ -114,19 +109,6 @@ void get_result(server_helper& channel, crawl_result& r, std::string& fff, std::
 }
 
 }  // namespace
-
-std::string_view crawl_error_name(crawl_error code) {
-    auto i = static_cast<int>(code);
-    return i >= 0 && i < crawl_error_count ? error_names[static_cast<size_t>(i)] : "?";
-}
-
-std::optional<crawl_error> crawl_error_from_name(std::string_view name) {
-    auto it = std::find(error_names.begin(), error_names.end(), name);
-    if (it == error_names.end()) {
-        return std::nullopt;
-    }
-    return static_cast<crawl_error>(it - error_names.begin());
-}
 
 std::int32_t depth_credit(std::uint32_t depth) {
     return depth >= 1000000u ? 0 : static_cast<std::int32_t>(1000000u - depth);

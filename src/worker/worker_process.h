@@ -11,8 +11,9 @@ namespace marloven {
 // Purpose: starts the worker program (server_proxy::start) and runs requests on it.
 // Ownership: owns the child and its connection (see server_proxy); the destructor does not send
 // QUIT: the owner calls quit() or kill_child() first, else destruction waits for the child.
-// Failure: a broken connection or a short transfer throws socket_ipc::error (tier 3); a reply of
-// the wrong kind is a broken invariant and ends the process.
+// Failure: a broken connection, a short transfer or a reply of another kind than the request's
+// throws socket_ipc::error (tier 3): the worker parses hostile pages, so nothing it sends may end
+// the daemon.
 // Threads: one owner thread; kill_child() may come from a watchdog thread.
 class worker_process : public socket_ipc::server_proxy {
   public:

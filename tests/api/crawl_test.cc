@@ -10,6 +10,7 @@
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
+#include "storage/index_handoff.h"
 
 namespace marloven {
 namespace {
@@ -28,6 +29,8 @@ class crawl_test : public api_fixture {
         t.commit();
         services_.queue = queue_.get();
         services_.index = &index_;
+        changes_ = std::make_unique<index_handoff>(index_, *documents_);
+        services_.index_changes = changes_.get();
     }
 
     // An archive crawling a source with two seeds; the caller "ann" may read it, "wes" write.
@@ -64,6 +67,7 @@ class crawl_test : public api_fixture {
     std::unique_ptr<docstorage> documents_;
     std::unique_ptr<fetchqueue> queue_;
     std::unique_ptr<logstorage> logs_;
+    std::unique_ptr<index_handoff> changes_;
 };
 
 TEST_F(crawl_test, start_queues_the_seeds_once_and_stop_empties_the_queue) {

@@ -195,6 +195,14 @@ TEST_F(docstorage_test, a_replaced_version_loses_its_old_extra_values) {
     EXPECT_TRUE(extra.empty());
 }
 
+TEST(document_guid_test, is_the_md5_of_platform_archive_url_and_with_history_the_fetch_time) {
+    const std::string platform = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", std::nullopt),
+              "e13d9ee35b8295de20ae03eca5d17d50");
+    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", 1700000000),
+              "1f66d9bdfe1d8d8f8676144ecfe79801");
+}
+
 TEST_F(docstorage_test, missing_guid_reads_as_missing) {
     document_version got;
     EXPECT_EQ(docs_.get(db_, "nope", got), read_status::missing);

@@ -436,10 +436,10 @@ TEST_F(idxstorage_test, a_hung_server_times_out_instead_of_blocking) {
 TEST_F(idxstorage_test, clearing_and_rebuilding_the_index) {
     add("gone", 1, hour, {{{10, "w"}}});
     ASSERT_EQ(index_->flush(), 0);
-    ASSERT_TRUE(index_->clear());
+    ASSERT_EQ(index_->clear(), std::nullopt);
     EXPECT_TRUE(search({word("w")}).empty());
 
-    ASSERT_TRUE(index_->begin_rebuild());
+    ASSERT_EQ(index_->begin_rebuild(), std::nullopt);
     std::ostringstream progress;
     for (int i = 0; i < 3; ++i) {
         marloven::indexable_document d;
@@ -447,9 +447,9 @@ TEST_F(idxstorage_test, clearing_and_rebuilding_the_index) {
         d.arcid = 1;
         d.views = {0, 1};
         d.fff = make_blob({{{10, "rebuilt"}}});
-        EXPECT_EQ(index_->rebuild_document(d, progress), 0);
+        EXPECT_EQ(index_->rebuild_document(d, progress), std::nullopt);
     }
-    EXPECT_EQ(index_->finish_rebuild(progress), 0);
+    EXPECT_EQ(index_->finish_rebuild(progress), std::nullopt);
     EXPECT_EQ(progress.str(), "Reindexed 3 documents\n");
     query_options o;
     o.atoms = {word("rebuilt")};

@@ -343,6 +343,38 @@ TEST_F(crawl_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_complete
     EXPECT_EQ(log_count("error executing wproc->process(): safe_recv error ("), 1);
 }
 
+// The stop sequence once waited for the HTTP server, and the request it was finishing,
+// before it asked the crawl threads to stop. Now every thread is asked first: the worker of a
+// fetch in progress is killed while an upload is still being read, and that upload completes.
+TEST_F(crawl_test, stop_asks_every_thread_before_waiting_for_any) {
+    configure("WORKERS=1\nHTTP_TIMEOUT=60\nHTTP_PORT=127.0.0.1:0\n");
+    http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "never seen"));
+    slow.delay = std::chrono::hours(1);
+    site_.route("/", slow);
+    add_site();
+    start_daemon();
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/") == 1; }));
+    auto workers = children_named(daemon_->pid(), "worker-process");
+    ASSERT_EQ(workers.size(), 1u);
+    const auto port = vant_test::listening_port(vant_test::read_file(data() + "/vantorell.log"));
+    ASSERT_TRUE(port);
+    const std::string body = "uploaded while stopping";
+    vant_test::http_client upload(*port);
+    ASSERT_TRUE(
+        upload.send("POST /index/1/doc?url=http://example.org/up HTTP/1.1\r\n"
+                    "Content-Type: text/plain\r\nExpect: 100-continue\r\n"
+                    "Content-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n"));
+    const std::string go_on = "HTTP/1.1 100 continue\r\n\r\n";
+    ASSERT_EQ(upload.read_at_least(go_on.size()), go_on);
+    ASSERT_EQ(::kill(daemon_->pid(), SIGTERM), 0);
+    ASSERT_TRUE(vant_test::eventually([&] { return process_gone(workers[0]); }));
+    upload.send(body);
+    EXPECT_EQ(upload.read_all().rfind(go_on + "HTTP/1.1 200 OK\r\n", 0), 0u);
+    EXPECT_EQ(daemon_->wait(30), 0) << daemon_->err();
+    daemon_.reset();
+}
+
 TEST_F(crawl_test, worker_hanging_past_the_time_out_is_killed_by_the_watchdog) {
     configure("WORKER_TIMEOUT=2\n");
     http_response never(200, {{"Content-Type", "text/html"}}, "late");

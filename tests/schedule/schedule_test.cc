@@ -143,5 +143,38 @@ TEST(schedule_sweep, next_run_is_the_scheduler_start_wherever_the_rules_agree) {
     }
 }
 
+struct window_case {
+    int start;
+    int stop;
+    int hour;
+    bool open;
+};
+
+class crawl_window_test : public testing::TestWithParam<window_case> {};
+
+TEST_P(crawl_window_test, opens_from_start_to_stop_hour_inclusive) {
+    const auto& c = GetParam();
+    const std::int64_t day = 19000 * std::int64_t{86400};  // a midnight, UTC
+    for (int minute : {0, 59}) {
+        EXPECT_EQ(in_crawl_window(day + std::int64_t{c.hour} * 3600 + std::int64_t{minute} * 60,
+                                  c.start, c.stop),
+                  c.open)
+            << c.start << "-" << c.stop << " at " << c.hour << ":" << minute;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, crawl_window_test,
+                         testing::Values(window_case{9, 17, 8, false}, window_case{9, 17, 9, true},
+                                         window_case{9, 17, 17, true},
+                                         window_case{9, 17, 18, false},
+                                         // Wrapping midnight: 22:00 to 06:59.
+                                         window_case{22, 6, 21, false},
+                                         window_case{22, 6, 22, true}, window_case{22, 6, 0, true},
+                                         window_case{22, 6, 6, true}, window_case{22, 6, 7, false},
+                                         // The defaults allow every hour.
+                                         window_case{0, 23, 0, true}, window_case{0, 23, 23, true},
+                                         // Equal hours count as wrapping: open all day.
+                                         window_case{5, 5, 4, true}, window_case{5, 5, 12, true}));
+
 }  // namespace
 }  // namespace marloven

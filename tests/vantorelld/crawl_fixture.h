@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <atomic>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "logstorage/logstorage.h"
 #include "records/records.h"
 #include "robotschecker/robotschecker.h"
+#include "storage/index_handoff.h"
 #include "support/temp_dir.h"
 #include "util/config_file.h"
 #include "util/log.h"
@@ -57,11 +59,13 @@ class crawl_fixture : public testing::Test {
         t.commit();
         index_ = std::make_unique<idxstorage>(config_, dir_ / "index");
         EXPECT_TRUE(index_->start());
+        changes_ = std::make_unique<index_handoff>(*index_, *docs_);
         svc_.config = &config_;
         svc_.database = dir_ / "vantorell.db";
         svc_.platform_guid = "0123456789abcdef0123456789abcdef";
         svc_.queue = queue_.get();
         svc_.index = index_.get();
+        svc_.index_changes = changes_.get();
         svc_.robots = robots_.get();
         svc_.cookies = &cookies_;
         svc_.disk_pause = &disk_pause_;
@@ -70,6 +74,7 @@ class crawl_fixture : public testing::Test {
         svc_.free_disk = [this](const std::string&) { return free_disk_.load(); };
     }
     ~crawl_fixture() override {
+        changes_.reset();
         index_.reset();
         marloven::close_log();
     }
@@ -130,6 +135,23 @@ class crawl_fixture : public testing::Test {
         t.commit();
         return c;
     }
+    // A number read without the process-wide transaction lock: the committed state (readers of
+    // the write-ahead log never wait for a writer).
+    std::int64_t committed(const std::string& sql) {
+        marloven::statement st(db_, sql.c_str());
+        return st.next() ? st.integer(0) : -1;
+    }
+    // Stops the index server's process until the guard goes: the client's requests then wait
+    // for replies that do not come.
+    struct stalled_index {
+        pid_t pid;
+        ~stalled_index() { ::kill(pid, SIGCONT); }
+    };
+    stalled_index stall_index() {
+        const pid_t pid = index_->server_pid();
+        EXPECT_EQ(::kill(pid, SIGSTOP), 0);
+        return {pid};
+    }
     bool queue_empty(std::uint32_t arcid) {
         marloven::transaction t(db_);
         bool empty = queue_->empty(db_, arcid);
@@ -167,6 +189,7 @@ class crawl_fixture : public testing::Test {
     std::unique_ptr<marloven::cfgstorage<marloven::DocFilter>> docfilters_;
     std::unique_ptr<marloven::cfgstorage<marloven::RendererPluginPipe>> pipes_;
     std::unique_ptr<marloven::idxstorage> index_;
+    std::unique_ptr<marloven::index_handoff> changes_;
     marloven::cookie_store cookies_;
     marloven::disk_full_pause disk_pause_;
     std::atomic<std::int64_t> now_{start_time};

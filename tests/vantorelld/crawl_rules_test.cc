@@ -44,14 +44,6 @@ INSTANTIATE_TEST_SUITE_P(
         filter_case{{"(unclosed"}, {}, "http://(unclosed/", false},
         filter_case{{"example"}, {"[z-a]"}, "http://example.com/", true}));
 
-TEST(document_guid_test, is_the_md5_of_platform_archive_url_and_with_history_the_fetch_time) {
-    const std::string platform = "0123456789abcdef0123456789abcdef";
-    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", std::nullopt),
-              "e13d9ee35b8295de20ae03eca5d17d50");
-    EXPECT_EQ(document_guid(platform, 7, "http://example.com/a", 1700000000),
-              "1f66d9bdfe1d8d8f8676144ecfe79801");
-}
-
 struct cookie_case {
     std::string headers;
     std::string cookies;
@@ -76,39 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
         // A line without a value adds nothing.
         cookie_case{"Set-Cookie: \r\nSet-Cookie: k=v\r\nSet-Cookie: ;x\r\n", "k=v"},
         cookie_case{"", ""}, cookie_case{"HTTP/1.1 302 Found\r\nLocation: /\r\n\r\n", ""}));
-
-struct window_case {
-    int start;
-    int stop;
-    int hour;
-    bool open;
-};
-
-class crawl_window_test : public testing::TestWithParam<window_case> {};
-
-TEST_P(crawl_window_test, opens_from_start_to_stop_hour_inclusive) {
-    const auto& c = GetParam();
-    const std::int64_t day = 19000 * std::int64_t{86400};  // a midnight, UTC
-    for (int minute : {0, 59}) {
-        EXPECT_EQ(in_crawl_window(day + std::int64_t{c.hour} * 3600 + std::int64_t{minute} * 60,
-                                  c.start, c.stop),
-                  c.open)
-            << c.start << "-" << c.stop << " at " << c.hour << ":" << minute;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(cases, crawl_window_test,
-                         testing::Values(window_case{9, 17, 8, false}, window_case{9, 17, 9, true},
-                                         window_case{9, 17, 17, true},
-                                         window_case{9, 17, 18, false},
-                                         // Wrapping midnight: 22:00 to 06:59.
-                                         window_case{22, 6, 21, false},
-                                         window_case{22, 6, 22, true}, window_case{22, 6, 0, true},
-                                         window_case{22, 6, 6, true}, window_case{22, 6, 7, false},
-                                         // The defaults allow every hour.
-                                         window_case{0, 23, 0, true}, window_case{0, 23, 23, true},
-                                         // Equal hours count as wrapping: open all day.
-                                         window_case{5, 5, 4, true}, window_case{5, 5, 12, true}));
 
 struct notify_case {
     std::string text;

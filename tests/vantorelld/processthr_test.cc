@@ -91,6 +91,24 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
               (std::vector<std::string>{"0", "9", "0"}));
     EXPECT_EQ(rows("select count(distinct guid) from documentlog"),
               (std::vector<std::string>{"3"}));
+
+    // Issue 15: parsing the versions again turned the UNCHANGED one into a good one (and put it
+    // in the index).
+    now_ += 60;
+    const std::vector<std::string> guids = rows("select guid from docstorage");
+    {
+        transaction t(db_);
+        logs_->crawlStarted(db_, arcid, now_);
+        for (const auto& guid : guids) {
+            queue_->push(db_, arcid, "guid:" + guid, 0);
+        }
+        t.commit();
+    }
+    crawl(*thread, arcid);
+    EXPECT_EQ(rows("select error from docstorage order by timestamp"),
+              (std::vector<std::string>{"0", "9", "0"}));
+    index_->flush();
+    EXPECT_EQ(hits("steady"), 2);
 }
 
 TEST_F(process_thread_test, redirect_target_is_queued_at_the_same_depth) {
@@ -160,9 +178,8 @@ TEST_F(process_thread_test, links_beyond_the_cap_are_dropped_and_counted) {
               1);
 }
 
-// Issue 14: a full disk (SQLITE_FULL) while storing ended the daemon. The disk fills up after
-// the page has gone to the index; with history its version has a guid of its own, which must
-// not stay there.
+// Issue 14: a full disk (SQLITE_FULL) while storing ended the daemon. With history the version
+// has a guid of its own, which no later fetch replaces in the index: it must not get there.
 TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
     site_.route("/", 200, "text/html", page("Home", "homeword", {"/a.html"}));
     site_.route("/a.html", 200, "text/html", page("A", "y"));
@@ -174,13 +191,11 @@ TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
     std::uint32_t arcid = add_archive(source, archive);
     start_crawl(arcid);
     auto thread = make_thread();
-    // The pending note takes a few writes, storing the page many more.
-    disk.set_full_after(8);
+    disk.set_full_after(8);  // while the page is stored
     EXPECT_TRUE(thread->crawl_once());
     disk.set_full(false);
     EXPECT_EQ(log_count("Disk full while processing " + url("/")), 1);
-    ASSERT_EQ(rows("select count(*) from indexpending"), (std::vector<std::string>{"1"}))
-        << "the disk must fill up while the page is stored, after the pending note";
+    EXPECT_TRUE(rows("select * from indexpending").empty());
     index_->flush();
     EXPECT_EQ(hits("homeword"), 0);
     EXPECT_TRUE(rows("select * from docstorage").empty());
@@ -194,34 +209,28 @@ TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
     EXPECT_EQ(hits("homeword"), 1);
 }
 
-// Issue 14, found by bench/crash_soak.sh: a daemon killed between handing a version of an
-// archive with history to the index and storing it left that version in the index for ever.
-TEST_F(process_thread_test, versions_never_stored_leave_the_index_at_the_next_start) {
-    site_.route("/", 200, "text/html", page("Home", "keptword"));
-    ArchiveConfiguration archive;
-    archive.historicize = true;
-    std::uint32_t arcid = site_archive(archive);
+// Issue 15: the crawl thread held the process-wide transaction lock while the index server
+// answered addDocument and the crawl-end flush, so a stalled index server stalled every thread's
+// database work. The page's pass commits first and then waits for the index outside the lock.
+TEST_F(process_thread_test, a_stalled_index_server_holds_up_no_transaction) {
+    site_.route("/", 200, "text/html", page("Home", "stallword"));
+    std::uint32_t arcid = site_archive();
     start_crawl(arcid);
     auto thread = make_thread();
-    crawl(*thread, arcid);
-    ASSERT_EQ(hits("keptword"), 1);
-    // What the killed daemon left: a version in the index, noted as pending, never stored.
-    document_version stored;
-    const std::string orphan(32, 'f');
-    const std::string guid = rows("select guid from docstorage")[0];
+    std::jthread pass;
     {
-        transaction t(db_);
-        ASSERT_EQ(docs_->get(db_, guid, stored), read_status::found);
-        docs_->notePending(db_, orphan);
-        docs_->notePending(db_, stored.guid);
+        auto stalled = stall_index();
+        pass = std::jthread([&] { thread->crawl_once(); });
+        ASSERT_TRUE(vant_test::eventually([&] {
+            return committed("select count(*) from crawlstats where end>0") == 1;
+        })) << "the page's pass did not commit while the index server was stalled";
+        transaction t(db_);  // another thread gets the lock meanwhile
         t.commit();
     }
-    index_->addDocument(orphan, arcid, url("/"), stored.mime, 1, 1, stored.score, {0}, stored.fff);
-    index_->flush();
-    ASSERT_EQ(hits("keptword"), 2);
-    drop_unstored_versions(svc_);
-    index_->flush();
-    EXPECT_EQ(hits("keptword"), 1);
+    pass.join();
+    EXPECT_EQ(hits("stallword"), 1);
+    EXPECT_EQ(rows("select count(*) from indexpending"), (std::vector<std::string>{"1"}));
+    EXPECT_FALSE(thread->crawl_once());  // its transaction clears the note of what the index has
     EXPECT_TRUE(rows("select * from indexpending").empty());
 }
 
@@ -308,6 +317,44 @@ TEST_F(process_thread_test, cookie_log_in_is_repeated_only_when_the_cookies_are_
     EXPECT_EQ(rows("select distinct status from documentlog order by 1"),
               (std::vector<std::string>{"0", "9"}));
     EXPECT_EQ(rows("select count(*) from documentlog"), (std::vector<std::string>{"6"}));
+}
+
+// Issue 15: a log-in that failed was not remembered, so it was repeated before every URL.
+TEST_F(process_thread_test, failed_cookie_log_in_waits_for_the_freshness_period) {
+    site_.route("/login", 403, "text/plain", "no");
+    site_.route("/m/1", 200, "text/html", page("One", "x"));
+    site_.route("/m/2", 200, "text/html", page("Two", "y"));
+    auto source = source_for(prefix(), {url("/m/1"), url("/m/2")});
+    source.auth = auth_type::cookie;
+    source.cookie.url = url("/login");
+    source.cookie.freshness = 3600;
+    std::uint32_t arcid = add_archive(source);
+    auto thread = make_thread();
+    crawl_again(*thread, arcid, 0);
+    EXPECT_EQ(site_.count("/login"), 1u);
+    EXPECT_EQ(site_.count("/m/2"), 1u);
+    crawl_again(*thread, arcid, 3601);
+    EXPECT_EQ(site_.count("/login"), 2u);
+}
+
+// Issue 15: a worker that failed while fetching robots.txt cost the URL (INTERNAL).
+TEST_F(process_thread_test, worker_lost_on_robots_txt_is_replaced_and_the_url_fetched) {
+    vant_test::http_response never(200, {{"Content-Type", "text/plain"}}, "User-agent: *");
+    never.delay = std::chrono::hours(1);
+    site_.route("/robots.txt", never);
+    site_.route("/", 200, "text/html", page("Home", "x"));
+    std::uint32_t arcid = site_archive();
+    start_crawl(arcid);
+    auto thread = make_thread(2);
+    const pid_t first = thread->worker_pid();
+    std::jthread pass([&] { thread->crawl_once(); });
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/robots.txt") == 1; }));
+    now_ += 2;
+    thread->check_worker(false);
+    pass.join();
+    EXPECT_NE(thread->worker_pid(), first);
+    EXPECT_EQ(rows("select url, status from documentlog"),
+              (std::vector<std::string>{url("/") + "|0"}));
 }
 
 TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) {

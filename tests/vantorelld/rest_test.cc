@@ -156,23 +156,28 @@ struct upload_case {
     bool disk_full;
     const char* status;
     int stored;
+    bool relative_datadir = false;  // DATADIR given relative to the working directory
 };
 
 class upload_test : public testing::TestWithParam<upload_case> {
   protected:
     upload_test() {
-        std::string conf = dir_.write("v.conf", "DATADIR=" + (dir_ / "data") +
+        cwd_ = std::filesystem::current_path();
+        if (GetParam().relative_datadir) {
+            std::filesystem::current_path(dir_.str());
+        }
+        const std::string data = GetParam().relative_datadir ? "data" : dir_ / "data";
+        std::string conf = dir_.write("v.conf", "DATADIR=" + data +
                                                     "\nDEPLOYDIR=" VANT_DEPLOY_DIR
                                                     "\nLOGCFG=HTTPSERVER:INFO\nSyncLevel=0\n" +
                                                     GetParam().config);
         ::setenv("MARLOVEN_CONFIG_FILE", conf.c_str(), 1);
-        cwd_ = std::filesystem::current_path();
         app_ = std::make_unique<vantorelld>("vantorelld");
         EXPECT_EQ(app_->prepare(), std::nullopt);
         EXPECT_EQ(app_->start_storage(), std::nullopt);
         sqlite_connection db = open_database(app_->config(), "vantorell.db");
         transaction t(db);
-        app_->archives().add(db, ArchiveConfiguration{});
+        app_->storage().archives.add(db, ArchiveConfiguration{});
         t.commit();
     }
     ~upload_test() override {
@@ -195,7 +200,7 @@ class upload_test : public testing::TestWithParam<upload_case> {
 };
 
 TEST_P(upload_test, short_disk_refuses_the_upload_and_stores_nothing) {
-    httpserver server(*app_, 1, "127.0.0.1:0");
+    httpserver server(app_->request_services(), 1, "127.0.0.1:0");
     server.start();
     ASSERT_TRUE(vant_test::eventually([&] { return server.port() != 0; }));
     disk_.set_full(GetParam().disk_full);
@@ -215,12 +220,16 @@ TEST_P(upload_test, short_disk_refuses_the_upload_and_stores_nothing) {
     server.stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(disks, upload_test,
-                         testing::Values(upload_case{"", false, "200 OK", 1},
-                                         upload_case{"MINFREEDISK=1000000000\n", false,
-                                                     "400 Document storage limit reached", 0},
-                                         upload_case{"", true, "400 Document storage limit reached",
-                                                     0}));
+INSTANTIATE_TEST_SUITE_P(
+    disks, upload_test,
+    testing::Values(upload_case{"", false, "200 OK", 1},
+                    upload_case{"MINFREEDISK=1000000000\n", false,
+                                "400 Document storage limit reached", 0},
+                    upload_case{"", true, "400 Document storage limit reached", 0},
+                    // Issue 15: with a relative DATADIR the free space
+                    // could not be read, and the limit was not enforced.
+                    upload_case{"MINFREEDISK=1000000000\n", false,
+                                "400 Document storage limit reached", 0, true}));
 
 }  // namespace
 }  // namespace marloven

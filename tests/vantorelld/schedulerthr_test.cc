@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/full_disk.h"
+#include "support/process.h"
 #include "vantorelld/crawl_fixture.h"
 
 namespace marloven {
@@ -138,6 +139,26 @@ TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
     now_ = sunday + 3 * hour;
     scheduler_->pass();
     EXPECT_EQ(rows("select guid from docstorage"), (std::vector<std::string>{"fresh"}));
+}
+
+// Issue 15: the hourly step held the process-wide transaction lock across its index requests,
+// the daily optimisation among them (whose reply may take hours).
+TEST_F(scheduler_test, a_stalled_index_server_holds_up_no_transaction) {
+    std::uint32_t arcid = scheduled(schedule_frequency::hourly, 1, 0);
+    now_ = sunday + svc_.settings.optimize_at * hour;
+    std::jthread pass;
+    {
+        auto stalled = stall_index();
+        pass = std::jthread([&] { scheduler_->pass(); });
+        ASSERT_TRUE(vant_test::eventually([&] {
+            return committed("select count(*) from crawlstats where arcid=" +
+                             std::to_string(arcid) + " and end=0") == 1;
+        })) << "the hourly step did not commit while the index server was stalled";
+        transaction t(db_);  // another thread gets the lock meanwhile
+        t.commit();
+    }
+    pass.join();
+    EXPECT_EQ(watchdog_calls_, 1);
 }
 
 TEST_F(scheduler_test, too_little_disk_space_leaves_only_the_watchdog) {

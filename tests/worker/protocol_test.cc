@@ -154,19 +154,6 @@ TEST(protocol_test, exchanges_are_logged_under_the_serializer_source_path) {
     EXPECT_NE(log.find("BORING [src\\worker\\worker-process-serialize:"), std::string::npos) << log;
 }
 
-TEST(protocol_test, error_names_follow_the_code_table) {
-    EXPECT_EQ(crawl_error_name(crawl_error::none), "NONE");
-    EXPECT_EQ(crawl_error_name(crawl_error::unchanged), "UNCHANGED");
-    EXPECT_EQ(crawl_error_name(crawl_error::server), "SERVER");
-    EXPECT_EQ(crawl_error_name(static_cast<crawl_error>(14)), "?");
-    EXPECT_EQ(crawl_error_name(static_cast<crawl_error>(-1)), "?");
-    for (int i = 0; i < crawl_error_count; ++i) {
-        auto code = static_cast<crawl_error>(i);
-        EXPECT_EQ(crawl_error_from_name(crawl_error_name(code)), code);
-    }
-    EXPECT_FALSE(crawl_error_from_name("none").has_value());
-}
-
 TEST(protocol_test, depth_credit_counts_down_from_a_million) {
     EXPECT_EQ(depth_credit(0), 1000000);
     EXPECT_EQ(depth_credit(3), 999997);

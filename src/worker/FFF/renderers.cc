@@ -7,49 +7,16 @@
 #include <sstream>
 
 #include "util/charsets.h"
+#include "util/http_text.h"
 
 namespace FFF {
 
 namespace {
 
-// Appends `text` to `out` with the characters that `entity` names replaced.
-template <typename EntityOf>
-void append_escaped(std::string& out, std::string_view text, EntityOf entity) {
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (const char* e = entity(text[i])) {
-            out.append(text, from, i - from);
-            out.append(e);
-            from = i + 1;
-        }
-    }
-    out.append(text, from);
-}
-
-const char* xml_entity(char c) {
-    switch (c) {
-        case '&':
-            return "&amp;";
-        case '"':
-            return "&quot;";
-        case '\'':
-            return "&apos;";
-        case '<':
-            return "&lt;";
-        case '>':
-            return "&gt;";
-        default:
-            return nullptr;
-    }
-}
-
-const char* html_entity(char c) {
-    return c == '\'' ? nullptr : xml_entity(c);
-}
+using escaper = void (*)(std::string& out, std::string_view text);
 
 // Appends the tokens of a run, escaped, with a space only between two word tokens.
-template <typename EntityOf>
-void append_words(std::string& out, const word_list& words, EntityOf entity) {
+void append_words(std::string& out, const word_list& words, escaper append_escaped) {
     bool previous_is_word = false;
     bool first = true;
     for (std::string_view w : words) {
@@ -57,7 +24,7 @@ void append_words(std::string& out, const word_list& words, EntityOf entity) {
         if (!first && is_word && previous_is_word) {
             out.push_back(' ');
         }
-        append_escaped(out, w, entity);
+        append_escaped(out, w);
         previous_is_word = is_word;
         first = false;
     }
@@ -87,22 +54,11 @@ void write_meta(std::ostream& out, const std::string& indent, const meta& m) {
             break;
     }
     out << " dictid=\"" << m.dictid << "\" sliceid=\"" << slice_name(m.dictid) << "\" key=\""
-        << xml_escape(m.key) << "\">" << xml_escape(m.value) << "</meta>" << std::endl;
+        << marloven::escape_xml(m.key) << "\">" << marloven::escape_xml(m.value) << "</meta>"
+        << std::endl;
 }
 
 }  // namespace
-
-std::string xml_escape(std::string_view text) {
-    std::string out;
-    append_escaped(out, text, xml_entity);
-    return out;
-}
-
-std::string html_escape(std::string_view text) {
-    std::string out;
-    append_escaped(out, text, html_entity);
-    return out;
-}
 
 bool is_word_token(std::string_view token) {
     std::size_t pos = 0;
@@ -126,13 +82,13 @@ void fff2xmlVisitor::visit(tXMLTree& node, unsigned depth, bool closing) {
             return;
         }
         out_ << "<?xml version=\"1.0\"?>" << std::endl;
-        out_ << indent << "<document id=\"" << id_ << "\" url=\"" << xml_escape(url_)
+        out_ << indent << "<document id=\"" << id_ << "\" url=\"" << marloven::escape_xml(url_)
              << "\" timestamp=\"" << timestamp_ << "\" score= \"" << display_score(doc->score)
              << "\" >" << std::endl;
         out_ << indent << " <fff>" << std::endl;
         for (std::size_t i = 0; i < doc->links().size(); ++i) {
             const auto& l = doc->links()[i];
-            out_ << indent << "  <link urlid=\"" << i << "\" url=\"" << xml_escape(l.url)
+            out_ << indent << "  <link urlid=\"" << i << "\" url=\"" << marloven::escape_xml(l.url)
                  << "\" score=\"" << display_score(l.score) << "\"/>" << std::endl;
         }
     } else if (auto* contents = dynamic_cast<Contents*>(&node)) {
@@ -163,7 +119,7 @@ void fff2xmlVisitor::visit(tXMLTree& node, unsigned depth, bool closing) {
             out_ << " urlid=\"" << low->urlid << '"';
         }
         std::string text = ">";
-        append_words(text, low->words, xml_entity);
+        append_words(text, low->words, marloven::append_escaped_xml);
         out_ << text;
     } else if (closing) {
         out_ << " </ERROR>" << std::endl;
@@ -214,7 +170,7 @@ void fff2htmlVisitor::visit(tXMLTree& node, unsigned /*depth*/, bool closing) {
         if (is_title && title_.empty()) {
             current_ = &title_;
         }
-        append_words(*current_, low->words, html_entity);
+        append_words(*current_, low->words, marloven::append_escaped_html);
     }
 }
 

@@ -60,11 +60,6 @@ std::string render_xml(std::string_view id, std::string_view url, std::int64_t t
 std::string render_html(std::string_view id, std::string_view url, std::int64_t timestamp,
                         tXMLTree& tree);
 
-// XML text: & " ' < > as entities.
-std::string xml_escape(std::string_view text);
-// HTML text: & < > " as entities; the apostrophe stays.
-std::string html_escape(std::string_view text);
-
 // True when every character of `token` is a letter or a digit (an empty token is a word).
 // Tokens of a run are joined with one space between two words and none around punctuation.
 bool is_word_token(std::string_view token);

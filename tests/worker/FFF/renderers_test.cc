@@ -115,22 +115,6 @@ TEST(render_xml, foreign_nodes_and_unknown_meta_types_still_print) {
               "</document>\n");
 }
 
-TEST(escapers, replace_markup_characters_once) {
-    struct escape_case {
-        std::string_view in, xml, html;
-    };
-    for (const escape_case& c :
-         std::vector<escape_case>{{"", "", ""},
-                                  {"plain", "plain", "plain"},
-                                  {"a&b", "a&amp;b", "a&amp;b"},
-                                  {"&lt;", "&amp;lt;", "&amp;lt;"},  // escaped text escaped again
-                                  {"it's", "it&apos;s", "it's"},
-                                  {"<\"x\">", "&lt;&quot;x&quot;&gt;", "&lt;&quot;x&quot;&gt;"}}) {
-        EXPECT_EQ(xml_escape(c.in), c.xml);
-        EXPECT_EQ(html_escape(c.in), c.html);
-    }
-}
-
 TEST(word_tokens, only_letters_and_digits_make_a_word) {
     for (std::string_view word : {"", "house", "été", "2024", "Straße", "日本語", "٣"}) {
         EXPECT_TRUE(is_word_token(word)) << word;  // "٣": an Arabic-Indic digit
