@@ -4,13 +4,9 @@
 // SPDX-License-Identifier: MIT
 #include <map>
 #include <set>
-#include <thread>
 
 #include "daemon_fixture.h"
 #include "db/cfgstorage.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
-#include "logstorage/logstorage.h"
 #include "support/plugin_dir.h"
 #include "support/test_http_server.h"
 
@@ -42,34 +38,11 @@ class plugins_crawl_test : public daemon_fixture {
         archive.acl = {{"All Users", access_type::read, false}};
         return static_cast<std::uint32_t>(add_record(archive));
     }
-    // Opens a crawl of the archive (the daemon must not run) with the seed queued, or with every
-    // stored document queued for reprocessing.
-    void open_crawl(std::uint32_t arcid, bool reprocess) {
-        auto db = open_data(write_config());
-        transaction t(db);
-        logstorage logs(db);
-        fetchqueue queue(db, 0);
-        docstorage docs(db);
-        // A crawl starts after everything stored so far (pages stored since its start are not
-        // fetched again in it).
-        const std::int64_t newest =
-            std::stoll(query(db,
-                             "select max((select ifnull(max(timestamp), 0) from docstorage), "
-                             "(select ifnull(max(end), 0) from crawlstats))")[0]);
-        while (std::time(nullptr) <= newest) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        logs.crawlStarted(db, arcid, std::time(nullptr));
-        if (reprocess) {
-            docs.requeueArchive(db, arcid, queue);
-        } else {
-            queue.push(db, arcid, site_.url("/"), 0);
-        }
-        t.commit();
-    }
-    // Runs the daemon until the archive's crawl has ended; it keeps running.
+    // Runs the daemon until a crawl of the archive from its seed (or of every stored document
+    // again, for `reprocess`) has ended; it keeps running.
     void crawl(std::uint32_t arcid, bool reprocess = false) {
-        open_crawl(arcid, reprocess);
+        open_crawl(write_config(), arcid,
+                   reprocess ? std::vector<std::string>{} : std::vector{site_.url("/")}, reprocess);
         start_daemon(extra_config_);
         ASSERT_TRUE(eventually(
             [&] {
