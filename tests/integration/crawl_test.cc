@@ -95,10 +95,9 @@ class crawl_test : public testing::Test {
     // Returns once the daemon has started: it checks every file of the data directory first, and
     // the test's own connections to the database come and go (with their -shm file) meanwhile.
     void start_daemon() {
+        ++runs_;
         daemon_ =
-            vant_test::start_daemon_program(conf_, dir_ / ("daemon" + std::to_string(++runs_)));
-        ASSERT_TRUE(vant_test::eventually([&] { return log_count(" started, pid ") == runs_; }))
-            << daemon_->err();
+            vant_test::started_daemon(conf_, dir_ / ("daemon" + std::to_string(runs_)), runs_);
     }
     void stop_daemon() {
         ASSERT_EQ(daemon_->stop(SIGTERM), 0) << daemon_->err();

@@ -27,8 +27,8 @@ class daemon_test : public testing::Test {
 
 TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
     for (int round = 0; round < 2; ++round) {
-        auto d = vant_test::start_daemon_program(conf_, dir_ / ("daemon" + std::to_string(round)));
-        ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == round + 1; }));
+        auto d =
+            vant_test::started_daemon(conf_, dir_ / ("daemon" + std::to_string(round)), round + 1);
         EXPECT_EQ(d->stop(round == 0 ? SIGTERM : SIGINT), 0) << d->err();
         EXPECT_EQ(count("Vantorell stopped"), round + 1);
         EXPECT_EQ(d->err(), "");
@@ -55,14 +55,10 @@ TEST_F(daemon_test, open_server_beyond_loopback_is_warned_about_at_start_up) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const std::string name = "exposure" + std::to_string(i);
         auto conf = vant_test::write_conf(dir_, "WORKERS=1\n" + cases[i].settings, name);
-        auto d = vant_test::start_daemon_program(conf, dir_ / name);
-        const std::string log = dir_ / (name + "/vantorell.log");
-        ASSERT_TRUE(vant_test::eventually([&] {
-            return vant_test::occurrences(vant_test::read_file(log), " started, pid ") == 1;
-        })) << d->err();
+        auto d = vant_test::started_daemon(conf, dir_ / name);
         EXPECT_EQ(d->stop(SIGTERM), 0);
         const int expected = cases[i].warned ? 1 : 0;
-        const std::string text = vant_test::read_file(log);
+        const std::string text = vant_test::read_file(dir_ / (name + "/vantorell.log"));
         EXPECT_EQ(vant_test::occurrences(text, warning), expected) << text;
         EXPECT_EQ(vant_test::occurrences(d->err(), warning), expected) << d->err();
         if (cases[i].warned) {
@@ -74,8 +70,7 @@ TEST_F(daemon_test, open_server_beyond_loopback_is_warned_about_at_start_up) {
 }
 
 TEST_F(daemon_test, second_daemon_on_the_same_data_directory_is_refused) {
-    auto first = vant_test::start_daemon_program(conf_, dir_ / "first");
-    ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == 1; }));
+    auto first = vant_test::started_daemon(conf_, dir_ / "first");
     auto second = run_daemon(conf_, {});
     EXPECT_EQ(second.exit_code, 1);
     EXPECT_NE(second.err.find("Error starting vantorell: DATADIR " + (dir_ / "data") +

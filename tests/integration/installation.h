@@ -54,6 +54,20 @@ inline std::string data_dir(const std::string& conf) {
     return data;
 }
 
+// Starts the daemon and returns once its log says that it has started for the `starts`th time;
+// a daemon that ends or never gets there fails the test.
+inline std::unique_ptr<background_program> started_daemon(const std::string& conf,
+                                                          const std::string& out_prefix,
+                                                          int starts = 1) {
+    auto daemon = start_daemon_program(conf, out_prefix);
+    const std::string log = data_dir(conf) + "/vantorell.log";
+    EXPECT_TRUE(eventually([&] {
+        return occurrences(read_file(log), " started, pid ") == starts || !daemon->running();
+    }));
+    EXPECT_TRUE(daemon->running()) << daemon->err();
+    return daemon;
+}
+
 // The configuration's database, opened as the daemon opens it.
 inline marloven::sqlite_connection open_data(const std::string& conf) {
     marloven::config_file cfg(conf);

@@ -427,11 +427,7 @@ INSTANTIATE_TEST_SUITE_P(cases, restore_of_a_bad_backup,
 
 TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
     auto start_and_stop = [this] {
-        auto d = vant_test::start_daemon_program(conf("data"), dir_ / "daemon");
-        ASSERT_TRUE(vant_test::eventually([&] {
-            return vant_test::read_file(dir_ / "data/vantorell.log").find(" started, pid ") !=
-                   std::string::npos;
-        }));
+        auto d = vant_test::started_daemon(conf("data"), dir_ / "daemon");
         EXPECT_EQ(d->stop(SIGTERM), 0) << d->err();
         fs::remove(dir_ / "data/vantorell.log");
     };
