@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: MIT
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
 
@@ -17,10 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Whatever was read must write out as a blob that reads back whole and writes the same.
     const std::string again = FFF::ToBinary(*got.root);
     auto reread = FFF::FromBinary(again);
-    if (!reread.root || reread.state != FFF::read_state::Complete ||
-        FFF::ToBinary(*reread.root) != again) {
-        std::abort();
-    }
+    FUZZ_CHECK(reread.root && reread.state == FFF::read_state::Complete &&
+               FFF::ToBinary(*reread.root) == again);
     // Both renderings walk whatever came out, link ids out of range included.
     FFF::render_xml("id", "url", 0, *got.root);
     FFF::render_html("id", "url", 0, *got.root);

@@ -4,9 +4,9 @@
 // SPDX-License-Identifier: MIT
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "parse/document_parser.h"
 #include "parse/response_head.h"
 #include "worker-program/request_handler.h"
@@ -34,14 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!doc.fff.empty()) {
         // Whatever the page, the worker's output must be a whole, readable document.
         FFF::binary_result back = FFF::FromBinary(doc.fff);
-        if (!back.root || back.state != marloven::read_state::Complete) {
-            std::abort();
-        }
+        FUZZ_CHECK(back.root && back.state == marloven::read_state::Complete);
     }
     for (const auto& link : doc.outlinks) {
-        if (link.url.rfind("http", 0) != 0) {
-            std::abort();
-        }
+        FUZZ_CHECK(link.url.rfind("http", 0) == 0);
     }
     return 0;
 }

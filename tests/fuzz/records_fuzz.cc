@@ -4,10 +4,10 @@
 // SPDX-License-Identifier: MIT
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "records/records.h"
 
 namespace {
@@ -21,17 +21,11 @@ void round_trip(std::string_view input) {
         return;
     }
     std::string written;
-    if (!to_xml(first, written)) {
-        std::abort();  // a record that was read could not be written
-    }
+    FUZZ_CHECK(to_xml(first, written));
     Record second;
-    if (!from_xml(written, second) || !(second == first)) {
-        std::abort();
-    }
+    FUZZ_CHECK(from_xml(written, second) && second == first);
     std::string again;
-    if (!to_xml(second, again) || again != written) {
-        std::abort();
-    }
+    FUZZ_CHECK(to_xml(second, again) && again == written);
 }
 
 }  // namespace
@@ -57,16 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::string sent;
         SourceConfiguration read;
-        if (!write_source_xml(source, sent) || !from_xml(sent, read) || !(read == source)) {
-            std::abort();
-        }
+        FUZZ_CHECK(write_source_xml(source, sent) && from_xml(sent, read) && read == source);
     }
     ArchiveConfiguration archive;
     if (from_index_xml(input, source, archive)) {
         std::string xml;
-        if (!to_xml(source, xml) || !to_xml(archive, xml)) {
-            std::abort();
-        }
+        FUZZ_CHECK(to_xml(source, xml) && to_xml(archive, xml));
     }
     return 0;
 }

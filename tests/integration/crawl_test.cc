@@ -1,6 +1,6 @@
 // Whole crawls by the installed daemon (with its real worker programs and index server) of web
 // sites served on 127.0.0.1: what is fetched and what is not, what is stored, logged, counted
-// and indexed, repeated crawls, and the failures of workers and of the daemon itself.
+// and indexed, the watchdog, notifications, and a daemon stopped or killed mid-crawl.
 // SPDX-License-Identifier: MIT
 #include <signal.h>
 
@@ -8,13 +8,9 @@
 #include <regex>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "db/cfgstorage.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
 #include "installation.h"
-#include "logstorage/logstorage.h"
 #include "records/records.h"
 #include "support/http_client.h"
 #include "support/test_http_server.h"
@@ -24,15 +20,7 @@ namespace {
 
 using vant_test::http_request;
 using vant_test::http_response;
-
-std::string page(const std::string& title, const std::string& text,
-                 const std::vector<std::string>& links = {}) {
-    std::string html = "<html><head><title>" + title + "</title></head><body><p>" + text + "</p>";
-    for (const auto& l : links) {
-        html += "<a href=\"" + l + "\">link</a> ";
-    }
-    return html + "</body></html>";
-}
+using vant_test::page;
 
 // A word of letters only that names a number: 17 gives "bh".
 std::string letters(int n) {
@@ -81,8 +69,7 @@ class crawl_test : public testing::Test {
         std::filesystem::create_directories(data());
     }
     // Stores the records (creating the tables as the daemon would) and opens a crawl of the
-    // archive with its seeds queued. The daemon must not run: its queue reads the table only
-    // when it starts.
+    // archive with its seeds queued.
     std::uint32_t add_archive(const SourceConfiguration& source, ArchiveConfiguration archive,
                               const AuthConfiguration* auth = nullptr) {
         auto db = vant_test::open_data(conf_);
@@ -95,7 +82,7 @@ class crawl_test : public testing::Test {
         auto arcid = static_cast<std::uint32_t>(archives.add(db, archive));
         t.commit();
         close_database(db);
-        start_crawl(arcid, source.seeds);
+        vant_test::open_crawl(conf_, arcid, source.seeds);
         return arcid;
     }
     // An archive of the site from its home page.
@@ -105,36 +92,12 @@ class crawl_test : public testing::Test {
         source.include_filters = {prefix()};
         return add_archive(source, archive);
     }
-    // A crawl begins after every fetch stored so far, as one started later than a second after
-    // the last crawl's end does: pages stored since a crawl's start are not fetched again in it.
-    void start_crawl(std::uint32_t arcid, const std::vector<std::string>& seeds) {
-        auto db = vant_test::open_data(conf_);
-        transaction t(db);
-        logstorage logs(db);
-        fetchqueue queue(db, 0);
-        docstorage docs(db);
-        const std::int64_t newest = std::stoll(
-            vant_test::query(db,
-                             "select max((select ifnull(max(timestamp), 0) from docstorage), "
-                             "(select ifnull(max(timestamp), 0) from documentlog), "
-                             "(select ifnull(max(end), 0) from crawlstats))")[0]);
-        while (std::time(nullptr) <= newest) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        logs.crawlStarted(db, arcid, std::time(nullptr));
-        for (const auto& seed : seeds) {
-            queue.push(db, arcid, seed, 0);
-        }
-        t.commit();
-        close_database(db);
-    }
     // Returns once the daemon has started: it checks every file of the data directory first, and
     // the test's own connections to the database come and go (with their -shm file) meanwhile.
     void start_daemon() {
+        ++runs_;
         daemon_ =
-            vant_test::start_daemon_program(conf_, dir_ / ("daemon" + std::to_string(++runs_)));
-        ASSERT_TRUE(vant_test::eventually([&] { return log_count(" started, pid ") == runs_; }))
-            << daemon_->err();
+            vant_test::started_daemon(conf_, dir_ / ("daemon" + std::to_string(runs_)), runs_);
     }
     void stop_daemon() {
         ASSERT_EQ(daemon_->stop(SIGTERM), 0) << daemon_->err();
@@ -295,52 +258,6 @@ TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
     EXPECT_TRUE(search("hidden").empty());
     EXPECT_EQ(log_count("CRITICAL"), 0);
     EXPECT_EQ(log_count("ERROR"), 0) << vant_test::read_file(data() + "/vantorell.log");
-}
-
-TEST_F(site_crawl_test, second_crawl_of_an_unchanged_site_stores_nothing_new) {
-    configure();
-    std::uint32_t arcid = add_site_archive();
-    crawl(arcid);
-    const auto versions = rows("select guid, timestamp from docstorage order by guid");
-    start_crawl(arcid, {url("/")});
-    crawl(arcid);
-    const std::string a = std::to_string(arcid);
-    const std::string second = "(select max(start) from crawlstats where arcid=" + a + ")";
-    EXPECT_EQ(rows("select status, count(*) from documentlog where timestamp>=" + second +
-                   " group by status order by status"),
-              (std::vector<std::string>{"1|1", "3|1", "6|1", "9|97"}));
-    EXPECT_EQ(rows("select docs, errors from crawlstats where start=" + second),
-              (std::vector<std::string>{"97|1"}));
-    // The same versions, confirmed by a later time.
-    auto now_versions = rows("select guid, timestamp from docstorage order by guid");
-    ASSERT_EQ(now_versions.size(), versions.size());
-    EXPECT_EQ(number("select count(*) from docstorage where error=0 and timestamp>=" + second), 97);
-    // Logged in again: the cookies of the first run died with it.
-    EXPECT_EQ(site_.count("/login"), 2u);
-}
-
-TEST_F(crawl_test, worker_killed_mid_fetch_gives_internal_and_the_crawl_completes) {
-    configure("WORKERS=1\n");
-    http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "never seen"));
-    slow.delay = std::chrono::hours(1);
-    site_.route("/slow.html", slow);
-    site_.route("/", 200, "text/html", page("Home", "x", {"/slow.html", "/after.html"}));
-    site_.route("/after.html", 200, "text/html", page("After", "y"));
-    std::uint32_t arcid = add_site();
-    start_daemon();
-    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/slow.html") == 1; }));
-    auto workers = children_named(daemon_->pid(), "worker-process");
-    ASSERT_EQ(workers.size(), 1u);
-    ::kill(workers[0], SIGKILL);
-    wait_for_crawl_end(arcid);
-    EXPECT_EQ(rows("select url, status from documentlog where url like '%.html' order by rowid"),
-              (std::vector<std::string>{url("/slow.html") + "|12", url("/after.html") + "|0"}));
-    // A new worker took over.
-    auto now_workers = children_named(daemon_->pid(), "worker-process");
-    ASSERT_EQ(now_workers.size(), 1u);
-    EXPECT_NE(now_workers[0], workers[0]);
-    stop_daemon();
-    EXPECT_EQ(log_count("error executing wproc->process(): safe_recv error ("), 1);
 }
 
 // The stop sequence once waited for the HTTP server, and the request it was finishing,

@@ -26,8 +26,8 @@ class daemon_test : public testing::Test {
 
 TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
     for (int round = 0; round < 2; ++round) {
-        auto d = vant_test::start_daemon_program(conf_, dir_ / ("daemon" + std::to_string(round)));
-        ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == round + 1; }));
+        auto d =
+            vant_test::started_daemon(conf_, dir_ / ("daemon" + std::to_string(round)), round + 1);
         EXPECT_EQ(d->stop(round == 0 ? SIGTERM : SIGINT), 0) << d->err();
         EXPECT_EQ(count("Vantorell stopped"), round + 1);
         EXPECT_EQ(d->err(), "");
@@ -42,8 +42,7 @@ TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
 }
 
 TEST_F(daemon_test, second_daemon_on_the_same_data_directory_is_refused) {
-    auto first = vant_test::start_daemon_program(conf_, dir_ / "first");
-    ASSERT_TRUE(vant_test::eventually([&] { return count(" started, pid ") == 1; }));
+    auto first = vant_test::started_daemon(conf_, dir_ / "first");
     auto second = run_daemon(conf_, {});
     EXPECT_EQ(second.exit_code, 1);
     EXPECT_NE(second.err.find("Error starting vantorell: DATADIR " + (dir_ / "data") +

@@ -5,16 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/sqlite.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
 #include "support/process.h"
-#include "support/temp_dir.h"
+#include "support/test_database.h"
 #include "util/config_file.h"
 
 namespace vant_test {
@@ -67,28 +73,58 @@ inline std::string data_dir(const std::string& conf) {
     return data;
 }
 
+// Starts the daemon and returns once its log says that it has started for the `starts`th time;
+// a daemon that ends or never gets there fails the test.
+inline std::unique_ptr<background_program> started_daemon(const std::string& conf,
+                                                          const std::string& out_prefix,
+                                                          int starts = 1) {
+    auto daemon = start_daemon_program(conf, out_prefix);
+    const std::string log = data_dir(conf) + "/vantorell.log";
+    EXPECT_TRUE(eventually([&] {
+        return occurrences(read_file(log), " started, pid ") == starts || !daemon->running();
+    }));
+    EXPECT_TRUE(daemon->running()) << daemon->err();
+    return daemon;
+}
+
 // The configuration's database, opened as the daemon opens it.
 inline marloven::sqlite_connection open_data(const std::string& conf) {
     marloven::config_file cfg(conf);
     return marloven::open_database(cfg, (data_dir(conf) + "/vantorell.db").c_str());
 }
 
-// The rows of `sql`, each as its columns joined with "|" (NULL as "NULL").
-inline std::vector<std::string> query(sqlite3* db, const std::string& sql) {
-    marloven::statement st(db, sql.c_str());
-    std::vector<std::string> out;
-    while (st.next()) {
-        std::string row;
-        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
-            row += (c > 0 ? "|" : "") + (st.is_null(c) ? std::string("NULL") : st.text(c));
-        }
-        out.push_back(row);
-    }
-    return out;
-}
 inline std::vector<std::string> query(const std::string& conf, const std::string& sql) {
     auto db = open_data(conf);
     return query(db, sql);
+}
+
+// Opens a crawl of `arcid` with `seeds` queued, or with every stored document of the archive
+// queued again when `requeue`. The daemon must not run: its queue reads the table only when it
+// starts. The crawl begins after every fetch stored so far, as one started later than a second
+// after the last crawl's end does: pages stored since a crawl's start are not fetched again in it.
+inline void open_crawl(const std::string& conf, std::uint32_t arcid,
+                       const std::vector<std::string>& seeds, bool requeue = false) {
+    auto db = open_data(conf);
+    marloven::transaction t(db);
+    marloven::logstorage logs(db);
+    marloven::fetchqueue queue(db, 0);
+    marloven::docstorage docs(db);
+    const std::int64_t newest =
+        std::stoll(query(db,
+                         "select max((select ifnull(max(timestamp), 0) from docstorage), "
+                         "(select ifnull(max(timestamp), 0) from documentlog), "
+                         "(select ifnull(max(end), 0) from crawlstats))")[0]);
+    while (std::time(nullptr) <= newest) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    logs.crawlStarted(db, arcid, std::time(nullptr));
+    if (requeue) {
+        docs.requeueArchive(db, arcid, queue);
+    }
+    for (const auto& seed : seeds) {
+        queue.push(db, arcid, seed, 0);
+    }
+    t.commit();
 }
 
 // The hits for one word in the data directory's index (the daemon must not run).
@@ -105,14 +141,6 @@ inline std::vector<marloven::query_hit> search_index(const std::string& conf,
     EXPECT_EQ(total, static_cast<std::int32_t>(hits.size()));
     index.stop();
     return hits;
-}
-
-inline int occurrences(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) {
-        ++n;
-    }
-    return n;
 }
 
 }  // namespace vant_test

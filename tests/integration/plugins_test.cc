@@ -4,13 +4,9 @@
 // SPDX-License-Identifier: MIT
 #include <map>
 #include <set>
-#include <thread>
 
 #include "daemon_fixture.h"
 #include "db/cfgstorage.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
-#include "logstorage/logstorage.h"
 #include "support/plugin_dir.h"
 #include "support/test_http_server.h"
 
@@ -42,34 +38,21 @@ class plugins_crawl_test : public daemon_fixture {
         archive.acl = {{"All Users", access_type::read, false}};
         return static_cast<std::uint32_t>(add_record(archive));
     }
-    // Opens a crawl of the archive (the daemon must not run) with the seed queued, or with every
-    // stored document queued for reprocessing.
-    void open_crawl(std::uint32_t arcid, bool reprocess) {
-        auto db = open_data(write_config());
-        transaction t(db);
-        logstorage logs(db);
-        fetchqueue queue(db, 0);
-        docstorage docs(db);
-        // A crawl starts after everything stored so far (pages stored since its start are not
-        // fetched again in it).
-        const std::int64_t newest =
-            std::stoll(query(db,
-                             "select max((select ifnull(max(timestamp), 0) from docstorage), "
-                             "(select ifnull(max(end), 0) from crawlstats))")[0]);
-        while (std::time(nullptr) <= newest) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        logs.crawlStarted(db, arcid, std::time(nullptr));
-        if (reprocess) {
-            docs.requeueArchive(db, arcid, queue);
-        } else {
-            queue.push(db, arcid, site_.url("/"), 0);
-        }
-        t.commit();
+    // An installation with the test plug-in, one second for a plug-in to finish, and an archive of
+    // the site whose one document filter runs the plug-in with `script`.
+    std::uint32_t probe_site(const std::string& script) {
+        probe_deploy_.link_programs();
+        probe_deploy_.add(VANT_PROBE_DIR "/probe_good.so");
+        deploy_ = probe_deploy_.deploy();
+        extra_config_ = "PLUGIN_TIMEOUT=1\n";
+        int probe = add_record(Plugin{"Probe", "", "probe_good", "", {}});
+        return add_site({add_record(DocFilter{"Probe", "", probe, script, {}})});
     }
-    // Runs the daemon until the archive's crawl has ended; it keeps running.
+    // Runs the daemon until a crawl of the archive from its seed (or of every stored document
+    // again, for `reprocess`) has ended; it keeps running.
     void crawl(std::uint32_t arcid, bool reprocess = false) {
-        open_crawl(arcid, reprocess);
+        open_crawl(write_config(), arcid,
+                   reprocess ? std::vector<std::string>{} : std::vector{site_.url("/")}, reprocess);
         start_daemon(extra_config_);
         ASSERT_TRUE(eventually(
             [&] {
@@ -100,6 +83,7 @@ class plugins_crawl_test : public daemon_fixture {
 
     test_http_server site_;
     std::string extra_config_;
+    plugin_dir probe_deploy_{dir_};
 };
 
 TEST_F(plugins_crawl_test, filter_metas_are_found_by_meta_queries_and_renewed_by_a_reprocess) {
@@ -127,15 +111,7 @@ TEST_F(plugins_crawl_test, filter_metas_are_found_by_meta_queries_and_renewed_by
 }
 
 TEST_F(plugins_crawl_test, a_plugin_that_crashes_or_hangs_costs_only_its_page) {
-    plugin_dir plugins(dir_);
-    plugins.link_programs();
-    plugins.add(VANT_PROBE_DIR "/probe_good.so");
-    deploy_ = plugins.deploy();
-    extra_config_ = "PLUGIN_TIMEOUT=1\n";
-    int probe = add_record(Plugin{"Probe", "", "probe_good", "", {}});
-    int filter = add_record(
-        DocFilter{"Probe", "", probe, "if crash.html crash\nif hang.html hang\nmeta probe ok", {}});
-    std::uint32_t arcid = add_site({filter});
+    std::uint32_t arcid = probe_site("if crash.html crash\nif hang.html hang\nmeta probe ok");
     site_.route("/", 200, "text/html",
                 "<p>Home</p><a href=crash.html>c</a><a href=hang.html>h</a><a href=a.html>a</a>");
     crawl(arcid);
@@ -149,13 +125,7 @@ TEST_F(plugins_crawl_test, a_plugin_that_crashes_or_hangs_costs_only_its_page) {
 // config_create runs in the worker itself: one that hangs ends the worker at the time limit, the
 // URL gets INTERNAL and the daemon goes on with a new worker.
 TEST_F(plugins_crawl_test, a_plugin_that_hangs_while_configuring_costs_the_worker) {
-    plugin_dir plugins(dir_);
-    plugins.link_programs();
-    plugins.add(VANT_PROBE_DIR "/probe_good.so");
-    deploy_ = plugins.deploy();
-    extra_config_ = "PLUGIN_TIMEOUT=1\n";
-    int probe = add_record(Plugin{"Probe", "", "probe_good", "", {}});
-    std::uint32_t arcid = add_site({add_record(DocFilter{"Probe", "", probe, "hang-create", {}})});
+    std::uint32_t arcid = probe_site("hang-create");
     crawl(arcid);
     EXPECT_EQ(stored("error", "/"), "12") << "INTERNAL";
     EXPECT_NE(log().find("error executing wproc->process()"), std::string::npos) << log();

@@ -84,12 +84,5 @@ TEST_F(reset_test, empties_every_crawl_table_and_keeps_the_configuration) {
     EXPECT_EQ(query(db, "pragma freelist_count"), std::vector<std::string>{"0"});
 }
 
-TEST_F(reset_test, a_reset_with_a_path_is_refused_and_changes_nothing) {
-    crawl_some();
-    EXPECT_EQ(run_daemon(conf_, {"/reset", dir_ / "x"}).exit_code, 1);
-    auto db = vant_test::open_data(conf_);
-    EXPECT_EQ(count(db, "docstorage"), 50);
-}
-
 }  // namespace
 }  // namespace marloven

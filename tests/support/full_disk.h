@@ -33,7 +33,6 @@ class full_disk {
     static std::atomic<bool> full_;
     static std::atomic<int> writes_left_;  // -1: no countdown
     static int write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset);
-    static int truncate(sqlite3_file* file, sqlite3_int64 size);
     static int open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags,
                     int* out_flags);
 

@@ -30,7 +30,6 @@ class plugin_dir {
         std::filesystem::create_symlink(library, link);
         return link;
     }
-    void remove(const std::string& file) const { std::filesystem::remove(plugins() + "/" + file); }
     // bin/ becomes the build's program directory, so that the directory serves as DEPLOYDIR.
     void link_programs() const {
         std::filesystem::create_directory_symlink(VANT_DEPLOY_DIR "/bin", deploy_ + "/bin");

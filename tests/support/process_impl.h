@@ -26,8 +26,11 @@ inline void apply_env(const env_changes& env) {
     }
 }
 
+// Starts `program`; its standard output and error go to the files `out` and `err`.
 inline int spawn(const std::string& program, const std::vector<std::string>& args,
-                 const env_changes& env, int out_fd, int err_fd, int uid) {
+                 const env_changes& env, const std::string& out, const std::string& err, int uid) {
+    int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     std::vector<std::string> argv_s{program};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -53,6 +56,8 @@ inline int spawn(const std::string& program, const std::vector<std::string>& arg
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
+    ::close(out_fd);
+    ::close(err_fd);
     return pid;
 }
 
@@ -79,11 +84,7 @@ inline run_result run_program(const std::string& program, const std::vector<std:
                               const env_changes& env, int uid) {
     std::string out_path = detail::temp_name(".out");
     std::string err_path = detail::temp_name(".err");
-    int out_fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int pid = detail::spawn(program, args, env, out_fd, err_fd, uid);
-    ::close(out_fd);
-    ::close(err_fd);
+    int pid = detail::spawn(program, args, env, out_path, err_path, uid);
     int status = 0;
     ::waitpid(pid, &status, 0);
     run_result r;
@@ -100,11 +101,7 @@ inline background_program::background_program(const std::string& program,
                                               const env_changes& env,
                                               const std::string& output_prefix)
     : out_path_(output_prefix + ".out"), err_path_(output_prefix + ".err") {
-    int out_fd = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err_fd = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_ = detail::spawn(program, args, env, out_fd, err_fd, -1);
-    ::close(out_fd);
-    ::close(err_fd);
+    pid_ = detail::spawn(program, args, env, out_path_, err_path_, -1);
 }
 
 inline background_program::~background_program() {

@@ -1,4 +1,5 @@
-// temp_dir.h: a per-test temporary directory, removed with everything in it.
+// temp_dir.h: a per-test temporary directory, removed with everything in it, and readers of the
+// files written there.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -40,6 +41,15 @@ class temp_dir {
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// How often `what` appears in `text`.
+inline int occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) {
+        ++n;
+    }
+    return n;
 }
 
 }  // namespace vant_test

@@ -1,4 +1,4 @@
-// test_database.h: a database file of its own for one test, with quick readers for assertions.
+// test_database.h: a database file of its own for one test, and quick readers for assertions.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -6,12 +6,27 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "db/sqlite.h"
 #include "support/temp_dir.h"
 #include "util/config_file.h"
 
 namespace vant_test {
+
+// The rows of `sql`, each as its columns joined with "|" (NULL as "NULL").
+inline std::vector<std::string> query(sqlite3* db, const std::string& sql) {
+    marloven::statement st(db, sql.c_str());
+    std::vector<std::string> out;
+    while (st.next()) {
+        std::string row;
+        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
+            row += (c > 0 ? "|" : "") + (st.is_null(c) ? std::string("NULL") : st.text(c));
+        }
+        out.push_back(row);
+    }
+    return out;
+}
 
 // A fresh "vantorell.db" in a temporary directory, opened the way the daemon opens it (without
 // syncing: tests are not about power cuts), removed with the directory.

@@ -17,14 +17,16 @@
 #include <cstring>
 #include <map>
 
+#include "util/ascii.h"
+#include "util/http_text.h"
+
 namespace vant_test {
 
 namespace {
 
 std::string lower(std::string_view s) {
     std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    marloven::ascii_lower_in_place(out);
     return out;
 }
 
@@ -47,24 +49,6 @@ const char* reason(int status) {
                                                        {503, "Service Unavailable"}};
     auto it = reasons.find(status);
     return it != reasons.end() ? it->second : "Status";
-}
-
-// Standard Base64 with padding (for Authorization headers).
-std::string base64(std::string_view bytes) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = std::min<size_t>(bytes.size() - i, 3);  // bytes in this group
-        unsigned v = 0;
-        for (size_t k = 0; k < 3; ++k) {
-            v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        }
-        for (size_t k = 0; k < 4; ++k) {
-            out += k <= n ? alphabet[(v >> (18 - 6 * k)) & 63] : '=';
-        }
-    }
-    return out;
 }
 
 std::string gzip(std::string_view data) {
@@ -354,8 +338,8 @@ http_response test_http_server::answer(const http_request& req) {
     }
     const http_route& route = r->second;
     if (route.basic_auth) {
-        std::string expected =
-            "Basic " + base64(route.basic_auth->first + ":" + route.basic_auth->second);
+        std::string expected = "Basic " + marloven::encode_base64(route.basic_auth->first + ":" +
+                                                                  route.basic_auth->second);
         if (req.header("authorization") != expected) {
             return http_response{
                 401,

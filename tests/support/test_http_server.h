@@ -64,6 +64,16 @@ struct http_route {
 
 using http_handler = std::function<http_response(const http_request&)>;
 
+// An HTML page with a title, a paragraph and links (each link's text is its address).
+inline std::string page(const std::string& title, const std::string& text,
+                        const std::vector<std::string>& links = {}) {
+    std::string html = "<html><head><title>" + title + "</title></head><body><p>" + text + "</p>";
+    for (const auto& l : links) {
+        html += "<a href=\"" + l + "\">" + l + "</a> ";
+    }
+    return html + "</body></html>";
+}
+
 // Purpose: serves scripted routes to the code under test and records what it asked for.
 // Ownership: owns its listening socket and one thread per connection; the destructor stops
 // them (pending delays end at once) and joins them.

@@ -23,7 +23,7 @@
 #include "records/records.h"
 #include "robotschecker/robotschecker.h"
 #include "storage/index_handoff.h"
-#include "support/temp_dir.h"
+#include "support/test_database.h"
 #include "util/config_file.h"
 #include "util/log.h"
 #include "vantorelld/crawl_services.h"
@@ -88,15 +88,7 @@ class crawl_fixture : public testing::Test {
     }
 
     std::string log() const { return read_file(dir_ / "test.log"); }
-    // How often `text` appears in the log.
-    int log_count(const std::string& text) const {
-        std::string l = log();
-        int n = 0;
-        for (auto p = l.find(text); p != std::string::npos; p = l.find(text, p + 1)) {
-            ++n;
-        }
-        return n;
-    }
+    int log_count(const std::string& text) const { return occurrences(log(), text); }
 
     // A source that accepts every URL below `prefix` (a regular expression).
     marloven::SourceConfiguration source_for(const std::string& prefix,
@@ -161,15 +153,7 @@ class crawl_fixture : public testing::Test {
     // Rows of a query, each as its columns joined with "|".
     std::vector<std::string> rows(const std::string& sql) {
         marloven::transaction t(db_);
-        marloven::statement st(db_, sql.c_str());
-        std::vector<std::string> out;
-        while (st.next()) {
-            std::string row;
-            for (int c = 0; c < sqlite3_column_count(st.get()); ++c) {
-                row += (c > 0 ? "|" : "") + st.text(c);
-            }
-            out.push_back(row);
-        }
+        auto out = query(db_, sql);
         t.commit();
         return out;
     }
@@ -196,15 +180,5 @@ class crawl_fixture : public testing::Test {
     std::atomic<std::uint64_t> free_disk_{std::uint64_t{1} << 40};
     marloven::crawl_services svc_;
 };
-
-// An HTML page with a title, a paragraph and links.
-inline std::string page(const std::string& title, const std::string& text,
-                        const std::vector<std::string>& links = {}) {
-    std::string html = "<html><head><title>" + title + "</title></head><body><p>" + text + "</p>";
-    for (const auto& l : links) {
-        html += "<a href=\"" + l + "\">" + l + "</a> ";
-    }
-    return html + "</body></html>";
-}
 
 }  // namespace vant_test

@@ -5,17 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <regex>
 #include <stdexcept>
 
 #include "ipc/socket_ipc.h"
 #include "support/http_client.h"
 #include "support/process.h"
-#include "support/temp_dir.h"
 #include "support/test_http_server.h"
-#include "vantorelld/vantorelld.h"
+#include "vantorelld/test_app.h"
 
 namespace marloven {
 namespace {
@@ -29,23 +26,7 @@ httpserver_options bind_retries(int attempts, std::chrono::milliseconds delay) {
 
 class httpserver_test : public testing::Test {
   protected:
-    httpserver_test() {
-        std::string conf = dir_.write("v.conf", "DATADIR=" + (dir_ / "data") +
-                                                    "\nDEPLOYDIR=" VANT_DEPLOY_DIR
-                                                    "\nLOGCFG=HTTPSERVER:DEBUG\nSyncLevel=0\n");
-        ::setenv("MARLOVEN_CONFIG_FILE", conf.c_str(), 1);
-        cwd_ = std::filesystem::current_path();
-        app_ = std::make_unique<vantorelld>("vantorelld");
-        EXPECT_EQ(app_->prepare(), std::nullopt);
-        EXPECT_EQ(app_->start_storage(), std::nullopt);
-    }
-    ~httpserver_test() override {
-        app_->final_cleanup();
-        app_.reset();
-        std::filesystem::current_path(cwd_);
-        ::unsetenv("MARLOVEN_CONFIG_FILE");
-    }
-    std::string log() const { return vant_test::read_file(dir_ / "data/vantorell.log"); }
+    std::string log() const { return app_.log(); }
 
     // A server on a free port whose requests for /fail run `raise`; other requests get a fixed
     // reply.
@@ -64,9 +45,7 @@ class httpserver_test : public testing::Test {
         return server;
     }
 
-    vant_test::temp_dir dir_;
-    std::filesystem::path cwd_;
-    std::unique_ptr<vantorelld> app_;
+    vant_test::test_app app_{"LOGCFG=HTTPSERVER:DEBUG\n"};
 };
 
 // A test web server holds the port that the server under test is to bind.

@@ -6,15 +6,11 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-
 #include "support/full_disk.h"
 #include "support/http_client.h"
 #include "support/process.h"
-#include "support/temp_dir.h"
 #include "vantorelld/httpserver.h"
-#include "vantorelld/vantorelld.h"
+#include "vantorelld/test_app.h"
 
 namespace marloven {
 namespace {
@@ -131,24 +127,46 @@ TEST(search_parameters, read_every_setting) {
     EXPECT_EQ(defaults.parser, query_parser::none);
     ASSERT_TRUE(parse_search_parameters(parse_query_string("alg=a&q=b"), defaults, error));
     EXPECT_EQ(defaults.parser, query_parser::alg) << "alg is read last";
-}
-
-TEST(search_parameters, refuse_numbers_out_of_range) {
-    for (std::string_view qs : {"start=2147483647", "num=2147483647&start=1", "mintime=4294967296",
-                                "mintime=-1", "start=+1", "num= 1",
-                                // Beyond the result caps (issue 14: num=2000000 held the index
-                                // for minutes).
-                                "start=10001", "num=1000"}) {
-        query_request q;
-        std::string error;
-        EXPECT_FALSE(parse_search_parameters(parse_query_string(qs), q, error)) << qs;
-        EXPECT_FALSE(error.empty());
-    }
-    query_request q;
-    std::string error;
     ASSERT_TRUE(parse_search_parameters(parse_query_string("start=10000&num=999"), q, error));
     EXPECT_EQ(q.last - q.first + 1, idxstorage::max_hits_per_query) << "the caps themselves pass";
 }
+
+// Each refusal names the parameter at fault; when several are wrong, the last one checked.
+struct refusal_case {
+    std::string_view query;
+    std::string_view reason;
+};
+class search_refusal_test : public testing::TestWithParam<refusal_case> {};
+
+TEST_P(search_refusal_test, names_the_parameter) {
+    query_request q;
+    std::string error;
+    EXPECT_FALSE(parse_search_parameters(parse_query_string(GetParam().query), q, error));
+    EXPECT_EQ(error, GetParam().reason) << GetParam().query;
+}
+
+constexpr std::string_view bad_start = "'start' parameter incorrectly specified";
+constexpr std::string_view bad_num = "'num' parameter incorrectly specified";
+constexpr std::string_view bad_mintime = "'mintime' parameter incorrectly specified";
+INSTANTIATE_TEST_SUITE_P(
+    cases, search_refusal_test,
+    testing::Values(
+        refusal_case{"mintime=yesterday", bad_mintime},
+        refusal_case{"mintime=4294967296", bad_mintime}, refusal_case{"mintime=-1", bad_mintime},
+        refusal_case{"maxtime=12x", "'maxtime' parameter incorrectly specified"},
+        refusal_case{"minscore=-1", "'minscore' parameter incorrectly specified"},
+        refusal_case{"start=", bad_start}, refusal_case{"start=+1", bad_start},
+        refusal_case{"start=2147483647", bad_start}, refusal_case{"num=ten", bad_num},
+        refusal_case{"num= 1", bad_num}, refusal_case{"num=2147483647&start=1", bad_num},
+        // Beyond the result caps (issue 14: num=2000000 held the index for minutes).
+        refusal_case{"start=10001", bad_start}, refusal_case{"num=1000", bad_num},
+        refusal_case{"num=2000000&info=context", bad_num},
+        refusal_case{"info=all", "'info' parameter incorrectly specified"},
+        refusal_case{"view=latest", "'published' parameter incorrectly specified"},
+        refusal_case{"sort=date", "'sort' parameter incorrectly specified"},
+        refusal_case{"w=5", "Invalid slice weight"}, refusal_case{"wx=5", "Invalid slice weight"},
+        refusal_case{"w3=heavy", "Invalid slice weight"},
+        refusal_case{"sort=date&mintime=x", "'sort' parameter incorrectly specified"}));
 
 // Issue 14: an upload below MINFREEDISK was stored, and a full disk during one ended the daemon.
 struct upload_case {
@@ -162,29 +180,10 @@ struct upload_case {
 class upload_test : public testing::TestWithParam<upload_case> {
   protected:
     upload_test() {
-        cwd_ = std::filesystem::current_path();
-        if (GetParam().relative_datadir) {
-            std::filesystem::current_path(dir_.str());
-        }
-        const std::string data = GetParam().relative_datadir ? "data" : dir_ / "data";
-        std::string conf = dir_.write("v.conf", "DATADIR=" + data +
-                                                    "\nDEPLOYDIR=" VANT_DEPLOY_DIR
-                                                    "\nLOGCFG=HTTPSERVER:INFO\nSyncLevel=0\n" +
-                                                    GetParam().config);
-        ::setenv("MARLOVEN_CONFIG_FILE", conf.c_str(), 1);
-        app_ = std::make_unique<vantorelld>("vantorelld");
-        EXPECT_EQ(app_->prepare(), std::nullopt);
-        EXPECT_EQ(app_->start_storage(), std::nullopt);
         sqlite_connection db = open_database(app_->config(), "vantorell.db");
         transaction t(db);
         app_->storage().archives.add(db, ArchiveConfiguration{});
         t.commit();
-    }
-    ~upload_test() override {
-        app_->final_cleanup();
-        app_.reset();
-        std::filesystem::current_path(cwd_);
-        ::unsetenv("MARLOVEN_CONFIG_FILE");
     }
     std::int64_t stored() {
         sqlite_connection db = open_database(app_->config(), "vantorell.db");
@@ -194,9 +193,8 @@ class upload_test : public testing::TestWithParam<upload_case> {
     }
 
     vant_test::full_disk disk_;  // every connection of the daemon goes through it
-    vant_test::temp_dir dir_;
-    std::filesystem::path cwd_;
-    std::unique_ptr<vantorelld> app_;
+    vant_test::test_app app_{std::string("LOGCFG=HTTPSERVER:INFO\n") + GetParam().config,
+                             GetParam().relative_datadir};
 };
 
 TEST_P(upload_test, short_disk_refuses_the_upload_and_stores_nothing) {

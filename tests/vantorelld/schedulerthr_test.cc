@@ -68,13 +68,6 @@ class scheduler_test : public vant_test::crawl_fixture {
     std::atomic<int> watchdog_calls_{0};
 };
 
-TEST_F(scheduler_test, hourly_archive_starts_at_its_hours_with_the_seeds_queued) {
-    std::uint32_t arcid = scheduled(schedule_frequency::hourly, 3, 1);
-    EXPECT_EQ(start_hours({arcid}, sunday, sunday + 24 * hour)[0],
-              (std::vector<std::int64_t>{1, 4, 7, 10, 13, 16, 19, 22}));
-    EXPECT_EQ(watchdog_calls_, 48);
-}
-
 TEST_F(scheduler_test, first_pass_starts_a_due_archive_and_queues_its_seeds) {
     std::uint32_t arcid = scheduled(schedule_frequency::hourly, 1, 0);
     std::uint32_t never = scheduled(schedule_frequency::hourly, 1, 0, true);

@@ -1,5 +1,6 @@
-// Tests of the start commands' failure prefixes and the data directory checks. Parsing the
-// start parameters is tested through the daemon (tests/integration/daemon_test.cc).
+// Tests of the data directory checks. Parsing the start parameters and the commands' failure
+// reports are tested through the daemon (tests/integration/daemon_test.cc and
+// storage_commands_test.cc).
 // SPDX-License-Identifier: MIT
 #include "vantorelld/service.h"
 
@@ -13,18 +14,6 @@
 
 namespace marloven {
 namespace {
-
-TEST(start_parameters, each_command_has_its_failure_prefix) {
-    EXPECT_EQ(failure_prefix(start_command::run), "Error starting vantorell: ");
-    EXPECT_EQ(failure_prefix(start_command::reset), "Error resetting vantorell: ");
-    EXPECT_EQ(failure_prefix(start_command::reindex), "Error while reindexing: ");
-    EXPECT_EQ(failure_prefix(start_command::import_config),
-              "Error importing config to vantorell: ");
-    EXPECT_EQ(failure_prefix(start_command::export_config),
-              "Error exporting config from vantorell: ");
-    EXPECT_EQ(failure_prefix(start_command::backup), "Error backing up vantorell: ");
-    EXPECT_EQ(failure_prefix(start_command::restore), "Error restoring vantorell: ");
-}
 
 TEST(data_directory, missing_directory_is_created_and_entered) {
     vant_test::temp_dir dir;
