@@ -71,19 +71,6 @@ TEST_F(fetchqueue_test, host_gets_no_second_url_until_removed_and_the_delay_pass
     EXPECT_EQ(second->url, "http://a.example/2");
 }
 
-TEST_F(fetchqueue_test, a_url_never_removed_blocks_its_host) {
-    auto q = make(0);
-    q->push(db_, 1, "http://a.example/1", 0);
-    q->push(db_, 1, "http://a.example/2", 0);
-    ASSERT_TRUE(q->next(db_));
-    now_ += 1'000'000;
-    EXPECT_FALSE(q->next(db_));
-    q->push(db_, 1, "http://b.example/1", 0);  // other hosts go on
-    auto other = q->next(db_);
-    ASSERT_TRUE(other);
-    EXPECT_EQ(other->url, "http://b.example/1");
-}
-
 TEST_F(fetchqueue_test, local_hosts_are_served_back_to_back_but_one_at_a_time) {
     auto q = make(3600);
     for (const char* url : {"http://localhost/1", "http://localhost:8080/2", "http://127.0.0.1/3",
