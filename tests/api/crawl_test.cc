@@ -212,13 +212,14 @@ TEST_F(crawl_test, start_stop_start_stop_within_one_second_keeps_distinct_crawls
 
 // Whether another thread could take the process-wide transaction lock now.
 bool transaction_lock_is_free() {
-    return std::async(std::launch::async, [] {
-               if (!transaction_mutex().try_lock()) {
-                   return false;
-               }
-               transaction_mutex().unlock();
-               return true;
-           })
+    return std::async(std::launch::async,
+                      [] {
+                          if (!transaction_mutex().try_lock()) {
+                              return false;
+                          }
+                          transaction_mutex().unlock();
+                          return true;
+                      })
         .get();
 }
 
@@ -239,8 +240,8 @@ TEST_F(crawl_test, query_talks_to_the_index_without_holding_the_database_lock) {
         db_, SQLITE_TRACE_STMT,
         [](unsigned, void* context, void*, void* sql) {
             auto* state = static_cast<context_reads*>(context);
-            if (std::string_view(static_cast<const char*>(sql)).find("from docstorage where guid") !=
-                std::string_view::npos) {
+            if (std::string_view(static_cast<const char*>(sql))
+                    .find("from docstorage where guid") != std::string_view::npos) {
                 state->reads.emplace_back(transaction_lock_is_free(),
                                           sqlite3_get_autocommit(state->db) != 0);
             }
