@@ -138,6 +138,14 @@ TEST(binary_form, blobs_without_a_tree_give_no_result) {
     }
 }
 
+// What was read before a cut is kept: a page cut in its last run still gives that run's words.
+TEST(binary_form, a_run_cut_short_keeps_the_words_before_the_cut) {
+    auto got = read_prefix(small_blob, small_blob.find("hi") + 2);
+    ASSERT_TRUE(got.root);
+    EXPECT_EQ(got.state, read_state::Incomplete);
+    EXPECT_EQ(vant_test::all_words(*got.root), std::vector<std::string>{"hi"});
+}
+
 bool is_prefix(const std::vector<std::string>& part, const std::vector<std::string>& whole) {
     return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
 }
