@@ -220,6 +220,9 @@ TEST(charset_test, tables_hold_the_published_mappings) {
 
 TEST(charset_test, undefined_bytes_and_broken_utf8_become_replacement_characters) {
     std::string out;
+    EXPECT_TRUE(charset("cp1252").to_utf8("\x80\xFF", out));
+    EXPECT_EQ(out, "\xE2\x82\xAC\xC3\xBF");
+    out.clear();
     EXPECT_FALSE(charset("cp1252").to_utf8("a\x81\x62", out));
     EXPECT_EQ(out, "a\xEF\xBF\xBD\x62");
     out.clear();
