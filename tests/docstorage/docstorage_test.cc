@@ -319,8 +319,15 @@ TEST_F(docstorage_test, for_each_with_error_hands_over_the_index_fields) {
     EXPECT_EQ(docs_.forEachWithError(db_, 0, [&](const document_version& v) { fed.push_back(v); }),
               0u);
     ASSERT_EQ(fed.size(), 1u) << "only good versions are indexed";
-    expect_fields(fed[0], version("a", 1, 0, 1));
-    EXPECT_EQ(fed[0].fff, version("a", 1, 0, 1).fff);
+    const document_version expected = version("a", 1, 0, 1);
+    EXPECT_EQ(fed[0].guid, "a");
+    EXPECT_EQ(fed[0].arcid, 1u);
+    EXPECT_EQ(fed[0].url, expected.url);
+    EXPECT_EQ(fed[0].fff, expected.fff);
+    EXPECT_EQ(fed[0].score, expected.score);
+    EXPECT_EQ(fed[0].mime, expected.mime);
+    EXPECT_EQ(fed[0].servertime, expected.servertime);
+    EXPECT_TRUE(fed[0].corechanged);
 }
 
 TEST_F(docstorage_test, oldest_gives_expired_versions_oldest_first_up_to_the_limit) {
