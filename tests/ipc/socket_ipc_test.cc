@@ -71,9 +71,13 @@ TEST_F(socket_ipc_test, peer_closing_inside_a_string_raises_safe_recv_error) {
     }
 }
 
-// Whether thread `tid` of this process sits in the recv system call, as the kernel reports it.
+// Whether thread `tid` of this process sits in the recv system call, as the kernel reports it
+// (a kernel that does not report it gives true: the test then only loses its ordering).
 bool blocked_in_recv(pid_t tid) {
     std::ifstream state("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    if (!state.is_open()) {
+        return true;
+    }
     long number = -1;
     state >> number;
     return number == SYS_recvfrom;
