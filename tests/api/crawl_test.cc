@@ -4,6 +4,8 @@
 #include "api/crawl.h"
 
 #include <functional>
+#include <future>
+#include <string_view>
 
 #include "api/operations.h"
 #include "api_fixture.h"
@@ -251,23 +253,56 @@ TEST_F(crawl_test, start_stop_start_stop_within_one_second_keeps_distinct_crawls
               (std::vector<std::int64_t>{now_, now_ + 1, now_ + 2}));
 }
 
-TEST_F(crawl_test, index_work_runs_without_holding_the_database_lock) {
-    // A query must not keep the crawl threads and other requests out of the database while the
-    // index server answers.
-    begin_transaction(db_);
-    bool lock_was_free = false;
-    bool in_transaction_during_work = true;
-    outside_transaction(db_, [&] {
-        in_transaction_during_work = sqlite3_get_autocommit(db_) == 0;
-        lock_was_free = transaction_mutex().try_lock();
-        if (lock_was_free) {
-            transaction_mutex().unlock();
-        }
-    });
-    EXPECT_TRUE(lock_was_free);
-    EXPECT_FALSE(in_transaction_during_work);
+// Whether another thread could take the process-wide transaction lock now.
+bool transaction_lock_is_free() {
+    return std::async(std::launch::async,
+                      [] {
+                          if (!transaction_mutex().try_lock()) {
+                              return false;
+                          }
+                          transaction_mutex().unlock();
+                          return true;
+                      })
+        .get();
+}
+
+TEST_F(crawl_test, query_talks_to_the_index_without_holding_the_database_lock) {
+    // While the index server answers, the crawl threads and other requests must not be kept out
+    // of the database. A hit's context is read from the stored documents in the middle of the
+    // conversation; each such read records whether the lock was free and no transaction open.
+    int id = add_archive();
+    ASSERT_EQ(index_.addDocument("g1", static_cast<std::uint32_t>(id), "http://example.org/",
+                                 "text/plain", 1, 1, 1000000, {0}, "x"),
+              0);
+    ASSERT_EQ(index_.flush(), 0);
+    struct context_reads {
+        sqlite3* db;
+        std::vector<std::pair<bool, bool>> reads;  // lock free, outside a transaction
+    } seen{db_, {}};
+    sqlite3_trace_v2(
+        db_, SQLITE_TRACE_STMT,
+        [](unsigned, void* context, void*, void* sql) {
+            auto* state = static_cast<context_reads*>(context);
+            if (std::string_view(static_cast<const char*>(sql))
+                    .find("from docstorage where guid") != std::string_view::npos) {
+                state->reads.emplace_back(transaction_lock_is_free(),
+                                          sqlite3_get_autocommit(state->db) != 0);
+            }
+            return 0;
+        },
+        &seen);
+    query_request q;
+    q.archives = {id};
+    q.info = query_info::INFO_CONTEXT;
+    std::vector<query_hit> hits;
+    std::int32_t count = 0;
+    ASSERT_EQ(begin_transaction(db_), SQLITE_OK);
+    EXPECT_EQ(call(Query, user("ann"), q, hits, count), "");
     EXPECT_EQ(sqlite3_get_autocommit(db_), 0) << "the caller's transaction is open again";
     EXPECT_EQ(commit_transaction(db_), SQLITE_OK);
+    sqlite3_trace_v2(db_, 0, nullptr, nullptr);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(seen.reads, (std::vector<std::pair<bool, bool>>{{true, true}}));
 }
 
 TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {

@@ -318,7 +318,7 @@ TEST_F(docstorage_test, for_each_with_error_hands_over_the_index_fields) {
     std::vector<document_version> fed;
     EXPECT_EQ(docs_.forEachWithError(db_, 0, [&](const document_version& v) { fed.push_back(v); }),
               0u);
-    ASSERT_EQ(fed.size(), 1u);
+    ASSERT_EQ(fed.size(), 1u) << "only good versions are indexed";
     const document_version expected = version("a", 1, 0, 1);
     EXPECT_EQ(fed[0].guid, "a");
     EXPECT_EQ(fed[0].arcid, 1u);

@@ -60,28 +60,15 @@ TEST_F(fetchqueue_test, host_gets_no_second_url_until_removed_and_the_delay_pass
     auto first = q->next(db_);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->url, "http://a.example/1");
-    now_ += 100;
-    EXPECT_FALSE(q->next(db_)) << "the host's first URL is still in work";
+    now_ += 1'000'000;
+    EXPECT_FALSE(q->next(db_)) << "the host's first URL is still in work, however long";
     q->remove(db_, 1, "http://A.example/1");  // any spelling of the URL frees the host
-    now_ -= 81;                               // 19 s after the first was handed out
+    now_ -= 999'981;                          // 19 s after the first was handed out
     EXPECT_FALSE(q->next(db_)) << "the delay counts from the hand-out";
     now_ += 1;
     auto second = q->next(db_);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->url, "http://a.example/2");
-}
-
-TEST_F(fetchqueue_test, a_url_never_removed_blocks_its_host) {
-    auto q = make(0);
-    q->push(db_, 1, "http://a.example/1", 0);
-    q->push(db_, 1, "http://a.example/2", 0);
-    ASSERT_TRUE(q->next(db_));
-    now_ += 1'000'000;
-    EXPECT_FALSE(q->next(db_));
-    q->push(db_, 1, "http://b.example/1", 0);  // other hosts go on
-    auto other = q->next(db_);
-    ASSERT_TRUE(other);
-    EXPECT_EQ(other->url, "http://b.example/1");
 }
 
 TEST_F(fetchqueue_test, local_hosts_are_served_back_to_back_but_one_at_a_time) {

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -68,17 +71,35 @@ TEST_F(socket_ipc_test, peer_closing_inside_a_string_raises_safe_recv_error) {
     }
 }
 
+// Whether thread `tid` of this process sits in the recv system call, as the kernel reports it
+// (a kernel that does not report it gives true: the test then only loses its ordering).
+bool blocked_in_recv(pid_t tid) {
+    std::ifstream state("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    if (!state.is_open()) {
+        return true;
+    }
+    long number = -1;
+    state >> number;
+    return number == SYS_recvfrom;
+}
+
 TEST_F(socket_ipc_test, killing_a_hung_child_wakes_the_blocked_receiver) {
     mode("hang");
     socket_ipc::server_proxy proxy(config_, "fake_child");
     std::string err;
     ASSERT_TRUE(proxy.start(err)) << err;
-    std::thread watchdog([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        proxy.kill_child();
+    std::atomic<pid_t> receiver{0};
+    std::thread reader([&] {
+        receiver = ::gettid();
+        EXPECT_THROW(proxy.get_int32(), socket_ipc::error);
     });
-    EXPECT_THROW(proxy.get_int32(), socket_ipc::error);
-    watchdog.join();
+    // The kill must find the receiver already waiting: a kill before the read would pass even
+    // if a blocked read were never woken.
+    while (receiver == 0 || !blocked_in_recv(receiver)) {
+        std::this_thread::yield();
+    }
+    proxy.kill_child();
+    reader.join();
 }
 
 TEST_F(socket_ipc_test, child_that_exits_before_connecting_fails_start_quickly) {

@@ -74,14 +74,6 @@ TEST(number_coding, decoder_rejects_numbers_wider_than_their_type) {
     EXPECT_EQ(decode_number("\x00\x00\x00\x81", 4, 0, s), 0u);
 }
 
-TEST(number_coding, sixteen_bit_values_take_at_most_three_bytes) {
-    char buf[3];
-    ASSERT_EQ(encode_number(std::uint16_t{65535}, buf, sizeof buf), 3u);
-    EXPECT_EQ(std::string(buf, 3), "\x7F\x7F\x83");
-    EXPECT_EQ(encode_number(std::uint16_t{12}, buf, sizeof buf), 1u);
-    EXPECT_EQ(buf[0], '\x8C');
-}
-
 TEST(number_coding_death, empty_buffer_is_a_programming_error) {
     char buf[1];
     EXPECT_DEATH(encode_number(std::uint32_t{1}, buf, 0),

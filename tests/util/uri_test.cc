@@ -250,22 +250,6 @@ TEST(uri_test, compose_writes_what_parse_read) {
     EXPECT_EQ(uri().compose(), "");
 }
 
-TEST(scheme_table_test, flags_and_ports_select_the_behaviour_callers_rely_on) {
-    EXPECT_TRUE(find_scheme("http").has(scheme_flag::web));
-    EXPECT_TRUE(find_scheme("shttp").has(scheme_flag::web));
-    EXPECT_FALSE(find_scheme("ftp").has(scheme_flag::web));
-    EXPECT_TRUE(find_scheme("ftp").has(scheme_flag::fetchable));
-    EXPECT_TRUE(find_scheme("nntp").has(scheme_flag::fetchable));
-    EXPECT_FALSE(find_scheme("gopher").has(scheme_flag::fetchable));
-    EXPECT_EQ(find_scheme("sip").default_port, 5060);
-    EXPECT_EQ(find_scheme("snews").default_port, 563);
-    EXPECT_FALSE(find_scheme("snews").has(scheme_flag::relative));
-    EXPECT_FALSE(find_scheme("rtsp").has(scheme_flag::fragment));
-    EXPECT_FALSE(find_scheme("javascript").has(scheme_flag::canonical));
-    EXPECT_EQ(&find_scheme("HTTP"), &empty_scheme_entry);  // callers pass small letters
-    EXPECT_EQ(&find_scheme("gopherx"), &empty_scheme_entry);
-}
-
 class escape_uri_test : public testing::TestWithParam<text_case> {};
 TEST_P(escape_uri_test, escapes_the_escape_set_once) {
     EXPECT_EQ(escape_uri(GetParam().in), GetParam().out);

@@ -7,9 +7,6 @@
 
 #include <memory>
 
-#include "support/temp_dir.h"
-#include "util/config_file.h"
-#include "util/log.h"
 #include "worker/FFF/sample_document.h"
 
 namespace FFF {
@@ -141,71 +138,12 @@ TEST(binary_form, blobs_without_a_tree_give_no_result) {
     }
 }
 
-TEST(binary_form, cut_inside_the_last_run_keeps_its_words_and_the_root_is_incomplete) {
-    // Cut after "hi": the run keeps one word, its parents are whole, the root's own score
-    // and links are missing.
-    const std::size_t cut = 16;
-    ASSERT_EQ(small_blob.substr(13, 3), bytes({0x82, 'h', 'i'}));
-    auto got = read_prefix(small_blob, cut);
+// What was read before a cut is kept: a page cut in its last run still gives that run's words.
+TEST(binary_form, a_run_cut_short_keeps_the_words_before_the_cut) {
+    auto got = read_prefix(small_blob, small_blob.find("hi") + 2);
     ASSERT_TRUE(got.root);
     EXPECT_EQ(got.state, read_state::Incomplete);
-    EXPECT_EQ(describe(*got.root),
-              "6 documentdata full=1 score=1000000\n"
-              " 5 contents full=1\n"
-              "  2 p\n"
-              "   3 s\n"
-              "    4 low dictid=12 urlid=0 'hi'\n");
-
-    // The sentence alone, cut the same way inside its run, reads Complete.
-    auto s_blob = small_blob.substr(8, cut - 8);
-    marloven::tree_reader in(s_blob, kindTable());
-    S s;
-    read_state state = read_state::Empty;
-    ASSERT_TRUE(s.read(in, state));
-    EXPECT_EQ(state, read_state::Complete);
-}
-
-TEST(binary_form, cuts_in_the_root_fields_keep_what_was_read) {
-    // End of metas (offset 26): no score. Inside the link URL: no link. Before the link
-    // score: the link with the document score.
-    struct cut_case {
-        std::size_t cut;
-        std::uint32_t score;
-        std::vector<link> links;
-    };
-    for (const auto& c : std::vector<cut_case>{{26, 1000000, {}},
-                                               {29, 500000, {}},
-                                               {31, 500000, {}},
-                                               {32, 500000, {{"a", 500000}}}}) {
-        SCOPED_TRACE(c.cut);
-        auto got = read_prefix(small_blob, c.cut);
-        ASSERT_TRUE(got.root);
-        EXPECT_EQ(got.state, read_state::Incomplete);
-        auto& doc = dynamic_cast<DocumentData&>(*got.root);
-        EXPECT_EQ(doc.score, c.score);
-        EXPECT_EQ(doc.links(), c.links);
-        EXPECT_EQ(dynamic_cast<Contents&>(*doc.children[0]).metas().size(), 1u);
-    }
-}
-
-TEST(binary_form, cut_between_children_or_in_a_run_head_reads_as_documented) {
-    // A root whose child count promises two children, cut before the second one's kind: a
-    // child that cannot be made fails the whole tree.
-    auto two = bytes({0xE4, 0x86, 0x82, 0x82, 0x80});
-    EXPECT_FALSE(FromBinary(two).root);
-    // A run cut before its dictid is an empty run: kept, and its parent stops Incomplete.
-    auto got = FromBinary(bytes({0xE4, 0x86, 0x82, 0x84}));
-    ASSERT_TRUE(got.root);
-    EXPECT_EQ(got.state, read_state::Incomplete);
-    EXPECT_EQ(describe(*got.root), "6 documentdata full=1 score=1000000\n 4 low dictid=5\n");
-    // A link run cut before its urlid is empty too.
-    got = FromBinary(bytes({0xE4, 0x86, 0x81, 0x84, 0x87}));
-    ASSERT_TRUE(got.root);
-    EXPECT_EQ(got.state, read_state::Incomplete);
-    // Only the root's child count: the root is Empty.
-    got = FromBinary(bytes({0xE4, 0x86}));
-    ASSERT_TRUE(got.root);
-    EXPECT_EQ(got.state, read_state::Empty);
+    EXPECT_EQ(vant_test::all_words(*got.root), std::vector<std::string>{"hi"});
 }
 
 bool is_prefix(const std::vector<std::string>& part, const std::vector<std::string>& whole) {
@@ -339,51 +277,6 @@ TEST(metas, a_record_cut_by_the_end_of_the_string_is_dropped) {
     // A key length past the end of the string.
     decode_metas(bytes({0x80, 0x80, 0x85, 'k'}), metas);
     EXPECT_TRUE(metas.empty());
-}
-
-// A stream with the worker protocol's framing shape, over one string.
-class string_link_stream : public link_stream {
-  public:
-    void write_string(std::string_view s) override {
-        write_number(static_cast<std::uint32_t>(s.size()));
-        data_.append(s);
-    }
-    void write_number(std::uint32_t n) override {
-        data_.append(reinterpret_cast<const char*>(&n), sizeof n);
-    }
-    std::string read_string() override {
-        const std::uint32_t n = read_number();
-        std::string s = data_.substr(pos_, n);
-        pos_ += n;
-        return s;
-    }
-    std::uint32_t read_number() override {
-        std::uint32_t n = 0;
-        data_.copy(reinterpret_cast<char*>(&n), sizeof n, pos_);
-        pos_ += sizeof n;
-        return n;
-    }
-
-  private:
-    std::string data_;
-    std::size_t pos_ = 0;
-};
-
-TEST(link_record, travels_as_url_then_score_and_is_logged) {
-    vant_test::temp_dir dir;
-    marloven::config_file cfg(dir.write("v.conf", "LOGCFG=FFF:BORING\n"));
-    std::string message;
-    ASSERT_TRUE(marloven::open_log(cfg, dir / "v.log", message)) << message;
-    string_link_stream stream;
-    write_link(stream, {"http://example.com/a b", 250000});
-    write_link(stream, {"", 0});
-    EXPECT_EQ(read_link(stream), (link{"http://example.com/a b", 250000}));
-    EXPECT_EQ(read_link(stream), (link{"", 0}));
-    marloven::close_log();
-    const std::string text = vant_test::read_file(dir / "v.log");
-    EXPECT_NE(text.find("BORING [src\\worker\\FFF\\FFF-serialize:"), std::string::npos) << text;
-    EXPECT_NE(text.find("] Received link http://example.com/a b (250000)\n"), std::string::npos);
-    EXPECT_NE(text.find("] Received link  (0)\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
-// Tests of the FFF node classes: links, walks, slices, the kind table and run storage.
+// Tests of the FFF node classes: links, slices, the kind table and run storage.
 // SPDX-License-Identifier: MIT
 #include "worker/FFF/FFF.h"
 
 #include <gtest/gtest.h>
-
-#include "worker/FFF/sample_document.h"
 
 namespace FFF {
 namespace {
@@ -32,49 +30,6 @@ TEST(document_links, many_urls_are_found_again_after_the_list_grows) {
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(doc.find_link("http://h/" + std::to_string(i * 7919 % 1000)), unsigned(i));
     }
-}
-
-struct recorded_visit {
-    std::string name;
-    unsigned depth;
-    bool closing;
-    bool operator==(const recorded_visit&) const = default;
-};
-
-struct recorder : tXMLTree::visitor, tXMLTree::const_visitor {
-    std::vector<recorded_visit> seen;
-    void visit(tXMLTree& n, unsigned d, bool c) override {
-        seen.push_back({std::string(n.name()), d, c});
-    }
-    void visit(const tXMLTree& n, unsigned d, bool c) override {
-        seen.push_back({std::string(n.name()), d, c});
-    }
-};
-
-TEST(tree_walk, both_walks_enter_and_leave_every_node_in_document_order) {
-    DocumentData doc;
-    auto& p = doc.add<Contents>().add<P>();
-    p.add<S>().add<Low>();
-    p.add<Low>();
-    const std::vector<recorded_visit> expected = {{"documentdata", 0, false},
-                                                  {"contents", 1, false},
-                                                  {"p", 2, false},
-                                                  {"s", 3, false},
-                                                  {"low", 4, false},
-                                                  {"low", 4, true},
-                                                  {"s", 3, true},
-                                                  {"low", 3, false},
-                                                  {"low", 3, true},
-                                                  {"p", 2, true},
-                                                  {"contents", 1, true},
-                                                  {"documentdata", 0, true}};
-    recorder mutable_walk;
-    doc.accept(static_cast<tXMLTree::visitor&>(mutable_walk), 0);
-    EXPECT_EQ(mutable_walk.seen, expected);
-    recorder const_walk;
-    static_cast<const DocumentData&>(doc).accept(static_cast<tXMLTree::const_visitor&>(const_walk),
-                                                 0);
-    EXPECT_EQ(const_walk.seen, expected);
 }
 
 TEST(slices, names_cover_the_table_and_other_numbers_are_unnamed) {
@@ -106,38 +61,6 @@ TEST(scores, shown_as_fractions_below_one_million_and_capped_there) {
     EXPECT_DOUBLE_EQ(display_score(999999), 0.999999);
     EXPECT_EQ(display_score(1000000), 1000000.0);
     EXPECT_EQ(display_score(4000000), 1000000.0);
-}
-
-TEST(kind_table, fff_kinds_make_the_documented_classes) {
-    struct expected_kind {
-        std::uint32_t kind;
-        std::string_view name;  // of the object made
-        int full;               // -1: no full flag
-    };
-    for (auto [kind, name, full] : std::vector<expected_kind>{{0, "documentdata", 0},
-                                                              {1, "contents", 0},
-                                                              {2, "p", -1},
-                                                              {3, "s", -1},
-                                                              {4, "low", -1},
-                                                              {5, "contents", 1},
-                                                              {6, "documentdata", 1}}) {
-        SCOPED_TRACE(kind);
-        auto create = kindTable().lookup(kind);
-        ASSERT_NE(create, nullptr);
-        auto node = create();
-        EXPECT_EQ(node->name(), name);
-        if (auto* d = dynamic_cast<DocumentData*>(node.get())) {
-            EXPECT_EQ(d->full, full == 1);
-            EXPECT_EQ(d->score, 1000000u);
-        } else if (auto* c = dynamic_cast<Contents*>(node.get())) {
-            EXPECT_EQ(c->full, full == 1);
-        } else if (auto* low = dynamic_cast<Low*>(node.get())) {
-            EXPECT_EQ(low->dictid, 5u);
-            EXPECT_TRUE(low->words.empty());
-        }
-    }
-    EXPECT_EQ(kindTable().lookup(7), nullptr);
-    EXPECT_EQ(kindTable().version(), 100u);
 }
 
 std::unique_ptr<tXMLTree> make_p() {
