@@ -51,8 +51,10 @@ struct page {
     std::string fff;  // the client's input
 };
 
-// Tag stripper: words are runs of ASCII letters, digits and UTF-8 bytes (so pg_class gives two
-// words on both paths); block tags end a block;
+// Tag stripper: words are runs of ASCII letters and digits (so pg_class gives two words, and a
+// word next to a non-ASCII character such as a no-break space is the same word on both paths:
+// the client keeps only words made of word characters, while Xapian's term generator splits
+// there); block tags end a block;
 // <title> and <h1>..<h6> give the title and header slices; script and style are dropped.
 class html_words {
   public:
@@ -72,8 +74,7 @@ class html_words {
                 }
             } else {
                 if (skip_ == 0) {
-                    auto u = static_cast<unsigned char>(c);
-                    if (std::isalnum(u) || u >= 0x80) {
+                    if (std::isalnum(static_cast<unsigned char>(c))) {
                         word_ += c;
                     } else {
                         end_word();
