@@ -270,26 +270,37 @@ class session {
                 return true;
             }
             case proto::command::query: {
-                query_request q;
-                q.terms = read_terms();
-                std::int32_t pairs = wire_.get_count(proto::max_weight_pairs, "weight pair");
-                for (std::int32_t i = 0; i < pairs; ++i) {
-                    std::int32_t slice = wire_.get_int32();
-                    std::int32_t weight = wire_.get_int32();
-                    q.weights.emplace_back(slice, weight);
-                }
-                q.range_field = wire_.get_string(proto::max_name_length);
-                q.min_time = static_cast<std::uint32_t>(wire_.get_int32());
-                q.max_time = static_cast<std::uint32_t>(wire_.get_int32());
-                q.sort_field = wire_.get_string(proto::max_name_length);
-                q.descending = wire_.get_int32() == 1;
-                q.score_field = wire_.get_string(proto::max_name_length);
-                q.min_score = wire_.get_string(proto::max_name_length);
+                query_request q = read_query();
                 std::int32_t hits = engine_.run_query(q);
                 if (hits < 0) {
                     return reply(false);
                 }
                 wire_.put_int32(hits);
+                return true;
+            }
+            case proto::command::search: {
+                query_request q = read_query();
+                std::int32_t first = wire_.get_count(proto::max_search_first, "first hit");
+                std::int32_t count = wire_.get_count(proto::max_search_hits, "hit");
+                std::int32_t k = wire_.get_count(proto::max_search_fields, "field");
+                std::vector<std::string> fields(static_cast<std::size_t>(k));
+                for (std::string& f : fields) {
+                    f = wire_.get_string(proto::max_name_length);
+                }
+                std::vector<search_hit> hits;
+                std::int32_t total = engine_.search(q, first, count, fields, hits);
+                if (total < 0) {
+                    return reply(false);
+                }
+                wire_.put_int32(total);
+                wire_.put_int32(static_cast<std::int32_t>(hits.size()));
+                for (const search_hit& hit : hits) {
+                    wire_.put_int32(hit.score);
+                    for (const std::optional<std::string>& text : hit.fields) {
+                        wire_.put_int32(text ? 0 : -1);
+                        wire_.put_string(text ? *text : std::string());
+                    }
+                }
                 return true;
             }
             case proto::command::hit_count:
@@ -330,6 +341,26 @@ class session {
                                       std::to_string(proto::max_fields_per_document) +
                                       " fields in one document"};
         }
+    }
+
+    // The query request of commands 7 and 16.
+    query_request read_query() {
+        query_request q;
+        q.terms = read_terms();
+        std::int32_t pairs = wire_.get_count(proto::max_weight_pairs, "weight pair");
+        for (std::int32_t i = 0; i < pairs; ++i) {
+            std::int32_t slice = wire_.get_int32();
+            std::int32_t weight = wire_.get_int32();
+            q.weights.emplace_back(slice, weight);
+        }
+        q.range_field = wire_.get_string(proto::max_name_length);
+        q.min_time = static_cast<std::uint32_t>(wire_.get_int32());
+        q.max_time = static_cast<std::uint32_t>(wire_.get_int32());
+        q.sort_field = wire_.get_string(proto::max_name_length);
+        q.descending = wire_.get_int32() == 1;
+        q.score_field = wire_.get_string(proto::max_name_length);
+        q.min_score = wire_.get_string(proto::max_name_length);
+        return q;
     }
 
     std::vector<wire_term> read_terms() {

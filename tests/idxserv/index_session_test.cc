@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <set>
 #include <thread>
 
 #include "idxserv/index_engine.h"
@@ -94,6 +95,12 @@ std::string text(std::string_view s) {
     return numbers({static_cast<std::int32_t>(s.size())}) + std::string(s);
 }
 
+// Command 16 with an empty query, then `tail` (first, count, number of field names).
+std::string search(std::initializer_list<std::int32_t> tail) {
+    return numbers({16, 0, 0}) + text("") + numbers({0, 0}) + text("") + numbers({0}) + text("") +
+           text("") + numbers(tail);
+}
+
 std::string too_many_fields() {
     std::string r = numbers({2});
     for (std::int32_t i = 0; i <= proto::max_fields_per_document; ++i) {
@@ -141,8 +148,45 @@ INSTANTIATE_TEST_SUITE_P(
                         numbers({static_cast<std::int32_t>(proto::max_value_length + 1)})},
         broken_case{"unknown_command", numbers({99})},
         broken_case{"gap_in_the_command_table", numbers({9})},
-        broken_case{"fields_over_limit", too_many_fields(), proto::max_fields_per_document + 1}),
+        broken_case{"fields_over_limit", too_many_fields(), proto::max_fields_per_document + 1},
+        broken_case{"search_first_over_limit", search({proto::max_search_first + 1, 10, 0})},
+        broken_case{"search_negative_first", search({-1, 10, 0})},
+        broken_case{"search_hits_over_limit", search({0, proto::max_search_hits + 1, 0})},
+        broken_case{"search_fields_over_limit", search({0, 10, proto::max_search_fields + 1})},
+        broken_case{"search_field_name_over_limit",
+                    search({0, 10, 1}) + text(std::string(proto::max_name_length + 1, 'n'))}),
     [](const testing::TestParamInfo<broken_case>& c) { return c.param.fault; });
+
+TEST_F(index_session_test, a_search_is_answered_with_its_count_and_each_hit_and_field) {
+    for (const char* guid : {"g1", "g2", "g3"}) {
+        cmd(proto::command::begin_document);
+        text_field("guid", guid, 1, 1, 0);
+        text_field("", std::string("w") + static_cast<char>(10 + proto::slice_byte_offset), 0, 1,
+                   1);
+        cmd(proto::command::end_document);
+    }
+    cmd(proto::command::commit);
+    std::string request = numbers({16, 1, 0}) + text("w") + text("") + numbers({0}) + text("") +
+                          numbers({0, 0}) + text("") + numbers({0}) + text("score") + text("") +
+                          numbers({1, 5, 2}) + text("guid") + text("url");
+    socket_ipc::send_exact(client_->socket(), request.data(), request.size());
+    for (int i = 0; i < 3 * 4 + 1; ++i) {
+        ASSERT_EQ(reply(), 0);
+    }
+    EXPECT_EQ(reply(), 3) << "the hit count";
+    ASSERT_EQ(reply(), 2) << "the hits from position 1 on";
+    std::set<std::string> guids;
+    for (int hit = 0; hit < 2; ++hit) {
+        EXPECT_GT(reply(), 0) << "the relevance";
+        EXPECT_EQ(reply(), 0);
+        guids.insert(client_->get_string());
+        EXPECT_EQ(reply(), -1) << "no url stored";
+        EXPECT_EQ(client_->get_string(), "");
+    }
+    EXPECT_EQ(guids.size(), 2u);
+    cmd(proto::command::hit_count);
+    EXPECT_EQ(reply(), 3) << "the search is the last query";
+}
 
 TEST_F(index_session_test, the_end_of_the_connection_commits) {
     cmd(proto::command::begin_document);
