@@ -310,6 +310,7 @@ index_engine::index_engine(engine_settings settings) : settings_(std::move(setti
 index_engine::~index_engine() = default;
 
 void index_engine::open_writer() {
+    absent_term_.clear();
     writer_ =
         std::make_unique<Xapian::WritableDatabase>(settings_.directory, Xapian::DB_CREATE_OR_OPEN);
     reader_ = std::make_unique<Xapian::Database>(settings_.directory);
@@ -463,9 +464,11 @@ bool index_engine::end_document() {
         return false;
     }
     auto d = std::move(pending_);
+    const bool is_new = d->unique_term.empty() || d->unique_term == absent_term_;
+    absent_term_.clear();
     try {
         d->doc.add_value(stored_slot, d->data);
-        if (d->unique_term.empty()) {
+        if (is_new) {
             writer_->add_document(d->doc);
         } else {
             writer_->replace_document(d->unique_term, d->doc);
@@ -489,6 +492,7 @@ void index_engine::note_change() {
 }
 
 std::optional<std::int32_t> index_engine::remove(const std::vector<wire_term>& terms) {
+    absent_term_.clear();
     try {
         std::int32_t removed = 0;
         for (const wire_term& t : terms) {
@@ -503,6 +507,7 @@ std::optional<std::int32_t> index_engine::remove(const std::vector<wire_term>& t
                 removed += static_cast<std::int32_t>(n);
                 note_change();
             }
+            absent_term_ = std::move(term);
         }
         return removed;
     } catch (const Xapian::Error& e) {

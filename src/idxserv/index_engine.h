@@ -139,6 +139,9 @@ class index_engine {
     std::map<std::string, Xapian::valueno> slots_;  // searchable field name -> value slot
     std::uint64_t used_slices_ = 0;                 // bit s: some word was indexed in slice s
     std::uint32_t changes_ = 0;                     // since the last commit
+    // The unique term that the last removal left without documents: the next document added
+    // under it is new, and needs no lookup of an older copy to replace.
+    std::string absent_term_;
     std::unique_ptr<pending_document> pending_;
 
     std::unique_ptr<Xapian::Enquire> enquire_;

@@ -180,6 +180,38 @@ TEST_F(index_engine_test, removal_by_guid_and_by_archive_counts_documents) {
     EXPECT_EQ(e.document_count(), 0u);
 }
 
+// A removal by guid tells the engine that the next document under that guid is new; every other
+// sequence must still replace an older copy, so no guid is ever indexed twice.
+TEST_F(index_engine_test, a_guid_is_indexed_once_whatever_removals_came_before) {
+    struct step {
+        const char* remove;  // a guid to remove first, or nothing
+        const char* add;
+    };
+    const std::vector<std::vector<step>> cases = {
+        {{"a", "a"}, {nullptr, "a"}},  // removed and added, then added again
+        {{nullptr, "a"}, {"b", "a"}},  // another guid removed before a replacement
+        {{nullptr, "a"}, {"a", "a"}, {"a", "a"}},
+        {{"a", "a"}, {"a", "b"}, {nullptr, "a"}},  // a removed, b added: a stays gone until added
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        engine_settings s = settings();
+        s.directory += std::to_string(i);
+        index_engine e(s);
+        std::set<std::string> expected;
+        for (const step& st : cases[i]) {
+            if (st.remove != nullptr) {
+                ASSERT_TRUE(e.remove({{0, st.remove, "guid"}}));
+                expected.erase(st.remove);
+            }
+            add(e, {.guid = st.add, .text = body("w")});
+            expected.insert(st.add);
+        }
+        ASSERT_TRUE(e.commit());
+        EXPECT_EQ(e.document_count(), expected.size()) << "case " << i;
+        EXPECT_EQ(run(e, {word("w")}).size(), expected.size()) << "case " << i;
+    }
+}
+
 struct expression_case {
     const char* name;
     std::vector<wire_term> terms;
