@@ -88,13 +88,21 @@ echo "Index: $docs documents of $site/pg/ and $site/cmake/ in $(python3 -c "prin
 
 # wrk counts one "read error" per reply here: the replies end with the connection (no keep-alive,
 # no Content-Length), which wrk reports as an error although it counts the request as done.
+# Each run's requests/s and p99 (ms) are kept in $rate and $p99 for the summary.
+rate=0
+p99=0
 run_wrk() {  # $1: label, $2: URL, further: wrk options
-    local label=$1 url=$2
+    local label=$1 url=$2 out
     shift 2
     echo "== $label"
-    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$@" "$url" | \
-        grep -E "Requests/sec|Latency |  50%|  75%|  90%|  99%|Socket errors|Non-2xx|requests in"
+    out=$(wrk -t2 -c"$connections" -d"${seconds}s" --latency "$@" "$url")
+    grep -E "Requests/sec|Latency |  50%|  75%|  90%|  99%|Socket errors|Non-2xx|requests in" <<< "$out"
+    rate=$(awk '/Requests\/sec/ {print $2}' <<< "$out")
+    # wrk prints latencies with their unit (us, ms or s).
+    p99=$(awk '$1 == "99%" {v = $2; u = v; sub(/[0-9.]+/, "", u); sub(/[a-z]+$/, "", v);
+                            print (u == "us" ? v / 1000 : u == "s" ? v * 1000 : v)}' <<< "$out")
 }
+summary=()
 # Every query is logged in the database, so each one commits a transaction; under write-ahead
 # logging SyncLevel 1 (the default) syncs only at checkpoints, and SyncLevel 0 shows what is left.
 for setting in "5 1" "16 1" "5 0" "16 0"; do
@@ -107,6 +115,23 @@ for setting in "5 1" "16 1" "5 0" "16 0"; do
     done < "$corpus/queries.txt"
     QUERIES="$corpus/queries.txt" run_wrk "REST search, HTTP_THREADS=$threads SyncLevel=$sync" \
         "http://127.0.0.1:$port/" -s bench/rest_queries.lua
+    summary+=("HTTP_THREADS=$threads SyncLevel=$sync|$rate|$p99")
     stop_daemon
 done
 run_wrk "nginx static page (ceiling)" "$site/small.html"
+nginx_rate=$rate
+
+# The aim: at least 5,000 searches/s with p99 at most 10 ms at 16 connections; the ratio to nginx
+# on the same machine in the same run says how much of the machine's ceiling that is.
+echo
+echo "aims ($connections connections; nginx small page: $nginx_rate req/s in this run; $(uptime | sed 's/.*load/load/'))"
+printf "  %-32s %10s %8s %10s %s\n" "REST search" "searches/s" "p99 ms" "of nginx" "aim (>= 5000/s, p99 <= 10 ms)"
+for row in "${summary[@]}"; do
+    IFS='|' read -r label r p <<< "$row"
+    python3 - "$label" "$r" "$p" "$nginx_rate" <<'PY'
+import sys
+label, rate, p99, ceiling = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4])
+met = "met" if rate >= 5000 and p99 <= 10 else "not met"
+print(f"  {label:32} {rate:10.0f} {p99:8.2f} {rate / ceiling:10.3f} {met}")
+PY
+done
