@@ -3,8 +3,8 @@
 // SPDX-License-Identifier: MIT
 #include "vantorelld/httpstate.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
