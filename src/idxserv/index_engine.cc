@@ -805,71 +805,32 @@ Xapian::doccount index_engine::exact_count(const Xapian::MSet& ranked) {
     return counter.get_mset(0, 0, reader_->get_doccount()).get_matches_lower_bound();
 }
 
-std::int32_t index_engine::start_query(const query_request& request, Xapian::doccount first,
-                                       Xapian::doccount count) {
-    forget_query();
-    refresh_reader();
-    query_ = build_query(request);
-    auto enquire = std::make_unique<Xapian::Enquire>(*reader_);
-    enquire->set_query(query_);
-    if (!request.sort_field.empty()) {
-        Xapian::valueno slot = slot_for(request.sort_field, false);
-        if (slot != Xapian::BAD_VALUENO) {
-            enquire->set_sort_by_value_then_relevance(slot, request.descending);
-        }
-    }
-    // Paging needs exact counts: every match is counted (on the way, which costs less than a
-    // count of its own afterwards).
-    window_ = enquire->get_mset(first, count, reader_->get_doccount());
-    enquire_ = std::move(enquire);
-    hits_ = static_cast<std::int32_t>(
-        std::min<Xapian::doccount>(exact_count(window_), std::numeric_limits<std::int32_t>::max()));
-    return hits_;
-}
-
 std::int32_t index_engine::run_query(const query_request& request) {
+    forget_query();
     try {
-        return start_query(request, 0, window_size);
-    } catch (const Xapian::Error& e) {
-        forget_query();
-        fail("Query", e.get_description());
-        return -1;
-    } catch (const std::exception& e) {
-        forget_query();
-        fail("Query", e.what());
-        return -1;
-    }
-}
-
-std::int32_t index_engine::search(const query_request& request, std::int32_t first,
-                                  std::int32_t count, const std::vector<std::string>& fields,
-                                  std::vector<search_hit>& hits) {
-    hits.clear();
-    try {
-        const auto from = static_cast<Xapian::doccount>(std::max(first, 0));
-        const auto wanted = static_cast<Xapian::doccount>(std::max(count, 0));
-        std::int32_t total = start_query(request, from, wanted);
-        for (Xapian::MSetIterator it = window_.begin(); it != window_.end(); ++it) {
-            search_hit& hit = hits.emplace_back();
-            hit.score = it.get_percent() * 10000;
-            std::vector<stored_field> stored = stored_fields(stored_record(*it));
-            hit.fields.reserve(fields.size());
-            for (const std::string& name : fields) {
-                hit.fields.push_back(field_text(stored, name));
+        refresh_reader();
+        query_ = build_query(request);
+        auto enquire = std::make_unique<Xapian::Enquire>(*reader_);
+        enquire->set_query(query_);
+        if (!request.sort_field.empty()) {
+            Xapian::valueno slot = slot_for(request.sort_field, false);
+            if (slot != Xapian::BAD_VALUENO) {
+                enquire->set_sort_by_value_then_relevance(slot, request.descending);
             }
-            // As after the hit-by-hit commands, the last hit given stays selected.
-            selected_ = it;
-            selected_fields_ = std::move(stored);
         }
-        return total;
+        // Paging needs exact counts: every match is counted (on the way, which costs less than a
+        // count of its own afterwards).
+        window_ = enquire->get_mset(0, window_size, reader_->get_doccount());
+        enquire_ = std::move(enquire);
+        hits_ = static_cast<std::int32_t>(std::min<Xapian::doccount>(
+            exact_count(window_), std::numeric_limits<std::int32_t>::max()));
+        return hits_;
     } catch (const Xapian::Error& e) {
         forget_query();
-        hits.clear();
         fail("Query", e.get_description());
         return -1;
     } catch (const std::exception& e) {
         forget_query();
-        hits.clear();
         fail("Query", e.what());
         return -1;
     }

@@ -49,13 +49,6 @@ struct query_request {
     std::string min_score;
 };
 
-// One hit of a search: its relevance and the stored fields asked for, in the order asked (nothing
-// for a field the document does not store).
-struct search_hit {
-    std::int32_t score = 0;
-    std::vector<std::optional<std::string>> fields;
-};
-
 // Purpose: the index of one server: a Xapian writer on the index directory and a reader that
 // sees the last commit, so that changes become visible to queries only when committed.
 // Ownership: owns both database handles and the state of the last query.
@@ -90,11 +83,6 @@ class index_engine {
     // Runs a query and keeps its hits for the hit-by-hit operations below; returns the exact hit
     // count, or -1.
     std::int32_t run_query(const query_request& request);
-    // Runs a query and gives the hits from position `first` on, at most `count`, with the stored
-    // `fields` of each; returns the exact hit count, or -1 (and no hits). The hit-by-hit
-    // operations below then work on this query.
-    std::int32_t search(const query_request& request, std::int32_t first, std::int32_t count,
-                        const std::vector<std::string>& fields, std::vector<search_hit>& hits);
     std::int32_t hit_count() const { return hits_; }
     bool select_hit(std::int32_t position);
     std::optional<std::int32_t> hit_score();
@@ -119,9 +107,6 @@ class index_engine {
     void note_change();
     Xapian::valueno slot_for(const std::string& field, bool create);
     Xapian::Query word_query(const std::string& word, const std::vector<double>& weights) const;
-    // Ranks the hits from `first` on (at most `count`) into the window; returns the exact count.
-    std::int32_t start_query(const query_request& request, Xapian::doccount first,
-                             Xapian::doccount count);
     Xapian::doccount exact_count(const Xapian::MSet& ranked);
     void forget_query();
     bool fetch_window(Xapian::doccount first);

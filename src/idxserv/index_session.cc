@@ -278,31 +278,6 @@ class session {
                 wire_.put_int32(hits);
                 return true;
             }
-            case proto::command::search: {
-                query_request q = read_query();
-                std::int32_t first = wire_.get_count(proto::max_search_first, "first hit");
-                std::int32_t count = wire_.get_count(proto::max_search_hits, "hit");
-                std::int32_t k = wire_.get_count(proto::max_search_fields, "field");
-                std::vector<std::string> fields(static_cast<std::size_t>(k));
-                for (std::string& f : fields) {
-                    f = wire_.get_string(proto::max_name_length);
-                }
-                std::vector<search_hit> hits;
-                std::int32_t total = engine_.search(q, first, count, fields, hits);
-                if (total < 0) {
-                    return reply(false);
-                }
-                wire_.put_int32(total);
-                wire_.put_int32(static_cast<std::int32_t>(hits.size()));
-                for (const search_hit& hit : hits) {
-                    wire_.put_int32(hit.score);
-                    for (const std::optional<std::string>& text : hit.fields) {
-                        wire_.put_int32(text ? 0 : -1);
-                        wire_.put_string(text ? *text : std::string());
-                    }
-                }
-                return true;
-            }
             case proto::command::hit_count:
                 wire_.put_int32(engine_.hit_count());
                 return true;
@@ -343,7 +318,7 @@ class session {
         }
     }
 
-    // The query request of commands 7 and 16.
+    // The query request of command 7.
     query_request read_query() {
         query_request q;
         q.terms = read_terms();

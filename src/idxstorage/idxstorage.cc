@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 
 #include <cerrno>
-#include <charconv>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -36,13 +34,10 @@ namespace {
 constexpr const char* program_name = "idxserv";
 // A server that never answered is started again at most this often.
 constexpr std::chrono::seconds retry_interval{5};
-// A query that the client lets through must be one the server accepts.
-static_assert(idxstorage::max_first_hit <= proto::max_search_first);
-static_assert(idxstorage::max_hits_per_query <= proto::max_search_hits);
-
-// The stored fields of a hit, in the order command 16 asks for them and query() reads them.
-constexpr const char* hit_fields[] = {"guid", "url",        "title", "mime",
-                                      "time", "servertime", "arcid"};
+// Hits whose requests are sent together before their replies are read. The server writes its
+// replies only once it has read what was sent, so a batch's requests and replies both stay far
+// below what the socket buffers hold and neither end can block the other.
+constexpr std::int32_t hits_per_batch = 32;
 // Compacting a large index takes far longer than any other request.
 constexpr int optimise_timeout_factor = 60;
 
@@ -193,14 +188,6 @@ class replies {
     std::size_t begin_ = 0, end_ = 0;
 };
 
-// A stored number as command 16 gives it (decimal text); as command 13 answers, -1 when the hit
-// has no such number.
-std::uint32_t stored_number(const std::string& text) {
-    std::uint32_t v = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    return ec == std::errc() && end == text.data() + text.size() && !text.empty() ? v : UINT32_MAX;
-}
-
 std::string hex8(std::uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%08lx", static_cast<unsigned long>(v));
@@ -281,9 +268,9 @@ std::unique_ptr<tXMLTree> whole_document(const std::string& blob, const std::str
     return nullptr;
 }
 
-// The query request of `options` (commands 7 and 16, after the command number), with the query
-// words (folded) for the contexts.
+// Command 7 for `options`, with the query words (folded) for the contexts.
 void encode_query(const query_options& options, request& r, std::set<std::string>* query_words) {
+    r.cmd(proto::command::query);
     std::vector<std::pair<proto::term_flag, std::string>> expression;
     std::string folded;
     for (const query_atom& a : options.atoms) {
@@ -671,23 +658,17 @@ std::optional<std::string> idxstorage::query_refusal(const query_options& option
 std::int32_t idxstorage::query(const query_options& options, document_source* documents,
                                std::vector<query_hit>& hits) {
     hits.clear();
-    // The request is encoded before the lock is taken: command 16 with the query, the hit
-    // positions and the stored fields of a hit.
+    // The request is encoded before the lock is taken: command 7 with the query and command 8 go
+    // in one write; the hit count decides which hits are asked for.
     request r;
     std::set<std::string> query_words;
-    r.cmd(proto::command::search);
     encode_query(options, r, &query_words);
     auto why = hits_refusal(options);
     if (why || (why = r.refusal())) {
         VANT_LOG(FFF, error) << "Query not sent: " << *why;
         return -1;
     }
-    const std::int32_t first = std::max(options.first, 0);
-    const std::int32_t wanted = std::max(options.last - first + 1, 0);
-    r.num(first).num(wanted).count(std::size(hit_fields), proto::max_search_fields, "field");
-    for (const char* field : hit_fields) {
-        r.name(field);
-    }
+    r.cmd(proto::command::hit_count);
 
     std::int32_t count = -1;
     {
@@ -695,36 +676,53 @@ std::int32_t idxstorage::query(const query_options& options, document_source* do
         exchange("a query", [&](socket_ipc::server_proxy& server) {
             send(server, r.bytes());
             replies in(server);
-            std::int32_t n = in.num();
-            if (n < 0) {
+            const std::int32_t reply = in.num();
+            const std::int32_t n = in.num();
+            if (reply < 0 || n < 0) {
                 return -1;
             }
-            // The server's hits must fit what was asked for: a reply that does not is broken.
-            std::int32_t m = in.num();
-            if (m < 0 || m > wanted || m > std::max(n - first, 0)) {
-                throw socket_ipc::error("Index server sent " + std::to_string(m) + " hits for " +
-                                        std::to_string(wanted) + " wanted at " +
-                                        std::to_string(first) + " of " + std::to_string(n));
-            }
-            hits.reserve(static_cast<std::size_t>(m));
-            for (std::int32_t i = 0; i < m; ++i) {
-                query_hit& hit = hits.emplace_back();
-                hit.score = in.num();
-                std::string text;
-                auto field = [&]() -> const std::string& {
-                    in.num();  // the status: a field that is not stored reads as empty
-                    text = in.str();
-                    return text;
-                };
-                hit.guid = field();
-                hit.url = field();
-                hit.title = field();
-                hit.mime = field();
-                hit.time = stored_number(field());
-                hit.servertime = stored_number(field());
-                hit.arcid = std::atoi(field().c_str());
-            }
             count = n;
+            // No hit is selected past the count: a first hit beyond it gives an empty list.
+            const std::int32_t first = std::max(options.first, 0);
+            if (n == 0 || first >= n) {
+                return 0;
+            }
+            const std::int32_t last = std::min(options.last, n - 1);
+            // Per hit, pipelined: command 10, then 12 for "guid", "url", "title", "mime", 13 for
+            // "time" and "servertime", 11, and 12 for "arcid"; the replies come back in order.
+            for (std::int32_t batch = first; batch <= last; batch += hits_per_batch) {
+                const std::int32_t batch_last = std::min(last, batch + hits_per_batch - 1);
+                request h;
+                for (std::int32_t p = batch; p <= batch_last; ++p) {
+                    h.cmd(proto::command::select_hit).num(p);
+                    for (const char* field : {"guid", "url", "title", "mime"}) {
+                        h.cmd(proto::command::stored_text).name(field);
+                    }
+                    h.cmd(proto::command::stored_number).name("time");
+                    h.cmd(proto::command::stored_number).name("servertime");
+                    h.cmd(proto::command::hit_score);
+                    h.cmd(proto::command::stored_text).name("arcid");
+                }
+                send(server, h.bytes());
+                for (std::int32_t p = batch; p <= batch_last; ++p) {
+                    query_hit hit;
+                    // A position the server could not select gives no hit; its other replies
+                    // are read all the same.
+                    const bool selected = in.num() >= 0;
+                    for (std::string* field : {&hit.guid, &hit.url, &hit.title, &hit.mime}) {
+                        in.num();  // the status: a field that is not stored reads as empty
+                        *field = in.str();
+                    }
+                    hit.time = static_cast<std::uint32_t>(in.num());
+                    hit.servertime = static_cast<std::uint32_t>(in.num());
+                    hit.score = in.num();
+                    in.num();
+                    hit.arcid = std::atoi(in.str().c_str());
+                    if (selected) {
+                        hits.push_back(std::move(hit));
+                    }
+                }
+            }
             return 0;
         });
     }

@@ -4,8 +4,7 @@
 // Version log: 1 - first version (commands 0-15, term flags 0-6 and 16).
 //              2 - a request beyond a limit, a negative length or an unknown command ends the
 //                  conversation instead of being skipped.
-//              3 - command 16 (search): a query and the stored fields of its hits in one
-//                  exchange; hit counts (commands 7, 8, 16) are exact.
+//              3 - the hit counts of commands 7 and 8 are exact.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -17,8 +16,9 @@ namespace marloven::index_protocol {
 
 // Framing: every number is a 32-bit little-endian integer, every string a 32-bit length and the
 // bytes. Every request starts with a command number and, except command 0, is answered with one
-// number, -1 for failure (command 16's reply goes on, see below). Requests may be pipelined: the
-// server answers them in order.
+// number, -1 for failure. Requests may be pipelined: the server reads them one after another and
+// answers each in order with exactly its one reply, a failed one included (a request that breaks a
+// limit, below, is answered and ends the conversation).
 enum class command : std::int32_t {
     quit = 0,            // commit, then the server ends; no reply
     commit = 1,          // make every change so far visible to queries
@@ -34,20 +34,7 @@ enum class command : std::int32_t {
     stored_text = 12,    // string field; replies a status number, then the text as a string
     stored_number = 13,  // string field; replies the number (-1 when the field is not stored)
     optimise = 15,       // compact the index into a fresh copy and swap it in
-    search = 16,         // a query and its hits' stored fields in one exchange (below)
 };
-
-// Command 16: the query request as for command 7, then the number `first` (the position of the
-// first hit wanted, 0 to max_search_first), the number `count` (hits wanted, 0 to max_search_hits),
-// the number k of field names (0 to max_search_fields) and the k names. The reply: the hit count
-// (-1 for failure, and nothing follows); then the number m of hits that follow (those from
-// `first` on, at most `count`); for each hit its relevance (as command 11) and, for each of the k
-// names in order, a status number (0, or -1 when the hit does not store that field) and a string
-// (the stored text, a number in decimal, empty for status -1). The last query is then this
-// one, for commands 8 and 10 to 13.
-inline constexpr std::int32_t max_search_first = 10000;
-inline constexpr std::int32_t max_search_hits = 1000;
-inline constexpr std::int32_t max_search_fields = 16;
 
 // The three flags of commands 3 and 4, in wire order; a field flag is 0 or 1.
 //   stored:     returned by commands 12 and 13 (the first value when a field repeats)

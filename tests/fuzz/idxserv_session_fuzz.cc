@@ -32,7 +32,6 @@ using proto::command;
 // What the bytes hold, by the framing alone.
 struct expectation {
     std::vector<std::int32_t> answered;  // the commands that get a reply, in order
-    std::vector<std::int32_t> fields;    // for each search among them, its number of field names
     std::uint64_t requests = 0;          // command numbers read whole
     bool broken = false;                 // the last answered command broke the framing
     bool quit = false;
@@ -55,7 +54,6 @@ class framing_model {
             if (cmd == static_cast<std::int32_t>(command::begin_document)) {
                 fields = 0;
             }
-            search_fields_ = -1;
             step s = request(cmd);
             if ((s == step::whole) &&
                 (cmd == static_cast<std::int32_t>(command::text_field) ||
@@ -67,9 +65,6 @@ class framing_model {
                 return e;  // the bytes end inside the request: no reply
             }
             e.answered.push_back(cmd);
-            if (search_fields_ >= 0) {
-                e.fields.push_back(search_fields_);
-            }
             if (s == step::broken) {
                 e.broken = true;
                 return e;
@@ -136,21 +131,6 @@ class framing_model {
         }
         return s;
     }
-    // The query request of commands 7 and 16.
-    step query() {
-        auto name = [&] { return string(proto::max_name_length); };
-        return all([&] { return terms(); },
-                   [&] {
-                       std::int32_t pairs = 0;
-                       step s = count(proto::max_weight_pairs, pairs);
-                       return s == step::whole ? numbers(2 * pairs) : s;
-                   },
-                   name, [&] { return numbers(2); }, name, [&] { return numbers(1); }, name, name);
-    }
-    step count(std::int32_t limit) {
-        std::int32_t n = 0;
-        return count(limit, n);
-    }
     step request(std::int32_t cmd) {
         auto name = [&] { return string(proto::max_name_length); };
         auto value = [&] { return string(proto::max_value_length); };
@@ -169,21 +149,14 @@ class framing_model {
             case command::remove:
                 return terms();
             case command::query:
-                return query();
-            case command::search:
-                return all([&] { return query(); }, [&] { return count(proto::max_search_first); },
-                           [&] { return count(proto::max_search_hits); },
+                return all([&] { return terms(); },
                            [&] {
-                               std::int32_t k = 0;
-                               step s = count(proto::max_search_fields, k);
-                               for (std::int32_t i = 0; i < k && s == step::whole; ++i) {
-                                   s = name();
-                               }
-                               if (s == step::whole) {
-                                   search_fields_ = k;
-                               }
-                               return s;
-                           });
+                               std::int32_t pairs = 0;
+                               step s = count(proto::max_weight_pairs, pairs);
+                               return s == step::whole ? numbers(2 * pairs) : s;
+                           },
+                           name, [&] { return numbers(2); }, name, [&] { return numbers(1); }, name,
+                           name);
             case command::select_hit:
                 return numbers(1);
             case command::stored_text:
@@ -198,7 +171,6 @@ class framing_model {
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
-    std::int32_t search_fields_ = -1;  // field names of the search request just read whole
 };
 
 // One index for the whole run, in memory-backed storage where there is one, and started afresh
@@ -272,13 +244,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pos += 4;
         return v;
     };
-    auto take_string = [&] {
-        std::int32_t length = take_number();
-        FUZZ_CHECK(length >= 0 && replies.size() - pos >= static_cast<std::size_t>(length));
-        pos += static_cast<std::size_t>(length);
-        return length;
-    };
-    std::size_t searches = 0;
     for (std::size_t i = 0; i < expected.answered.size(); ++i) {
         const bool last_broken = expected.broken && i + 1 == expected.answered.size();
         std::int32_t status = take_number();
@@ -286,23 +251,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(status == -1);
         }
         if (expected.answered[i] == static_cast<std::int32_t>(command::stored_text)) {
-            std::int32_t length = take_string();
+            std::int32_t length = take_number();
+            FUZZ_CHECK(length >= 0 && replies.size() - pos >= static_cast<std::size_t>(length));
             FUZZ_CHECK(!last_broken || length == 0);
-        }
-        if (expected.answered[i] == static_cast<std::int32_t>(command::search) && !last_broken) {
-            // A search that was read whole: its hits follow a count that is not -1.
-            const std::int32_t fields = expected.fields[searches++];
-            if (status >= 0) {
-                std::int32_t hits = take_number();
-                FUZZ_CHECK(hits >= 0 && hits <= proto::max_search_hits && hits <= status);
-                for (std::int32_t h = 0; h < hits; ++h) {
-                    take_number();
-                    for (std::int32_t f = 0; f < fields; ++f) {
-                        take_number();
-                        take_string();
-                    }
-                }
-            }
+            pos += static_cast<std::size_t>(length);
         }
     }
     FUZZ_CHECK(pos == replies.size());

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -406,44 +405,6 @@ TEST_F(index_engine_test, hits_beyond_the_first_window_are_reachable) {
     EXPECT_FALSE(e.select_hit(45));
 }
 
-// A search must give, in one step, exactly what the hit-by-hit commands give for the same
-// positions: the same documents, in the same order, with the same fields and scores.
-TEST_F(index_engine_test, search_gives_the_hits_and_fields_of_the_hit_by_hit_commands) {
-    index_engine e(settings());
-    for (int i = 0; i < 30; ++i) {
-        std::string words = i % 3 == 0 ? "common rare" : "common";
-        add(e, {.guid = "d" + std::to_string(i), .time = i * 3600u, .text = body(words)});
-    }
-    ASSERT_TRUE(e.commit());
-    const std::vector<std::string> fields = {"guid", "time", "nothing", "url"};
-    struct window {
-        std::int32_t first, count;
-    };
-    for (const char* w : {"common", "rare"}) {
-        query_request q;
-        q.terms = {word(w)};
-        for (window at : {window{0, 10}, window{5, 3}, window{25, 10}, window{40, 5}}) {
-            std::vector<marloven::search_hit> hits;
-            const std::int32_t total = e.search(q, at.first, at.count, fields, hits);
-            if (!hits.empty()) {
-                EXPECT_EQ(e.stored_text("guid"), hits.back().fields[0]) << "the last hit selected";
-            }
-            ASSERT_EQ(total, e.run_query(q)) << w;
-            const std::int32_t expected = std::clamp(total - at.first, 0, at.count);
-            ASSERT_EQ(static_cast<std::int32_t>(hits.size()), expected) << w << " " << at.first;
-            for (std::int32_t i = 0; i < expected; ++i) {
-                ASSERT_TRUE(e.select_hit(at.first + i));
-                const marloven::search_hit& h = hits[static_cast<std::size_t>(i)];
-                EXPECT_EQ(h.score, e.hit_score());
-                EXPECT_EQ(h.fields[0], e.stored_text("guid")) << w << " at " << at.first + i;
-                EXPECT_EQ(h.fields[1], e.stored_text("time"));
-                EXPECT_FALSE(h.fields[2]) << "a field the document does not store";
-                EXPECT_EQ(h.fields[3], e.stored_text("url"));
-            }
-        }
-    }
-}
-
 // Paging relies on the hit count: it must be the number of matching documents even where the
 // ranking stops early (the words below occur together far more often than their frequencies
 // suggest, so an estimate misses).
@@ -469,9 +430,8 @@ TEST_F(index_engine_test, hit_counts_are_exact_where_the_ranking_stops_early) {
          }) {
         query_request q;
         q.terms = c.terms;
-        std::vector<marloven::search_hit> hits;
-        EXPECT_EQ(e.search(q, 0, 10, {}, hits), c.matches);
         EXPECT_EQ(e.run_query(q), c.matches);
+        EXPECT_EQ(e.hit_count(), c.matches);
     }
 }
 
@@ -497,10 +457,10 @@ TEST_F(index_engine_test, fields_stored_in_the_document_data_are_still_read) {
     index_engine e(settings());
     query_request q;
     q.terms = {word("legacy")};
-    std::vector<marloven::search_hit> hits;
-    ASSERT_EQ(e.search(q, 0, 10, {"url", "guid"}, hits), 1);
-    EXPECT_EQ(hits[0].fields[0], "http://h/old");
-    EXPECT_EQ(hits[0].fields[1], "old");
+    ASSERT_EQ(e.run_query(q), 1);
+    ASSERT_TRUE(e.select_hit(0));
+    EXPECT_EQ(e.stored_text("url"), "http://h/old");
+    EXPECT_EQ(e.stored_text("guid"), "old");
 }
 
 TEST_F(index_engine_test, compaction_keeps_the_documents_and_later_changes_work) {
