@@ -14,6 +14,7 @@ source "$(dirname "$0")/lib/corpus_search.sh"
 
 bench_prepare
 crawl_corpus
+summary=()
 # Every query is logged in the database, so each one commits a transaction; under write-ahead
 # logging SyncLevel 1 (the default) syncs only at checkpoints, and SyncLevel 0 shows what is left.
 for setting in "5 1" "16 1" "5 0" "16 0"; do
@@ -23,6 +24,23 @@ for setting in "5 1" "16 1" "5 0" "16 0"; do
     # One pass over the queries first, so that both runs find the index warm.
     warm_up "/index/1?q=%s"
     run_queries "REST search, HTTP_THREADS=$threads SyncLevel=$sync" "/index/1?q=%s"
+    summary+=("HTTP_THREADS=$threads SyncLevel=$sync|$rate|$p99")
     stop_daemon
 done
 run_wrk "nginx static page (ceiling)" "$site/small.html"
+nginx_rate=$rate
+
+# The aim: at least 5,000 searches/s with p99 at most 10 ms at 16 connections; the ratio to nginx
+# on the same machine in the same run says how much of the machine's ceiling that is.
+echo
+echo "aims ($connections connections; nginx small page: $nginx_rate req/s in this run; $(uptime | sed 's/.*load/load/'))"
+printf "  %-32s %10s %8s %10s %s\n" "REST search" "searches/s" "p99 ms" "of nginx" "aim (>= 5000/s, p99 <= 10 ms)"
+for row in "${summary[@]}"; do
+    IFS='|' read -r label r p <<< "$row"
+    python3 - "$label" "$r" "$p" "$nginx_rate" <<'PY'
+import sys
+label, rate, p99, ceiling = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4])
+met = "met" if rate >= 5000 and p99 <= 10 else "not met"
+print(f"  {label:32} {rate:10.0f} {p99:8.2f} {rate / ceiling:10.3f} {met}")
+PY
+done

@@ -104,12 +104,19 @@ warm_up() {  # $1: target
 
 # wrk counts one "read error" per reply here: the replies end with the connection (no keep-alive),
 # which wrk reports as an error although it counts the request as done.
+# Each run's requests/s and p99 (ms) are kept in $rate and $p99 for a summary.
+rate=0
+p99=0
 run_wrk() {  # $1: label, $2: URL, further: wrk options
-    local label=$1 url=$2
+    local label=$1 url=$2 out
     shift 2
     echo "== $label"
-    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$@" "$url" | \
-        grep -E "Requests/sec|Latency |  50%|  75%|  90%|  99%|Socket errors|Non-2xx|requests in"
+    out=$(wrk -t2 -c"$connections" -d"${seconds}s" --latency "$@" "$url")
+    grep -E "Requests/sec|Latency |  50%|  75%|  90%|  99%|Socket errors|Non-2xx|requests in" <<< "$out"
+    rate=$(awk '/Requests\/sec/ {print $2}' <<< "$out")
+    # wrk prints latencies with their unit (us, ms or s).
+    p99=$(awk '$1 == "99%" {v = $2; u = v; sub(/[0-9.]+/, "", u); sub(/[a-z]+$/, "", v);
+                            print (u == "us" ? v / 1000 : u == "s" ? v * 1000 : v)}' <<< "$out")
 }
 
 # wrk over the corpus's queries, each put into `target` (a URL path with %s for the query).

@@ -137,14 +137,15 @@ void Query(const api_session& s, api_result& r, query_request& q, std::vector<qu
     }
     stored_documents documents(s);
     // The index conversation holds the index client's own lock; the database lock is not needed
-    // for it (contexts read stored documents without a transaction).
-    outside_transaction(s.db, [&] { count = s.svc().index->query(options, &documents, hits); });
-    if (count >= 0 && !log_text.empty()) {
-        const std::time_t now = s.svc().now();
-        for (std::int32_t id : searched) {
-            s.svc().logs->logQuery(s.db, static_cast<std::uint32_t>(id), now, log_text);
+    // for it (contexts read stored documents without a transaction). The query log is written
+    // there too, committed together with the rows of concurrent searches.
+    outside_transaction(s.db, [&] {
+        count = s.svc().index->query(options, &documents, hits);
+        if (count >= 0 && !log_text.empty()) {
+            const std::vector<std::uint32_t> logged(searched.begin(), searched.end());
+            s.svc().logs->logQueryCommitted(s.db, logged, s.svc().now(), log_text);
         }
-    }
+    });
 }
 
 }  // namespace marloven

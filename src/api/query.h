@@ -42,7 +42,9 @@ struct query_request {
 // parse, the atoms are no well-formed expression, or the query breaks a limit of the index
 // (idxstorage::query_refusal: terms, slice weights, more than max_hits_per_query hits, a first
 // hit beyond max_first_hit); such a query is neither searched nor logged. `documents` gives the
-// contexts of hits (INFO_CONTEXT).
+// contexts of hits (INFO_CONTEXT). Runs inside the caller's transaction, or without one (the
+// reads then each see a committed state); either way the index query and the query log happen
+// outside any transaction, the log rows committed before it returns.
 void Query(const api_session& s, api_result& r, query_request& q, std::vector<query_hit>& hits,
            std::int32_t& count);
 

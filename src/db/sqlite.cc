@@ -198,6 +198,15 @@ void statement::bind_blob(int index, std::string_view bytes, sql_site where) {
     }
 }
 
+void statement::bind_text(int index, std::string_view text, sql_site where) {
+    VANT_CHECK(text.size() <= static_cast<size_t>(INT_MAX), "Text too large for SQLite");
+    const char* data = text.empty() ? "" : text.data();
+    int rc = sqlite3_bind_text(stmt_, index, data, static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) {
+        where.fail(db_, rc);
+    }
+}
+
 void statement::bind_int64(int index, std::int64_t value, sql_site where) {
     int rc = sqlite3_bind_int64(stmt_, index, value);
     if (rc != SQLITE_OK) {

@@ -161,6 +161,8 @@ class statement {
     // Binds bytes to parameter `index` (from 1); SQLite copies them. An error is fatal.
     void bind_blob(int index, std::string_view bytes, sql_site where = {});
     void bind_int64(int index, std::int64_t value, sql_site where = {});
+    // Binds text (stored with the type TEXT, as a quoted literal would be); SQLite copies it.
+    void bind_text(int index, std::string_view text, sql_site where = {});
 
     std::int64_t integer(int column) const;
     // The column as text (a NULL gives the empty text); also reads blobs, byte for byte.

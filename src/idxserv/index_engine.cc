@@ -60,15 +60,17 @@ constexpr Xapian::valueno time_slot = 0;
 constexpr Xapian::valueno servertime_slot = 1;
 constexpr Xapian::valueno score_slot = 2;
 constexpr Xapian::valueno first_free_slot = 3;
+// The slot of the stored fields' record (below). Xapian compresses document data, and reading a
+// hit's data costs twice what reading one value does.
+constexpr Xapian::valueno stored_slot = 0xFFFFFF00;
 const std::string slot_key_prefix = "slot:";
 
-// Hits fetched per window, and how many matches are counted exactly before the count becomes an
-// estimate.
+// Hits ranked per window for the hit-by-hit commands (10 to 13).
 constexpr Xapian::doccount window_size = 20;
-constexpr Xapian::doccount exact_count = 100;
 
-// Stored fields travel in the document data: for each field the name's length (varint), the
-// name, a kind byte ('t' text, 'n' number) and the value (length and bytes, or a varint).
+// The stored fields of a document form one record in its stored slot: for each field the name's
+// length (varint), the name, a kind byte ('t' text, 'n' number) and the value (length and bytes,
+// or a varint).
 void put_varint(std::string& out, std::uint64_t v) {
     while (v >= 0x80) {
         out.push_back(static_cast<char>((v & 0x7F) | 0x80));
@@ -174,6 +176,55 @@ struct index_engine::stored_field {
     std::uint64_t number = 0;
 };
 
+std::vector<index_engine::stored_field> index_engine::stored_fields(const std::string& data) {
+    std::vector<stored_field> fields;
+    std::size_t p = 0;
+    while (p < data.size()) {
+        stored_field f;
+        std::uint64_t length = 0;
+        if (!get_varint(data, p, length) || length > data.size() - p) {
+            break;
+        }
+        f.name = data.substr(p, length);
+        p += length;
+        if (p >= data.size()) {
+            break;
+        }
+        char kind = data[p++];
+        if (kind == 'n') {
+            f.is_number = true;
+            if (!get_varint(data, p, f.number)) {
+                break;
+            }
+        } else {
+            if (!get_varint(data, p, length) || length > data.size() - p) {
+                break;
+            }
+            f.text = data.substr(p, length);
+            p += length;
+        }
+        fields.push_back(std::move(f));
+    }
+    return fields;
+}
+
+std::string index_engine::stored_record(Xapian::docid id) {
+    Xapian::Document doc = reader_->get_document(id, Xapian::DOC_ASSUME_VALID);
+    std::string record = doc.get_value(stored_slot);
+    // A document indexed before the fields moved to their slot keeps them in its data.
+    return record.empty() ? doc.get_data() : record;
+}
+
+std::optional<std::string> index_engine::field_text(const std::vector<stored_field>& fields,
+                                                    const std::string& name) {
+    for (const stored_field& f : fields) {
+        if (f.name == name) {
+            return f.is_number ? std::to_string(f.number) : f.text;
+        }
+    }
+    return std::nullopt;
+}
+
 struct index_engine::pending_document {
     Xapian::Document doc;
     std::string data;
@@ -259,6 +310,7 @@ index_engine::index_engine(engine_settings settings) : settings_(std::move(setti
 index_engine::~index_engine() = default;
 
 void index_engine::open_writer() {
+    absent_term_.clear();
     writer_ =
         std::make_unique<Xapian::WritableDatabase>(settings_.directory, Xapian::DB_CREATE_OR_OPEN);
     reader_ = std::make_unique<Xapian::Database>(settings_.directory);
@@ -412,9 +464,11 @@ bool index_engine::end_document() {
         return false;
     }
     auto d = std::move(pending_);
+    const bool is_new = d->unique_term.empty() || d->unique_term == absent_term_;
+    absent_term_.clear();
     try {
-        d->doc.set_data(d->data);
-        if (d->unique_term.empty()) {
+        d->doc.add_value(stored_slot, d->data);
+        if (is_new) {
             writer_->add_document(d->doc);
         } else {
             writer_->replace_document(d->unique_term, d->doc);
@@ -438,6 +492,7 @@ void index_engine::note_change() {
 }
 
 std::optional<std::int32_t> index_engine::remove(const std::vector<wire_term>& terms) {
+    absent_term_.clear();
     try {
         std::int32_t removed = 0;
         for (const wire_term& t : terms) {
@@ -452,6 +507,7 @@ std::optional<std::int32_t> index_engine::remove(const std::vector<wire_term>& t
                 removed += static_cast<std::int32_t>(n);
                 note_change();
             }
+            absent_term_ = std::move(term);
         }
         return removed;
     } catch (const Xapian::Error& e) {
@@ -491,10 +547,7 @@ bool index_engine::compact() {
     }
     // Swap: the writer lets go of the index, the fresh copy takes its place, and the old one goes
     // only when the fresh one has opened. Any failure puts the old index back.
-    enquire_.reset();
-    selected_.reset();
-    window_ = Xapian::MSet();
-    hits_ = 0;
+    forget_query();
     reader_.reset();
     writer_->close();
     writer_.reset();
@@ -730,38 +783,61 @@ Xapian::Query index_engine::build_query(const query_request& r) {
     return query;
 }
 
-std::int32_t index_engine::run_query(const query_request& request) {
+void index_engine::forget_query() {
     enquire_.reset();
+    query_ = Xapian::Query();
     selected_.reset();
+    selected_fields_.clear();
     window_ = Xapian::MSet();
     hits_ = 0;
+}
+
+Xapian::doccount index_engine::exact_count(const Xapian::MSet& ranked) {
+    if (ranked.get_matches_lower_bound() == ranked.get_matches_upper_bound()) {
+        return ranked.get_matches_lower_bound();
+    }
+    // The ranking stopped early and only estimated the rest: count every match, without
+    // weighing them.
+    Xapian::Enquire counter(*reader_);
+    counter.set_query(query_);
+    counter.set_weighting_scheme(Xapian::BoolWeight());
+    counter.set_docid_order(Xapian::Enquire::DONT_CARE);
+    return counter.get_mset(0, 0, reader_->get_doccount()).get_matches_lower_bound();
+}
+
+std::int32_t index_engine::run_query(const query_request& request) {
+    forget_query();
     try {
         refresh_reader();
-        Xapian::Query query = build_query(request);
+        query_ = build_query(request);
         auto enquire = std::make_unique<Xapian::Enquire>(*reader_);
-        enquire->set_query(query);
+        enquire->set_query(query_);
         if (!request.sort_field.empty()) {
             Xapian::valueno slot = slot_for(request.sort_field, false);
             if (slot != Xapian::BAD_VALUENO) {
                 enquire->set_sort_by_value_then_relevance(slot, request.descending);
             }
         }
-        window_ = enquire->get_mset(0, window_size, exact_count);
+        // Paging needs exact counts: every match is counted (on the way, which costs less than a
+        // count of its own afterwards).
+        window_ = enquire->get_mset(0, window_size, reader_->get_doccount());
         enquire_ = std::move(enquire);
         hits_ = static_cast<std::int32_t>(std::min<Xapian::doccount>(
-            window_.get_matches_estimated(), std::numeric_limits<std::int32_t>::max()));
+            exact_count(window_), std::numeric_limits<std::int32_t>::max()));
         return hits_;
     } catch (const Xapian::Error& e) {
+        forget_query();
         fail("Query", e.get_description());
         return -1;
     } catch (const std::exception& e) {
+        forget_query();
         fail("Query", e.what());
         return -1;
     }
 }
 
 bool index_engine::fetch_window(Xapian::doccount first) {
-    window_ = enquire_->get_mset(first, window_size, exact_count);
+    window_ = enquire_->get_mset(first, window_size);
     return true;
 }
 
@@ -782,34 +858,7 @@ bool index_engine::select_hit(std::int32_t position) {
             return false;
         }
         Xapian::MSetIterator it = window_[pos - window_.get_firstitem()];
-        std::string data = it.get_document().get_data();
-        std::size_t p = 0;
-        while (p < data.size()) {
-            stored_field f;
-            std::uint64_t length = 0;
-            if (!get_varint(data, p, length) || length > data.size() - p) {
-                break;
-            }
-            f.name = data.substr(p, length);
-            p += length;
-            if (p >= data.size()) {
-                break;
-            }
-            char kind = data[p++];
-            if (kind == 'n') {
-                f.is_number = true;
-                if (!get_varint(data, p, f.number)) {
-                    break;
-                }
-            } else {
-                if (!get_varint(data, p, length) || length > data.size() - p) {
-                    break;
-                }
-                f.text = data.substr(p, length);
-                p += length;
-            }
-            selected_fields_.push_back(std::move(f));
-        }
+        selected_fields_ = stored_fields(stored_record(*it));
         selected_ = it;
         return true;
     } catch (const Xapian::Error& e) {
@@ -828,13 +877,11 @@ std::optional<std::int32_t> index_engine::hit_score() {
 }
 
 std::optional<std::string> index_engine::stored_text(const std::string& field) {
-    for (const stored_field& f : selected_fields_) {
-        if (f.name == field) {
-            return f.is_number ? std::to_string(f.number) : f.text;
-        }
+    auto text = field_text(selected_fields_, field);
+    if (!text) {
+        last_error_ = "No stored field " + field;
     }
-    last_error_ = "No stored field " + field;
-    return std::nullopt;
+    return text;
 }
 
 std::optional<std::uint32_t> index_engine::stored_number(const std::string& field) {

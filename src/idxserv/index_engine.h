@@ -80,7 +80,8 @@ class index_engine {
     // place whenever a step fails.
     bool compact();
 
-    // Runs a query and keeps its hits; returns the estimated hit count, or -1.
+    // Runs a query and keeps its hits for the hit-by-hit operations below; returns the exact hit
+    // count, or -1.
     std::int32_t run_query(const query_request& request);
     std::int32_t hit_count() const { return hits_; }
     bool select_hit(std::int32_t position);
@@ -106,7 +107,13 @@ class index_engine {
     void note_change();
     Xapian::valueno slot_for(const std::string& field, bool create);
     Xapian::Query word_query(const std::string& word, const std::vector<double>& weights) const;
+    Xapian::doccount exact_count(const Xapian::MSet& ranked);
+    void forget_query();
     bool fetch_window(Xapian::doccount first);
+    std::string stored_record(Xapian::docid id);
+    static std::vector<stored_field> stored_fields(const std::string& data);
+    static std::optional<std::string> field_text(const std::vector<stored_field>& fields,
+                                                 const std::string& name);
     // Keeps "what: error" as the last error; returns false. Xapian's errors derive from no
     // standard exception class, so every engine call site catches both kinds.
     bool fail(const std::string& what, const std::string& error);
@@ -117,9 +124,13 @@ class index_engine {
     std::map<std::string, Xapian::valueno> slots_;  // searchable field name -> value slot
     std::uint64_t used_slices_ = 0;                 // bit s: some word was indexed in slice s
     std::uint32_t changes_ = 0;                     // since the last commit
+    // The unique term that the last removal left without documents: the next document added
+    // under it is new, and needs no lookup of an older copy to replace.
+    std::string absent_term_;
     std::unique_ptr<pending_document> pending_;
 
     std::unique_ptr<Xapian::Enquire> enquire_;
+    Xapian::Query query_;  // of enquire_
     Xapian::MSet window_;
     std::int32_t hits_ = 0;
     std::optional<Xapian::MSetIterator> selected_;

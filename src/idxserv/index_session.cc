@@ -270,21 +270,7 @@ class session {
                 return true;
             }
             case proto::command::query: {
-                query_request q;
-                q.terms = read_terms();
-                std::int32_t pairs = wire_.get_count(proto::max_weight_pairs, "weight pair");
-                for (std::int32_t i = 0; i < pairs; ++i) {
-                    std::int32_t slice = wire_.get_int32();
-                    std::int32_t weight = wire_.get_int32();
-                    q.weights.emplace_back(slice, weight);
-                }
-                q.range_field = wire_.get_string(proto::max_name_length);
-                q.min_time = static_cast<std::uint32_t>(wire_.get_int32());
-                q.max_time = static_cast<std::uint32_t>(wire_.get_int32());
-                q.sort_field = wire_.get_string(proto::max_name_length);
-                q.descending = wire_.get_int32() == 1;
-                q.score_field = wire_.get_string(proto::max_name_length);
-                q.min_score = wire_.get_string(proto::max_name_length);
+                query_request q = read_query();
                 std::int32_t hits = engine_.run_query(q);
                 if (hits < 0) {
                     return reply(false);
@@ -330,6 +316,26 @@ class session {
                                       std::to_string(proto::max_fields_per_document) +
                                       " fields in one document"};
         }
+    }
+
+    // The query request of command 7.
+    query_request read_query() {
+        query_request q;
+        q.terms = read_terms();
+        std::int32_t pairs = wire_.get_count(proto::max_weight_pairs, "weight pair");
+        for (std::int32_t i = 0; i < pairs; ++i) {
+            std::int32_t slice = wire_.get_int32();
+            std::int32_t weight = wire_.get_int32();
+            q.weights.emplace_back(slice, weight);
+        }
+        q.range_field = wire_.get_string(proto::max_name_length);
+        q.min_time = static_cast<std::uint32_t>(wire_.get_int32());
+        q.max_time = static_cast<std::uint32_t>(wire_.get_int32());
+        q.sort_field = wire_.get_string(proto::max_name_length);
+        q.descending = wire_.get_int32() == 1;
+        q.score_field = wire_.get_string(proto::max_name_length);
+        q.min_score = wire_.get_string(proto::max_name_length);
+        return q;
     }
 
     std::vector<wire_term> read_terms() {

@@ -34,7 +34,9 @@ namespace {
 constexpr const char* program_name = "idxserv";
 // A server that never answered is started again at most this often.
 constexpr std::chrono::seconds retry_interval{5};
-// Hits whose requests are sent together before their replies are read.
+// Hits whose requests are sent together before their replies are read. The server writes its
+// replies only once it has read what was sent, so a batch's requests and replies both stay far
+// below what the socket buffers hold and neither end can block the other.
 constexpr std::int32_t hits_per_batch = 32;
 // Compacting a large index takes far longer than any other request.
 constexpr int optimise_timeout_factor = 60;
@@ -659,7 +661,8 @@ std::optional<std::string> idxstorage::query_refusal(const query_options& option
 std::int32_t idxstorage::query(const query_options& options, document_source* documents,
                                std::vector<query_hit>& hits) {
     hits.clear();
-    // The request is encoded before the lock is taken.
+    // The request is encoded before the lock is taken: command 7 with the query and command 8 go
+    // in one write; the hit count decides which hits are asked for.
     request r;
     std::set<std::string> query_words;
     encode_query(options, r, &query_words);
@@ -676,19 +679,22 @@ std::int32_t idxstorage::query(const query_options& options, document_source* do
         exchange("a query", [&](socket_ipc::server_proxy& server) {
             send(server, r.bytes());
             replies in(server);
-            std::int32_t reply = in.num();
-            std::int32_t n = in.num();
-            if (reply < 0) {
+            const std::int32_t reply = in.num();
+            const std::int32_t n = in.num();
+            if (reply < 0 || n < 0) {
                 return -1;
             }
             count = n;
-            std::int32_t first = std::max(options.first, 0);
-            if (n <= 0 || first >= n) {
+            // No hit is selected past the count: a first hit beyond it gives an empty list.
+            const std::int32_t first = std::max(options.first, 0);
+            if (n == 0 || first >= n) {
                 return 0;
             }
-            std::int32_t last = std::min(options.last, n - 1);
+            const std::int32_t last = std::min(options.last, n - 1);
+            // Per hit, pipelined: command 10, then 12 for "guid", "url", "title", "mime", 13 for
+            // "time" and "servertime", 11, and 12 for "arcid"; the replies come back in order.
             for (std::int32_t batch = first; batch <= last; batch += hits_per_batch) {
-                std::int32_t batch_last = std::min(last, batch + hits_per_batch - 1);
+                const std::int32_t batch_last = std::min(last, batch + hits_per_batch - 1);
                 request h;
                 for (std::int32_t p = batch; p <= batch_last; ++p) {
                     h.cmd(proto::command::select_hit).num(p);
@@ -703,9 +709,11 @@ std::int32_t idxstorage::query(const query_options& options, document_source* do
                 send(server, h.bytes());
                 for (std::int32_t p = batch; p <= batch_last; ++p) {
                     query_hit hit;
-                    bool selected = in.num() >= 0;
+                    // A position the server could not select gives no hit; its other replies
+                    // are read all the same.
+                    const bool selected = in.num() >= 0;
                     for (std::string* field : {&hit.guid, &hit.url, &hit.title, &hit.mime}) {
-                        in.num();
+                        in.num();  // the status: a field that is not stored reads as empty
                         *field = in.str();
                     }
                     hit.time = static_cast<std::uint32_t>(in.num());

@@ -4,6 +4,7 @@
 // Version log: 1 - first version (commands 0-15, term flags 0-6 and 16).
 //              2 - a request beyond a limit, a negative length or an unknown command ends the
 //                  conversation instead of being skipped.
+//              3 - the hit counts of commands 7 and 8 are exact.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -15,7 +16,9 @@ namespace marloven::index_protocol {
 
 // Framing: every number is a 32-bit little-endian integer, every string a 32-bit length and the
 // bytes. Every request starts with a command number and, except command 0, is answered with one
-// number, -1 for failure. Requests may be pipelined: the server answers them in order.
+// number, -1 for failure. Requests may be pipelined: the server reads them one after another and
+// answers each in order with exactly its one reply, a failed one included (a request that breaks a
+// limit, below, is answered and ends the conversation).
 enum class command : std::int32_t {
     quit = 0,            // commit, then the server ends; no reply
     commit = 1,          // make every change so far visible to queries
@@ -24,7 +27,7 @@ enum class command : std::int32_t {
     number_field = 4,    // string name, four numbers: the value (unsigned 32-bit), three flags
     end_document = 5,    // add the document collected since command 2
     remove = 6,          // number n, then n terms: flag, string value, string field
-    query = 7,           // the query request (below); replies the estimated hit count
+    query = 7,           // the query request (below); replies the hit count
     hit_count = 8,       // the number of hits of the last query
     select_hit = 10,     // number: position (0 is the first hit)
     hit_score = 11,      // the selected hit's relevance in millionths (1000000: a full match)

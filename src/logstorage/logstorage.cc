@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: MIT
 #include "logstorage/logstorage.h"
 
+#include "db/disk_full.h"
 #include "db/sqlite.h"
 #include "util/crawl_error.h"
 #include "util/uri.h"
@@ -96,6 +97,53 @@ void logstorage::logQuery(sqlite3* db, std::uint32_t arcid, std::int64_t timesta
     exec(db,
          sql_text("insert into querylog values(%lu, %lld, '%q')", static_cast<unsigned long>(arcid),
                   static_cast<long long>(timestamp), std::string(query).c_str()));
+}
+
+void logstorage::logQueryCommitted(sqlite3* db, const std::vector<std::uint32_t>& arcids,
+                                   std::int64_t timestamp, std::string_view query) {
+    // The text as logQuery's quoted literal holds it: up to a zero byte.
+    const std::string text(query.substr(0, query.find('\0')));
+    std::unique_lock lock(batch_mutex_);
+    for (std::uint32_t arcid : arcids) {
+        batch_.push_back({arcid, timestamp, text});
+    }
+    const std::uint64_t mine = batch_number_;
+    while (committed_ < mine) {
+        if (writing_) {
+            batch_committed_.wait(lock, [&] { return committed_ >= mine || !writing_; });
+            continue;
+        }
+        // No one writes: this caller writes every waiting row, its own among them.
+        writing_ = true;
+        std::vector<query_row> rows;
+        rows.swap(batch_);
+        const std::uint64_t number = batch_number_++;
+        lock.unlock();
+        try {
+            transaction t(db);
+            statement st(db, "insert into querylog values(?, ?, ?)");
+            for (const query_row& r : rows) {
+                st.bind_int64(1, r.arcid);
+                st.bind_int64(2, r.timestamp);
+                st.bind_text(3, r.query);
+                st.next();
+                st.reset();
+            }
+            t.commit();
+        } catch (const disk_full&) {
+            // A full disk inside a tolerant scope (db/disk_full.h): the rows wait for the next
+            // writer, one of the waiting callers.
+            lock.lock();
+            batch_.insert(batch_.begin(), rows.begin(), rows.end());
+            writing_ = false;
+            batch_committed_.notify_all();
+            throw;
+        }
+        lock.lock();
+        writing_ = false;
+        committed_ = number;
+        batch_committed_.notify_all();
+    }
 }
 
 std::optional<crawl_stats> logstorage::lastCrawl(sqlite3* db, std::uint32_t arcid) const {

@@ -5,7 +5,9 @@
 
 #include <sqlite3.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,7 +55,8 @@ status_count count_of_status(int status);
 // by the administration API.
 // Ownership: holds no connection; every call borrows the calling thread's.
 // Failure: database errors are fatal; missing rows are not errors.
-// Threads: the object has no state; callers hold the process-wide transaction lock.
+// Threads: callers hold the process-wide transaction lock, except for logQueryCommitted, which
+// takes it itself; the object's only state is that call's queue of rows.
 class logstorage {
   public:
     // Creates the three tables and their indexes when missing.
@@ -68,6 +71,13 @@ class logstorage {
     void logDocument(sqlite3* db, std::string_view guid, std::uint32_t arcid, std::string_view url,
                      std::int64_t timestamp, int status);
     void logQuery(sqlite3* db, std::uint32_t arcid, std::int64_t timestamp, std::string_view query);
+    // Logs the query for each archive, as logQuery does, and commits the rows before it returns.
+    // Called without an open transaction on `db`: it takes the process-wide transaction lock
+    // itself. Rows that other threads log meanwhile share the transaction (one caller writes
+    // all that are waiting, the others wait for its commit), so concurrent searches cost one
+    // commit between them, not one each.
+    void logQueryCommitted(sqlite3* db, const std::vector<std::uint32_t>& arcids,
+                           std::int64_t timestamp, std::string_view query);
 
     // The archive's latest crawl (greatest start), or nothing.
     std::optional<crawl_stats> lastCrawl(sqlite3* db, std::uint32_t arcid) const;
@@ -86,6 +96,20 @@ class logstorage {
     void clearArchive(sqlite3* db, std::uint32_t arcid);
     // Empties all three tables.
     void clearAll(sqlite3* db);
+
+  private:
+    struct query_row {
+        std::uint32_t arcid;
+        std::int64_t timestamp;
+        std::string query;
+    };
+    // The group commit of logQueryCommitted. Never held while waiting for the transaction lock.
+    std::mutex batch_mutex_;
+    std::condition_variable batch_committed_;
+    std::vector<query_row> batch_;    // rows waiting for a writer; guarded by batch_mutex_
+    std::uint64_t batch_number_ = 1;  // the batch that batch_ fills; guarded by batch_mutex_
+    std::uint64_t committed_ = 0;     // the last batch committed; guarded by batch_mutex_
+    bool writing_ = false;            // a caller writes a batch; guarded by batch_mutex_
 };
 
 }  // namespace marloven

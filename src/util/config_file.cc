@@ -99,6 +99,7 @@ void config_file::read_all(const std::string& path) {
 }
 
 bool config_file::read_one(const std::string& path) {
+    sources_.push_back(path);
     std::ifstream in(path);
     if (!in) {
         std::cerr << "Cannot open configfile " << path << std::endl;

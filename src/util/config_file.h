@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/config_keys.h"
 
@@ -42,6 +43,8 @@ class config_file {
     long long integer(const config_key& key) const;
 
     const std::map<std::string, std::string, std::less<>>& entries() const { return entries_; }
+    // The files it read or tried to read: the main file first, then its companions.
+    const std::vector<std::string>& sources() const { return sources_; }
 
   private:
     void read_all(const std::string& path);
@@ -49,6 +52,7 @@ class config_file {
 
     bool loaded_ = false;
     std::map<std::string, std::string, std::less<>> entries_;
+    std::vector<std::string> sources_;
 };
 
 // The leading decimal integer of `text` as atoi reads it (0 when there is none).

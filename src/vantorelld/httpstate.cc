@@ -8,12 +8,19 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/crypto.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 #include "util/config_file.h"
 #include "util/http_text.h"
@@ -58,6 +65,115 @@ bool iequals_prefix(std::string_view text, std::string_view prefix) {
     }
     return true;
 }
+
+// What tells that a file may have changed: its identity, size and time stamps. Absent files
+// have an empty signature (errno kept), so that their appearance counts as a change.
+struct file_signature {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{}, changed{};
+
+    static file_signature of(const std::string& path) {
+        file_signature f;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            f = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+        }
+        return f;
+    }
+    bool operator==(const file_signature& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+// The built-in account of the configuration files. Reading and parsing them (and listing their
+// directory for companion files) costs more than the rest of a small request, so a reading is
+// kept and used again while neither the files nor their directory (where a companion may come
+// or go) show any sign of change. A file changed less than `settle` before it was read might
+// change again within the same time stamp, so such a reading is not kept.
+class account_cache {
+  public:
+    std::optional<built_in_account_values> current() {
+        const std::string path = get_environment("MARLOVEN_CONFIG_FILE").value_or("");
+        std::shared_ptr<const reading> kept;
+        {
+            std::scoped_lock lock(mutex_);
+            kept = kept_;
+        }
+        if (kept && kept->path == path && unchanged(*kept)) {
+            return kept->account;
+        }
+        auto fresh = std::make_shared<const reading>(read(path));
+        std::scoped_lock lock(mutex_);
+        kept_ = fresh->settled ? fresh : nullptr;
+        return fresh->account;
+    }
+
+  private:
+    static constexpr std::chrono::seconds settle{2};
+
+    struct reading {
+        std::string path;
+        std::optional<built_in_account_values> account;             // nothing: no readable file
+        std::vector<std::pair<std::string, file_signature>> files;  // the directory first
+        bool settled = false;
+    };
+
+    static bool unchanged(const reading& r) {
+        for (const auto& [file, signature] : r.files) {
+            if (!(file_signature::of(file) == signature)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static reading read(const std::string& path) {
+        reading r;
+        r.path = path;
+        const auto now = std::chrono::system_clock::now();
+        if (!path.empty()) {
+            std::string dir = ".";
+            if (auto sep = path.find_last_of("\\/"); sep != std::string::npos) {
+                dir = path.substr(0, sep);
+            }
+            r.files.emplace_back(dir, file_signature::of(dir));
+        }
+        // The signatures are taken before the files are read: a change during the reading shows
+        // as a change next time.
+        config_file cfg;
+        for (const std::string& file : cfg.sources()) {
+            r.files.emplace_back(file, file_signature::of(file));
+        }
+        if (cfg.loaded()) {
+            built_in_account_values a;
+            cfg.get(keys::HTTP_USER.name, a.user);
+            cfg.get(keys::HTTP_MD5PASS.name, a.password_digest);
+            r.account = a;
+        }
+        r.settled = cfg.loaded() && !path.empty();
+        for (const auto& [file, signature] : r.files) {
+            const auto latest = std::max(signature.modified, signature.changed, [](auto a, auto b) {
+                return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+            });
+            const auto stamp = std::chrono::system_clock::time_point(
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::seconds(latest.tv_sec) +
+                    std::chrono::nanoseconds(latest.tv_nsec)));
+            if (signature.size < 0 || stamp + settle > now) {
+                r.settled = false;
+            }
+        }
+        return r;
+    }
+
+    std::mutex mutex_;
+    // Shared with the requests that check it while a newer reading may replace it.
+    std::shared_ptr<const reading> kept_;  // guarded by mutex_
+};
 
 // The name of an IPv4 address by reverse lookup, or nothing.
 std::string name_of(in_addr address) {
@@ -177,6 +293,11 @@ void collect_headers(httpstate& st) {
 
 }  // namespace
 
+std::optional<built_in_account_values> built_in_account() {
+    static account_cache cache;
+    return cache.current();
+}
+
 threadcontext::threadcontext(const http_services& lent)
     : config(lent.config),
       services(lent.api),
@@ -242,11 +363,13 @@ std::string html_status_reply(std::string_view status) {
 }
 
 bool authenticate(httpstate& st) {
-    // The built-in account, read afresh so that a change needs no restart. Without a readable
-    // file the state keeps "Anonymous" and an empty digest, which never authenticates.
-    config_file cfg;
-    cfg.get(keys::HTTP_USER.name, st.user);
-    cfg.get(keys::HTTP_MD5PASS.name, st.password_digest);
+    // The built-in account, as the configuration says it now, so that a change needs no restart.
+    // Without a readable file the state keeps "Anonymous" and an empty digest, which never
+    // authenticates.
+    if (auto account = built_in_account()) {
+        st.user = account->user;
+        st.password_digest = account->password_digest;
+    }
     st.admin = true;
     if (st.user.empty()) {
         st.groups = {all_users_group};

@@ -115,6 +115,15 @@ void handle(http_connection& connection, headerparser head, int listen_port,
 // caller is an administrator. On failure the body is drained and the 401 reply sent.
 bool authenticate(httpstate& state);
 
+// The built-in account as the configuration files (MARLOVEN_CONFIG_FILE and its companions) say
+// it at the moment of the call, or nothing when there is no readable file. The files are read
+// again only when they or their directory may have changed. Thread-safe.
+struct built_in_account_values {
+    std::string user;             // HTTP_USER, empty when the key is missing
+    std::string password_digest;  // HTTP_MD5PASS, likewise
+};
+std::optional<built_in_account_values> built_in_account();
+
 // The body-size check: a declared body above `limit` is refused (417 when the client waits for
 // 100-continue, otherwise the body is drained and 400 sent); an accepted body gets the 100
 // continue reply when the client waits for it.

@@ -89,10 +89,9 @@ void search(rest_request& req) {
     api_result r;
     std::vector<query_hit> hits;
     std::int32_t count = -1;
-    {
-        api_transaction t(session.db);
-        Query(session, r, q, hits, count);
-    }
+    // Without a transaction: a search only reads records (each read sees a committed state) and
+    // commits its query-log rows by itself, so it never holds the process-wide lock for reading.
+    Query(session, r, q, hits, count);
     if (r.failed()) {
         api_error_reply(req.out, r);
         return;

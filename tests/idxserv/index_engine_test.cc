@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -176,6 +177,38 @@ TEST_F(index_engine_test, removal_by_guid_and_by_archive_counts_documents) {
     EXPECT_EQ(e.remove({{0, "a", "guid"}}), 1);
     ASSERT_TRUE(e.commit());
     EXPECT_EQ(e.document_count(), 0u);
+}
+
+// A removal by guid tells the engine that the next document under that guid is new; every other
+// sequence must still replace an older copy, so no guid is ever indexed twice.
+TEST_F(index_engine_test, a_guid_is_indexed_once_whatever_removals_came_before) {
+    struct step {
+        const char* remove;  // a guid to remove first, or nothing
+        const char* add;
+    };
+    const std::vector<std::vector<step>> cases = {
+        {{"a", "a"}, {nullptr, "a"}},  // removed and added, then added again
+        {{nullptr, "a"}, {"b", "a"}},  // another guid removed before a replacement
+        {{nullptr, "a"}, {"a", "a"}, {"a", "a"}},
+        {{"a", "a"}, {"a", "b"}, {nullptr, "a"}},  // a removed, b added: a stays gone until added
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        engine_settings s = settings();
+        s.directory += std::to_string(i);
+        index_engine e(s);
+        std::set<std::string> expected;
+        for (const step& st : cases[i]) {
+            if (st.remove != nullptr) {
+                ASSERT_TRUE(e.remove({{0, st.remove, "guid"}}));
+                expected.erase(st.remove);
+            }
+            add(e, {.guid = st.add, .text = body("w")});
+            expected.insert(st.add);
+        }
+        ASSERT_TRUE(e.commit());
+        EXPECT_EQ(e.document_count(), expected.size()) << "case " << i;
+        EXPECT_EQ(run(e, {word("w")}).size(), expected.size()) << "case " << i;
+    }
 }
 
 struct expression_case {
@@ -370,6 +403,64 @@ TEST_F(index_engine_test, hits_beyond_the_first_window_are_reachable) {
         EXPECT_EQ(e.stored_text("guid"), "d" + std::to_string(i));
     }
     EXPECT_FALSE(e.select_hit(45));
+}
+
+// Paging relies on the hit count: it must be the number of matching documents even where the
+// ranking stops early (the words below occur together far more often than their frequencies
+// suggest, so an estimate misses).
+TEST_F(index_engine_test, hit_counts_are_exact_where_the_ranking_stops_early) {
+    index_engine e(settings());
+    for (int i = 0; i < 400; ++i) {
+        std::string words = i < 150 ? "alpha beta gamma" : i % 2 == 0 ? "alpha delta" : "beta";
+        add(e, {.guid = "d" + std::to_string(i), .text = body(words)});
+    }
+    ASSERT_TRUE(e.commit());
+    struct count_case {
+        std::vector<wire_term> terms;
+        std::int32_t matches;
+    };
+    for (const count_case& c : {
+             count_case{{word("alpha"), word("beta"), op(proto::term_flag::and_, "2")}, 150},
+             count_case{{word("alpha"), word("gamma"), op(proto::term_flag::phrase, "2")}, 0},
+             count_case{{word("beta"), word("gamma"), op(proto::term_flag::phrase, "2")}, 150},
+             count_case{{word("alpha"), word("beta"), op(proto::term_flag::or_, "2")}, 400},
+             count_case{{word("alpha"), word("delta"), op(proto::term_flag::not_, "1"),
+                         op(proto::term_flag::and_, "2")},
+                        150},
+         }) {
+        query_request q;
+        q.terms = c.terms;
+        EXPECT_EQ(e.run_query(q), c.matches);
+        EXPECT_EQ(e.hit_count(), c.matches);
+    }
+}
+
+// Documents indexed before the stored fields moved to their value slot keep them in the
+// document data; an index upgraded in place must still answer for them.
+TEST_F(index_engine_test, fields_stored_in_the_document_data_are_still_read) {
+    {
+        Xapian::WritableDatabase db(settings().directory, Xapian::DB_CREATE_OR_OPEN);
+        Xapian::Document d;
+        std::string data;
+        for (auto [name, value] : {std::pair{"guid", "old"}, std::pair{"url", "http://h/old"}}) {
+            data += static_cast<char>(std::strlen(name));
+            data += name;
+            data += 't';
+            data += static_cast<char>(std::strlen(value));
+            data += value;
+        }
+        d.set_data(data);
+        d.add_posting("legacy", 1);
+        db.add_document(d);
+        db.commit();
+    }
+    index_engine e(settings());
+    query_request q;
+    q.terms = {word("legacy")};
+    ASSERT_EQ(e.run_query(q), 1);
+    ASSERT_TRUE(e.select_hit(0));
+    EXPECT_EQ(e.stored_text("url"), "http://h/old");
+    EXPECT_EQ(e.stored_text("guid"), "old");
 }
 
 TEST_F(index_engine_test, compaction_keeps_the_documents_and_later_changes_work) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <set>
 #include <thread>
 
 #include "idxserv/index_engine.h"
@@ -94,6 +95,12 @@ std::string text(std::string_view s) {
     return numbers({static_cast<std::int32_t>(s.size())}) + std::string(s);
 }
 
+// Command 7 for the one word `w`, as the client sends it.
+std::string query(std::string_view w) {
+    return numbers({7, 1, 0}) + text(w) + text("") + numbers({0}) + text("") + numbers({0, 0}) +
+           text("") + numbers({0}) + text("score") + text("");
+}
+
 std::string too_many_fields() {
     std::string r = numbers({2});
     for (std::int32_t i = 0; i <= proto::max_fields_per_document; ++i) {
@@ -141,8 +148,61 @@ INSTANTIATE_TEST_SUITE_P(
                         numbers({static_cast<std::int32_t>(proto::max_value_length + 1)})},
         broken_case{"unknown_command", numbers({99})},
         broken_case{"gap_in_the_command_table", numbers({9})},
-        broken_case{"fields_over_limit", too_many_fields(), proto::max_fields_per_document + 1}),
+        broken_case{"fields_over_limit", too_many_fields(), proto::max_fields_per_document + 1},
+        broken_case{
+            "field_name_over_limit_after_a_query",
+            query("w") + numbers({8, 12}) + text(std::string(proto::max_name_length + 1, 'n')), 2,
+            true}),
     [](const testing::TestParamInfo<broken_case>& c) { return c.param.fault; });
+
+// The client sends a query's commands together and reads the replies afterwards: each command
+// gets exactly its own reply, in order, a failed one in the middle included, and the last hit
+// selected stays selected.
+TEST_F(index_session_test, pipelined_commands_are_answered_one_by_one_in_order) {
+    for (const char* guid : {"g1", "g2"}) {
+        cmd(proto::command::begin_document);
+        text_field("guid", guid, 1, 1, 0);
+        text_field("", std::string("w") + static_cast<char>(10 + proto::slice_byte_offset), 0, 1,
+                   1);
+        cmd(proto::command::end_document);
+    }
+    cmd(proto::command::commit);
+    for (int i = 0; i < 2 * 4 + 1; ++i) {
+        ASSERT_EQ(reply(), 0);
+    }
+    auto select = [](std::int32_t position) { return numbers({10, position}); };
+    auto stored = [](const char* field) { return numbers({12}) + text(field); };
+    auto number = [](const char* field) { return numbers({13}) + text(field); };
+    std::string request = query("w") + numbers({8}) + select(1) + stored("guid") + stored("url") +
+                          number("guid") + numbers({11}) + select(2) + numbers({11}) +
+                          stored("guid") + select(0) + stored("guid") + numbers({11});
+    socket_ipc::send_exact(client_->socket(), request.data(), request.size());
+    EXPECT_EQ(reply(), 2) << "command 7";
+    EXPECT_EQ(reply(), 2) << "command 8";
+    EXPECT_EQ(reply(), 0) << "select 1";
+    EXPECT_EQ(reply(), 0);
+    std::string second = client_->get_string();
+    EXPECT_EQ(reply(), -1) << "no url stored";
+    EXPECT_EQ(client_->get_string(), "");
+    EXPECT_EQ(reply(), -1) << "a guid is no number";
+    EXPECT_GT(reply(), 0) << "the score";
+    EXPECT_EQ(reply(), -1) << "select past the count";
+    EXPECT_EQ(reply(), -1) << "no hit selected";
+    EXPECT_EQ(reply(), -1);
+    EXPECT_EQ(client_->get_string(), "");
+    EXPECT_EQ(reply(), 0) << "select 0";
+    EXPECT_EQ(reply(), 0);
+    std::string first = client_->get_string();
+    EXPECT_GT(reply(), 0) << "the score";
+    EXPECT_EQ((std::set<std::string>{first, second}), (std::set<std::string>{"g1", "g2"}));
+    cmd(proto::command::stored_text);
+    *client_ << std::string_view("guid");
+    EXPECT_EQ(reply(), 0);
+    EXPECT_EQ(client_->get_string(), first) << "the last hit stays selected";
+    end_session();
+    EXPECT_FALSE(result_.broken);
+    EXPECT_EQ(result_.failures, 5u);
+}
 
 TEST_F(index_session_test, the_end_of_the_connection_commits) {
     cmd(proto::command::begin_document);

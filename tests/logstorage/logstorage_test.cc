@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "support/test_database.h"
 
 namespace marloven {
@@ -177,6 +180,37 @@ TEST_F(logstorage_test, query_log_reads_a_time_range_in_logging_order) {
         texts.push_back(std::to_string(r.timestamp) + " " + r.query);
     }
     EXPECT_EQ(texts, (std::vector<std::string>{"100 first 'quoted'", "200 second", "200 third"}));
+}
+
+// Concurrent searches share the commits of their query-log rows; each caller's rows must still be
+// committed (visible to another connection) when its call returns, and none may be lost or
+// written twice.
+TEST_F(logstorage_test, query_rows_logged_together_are_each_committed_once_before_the_return) {
+    constexpr int threads = 6, per_thread = 40;
+    std::atomic<int> unseen{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([&, t] {
+            sqlite_connection own = db_.open();
+            sqlite_connection other = db_.open();
+            for (int i = 0; i < per_thread; ++i) {
+                const std::string text = "t" + std::to_string(t) + "'" + std::to_string(i);
+                logs_.logQueryCommitted(own.get(), {1, 2}, 100 + i,
+                                        text + std::string(1, '\0') + "x");
+                statement st(other.get(), sql_text("select count(*) from querylog where query='%q'",
+                                                   text.c_str()));
+                st.next();
+                unseen += st.integer(0) == 2 ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& t : pool) {
+        t.join();
+    }
+    EXPECT_EQ(unseen, 0) << "rows not committed when the call returned";
+    EXPECT_EQ(db_.integer("select count(*) from querylog"), 2 * threads * per_thread);
+    EXPECT_EQ(db_.integer("select count(distinct arcid || query) from querylog"),
+              2 * threads * per_thread);
 }
 
 TEST_F(logstorage_test, clearing_one_archive_leaves_the_others) {
