@@ -568,6 +568,11 @@ void process_thread::fetch(job& j) {
             links.push_back({target, FFF::score_one});
         }
     }
+    // Politeness limits fetching: the site may serve the next URL while this one is stored.
+    {
+        std::scoped_lock lock(transaction_mutex());
+        svc_.queue->fetched(j.queued.arcid, url);
+    }
     store_fetch(j, r);
 }
 
