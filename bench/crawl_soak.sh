@@ -6,7 +6,8 @@
 # over REST, one query after the other, with the corpus's queries. Every 10 s the resident memory
 # of the daemon with its workers and index server is sampled; every minute a line gives pages
 # stored, searches answered and memory. At the end: the growth from the second minute (after
-# warming up) to the last, in MiB and as a ratio, and the peak.
+# warming up) to the last, in MiB and as a ratio, and the peak. The minute lines also give each
+# process's anonymous + file-backed MiB (the database's memory map counts as file-backed).
 #
 #   bash bench/crawl_soak.sh                 30 minutes
 #   SOAK_MINUTES=n                           the length (HOSTS defaults to 20 per minute, enough
@@ -120,8 +121,9 @@ while [ "$SECONDS" -lt "$end" ]; do
     echo "$((SECONDS - start)) $kib" >> "$samples"
     if [ $(((SECONDS - start) % 60)) -lt 10 ]; then
         pages=$(sqlite3 -cmd '.timeout 5000' "$db" 'select count(*) from docstorage' || echo '?')
-        printf 'minute %3d: %7s pages stored, %6s searches, %4d MiB\n' "$(((SECONDS - start) / 60))" \
-            "$pages" "$(cat "$work/searches" 2> /dev/null || echo 0)" "$((kib / 1024))"
+        printf 'minute %3d: %7s pages stored, %6s searches, %4d MiB: %s\n' \
+            "$(((SECONDS - start) / 60))" "$pages" "$(cat "$work/searches" 2> /dev/null || echo 0)" \
+            "$((kib / 1024))" "$(rss_parts "$daemon_pid")"
     fi
 done
 running=$(sqlite3 -cmd '.timeout 5000' "$db" 'select count(*) from crawlstats where end=0')
