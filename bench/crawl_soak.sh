@@ -5,8 +5,8 @@
 # and ends a crawl every few seconds; meanwhile one client searches the archives crawled so far
 # over REST, one query after the other, with the corpus's queries. Every 10 s the resident memory
 # of the daemon with its workers and index server is sampled; every minute a line gives pages
-# stored, searches answered and memory. At the end: the growth from the second minute (after
-# warming up) to the last, in MiB and as a ratio, and the peak. The minute lines also give each
+# stored, searches answered and memory. At the end: the growth from the second quarter of the
+# soak (after warming up) to the last, in MiB and as a ratio, and the peak. The minute lines also give each
 # process's anonymous + file-backed MiB (the database's memory map counts as file-backed).
 #
 #   bash bench/crawl_soak.sh                 30 minutes
@@ -128,12 +128,15 @@ while [ "$SECONDS" -lt "$end" ]; do
 done
 running=$(sqlite3 -cmd '.timeout 5000' "$db" 'select count(*) from crawlstats where end=0')
 [ "$running" != 0 ] || echo "note: every crawl had ended before the soak did (raise HOSTS)"
+# Growth after warming up: the mean of the second quarter of the soak against the mean of the
+# last quarter (workers and caches reach their working size on the manual's largest pages, which
+# every host serves a few minutes in).
 awk -v m="$minutes" '
-    $1 >= 60 && $1 < 120 { early += $2; ne++ }
-    $1 >= (m - 1) * 60 { late += $2; nl++ }
+    $1 >= m * 15 && $1 < m * 30 { early += $2; ne++ }
+    $1 >= m * 45 { late += $2; nl++ }
     $2 > peak { peak = $2 }
     END {
         if (ne == 0 || nl == 0) { print "too short for a comparison"; exit }
         e = early / ne / 1024; l = late / nl / 1024
-        printf "memory: %.0f MiB in the second minute, %.0f MiB in the last: %+.0f MiB (%.2f of the second minute); peak %.0f MiB\n", e, l, l - e, l / e, peak / 1024
+        printf "memory: %.0f MiB in the second quarter, %.0f MiB in the last: %+.0f MiB (%.2f of the second quarter); peak %.0f MiB\n", e, l, l - e, l / e, peak / 1024
     }' "$samples"
