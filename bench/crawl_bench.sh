@@ -166,6 +166,8 @@ CONF
     t_end=$(now)
     local end_kib
     end_kib=$(rss_kib "$daemon_pid")
+    local end_parts
+    end_parts=$(rss_parts "$daemon_pid")
     kill -TERM "$daemon_pid"
     wait "$runner_pid"
     runner_pid=
@@ -184,6 +186,7 @@ CONF
     echo "vantorelld ($name, WORKERS=$workers, SyncLevel=$sync_level): $good pages ($urls URLs)" \
          "in $(secs "$t_start" "$t_end") s: $last_rate pages/s, $last_cpu ms CPU per page," \
          "$last_end_mib MiB at the end ($last_peak_mib MiB peak)"
+    echo "  at the end, anonymous+file-backed MiB: $end_parts"
     if [ -f "$dir/perf.data" ]; then
         perf report -q -i "$dir/perf.data" --sort comm 2> /dev/null | head -8 | sed "s/^/  /"
         for comm in vantorelld worker-process idxserv; do
