@@ -5,6 +5,7 @@
 // SPDX-License-Identifier: MIT
 #include <curl/curl.h>
 #include <libxml/parser.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,30 @@ using namespace marloven;
 
 namespace {
 
+// A document this large (raw content and FFF together) leaves the heap at a high-water mark of
+// several times its size (the parse tree), which the allocator keeps; the free pages go back to
+// the system after the reply, so that a worker's memory follows the document in hand rather than
+// the largest it has ever parsed.
+constexpr std::size_t large_document = std::size_t{256} << 10;
+
+std::size_t size_of(const process_reply& r) {
+    return r.fff.size() + r.content.size();
+}
+std::size_t size_of(const reprocess_reply& r) {
+    return r.fff.size();
+}
+
+// Sends the reply, then gives the heap's free pages back after a large document.
+template <typename Reply>
+void answer(socket_ipc::server_helper& channel, Reply reply) {
+    const bool large = size_of(reply) >= large_document;
+    send_reply(channel, reply);
+    reply = Reply{};
+    if (large) {
+        malloc_trim(0);
+    }
+}
+
 // Reads requests until QUIT or the end of the connection. Adding a message type: a case here
 // and the enums and coding in worker/protocol.h.
 int serve(socket_ipc::server_helper& channel, request_handler& handler) {
@@ -33,10 +58,10 @@ int serve(socket_ipc::server_helper& channel, request_handler& handler) {
                     send_quitting(channel);
                     return 0;
                 case request_t::PROCESS:
-                    send_reply(channel, handler.process(receive_process_request(channel)));
+                    answer(channel, handler.process(receive_process_request(channel)));
                     break;
                 case request_t::REPROCESS:
-                    send_reply(channel, handler.reprocess(receive_reprocess_request(channel)));
+                    answer(channel, handler.reprocess(receive_reprocess_request(channel)));
                     break;
                 default:
                     // The payload's length is unknown, so the conversation cannot go on.

@@ -107,20 +107,31 @@ std::optional<queued_url> fetchqueue::next_of_archive(sqlite3* db, std::uint32_t
         ++archive.host_cursor;
         std::optional<queued_url> found;
         const std::int64_t now = now_();
-        // Not while a URL of the host is in work, nor before the delay has passed since the
-        // last one was handed out (local hosts have no delay).
+        // Not while a URL of the host is being fetched, nor before the delay has passed since
+        // the last one was handed out (local hosts have no delay).
         const bool may_visit =
-            !state.busy &&
+            state.fetching.empty() &&
             (is_local_host(host) || state.last_pop + static_cast<std::int64_t>(throttling_) <= now);
         if (may_visit) {
+            // The URLs in work are among the first rows at most: one more row than they are
+            // holds the first one that is not.
             statement st(db, sql_text("select url, priority from fetchqueue where arcid=%lu and "
-                                      "host='%q' order by priority limit 1",
-                                      static_cast<unsigned long>(arcid), host.c_str()));
-            if (st.next()) {
-                found = queued_url{arcid, st.text(0), static_cast<std::uint32_t>(st.integer(1))};
+                                      "host='%q' order by priority limit %lu",
+                                      static_cast<unsigned long>(arcid), host.c_str(),
+                                      static_cast<unsigned long>(state.in_work.size() + 1)));
+            bool queued = false;
+            while (!found && st.next()) {
+                queued = true;
+                std::string url = st.text(0);
+                if (state.in_work.contains(url)) {
+                    continue;
+                }
+                found = queued_url{arcid, url, static_cast<std::uint32_t>(st.integer(1))};
                 state.last_pop = now;
-                state.busy = true;
-            } else {
+                state.fetching = url;
+                state.in_work.insert(std::move(url));
+            }
+            if (!queued) {
                 hosts.erase(host);  // the cursor has moved past it already
             }
         }
@@ -135,27 +146,44 @@ std::optional<queued_url> fetchqueue::next_of_archive(sqlite3* db, std::uint32_t
 }
 
 void fetchqueue::remove(sqlite3* db, std::uint32_t arcid, std::string_view url) {
-    const uri u = uri::parse(url, "http");
-    const std::string key = u.normalise();
+    const std::string key = uri::parse(url, "http").normalise();
     exec(db, sql_text("delete from fetchqueue where arcid=%lu and url='%q'",
                       static_cast<unsigned long>(arcid), key.c_str()));
     exec(db, sql_text("delete from fetchredirects where arcid=%lu and url='%q'",
                       static_cast<unsigned long>(arcid), key.c_str()));
-    free_host(arcid, std::string(u.host()));
+    free_url(arcid, url);
 }
 
 void fetchqueue::release(std::uint32_t arcid, std::string_view url) {
-    free_host(arcid, std::string(uri::parse(url, "http").host()));
+    free_url(arcid, url);
 }
 
-void fetchqueue::free_host(std::uint32_t arcid, const std::string& host) {
+fetchqueue::host_state* fetchqueue::state_of(std::uint32_t arcid, std::string_view url,
+                                             std::string& key) {
+    const uri u = uri::parse(url, "http");
+    key = u.normalise();
     auto archive = archives_.find(arcid);
     if (archive == archives_.end()) {
-        return;
+        return nullptr;
     }
-    auto state = archive->second.hosts.find(host);
-    if (state != archive->second.hosts.end()) {
-        state->second.busy = false;
+    auto state = archive->second.hosts.find(std::string(u.host()));
+    return state == archive->second.hosts.end() ? nullptr : &state->second;
+}
+
+void fetchqueue::fetched(std::uint32_t arcid, std::string_view url) {
+    std::string key;
+    if (host_state* state = state_of(arcid, url, key); state && state->fetching == key) {
+        state->fetching.clear();
+    }
+}
+
+void fetchqueue::free_url(std::uint32_t arcid, std::string_view url) {
+    std::string key;
+    if (host_state* state = state_of(arcid, url, key)) {
+        if (state->fetching == key) {
+            state->fetching.clear();
+        }
+        state->in_work.erase(key);
     }
 }
 

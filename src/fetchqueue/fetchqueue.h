@@ -1,6 +1,6 @@
 // fetchqueue.h: the URLs waiting to be crawled, for every archive, kept in the database so that a
-// queue survives a restart. The crawl threads take URLs one at a time, politely: one URL per host
-// at a time, a delay between two URLs of one host, and turns taken across archives and hosts.
+// queue survives a restart. The crawl threads take URLs one at a time, politely: one fetch per
+// host at a time, a delay between two URLs of one host, and turns taken across archives and hosts.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,10 @@ struct queued_url {
 };
 
 // Purpose: the table fetchqueue(arcid, url, host, priority), one row per URL and archive, and an
-// in-memory index of archives and their hosts. Beside it, fetchredirects(arcid, url, redirects)
+// in-memory index of archives and their hosts. Politeness limits fetching only: once a URL's fetch
+// is over (`fetched`), the next URL of its host may be handed out while the first is still being
+// stored, and a URL stays queued, and is not handed out again, until `remove` or `release`.
+// Beside it, fetchredirects(arcid, url, redirects)
 // remembers, for queued URLs that a redirect led to, how many redirects in a row did, so that a
 // chain of redirects can be ended even across restarts. The table is the truth; the index is a hint
 // that remembers when each host was last served and whether a URL of it is in work. After a restart
@@ -50,15 +54,20 @@ class fetchqueue {
               std::uint32_t redirects = 0);
     // How many redirects in a row led to the queued URL (0 when none did, or it is not queued).
     std::uint32_t redirects(sqlite3* db, std::uint32_t arcid, std::string_view url) const;
-    // The next URL whose host may be visited now, or nothing. The row stays queued (and its host
-    // busy) until `remove`. Each call starts at the archive after the previous call's, and
-    // within an archive the host search resumes where it stopped. Hosts without rows are
-    // dropped from the index on the way.
+    // The next URL whose host may be visited now (no fetch of the host in progress, the delay
+    // passed), or nothing; URLs in work are skipped. The row stays queued and in work (and its
+    // host busy) until `remove`, `release` or, for the host, `fetched`. Each call starts at the
+    // archive after the previous call's, and within an archive the host search resumes where it
+    // stopped. Hosts without rows are dropped from the index on the way.
     std::optional<queued_url> next(sqlite3* db);
-    // The URL's processing is finished: deletes its row and frees its host.
+    // The URL's fetch is over: its host may serve the next URL, while this one stays in work
+    // until `remove` or `release`.
+    void fetched(std::uint32_t arcid, std::string_view url);
+    // The URL's processing is finished: deletes its row and frees it (and its host, if it was
+    // still being fetched).
     void remove(sqlite3* db, std::uint32_t arcid, std::string_view url);
     // The URL's processing was abandoned and its database changes rolled back: it stays queued
-    // and its host is free again.
+    // and may be handed out again.
     void release(std::uint32_t arcid, std::string_view url);
     // True when nothing is queued for the archive.
     bool empty(sqlite3* db, std::uint32_t arcid) const;
@@ -73,8 +82,9 @@ class fetchqueue {
 
   private:
     struct host_state {
-        std::int64_t last_pop = 0;  // when a URL of the host was last handed out; 0: not yet
-        bool busy = false;          // a URL of the host is handed out and not yet removed
+        std::int64_t last_pop = 0;      // when a URL of the host was last handed out; 0: not yet
+        std::string fetching;           // the URL handed out and not yet fetched; empty: none
+        std::set<std::string> in_work;  // URLs handed out and not yet removed or released
     };
     // Hosts by name (byte order). host_cursor is hosts.end() only while hosts is empty.
     struct archive_hosts {
@@ -86,8 +96,11 @@ class fetchqueue {
     };
 
     void index_host(std::uint32_t arcid, const std::string& host);
-    // Marks the host idle (`last_pop` stays).
-    void free_host(std::uint32_t arcid, const std::string& host);
+    // The state of the host of `url` (normalised with the default scheme "http" into `key`), or
+    // nothing when the index does not know it.
+    host_state* state_of(std::uint32_t arcid, std::string_view url, std::string& key);
+    // Ends the URL's work, and its fetch if that was still going on (`last_pop` stays).
+    void free_url(std::uint32_t arcid, std::string_view url);
     // Searches one archive's hosts, once round at most, for a URL that may be served now.
     std::optional<queued_url> next_of_archive(sqlite3* db, std::uint32_t arcid,
                                               archive_hosts& archive);

@@ -573,6 +573,11 @@ void process_thread::fetch(job& j) {
             links.push_back({target, FFF::score_one});
         }
     }
+    // Politeness limits fetching: the site may serve the next URL while this one is stored.
+    {
+        std::scoped_lock lock(transaction_mutex());
+        svc_.queue->fetched(j.queued.arcid, url);
+    }
     store_fetch(j, r);
 }
 
@@ -653,8 +658,15 @@ void process_thread::store_fetch(const job& j, record& r) {
 void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
                                  const std::string& url, const std::vector<outlink>& links,
                                  std::uint32_t depth, std::uint32_t redirects) {
+    std::size_t known_count = 0;
+    for (const auto& [id, k] : known_links_) {
+        known_count += k.urls.size();
+    }
+    if (known_count > max_known_links) {
+        known_links_.clear();
+    }
     known_links& known = known_links_[arcid];
-    if (known.crawl_start != crawl_start || known.urls.size() > max_known_links) {
+    if (known.crawl_start != crawl_start) {
         known.crawl_start = crawl_start;
         known.urls.clear();
     }
@@ -679,6 +691,7 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
         ended = crawl && crawl->end == 0;
         svc_.logs->crawlEnded(db_, arcid, svc_.now());
         changes.flush();
+        known_links_.erase(arcid);
     }
     t.commit();
     // The index hears of the pass's changes only now, outside the transaction lock (a slow

@@ -140,13 +140,15 @@ class process_thread {
 
     // The links this thread has queued, or found stored, in an archive's running crawl. Queueing
     // one of them again would change nothing (it is still queued, or it has been stored since
-    // the crawl began), so it is neither looked up nor queued again. Emptied when the crawl
-    // changes, and when it grows beyond max_known_links.
+    // the crawl began), so it is neither looked up nor queued again. An archive's set is emptied
+    // when its crawl changes and dropped when this thread ends the crawl; all are dropped when
+    // together they grow beyond max_known_links (a crawl of many archives would otherwise
+    // keep every archive's links for the daemon's life).
     struct known_links {
         std::int64_t crawl_start = 0;
         std::unordered_set<std::string> urls;
     };
-    static constexpr std::size_t max_known_links = 200000;
+    static constexpr std::size_t max_known_links = 50000;
 
     // Used by the loop's thread only.
     std::map<int, cached_docfilter> docfilter_cache_;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "support/test_database.h"
@@ -69,6 +70,40 @@ TEST_F(fetchqueue_test, host_gets_no_second_url_until_removed_and_the_delay_pass
     auto second = q->next(db_);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->url, "http://a.example/2");
+}
+
+// Politeness limits fetching only: after `fetched`, the host serves its next URL while the first
+// is still stored, and no URL in work is handed out twice.
+TEST_F(fetchqueue_test, a_fetched_url_frees_its_host_but_stays_in_work) {
+    auto q = make(20);
+    q->push(db_, 1, "http://a.example/1", 1);
+    q->push(db_, 1, "http://a.example/2", 1);
+    q->push(db_, 1, "http://a.example/3", 0);
+    auto first = q->next(db_);
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->url, "http://a.example/3");
+    q->fetched(1, first->url);
+    EXPECT_FALSE(q->next(db_)) << "the delay still counts from the first hand-out";
+    now_ += 20;
+    auto second = q->next(db_);
+    ASSERT_TRUE(second);
+    q->remove(db_, 1, first->url);  // the first's end does not end the second's fetch
+    now_ += 20;
+    EXPECT_FALSE(q->next(db_)) << "the second is still being fetched";
+    q->fetched(1, "HTTP://a.example:80" + second->url.substr(16));  // any spelling
+    q->release(1, second->url);  // rolled back: it may be handed out again
+    std::vector<std::string> rest;
+    for (int i = 0; i < 2; ++i) {
+        now_ += 20;
+        auto next = q->next(db_);
+        ASSERT_TRUE(next);
+        q->fetched(1, next->url);
+        rest.push_back(next->url);
+    }
+    now_ += 20;
+    EXPECT_FALSE(q->next(db_)) << "both queued URLs are in work";
+    std::sort(rest.begin(), rest.end());
+    EXPECT_EQ(rest, (std::vector<std::string>{"http://a.example/1", "http://a.example/2"}));
 }
 
 TEST_F(fetchqueue_test, local_hosts_are_served_back_to_back_but_one_at_a_time) {
