@@ -216,6 +216,7 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.plugin_directory = plugin_directory(config_);
     services_.free_disk = free_disk_space;
     services_.disk_pause = &disk_pause_;
+    services_.metrics = &metrics_;
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
     services_.min_free_disk =
@@ -230,6 +231,7 @@ std::optional<std::string> vantorelld::start_threads() {
     crawl_.platform_guid = platform_guid_;
     crawl_.cookies = &cookies_;
     crawl_.disk_pause = &disk_pause_;
+    crawl_.metrics = &metrics_;
     crawl_.settings = crawl_settings::from(config_);
     // Index changes that a daemon which died last time had stored but not yet sent go to the
     // index before anything else changes documents.
