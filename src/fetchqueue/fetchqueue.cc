@@ -165,6 +165,15 @@ bool fetchqueue::empty(sqlite3* db, std::uint32_t arcid) const {
     return !st.next();
 }
 
+std::map<std::uint32_t, std::int64_t> fetchqueue::lengths(sqlite3* db) const {
+    statement st(db, "select arcid, count(*) from fetchqueue group by arcid");
+    std::map<std::uint32_t, std::int64_t> out;
+    while (st.next()) {
+        out[static_cast<std::uint32_t>(st.integer(0))] = st.integer(1);
+    }
+    return out;
+}
+
 void fetchqueue::clear(sqlite3* db, std::uint32_t arcid) {
     exec(db, sql_text("delete from fetchqueue where arcid=%lu", static_cast<unsigned long>(arcid)));
     exec(db,

@@ -62,6 +62,8 @@ class fetchqueue {
     void release(std::uint32_t arcid, std::string_view url);
     // True when nothing is queued for the archive.
     bool empty(sqlite3* db, std::uint32_t arcid) const;
+    // The number of queued URLs of each archive that has any.
+    std::map<std::uint32_t, std::int64_t> lengths(sqlite3* db) const;
     // Deletes the archive's rows; its hosts leave the index as `next` finds them empty.
     void clear(sqlite3* db, std::uint32_t arcid);
     // Deletes every row and forgets every archive.
