@@ -80,21 +80,21 @@ TEST_P(recrawl_test, unchanged_site_keeps_its_versions_and_changed_page_is_store
               (std::vector<std::string>{"9", "9"}));
     EXPECT_EQ(rows("select guid, error, content, fff, fffcrc from docstorage order by url"), first);
     EXPECT_EQ(last_crawl(arcid)->docs, 2);
+    const std::int64_t second_start = last_crawl(arcid)->start;
     {
         transaction t(db_);
-        EXPECT_EQ(logs_->notModified(db_, arcid, last_crawl(arcid)->start),
-                  GetParam().not_modified);
+        EXPECT_EQ(logs_->notModified(db_, arcid, second_start), GetParam().not_modified);
         t.commit();
     }
     EXPECT_EQ(metrics_.not_modified(), static_cast<std::uint64_t>(GetParam().not_modified));
     EXPECT_EQ(metrics_.pages(crawl_error::unchanged), 2u);
 
     // A page that changes is fetched whole and stored again.
+    const std::string leaf_crc = rows("select fffcrc from docstorage where url like '%/a'").at(0);
     serve("/a", page("A", "fresh leaf"), 2);
     crawl_again(thread, arcid, 3600);
-    EXPECT_EQ(
-        rows("select error, content like '%fresh leaf%' from docstorage where url like '%/a'"),
-        (std::vector<std::string>{"0|1"}));
+    EXPECT_EQ(rows("select error, fffcrc<>" + leaf_crc + " from docstorage where url like '%/a'"),
+              (std::vector<std::string>{"0|1"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(sites, recrawl_test,
