@@ -22,6 +22,7 @@
 
 namespace marloven {
 
+class daemon_metrics;
 class disk_full_pause;
 
 // The server-wide access lists (RootACL ids) and the one login record.
@@ -42,6 +43,8 @@ struct api_services : storage_refs {
     // The daemon's memory of its last full disk (SQLITE_FULL): crawling pauses after one, and
     // the status reports low disk space meanwhile. May be null.
     disk_full_pause* disk_pause = nullptr;
+    // The monitoring counters: searches count into them, GET /metrics reads them. May be null.
+    daemon_metrics* metrics = nullptr;
 
     // The installation's identifier (part of every document guid) and the data directory.
     std::string platform_guid;

@@ -8,6 +8,7 @@
 #include "docstorage/docstorage.h"
 #include "logstorage/logstorage.h"
 #include "util/log.h"
+#include "util/metrics.h"
 
 namespace marloven {
 
@@ -34,6 +35,7 @@ class stored_documents : public document_source {
 
 void Query(const api_session& s, api_result& r, query_request& q, std::vector<query_hit>& hits,
            std::int32_t& count) {
+    search_timer timer(s.svc().metrics);
     reset_result(r);
     count = -1;
     hits.clear();

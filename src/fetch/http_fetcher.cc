@@ -109,7 +109,7 @@ std::string no_proxy_list() {
 // Every option a request may change is set on each request, so that nothing of one request
 // carries over to the next; the handle keeps its open connections (and a session its cookies).
 fetch_response perform(curl_handle& h, const fetch_settings& s, const fetch_request& r,
-                       bool cookie_jar) {
+                       bool cookie_jar, const std::vector<std::string>& extra_headers) {
     fetch_response response;
     CURL* c = h.curl.get();
     if (c == nullptr) {
@@ -142,6 +142,19 @@ fetch_response perform(curl_handle& h, const fetch_settings& s, const fetch_requ
     curl_easy_setopt(c, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     curl_easy_setopt(c, CURLOPT_USERNAME, r.basic_auth ? r.basic_auth->first.c_str() : nullptr);
     curl_easy_setopt(c, CURLOPT_PASSWORD, r.basic_auth ? r.basic_auth->second.c_str() : nullptr);
+    struct slist_freer {
+        void operator()(curl_slist* l) const noexcept { curl_slist_free_all(l); }
+    };
+    std::unique_ptr<curl_slist, slist_freer> header_list;
+    for (const std::string& line : extra_headers) {
+        curl_slist* grown = curl_slist_append(header_list.get(), line.c_str());
+        if (grown == nullptr) {
+            break;  // out of memory: the request goes out unconditional
+        }
+        (void)header_list.release();
+        header_list.reset(grown);
+    }
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, header_list.get());
     if (r.form_body) {
         curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(r.form_body->size()));
         curl_easy_setopt(c, CURLOPT_COPYPOSTFIELDS, r.form_body->c_str());
@@ -181,8 +194,9 @@ http_fetcher::http_fetcher(fetch_settings settings)
 
 http_fetcher::~http_fetcher() = default;
 
-fetch_response http_fetcher::fetch(const fetch_request& request) {
-    return perform(*handle_, settings_, request, false);
+fetch_response http_fetcher::fetch(const fetch_request& request,
+                                   const std::vector<std::string>& extra_headers) {
+    return perform(*handle_, settings_, request, false, extra_headers);
 }
 
 http_fetcher::session::session(const fetch_settings& settings)
@@ -191,7 +205,7 @@ http_fetcher::session::session(const fetch_settings& settings)
 http_fetcher::session::~session() = default;
 
 fetch_response http_fetcher::session::fetch(const fetch_request& request) {
-    return perform(*handle_, settings_, request, true);
+    return perform(*handle_, settings_, request, true, {});
 }
 
 std::string form_encode(std::string_view text) {

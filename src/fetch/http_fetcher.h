@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace marloven {
 
@@ -67,7 +68,10 @@ class http_fetcher {
     http_fetcher(const http_fetcher&) = delete;
     http_fetcher& operator=(const http_fetcher&) = delete;
 
-    fetch_response fetch(const fetch_request& request);
+    // `extra_headers` are further request header lines ("Name: value"), such as the validators
+    // of a conditional request; the caller makes sure that they hold no line breaks.
+    fetch_response fetch(const fetch_request& request,
+                         const std::vector<std::string>& extra_headers = {});
 
     // A sequence of requests (borrows the settings, which must outlive it) that share a cookie jar
     // (a log-in with its preparatory pages): cookies that one response sets are sent with the later

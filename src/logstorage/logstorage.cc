@@ -53,6 +53,11 @@ logstorage::logstorage(sqlite3* db) {
              "integer, errors integer)");
         exec(db, "create unique index crawlstats_idx1 on crawlstats(arcid, start, end)");
     }
+    if (try_exec(db, "select * from crawlnotmodified limit 1") != SQLITE_OK) {
+        exec(db,
+             "create table crawlnotmodified(arcid integer, start integer, notmodified integer)");
+        exec(db, "create unique index crawlnotmodified_idx1 on crawlnotmodified(arcid, start)");
+    }
 }
 
 void logstorage::crawlStarted(sqlite3* db, std::uint32_t arcid, std::int64_t start) {
@@ -90,6 +95,20 @@ void logstorage::logDocument(sqlite3* db, std::string_view guid, std::uint32_t a
         case status_count::none:
             break;
     }
+}
+
+void logstorage::countNotModified(sqlite3* db, std::uint32_t arcid) {
+    exec(db, sql_text("insert into crawlnotmodified select arcid, start, 1 from crawlstats where "
+                      "arcid=%d and end=0 on conflict(arcid, start) do update set "
+                      "notmodified=notmodified+1",
+                      static_cast<int>(arcid)));
+}
+
+std::int64_t logstorage::notModified(sqlite3* db, std::uint32_t arcid, std::int64_t start) const {
+    statement st(db, sql_text("select notmodified from crawlnotmodified where arcid=%d and "
+                              "start=%lld",
+                              static_cast<int>(arcid), static_cast<long long>(start)));
+    return st.next() ? st.integer(0) : 0;
 }
 
 void logstorage::logQuery(sqlite3* db, std::uint32_t arcid, std::int64_t timestamp,
@@ -223,12 +242,14 @@ void logstorage::clearArchive(sqlite3* db, std::uint32_t arcid) {
     exec(db, sql_text("delete from documentlog where arcid=%d", id));
     exec(db, sql_text("delete from querylog where arcid=%d", id));
     exec(db, sql_text("delete from crawlstats where arcid=%d", id));
+    exec(db, sql_text("delete from crawlnotmodified where arcid=%d", id));
 }
 
 void logstorage::clearAll(sqlite3* db) {
     exec(db, "delete from documentlog");
     exec(db, "delete from querylog");
     exec(db, "delete from crawlstats");
+    exec(db, "delete from crawlnotmodified");
 }
 
 }  // namespace marloven

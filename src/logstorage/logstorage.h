@@ -50,9 +50,9 @@ struct document_log_page {
 enum class status_count { document, error, none };
 status_count count_of_status(int status);
 
-// Purpose: the tables crawlstats (at most one running row per archive), documentlog and
-// querylog, written by the crawl threads, the scheduler and the query front ends and read back
-// by the administration API.
+// Purpose: the tables crawlstats (at most one running row per archive; its count of "304 Not
+// Modified" answers in crawlnotmodified), documentlog and querylog, written by the crawl threads,
+// the scheduler and the query front ends and read back by the administration API.
 // Ownership: holds no connection; every call borrows the calling thread's.
 // Failure: database errors are fatal; missing rows are not errors.
 // Threads: callers hold the process-wide transaction lock, except for logQueryCommitted, which
@@ -70,6 +70,11 @@ class logstorage {
     // running crawl (none running: only the document row is written).
     void logDocument(sqlite3* db, std::string_view guid, std::uint32_t arcid, std::string_view url,
                      std::int64_t timestamp, int status);
+    // Counts a "304 Not Modified" answer in the archive's running crawl (none running: nothing).
+    // Kept beside the crawl's row, in crawlnotmodified, keyed by archive and start.
+    void countNotModified(sqlite3* db, std::uint32_t arcid);
+    // The "304 Not Modified" answers counted in the crawl that began at `start`.
+    std::int64_t notModified(sqlite3* db, std::uint32_t arcid, std::int64_t start) const;
     void logQuery(sqlite3* db, std::uint32_t arcid, std::int64_t timestamp, std::string_view query);
     // Logs the query for each archive, as logQuery does, and commits the rows before it returns.
     // Called without an open transaction on `db`: it takes the process-wide transaction lock

@@ -21,6 +21,7 @@
 namespace marloven {
 
 class config_file;
+class daemon_metrics;
 class disk_full_pause;
 
 // Purpose: the daemon's shared crawl map: per archive, the cookies of its source's last cookie
@@ -72,6 +73,8 @@ struct crawl_services : storage_refs {
     std::string database = "vantorell.db";  // the file every thread opens its connection to
     std::string platform_guid;
     cookie_store* cookies = nullptr;
+    // The monitoring counters (pages, bytes, worker restarts); may be null.
+    daemon_metrics* metrics = nullptr;
     // When set, crawling pauses for a while after a full disk (SQLITE_FULL) was met.
     disk_full_pause* disk_pause = nullptr;
     crawl_settings settings;

@@ -18,8 +18,10 @@
 #include "schedule/schedule.h"
 #include "storage/index_handoff.h"
 #include "util/log.h"
+#include "util/metrics.h"
 #include "util/uri.h"
 #include "vantorelld/crawl_services.h"
+#include "vantorelld/recrawl.h"
 #include "worker/worker_process.h"
 
 namespace marloven {
@@ -80,6 +82,8 @@ struct process_thread::job {
     // The site's robots rules' answer, when the URL passed the filter and the cached rules were
     // fresh enough to be asked in the transaction that took the URL.
     std::optional<robots_answer> robots;
+    // The URL's newest stored version, when an UNCHANGED answer can be completed from it.
+    std::optional<stored_copy> stored;
 };
 
 // The outcome of a fetch, as it is stored and logged.
@@ -88,6 +92,7 @@ struct process_thread::record {
     std::string guid;
     crawl_error error = crawl_error::none;
     process_reply reply;
+    bool not_modified = false;  // the server answered the conditional request with 304
 };
 
 process_thread::process_thread(const crawl_services& services, std::chrono::seconds timeout)
@@ -177,6 +182,9 @@ bool process_thread::restart_worker() {
     if (stopping()) {
         return false;
     }
+    if (svc_.metrics != nullptr) {
+        svc_.metrics->worker_restarted();
+    }
     wproc_init();
     return true;
 }
@@ -263,6 +271,11 @@ std::optional<process_thread::job> process_thread::take_job() {
             if (j->source.robots_check && j->filter->accepts(j->queued.url) &&
                 !svc_.robots->needs_fetch(db_, j->queued.url)) {
                 j->robots = svc_.robots->allowed(db_, j->queued.url);
+            }
+            // Only an archive that keeps documents whole keeps what a re-crawl needs.
+            if (cache_mode_of(j->archive) == cache_mode::full &&
+                j->filter->accepts(j->queued.url)) {
+                j->stored = load_stored_copy(db_, *svc_.documents, j->queued.arcid, j->queued.url);
             }
         }
     }
@@ -540,9 +553,15 @@ void process_thread::fetch(job& j) {
         q.auth_xml = j.auth_xml;
         q.side_metadata = j.source.side_metadata_available;
         q.filters = std::move(j.filters);
+        if (j.stored) {
+            q.extra = encode_extra(validators_of(j.stored->doc));
+        }
         try {
             r.reply = call_worker(q);
             r.error = r.reply.result.status;
+            if (r.error == crawl_error::unchanged) {
+                take_unchanged(j, q, r);
+            }
         } catch (const socket_ipc::error& e) {
             if (stopping()) {
                 return;
@@ -581,10 +600,25 @@ void process_thread::fetch(job& j) {
     store_fetch(j, r);
 }
 
+void process_thread::take_unchanged(job& j, const process_request& q, record& r) {
+    if (q.extra.empty() || !j.stored) {
+        // Nothing was offered to compare with: a worker that says so is wrong.
+        r.error = crawl_error::unknown;
+        r.reply.result.status_text = "Unchanged answer to an unconditional request";
+        return;
+    }
+    r.not_modified = r.reply.result.status_text == not_modified_text;
+    complete_from_stored(std::move(*j.stored), r.reply);
+    j.stored.reset();
+    r.error = crawl_error::none;
+}
+
 void process_thread::store_fetch(const job& j, record& r) {
     const std::uint32_t arcid = j.queued.arcid;
     const std::string& url = j.queued.url;
     crawl_result& result = r.reply.result;
+    // A 304 brought no body over the network; the stored copy stands in for it.
+    const std::uint64_t body_bytes = r.not_modified ? 0 : r.reply.content.size();
     index_handoff::batch changes(*svc_.index_changes);
     transaction t(db_);
     auto crawl = svc_.logs->lastCrawl(db_, arcid);
@@ -631,6 +665,9 @@ void process_thread::store_fetch(const job& j, record& r) {
             if (!result.side_metadata.empty()) {
                 extra["SideMeta"] = result.side_metadata;
             }
+            if (r.error == crawl_error::none || r.error == crawl_error::unchanged) {
+                extra[std::string(outlinks_key)] = encode_outlinks(r.reply.outlinks);
+            }
             const cache_mode mode = cache_mode_of(j.archive);
             if (!svc_.documents->store(db_, doc, extra, mode)) {
                 r.error = crawl_error::outofdocs;
@@ -639,6 +676,9 @@ void process_thread::store_fetch(const job& j, record& r) {
             }
         }
         svc_.logs->logDocument(db_, r.guid, arcid, url, r.fetch_time, static_cast<int>(r.error));
+        if (r.not_modified) {
+            svc_.logs->countNotModified(db_, arcid);
+        }
         if (j.archive.page_limit > 0) {
             auto now = svc_.logs->lastCrawl(db_, arcid);
             if (now && now->docs >= j.archive.page_limit) {
@@ -652,6 +692,9 @@ void process_thread::store_fetch(const job& j, record& r) {
     VANT_LOG(FETCHEDDOCS, info) << crawl_error_name(r.error) << " " << url
                                 << (result.status_text.empty() ? ""
                                                                : " (" + result.status_text + ")");
+    if (svc_.metrics != nullptr) {
+        svc_.metrics->page_fetched(r.error, body_bytes, r.not_modified, r.fetch_time);
+    }
     finish(t, j, changes);
 }
 
@@ -686,9 +729,15 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
     const std::uint32_t arcid = j.queued.arcid;
     svc_.queue->remove(db_, arcid, j.queued.url);
     bool ended = false;
+    std::string summary;
     if (svc_.queue->empty(db_, arcid)) {
         auto crawl = svc_.logs->lastCrawl(db_, arcid);
         ended = crawl && crawl->end == 0;
+        if (ended) {
+            summary = ": " + std::to_string(crawl->docs) + " documents (" +
+                      std::to_string(svc_.logs->notModified(db_, arcid, crawl->start)) +
+                      " not modified), " + std::to_string(crawl->errors) + " errors";
+        }
         svc_.logs->crawlEnded(db_, arcid, svc_.now());
         changes.flush();
         known_links_.erase(arcid);
@@ -699,7 +748,7 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
     // threads committed before.
     changes.send();
     if (ended) {
-        VANT_LOG(WORKERSCHEDULING, info) << "Crawl of archive " << arcid << " ended";
+        VANT_LOG(WORKERSCHEDULING, info) << "Crawl of archive " << arcid << " ended" << summary;
         notify(arcid);
     }
 }

@@ -114,6 +114,9 @@ class process_thread {
     // After a broken exchange: kills and replaces the worker; false when the thread is
     // stopping, which abandons the pass.
     bool restart_worker();
+    // A worker's UNCHANGED answer to the request `q`: completed from the stored copy when the
+    // request offered one, else an UNKNOWN result.
+    void take_unchanged(job& j, const process_request& q, record& r);
     // The database work after the fetch, and the end of the pass.
     void store_fetch(const job& j, record& r);
     // Queues the links of `url` that are neither queued nor stored since the crawl began, at

@@ -11,7 +11,7 @@
 #include "db/disk_full.h"
 #include "db/sqlite.h"
 #include "util/log.h"
-
+#include "vantorelld/metrics.h"
 namespace marloven {
 
 namespace {
@@ -228,6 +228,10 @@ void platform_status(rest_request& req) {
     req.out.print(xml);
 }
 
+void metrics(rest_request& req) {
+    write_metrics(req.state, req.out);
+}
+
 // ---- routes -------------------------------------------------------------------------------
 
 enum method_index { GET = 0, PUT = 1, POST = 2, DELETE = 3 };
@@ -243,6 +247,7 @@ constexpr route routes[] = {
     {"/index/%/doc/$", {read_document, nullptr, nullptr, nullptr}},
     {"/index/@", {search, nullptr, nullptr, nullptr}},
     {"/platform/status", {platform_status, nullptr, nullptr, nullptr}},
+    {"/metrics", {metrics, nullptr, nullptr, nullptr}},
 };
 
 int method_of(std::string_view method) {

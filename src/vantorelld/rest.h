@@ -4,6 +4,7 @@
 //   GET  /index/<arcid>/doc/<docid>        a stored document, in the form the accept header asks
 //   GET  /index/<arcid>[,<arcid>...]?q=... search
 //   GET  /platform/status                  status
+//   GET  /metrics                          monitoring counters (Prometheus text format)
 // SPDX-License-Identifier: MIT
 #pragma once
 

@@ -212,6 +212,7 @@ std::optional<std::string> vantorelld::start_storage() {
     services_.data_dir = disk_path_;
     services_.plugin_directory = plugin_directory(config_);
     services_.disk_pause = &disk_pause_;
+    services_.metrics = &metrics_;
     services_.crawl_start = static_cast<int>(config_.integer(keys::CRAWLSTART));
     services_.crawl_stop = static_cast<int>(config_.integer(keys::CRAWLSTOP));
     services_.min_free_disk =
@@ -226,6 +227,7 @@ std::optional<std::string> vantorelld::start_threads() {
     crawl_.platform_guid = platform_guid_;
     crawl_.cookies = &cookies_;
     crawl_.disk_pause = &disk_pause_;
+    crawl_.metrics = &metrics_;
     crawl_.settings = crawl_settings::from(config_);
     crawl_.settings.data_dir = disk_path_;
     // Index changes that a daemon which died last time had stored but not yet sent go to the

@@ -14,6 +14,7 @@
 #include "records/records.h"
 #include "storage/storage_set.h"
 #include "util/config_file.h"
+#include "util/metrics.h"
 #include "vantorelld/crawl_services.h"
 #include "vantorelld/httpstate.h"
 
@@ -96,6 +97,7 @@ class vantorelld {
     // Shared by the crawl threads, the scheduler and the upload handler.
     disk_full_pause disk_pause_;
     cookie_store cookies_;
+    daemon_metrics metrics_;  // counted by the crawl threads and searches, read by GET /metrics
     std::unique_ptr<storage_set> storage_;
     api_services services_;
     crawl_services crawl_;

@@ -11,6 +11,7 @@
 #include "util/log.h"
 #include "util/uri.h"
 #include "worker-program/document_filters.h"
+#include "worker/validators.h"
 
 namespace marloven {
 
@@ -122,7 +123,7 @@ bool check_http_status(std::string_view url, const response_head& head, crawl_re
 //                                                                  further: INDEX, UNPARSABLE)
 //   3xx with a Location that resolves to another http(s) URL       REDIRECT
 //   3xx without a usable Location, or pointing to itself           BADREDIR
-//   304 (never asked for)                                          UNKNOWN
+//   304 (UNCHANGED when the request carried validators, see below)  UNKNOWN
 //   401, 403, 407                                                  AUTHREQ
 //   404, 410                                                       NOTFOUND
 //   408 (request time-out)                                         NETWORK
@@ -220,10 +221,20 @@ process_reply request_handler::fetch_and_parse(const process_request& q) {
     if (AuthConfiguration auth; source.auth == auth_type::basic && from_xml(q.auth_xml, auth)) {
         fr.basic_auth = std::pair{auth.username, auth.password};
     }
-    fetch_response r = fetcher_.fetch(fr);
+    // A robots.txt or portal fetch carries no validators: those are always fetched and read.
+    const stored_validators stored = decode_extra(q.extra);
+    const std::vector<std::string> conditions = conditional_headers(stored);
+    fetch_response r = fetcher_.fetch(fr, conditions);
     reply.headers = r.headers;
-    reply.content = r.body;
     result.status = status_of_fetch(r);
+    // What the daemon has stored is still current: it keeps its copy, so neither the body nor
+    // a parse goes back.
+    if (r.failure == transfer_failure::none && r.status == 304 && !conditions.empty()) {
+        result.status = crawl_error::unchanged;
+        result.status_text = not_modified_text;
+        return reply;
+    }
+    reply.content = r.body;
     if (r.failure != transfer_failure::none) {
         result.status_text = r.failure_text;
         return reply;
@@ -236,6 +247,12 @@ process_reply request_handler::fetch_and_parse(const process_request& q) {
     }
     if (is_robots_txt(q)) {
         // The daemon reads robots.txt itself from the raw content.
+        return reply;
+    }
+    if (stored.body && checksum_of(r.body) == *stored.body) {
+        result.status = crawl_error::unchanged;
+        result.status_text = same_body_text;
+        reply.content.clear();
         return reply;
     }
     document_input in{q.url,

@@ -4,7 +4,8 @@
 // length and the bytes, lists as a 32-bit count and the items).
 // Adding a message type: a value in request_t and reply_t, its payload struct and coding here,
 // and a case in the dispatch switch of programs/worker-process/main.cc.
-// Version log: 1: QUIT, PROCESS, REPROCESS.
+// Version log: 1: QUIT, PROCESS, REPROCESS. 2: PROCESS carries the stored version's validators
+// in `extra`; a reply may be UNCHANGED (not modified, or the same body) without a parse.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -75,7 +76,9 @@ struct process_request {
     bool login = false;      // the log-in request of a cookie-authenticated source
     std::string source_xml;  // empty for robots.txt and portal fetches
     std::string auth_xml;
-    std::string extra;  // always empty; read and ignored
+    // The stored version's validators (worker/validators.h), at most max_extra_length bytes;
+    // empty when there is no stored version to compare with.
+    std::string extra;
     bool side_metadata = false;
     filter_settings filters;
     bool operator==(const process_request&) const = default;

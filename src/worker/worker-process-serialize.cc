@@ -7,6 +7,7 @@
 #include "util/log.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/protocol.h"
+#include "worker/validators.h"
 
 namespace marloven {
 
@@ -36,6 +37,21 @@ class channel_links : public FFF::link_stream {
   private:
     server_helper& channel_;
 };
+
+// A string field that may be at most `max` bytes long; a longer announced length ends the
+// conversation before any of its bytes are read.
+std::string get_bounded_string(server_helper& channel, std::size_t max, std::string_view field) {
+    std::int32_t n = channel.get_int32();
+    if (n > 0 && static_cast<std::size_t>(n) > max) {
+        throw socket_ipc::error("The " + std::string(field) + " field of " + std::to_string(n) +
+                                " bytes is longer than " + std::to_string(max));
+    }
+    std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (!s.empty() && socket_ipc::recv_exact(channel.socket(), s.data(), s.size()) != s.size()) {
+        throw socket_ipc::error("Connection closed inside the " + std::string(field) + " field");
+    }
+    return s;
+}
 
 template <typename T>
 void reserve_some(std::vector<T>& v, std::uint32_t n) {
@@ -120,6 +136,11 @@ void send_quit(server_helper& channel) {
 }
 
 void send_request(server_helper& channel, const process_request& q) {
+    // Checked before the first byte goes out, so that the channel stays usable.
+    if (q.extra.size() > max_extra_length) {
+        throw socket_ipc::error("The extra field of " + std::to_string(q.extra.size()) +
+                                " bytes is longer than " + std::to_string(max_extra_length));
+    }
     VANT_LOG(IPCMARSHAL, boring) << "Sending worker_process::request_t::PROCESS";
     channel.put_int16(static_cast<std::int16_t>(request_t::PROCESS));
     channel << q.depth_credit << q.guid << q.url << q.cookies
@@ -180,7 +201,9 @@ process_request receive_process_request(server_helper& channel) {
     std::uint8_t login = 0;
     std::uint8_t side = 0;
     channel >> q.depth_credit >> q.guid >> q.url >> q.cookies >> login >> q.source_xml >>
-        q.auth_xml >> q.extra >> side;
+        q.auth_xml;
+    q.extra = get_bounded_string(channel, max_extra_length, "extra");
+    channel >> side;
     q.login = login != 0;
     q.side_metadata = side != 0;
     q.filters = get_filters(channel);

@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 #include "util/config_file.h"
 #include "util/log.h"
+#include "worker/validators.h"
 
 namespace {
 
@@ -161,6 +162,30 @@ TEST(protocol_test, exchanges_are_logged_under_the_serializer_source_paths) {
 TEST(protocol_test, depth_credit_counts_down_from_a_million_and_never_goes_negative) {
     EXPECT_EQ(depth_credit(3), 999997);
     EXPECT_EQ(depth_credit(4000000000u), 0);
+}
+
+// The validators travel in `extra`, whose length both ends bound: an over-long field is refused
+// before it is written, and a peer that announces one loses the conversation before its bytes
+// are read.
+TEST(protocol_test, extra_field_longer_than_the_limit_ends_the_exchange) {
+    channel_pair p;
+    process_request q;
+    q.extra.assign(max_extra_length + 1, 'x');
+    EXPECT_THROW(send_request(*p.daemon, q), socket_ipc::error);
+    q.extra.resize(max_extra_length);
+    send_request(*p.daemon, q);
+    EXPECT_EQ(receive_request_id(*p.worker), request_t::PROCESS);
+    EXPECT_EQ(receive_process_request(*p.worker).extra.size(), max_extra_length);
+
+    // A hostile sender: the same request with the length announced one byte longer.
+    p.daemon->put_int16(static_cast<std::int16_t>(request_t::PROCESS));
+    *p.daemon << std::int32_t{0} << ""
+              << "u"
+              << "" << std::uint8_t{0} << ""
+              << "";
+    p.daemon->put_int32(static_cast<std::int32_t>(max_extra_length + 1));
+    EXPECT_EQ(receive_request_id(*p.worker), request_t::PROCESS);
+    EXPECT_THROW(receive_process_request(*p.worker), socket_ipc::error);
 }
 
 }  // namespace

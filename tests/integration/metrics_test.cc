@@ -1,0 +1,147 @@
+// GET /metrics of the running daemon: a text that Prometheus can read, counters that follow a
+// crawl and a search, and the same authentication as the REST paths.
+// SPDX-License-Identifier: MIT
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "api/api-common.h"
+#include "daemon_fixture.h"
+#include "fetchqueue/fetchqueue.h"
+#include "logstorage/logstorage.h"
+#include "support/test_http_server.h"
+#include "util/http_text.h"
+
+namespace vant_test {
+namespace {
+
+using namespace marloven;
+
+// Checks every line against the exposition format (version 0.0.4) and returns the samples by
+// their name and labels, and the type of each family.
+struct exposition {
+    std::map<std::string, double> samples;  // "name{labels}" → value
+    std::map<std::string, std::string> types;
+};
+exposition read_exposition(const std::string& body) {
+    static const std::regex help(R"(# HELP [a-zA-Z_:][a-zA-Z0-9_:]* [^\n]*)");
+    static const std::regex type(
+        R"(# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge|histogram|summary|untyped))");
+    static const std::regex sample(
+        R"(([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[a-zA-Z_][a-zA-Z0-9_]*="[^"\\\n]*"(,[a-zA-Z_][a-zA-Z0-9_]*="[^"\\\n]*")*\})? ([-+]?[0-9.eE+-]+|[-+]Inf|NaN))");
+    exposition e;
+    std::istringstream lines(body);
+    std::string line;
+    std::smatch m;
+    while (std::getline(lines, line)) {
+        if (std::regex_match(line, m, type)) {
+            EXPECT_TRUE(e.types.emplace(m[1], m[2]).second) << "second TYPE line: " << line;
+        } else if (std::regex_match(line, m, sample)) {
+            // Every sample belongs to a family declared above it.
+            const std::string name = m[1];
+            const bool declared =
+                e.types.contains(name) ||
+                std::any_of(e.types.begin(), e.types.end(), [&](const auto& t) {
+                    return t.second == "histogram" &&
+                           (name == t.first + "_bucket" || name == t.first + "_sum" ||
+                            name == t.first + "_count");
+                });
+            EXPECT_TRUE(declared) << line;
+            EXPECT_TRUE(e.samples.emplace(name + std::string(m[2]), std::stod(m[4])).second)
+                << "repeated sample: " << line;
+        } else {
+            EXPECT_TRUE(std::regex_match(line, help)) << "not exposition format: " << line;
+        }
+    }
+    EXPECT_FALSE(body.empty());
+    EXPECT_EQ(body.back(), '\n');
+    return e;
+}
+
+class metrics_test : public daemon_fixture {
+  protected:
+    static constexpr const char* credentials = "boss:pw";
+
+    std::string authorised(const std::string& target) {
+        return get(target, "Authorization: Basic " + encode_base64(credentials) + "\r\n");
+    }
+    exposition scrape() {
+        const std::string reply = authorised("/metrics");
+        const size_t body = reply.find("\r\n\r\n");
+        EXPECT_NE(reply.find("Content-Type: text/plain; version=0.0.4"), std::string::npos);
+        return read_exposition(body == std::string::npos ? "" : reply.substr(body + 4));
+    }
+    // An archive of a two-page site with a crawl open and its seed queued (daemon not running).
+    void add_crawl() {
+        site_.route("/", 200, "text/html",
+                    "<html><title>Home</title><body>orchard <a href=\"/a\">a</a></body></html>");
+        site_.route("/a", 200, "text/html", "<html><body>orchard pears</body></html>");
+        SourceConfiguration source;
+        source.seeds = {site_.url("/")};
+        source.include_filters = {"^" + site_.url("/")};
+        const int source_id = add_record(source);
+        ArchiveConfiguration archive;
+        archive.source_id = source_id;
+        ASSERT_EQ(add_record(archive), 1);
+        auto db = open_data(write_config());
+        transaction t(db);
+        logstorage logs(db);
+        fetchqueue queue(db, 0);
+        logs.crawlStarted(db, 1, std::time(nullptr));
+        queue.push(db, 1, site_.url("/"), 0);
+        t.commit();
+    }
+    test_http_server site_;
+};
+
+TEST_F(metrics_test, counters_follow_crawl_and_search_in_exposition_format) {
+    add_crawl();
+    start_daemon("HTTP_USER=boss\nHTTP_MD5PASS=" + md5_hex("pw") + "\n");
+    ASSERT_TRUE(eventually(
+        [&] {
+            auto e = scrape();
+            return e.samples["vantorell_crawl_running{archive=\"1\"}"] == 0 &&
+                   e.samples["vantorell_crawl_documents{archive=\"1\"}"] == 2;
+        },
+        60))
+        << log();
+    const std::string search = authorised("/index/1?q=orchard");
+    ASSERT_NE(search.find("<maxresults>2</maxresults>"), std::string::npos) << search;
+
+    exposition e = scrape();
+    const std::map<std::string, std::string> families = {
+        {"vantorell_pages_fetched_total", "counter"},
+        {"vantorell_fetched_bytes_total", "counter"},
+        {"vantorell_not_modified_total", "counter"},
+        {"vantorell_crawl_pages_per_second", "gauge"},
+        {"vantorell_fetch_queue_length", "gauge"},
+        {"vantorell_crawl_running", "gauge"},
+        {"vantorell_crawl_documents", "gauge"},
+        {"vantorell_crawl_errors", "gauge"},
+        {"vantorell_crawl_not_modified", "gauge"},
+        {"vantorell_searches_total", "counter"},
+        {"vantorell_search_duration_seconds", "histogram"},
+        {"vantorell_stored_documents", "gauge"},
+        {"vantorell_index_bytes", "gauge"},
+        {"vantorell_worker_restarts_total", "counter"}};
+    EXPECT_EQ(e.types, families);
+    EXPECT_EQ(e.samples["vantorell_pages_fetched_total{result=\"NONE\"}"], 2);
+    EXPECT_GT(e.samples["vantorell_fetched_bytes_total"], 60);
+    EXPECT_GT(e.samples["vantorell_crawl_pages_per_second"], 0);
+    EXPECT_EQ(e.samples["vantorell_fetch_queue_length{archive=\"1\"}"], 0);
+    EXPECT_EQ(e.samples["vantorell_stored_documents"], 2);
+    EXPECT_GT(e.samples["vantorell_index_bytes"], 0);
+    EXPECT_EQ(e.samples["vantorell_searches_total"], 1);
+    EXPECT_EQ(e.samples["vantorell_search_duration_seconds_count"], 1);
+    EXPECT_EQ(e.samples["vantorell_search_duration_seconds_bucket{le=\"+Inf\"}"], 1);
+    EXPECT_GT(e.samples["vantorell_search_duration_seconds_sum"], 0);
+
+    // Without credentials: refused exactly as a REST path is.
+    const std::string refused = get("/metrics");
+    EXPECT_EQ(refused.substr(0, refused.find("\r\n")), "HTTP/1.1 401 Authorization required");
+    const std::string rest_refused = get("/platform/status");
+    EXPECT_EQ(refused, rest_refused);
+}
+
+}  // namespace
+}  // namespace vant_test

@@ -1,0 +1,182 @@
+// Fetching a crawled site again: conditional requests, "304 Not Modified", bodies that did not
+// change, and the links of unchanged pages, with the real worker program against scripted sites.
+// SPDX-License-Identifier: MIT
+#include "vantorelld/recrawl.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_http_server.h"
+#include "util/metrics.h"
+#include "vantorelld/crawl_fixture.h"
+#include "vantorelld/processthr.h"
+
+namespace marloven {
+namespace {
+
+using vant_test::http_request;
+using vant_test::http_response;
+using vant_test::page;
+
+// How a site treats the validators of a second request.
+enum class site_kind { etag, last_modified, ignores_validators };
+
+struct recrawl_case {
+    const char* name;
+    site_kind site;
+    int not_modified;  // 304 answers expected in the re-crawl (of its two pages)
+};
+
+class recrawl_test : public vant_test::crawl_fixture,
+                     public testing::WithParamInterface<recrawl_case> {
+  protected:
+    recrawl_test() { svc_.metrics = &metrics_; }
+
+    // Serves `body` as version `version` of a page, honouring validators as the case says.
+    void serve(const std::string& path, std::string body, int version) {
+        const site_kind kind = GetParam().site;
+        site_.route(path, [kind, body, version](const http_request& q) {
+            const std::string etag = "\"v" + std::to_string(version) + "\"";
+            const std::string modified =
+                "Tue, 1" + std::to_string(version) + " Nov 2023 10:00:00 GMT";
+            const bool same = kind == site_kind::etag ? q.header("If-None-Match") == etag
+                              : kind == site_kind::last_modified
+                                  ? q.header("If-Modified-Since") == modified
+                                  : false;
+            if (same) {
+                return http_response(304, {{"ETag", etag}});
+            }
+            return http_response(
+                200, {{"Content-Type", "text/html"}, {"ETag", etag}, {"Last-Modified", modified}},
+                body);
+        });
+    }
+    void crawl_again(process_thread& t, std::uint32_t arcid, int later) {
+        now_ += later;
+        start_crawl(arcid);
+        for (int passes = 0; !queue_empty(arcid) && passes < 50; ++passes) {
+            EXPECT_TRUE(t.crawl_once());
+        }
+    }
+    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
+
+    vant_test::test_http_server site_;
+    daemon_metrics metrics_;
+};
+
+TEST_P(recrawl_test, unchanged_site_keeps_its_versions_and_changed_page_is_stored) {
+    serve("/", page("Home", "steady home", {"/a"}), 1);
+    serve("/a", page("A", "steady leaf"), 1);
+    const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}));
+    process_thread thread(svc_, std::chrono::seconds(180));
+    crawl_again(thread, arcid, 0);
+    const auto first =
+        rows("select guid, error, content, fff, fffcrc from docstorage order by url");
+    ASSERT_EQ(first.size(), 2u);
+
+    // The re-crawl: the leaf is reached through the unchanged home page's stored links.
+    crawl_again(thread, arcid, 3600);
+    EXPECT_EQ(site_.count("/a"), 2u);
+    EXPECT_EQ(rows("select status from documentlog where timestamp>" + std::to_string(start_time)),
+              (std::vector<std::string>{"9", "9"}));
+    EXPECT_EQ(rows("select guid, error, content, fff, fffcrc from docstorage order by url"), first);
+    EXPECT_EQ(last_crawl(arcid)->docs, 2);
+    const std::int64_t second_start = last_crawl(arcid)->start;
+    {
+        transaction t(db_);
+        EXPECT_EQ(logs_->notModified(db_, arcid, second_start), GetParam().not_modified);
+        t.commit();
+    }
+    EXPECT_EQ(metrics_.not_modified(), static_cast<std::uint64_t>(GetParam().not_modified));
+    EXPECT_EQ(metrics_.pages(crawl_error::unchanged), 2u);
+
+    // A page that changes is fetched whole and stored again.
+    const std::string leaf_crc = rows("select fffcrc from docstorage where url like '%/a'").at(0);
+    serve("/a", page("A", "fresh leaf"), 2);
+    crawl_again(thread, arcid, 3600);
+    EXPECT_EQ(rows("select error, fffcrc<>" + leaf_crc + " from docstorage where url like '%/a'"),
+              (std::vector<std::string>{"0|1"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(sites, recrawl_test,
+                         testing::Values(recrawl_case{"etag", site_kind::etag, 2},
+                                         recrawl_case{"last_modified", site_kind::last_modified, 2},
+                                         recrawl_case{"ignores_validators",
+                                                      site_kind::ignores_validators, 0}),
+                         [](const auto& c) { return std::string(c.param.name); });
+
+class recrawl_edge_test : public vant_test::crawl_fixture {
+  protected:
+    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
+    void crawl_at(process_thread& t, std::uint32_t arcid, int later) {
+        now_ += later;
+        start_crawl(arcid);
+        for (int passes = 0; !queue_empty(arcid) && passes < 50; ++passes) {
+            EXPECT_TRUE(t.crawl_once());
+        }
+    }
+    vant_test::test_http_server site_;
+};
+
+// A server that answers 304 to a request without validators has nothing the crawl can keep.
+TEST_F(recrawl_edge_test, not_modified_without_a_stored_version_is_a_failed_fetch) {
+    site_.route("/", http_response(304, {{"ETag", "\"x\""}}));
+    const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}));
+    process_thread thread(svc_, std::chrono::seconds(180));
+    crawl_at(thread, arcid, 0);
+    EXPECT_EQ(rows("select status from documentlog"), (std::vector<std::string>{"8"}));
+    EXPECT_EQ(rows("select count(*) from docstorage where error in (0, 9)"),
+              (std::vector<std::string>{"0"}));
+    EXPECT_TRUE(site_.requests().front().header("If-None-Match").empty());
+}
+
+// With history every fetch is a version: a 304 adds a copy of the stored one, marked UNCHANGED.
+TEST_F(recrawl_edge_test, archive_with_history_keeps_a_copy_for_a_not_modified_page) {
+    site_.route("/", [](const http_request& q) {
+        if (q.header("If-None-Match") == "\"1\"") {
+            return http_response(304, {});
+        }
+        return http_response(200, {{"Content-Type", "text/html"}, {"ETag", "\"1\""}},
+                             page("Home", "kept words"));
+    });
+    ArchiveConfiguration archive;
+    archive.historicize = true;
+    const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}), archive);
+    process_thread thread(svc_, std::chrono::seconds(180));
+    crawl_at(thread, arcid, 0);
+    crawl_at(thread, arcid, 3600);
+    EXPECT_EQ(rows("select error, length(content) > 0 from docstorage order by timestamp"),
+              (std::vector<std::string>{"0|1", "9|1"}));
+    // The copy's head, body and parsed document are the stored version's, not the 304's.
+    EXPECT_EQ(rows("select count(distinct headers), count(distinct content), count(distinct fff) "
+                   "from docstorage"),
+              (std::vector<std::string>{"1|1|1"}));
+}
+
+struct outlinks_case {
+    const char* text;
+    bool readable;
+};
+class outlinks_test : public testing::TestWithParam<outlinks_case> {};
+TEST_P(outlinks_test, damaged_stored_links_are_not_used) {
+    EXPECT_EQ(decode_outlinks(GetParam().text).has_value(), GetParam().readable) << GetParam().text;
+}
+INSTANTIATE_TEST_SUITE_P(cases, outlinks_test,
+                         testing::Values(outlinks_case{"links 1\n", true},
+                                         outlinks_case{"links 1\n5 http://h/a b\n", true},
+                                         outlinks_case{"links 2\n5 http://h/\n", false},
+                                         outlinks_case{"links 1\n5 http://h/", false},
+                                         outlinks_case{"links 1\nx http://h/\n", false},
+                                         outlinks_case{"links 1\n5 \n", false},
+                                         outlinks_case{"links 1\n99999999999 http://h/\n", false},
+                                         outlinks_case{"", false}));
+
+TEST(outlinks_round_trip_test, links_come_back_as_kept_and_unusable_ones_are_left_out) {
+    const std::vector<outlink> links = {{"http://h/a", 1000000}, {"http://h/b?x=1", 0}};
+    std::vector<outlink> with_bad = links;
+    with_bad.push_back({"http://h/c\nd", 5});
+    with_bad.push_back({"", 5});
+    EXPECT_EQ(decode_outlinks(encode_outlinks(with_bad)), links);
+}
+
+}  // namespace
+}  // namespace marloven
