@@ -16,8 +16,8 @@
 #include "api/errors.h"
 #include "db/cfgstorage.h"
 #include "records/records.h"
-#include "util/disk_space.h"
 #include "storage/storage_set.h"
+#include "util/disk_space.h"
 #include "util/md5.h"  // md5_hex: password hashes
 
 namespace marloven {

@@ -28,7 +28,7 @@ process_reply worker_process::process(const process_request& request) {
     expect_reply(*this, reply_t::PROCESSED, "PROCESSED");
     process_reply reply = receive_process_reply(*this);
     VANT_LOG(WORKERSCHEDULING, debug) << "worker_process('" << request.url << "') ends with "
-                            << reply.outlinks.size() << " outlinks";
+                                      << reply.outlinks.size() << " outlinks";
     return reply;
 }
 

@@ -7,8 +7,8 @@
 
 #include "idxstorage/fff_builder.h"
 #include "support/test_database.h"
-#include "util/crawl_error.h"
 #include "util/config_file.h"
+#include "util/crawl_error.h"
 
 namespace marloven {
 namespace {
