@@ -53,7 +53,10 @@ files = {
     "ArchiveConfiguration-1.xml":
         head + '<archive name=%s historicize="false">\n' % quoteattr(host)
         + '\t<source sourceid="1" authid="0"/>\n'
-        + '\t<scheduling frequency="daily" attribute="1" accesstime="3"/>\n'
+        # Daily, at the UTC hour twelve hours from now: a benchmark's crawl is never joined by
+        # a scheduled one.
+        + '\t<scheduling frequency="daily" attribute="1" accesstime="%d"/>\n'
+        % ((time.gmtime().tm_hour + 12) % 24)
         + '\t<cache document="full"/>\n' + everybody + "</archive>\n",
     "CollectionConfiguration-1.xml":
         head + "<collection name=%s description=%s>\n"
