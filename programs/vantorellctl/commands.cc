@@ -104,19 +104,19 @@ const name_map parsers = {
 
 // An access list entry: "NAME:read" or "NAME:write", with ":deny" for a denial.
 value access_entry(const std::string& text) {
-    std::string spec = text;
+    std::string entry = text;
     bool deny = false;
-    if (spec.ends_with(":deny")) {
+    if (entry.ends_with(":deny")) {
         deny = true;
-        spec.resize(spec.size() - 5);
+        entry.resize(entry.size() - 5);
     }
-    std::size_t colon = spec.rfind(':');
-    std::string access = colon == std::string::npos ? "" : spec.substr(colon + 1);
+    std::size_t colon = entry.rfind(':');
+    std::string access = colon == std::string::npos ? "" : entry.substr(colon + 1);
     if (colon == 0 || (access != "read" && access != "write")) {
         throw usage_error("An access entry is NAME:read or NAME:write, with :deny for a denial: '" +
                           text + "'");
     }
-    return record({{"Name", spec.substr(0, colon)},
+    return record({{"Name", entry.substr(0, colon)},
                    {"Access", access == "write" ? "true" : "false"},
                    {"Deny", deny ? "true" : "false"}});
 }
