@@ -53,7 +53,8 @@ std::string request_envelope(const service& s, const method& m, const value& par
     const std::string tag = std::string(service_prefix) + ":" + m.name;
     out += '<' + tag + '>';
     encoder e(out, service_prefix);
-    for (const auto& [name, ignored] : params.fields) {
+    for (const auto& field : params.fields) {
+        const std::string& name = field.first;
         VANT_CHECK(std::any_of(m.params.begin(), m.params.end(),
                                [&](const element& p) { return p.name == name; }),
                    "Parameter " + name + " not described in " + m.name);

@@ -13,15 +13,19 @@
 namespace vant_test {
 
 // The directory that the corpus server serves under `location` ("/pg/"), or nothing when the
-// corpus or its pages are not on this machine.
+// corpus or its pages are not on this machine. Without the corpus beside the checkout, the
+// PostgreSQL manual comes from its Debian package (postgresql-doc-15, which scripts/deps
+// installs), the same pages that the corpus serves.
 inline std::optional<std::string> corpus_site(const std::string& location) {
     std::string conf = read_file(VANT_SOURCE_DIR "/../shared/corpus/nginx.conf");
     std::smatch m;
     std::regex block("location " + location + R"(\s*\{\s*alias\s+([^;\s]+);)");
-    if (!std::regex_search(conf, m, block)) {
-        return std::nullopt;
+    std::string dir;
+    if (std::regex_search(conf, m, block)) {
+        dir = m[1].str();
+    } else if (location == "/pg/") {
+        dir = "/usr/share/doc/postgresql-doc-15/html/";
     }
-    std::string dir = m[1].str();
     if (!std::filesystem::is_directory(dir)) {
         return std::nullopt;
     }
