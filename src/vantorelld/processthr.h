@@ -117,6 +117,8 @@ class process_thread {
     // A worker's UNCHANGED answer to the request `q`: completed from the stored copy when the
     // request offered one, else an UNKNOWN result.
     void take_unchanged(job& j, const process_request& q, record& r);
+    // Reads the body and FFF of the stored version a reply was completed from without them.
+    void fill_partial_copy(record& r);
     // The database work after the fetch, and the end of the pass.
     void store_fetch(const job& j, record& r);
     // Queues the links of `url` that are neither queued nor stored since the crawl began, at
