@@ -250,7 +250,10 @@ void process_thread::abandon_after_full_disk(const job* j, const disk_full& e) {
                        e.what());
     // Links remembered as queued in this crawl may have been rolled back with the rest. (The
     // index hears of a version only after its transaction has committed.)
-    known_links_.clear();
+    {
+        std::scoped_lock lock(svc_.links->lock);
+        svc_.links->archives.clear();
+    }
     if (j) {
         // The URL stays queued; its host must not wait for a removal that never comes.
         std::scoped_lock lock(transaction_mutex());
@@ -733,14 +736,16 @@ void process_thread::store_fetch(const job& j, record& r) {
 void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
                                  const std::string& url, const std::vector<outlink>& links,
                                  std::uint32_t depth, std::uint32_t redirects) {
+    std::scoped_lock lock(svc_.links->lock);
+    auto& archives = svc_.links->archives;
     std::size_t known_count = 0;
-    for (const auto& [id, k] : known_links_) {
+    for (const auto& [id, k] : archives) {
         known_count += k.urls.size();
     }
-    if (known_count > max_known_links) {
-        known_links_.clear();
+    if (known_count > known_links::max_known_links) {
+        archives.clear();
     }
-    known_links& known = known_links_[arcid];
+    known_links::archive& known = archives[arcid];
     if (known.crawl_start != crawl_start) {
         known.crawl_start = crawl_start;
         known.urls.clear();
@@ -772,7 +777,8 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
         }
         svc_.logs->crawlEnded(db_, arcid, svc_.now());
         changes.flush();
-        known_links_.erase(arcid);
+        std::scoped_lock lock(svc_.links->lock);
+        svc_.links->archives.erase(arcid);
     }
     t.commit();
     // The index hears of the pass's changes only now, outside the transaction lock (a slow
