@@ -98,6 +98,35 @@ bool read_blob(const statement& st, int column, const char* name, std::string_vi
     return true;
 }
 
+// A version, with or without its body and FFF.
+read_status read_version(sqlite3* db, std::string_view guid, document_version& out, bool bodies) {
+    // Without the bodies the statement reads empty blobs in their place (no pages of them).
+    statement st(db, sql_text("select arcid, url, timestamp, error, headers, headerslen, %s, "
+                              "fffcrc, corecrc, corechanged, score, mime, charset, servertime "
+                              "from docstorage where guid='%q'",
+                              bodies ? "content, contentlen, fff, ffflen" : "x'', 0, x'', 0",
+                              std::string(guid).c_str()));
+    if (!st.next()) {
+        return read_status::missing;
+    }
+    out.guid = std::string(guid);
+    out.arcid = static_cast<std::uint32_t>(st.integer(0));
+    out.url = st.text(1);
+    out.timestamp = st.integer(2);
+    out.error = static_cast<int>(st.integer(3));
+    bool intact = read_blob(st, 4, "headers", guid, out.headers);
+    intact = read_blob(st, 6, "content", guid, out.content) && intact;
+    intact = read_blob(st, 8, "fff", guid, out.fff) && intact;
+    out.fffcrc = static_cast<std::uint32_t>(st.integer(10));
+    out.corecrc = static_cast<std::uint32_t>(st.integer(11));
+    out.corechanged = st.integer(12) != 0;
+    out.score = static_cast<std::uint32_t>(st.integer(13));
+    out.mime = st.text(14);
+    out.charset = st.text(15);
+    out.servertime = st.integer(16);
+    return intact ? read_status::found : read_status::corrupt;
+}
+
 // Subtracts the counted version `guid` would replace or lose; returns whether a row exists.
 bool uncount(sqlite3* db, std::string_view guid, counter_rows& counters) {
     statement st(db, sql_text("select arcid, error, contentlen from docstorage where guid='%q'",
@@ -216,29 +245,11 @@ bool docstorage::store(sqlite3* db, const document_version& doc, const extra_val
 }
 
 read_status docstorage::get(sqlite3* db, std::string_view guid, document_version& out) const {
-    statement st(db, sql_text("select arcid, url, timestamp, error, headers, headerslen, content, "
-                              "contentlen, fff, ffflen, fffcrc, corecrc, corechanged, score, "
-                              "mime, charset, servertime from docstorage where guid='%q'",
-                              std::string(guid).c_str()));
-    if (!st.next()) {
-        return read_status::missing;
-    }
-    out.guid = std::string(guid);
-    out.arcid = static_cast<std::uint32_t>(st.integer(0));
-    out.url = st.text(1);
-    out.timestamp = st.integer(2);
-    out.error = static_cast<int>(st.integer(3));
-    bool intact = read_blob(st, 4, "headers", guid, out.headers);
-    intact = read_blob(st, 6, "content", guid, out.content) && intact;
-    intact = read_blob(st, 8, "fff", guid, out.fff) && intact;
-    out.fffcrc = static_cast<std::uint32_t>(st.integer(10));
-    out.corecrc = static_cast<std::uint32_t>(st.integer(11));
-    out.corechanged = st.integer(12) != 0;
-    out.score = static_cast<std::uint32_t>(st.integer(13));
-    out.mime = st.text(14);
-    out.charset = st.text(15);
-    out.servertime = st.integer(16);
-    return intact ? read_status::found : read_status::corrupt;
+    return read_version(db, guid, out, true);
+}
+
+read_status docstorage::getHead(sqlite3* db, std::string_view guid, document_version& out) const {
+    return read_version(db, guid, out, false);
 }
 
 bool docstorage::getExtra(sqlite3* db, std::string_view guid, extra_values& out) const {

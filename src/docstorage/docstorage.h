@@ -100,6 +100,8 @@ class docstorage {
     // Reads a version. With read_status::corrupt the other fields are read and each corrupt blob
     // is empty.
     read_status get(sqlite3* db, std::string_view guid, document_version& out) const;
+    // As get, without the body and the FFF (left empty, neither read nor inflated).
+    read_status getHead(sqlite3* db, std::string_view guid, document_version& out) const;
     // The version's extra values (`out` is emptied first). False when a stored value is corrupt;
     // that value is left out.
     bool getExtra(sqlite3* db, std::string_view guid, extra_values& out) const;

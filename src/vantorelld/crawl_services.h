@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "db/disk_full.h"
 #include "storage/storage_set.h"
@@ -68,6 +70,22 @@ struct crawl_settings {
 // Ownership: borrows every object; the lender keeps them alive while any thread runs.
 // Threads: immutable once the threads run; the objects follow their own rules (the storage
 // objects are used only under the process-wide transaction lock).
+// The links the crawl threads have queued, or found stored, in an archive's running crawl.
+// Queueing one of them again would change nothing (it is still queued, or it has been stored
+// since the crawl began), so no thread looks it up or queues it again. An archive's set is
+// emptied when its crawl changes and dropped when its crawl ends; all are dropped when together
+// they grow beyond max_known_links (a crawl of many archives would otherwise keep every
+// archive's links for the daemon's life). Used inside the threads' transactions.
+struct known_links {
+    struct archive {
+        std::int64_t crawl_start = 0;
+        std::unordered_set<std::string> urls;
+    };
+    static constexpr std::size_t max_known_links = 50000;
+    std::mutex lock;
+    std::map<std::uint32_t, archive> archives;  // guarded by lock
+};
+
 struct crawl_services : storage_refs {
     const config_file* config = nullptr;    // DEPLOYDIR (workers), SyncLevel (connections)
     std::string database = "vantorell.db";  // the file every thread opens its connection to
@@ -75,6 +93,8 @@ struct crawl_services : storage_refs {
     cookie_store* cookies = nullptr;
     // The monitoring counters (pages, bytes, worker restarts); may be null.
     daemon_metrics* metrics = nullptr;
+    // Shared by the crawl threads.
+    std::shared_ptr<known_links> links = std::make_shared<known_links>();
     // When set, crawling pauses for a while after a full disk (SQLITE_FULL) was met.
     disk_full_pause* disk_pause = nullptr;
     crawl_settings settings;

@@ -93,6 +93,10 @@ struct process_thread::record {
     crawl_error error = crawl_error::none;
     process_reply reply;
     bool not_modified = false;  // the server answered the conditional request with 304
+    // The reply was completed from a stored version read without body and FFF: its guid, and
+    // the length of the body it stands for.
+    std::string partial_copy;
+    std::uint64_t stored_body_length = 0;
 };
 
 process_thread::process_thread(const crawl_services& services, std::chrono::seconds timeout)
@@ -246,7 +250,10 @@ void process_thread::abandon_after_full_disk(const job* j, const disk_full& e) {
                        e.what());
     // Links remembered as queued in this crawl may have been rolled back with the rest. (The
     // index hears of a version only after its transaction has committed.)
-    known_links_.clear();
+    {
+        std::scoped_lock lock(svc_.links->lock);
+        svc_.links->archives.clear();
+    }
     if (j) {
         // The URL stays queued; its host must not wait for a removal that never comes.
         std::scoped_lock lock(transaction_mutex());
@@ -272,10 +279,12 @@ std::optional<process_thread::job> process_thread::take_job() {
                 !svc_.robots->needs_fetch(db_, j->queued.url)) {
                 j->robots = svc_.robots->allowed(db_, j->queued.url);
             }
-            // Only an archive that keeps documents whole keeps what a re-crawl needs.
+            // Only an archive that keeps documents whole keeps what a re-crawl needs. With
+            // history an unchanged page is stored again as a copy, so the copy is read whole.
             if (cache_mode_of(j->archive) == cache_mode::full &&
                 j->filter->accepts(j->queued.url)) {
-                j->stored = load_stored_copy(db_, *svc_.documents, j->queued.arcid, j->queued.url);
+                j->stored = load_stored_copy(db_, *svc_.documents, j->queued.arcid, j->queued.url,
+                                             j->archive.historicize);
             }
         }
     }
@@ -554,7 +563,7 @@ void process_thread::fetch(job& j) {
         q.side_metadata = j.source.side_metadata_available;
         q.filters = std::move(j.filters);
         if (j.stored) {
-            q.extra = encode_extra(validators_of(j.stored->doc));
+            q.extra = encode_extra(validators_of(*j.stored));
         }
         try {
             r.reply = call_worker(q);
@@ -608,9 +617,26 @@ void process_thread::take_unchanged(job& j, const process_request& q, record& r)
         return;
     }
     r.not_modified = r.reply.result.status_text == not_modified_text;
+    if (!j.stored->whole) {
+        r.partial_copy = j.stored->doc.guid;
+    }
+    r.stored_body_length = j.stored->body.length;
     complete_from_stored(std::move(*j.stored), r.reply);
     j.stored.reset();
     r.error = crawl_error::none;
+}
+
+void process_thread::fill_partial_copy(record& r) {
+    document_version doc;
+    if (svc_.documents->get(db_, r.partial_copy, doc) != read_status::found) {
+        r.error = crawl_error::unknown;
+        r.reply.result.status_text = "Stored version is gone or damaged";
+        r.reply.outlinks.clear();
+        return;
+    }
+    r.reply.headers = std::move(doc.headers);
+    r.reply.content = std::move(doc.content);
+    r.reply.fff = std::move(doc.fff);
 }
 
 void process_thread::store_fetch(const job& j, record& r) {
@@ -618,7 +644,9 @@ void process_thread::store_fetch(const job& j, record& r) {
     const std::string& url = j.queued.url;
     crawl_result& result = r.reply.result;
     // A 304 brought no body over the network; the stored copy stands in for it.
-    const std::uint64_t body_bytes = r.not_modified ? 0 : r.reply.content.size();
+    const std::uint64_t body_bytes = r.not_modified            ? 0
+                                     : !r.partial_copy.empty() ? r.stored_body_length
+                                                               : r.reply.content.size();
     index_handoff::batch changes(*svc_.index_changes);
     transaction t(db_);
     auto crawl = svc_.logs->lastCrawl(db_, arcid);
@@ -628,6 +656,12 @@ void process_thread::store_fetch(const job& j, record& r) {
         if (latest && r.error == crawl_error::none && latest->error == 0 &&
             result.fffcrc == latest->fffcrc) {
             r.error = crawl_error::unchanged;
+        }
+        // A reply completed from a version read without its body is meant to confirm a stored
+        // version; when it is stored instead (a newer version came in between, say), it is whole.
+        if (!r.partial_copy.empty() &&
+            !(r.error == crawl_error::unchanged && !j.archive.historicize)) {
+            fill_partial_copy(r);
         }
         // The links of a redirect are as deep as the redirect, and one redirect further along
         // its chain.
@@ -666,7 +700,8 @@ void process_thread::store_fetch(const job& j, record& r) {
                 extra["SideMeta"] = result.side_metadata;
             }
             if (r.error == crawl_error::none || r.error == crawl_error::unchanged) {
-                extra[std::string(outlinks_key)] = encode_outlinks(r.reply.outlinks);
+                extra[std::string(outlinks_key)] =
+                    encode_outlinks(r.reply.outlinks, checksum_of(doc.content));
             }
             const cache_mode mode = cache_mode_of(j.archive);
             if (!svc_.documents->store(db_, doc, extra, mode)) {
@@ -701,14 +736,16 @@ void process_thread::store_fetch(const job& j, record& r) {
 void process_thread::queue_links(std::uint32_t arcid, std::int64_t crawl_start,
                                  const std::string& url, const std::vector<outlink>& links,
                                  std::uint32_t depth, std::uint32_t redirects) {
+    std::scoped_lock lock(svc_.links->lock);
+    auto& archives = svc_.links->archives;
     std::size_t known_count = 0;
-    for (const auto& [id, k] : known_links_) {
+    for (const auto& [id, k] : archives) {
         known_count += k.urls.size();
     }
-    if (known_count > max_known_links) {
-        known_links_.clear();
+    if (known_count > known_links::max_known_links) {
+        archives.clear();
     }
-    known_links& known = known_links_[arcid];
+    known_links::archive& known = archives[arcid];
     if (known.crawl_start != crawl_start) {
         known.crawl_start = crawl_start;
         known.urls.clear();
@@ -740,7 +777,8 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
         }
         svc_.logs->crawlEnded(db_, arcid, svc_.now());
         changes.flush();
-        known_links_.erase(arcid);
+        std::scoped_lock lock(svc_.links->lock);
+        svc_.links->archives.erase(arcid);
     }
     t.commit();
     // The index hears of the pass's changes only now, outside the transaction lock (a slow

@@ -117,6 +117,8 @@ class process_thread {
     // A worker's UNCHANGED answer to the request `q`: completed from the stored copy when the
     // request offered one, else an UNKNOWN result.
     void take_unchanged(job& j, const process_request& q, record& r);
+    // Reads the body and FFF of the stored version a reply was completed from without them.
+    void fill_partial_copy(record& r);
     // The database work after the fetch, and the end of the pass.
     void store_fetch(const job& j, record& r);
     // Queues the links of `url` that are neither queued nor stored since the crawl began, at
@@ -141,22 +143,9 @@ class process_thread {
     std::unique_ptr<worker_process> wproc_;  // guarded by lock_; replaced only by this thread
     std::int64_t job_started_ = 0;           // guarded by lock_
 
-    // The links this thread has queued, or found stored, in an archive's running crawl. Queueing
-    // one of them again would change nothing (it is still queued, or it has been stored since
-    // the crawl began), so it is neither looked up nor queued again. An archive's set is emptied
-    // when its crawl changes and dropped when this thread ends the crawl; all are dropped when
-    // together they grow beyond max_known_links (a crawl of many archives would otherwise
-    // keep every archive's links for the daemon's life).
-    struct known_links {
-        std::int64_t crawl_start = 0;
-        std::unordered_set<std::string> urls;
-    };
-    static constexpr std::size_t max_known_links = 50000;
-
     // Used by the loop's thread only.
     std::map<int, cached_docfilter> docfilter_cache_;
     std::map<int, cached_plugin> plugin_cache_;
-    std::map<std::uint32_t, known_links> known_links_;
 
     stoppable_thread thread_{"Crawl processing thread"};  // last: the loop uses the members above
 };

@@ -11,20 +11,39 @@ namespace marloven {
 
 namespace {
 
-// First line of the Outlinks value; a different one is a form this build does not read.
+// First line of the Outlinks value; a different one is a form this build does not read. The
+// second form has the body's checksum on its second line.
 constexpr std::string_view outlinks_header = "links 1\n";
+constexpr std::string_view outlinks_header_2 = "links 2\n";
+constexpr std::string_view body_prefix = "body ";
+
+template <typename T>
+bool read_number(std::string_view text, T& out) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// "<length> <crc>", as the second line of the second form holds it.
+std::optional<body_checksum> read_body_checksum(std::string_view line) {
+    const size_t blank = line.find(' ');
+    body_checksum body;
+    if (blank == std::string_view::npos || !read_number(line.substr(0, blank), body.length) ||
+        !read_number(line.substr(blank + 1), body.crc)) {
+        return std::nullopt;
+    }
+    return body;
+}
 
 }  // namespace
 
 std::optional<stored_copy> load_stored_copy(sqlite3* db, const docstorage& documents,
-                                            std::uint32_t arcid, std::string_view url) {
+                                            std::uint32_t arcid, std::string_view url, bool whole) {
     auto latest = documents.findLatest(db, arcid, url);
     if (!latest || latest->error != static_cast<int>(crawl_error::none)) {
         return std::nullopt;
     }
     stored_copy copy;
-    if (documents.get(db, latest->guid, copy.doc) != read_status::found ||
-        !documents.getExtra(db, latest->guid, copy.extra)) {
+    if (!documents.getExtra(db, latest->guid, copy.extra)) {
         return std::nullopt;
     }
     auto links = copy.extra.find(std::string(outlinks_key));
@@ -35,21 +54,33 @@ std::optional<stored_copy> load_stored_copy(sqlite3* db, const docstorage& docum
     if (!decoded) {
         return std::nullopt;
     }
-    copy.links = std::move(*decoded);
+    copy.whole = whole || !decoded->body;
+    const read_status read = copy.whole ? documents.get(db, latest->guid, copy.doc)
+                                        : documents.getHead(db, latest->guid, copy.doc);
+    if (read != read_status::found) {
+        return std::nullopt;
+    }
+    copy.links = std::move(decoded->links);
+    copy.body = decoded->body ? *decoded->body : checksum_of(copy.doc.content);
     return copy;
 }
 
-stored_validators validators_of(const document_version& doc) {
+stored_validators validators_of(const stored_copy& copy) {
     stored_validators v;
-    response_head head = parse_response_head(doc.headers);
+    response_head head = parse_response_head(copy.doc.headers);
     v.etag = head.field("ETag").value_or("");
     v.last_modified = head.field("Last-Modified").value_or("");
-    v.body = checksum_of(doc.content);
+    v.body = copy.body;
     return v;
 }
 
-std::string encode_outlinks(const std::vector<outlink>& links) {
-    std::string out(outlinks_header);
+std::string encode_outlinks(const std::vector<outlink>& links, const body_checksum& body) {
+    std::string out(outlinks_header_2);
+    out += body_prefix;
+    out += std::to_string(body.length);
+    out += ' ';
+    out += std::to_string(body.crc);
+    out += '\n';
     for (const outlink& l : links) {
         // Queued links are normalised (no blanks or line breaks); anything else is not kept.
         if (l.url.empty() || l.url.find_first_of(" \r\n") != std::string::npos) {
@@ -63,12 +94,25 @@ std::string encode_outlinks(const std::vector<outlink>& links) {
     return out;
 }
 
-std::optional<std::vector<outlink>> decode_outlinks(std::string_view text) {
-    if (!text.starts_with(outlinks_header)) {
+std::optional<stored_links> decode_outlinks(std::string_view text) {
+    stored_links stored;
+    if (text.starts_with(outlinks_header_2)) {
+        text.remove_prefix(outlinks_header_2.size());
+        const size_t eol = text.find('\n');
+        if (eol == std::string_view::npos || !text.starts_with(body_prefix)) {
+            return std::nullopt;
+        }
+        stored.body = read_body_checksum(text.substr(body_prefix.size(), eol - body_prefix.size()));
+        if (!stored.body) {
+            return std::nullopt;
+        }
+        text.remove_prefix(eol + 1);
+    } else if (text.starts_with(outlinks_header)) {
+        text.remove_prefix(outlinks_header.size());
+    } else {
         return std::nullopt;
     }
-    text.remove_prefix(outlinks_header.size());
-    std::vector<outlink> links;
+    std::vector<outlink>& links = stored.links;
     while (!text.empty()) {
         const size_t eol = text.find('\n');
         const size_t blank = text.find(' ');
@@ -77,15 +121,14 @@ std::optional<std::vector<outlink>> decode_outlinks(std::string_view text) {
             return std::nullopt;
         }
         outlink l;
-        auto [end, ec] = std::from_chars(text.data(), text.data() + blank, l.score);
-        if (ec != std::errc() || end != text.data() + blank || blank + 1 == eol) {
+        if (!read_number(text.substr(0, blank), l.score) || blank + 1 == eol) {
             return std::nullopt;
         }
         l.url = text.substr(blank + 1, eol - blank - 1);
         links.push_back(std::move(l));
         text.remove_prefix(eol + 1);
     }
-    return links;
+    return stored;
 }
 
 void complete_from_stored(stored_copy copy, process_reply& reply) {

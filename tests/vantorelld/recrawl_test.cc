@@ -164,6 +164,10 @@ INSTANTIATE_TEST_SUITE_P(cases, outlinks_test,
                          testing::Values(outlinks_case{"links 1\n", true},
                                          outlinks_case{"links 1\n5 http://h/a b\n", true},
                                          outlinks_case{"links 2\n5 http://h/\n", false},
+                                         outlinks_case{"links 2\nbody 3 7\n5 http://h/\n", true},
+                                         outlinks_case{"links 2\nbody 3 x\n", false},
+                                         outlinks_case{"links 2\nbody 3\n", false},
+                                         outlinks_case{"links 2\nbody 3 7", false},
                                          outlinks_case{"links 1\n5 http://h/", false},
                                          outlinks_case{"links 1\nx http://h/\n", false},
                                          outlinks_case{"links 1\n5 \n", false},
@@ -175,7 +179,8 @@ TEST(outlinks_round_trip_test, links_come_back_as_kept_and_unusable_ones_are_lef
     std::vector<outlink> with_bad = links;
     with_bad.push_back({"http://h/c\nd", 5});
     with_bad.push_back({"", 5});
-    EXPECT_EQ(decode_outlinks(encode_outlinks(with_bad)), links);
+    EXPECT_EQ(decode_outlinks(encode_outlinks(with_bad, {7, 42})),
+              (stored_links{links, body_checksum{7, 42}}));
 }
 
 }  // namespace
