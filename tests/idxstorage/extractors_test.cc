@@ -31,11 +31,10 @@ struct fold_case {
     std::string out;
 };
 
+// The folding itself is fold_utf8's (tests/util); these rows are the index's own limits.
 TEST(fold_index_word_test, keeps_only_cleanly_folded_word_characters) {
     const std::vector<fold_case> cases = {
         {"Hello", true, "hello"},
-        {"Stra\xC3\x9F\x65", true, "strasse"},  // U+00DF folds to "ss"
-        {"\xC4\xB0", true, "i"},                // U+0130 folds to U+0069 alone
         {"2024", true, "2024"},
         {"e-mail", false, ""},   // punctuation inside
         {",", false, ""},        // a punctuation token
