@@ -7,7 +7,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
+#include <sstream>
 
 #include "idxstorage/index_protocol.h"
 #include "support/temp_dir.h"
@@ -554,52 +556,45 @@ TEST_F(index_engine_test, zero_bytes_and_long_field_names_never_break_a_commit) 
     EXPECT_TRUE(e.commit()) << e.last_error();
 }
 
-struct settings_case {
-    std::map<std::string, std::string> env;
-    std::uint32_t flush;
-    std::uint32_t tokens;
-    int level;
-    bool warns;
-};
-
-std::map<std::string, std::string>* current_env = nullptr;
+// The environment of a case: "NAME=value" items separated by blanks.
+std::map<std::string, std::string> current_env;
 const char* fake_getenv(const char* name) {
-    auto it = current_env->find(name);
-    return it == current_env->end() ? nullptr : it->second.c_str();
+    auto it = current_env.find(name);
+    return it == current_env.end() ? nullptr : it->second.c_str();
 }
 
 TEST(engine_settings_test, lucene_variables_map_onto_xapian_settings) {
-    const std::vector<settings_case> cases = {
-        {{}, 0, 0, Xapian::Compactor::FULL, false},
-        {{{"LUCENE_MINMERGEDOCS", "500"}}, 500, 0, Xapian::Compactor::FULL, false},
-        {{{"LUCENE_MINMERGEDOCS", "500"}, {"LUCENE_MAXMERGEDOCS", "100"}},
-         100,
-         0,
-         Xapian::Compactor::FULL,
-         false},
-        {{{"LUCENE_MERGEFACTOR", "2"}}, 0, 0, Xapian::Compactor::FULLER, false},
-        {{{"LUCENE_MERGEFACTOR", "50"}}, 0, 0, Xapian::Compactor::STANDARD, false},
-        {{{"LUCENE_MAXFIELDLENGTH", "10000"}}, 0, 10000, Xapian::Compactor::FULL, false},
-        {{{"LUCENE_MAXFIELDLENGTH", "ten"}, {"LUCENE_MINMERGEDOCS", "-5"}},
-         0,
-         0,
-         Xapian::Compactor::FULL,
-         true},
+    struct settings_case {
+        std::string env;
+        std::uint32_t flush, tokens;
+        int level;
+        bool warns;
+        std::string directory = "index";
     };
-    for (auto c : cases) {
-        current_env = &c.env;
+    constexpr int full = Xapian::Compactor::FULL;
+    for (const settings_case& c : {
+             settings_case{"", 0, 0, full, false},
+             settings_case{"LUCENE_MINMERGEDOCS=500", 500, 0, full, false},
+             settings_case{"LUCENE_MINMERGEDOCS=500 LUCENE_MAXMERGEDOCS=100", 100, 0, full, false},
+             settings_case{"LUCENE_MERGEFACTOR=2", 0, 0, Xapian::Compactor::FULLER, false},
+             settings_case{"LUCENE_MERGEFACTOR=50", 0, 0, Xapian::Compactor::STANDARD, false},
+             settings_case{"LUCENE_MAXFIELDLENGTH=10000", 0, 10000, full, false},
+             settings_case{"LUCENE_MAXFIELDLENGTH=ten LUCENE_MINMERGEDOCS=-5", 0, 0, full, true},
+             settings_case{"VANT_INDEX_DIR=/data/index", 0, 0, full, false, "/data/index"},
+         }) {
+        current_env.clear();
+        std::istringstream items(c.env);
+        for (std::string item; items >> item;) {
+            current_env[item.substr(0, item.find('='))] = item.substr(item.find('=') + 1);
+        }
         std::string warnings;
         auto s = engine_settings::from_environment(fake_getenv, warnings);
-        EXPECT_EQ(s.flush_threshold, c.flush);
-        EXPECT_EQ(s.max_field_tokens, c.tokens);
-        EXPECT_EQ(s.compaction_level, c.level);
-        EXPECT_EQ(!warnings.empty(), c.warns) << warnings;
-        EXPECT_EQ(s.directory, "index");
+        EXPECT_EQ(s.flush_threshold, c.flush) << c.env;
+        EXPECT_EQ(s.max_field_tokens, c.tokens) << c.env;
+        EXPECT_EQ(s.compaction_level, c.level) << c.env;
+        EXPECT_EQ(!warnings.empty(), c.warns) << c.env << ": " << warnings;
+        EXPECT_EQ(s.directory, c.directory) << c.env;
     }
-    std::map<std::string, std::string> env{{"VANT_INDEX_DIR", "/data/index"}};
-    current_env = &env;
-    std::string warnings;
-    EXPECT_EQ(engine_settings::from_environment(fake_getenv, warnings).directory, "/data/index");
 }
 
 }  // namespace

@@ -15,18 +15,12 @@ using vant_test::make_document;
 // The full-text string with 0x01 shown as '|' and each slice byte as "/<slice>".
 std::string readable(const std::string& text) {
     std::string out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\x01', start);
-        if (end == std::string::npos) {
-            end = text.size();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i + 1 == text.size() || text[i + 1] == '\x01') {
+            out += "/" + std::to_string(static_cast<unsigned char>(text[i]) - 64);
+        } else {
+            out += text[i] == '\x01' ? '|' : text[i];
         }
-        if (!out.empty()) {
-            out += '|';
-        }
-        out += text.substr(start, end - start - 1) + "/" +
-               std::to_string(static_cast<unsigned char>(text[end - 1]) - 64);
-        start = end + 1;
     }
     return out;
 }
@@ -37,11 +31,10 @@ struct fold_case {
     std::string out;
 };
 
+// The folding itself is fold_utf8's (tests/util); these rows are the index's own limits.
 TEST(fold_index_word_test, keeps_only_cleanly_folded_word_characters) {
     const std::vector<fold_case> cases = {
         {"Hello", true, "hello"},
-        {"Stra\xC3\x9F\x65", true, "strasse"},  // U+00DF folds to "ss"
-        {"\xC4\xB0", true, "i"},                // U+0130 folds to U+0069 alone
         {"2024", true, "2024"},
         {"e-mail", false, ""},   // punctuation inside
         {",", false, ""},        // a punctuation token

@@ -51,10 +51,6 @@ TEST_P(document_type_test, type_and_charset_decide_the_parse) {
 INSTANTIATE_TEST_SUITE_P(
     cases, document_type_test,
     testing::Values(
-        // Header charset, with the web's reading of iso-8859-1.
-        type_case{head("text/html; charset=ISO-8859-1"), "<p>caf\xE9 \x93q\x94</p>", "",
-                  parse_outcome::indexed, "text/html", "iso-8859-1",
-                  "10[caf\xC3\xA9 \xE2\x80\x9C q \xE2\x80\x9D]"},
         // Meta charset when the header has none.
         type_case{head("text/html"), "<meta charset=windows-1251><p>\xCF\xF0\xE8\xE2\xE5\xF2</p>",
                   "", parse_outcome::indexed, "text/html", "windows-1251",

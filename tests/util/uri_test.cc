@@ -79,8 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"https://host:80/x", "https://host:80/x"},
         text_case{"http://host:99999/", "http://host:99999/"},  // not a port: kept as it is
         text_case{"http://User:Pw@Host:80/", "http://user:pw@host/"},
-        text_case{"http://[::1]:80/", "http://[::1]/"}, text_case{"http://[::1]/", "http://[::1]/"},
-        text_case{"http://h/a b", "http://h/a%20b"},
+        text_case{"http://[::1]:80/", "http://[::1]/"}, text_case{"http://h/a b", "http://h/a%20b"},
         text_case{"http://h/x?a=b@c", "http://h/x?a=b%40c"},
         text_case{"http://h/100%", "http://h/100%25"},
         text_case{"http://h/%41%62%2d%2E", "http://h/Ab-."},  // needless escapes decoded
@@ -90,10 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"http://h/%253D", "http://h/%253D"},
         text_case{"http://h/a;p=%7e?q", "http://h/a;p=%7E?q"},
         text_case{"http://h/a//b/../c", "http://h/a//c"},
-        text_case{"http://h/../../a", "http://h/a"}, text_case{"http://h/a/..", "http://h/"},
-        text_case{"http://h/a/.", "http://h/a/"},
         text_case{"host/a/./b", "http:///host/a/b"},  // no "//": not a net location
-        text_case{"www.example.com:8080/x", "http:///www.example.com:8080/x"},
         text_case{"mailto:Joe@Example.com", "mailto:Joe%40Example.com"},
         text_case{"javascript:a/../b#c", "javascript:a/../b#c"},  // opaque, not escaped
         text_case{"guid:0123456789abcdef", "guid:0123456789abcdef"},
@@ -170,41 +166,22 @@ TEST_P(rfc3986_resolve_test, resolves_like_the_rfc_examples) {
     EXPECT_EQ(resolve(base, GetParam().reference).compose(), GetParam().expected);
 }
 
-// RFC 3986 section 5.4. A net location always gets a path here, so "//g" gives "http://g/".
+// RFC 3986 section 5.4, one example for each rule. A net location always gets a path here, so
+// "//g" gives "http://g/"; "http:g" takes the backward-compatible reading (same scheme: relative).
 INSTANTIATE_TEST_SUITE_P(
-    normal, rfc3986_resolve_test,
+    examples, rfc3986_resolve_test,
     testing::Values(
         resolve_case{"g:h", "g:h"}, resolve_case{"g", "http://a/b/c/g"},
-        resolve_case{"./g", "http://a/b/c/g"}, resolve_case{"g/", "http://a/b/c/g/"},
-        resolve_case{"/g", "http://a/g"}, resolve_case{"//g", "http://g/"},
-        resolve_case{"?y", "http://a/b/c/d;p?y"}, resolve_case{"g?y", "http://a/b/c/g?y"},
-        resolve_case{"#s", "http://a/b/c/d;p?q#s"}, resolve_case{"g#s", "http://a/b/c/g#s"},
+        resolve_case{"//g", "http://g/"}, resolve_case{"/./g", "http://a/g"},
+        resolve_case{"?y", "http://a/b/c/d;p?y"}, resolve_case{"#s", "http://a/b/c/d;p?q#s"},
         resolve_case{"g?y#s", "http://a/b/c/g?y#s"}, resolve_case{";x", "http://a/b/c/;x"},
-        resolve_case{"g;x", "http://a/b/c/g;x"}, resolve_case{"g;x?y#s", "http://a/b/c/g;x?y#s"},
-        resolve_case{"", "http://a/b/c/d;p?q"}, resolve_case{".", "http://a/b/c/"},
-        resolve_case{"./", "http://a/b/c/"}, resolve_case{"..", "http://a/b/"},
-        resolve_case{"../", "http://a/b/"}, resolve_case{"../g", "http://a/b/g"},
-        resolve_case{"../..", "http://a/"}, resolve_case{"../../", "http://a/"},
-        resolve_case{"../../g", "http://a/g"}));
-
-// Abnormal examples; "http:g" takes the backward-compatible reading (same scheme: relative).
-INSTANTIATE_TEST_SUITE_P(
-    abnormal, rfc3986_resolve_test,
-    testing::Values(resolve_case{"../../../g", "http://a/g"},
-                    resolve_case{"../../../../g", "http://a/g"}, resolve_case{"/./g", "http://a/g"},
-                    resolve_case{"/../g", "http://a/g"}, resolve_case{"g.", "http://a/b/c/g."},
-                    resolve_case{".g", "http://a/b/c/.g"}, resolve_case{"g..", "http://a/b/c/g.."},
-                    resolve_case{"..g", "http://a/b/c/..g"}, resolve_case{"./../g", "http://a/b/g"},
-                    resolve_case{"./g/.", "http://a/b/c/g/"},
-                    resolve_case{"g/./h", "http://a/b/c/g/h"},
-                    resolve_case{"g/../h", "http://a/b/c/h"},
-                    resolve_case{"g;x=1/./y", "http://a/b/c/g;x=1/y"},
-                    resolve_case{"g;x=1/../y", "http://a/b/c/y"},
-                    resolve_case{"g?y/./x", "http://a/b/c/g?y/./x"},
-                    resolve_case{"g?y/../x", "http://a/b/c/g?y/../x"},
-                    resolve_case{"g#s/./x", "http://a/b/c/g#s/./x"},
-                    resolve_case{"g#s/../x", "http://a/b/c/g#s/../x"},
-                    resolve_case{"http:g", "http://a/b/c/g"}));
+        resolve_case{"g;x?y#s", "http://a/b/c/g;x?y#s"}, resolve_case{"", "http://a/b/c/d;p?q"},
+        resolve_case{".", "http://a/b/c/"}, resolve_case{"../..", "http://a/"},
+        resolve_case{"../../../g", "http://a/g"}, resolve_case{"..g", "http://a/b/c/..g"},
+        resolve_case{"./g/.", "http://a/b/c/g/"}, resolve_case{"g;x=1/../y", "http://a/b/c/y"},
+        resolve_case{"g?y/../x", "http://a/b/c/g?y/../x"},
+        resolve_case{"g#s/../x", "http://a/b/c/g#s/../x"},
+        resolve_case{"http:g", "http://a/b/c/g"}));
 
 TEST(uri_resolve_test, other_and_non_relative_schemes_stand_for_themselves) {
     const uri base = uri::parse("https://a/b/c");
