@@ -18,11 +18,11 @@ class api_plugin_test : public api_fixture {
     api_plugin_test() { services_.plugin_directory = plugins_dir_.plugins(); }
 
     int add_plugin(const std::string& module, const acl_list& acl) {
-        return plugins_->add(db_,
+        return storage_->plugins.add(db_,
                              Plugin{module + " record", "about " + module, module, "cfg", acl});
     }
     int add_filter(int plugin, const acl_list& acl) {
-        return docfilters_->add(db_, DocFilter{"filter", "", plugin, "params", acl});
+        return storage_->docfilters.add(db_, DocFilter{"filter", "", plugin, "params", acl});
     }
     template <typename Info>
     static std::vector<int> ids(const std::vector<Info>& infos) {
@@ -126,7 +126,7 @@ TEST_F(api_plugin_test, records_are_created_by_the_crawling_root_list_with_plain
         p.module = bad;
         EXPECT_EQ(call(AddPlugin, user("bob"), p, id), "ErrorInvalidEntity") << bad;
     }
-    EXPECT_TRUE(plugins_->ids(db_).empty());
+    EXPECT_TRUE(storage_->plugins.ids(db_).empty());
     p.module = "my-plugin_2";
     ASSERT_EQ(call(AddPlugin, user("bob"), p, id), "");
 
@@ -153,7 +153,7 @@ TEST_F(api_plugin_test, plugins_and_filters_in_use_cannot_be_removed) {
     int piped = add_filter(plugin, readable_);
     SourceConfiguration source;
     source.docfilters = {filter};
-    int src = sources_->add(db_, source);
+    int src = storage_->sources.add(db_, source);
     RendererPluginPipe pipe;
     std::uint32_t magic = 99;
     ASSERT_EQ(call(GetRootRendererPipe, admin(), pipe, magic), "");
@@ -164,8 +164,8 @@ TEST_F(api_plugin_test, plugins_and_filters_in_use_cannot_be_removed) {
     EXPECT_EQ(call(RemovePlugin, admin(), plugin), "InUse");
     EXPECT_EQ(call(RemoveDocFilter, admin(), filter), "InUse") << "a source lists it";
     EXPECT_EQ(call(RemoveDocFilter, admin(), piped), "InUse") << "the global pipe lists it";
-    sources_->remove(db_, src);
-    ASSERT_TRUE(pipes_->set(db_, 0, RendererPluginPipe{}));
+    storage_->sources.remove(db_, src);
+    ASSERT_TRUE(storage_->renderer_pipes.set(db_, 0, RendererPluginPipe{}));
     EXPECT_EQ(call(RemoveDocFilter, admin(), filter), "");
     EXPECT_EQ(call(RemoveDocFilter, admin(), piped), "");
     EXPECT_EQ(call(RemovePlugin, admin(), plugin), "");

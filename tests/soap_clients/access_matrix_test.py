@@ -8,7 +8,8 @@ import itertools
 import sys
 import unittest
 
-from support import (ADMIN, ADMIN_PASSWORD, Daemon, post_without_credentials, suds_client)
+from support import (ADMIN, ADMIN_PASSWORD, Daemon, fill, post_without_credentials, record_kinds,
+                     resolved, suds_client)
 
 ROLES = ("admin", "reader", "stranger", "anonymous")
 
@@ -91,6 +92,7 @@ EnumIndexConfigurations       ok        ok         hidden     401
 """
 
 READER, READER_PASSWORD = "rita", "rita's password"
+READERS = [{"Name": "readers", "Access": False, "Deny": False}]
 STRANGER, STRANGER_PASSWORD = "nora", "nora's password"
 
 
@@ -129,16 +131,31 @@ class access_matrix_test(unittest.TestCase):
         self.fixtures()
 
     def new(self, type_name, **fields):
-        value = self.admin.factory.create(type_name)
-        for name, v in fields.items():
-            setattr(value, name, v)
-        return value
+        return fill(self.admin, type_name, fields)
+
+    def add(self, k):
+        """A record of the table's kind `k` that grants the group "readers" read access."""
+        a = self.admin.service
+        fields = dict(resolved(k["add"], self.ids), ACL=READERS)
+        if k["kind"] == "Index":
+            del fields["ACL"]
+        added = getattr(a, "Add" + k["kind"])(fill(self.admin, k["config"], fields))
+        rid = getattr(added, k["info_id"]) if k["info_id"] else added
+        if k["kind"] == "Index":
+            # A new index grants its creator alone; the reader gets read on both its records.
+            archive = a.GetArchiveConfiguration(rid)
+            source = a.GetSourceConfiguration(archive.cfg.Source)
+            for got, put, id in ((archive, a.SetArchiveConfiguration, rid),
+                                 (source, a.SetSourceConfiguration, archive.cfg.Source)):
+                put(id, fill(self.admin, got.cfg, {"ACL": list(got.cfg.ACL or []) + READERS}),
+                    got.magic)
+        return rid
 
     def fixtures(self):
-        """Records of every kind that grant the group "readers" read access, each kind's record
-        for the Remove methods (a victim), and the two users."""
+        """A record of every kind of the record table, another of each for the Remove methods (a
+        victim), a document of each sort, and the users."""
         a = self.admin.service
-        readers = [self.new("AccessSpec", Name="readers", Access=False, Deny=False)]
+        readers = [fill(self.admin, "AccessSpec", r) for r in READERS]
         for kind in ("ROOTACL_BROWSING", "ROOTACL_CRAWLING"):
             a.SetRootACL(kind, readers, a.GetRootACL(kind).magic)
         a.AddGroup("readers")
@@ -146,61 +163,18 @@ class access_matrix_test(unittest.TestCase):
         a.AddUser(READER, READER_PASSWORD, False, ["readers"])
         a.AddUser(STRANGER, STRANGER_PASSWORD, False, [])
         a.AddUser("victim", "pw", False, [])
-
-        def source():
-            return a.AddSource(self.new("SourceConfiguration", Name="s", ACL=readers,
-                                        Seeds=["http://127.0.0.1:9/"])).Source
-
-        def archive(source_id):
-            return a.AddArchive(self.new("ArchiveConfiguration", Name="a", Source=source_id,
-                                         ACL=readers)).Archive
-
-        def collection(archive_id):
-            return a.AddCollection(self.new("CollectionConfiguration", Name="c", ACL=readers,
-                                            Archives=[archive_id])).Collection
-
-        def watch(collection_id):
-            return a.AddWatch(self.new("WatchConfiguration", Name="w", Query="x", ACL=readers,
-                                       Parser="NETPARSER", Collection=collection_id)).Watch
-
-        def plugin():
-            return a.AddPlugin(self.new("Plugin", Name="p", DLLName="urlplugin", ACL=readers))
-
-        def docfilter(plugin_id):
-            return a.AddDocFilter(self.new("DocFilter", Name="f", PluginID=plugin_id,
-                                           ACL=readers))
-
-        def index():
-            iid = a.AddIndex(self.new("IndexConfiguration", Name="i",
-                                      Seeds=["http://127.0.0.1:9/"]))
-            # A new index grants its creator alone; the reader gets read on both its records.
-            archive_cfg = a.GetArchiveConfiguration(iid)
-            archive_cfg.cfg.ACL = list(archive_cfg.cfg.ACL or []) + readers
-            a.SetArchiveConfiguration(iid, archive_cfg.cfg, archive_cfg.magic)
-            source_cfg = a.GetSourceConfiguration(archive_cfg.cfg.Source)
-            source_cfg.cfg.ACL = list(source_cfg.cfg.ACL or []) + readers
-            a.SetSourceConfiguration(archive_cfg.cfg.Source, source_cfg.cfg, source_cfg.magic)
-            return iid
+        self.ids, self.kinds, self.victims = {}, record_kinds(), {}
+        for k in self.kinds:
+            self.ids[k["kind"]] = self.add(k)
+        for k in self.kinds:
+            self.victims[k["kind"]] = self.add(k)
+        self.arcid = self.ids["Archive"]
 
         def document(url):
             return a.AddDocument(self.arcid, url, "text/html", "PGh0bWw+PC9odG1sPg==")
 
-        self.source_id = source()
-        self.arcid = archive(self.source_id)
-        self.collection_id = collection(self.arcid)
-        self.watch_id = watch(self.collection_id)
-        self.auth_id = a.AddAuth(self.new("AuthConfiguration", Username="u", ACL=readers))
-        self.plugin_id = plugin()
-        self.docfilter_id = docfilter(self.plugin_id)
-        self.index_id = index()
         self.guid = document("http://docs.example/kept")
-        self.victims = {
-            "Source": source(), "Archive": archive(self.source_id),
-            "Collection": collection(self.arcid), "Watch": watch(self.collection_id),
-            "Auth": a.AddAuth(self.new("AuthConfiguration", Username="v", ACL=readers)),
-            "Plugin": plugin(), "DocFilter": docfilter(self.plugin_id), "Index": index(),
-            "Document": document("http://docs.example/victim"),
-        }
+        self.victims["Document"] = document("http://docs.example/victim")
         self.crawl = a.GetAvailableCrawlLogs(self.arcid)[0]
         self.added = itertools.count()
 
@@ -209,23 +183,24 @@ class access_matrix_test(unittest.TestCase):
         call answers whether it lists the test's record."""
         a = self.admin.service
         n = self.new
-
-        def listed(rows, field, rid):
-            return outcome("ok" if rid in [getattr(r, field) for r in rows or []] else "hidden")
-
-        def record_calls(kind, config, rid, make, enum_field=None):
-            out = {
-                "Add" + kind: lambda s: getattr(s, "Add" + kind)(make()),
-                "Remove" + kind: lambda s: getattr(s, "Remove" + kind)(self.victims[kind]),
-                "Get" + config: lambda s: getattr(s, "Get" + config)(rid),
+        calls = {}
+        for k in self.kinds:
+            kind, config, rid = k["kind"], k["config"], self.ids[k["kind"]]
+            calls.update({
+                "Add" + kind: lambda s, k=k: getattr(s, "Add" + k["kind"])(
+                    fill(self.admin, k["config"], resolved(k["add"], self.ids))),
+                "Remove" + kind: lambda s, kind=kind: getattr(s, "Remove" + kind)(
+                    self.victims[kind]),
+                "Get" + config: lambda s, config=config, rid=rid: getattr(s, "Get" + config)(rid),
                 # The stamp is fresh: a refusal is about access, never about the stamp.
-                "Set" + config: lambda s: getattr(s, "Set" + config)(
+                "Set" + config: lambda s, config=config, rid=rid: getattr(s, "Set" + config)(
                     rid, *values(getattr(a, "Get" + config)(rid))),
-            }
-            if enum_field:
-                out["Enum%ss" % config] = lambda s: listed(
-                    getattr(s, "Enum%ss" % config)(), enum_field, rid)
-            return out
+            })
+            if k["enum"]:
+                method, args, field = k["enum"]
+                calls[method] = lambda s, method=method, args=args, field=field, rid=rid: outcome(
+                    "ok" if rid in [getattr(r, field) for r in getattr(s, method)(*args) or []]
+                    else "hidden")
 
         def query(s):
             return s.Query(n("Query", Archives=[self.arcid], Parser="NETPARSER", QueryString="x"))
@@ -235,33 +210,11 @@ class access_matrix_test(unittest.TestCase):
             return outcome("caps=" + "".join(str(int(bool(f))) for f in (
                 c.historicize, c.admin, c.browsingwrite, c.crawlingwrite)))
 
-        calls = {}
-        calls.update(record_calls("Source", "SourceConfiguration", self.source_id,
-                                  lambda: n("SourceConfiguration", Name="new"), "Source"))
-        calls.update(record_calls("Auth", "AuthConfiguration", self.auth_id,
-                                  lambda: n("AuthConfiguration", Username="new")))
-        calls.update(record_calls("Archive", "ArchiveConfiguration", self.arcid,
-                                  lambda: n("ArchiveConfiguration", Name="new",
-                                            Source=self.source_id), "Archive"))
-        calls.update(record_calls("Collection", "CollectionConfiguration", self.collection_id,
-                                  lambda: n("CollectionConfiguration", Name="new"), "Collection"))
-        calls.update(record_calls("Watch", "WatchConfiguration", self.watch_id,
-                                  lambda: n("WatchConfiguration", Name="new"), "Watch"))
-        calls.update(record_calls("Plugin", "Plugin", self.plugin_id,
-                                  lambda: n("Plugin", Name="new", DLLName="urlplugin")))
-        calls.update(record_calls("DocFilter", "DocFilter", self.docfilter_id,
-                                  lambda: n("DocFilter", Name="new", PluginID=self.plugin_id)))
-        calls.update(record_calls("Index", "IndexConfiguration", self.index_id,
-                                  lambda: n("IndexConfiguration", Name="new")))
         calls.update({
-            "EnumIndexConfigurations": lambda s: listed(
-                s.EnumIndexConfigurations(), "Index", self.index_id),
-            "EnumPlugins": lambda s: listed(s.EnumPlugins([], False), "PluginID", self.plugin_id),
-            "EnumDocFilters": lambda s: listed(
-                s.EnumDocFilters([], False), "DocFilterID", self.docfilter_id),
             "EnumPluginDLLs": lambda s: outcome("ok" if s.EnumPluginDLLs([]) else "none"),
             "GetRootRendererPipe": lambda s: s.GetRootRendererPipe(),
-            "SetRootRendererPipe": lambda s: s.SetRootRendererPipe(*values(a.GetRootRendererPipe())),
+            "SetRootRendererPipe": lambda s: s.SetRootRendererPipe(
+                *values(a.GetRootRendererPipe())),
             "GetArchiveInfo": lambda s: s.GetArchiveInfo(self.arcid),
             "Query": query,
             "QueryIndex": lambda s: s.QueryIndex(n("Query", Archives=[self.arcid],
