@@ -53,7 +53,8 @@ class crawl_test : public api_fixture {
     }
     std::vector<std::string> logged_queries(int arcid) {
         std::vector<std::string> out;
-        for (const auto& row : storage_->logs.queryLog(db_, static_cast<std::uint32_t>(arcid), 0, now_)) {
+        for (const auto& row :
+             storage_->logs.queryLog(db_, static_cast<std::uint32_t>(arcid), 0, now_)) {
             out.push_back(row.query);
         }
         return out;
@@ -221,7 +222,8 @@ TEST_P(archive_removal_test, takes_the_archives_crawl_state_and_index_entries_al
     EXPECT_TRUE(queued(id).empty());
     EXPECT_FALSE(storage_->logs.lastCrawl(db_, static_cast<std::uint32_t>(id)));
     EXPECT_EQ(indexed(id), 0);
-    EXPECT_EQ(storage_->documents.get(db_, other_guid, doc), read_status::found) << "others keep theirs";
+    EXPECT_EQ(storage_->documents.get(db_, other_guid, doc), read_status::found)
+        << "others keep theirs";
     EXPECT_EQ(queued(other).size(), 1u);
     EXPECT_EQ(indexed(other), 1);
 }
