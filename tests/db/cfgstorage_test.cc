@@ -91,6 +91,9 @@ TEST_F(cfgstorage_test, ids_removed_or_set_above_the_counter_are_never_handed_ou
     EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 3, 4, 10, 11}));
     // Kinds are kept apart: their own counter, their own ids.
     EXPECT_EQ(memos.add(db_, {"m"}), 1);
+    memo m;
+    ASSERT_TRUE(memos.get(db_, 1, m));
+    EXPECT_EQ(m.text, "m");
     EXPECT_TRUE(memos.remove(db_, 1));
     EXPECT_EQ(text_of(db_, notes, 1), "replaced");
 }
