@@ -145,9 +145,9 @@ class access_matrix_test(unittest.TestCase):
             # A new index grants its creator alone; the reader gets read on both its records.
             archive = a.GetArchiveConfiguration(rid)
             source = a.GetSourceConfiguration(archive.cfg.Source)
-            for got, put, id in ((archive, a.SetArchiveConfiguration, rid),
+            for got, put, of in ((archive, a.SetArchiveConfiguration, rid),
                                  (source, a.SetSourceConfiguration, archive.cfg.Source)):
-                put(id, fill(self.admin, got.cfg, {"ACL": list(got.cfg.ACL or []) + READERS}),
+                put(of, fill(self.admin, got.cfg, {"ACL": list(got.cfg.ACL or []) + READERS}),
                     got.magic)
         return rid
 
