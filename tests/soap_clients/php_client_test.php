@@ -3,7 +3,7 @@
 // daemon serves and maps SOAP arrays to PHP arrays and records to objects: every record kind of
 // records.json round trips with its stamp (lists of one item stay lists); root access lists and
 // the renderer pipe, empty and stored; a document added by the client and found.
-// Usage: php php_client_test.php DAEMON_URL USER PASSWORD
+// Usage (suds_client_test.py runs it): php php_client_test.php DAEMON_URL USER PASSWORD
 // Prints each failed check and exits 1 when there was one.
 // SPDX-License-Identifier: MIT
 

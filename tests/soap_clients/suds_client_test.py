@@ -1,13 +1,16 @@
 # suds_client_test.py: the daemon driven through Python's suds, a SOAP stack that reads the WSDL
 # the daemon serves: every record kind of records.json round trips with its stamp; a crawl of a
-# local site with its paged crawl log, queries and a stored page; a crawl stopped; users and groups.
+# local site with its paged crawl log, queries and a stored page; a crawl stopped; users and groups;
+# and PHP's SoapClient running php_client_test.php against the same daemon.
 # SPDX-License-Identifier: MIT
+import os
 import re
+import subprocess
 import sys
 import unittest
 
-from support import (ADMIN, ADMIN_PASSWORD, Daemon, Site, decoded, eventually, fault_text, fill,
-                     matches, page, plain, record_kinds, referenced, resolved, suds_client)
+from support import (ADMIN, ADMIN_PASSWORD, HERE, Daemon, Site, decoded, eventually, fault_text,
+                     fill, matches, page, plain, record_kinds, referenced, resolved, suds_client)
 
 PAGES = {
     "/": page("Airship index", "Airships of the lake", ["/a.html", "/b.html", "/c.html",
@@ -79,6 +82,15 @@ class suds_client_test(unittest.TestCase):
                              "AccessViolation", k["kind"])
             if k["enum"]:
                 self.assertIsNone(listed(k, ids[k["kind"]]), k["kind"])
+
+    def test_php_soapclient_round_trips_the_same_records(self):
+        """PHP's SoapClient maps SOAP arrays to PHP arrays and records to objects: the record
+        table, root access lists and the renderer pipe, and a document added by it."""
+        run = subprocess.run(
+            [os.environ.get("VANT_PHP", "php"), os.path.join(HERE, "php_client_test.php"),
+             self.daemon.url, ADMIN, ADMIN_PASSWORD],
+            capture_output=True, text=True, timeout=600)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr + self.daemon.log())
 
     # ---- users and groups ----------------------------------------------------------------------
 
