@@ -1,7 +1,7 @@
 # suds_client_test.py: the daemon driven through Python's suds, a SOAP stack that reads the WSDL
 # the daemon serves: every record kind of records.json round trips with its stamp; a crawl of a
-# local site with its paged crawl log, queries and a stored page; a crawl stopped; a password change;
-# and PHP's SoapClient running php_client_test.php against the same daemon.
+# local site with its paged crawl log, queries and a stored page; a crawl stopped; a password
+# change; and PHP's SoapClient running php_client_test.php against the same daemon.
 # SPDX-License-Identifier: MIT
 import os
 import re
