@@ -1,5 +1,5 @@
-// api_fixture.h: a database with the ten configuration stores and the services record of the
-// API over it, and callers of every kind (administrator, plain users with groups).
+// api_fixture.h: a database with the daemon's storage set and the services record of the API
+// over it, and callers of every kind (administrator, plain users with groups).
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -12,6 +12,7 @@
 
 #include "api/api-common.h"
 #include "db/sqlite.h"
+#include "storage/storage_set.h"
 #include "support/temp_dir.h"
 #include "util/config_file.h"
 
@@ -20,31 +21,13 @@ namespace marloven {
 class api_fixture : public testing::Test {
   protected:
     api_fixture() {
-        config_file cfg(dir_.write("v.conf", "LOGCFG=\nSyncLevel=0\n"));
-        db_ = open_database(cfg, (dir_ / "vantorell.db").c_str());
         transaction t(db_);
-        sources_ = lend(services_.sources);
-        archives_ = lend(services_.archives);
-        collections_ = lend(services_.collections);
-        watches_ = lend(services_.watches);
-        auths_ = lend(services_.auths);
-        plugins_ = lend(services_.plugins);
-        docfilters_ = lend(services_.docfilters);
-        pipes_ = lend(services_.renderer_pipes);
-        root_acls_ = lend(services_.root_acls);
-        logins_ = lend(services_.logins);
+        storage_ = std::make_unique<storage_set>(db_, config_, 0, "test");
         t.commit();
+        static_cast<storage_refs&>(services_) = storage_refs(*storage_);
         services_.platform_guid = "0123456789abcdef0123456789abcdef";
         services_.data_dir = dir_.str();
         services_.clock = [this] { return now_; };
-    }
-
-    // Creates a store over the database and lends it to the services.
-    template <typename T>
-    std::unique_ptr<T> lend(T*& slot) {
-        auto store = std::make_unique<T>(db_);
-        slot = store.get();
-        return store;
     }
 
     // Calls an operation with a fresh result; gives the error's name, "" on success.
@@ -77,21 +60,14 @@ class api_fixture : public testing::Test {
     void set_root_acl(int id, acl_list entries) {
         RootACL r;
         r.entries = std::move(entries);
-        ASSERT_TRUE(root_acls_->set(db_, id, r));
+        ASSERT_TRUE(storage_->root_acls.set(db_, id, r));
     }
 
     vant_test::temp_dir dir_;
-    sqlite_connection db_;
-    std::unique_ptr<cfgstorage<SourceConfiguration>> sources_;
-    std::unique_ptr<cfgstorage<ArchiveConfiguration>> archives_;
-    std::unique_ptr<cfgstorage<CollectionConfiguration>> collections_;
-    std::unique_ptr<cfgstorage<WatchConfiguration>> watches_;
-    std::unique_ptr<cfgstorage<AuthConfiguration>> auths_;
-    std::unique_ptr<cfgstorage<Plugin>> plugins_;
-    std::unique_ptr<cfgstorage<DocFilter>> docfilters_;
-    std::unique_ptr<cfgstorage<RendererPluginPipe>> pipes_;
-    std::unique_ptr<cfgstorage<RootACL>> root_acls_;
-    std::unique_ptr<cfgstorage<LoginConfiguration>> logins_;
+    config_file config_{dir_.write("v.conf", "LOGCFG=\nSyncLevel=0\n")};
+    sqlite_connection db_ = open_database(config_, (dir_ / "vantorell.db").c_str());
+    // The storage the operations use; the index client in it is never started.
+    std::unique_ptr<storage_set> storage_;
     api_services services_;
     std::time_t now_ = 1700000000;
 };

@@ -1,5 +1,6 @@
 // Tests of the three query parsers: the postfix atoms of well-formed texts (written in the RPN
-// form of the query log, which also checks that form), malformed texts, and log round trips.
+// form of the query log, which also checks that form; the RPN cases read back as their own text)
+// and malformed texts.
 // SPDX-License-Identifier: MIT
 #include "api/query_parsers.h"
 
@@ -136,22 +137,6 @@ TEST(query_parse, other_parsers_fail) {
     std::vector<query_atom> atoms;
     EXPECT_FALSE(parse_query(query_parser::none, "a", atoms));
     EXPECT_FALSE(parse_query(static_cast<query_parser>(4), "a", atoms));
-}
-
-TEST(query_log_text, reads_back_as_the_same_atoms) {
-    std::vector<std::vector<query_atom>> lists(2);
-    ASSERT_TRUE(parse_alg("a & (b | !c) & \"d e\"", lists[0]));
-    ASSERT_TRUE(parse_rpn("META:x:1 WORD:y AND:2", lists[1]));
-    for (const auto& first : lists) {
-        std::vector<query_atom> second;
-        ASSERT_TRUE(parse_rpn(query_log_text(first), second));
-        ASSERT_EQ(second.size(), first.size());
-        for (size_t i = 0; i < first.size(); ++i) {
-            EXPECT_EQ(second[i].type, first[i].type);
-            EXPECT_EQ(second[i].param, first[i].param);
-            EXPECT_EQ(second[i].meta, first[i].meta);
-        }
-    }
 }
 
 }  // namespace

@@ -145,12 +145,6 @@ TEST(scalars, read_booleans_strings_nil_and_base64_typed_strings) {
     decoder d2(bad);
     element_reader r2(d2, *bad.call, m.params);
     EXPECT_THROW(r2.param("b", b), fault);
-    try {
-        r2.param("s", s);
-        ADD_FAILURE() << "a missing parameter must fail the call";
-    } catch (const fault& f) {
-        EXPECT_STREQ(f.what(), "Missing parameter 's'");
-    }
 }
 
 TEST(enumerations, read_every_spelling_and_write_the_first) {

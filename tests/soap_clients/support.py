@@ -1,10 +1,11 @@
 # support.py: what the SOAP client tests share: the installed daemon on a loopback port with a
 # temporary data directory, a small web site on 127.0.0.1 for it to crawl, suds clients that read
-# the WSDL the daemon serves, and a recorder of the methods a test called.
+# the WSDL the daemon serves, and the reading of the record table (records.json) both stacks run.
 # SPDX-License-Identifier: MIT
 import base64
 import hashlib
 import http.server
+import json
 import os
 import shutil
 import signal
@@ -164,23 +165,6 @@ def suds_client(daemon, user=None, password=None, **options):
     return Client(daemon.url + "/wsdl", **options)
 
 
-class Recorder:
-    """Calls the methods of a suds client's service and remembers which were called."""
-
-    def __init__(self, client, called=None):
-        self.client = client
-        self.called = called if called is not None else set()
-
-    def __getattr__(self, name):
-        method = getattr(self.client.service, name)
-
-        def call(*args, **kwargs):
-            self.called.add(name)
-            return method(*args, **kwargs)
-
-        return call
-
-
 def fault_text(call, *args):
     """The faultstring of a call that must fail with a SOAP fault."""
     from suds import WebFault
@@ -196,14 +180,6 @@ def decoded(content):
     return base64.b64decode(content or "")
 
 
-def fetch(url, user, password):
-    """GETs `url` with Basic credentials; returns the body."""
-    token = base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
-    request = urllib.request.Request(url, headers={"Authorization": "Basic " + token})
-    with urllib.request.urlopen(request, timeout=60) as reply:
-        return reply.read()
-
-
 def post_without_credentials(url, envelope):
     """POSTs a SOAP envelope without credentials; returns the HTTP status."""
     request = urllib.request.Request(url, data=envelope, method="POST",
@@ -213,3 +189,64 @@ def post_without_credentials(url, envelope):
             return reply.status
     except urllib.error.HTTPError as e:
         return e.code
+
+
+# The record types of the fields of records.json whose values are records or lists of records.
+NESTED = {"ACL": "AccessSpec", "CookieParams": "CookieAuthParams", "Params": "CookieParam",
+          "ParamValues": "ParamValue"}
+
+
+def record_kinds():
+    """The rows of records.json, in the order their records are made."""
+    with open(os.path.join(HERE, "records.json")) as f:
+        return json.load(f)["kinds"]
+
+
+def fill(client, target, fields):
+    """Sets `fields` (plain values of records.json, ids resolved) on the suds record `target`, or
+    on a new record when `target` names its type; returns the record."""
+    def sent(name, value):
+        if isinstance(value, list):
+            return [sent(name, v) for v in value]
+        return fill(client, NESTED[name], value) if isinstance(value, dict) else value
+
+    record = client.factory.create(target) if isinstance(target, str) else target
+    for name, value in fields.items():
+        setattr(record, name, sent(name, value))
+    return record
+
+
+def resolved(value, ids):
+    """A value of records.json with each "$Kind" replaced by the id of that kind's record."""
+    if isinstance(value, str) and value.startswith("$"):
+        return ids[value[1:]]
+    if isinstance(value, list):
+        return [resolved(v, ids) for v in value]
+    if isinstance(value, dict):
+        return {k: resolved(v, ids) for k, v in value.items()}
+    return value
+
+
+def referenced(kinds):
+    """The kinds that a later kind of the table names, which must stay while it does."""
+    return [k["kind"] for i, k in enumerate(kinds)
+            if any("$" + k["kind"] in json.dumps(later["add"]) for later in kinds[i + 1:])]
+
+
+def plain(value):
+    """A suds reply value as dicts, lists and scalars."""
+    if isinstance(value, list):
+        return [plain(v) for v in value]
+    if hasattr(value, "__keylist__"):
+        return {k: plain(getattr(value, k)) for k in value.__keylist__}
+    return str(value) if isinstance(value, str) else value
+
+
+def matches(want, got):
+    """Whether `got` has every field of `want` with its value; lists match item by item."""
+    if isinstance(want, dict):
+        return isinstance(got, dict) and all(matches(v, got.get(k)) for k, v in want.items())
+    if isinstance(want, list):
+        return (isinstance(got, list) and len(got) == len(want)
+                and all(matches(w, g) for w, g in zip(want, got)))
+    return want == got
