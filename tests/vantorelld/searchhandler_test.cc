@@ -150,19 +150,8 @@ TEST_F(searchhandler_test, records_read_back_as_they_were_written) {
     source.acl = {grant("ann", at::read), grant("All Users", at::write, true)};
     round_trip("Source", source);
     round_trip("Auth", AuthConfiguration{"u", "p", {{"k", "v"}}, {grant("ann", at::write)}});
-
-    ArchiveConfiguration archive;
-    archive.name = "a";
-    archive.historicize = true;
-    archive.contact_email = "x@y";
-    archive.source_id = 1;
-    archive.auth_id = 1;
-    archive.frequency = schedule_frequency::weekly;
-    archive.attribute = 3;
-    archive.access_time = 4;
-    archive.page_limit = 5;
-    archive.garbage_limit = 6;
-    archive.cache = cache_policy::none;
+    ArchiveConfiguration archive{
+        "a", true, "x@y", 1, 1, schedule_frequency::weekly, 3, 4, 5, 6, cache_policy::none, {}};
     round_trip("Archive", archive);  // an empty access list is left out
     archive.acl = {grant("bob", at::read)};
     ASSERT_TRUE(archives_->set(db_, 1, archive));
