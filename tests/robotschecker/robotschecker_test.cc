@@ -37,14 +37,10 @@ INSTANTIATE_TEST_SUITE_P(
                         none + "|^/cgi-bin/"},
         expression_case{"only one trailing star dropped", "User-agent: *\nDisallow: /x**",
                         none + "|^/x.*"},
-        expression_case{"special characters literal", "User-agent: *\nDisallow: /x.html?y",
-                        none + "|^/x\\.html\\?y"},
         expression_case{"every special character", "User-agent: *\nDisallow: /.[]|()+?^${}\\",
                         none + "|^/\\.\\[\\]\\|\\(\\)\\+\\?\\^\\$\\{\\}\\\\"},
         expression_case{"empty disallow allows everything", "User-agent: *\nDisallow:\n", none},
-        expression_case{"disallow everything", "User-agent: *\nDisallow: /\n", none + "|^/"},
         expression_case{"rules before any group", "Disallow: /x\nUser-agent: *\n", none},
-        expression_case{"another agent's group", "User-agent: otherbot\nDisallow: /x\n", none},
         expression_case{"own group replaces the star rules",
                         "User-agent: *\nDisallow: /a\n\nUser-agent: marlovenbot\nDisallow: /b\n",
                         none + "|^/b"},
@@ -60,15 +56,11 @@ INSTANTIATE_TEST_SUITE_P(
         expression_case{"agent listed second in a group",
                         "User-agent: otherbot\nUser-agent: marlovenbot\nDisallow: /x\n",
                         none + "|^/x"},
-        expression_case{"agent listed first in a group",
-                        "User-agent: marlovenbot\nUser-agent: otherbot\nDisallow: /x\n",
-                        none + "|^/x"},
         expression_case{"star listed with another agent",
                         "User-agent: otherbot\nUser-agent: *\nDisallow: /x\n", none + "|^/x"},
         expression_case{"comments, CRLF and blanks",
                         "# robots\r\nUser-agent: * # everyone\r\n\r\nDisallow:   /tmp/  # temp\r\n",
                         none + "|^/tmp/"},
-        expression_case{"colon in the value", "User-agent: *\nDisallow: /a:b", none + "|^/a:b"},
         expression_case{"space before the colon", "User-agent : *\nDisallow : /x", none + "|^/x"},
         expression_case{"indented line names no field", "User-agent: *\n  Disallow: /x\n", none},
         expression_case{"other fields ignored",
@@ -104,16 +96,13 @@ TEST_P(robots_rule_test, matching_without_the_expression_agrees_with_it) {
 
 INSTANTIATE_TEST_SUITE_P(
     cases, robots_rule_test,
-    testing::Values(rule_case{"/private", "/private/x"}, rule_case{"/private", "/privat"},
-                    rule_case{"/private", "/x/private"}, rule_case{"", "/anything"},
-                    rule_case{"/a*b", "/a/x/b/c"}, rule_case{"/a*b", "/ab"},
+    testing::Values(rule_case{"/private", "/private/x"}, rule_case{"/private", "/x/private"},
+                    rule_case{"", "/anything"}, rule_case{"/a*b", "/a/x/b/c"},
                     rule_case{"/a*b", "/a/x/c"}, rule_case{"/a*b*b", "/a-b"},
-                    rule_case{"/a*b*b", "/abxb"}, rule_case{"*.php", "/x/y.php?q"},
-                    rule_case{"/*/print/", "/world/print/1"}, rule_case{"/*/print/", "/print/"},
-                    rule_case{"/a**c", "/abc"}, rule_case{"/x.html?y", "/x.html?y=1"},
+                    rule_case{"/*/print/", "/print/"}, rule_case{"/a**c", "/abc"},
                     rule_case{"/x.html?y", "/xyhtml"}, rule_case{"/*.pdf$", "/a.pdf"},
                     rule_case{"/*.pdf$", "/a.pdf$"}, rule_case{"/a\\b", "/a\\b"},
-                    rule_case{"/(x)", "/(x)"}, rule_case{"/[ab]", "/a"}));
+                    rule_case{"/[ab]", "/a"}));
 
 TEST(robots_rules_test, a_file_with_very_many_rules_is_checked_rule_by_rule) {
     std::string file = "User-agent: *\n";
@@ -195,29 +184,14 @@ constexpr const char* news =
 INSTANTIATE_TEST_SUITE_P(
     files, robots_check_test,
     testing::Values(check_case{"User-agent: *\nDisallow: /", "http://example.com", false},
-                    check_case{"User-agent: *\nDisallow: /a", "http://example.com", true},
                     check_case{"", "http://example.com/anything", true},
-                    check_case{blog, "http://example.com/wp-admin/options.php", false},
                     check_case{blog, "http://example.com/wp-admin/admin-ajax.php", false},
-                    check_case{blog, "http://example.com/searching", false},
                     check_case{blog, "http://example.com/files/a.pdf", true},
                     check_case{blog, "http://example.com/2023/post/", true},
-                    check_case{news, "http://example.com/private/a", false},
                     check_case{news, "http://example.com/tmp.html", false},
                     check_case{news, "http://example.com/world/print/1", false},
-                    check_case{news, "http://example.com/world/2024/story", true},
                     check_case{news, "http://example.com/nogoogle", true},
                     check_case{blog, "https://example.com/search", true}));  // another site's file
-
-TEST_F(robotschecker_test, site_without_a_cached_file_and_other_schemes_are_allowed) {
-    auto robots = make();
-    robots.store(db_, "http://example.com/robots.txt", "User-agent: *\nDisallow: /");
-    for (const char* url : {"http://other.example/x", "ftp://example.com/x", "guid:abcdef"}) {
-        auto answer = robots.allowed(db_, url);
-        EXPECT_TRUE(answer.allowed) << url;
-        EXPECT_TRUE(answer.rules_parsed) << url;
-    }
-}
 
 TEST_F(robotschecker_test, file_is_fetched_again_only_after_a_day) {
     auto robots = make();

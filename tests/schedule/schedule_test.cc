@@ -83,8 +83,6 @@ INSTANTIATE_TEST_SUITE_P(
         schedule_case{"hourly every 5: the scheduler begins the day afresh", f::hourly, 5, 0,
                       utc(2023, 3, 15, 22, 20), utc(2023, 3, 16, 1), utc(2023, 3, 16, 0)},
         schedule_case{"hourly without a period", f::hourly, 0, 5, utc(2023, 3, 15, 7), 0, 0},
-        schedule_case{"daily after the hour is tomorrow, over the month's end", f::daily, 1, 5,
-                      utc(2023, 2, 28, 6), utc(2023, 3, 1, 5), utc(2023, 3, 1, 5)},
         schedule_case{"daily every 2nd day, on an odd day: NextRun lies in the past", f::daily, 2,
                       5, utc(2023, 3, 15, 7), utc(2023, 3, 15, 5), utc(2023, 3, 16, 5)},
         schedule_case{"daily every 2nd day, on an even day after the hour", f::daily, 2, 5,
@@ -99,20 +97,16 @@ INSTANTIATE_TEST_SUITE_P(
         schedule_case{"daily at an hour past 23: never started, NextRun still a moment", f::daily,
                       1, 24, utc(2023, 3, 15, 7), utc(2023, 3, 16, 0), 0},
         schedule_case{"daily without a period", f::daily, -1, 5, utc(2023, 3, 15, 7), 0, 0},
-        schedule_case{"weekly on Sunday, into the next month", f::weekly, 0, 12,
-                      utc(2023, 3, 30, 7), utc(2023, 4, 2, 12), utc(2023, 4, 2, 12)},
         schedule_case{"weekly with a weekday out of range", f::weekly, 7, 12, utc(2023, 3, 15, 7),
                       0, 0},
-        schedule_case{"monthly on the day, at the hour", f::monthly, 15, 7, utc(2023, 3, 15, 7, 30),
-                      utc(2023, 4, 15, 7), utc(2023, 4, 15, 7)},
         schedule_case{"monthly on day 31: no NextRun, started in months that have it", f::monthly,
                       31, 0, utc(2023, 4, 15, 7), 0, utc(2023, 5, 31, 0)},
         schedule_case{"disabled", f::disabled, 1, 0, utc(2023, 3, 15, 7), 0, 0},
         schedule_case{"unknown frequency", static_cast<f>(9), 1, 0, utc(2023, 3, 15, 7), 0, 0}));
 
-// Where the two rules agree, NextRun is the scheduler's next start at every hour:
-// weekly, monthly on days 1 to 28, hourly and daily with a period of 1; over a year's end and a
-// leap day.
+// Where the two rules agree (weekly, monthly on days 1 to 28, hourly and daily with a period of
+// 1), NextRun is the scheduler's next start at every hour, over a year's end and a leap day. The
+// table above adds longer periods, the cases where the rules differ and schedules that never run.
 TEST(schedule_sweep, next_run_is_the_scheduler_start_wherever_the_rules_agree) {
     std::vector<ArchiveConfiguration> agreeing;
     for (int h : {0, 11, 23}) {

@@ -37,7 +37,7 @@ class crawl_fixture : public testing::Test {
 
     explicit crawl_fixture(const std::string& extra_config = {})
         : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR
-                                       "\nLOGCFG=WORKERSCHEDULING:DEBUG PLUGINSYSTEM:DEBUG "
+                                       "\nLOGCFG=WORKERSCHEDULING:DEBUG "
                                        "FETCHEDDOCS:INFO\nSyncLevel=0\n" +
                                            extra_config)),
           db_(marloven::open_database(config_, (dir_ / "vantorell.db").c_str())) {

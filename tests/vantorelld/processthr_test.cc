@@ -55,27 +55,6 @@ class process_thread_test : public vant_test::crawl_fixture {
     vant_test::test_http_server site_;
 };
 
-TEST_F(process_thread_test, second_fetch_of_an_unchanged_page_only_confirms_it) {
-    site_.route("/", 200, "text/html", page("Home", "steady text"));
-    std::uint32_t arcid = site_archive();
-    auto thread = make_thread();
-    crawl_again(*thread, arcid, 0);
-    crawl_again(*thread, arcid, 3600);
-    EXPECT_EQ(rows("select status, timestamp from documentlog order by rowid"),
-              (std::vector<std::string>{"0|" + std::to_string(start_time),
-                                        "9|" + std::to_string(start_time + 3600)}));
-    // One version, its time moved on; still counted as a good document.
-    EXPECT_EQ(rows("select error, timestamp from docstorage"),
-              (std::vector<std::string>{"0|" + std::to_string(start_time + 3600)}));
-    EXPECT_EQ(last_crawl(arcid)->docs, 1);
-
-    // A changed page is stored again under the same guid.
-    site_.route("/", 200, "text/html", page("Home", "changed text"));
-    crawl_again(*thread, arcid, 3600);
-    EXPECT_EQ(rows("select count(*), min(error) from docstorage"),
-              (std::vector<std::string>{"1|0"}));
-}
-
 TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     site_.route("/", 200, "text/html", page("Home", "steady text"));
     ArchiveConfiguration archive;
@@ -92,8 +71,8 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     EXPECT_EQ(rows("select count(distinct guid) from documentlog"),
               (std::vector<std::string>{"3"}));
 
-    // Issue 15: parsing the versions again turned the UNCHANGED one into a good one (and put it
-    // in the index).
+    // Parsing the stored versions again: the stored content is parsed, not fetched; a guid that
+    // is not stored is dropped. Issue 15: the UNCHANGED version became a good one (and indexed).
     now_ += 60;
     const std::vector<std::string> guids = rows("select guid from docstorage");
     {
@@ -102,9 +81,13 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
         for (const auto& guid : guids) {
             queue_->push(db_, arcid, "guid:" + guid, 0);
         }
+        queue_->push(db_, arcid, "guid:0000", 0);
         t.commit();
     }
     crawl(*thread, arcid);
+    EXPECT_EQ(site_.count("/"), 3u);
+    EXPECT_EQ(rows("select count(*) from documentlog where timestamp=" + std::to_string(now_)),
+              (std::vector<std::string>{"3"}));
     EXPECT_EQ(rows("select error from docstorage order by timestamp"),
               (std::vector<std::string>{"0", "9", "0"}));
     index_->flush();
@@ -399,71 +382,6 @@ TEST_F(process_thread_test, stop_ends_a_fetch_in_progress_and_leaves_the_url_que
     EXPECT_FALSE(queue_empty(arcid));
     EXPECT_TRUE(rows("select * from documentlog").empty());
     EXPECT_EQ(log_count("error executing"), 0);
-}
-
-TEST_F(process_thread_test, stored_documents_are_parsed_again_and_missing_ones_dropped) {
-    site_.route("/", 200, "text/html", page("Original title", "words"));
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
-    auto thread = make_thread();
-    crawl(*thread, arcid);
-    const std::string guid = rows("select guid from docstorage")[0];
-    now_ += 60;
-    {
-        transaction t(db_);
-        logs_->crawlStarted(db_, arcid, now_);
-        queue_->push(db_, arcid, "guid:" + guid, 0);
-        queue_->push(db_, arcid, "guid:0000", 0);
-        t.commit();
-    }
-    crawl(*thread, arcid);
-    EXPECT_EQ(rows("select guid, status, timestamp from documentlog order by rowid"),
-              (std::vector<std::string>{guid + "|0|" + std::to_string(start_time),
-                                        guid + "|0|" + std::to_string(start_time + 60)}));
-    // The page was not fetched again: the stored content was parsed.
-    EXPECT_EQ(site_.count("/"), 1u);
-    EXPECT_EQ(rows("select count(*), error from docstorage"), (std::vector<std::string>{"1|0"}));
-}
-
-TEST_F(process_thread_test, filter_records_are_sent_from_a_cache_refreshed_when_they_change) {
-    site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
-    site_.route("/a.html", 200, "text/html", page("A", "y"));
-    int filter_id = 0;
-    {
-        transaction t(db_);
-        Plugin p;
-        p.name = "URL";
-        p.module = "urlplugin";
-        DocFilter f;
-        f.name = "URL";
-        f.plugin_id = plugins_->add(db_, p);
-        filter_id = docfilters_->add(db_, f);
-        RendererPluginPipe pipe;
-        pipe.docfilters = {77};  // a global filter that does not exist
-        pipes_->set(db_, 0, pipe);
-        t.commit();
-    }
-    auto source = source_for(prefix(), {url("/")});
-    source.docfilters = {filter_id};
-    std::uint32_t arcid = add_archive(source);
-    start_crawl(arcid);
-    auto thread = make_thread();
-    crawl(*thread, arcid);
-    const std::string dirty = "Docfilter " + std::to_string(filter_id) + " is dirty";
-    EXPECT_EQ(log_count(dirty), 1);
-    EXPECT_EQ(log_count("Plugin 1 is dirty"), 1);
-    EXPECT_EQ(log_count("Cannot find docfilter 77 for source 1"), 2);
-    {
-        transaction t(db_);
-        DocFilter f;
-        ASSERT_TRUE(docfilters_->get(db_, filter_id, f));
-        f.parameters = "changed";
-        docfilters_->set(db_, filter_id, f);
-        t.commit();
-    }
-    crawl_again(*thread, arcid, 60);
-    EXPECT_EQ(log_count(dirty), 2);
-    EXPECT_EQ(log_count("Plugin 1 is dirty"), 1);
 }
 
 }  // namespace

@@ -26,11 +26,23 @@ struct recrawl_case {
     int not_modified;  // 304 answers expected in the re-crawl (of its two pages)
 };
 
-class recrawl_test : public vant_test::crawl_fixture,
-                     public testing::WithParamInterface<recrawl_case> {
+class recrawl_edge_test : public vant_test::crawl_fixture {
   protected:
-    recrawl_test() { svc_.metrics = &metrics_; }
+    recrawl_edge_test() { svc_.metrics = &metrics_; }
+    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
+    void crawl_again(process_thread& t, std::uint32_t arcid, int later) {
+        now_ += later;
+        start_crawl(arcid);
+        for (int passes = 0; !queue_empty(arcid) && passes < 50; ++passes) {
+            EXPECT_TRUE(t.crawl_once());
+        }
+    }
+    vant_test::test_http_server site_;
+    daemon_metrics metrics_;
+};
 
+class recrawl_test : public recrawl_edge_test, public testing::WithParamInterface<recrawl_case> {
+  protected:
     // Serves `body` as version `version` of a page, honouring validators as the case says.
     void serve(const std::string& path, std::string body, int version) {
         const site_kind kind = GetParam().site;
@@ -50,17 +62,6 @@ class recrawl_test : public vant_test::crawl_fixture,
                 body);
         });
     }
-    void crawl_again(process_thread& t, std::uint32_t arcid, int later) {
-        now_ += later;
-        start_crawl(arcid);
-        for (int passes = 0; !queue_empty(arcid) && passes < 50; ++passes) {
-            EXPECT_TRUE(t.crawl_once());
-        }
-    }
-    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
-
-    vant_test::test_http_server site_;
-    daemon_metrics metrics_;
 };
 
 TEST_P(recrawl_test, unchanged_site_keeps_its_versions_and_changed_page_is_stored) {
@@ -79,6 +80,10 @@ TEST_P(recrawl_test, unchanged_site_keeps_its_versions_and_changed_page_is_store
     EXPECT_EQ(rows("select status from documentlog where timestamp>" + std::to_string(start_time)),
               (std::vector<std::string>{"9", "9"}));
     EXPECT_EQ(rows("select guid, error, content, fff, fffcrc from docstorage order by url"), first);
+    EXPECT_EQ(rows("select count(*) from docstorage where timestamp=" +
+                   std::to_string(start_time + 3600)),
+              (std::vector<std::string>{"2"}))
+        << "the kept versions' time moves on";
     EXPECT_EQ(last_crawl(arcid)->docs, 2);
     const std::int64_t second_start = last_crawl(arcid)->start;
     {
@@ -104,25 +109,12 @@ INSTANTIATE_TEST_SUITE_P(sites, recrawl_test,
                                                       site_kind::ignores_validators, 0}),
                          [](const auto& c) { return std::string(c.param.name); });
 
-class recrawl_edge_test : public vant_test::crawl_fixture {
-  protected:
-    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
-    void crawl_at(process_thread& t, std::uint32_t arcid, int later) {
-        now_ += later;
-        start_crawl(arcid);
-        for (int passes = 0; !queue_empty(arcid) && passes < 50; ++passes) {
-            EXPECT_TRUE(t.crawl_once());
-        }
-    }
-    vant_test::test_http_server site_;
-};
-
 // A server that answers 304 to a request without validators has nothing the crawl can keep.
 TEST_F(recrawl_edge_test, not_modified_without_a_stored_version_is_a_failed_fetch) {
     site_.route("/", http_response(304, {{"ETag", "\"x\""}}));
     const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}));
     process_thread thread(svc_, std::chrono::seconds(180));
-    crawl_at(thread, arcid, 0);
+    crawl_again(thread, arcid, 0);
     EXPECT_EQ(rows("select status from documentlog"), (std::vector<std::string>{"8"}));
     EXPECT_EQ(rows("select count(*) from docstorage where error in (0, 9)"),
               (std::vector<std::string>{"0"}));
@@ -142,8 +134,8 @@ TEST_F(recrawl_edge_test, archive_with_history_keeps_a_copy_for_a_not_modified_p
     archive.historicize = true;
     const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}), archive);
     process_thread thread(svc_, std::chrono::seconds(180));
-    crawl_at(thread, arcid, 0);
-    crawl_at(thread, arcid, 3600);
+    crawl_again(thread, arcid, 0);
+    crawl_again(thread, arcid, 3600);
     EXPECT_EQ(rows("select error, length(content) > 0 from docstorage order by timestamp"),
               (std::vector<std::string>{"0|1", "9|1"}));
     // The copy's head, body and parsed document are the stored version's, not the 304's.
@@ -161,16 +153,12 @@ TEST_P(outlinks_test, damaged_stored_links_are_not_used) {
     EXPECT_EQ(decode_outlinks(GetParam().text).has_value(), GetParam().readable) << GetParam().text;
 }
 INSTANTIATE_TEST_SUITE_P(cases, outlinks_test,
-                         testing::Values(outlinks_case{"links 1\n", true},
-                                         outlinks_case{"links 1\n5 http://h/a b\n", true},
+                         testing::Values(outlinks_case{"links 1\n5 http://h/a b\n", true},
                                          outlinks_case{"links 2\n5 http://h/\n", false},
                                          outlinks_case{"links 2\nbody 3 7\n5 http://h/\n", true},
                                          outlinks_case{"links 2\nbody 3 x\n", false},
-                                         outlinks_case{"links 2\nbody 3\n", false},
-                                         outlinks_case{"links 2\nbody 3 7", false},
                                          outlinks_case{"links 1\n5 http://h/", false},
                                          outlinks_case{"links 1\nx http://h/\n", false},
-                                         outlinks_case{"links 1\n5 \n", false},
                                          outlinks_case{"links 1\n99999999999 http://h/\n", false},
                                          outlinks_case{"", false}));
 

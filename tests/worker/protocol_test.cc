@@ -8,9 +8,6 @@
 #include <thread>
 
 #include "ipc/socket_ipc.h"
-#include "support/temp_dir.h"
-#include "util/config_file.h"
-#include "util/log.h"
 #include "worker/validators.h"
 
 namespace {
@@ -123,40 +120,6 @@ TEST(protocol_test, negative_list_count_from_a_broken_peer_raises_ipc_error) {
     p.daemon->put_int32(-1);
     EXPECT_EQ(receive_request_id(*p.worker), request_t::REPROCESS);
     EXPECT_THROW(receive_reprocess_request(*p.worker), socket_ipc::error);
-}
-
-// The serializers' lines are read when a worker misbehaves; their texts and source paths are
-// fixed so that existing log readers keep working.
-TEST(protocol_test, exchanges_are_logged_under_the_serializer_source_paths) {
-    vant_test::temp_dir dir;
-    config_file cfg(dir.write("v.conf", "LOGCFG=IPCMARSHAL:BORING FFF:BORING\n"));
-    std::string msg;
-    ASSERT_TRUE(open_log(cfg, dir / "v.log", msg)) << msg;
-    channel_pair p;
-    process_request q;
-    q.url = "http://h/x";
-    send_request(*p.daemon, q);
-    process_reply r;
-    r.result = {crawl_error::redirect, "moved", "text/html", "utf-8", 7, "http://h/y", "", 0, 0};
-    r.fff = "abc";
-    r.outlinks = {{"http://h/y", 1}, {"http://h/z", 2}};
-    send_reply(*p.worker, r);
-    receive_reply_id(*p.daemon);
-    receive_process_reply(*p.daemon);
-    close_log();
-    std::string log = vant_test::read_file(dir / "v.log");
-    for (const char* line :
-         {"Sending worker_process::request_t::PROCESS\n",
-          "Sent worker_process::request_t::PROCESS 'http://h/x'\n",
-          "Receiving worker_process::request_t::PROCESSED\n", "Receiving status\n",
-          "Received status 1 'moved'\n", "Received mime 'text/html' 'utf-8'\n",
-          "Received datetime 7\n", "Receiving redir http://h/y\n", "Received FFF 3\n",
-          "Received 2 outlinks\n", "Received worker_process::request_t::PROCESSED\n"}) {
-        EXPECT_NE(log.find(std::string("] ") + line), std::string::npos) << line << log;
-    }
-    EXPECT_NE(log.find("BORING [src\\worker\\worker-process-serialize:"), std::string::npos) << log;
-    EXPECT_NE(log.find("BORING [src\\worker\\FFF\\FFF-serialize:"), std::string::npos) << log;
-    EXPECT_NE(log.find("] Received link http://h/z (2)\n"), std::string::npos) << log;
 }
 
 TEST(protocol_test, depth_credit_counts_down_from_a_million_and_never_goes_negative) {

@@ -35,18 +35,6 @@ class worker_process_test : public testing::Test {
     config_file config_;
 };
 
-TEST_F(worker_process_test, reply_cut_short_raises_ipc_error) {
-    // PROCESSED, status NONE, half a string length, and the end of the connection.
-    ::setenv("VANT_FAKE_MODE",
-             "bytes 0100"
-             "0000"
-             "0300",
-             1);
-    process_request q;
-    q.url = "http://h/";
-    EXPECT_THROW(started()->process(q), socket_ipc::error);
-}
-
 // Issue 15: a reply of the wrong kind ended the daemon through an assertion; the worker parses
 // hostile pages, so a subverted one could stop the daemon at will. It is now a broken exchange,
 // which the crawl thread survives (the URL gets INTERNAL and the worker is replaced).

@@ -124,15 +124,5 @@ TEST(word_tokens, only_letters_and_digits_make_a_word) {
     }
 }
 
-TEST(word_joining, spaces_go_only_between_two_words) {
-    DocumentData doc;
-    add_run(doc.add<P>().add<S>(), slice::centralNorm,
-            {"big", "house", ",", "garden", "(", "a", ")", "b", "", "c"});
-    const std::string xml = render_xml("", "", 0, doc);
-    EXPECT_NE(xml.find(">big house,garden(a)b  c</low>"), std::string::npos) << xml;
-    const std::string html = render_html("", "", 0, doc);
-    EXPECT_NE(html.find("<p>big house,garden(a)b  c  </p>"), std::string::npos) << html;
-}
-
 }  // namespace
 }  // namespace FFF
