@@ -84,9 +84,9 @@ TEST(research_service_id, reads_back_its_collection) {
 class researchhandler_test : public api_fixture {};
 
 TEST_F(researchhandler_test, provider_update_lists_the_collections_the_caller_may_read) {
-    collections_->add(
+    storage_->collections.add(
         db_, CollectionConfiguration{"Tax & <Law>", "", {}, {grant("ann", access_type::read)}});
-    collections_->add(db_, CollectionConfiguration{"Secret", "", {}, {}});
+    storage_->collections.add(db_, CollectionConfiguration{"Secret", "", {}, {}});
     const std::string head =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?><ProviderUpdate "
         "xmlns=\"urn:Microsoft.Search.Registration.Response\"><Status>SUCCESS</Status>"
@@ -114,7 +114,7 @@ TEST_F(researchhandler_test, provider_update_lists_the_collections_the_caller_ma
 }
 
 TEST_F(researchhandler_test, answers_only_the_queries_that_may_run) {
-    collections_->add(db_, CollectionConfiguration{"Secret", "", {}, {}});
+    storage_->collections.add(db_, CollectionConfiguration{"Secret", "", {}, {}});
     api_session bob = user("bob");
     MarlovenResearchHandler handler(bob, "h", 2200, false);
     const std::string empty =

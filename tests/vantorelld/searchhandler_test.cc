@@ -38,15 +38,6 @@ using at = access_type;
 
 class searchhandler_test : public api_fixture {
   protected:
-    searchhandler_test() {
-        transaction t(db_);
-        documents_ = lend(services_.documents);
-        logs_ = lend(services_.logs);
-        queue_ = std::make_unique<fetchqueue>(db_, 0);
-        t.commit();
-        services_.queue = queue_.get();
-    }
-
     // The reply to `method` with `content`, called by `caller`.
     std::string call(const api_session& caller, std::string_view method,
                      std::string_view content = {}) {
@@ -101,10 +92,6 @@ class searchhandler_test : public api_fixture {
         ASSERT_EQ(fault_of(reply), "") << reply;
         EXPECT_TRUE(result<Record>(reply, get, "cfg") == record) << kind << ": " << reply;
     }
-
-    std::unique_ptr<docstorage> documents_;
-    std::unique_ptr<fetchqueue> queue_;
-    std::unique_ptr<logstorage> logs_;
 };
 
 TEST_F(searchhandler_test, has_a_method_for_every_operation_of_the_installed_wsdl_and_no_other) {
@@ -154,7 +141,7 @@ TEST_F(searchhandler_test, records_read_back_as_they_were_written) {
         "a", true, "x@y", 1, 1, schedule_frequency::weekly, 3, 4, 5, 6, cache_policy::none, {}};
     round_trip("Archive", archive);  // an empty access list is left out
     archive.acl = {grant("bob", at::read)};
-    ASSERT_TRUE(archives_->set(db_, 1, archive));
+    ASSERT_TRUE(storage_->archives.set(db_, 1, archive));
     std::string reply = call(admin(), "GetArchiveConfiguration", "<id>1</id>");
     EXPECT_TRUE(result<ArchiveConfiguration>(reply, "GetArchiveConfiguration", "cfg") == archive);
 
@@ -202,11 +189,11 @@ TEST_P(searchhandler_fault_test, names_the_error_and_commits) {
     // Source 1, used by archive 1, which "reader" may read and nobody else.
     SourceConfiguration src;
     src.seeds = {"http://example.org/"};
-    sources_->add(db_, src);
+    storage_->sources.add(db_, src);
     ArchiveConfiguration a;
     a.source_id = 1;
     a.acl = {grant("reader", at::read)};
-    archives_->add(db_, a);
+    storage_->archives.add(db_, a);
 
     const fault_case& c = GetParam();
     api_session caller = c.caller == "admin" ? admin() : user(std::string(c.caller));
@@ -232,10 +219,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
     SourceConfiguration src;
     src.seeds = {"http://example.org/"};
-    sources_->add(db_, src);
+    storage_->sources.add(db_, src);
     ArchiveConfiguration a;
     a.source_id = 1;
-    archives_->add(db_, a);
+    storage_->archives.add(db_, a);
 
     std::string reply = call(admin(), "StartCrawl", "<idxid>1</idxid>");
     EXPECT_TRUE(result<ArchiveInfo>(reply, "StartCrawl", "info").crawling) << reply;
@@ -256,13 +243,13 @@ TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
 
 TEST_F(searchhandler_test, crawl_log_pages_with_its_cookie_and_leaves_out_empty_data) {
     ArchiveConfiguration a;
-    archives_->add(db_, a);
-    logs_->crawlStarted(db_, 1, 100);
+    storage_->archives.add(db_, a);
+    storage_->logs.crawlStarted(db_, 1, 100);
     for (int i = 0; i < 3; ++i) {
-        logs_->logDocument(db_, "g" + std::to_string(i), 1, "http://x/" + std::to_string(i),
-                           100 + i, i == 2 ? 3 : 0);
+        storage_->logs.logDocument(db_, "g" + std::to_string(i), 1, "http://x/" + std::to_string(i),
+                                   100 + i, i == 2 ? 3 : 0);
     }
-    logs_->crawlEnded(db_, 1, 200);
+    storage_->logs.crawlEnded(db_, 1, 200);
 
     auto page = [&](int nmax, const std::string& cookie) {
         return call(admin(), "GetCrawlLog",
