@@ -2,8 +2,6 @@
 // a document added, found and read through the search service and the Research pane; the
 // transport's body and reply rules; a hostile message refused while the daemon goes on.
 // SPDX-License-Identifier: MIT
-#include <zlib.h>
-
 #include <regex>
 
 #include "daemon_fixture.h"
@@ -28,10 +26,8 @@ class soap_test : public daemon_fixture {
     }
     std::string post(const std::string& target, const std::string& body,
                      const std::string& headers = {}) {
-        return http_exchange(port_, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                                        "Content-Type: text/xml; charset=utf-8\r\n" +
-                                        "Content-Length: " + std::to_string(body.size()) + "\r\n" +
-                                        headers + "\r\n" + body);
+        return daemon_fixture::post(
+            target, body, "Host: 127.0.0.1\r\nContent-Type: text/xml; charset=utf-8\r\n" + headers);
     }
     std::string call(const std::string& method, const std::string& content = {}) {
         return post("/soap", envelope(method, content));
@@ -136,26 +132,10 @@ TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
 TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
     start_daemon();
     const std::string version = envelope("GetVersion", "");
-    const std::string plain = call("GetVersion");
-    ASSERT_TRUE(plain.starts_with("HTTP/1.1 200 OK\r\n")) << plain;
-    const std::string payload = plain.substr(plain.find("\r\n\r\n") + 4);
-    EXPECT_EQ(first(payload, "version"), "2.0.2.1010");
-
-    // Deflated for a client that accepts it, with the compressed length.
-    std::string reply = post("/soap", version, "Accept-Encoding: gzip, deflate\r\n");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(
-        reply, m, std::regex("Content-Length: ([0-9]+)\r\nContent-Encoding: deflate\r\n\r\n")))
-        << reply;
-    std::string body = reply.substr(static_cast<std::size_t>(m.position(0) + m.length(0)));
-    EXPECT_EQ(std::to_string(body.size()), m[1].str());
-    std::string inflated(payload.size() * 2, '\0');
-    uLongf size = inflated.size();
-    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(inflated.data()), &size,
-                         reinterpret_cast<const Bytef*>(body.data()), body.size()),
-              Z_OK);
-    inflated.resize(size);
-    EXPECT_EQ(body_without(inflated, ""), body_without(payload, ""));
+    // Deflated for a client that accepts it (the deflated form is in the transport's tests).
+    const std::string reply = post("/soap", version, "Accept-Encoding: gzip, deflate\r\n");
+    EXPECT_NE(reply.find("\r\nContent-Encoding: deflate\r\n\r\n"), std::string::npos) << reply;
+    EXPECT_EQ(reply.find("<SOAP-ENV:Body>"), std::string::npos) << reply;
 
     // Without a content-length the body ends when the client closes its side.
     http_client c(port_);
@@ -164,8 +144,8 @@ TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
     EXPECT_EQ(first(c.read_all(), "version"), "2.0.2.1010");
 
     // The installed WSDL names the address the client used.
-    reply = http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n");
-    EXPECT_NE(reply.find("<soap:address location=\"http://search.example:8123/soap\"/>"),
+    EXPECT_NE(http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n")
+                  .find("<soap:address location=\"http://search.example:8123/soap\"/>"),
               std::string::npos);
 }
 
