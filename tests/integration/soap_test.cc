@@ -1,5 +1,5 @@
 // The SOAP front ends of the running daemon, over real HTTP with raw envelopes: a site set up,
-// a document added, found and read through the search service and the Research pane; the
+// a document added and found through the search service and the Research pane; the
 // transport's body and reply rules; a hostile message refused while the daemon goes on.
 // SPDX-License-Identifier: MIT
 #include <regex>
@@ -40,11 +40,6 @@ class soap_test : public daemon_fixture {
                    ? m[1].str()
                    : "(no " + name + ")";
     }
-    // The Body of a reply with the method's name taken out, to compare two methods' answers.
-    static std::string body_without(const std::string& reply, const std::string& method) {
-        std::string body = reply.substr(reply.find("<SOAP-ENV:Body>"));
-        return std::regex_replace(body, std::regex(method + "Response"), "Response");
-    }
     static std::string unescaped(std::string text) {
         for (auto [from, to] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}}) {
             text = std::regex_replace(text, std::regex(from), to);
@@ -76,31 +71,15 @@ TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
     const std::string guid = first(reply, "docid");
     ASSERT_TRUE(std::regex_match(guid, std::regex("[0-9a-f]{32}"))) << reply;
 
-    // A crawl thread processes the stored page; the query then finds it.
+    // A crawl thread processes the stored page; the query then finds it. (The client stacks'
+    // tests read it back through every method.)
     const std::string query =
         "<query><Collection>1</Collection><FirstDoc>0</FirstDoc><LastDoc>9</LastDoc>"
         "<Info>INFO_TITLE</Info><Sort>SCORE</Sort><Parser>NETPARSER</Parser>"
         "<QueryString>zeppelins</QueryString></query>";
     ASSERT_TRUE(eventually([&] { return first(call("Query", query), "maxresults") == "1"; }))
         << log();
-    reply = call("Query", query);
-    EXPECT_EQ(first(reply, "ID"), guid);
-    EXPECT_EQ(first(reply, "Title"), "Airships");
-    EXPECT_EQ(body_without(call("QueryIndex", query), "QueryIndex"), body_without(reply, "Query"));
-
-    for (std::string format : {"ORIGINAL", "PARSED", "HTML"}) {
-        std::string params = "<docid>" + guid + "</docid><format>";
-        params += format + "</format>";
-        reply = call("GetDocument", params);
-        EXPECT_EQ(first(reply, "url"), "http://example.org/a") << format;
-        EXPECT_EQ(body_without(call("GetCachedPage", params), "GetCachedPage"),
-                  body_without(reply, "GetDocument"))
-            << format;
-    }
-    EXPECT_EQ(
-        marloven::decode_base64(first(
-            call("GetDocument", "<ID>" + guid + "</ID><format>ORIGINAL</format>"), "content")),
-        page);
+    EXPECT_EQ(first(call("Query", query), "ID"), guid);
 
     // The Research pane searches the collection the packet names.
     const std::string packet =

@@ -1,6 +1,6 @@
-// The real worker program, started through worker_process, against the scripted web server: a
-// page fetched and parsed, limits, and garbage requests. Statuses, redirects, log-ins and
-// REPROCESS are in the request handler's and crawl thread's tests and the whole crawls.
+// The real worker program, started through worker_process, against the scripted web server:
+// a page parsed and parsed again (REPROCESS), limits, and garbage requests. Statuses, redirects
+// and log-ins are in the request handler's tests and the whole crawls.
 // SPDX-License-Identifier: MIT
 #include "worker/worker_process.h"
 
@@ -107,6 +107,14 @@ TEST_F(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
     auto sent = server_.requests().at(0);
     EXPECT_EQ(sent.header("cookie"), "a=1; b=2");
     EXPECT_EQ(sent.header("user-agent"), "vant-test/2");
+
+    // REPROCESS parses the stored head and body again, without asking the server, and gives
+    // back the side metadata it was sent.
+    reprocess_reply rr = worker_->reprocess(
+        {q.depth_credit, q.guid, q.url, r.headers, r.content, "", "side-meta", q.filters});
+    EXPECT_EQ(server_.requests().size(), 1u);
+    EXPECT_EQ(rr.fff, r.fff);
+    EXPECT_EQ(rr.result.side_metadata, "side-meta");
 }
 
 TEST_F(worker_process_test, slow_and_oversized_responses_are_bounded) {
