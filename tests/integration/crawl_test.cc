@@ -1,6 +1,6 @@
 // Whole crawls by the installed daemon (with its real worker programs and index server) of web
 // sites served on 127.0.0.1: what is fetched and what is not, what is stored, logged, counted
-// and indexed, the watchdog, notifications, and a daemon stopped or killed mid-crawl.
+// and indexed, hostile markup, notifications, and a daemon stopped or killed mid-crawl.
 // SPDX-License-Identifier: MIT
 #include <signal.h>
 
@@ -9,18 +9,13 @@
 #include <set>
 #include <sstream>
 
-#include "db/cfgstorage.h"
-#include "installation.h"
-#include "records/records.h"
-#include "support/http_client.h"
+#include "daemon_fixture.h"
 #include "support/test_http_server.h"
 
-namespace marloven {
+namespace vant_test {
 namespace {
 
-using vant_test::http_request;
-using vant_test::http_response;
-using vant_test::page;
+using namespace marloven;
 
 // A word of letters only that names a number: 17 gives "bh".
 std::string letters(int n) {
@@ -37,10 +32,10 @@ std::vector<int> children_named(int pid, const std::string& name) {
     std::error_code ec;
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::istringstream children(vant_test::read_file(task.path().string() + "/children"));
+        std::istringstream children(read_file(task.path().string() + "/children"));
         int child = 0;
         while (children >> child) {
-            std::string comm = vant_test::read_file("/proc/" + std::to_string(child) + "/comm");
+            std::string comm = read_file("/proc/" + std::to_string(child) + "/comm");
             if (comm == name + "\n") {
                 out.push_back(child);
             }
@@ -50,82 +45,36 @@ std::vector<int> children_named(int pid, const std::string& name) {
 }
 
 bool process_gone(int pid) {
-    std::string stat = vant_test::read_file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     auto close = stat.rfind(')');
     return stat.empty() ||
            (close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'Z');
 }
 
-class crawl_test : public testing::Test {
+class crawl_test : public daemon_fixture {
   protected:
-    std::string data() const { return dir_ / "data"; }
-    // The configuration: the base settings, then `extra` lines.
-    void configure(const std::string& extra = {}) {
-        conf_ = vant_test::write_conf(
-            dir_,
-            "LOGCFG=LOG:INFO WORKERSCHEDULING:INFO FETCHEDDOCS:INFO\nThrottling=0\n"
-            "WORKERS=3\n" +
-                extra);
-        std::filesystem::create_directories(data());
-    }
-    // Stores the records (creating the tables as the daemon would) and opens a crawl of the
-    // archive with its seeds queued.
-    std::uint32_t add_archive(const SourceConfiguration& source, ArchiveConfiguration archive,
-                              const AuthConfiguration* auth = nullptr) {
-        auto db = vant_test::open_data(conf_);
-        transaction t(db);
-        cfgstorage<SourceConfiguration> sources(db);
-        cfgstorage<ArchiveConfiguration> archives(db);
-        cfgstorage<AuthConfiguration> auths(db);
-        archive.source_id = sources.add(db, source);
-        archive.auth_id = auth != nullptr ? auths.add(db, *auth) : 0;
-        auto arcid = static_cast<std::uint32_t>(archives.add(db, archive));
-        t.commit();
-        close_database(db);
-        vant_test::open_crawl(conf_, arcid, source.seeds);
-        return arcid;
-    }
-    // An archive of the site from its home page.
-    std::uint32_t add_site(const ArchiveConfiguration& archive = {}) {
-        SourceConfiguration source;
-        source.seeds = {url("/")};
-        source.include_filters = {prefix()};
-        return add_archive(source, archive);
-    }
-    // Returns once the daemon has started: it checks every file of the data directory first, and
-    // the test's own connections to the database come and go (with their -shm file) meanwhile.
-    void start_daemon() {
-        ++runs_;
-        daemon_ =
-            vant_test::started_daemon(conf_, dir_ / ("daemon" + std::to_string(runs_)), runs_);
-    }
-    void stop_daemon() {
-        ASSERT_EQ(daemon_->stop(SIGTERM), 0) << daemon_->err();
-        daemon_.reset();
-    }
     // Runs the daemon until the archive's crawl has ended.
     void crawl(std::uint32_t arcid) {
-        start_daemon();
+        start_daemon(extra_);
         wait_for_crawl_end(arcid);
         stop_daemon();
     }
-    std::vector<std::string> rows(const std::string& sql) { return vant_test::query(conf_, sql); }
-    std::int64_t number(const std::string& sql) { return std::stoll(rows(sql).at(0)); }
+    // An archive of the site from its home page.
+    std::uint32_t add_site() {
+        SourceConfiguration source;
+        source.seeds = {site_.url("/")};
+        source.include_filters = {prefix()};
+        return add_crawl(source);
+    }
     bool crawl_ended(std::uint32_t arcid) {
-        return number("select count(*) from crawlstats where arcid=" + std::to_string(arcid) +
-                      " and end=0") == 0;
+        return number("select count(*) from crawlstats where end=0 and arcid=" +
+                      std::to_string(arcid)) == 0;
     }
-    void wait_for_crawl_end(std::uint32_t arcid) {
-        ASSERT_TRUE(vant_test::eventually([&] { return crawl_ended(arcid); }, 60))
-            << vant_test::read_file(data() + "/vantorell.log");
-    }
-    int log_count(const std::string& text) {
-        return vant_test::occurrences(vant_test::read_file(data() + "/vantorell.log"), text);
-    }
+    int log_count(const std::string& text) { return occurrences(log(), text); }
     // The URLs of the hits for one word, from the daemon's index (the daemon must not run).
     std::set<std::string> search(const std::string& word) {
         std::set<std::string> urls;
-        for (const auto& h : vant_test::search_index(conf_, word)) {
+        for (const auto& h : search_index(write_config(), word)) {
             urls.insert(h.url);
         }
         return urls;
@@ -135,11 +84,8 @@ class crawl_test : public testing::Test {
     }
     std::string url(const std::string& path) const { return site_.url(path); }
 
-    vant_test::temp_dir dir_;
-    vant_test::test_http_server site_;
-    std::string conf_;
-    std::unique_ptr<vant_test::background_program> daemon_;
-    int runs_ = 0;
+    test_http_server site_;
+    std::string extra_ = "Throttling=0\nWORKERS=3\n";
 };
 
 // A site of 97 good pages: the seed, 90 interlinked pages three levels deep, a chain of pages
@@ -182,22 +128,23 @@ class site_crawl_test : public crawl_test {
         site_.route("/moved.html", 200, "text/html", page("Moved here", "relocated"));
         site_.route("/private/secret.html", 200, "text/html", page("Secret", "hidden"));
         site_.route("/excluded/e.html", 200, "text/html", page("Excluded", "hidden"));
+        // The log-in form wants the cookie of the page before it, and every parameter encoded.
+        site_.route("/start", http_response(200, {{"Set-Cookie", "pre=1; Path=/"}}, "form"));
         site_.route("/login", [](const http_request& r) {
-            if (r.method == "POST" && r.body.find("user=alice") != std::string::npos &&
-                r.body.find("pass=wonder") != std::string::npos) {
+            if (r.method == "POST" && r.body == "user=alice&pass=won%26der&lang=en&domain=corp" &&
+                r.header("cookie").find("pre=1") != std::string::npos) {
                 return http_response(200, {{"Set-Cookie", "session=ok; Path=/"}}, "welcome");
             }
-            return http_response(403, {{"Content-Type", "text/plain"}}, "no");
+            return http_response(403, {{"Content-Type", "text/plain"}}, "no: " + r.body);
         });
-        vant_test::http_response members(200, {{"Content-Type", "text/html"}},
-                                         page("Members", "secretmembersword"));
-        site_.route("/members/m.html", vant_test::http_route(members, std::nullopt, "session=ok"));
+        http_response members(200, {{"Content-Type", "text/html"}},
+                              page("Members", "secretmembersword"));
+        site_.route("/members/m.html", http_route(members, std::nullopt, "session=ok"));
     }
     static std::string path(int n) { return "/p/" + std::to_string(n) + ".html"; }
 
     std::uint32_t add_site_archive() {
         SourceConfiguration source;
-        source.name = "site";
         source.seeds = {url("/")};
         source.include_filters = {prefix()};
         source.exclude_filters = {"/EXCLUDED/"};
@@ -206,18 +153,15 @@ class site_crawl_test : public crawl_test {
         source.cookie.url = url("/login");
         source.cookie.action = cookie_action::post;
         source.cookie.params = {{"user", "", cookie_param_type::username},
-                                {"pass", "", cookie_param_type::password}};
-        AuthConfiguration auth;
-        auth.username = "alice";
-        auth.password = "wonder";
-        ArchiveConfiguration archive;
-        archive.name = "site";
-        return add_archive(source, archive, &auth);
+                                {"pass", "", cookie_param_type::password},
+                                {"lang", "en", cookie_param_type::other}};
+        source.cookie.pre_urls = {url("/start")};
+        AuthConfiguration auth{"alice", "won&der", {{"domain", "corp"}}, {}};
+        return add_crawl(source, {}, &auth);
     }
 };
 
 TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
-    configure();
     std::uint32_t arcid = add_site_archive();
     crawl(arcid);
 
@@ -225,7 +169,7 @@ TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
     for (int n = 1; n <= pages; ++n) {
         EXPECT_EQ(site_.count(path(n)), 1u) << n;
     }
-    for (const char* p : {"/", "/robots.txt", "/login", "/members/m.html", "/old.html",
+    for (const char* p : {"/", "/robots.txt", "/start", "/login", "/members/m.html", "/old.html",
                           "/moved.html", "/missing.html", "/deep/4.html"}) {
         EXPECT_EQ(site_.count(p), 1u) << p;
     }
@@ -257,26 +201,23 @@ TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
     EXPECT_EQ(search("common").size(), static_cast<size_t>(pages));
     EXPECT_TRUE(search("hidden").empty());
     EXPECT_EQ(log_count("CRITICAL"), 0);
-    EXPECT_EQ(log_count("ERROR"), 0) << vant_test::read_file(data() + "/vantorell.log");
+    EXPECT_EQ(log_count("ERROR"), 0) << log();
 }
 
 // The stop sequence once waited for the HTTP server, and the request it was finishing,
 // before it asked the crawl threads to stop. Now every thread is asked first: the worker of a
 // fetch in progress is killed while an upload is still being read, and that upload completes.
 TEST_F(crawl_test, stop_asks_every_thread_before_waiting_for_any) {
-    configure("WORKERS=1\nHTTP_TIMEOUT=60\nHTTP_PORT=127.0.0.1:0\n");
     http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "never seen"));
     slow.delay = std::chrono::hours(1);
     site_.route("/", slow);
     add_site();
-    start_daemon();
-    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/") == 1; }));
+    start_daemon("WORKERS=1\nHTTP_TIMEOUT=60\n");
+    ASSERT_TRUE(eventually([&] { return site_.count("/") == 1; }));
     auto workers = children_named(daemon_->pid(), "worker-process");
     ASSERT_EQ(workers.size(), 1u);
-    const auto port = vant_test::listening_port(vant_test::read_file(data() + "/vantorell.log"));
-    ASSERT_TRUE(port);
     const std::string body = "uploaded while stopping";
-    vant_test::http_client upload(*port);
+    http_client upload(port_);
     ASSERT_TRUE(
         upload.send("POST /index/1/doc?url=http://example.org/up HTTP/1.1\r\n"
                     "Content-Type: text/plain\r\nExpect: 100-continue\r\n"
@@ -285,30 +226,14 @@ TEST_F(crawl_test, stop_asks_every_thread_before_waiting_for_any) {
     const std::string go_on = "HTTP/1.1 100 continue\r\n\r\n";
     ASSERT_EQ(upload.read_at_least(go_on.size()), go_on);
     ASSERT_EQ(::kill(daemon_->pid(), SIGTERM), 0);
-    ASSERT_TRUE(vant_test::eventually([&] { return process_gone(workers[0]); }));
+    ASSERT_TRUE(eventually([&] { return process_gone(workers[0]); }));
     upload.send(body);
     EXPECT_EQ(upload.read_all().rfind(go_on + "HTTP/1.1 200 OK\r\n", 0), 0u);
     EXPECT_EQ(daemon_->wait(30), 0) << daemon_->err();
     daemon_.reset();
 }
 
-TEST_F(crawl_test, worker_hanging_past_the_time_out_is_killed_by_the_watchdog) {
-    configure("WORKER_TIMEOUT=2\n");
-    http_response never(200, {{"Content-Type", "text/html"}}, "late");
-    never.delay = std::chrono::hours(1);
-    site_.route("/never.html", never);
-    site_.route("/", 200, "text/html", page("Home", "x", {"/never.html", "/after.html"}));
-    site_.route("/after.html", 200, "text/html", page("After", "y"));
-    std::uint32_t arcid = add_site();
-    crawl(arcid);
-    EXPECT_EQ(rows("select url, status from documentlog where url like '%.html' order by url"),
-              (std::vector<std::string>{url("/after.html") + "|0", url("/never.html") + "|12"}));
-    EXPECT_EQ(log_count("Worker timed out"), 1);
-    EXPECT_EQ(rows("select errors from crawlstats"), (std::vector<std::string>{"1"}));
-}
-
 TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
-    configure();
     constexpr int n = 40;
     std::vector<std::string> links;
     for (int i = 0; i < n; ++i) {
@@ -322,9 +247,8 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
     }
     site_.route("/", 200, "text/html", page("Home", "x", links));
     std::uint32_t arcid = add_site();
-    start_daemon();
-    ASSERT_TRUE(
-        vant_test::eventually([&] { return number("select count(*) from documentlog") >= n / 3; }));
+    start_daemon(extra_);
+    ASSERT_TRUE(eventually([&] { return number("select count(*) from documentlog") >= n / 3; }));
     std::vector<int> children = children_named(daemon_->pid(), "worker-process");
     for (int c : children_named(daemon_->pid(), "idxserv")) {
         children.push_back(c);
@@ -333,18 +257,17 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
     daemon_.reset();
     EXPECT_FALSE(crawl_ended(arcid));
     // The children see their connection end and exit (the index server after committing).
-    ASSERT_TRUE(vant_test::eventually(
-        [&] { return std::all_of(children.begin(), children.end(), process_gone); }));
+    ASSERT_TRUE(
+        eventually([&] { return std::all_of(children.begin(), children.end(), process_gone); }));
     crawl(arcid);
     // Every page once in storage and once in the log: none lost, none twice.
+    const std::string all = std::to_string(n + 1);
     EXPECT_EQ(rows("select count(*), count(distinct url) from docstorage"),
-              (std::vector<std::string>{std::to_string(n + 1) + "|" + std::to_string(n + 1)}));
-    EXPECT_EQ(
-        rows("select count(*), count(distinct url), min(status), max(status) from "
-             "documentlog"),
-        (std::vector<std::string>{std::to_string(n + 1) + "|" + std::to_string(n + 1) + "|0|0"}));
-    EXPECT_EQ(rows("select docs from crawlstats"),
-              (std::vector<std::string>{std::to_string(n + 1)}));
+              (std::vector<std::string>{all + "|" + all}));
+    EXPECT_EQ(rows("select count(*), count(distinct url), min(status), max(status) from "
+                   "documentlog"),
+              (std::vector<std::string>{all + "|" + all + "|0|0"}));
+    EXPECT_EQ(rows("select docs from crawlstats"), (std::vector<std::string>{all}));
     EXPECT_EQ(search("killword").size(), static_cast<size_t>(n));
 }
 
@@ -352,7 +275,6 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
 // in the HTML form of the stored page. Now links with such hosts are dropped (and counted), other
 // parts are percent-encoded, titles and metas are text, and every stored form is sandboxed.
 TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
-    configure("WORKERS=1\n");
     const std::string payload = "x\"><img src=x onerror=alert(1)>";
     const std::string quoted = "x'><img src=x onerror=alert(1)>";
     site_.route("/", 200, "text/html",
@@ -364,25 +286,16 @@ TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
                     quoted + "\">three</a></body></html>");
     site_.route("/q.html", 200, "text/html", page("Q", "query page"));
     const std::uint32_t arcid = add_site();
-    start_daemon();
-    int http_port = 0;
-    ASSERT_TRUE(vant_test::eventually([&] {
-        auto port = vant_test::listening_port(vant_test::read_file(data() + "/vantorell.log"));
-        http_port = port.value_or(0);
-        return port.has_value();
-    }));
+    start_daemon(extra_ + "WORKERS=1\n");
     wait_for_crawl_end(arcid);
     const std::string guid = rows("select guid from docstorage where url='" + url("/") + "'").at(0);
     auto read = [&](const std::string& accept) {
-        return vant_test::http_exchange(http_port, "GET /index/" + std::to_string(arcid) + "/doc/" +
-                                                       guid + " HTTP/1.1\r\n" + accept + "\r\n");
+        return get("/index/" + std::to_string(arcid) + "/doc/" + guid, accept);
     };
+    // (Every stored form is sent sandboxed: see the REST tests.)
     const std::string reply = read("Accept: text/html\r\n");
     const std::size_t head_end = reply.find("\r\n\r\n");
     ASSERT_NE(head_end, std::string::npos) << reply;
-    const std::string head = reply.substr(0, head_end + 2);
-    EXPECT_NE(head.find("\r\nX-Content-Type-Options: nosniff\r\n"), std::string::npos) << head;
-    EXPECT_NE(head.find("\r\nContent-Security-Policy: sandbox\r\n"), std::string::npos) << head;
 
     // Every tag of the page is one the renderer writes, and every address stays in its quotes.
     const std::string body = reply.substr(head_end + 4);
@@ -397,13 +310,13 @@ TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
     EXPECT_NE(body.find("<title>x&quot;&gt;&lt;img src=x onerror=alert(1)&gt;</title>"),
               std::string::npos)
         << body;
-    EXPECT_EQ(vant_test::occurrences(body, "&lt;img src=x onerror=alert(1)&gt;"), 4) << body;
+    EXPECT_EQ(occurrences(body, "&lt;img src=x onerror=alert(1)&gt;"), 4) << body;
     EXPECT_NE(body.find("<a href=\"" + url("/q.html") +
                         "?x'%3E%3Cimg%20src=x%20onerror=alert(1)%3E\">three</a>"),
               std::string::npos)
         << body;
     const std::string fff = read("Accept: application/vnd.marloven-fff\r\n");
-    EXPECT_EQ(vant_test::occurrences(fff, "<link "), 1) << "the two hosts are dropped\n" << fff;
+    EXPECT_EQ(occurrences(fff, "<link "), 1) << "the two hosts are dropped\n" << fff;
     EXPECT_EQ(fff.find("<img"), std::string::npos) << fff;
     stop_daemon();
 
@@ -414,25 +327,20 @@ TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
 }
 
 TEST_F(crawl_test, crawl_end_is_notified_once_per_crawl_with_the_archive_id) {
-    vant_test::test_http_server notified;
+    test_http_server notified;
     notified.route("/done", 200, "text/plain", "ok");
-    configure("NOTIFYURL=" + notified.url("/done?arc=%u") + "\n");
     site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
     site_.route("/a.html", 200, "text/html", page("A", "y"));
-    std::uint32_t first = add_site();
-    std::uint32_t second = add_site();
-    start_daemon();
-    wait_for_crawl_end(first);
-    wait_for_crawl_end(second);
-    ASSERT_TRUE(vant_test::eventually([&] { return notified.requests().size() == 2; }));
-    stop_daemon();
+    const std::string first = std::to_string(add_site());
+    const std::string second = std::to_string(add_site());
+    start_daemon(extra_ + "NOTIFYURL=" + notified.url("/done?arc=%u") + "\n");
+    ASSERT_TRUE(eventually([&] { return notified.requests().size() == 2; }));
     std::set<std::string> targets;
     for (const auto& r : notified.requests()) {
         targets.insert(r.target);
     }
-    EXPECT_EQ(targets, (std::set<std::string>{"/done?arc=" + std::to_string(first),
-                                              "/done?arc=" + std::to_string(second)}));
+    EXPECT_EQ(targets, (std::set<std::string>{"/done?arc=" + first, "/done?arc=" + second}));
 }
 
 }  // namespace
-}  // namespace marloven
+}  // namespace vant_test

@@ -10,9 +10,12 @@
 #include <string>
 
 #include "db/cfgstorage.h"
+#include "docstorage/docstorage.h"
 #include "installation.h"
 #include "records/records.h"
 #include "support/http_client.h"
+#include "worker/FFF/FFF-serialize.h"
+#include "worker/FFF/sample_document.h"
 
 namespace vant_test {
 
@@ -20,13 +23,12 @@ class daemon_fixture : public testing::Test {
   protected:
     void TearDown() override { stop_daemon(); }
 
-    // The configuration file: the data directory, the build's deployment, port 0 (the daemon
-    // binds a port the system chooses, so no other process can take it between choosing and
-    // binding), and `extra` lines.
+    // The configuration file: the data directory, the deployment `deploy_`, the log levels the
+    // tests read, and `extra` lines.
     std::string write_config(const std::string& extra = {}) {
         return write_conf(dir_, "DEPLOYDIR=" + deploy_ +
-                                    "\nLOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO\n"
-                                    "HTTP_PORT=127.0.0.1:0\n" +
+                                    "\nLOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO "
+                                    "WORKERSCHEDULING:INFO FETCHEDDOCS:INFO\n" +
                                     extra);
     }
 
@@ -69,9 +71,54 @@ class daemon_fixture : public testing::Test {
         ASSERT_TRUE(store->set(db, id, record));
     }
 
+    // A configuration for the test's own connections to the data directory's database; the
+    // daemon's file stays as the daemon read it.
+    std::string store_config() const {
+        return dir_.write("store.conf", "DATADIR=" + data() + "\nLOGCFG=\nSyncLevel=0\n");
+    }
+    std::vector<std::string> rows(const std::string& sql) { return query(store_config(), sql); }
+    std::int64_t number(const std::string& sql) { return std::stoll(rows(sql).at(0)); }
+
+    // Stores `source`, and `archive` of it (crawled with `auth` when given), and opens a crawl of
+    // the archive with the source's seeds queued; the daemon must not run.
+    std::uint32_t add_crawl(const marloven::SourceConfiguration& source,
+                            marloven::ArchiveConfiguration archive = {},
+                            const marloven::AuthConfiguration* auth = nullptr) {
+        archive.source_id = add_record(source);
+        archive.auth_id = auth != nullptr ? add_record(*auth) : 0;
+        const auto arcid = static_cast<std::uint32_t>(add_record(archive));
+        open_crawl(store_config(), arcid, source.seeds);
+        return arcid;
+    }
+    // Waits until the daemon has logged the end of the archive's crawl for the `ends`th time.
+    // The crawl's end is committed before the index has the last pages (they are handed over
+    // after their commits, in order); the line comes once the index has committed them all.
+    void wait_for_crawl_end(std::uint32_t arcid, int ends = 1) {
+        const std::string ended = "Crawl of archive " + std::to_string(arcid) + " ended";
+        ASSERT_TRUE(eventually([&] { return occurrences(log(), ended) >= ends; }, 60)) << log();
+    }
+
+    // Stores `doc`, whose parsed form is the sample page, as a crawl does (the daemon must not
+    // run); /reindex then gives it to the index.
+    void store(marloven::document_version doc) {
+        doc.fff = FFF::ToBinary(*sample_page());
+        auto db = open_data(store_config());
+        marloven::transaction t(db);
+        marloven::docstorage documents(db);
+        ASSERT_TRUE(documents.store(db, doc, {}, marloven::cache_mode::full));
+        t.commit();
+    }
+
     std::string get(const std::string& target, const std::string& headers = {}) {
         return http_exchange(
             port_, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+    }
+
+    std::string post(const std::string& target, const std::string& body,
+                     const std::string& headers = {}) {
+        return http_exchange(port_, "POST " + target + " HTTP/1.1\r\nContent-Length: " +
+                                        std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
+                                        body);
     }
 
     // The date line every fixed reply carries.
@@ -86,6 +133,10 @@ class daemon_fixture : public testing::Test {
     static bool matches(const std::string& text, const std::string& pattern) {
         return std::regex_match(text, std::regex(pattern));
     }
+    // `text` as a pattern that matches exactly it.
+    static std::string quote(const std::string& text) {
+        return std::regex_replace(text, std::regex(R"([.?*+()\[\]{}|^$\\])"), "\\$&");
+    }
 
     temp_dir dir_;
     std::string deploy_ = VANT_DEPLOY_DIR;
@@ -98,7 +149,7 @@ class daemon_fixture : public testing::Test {
     std::pair<marloven::sqlite_connection, std::unique_ptr<marloven::cfgstorage<Record>>>
     open_store() {
         std::filesystem::create_directories(data());
-        auto db = open_data(write_config());
+        auto db = open_data(store_config());
         marloven::transaction t(db);
         auto store = std::make_unique<marloven::cfgstorage<Record>>(db);
         t.commit();

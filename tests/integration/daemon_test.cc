@@ -7,60 +7,73 @@
 
 #include <filesystem>
 
-#include "installation.h"
+#include "daemon_fixture.h"
 
 namespace {
 
 using vant_test::run_daemon;
 using vant_test::run_program;
 
-class daemon_test : public testing::Test {
+class daemon_test : public vant_test::daemon_fixture {
   protected:
     std::string config(const std::string& body) { return dir_.write("vantorell.conf", body); }
-    int count(const std::string& what) {
-        return vant_test::occurrences(vant_test::read_file(dir_ / "data/vantorell.log"), what);
-    }
-    vant_test::temp_dir dir_;
-    std::string conf_ = vant_test::write_conf(dir_);
+    int count(const std::string& what) { return vant_test::occurrences(log(), what); }
 };
 
-TEST_F(daemon_test, sigterm_runs_the_stop_sequence_and_exits_zero) {
-    for (int round = 0; round < 2; ++round) {
-        auto d =
-            vant_test::started_daemon(conf_, dir_ / ("daemon" + std::to_string(round)), round + 1);
-        EXPECT_EQ(d->stop(round == 0 ? SIGTERM : SIGINT), 0) << d->err();
-        EXPECT_EQ(count("Vantorell stopped"), round + 1);
-        EXPECT_EQ(d->err(), "");
+TEST_F(daemon_test, sigterm_and_sigint_run_the_stop_sequence_and_exit_zero) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        start_daemon();
+        EXPECT_EQ(daemon_->stop(sig), 0) << daemon_->err();
+        EXPECT_EQ(daemon_->err(), "");
+        daemon_.reset();
     }
+    EXPECT_EQ(count("Vantorell stopped"), 2);
     // The index server ran beside the daemon and kept its index in the data directory.
     EXPECT_TRUE(std::filesystem::is_directory(dir_ / "data/index"));
-    EXPECT_EQ(count("ERROR") + count("CRITICAL"), 0)
-        << vant_test::read_file(dir_ / "data/vantorell.log");
+    EXPECT_EQ(count("ERROR") + count("CRITICAL"), 0) << log();
     // Issue 14: a server beyond loopback without HTTP_USER is warned about (open_server_warning);
     // tests listen on loopback only, where no warning is due.
     EXPECT_EQ(count("listens beyond loopback"), 0);
 }
 
 TEST_F(daemon_test, second_daemon_on_the_same_data_directory_is_refused) {
-    auto first = vant_test::started_daemon(conf_, dir_ / "first");
-    auto second = run_daemon(conf_, {});
+    start_daemon();
+    auto second = run_daemon(write_config(), {});
     EXPECT_EQ(second.exit_code, 1);
-    EXPECT_NE(second.err.find("Error starting vantorell: DATADIR " + (dir_ / "data") +
+    EXPECT_NE(second.err.find("Error starting vantorell: DATADIR " + data() +
                               " is in use by another vantorelld process (pid " +
-                              std::to_string(first->pid()) + ")"),
+                              std::to_string(daemon_->pid()) + ")"),
               std::string::npos)
         << second.err;
-    EXPECT_EQ(first->stop(SIGTERM), 0);
+}
+
+TEST_F(daemon_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
+    using rows_t = std::vector<std::string>;
+    const char* ids = "select key, id from cfgstorage order by key, id";
+    const rows_t defaults = {"DocFilter|1", "DocFilter|2", "Plugin|1", "Plugin|2",
+                             "Plugin|3",    "Plugin|4",    "Plugin|5"};
+    const rows_t again = {"DocFilter|3", "DocFilter|4", "Plugin|6", "Plugin|7",
+                          "Plugin|8",    "Plugin|9",    "Plugin|10"};
+    for (int start = 1; start <= 3; ++start) {
+        if (start == 3) {
+            auto db = vant_test::open_data(store_config());
+            exec(db, "delete from cfgstorage where key in ('Plugin', 'DocFilter')");
+        }
+        start_daemon();
+        stop_daemon();
+        EXPECT_EQ(rows(ids), start < 3 ? defaults : again) << start;
+    }
 }
 
 TEST_F(daemon_test, preparation_failures_report_event_1000_and_exit_one) {
     struct failure_case {
-        std::string conf;
+        std::string conf;  // none: MARLOVEN_CONFIG_FILE is not set
         std::string message;
     };
     std::string file = dir_.write("plainfile", "x");
     std::filesystem::create_directories(dir_ / "logdir/vantorell.log");
     std::vector<failure_case> cases = {
+        {"", "No DATADIR defined in configuration file"},
         {"LOGCFG=\n", "No DATADIR defined in configuration file"},
         {"DATADIR=" + file + "/sub\nLOGCFG=\n", "Can't create directory " + file + "/sub"},
         {"DATADIR=" + file + "\nLOGCFG=\n", "Could not access DATADIR"},
@@ -69,21 +82,18 @@ TEST_F(daemon_test, preparation_failures_report_event_1000_and_exit_one) {
          "Cannot open vantorell.log: Is a directory"},
     };
     for (const auto& c : cases) {
-        auto r = run_daemon(config(c.conf), {});
+        auto r = run_program(vant_test::deployed("vantorelld"), {},
+                             c.conf.empty()
+                                 ? vant_test::env_changes{{"MARLOVEN_CONFIG_FILE", std::nullopt}}
+                                 : vant_test::daemon_env(config(c.conf)));
         EXPECT_EQ(r.exit_code, 1) << c.message;
         EXPECT_NE(r.err.find("event 1000: vantorell error: "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(": Error starting vantorell: " + c.message + "\n"), std::string::npos)
             << r.err;
+        EXPECT_EQ(r.err.find("MARLOVEN_CONFIG_FILE not defined\n") != std::string::npos,
+                  c.conf.empty())
+            << r.err;
     }
-}
-
-TEST_F(daemon_test, missing_environment_variable_fails_on_datadir) {
-    auto r = run_program(vant_test::deployed("vantorelld"), {},
-                         {{"MARLOVEN_CONFIG_FILE", std::nullopt}});
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("MARLOVEN_CONFIG_FILE not defined\n"), std::string::npos);
-    EXPECT_NE(r.err.find("Error starting vantorell: No DATADIR defined in configuration file"),
-              std::string::npos);
 }
 
 // Whether every directory above `path` lets other users pass.
@@ -136,7 +146,7 @@ TEST_F(daemon_test, unreadable_entry_of_the_data_directory_stops_start_up) {
 TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"/import"}, {"/reset", "x"}, {"/RESET"}, {"x"}, {"-foo"}, {"/backup", "a", "b"}}) {
-        auto r = run_daemon(conf_, args);
+        auto r = run_daemon(write_config(), args);
         EXPECT_EQ(r.exit_code, 1) << args[0];
         EXPECT_NE(r.err.find("event 1003: vantorell error: "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(": Unknown startup parameters\n"), std::string::npos) << r.err;
@@ -147,14 +157,15 @@ TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
 TEST_F(daemon_test, install_writes_the_unit_once_and_remove_deletes_it) {
     std::string units = dir_ / "units";
     std::filesystem::create_directories(units);
-    vant_test::env_changes e = vant_test::daemon_env(conf_);
+    const std::string conf = write_config();
+    vant_test::env_changes e = vant_test::daemon_env(conf);
     e["VANTORELL_UNIT_DIR"] = units;
     auto prog = vant_test::deployed("vantorelld");
     auto r = run_program(prog, {"-install"}, e);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::string unit = vant_test::read_file(units + "/vantorell.service");
     EXPECT_NE(unit.find("Description=Vantorell Server\n"), std::string::npos) << unit;
-    EXPECT_NE(unit.find("Environment=MARLOVEN_CONFIG_FILE=" + conf_ + "\n"), std::string::npos);
+    EXPECT_NE(unit.find("Environment=MARLOVEN_CONFIG_FILE=" + conf + "\n"), std::string::npos);
     EXPECT_NE(unit.find("ExecStart=" + std::filesystem::canonical(prog).string() + "\n"),
               std::string::npos)
         << unit;

@@ -2,12 +2,8 @@
 // account, the body-size check with and without 100-continue, clients that are too slow or send
 // too much or keep their connection open, and stopping with clients connected.
 // SPDX-License-Identifier: MIT
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -33,17 +29,13 @@ class http_test : public daemon_fixture {
     static bool ok(const std::string& reply) { return reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0; }
 };
 
-TEST_F(http_test, unparsable_heads_get_the_bad_request_reply) {
+TEST_F(http_test, heads_are_parsed_and_targets_routed_exactly) {
     start_daemon();
     for (std::string head : {"garbage\r\n\r\n", "GET /platform/status\r\n\r\n", "\r\n"}) {
         EXPECT_TRUE(matches(http_exchange(port_, head), reason_reply("400 Bad request"))) << head;
     }
     // Methods and the protocol name are read without regard to case.
     EXPECT_TRUE(ok(http_exchange(port_, "get /platform/status http/1.0\r\n\r\n")));
-}
-
-TEST_F(http_test, routing_is_exact_and_case_sensitive) {
-    start_daemon();
     const std::string portal =
         "HTTP/1\\.1 404 Not found\r\nContent-Type: text/html; charset=UTF-8\r\n[^]*Error 404[^]*";
     // Only the exact targets reach the SOAP layer; the rest goes to REST and then the portal.
@@ -53,8 +45,7 @@ TEST_F(http_test, routing_is_exact_and_case_sensitive) {
     }
     // The SOAP front ends answer what is not an envelope with a fault.
     for (std::string target : {"/soap", "/research"}) {
-        std::string reply =
-            http_exchange(port_, "POST " + target + " HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello");
+        std::string reply = post(target, "hello");
         EXPECT_TRUE(reply.starts_with("HTTP/1.1 500 OK\r\n")) << reply;
         EXPECT_NE(reply.find("<faultstring>syntax error at line 1, column 0</faultstring>"),
                   std::string::npos)
@@ -89,7 +80,7 @@ TEST_F(http_test, wsdl_names_the_soap_address_the_client_used) {
         http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n");
     EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: text/xml\r\n" + date_pattern() +
                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-                                   std::regex_replace(body, std::regex("[/.]"), "\\$&")))
+                                   quote(body)))
         << reply;
     // Without a port in the Host header, the port listened on.
     reply = http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: here\r\n\r\n");
@@ -196,9 +187,7 @@ TEST_F(http_test, slow_and_oversized_clients_are_cut_off_while_others_are_served
 
 TEST_F(http_test, an_address_that_cannot_be_bound_stops_the_daemon) {
     std::string conf = write_config("HTTP_PORT=300.1.1.1:80\nLOGCFG=HTTPSERVER:DEBUG\n");
-    auto r =
-        run_program(deployed("vantorelld"), {},
-                    {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}});
+    auto r = run_daemon(conf, {});
     EXPECT_NE(r.exit_code, 0);
     EXPECT_NE(r.err.find("src\\vantorelld\\httpserver("), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("): assertion [binderr == 0] failed."), std::string::npos) << r.err;
@@ -226,29 +215,16 @@ TEST_F(http_test, clients_that_trickle_heads_or_bodies_do_not_hold_the_request_t
 // before it took the next request. The listener waits now; the thread goes on at once.
 TEST_F(http_test, a_client_that_keeps_its_connection_open_does_not_hold_the_request_thread) {
     start_daemon("HTTP_THREADS=1\nHTTP_TIMEOUT=600\n");
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(static_cast<std::uint16_t>(port_));
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    std::string request = "GET /platform/status HTTP/1.0\r\n\r\n";
-    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(request.size()));
-    std::string reply;
-    char buf[4096];
-    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) {
-        reply.append(buf, static_cast<std::size_t>(n));
-    }
-    EXPECT_TRUE(ok(reply));  // and the server has ended its side; this client has not
+    http_client open(port_);
+    open.send("GET /platform/status HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(ok(open.read_all()));  // and the server has ended its side; this client has not
     EXPECT_TRUE(ok(get("/platform/status")));
     // The server still reads from the first client: it takes more bytes without a reset.
-    EXPECT_EQ(::send(fd, "x", 1, MSG_NOSIGNAL), 1);
+    EXPECT_TRUE(open.send("x"));
     int error = 0;
     socklen_t length = sizeof error;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    ::getsockopt(open.fd(), SOL_SOCKET, SO_ERROR, &error, &length);
     EXPECT_EQ(error, 0) << std::strerror(error);
-    ::close(fd);
 }
 
 TEST_F(http_test, stop_cuts_off_clients_in_the_listener_and_in_request_threads) {

@@ -56,9 +56,8 @@ inline env_changes daemon_env(const std::string& conf) {
     return {{"MARLOVEN_CONFIG_FILE", conf}, {"MARLOVEN_POSTMORTEM_DEBUG", std::nullopt}};
 }
 
-inline run_result run_daemon(const std::string& conf, const std::vector<std::string>& args,
-                             int uid = -1) {
-    return run_program(deployed("vantorelld"), args, daemon_env(conf), uid);
+inline run_result run_daemon(const std::string& conf, const std::vector<std::string>& args) {
+    return run_program(deployed("vantorelld"), args, daemon_env(conf));
 }
 
 inline std::unique_ptr<background_program> start_daemon_program(const std::string& conf,
@@ -67,24 +66,11 @@ inline std::unique_ptr<background_program> start_daemon_program(const std::strin
                                                 daemon_env(conf), out_prefix);
 }
 
+// The configuration's data directory.
 inline std::string data_dir(const std::string& conf) {
     std::string data;
     marloven::config_file(conf).get("DATADIR", data);
     return data;
-}
-
-// Starts the daemon and returns once its log says that it has started for the `starts`th time;
-// a daemon that ends or never gets there fails the test.
-inline std::unique_ptr<background_program> started_daemon(const std::string& conf,
-                                                          const std::string& out_prefix,
-                                                          int starts = 1) {
-    auto daemon = start_daemon_program(conf, out_prefix);
-    const std::string log = data_dir(conf) + "/vantorell.log";
-    EXPECT_TRUE(eventually([&] {
-        return occurrences(read_file(log), " started, pid ") == starts || !daemon->running();
-    }));
-    EXPECT_TRUE(daemon->running()) << daemon->err();
-    return daemon;
 }
 
 // The configuration's database, opened as the daemon opens it.

@@ -7,8 +7,6 @@
 
 #include "api/api-common.h"
 #include "daemon_fixture.h"
-#include "fetchqueue/fetchqueue.h"
-#include "logstorage/logstorage.h"
 #include "support/test_http_server.h"
 #include "util/http_text.h"
 
@@ -72,30 +70,20 @@ class metrics_test : public daemon_fixture {
         return read_exposition(body == std::string::npos ? "" : reply.substr(body + 4));
     }
     // An archive of a two-page site with a crawl open and its seed queued (daemon not running).
-    void add_crawl() {
+    void add_site() {
         site_.route("/", 200, "text/html",
                     "<html><title>Home</title><body>orchard <a href=\"/a\">a</a></body></html>");
         site_.route("/a", 200, "text/html", "<html><body>orchard pears</body></html>");
         SourceConfiguration source;
         source.seeds = {site_.url("/")};
         source.include_filters = {"^" + site_.url("/")};
-        const int source_id = add_record(source);
-        ArchiveConfiguration archive;
-        archive.source_id = source_id;
-        ASSERT_EQ(add_record(archive), 1);
-        auto db = open_data(write_config());
-        transaction t(db);
-        logstorage logs(db);
-        fetchqueue queue(db, 0);
-        logs.crawlStarted(db, 1, std::time(nullptr));
-        queue.push(db, 1, site_.url("/"), 0);
-        t.commit();
+        ASSERT_EQ(add_crawl(source), 1u);
     }
     test_http_server site_;
 };
 
 TEST_F(metrics_test, counters_follow_crawl_and_search_in_exposition_format) {
-    add_crawl();
+    add_site();
     start_daemon("HTTP_USER=boss\nHTTP_MD5PASS=" + md5_hex("pw") + "\n");
     ASSERT_TRUE(eventually(
         [&] {

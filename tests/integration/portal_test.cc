@@ -1,14 +1,11 @@
 // The portal of the running daemon: its fixed pages byte for byte, a search page run as the
 // anonymous caller and, below /private/, as the signed-in user, and sandboxed cached views, over
-// a document root of the test's own and over the installed default portal.
+// a document root of the test's own (the browser test drives the installed default portal).
 // SPDX-License-Identifier: MIT
 #include "api/api-common.h"
 #include "daemon_fixture.h"
-#include "docstorage/docstorage.h"
 #include "util/http_text.h"
-#include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
-#include "worker/FFF/sample_document.h"
 
 namespace vant_test {
 namespace {
@@ -39,8 +36,8 @@ class portal_test : public daemon_fixture {
         LoginConfiguration login;
         login.users["alice"] = {"alice", md5_hex("pw"), false, {}};
         set_record(login_record_id, login);
-        store(public_guid, 1, "http://example.com/");
-        store(secret_guid, 2, "http://example.com/secret");
+        store_page(public_guid, 1, "http://example.com/");
+        store_page(secret_guid, 2, "http://example.com/secret");
         ASSERT_EQ(run_daemon(write_config(), {"/reindex"}).exit_code, 0);
 
         const std::string sections =
@@ -70,20 +67,15 @@ class portal_test : public daemon_fixture {
                      "\nHTTP_USER=admin\nHTTP_MD5PASS=" + md5_hex("secret") + "\n");
     }
 
-    void store(const std::string& guid, std::uint32_t arcid, const std::string& url) {
+    void store_page(const std::string& guid, std::uint32_t arcid, const std::string& url) {
         document_version doc;
         doc.guid = guid;
         doc.arcid = arcid;
         doc.url = url;
         doc.timestamp = 1700000000;
         doc.content = page_content;
-        doc.fff = FFF::ToBinary(*sample_page());
         doc.mime = "text/html";
-        auto db = open_data(write_config());
-        transaction t(db);
-        docstorage documents(db);
-        ASSERT_TRUE(documents.store(db, doc, {}, cache_mode::full));
-        t.commit();
+        store(doc);
     }
 
     std::string request(const std::string& target, const std::string& headers) {
@@ -228,27 +220,6 @@ TEST_F(portal_test, cached_views_run_nothing_in_the_daemons_origin) {
     EXPECT_NE(refused.find("\r\n\r\nE:"), std::string::npos);
     EXPECT_EQ(refused.find("script"), std::string::npos);
     EXPECT_TRUE(is_page(get("/cache/x?doc=00"), html_head("200 OK"), "E:No such document"));
-}
-
-// The installed default portal: the root chooses the language, and the search page finds the
-// public page and links its cached copy.
-TEST_F(portal_test, default_portal_searches) {
-    stop_daemon();
-    start_daemon();
-    EXPECT_NE(request("/", "Host: h:2\r\nAccept-Language: de\r\n")
-                  .find("\r\nLocation: http://h:2/de/\r\n"),
-              std::string::npos);
-    const std::string page = get("/en/index.html?q=garden");
-    EXPECT_TRUE(page.starts_with("HTTP/1.1 200 OK\r\n")) << page;
-    EXPECT_NE(page.find("<html lang=\"en\">"), std::string::npos);
-    EXPECT_NE(page.find("href=\"cache/document.html?doc=" + std::string(public_guid) + "\""),
-              std::string::npos)
-        << page;
-    EXPECT_NE(get("/de/").find("<html lang=\"de\">"), std::string::npos);
-    EXPECT_NE(get("/opensearch.xml")
-                  .find("template=\"http://127.0.0.1:" + std::to_string(port_) +
-                        "/en/index.html?q={searchTerms}\""),
-              std::string::npos);
 }
 
 }  // namespace

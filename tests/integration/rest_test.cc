@@ -2,18 +2,11 @@
 // document reads in the three forms, upload, and the exact reason texts of every refusal.
 // SPDX-License-Identifier: MIT
 #include <cstdio>
-#include <filesystem>
+#include <tuple>
 
-#include "api/api-common.h"
 #include "daemon_fixture.h"
-#include "db/dbconfig.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
 #include "idxstorage/index_protocol.h"
-#include "logstorage/logstorage.h"
-#include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
-#include "worker/FFF/sample_document.h"
 
 namespace vant_test {
 namespace {
@@ -40,71 +33,41 @@ class rest_test : public daemon_fixture {
         doc.url = "http://example.com/";
         doc.timestamp = page_time;
         doc.content = "<html>Big house, garden</html>";
-        doc.fff = FFF::ToBinary(*sample_page());
         doc.score = 750000;
         doc.mime = "text/html";
         doc.charset = "iso-8859-1";
         doc.servertime = page_time - 60;
-        {
-            auto db = open_data(write_config());
-            transaction t(db);
-            docstorage documents(db);
-            ASSERT_TRUE(documents.store(db, doc, {}, cache_mode::full));
-            t.commit();
-        }
+        store(doc);
         // The index gets the page as a rebuild feeds it.
         ASSERT_EQ(run_daemon(write_config(), {"/reindex"}).exit_code, 0);
         start_daemon();
     }
-
-    std::string post(const std::string& target, const std::string& body,
-                     const std::string& headers = {}) {
-        return http_exchange(port_, "POST " + target + " HTTP/1.1\r\nContent-Length: " +
-                                        std::to_string(body.size()) + "\r\n" + headers + "\r\n" +
-                                        body);
-    }
-    // The database after the daemon has stopped.
-    sqlite_connection stopped_database() {
-        stop_daemon();
-        return open_data(write_config());
-    }
-    static std::string quote(const std::string& text) {
-        return std::regex_replace(text, std::regex(R"([.?*+()\[\]{}|^$\\])"), "\\$&");
-    }
 };
 
 TEST_F(rest_test, status_lists_the_platform_figures) {
+    std::string figures;
+    for (auto [key, value] : {std::pair{"number of documents", "1"},
+                              {"size of documents", "30"},
+                              {"number of archives", "2"},
+                              {"free disk space \\(MB\\)", "[0-9]+"}}) {
+        figures += std::string("\t\t<extendedstatus>\n\t\t\t<key>Platform: ") + key +
+                   "</key>\n\t\t\t<value>" + value + "</value>\n\t\t</extendedstatus>\n";
+    }
     std::string reply = get("/platform/status");
     EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: text/xml\r\n" + date_pattern() +
-                                   "\r\n"
-                                   "<\\?xml version=\"1\\.0\" encoding=\"UTF-8\"\\?>\n"
+                                   "\r\n<\\?xml version=\"1\\.0\" encoding=\"UTF-8\"\\?>\n"
                                    "<statusinfo>\n"
                                    "\t<status>(Running|Crawl stopped|Low disk space)</status>\n"
-                                   "\t<extendedstatuslist>\n"
-                                   "\t\t<extendedstatus>\n"
-                                   "\t\t\t<key>Platform: number of documents</key>\n"
-                                   "\t\t\t<value>1</value>\n"
-                                   "\t\t</extendedstatus>\n"
-                                   "\t\t<extendedstatus>\n"
-                                   "\t\t\t<key>Platform: size of documents</key>\n"
-                                   "\t\t\t<value>30</value>\n"
-                                   "\t\t</extendedstatus>\n"
-                                   "\t\t<extendedstatus>\n"
-                                   "\t\t\t<key>Platform: number of archives</key>\n"
-                                   "\t\t\t<value>2</value>\n"
-                                   "\t\t</extendedstatus>\n"
-                                   "\t\t<extendedstatus>\n"
-                                   "\t\t\t<key>Platform: free disk space \\(MB\\)</key>\n"
-                                   "\t\t\t<value>[0-9]+</value>\n"
-                                   "\t\t</extendedstatus>\n"
-                                   "\t</extendedstatuslist>\n"
-                                   "</statusinfo>\n"))
+                                   "\t<extendedstatuslist>\n" +
+                                   figures + "\t</extendedstatuslist>\n</statusinfo>\n"))
         << reply;
-    EXPECT_TRUE(matches(http_exchange(port_, "HEAD /platform/status HTTP/1.1\r\n\r\n"),
-                        reason_reply("405 Method Not Allowed")));
-    EXPECT_TRUE(matches(post("/platform/status", ""), reason_reply("405 Method Not Allowed")));
-    EXPECT_TRUE(matches(http_exchange(port_, "DELETE /index/1 HTTP/1.1\r\n\r\n"),
-                        reason_reply("405 Method Not Allowed")));
+    for (std::string request :
+         {"HEAD /platform/status", "POST /platform/status", "DELETE /index/1"}) {
+        EXPECT_TRUE(
+            matches(http_exchange(port_, request + " HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
+                    reason_reply("405 Method Not Allowed")))
+            << request;
+    }
 }
 
 TEST_F(rest_test, search_answers_with_the_result_list) {
@@ -139,15 +102,11 @@ TEST_F(rest_test, search_answers_with_the_result_list) {
     EXPECT_TRUE(matches(get("/index/1?q=garden&view=latest"),
                         reason_reply("400 'published' parameter incorrectly specified")));
 
-    auto db = stopped_database();
-    logstorage logs(db);
-    auto q1 = logs.queryLog(db, 1, 0, std::numeric_limits<std::int64_t>::max());
-    auto q2 = logs.queryLog(db, 2, 0, std::numeric_limits<std::int64_t>::max());
-    ASSERT_EQ(q1.size(), 3u);
-    EXPECT_EQ(q1[0].query, "WORD:garden");
-    EXPECT_EQ(q1[1].query, "WORD:nowhere");
-    ASSERT_EQ(q2.size(), 1u);
-    EXPECT_EQ(q2[0].query, "WORD:nowhere");
+    // Each search is logged for each of its archives, in its postfix form.
+    stop_daemon();
+    EXPECT_EQ(rows("select arcid, query from querylog where arcid<3 order by arcid, rowid"),
+              (std::vector<std::string>{"1|WORD:garden", "1|WORD:nowhere", "1|WORD:garden",
+                                        "2|WORD:nowhere"}));
 }
 
 // Every byte percent-encoded, for a query-string value.
@@ -284,28 +243,23 @@ TEST_F(rest_test, an_uploaded_document_is_processed_and_found_by_search) {
     EXPECT_NE(get("/index/1/doc/" + guid, "Accept: text/html\r\n").find("Zeppelins"),
               std::string::npos);
 
-    auto db = stopped_database();
-    EXPECT_EQ(guid, md5_hex(read_platform_guid(db) + "|1|http://example.org/a"));
-    fetchqueue queue(db, 0);
-    EXPECT_TRUE(queue.empty(db, 1));
-    logstorage logs(db);
-    auto crawl = logs.lastCrawl(db, 1);
-    ASSERT_TRUE(crawl);
-    EXPECT_NE(crawl->end, 0) << "the crawl the upload opened has ended";
-    docstorage documents(db);
-    EXPECT_EQ(documents.documentCount(db, 1), 2);
+    // Stored under its normal form; the crawl that the upload opened has ended, its queue empty.
+    stop_daemon();
+    EXPECT_EQ(rows("select url from docstorage where guid='" + guid + "'"),
+              std::vector<std::string>{"http://example.org/a"});
+    EXPECT_EQ(rows("select (select count(*) from docstorage where arcid=1), (select count(*) "
+                   "from crawlstats where end=0), (select count(*) from fetchqueue)"),
+              std::vector<std::string>{"2|0|0"});
 }
 
 TEST_F(rest_test, upload_refusals) {
-    EXPECT_TRUE(matches(post("/index/1/doc?url=http://x/", ""),
-                        reason_reply("400 Input document expected")));
-    EXPECT_TRUE(matches(post("/index/1/doc", "text"),
-                        reason_reply("400 Required parameter 'url' not specified")));
-    EXPECT_TRUE(matches(post("/index/1/doc?uri=http://x/", "text"),
-                        reason_reply("400 Required parameter 'url' not specified")));
-    EXPECT_TRUE(
-        matches(post("/index/9/doc?url=http://x/", "text"), reason_reply("400 Access violation")))
-        << "no such archive";
+    for (auto [target, body, reason] :
+         {std::tuple{"/index/1/doc?url=http://x/", "", "400 Input document expected"},
+          {"/index/1/doc", "text", "400 Required parameter 'url' not specified"},
+          {"/index/1/doc?uri=http://x/", "text", "400 Required parameter 'url' not specified"},
+          {"/index/9/doc?url=http://x/", "text", "400 Access violation"}}) {
+        EXPECT_TRUE(matches(post(target, body), reason_reply(reason))) << target;
+    }
     // The client goes away before its body is complete.
     std::string reply = http_exchange(
         port_, "POST /index/1/doc?url=http://x/ HTTP/1.1\r\nContent-Length: 50\r\n\r\nshort");
@@ -313,9 +267,8 @@ TEST_F(rest_test, upload_refusals) {
     std::string too_long(8192, 'a');
     EXPECT_TRUE(matches(get("/" + too_long), reason_reply("400 Missing or bad request method")));
 
-    auto db = stopped_database();
-    docstorage documents(db);
-    EXPECT_EQ(documents.documentCount(db, 0), 1) << "no refused upload left a document";
+    stop_daemon();
+    EXPECT_EQ(number("select count(*) from docstorage"), 1) << "no refused upload left a document";
 }
 
 }  // namespace

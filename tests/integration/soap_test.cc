@@ -1,9 +1,7 @@
 // The SOAP front ends of the running daemon, over real HTTP with raw envelopes: a site set up,
-// a document added, found and read through the search service and the Research pane; the
+// a document added and found through the search service and the Research pane; the
 // transport's body and reply rules; a hostile message refused while the daemon goes on.
 // SPDX-License-Identifier: MIT
-#include <zlib.h>
-
 #include <regex>
 
 #include "daemon_fixture.h"
@@ -28,10 +26,8 @@ class soap_test : public daemon_fixture {
     }
     std::string post(const std::string& target, const std::string& body,
                      const std::string& headers = {}) {
-        return http_exchange(port_, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                                        "Content-Type: text/xml; charset=utf-8\r\n" +
-                                        "Content-Length: " + std::to_string(body.size()) + "\r\n" +
-                                        headers + "\r\n" + body);
+        return daemon_fixture::post(
+            target, body, "Host: 127.0.0.1\r\nContent-Type: text/xml; charset=utf-8\r\n" + headers);
     }
     std::string call(const std::string& method, const std::string& content = {}) {
         return post("/soap", envelope(method, content));
@@ -43,11 +39,6 @@ class soap_test : public daemon_fixture {
                                  std::regex("<" + name + "(?: [^>]*)?>([^<]*)</" + name + ">"))
                    ? m[1].str()
                    : "(no " + name + ")";
-    }
-    // The Body of a reply with the method's name taken out, to compare two methods' answers.
-    static std::string body_without(const std::string& reply, const std::string& method) {
-        std::string body = reply.substr(reply.find("<SOAP-ENV:Body>"));
-        return std::regex_replace(body, std::regex(method + "Response"), "Response");
     }
     static std::string unescaped(std::string text) {
         for (auto [from, to] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}}) {
@@ -80,31 +71,15 @@ TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
     const std::string guid = first(reply, "docid");
     ASSERT_TRUE(std::regex_match(guid, std::regex("[0-9a-f]{32}"))) << reply;
 
-    // A crawl thread processes the stored page; the query then finds it.
+    // A crawl thread processes the stored page; the query then finds it. (The client stacks'
+    // tests read it back through every method.)
     const std::string query =
         "<query><Collection>1</Collection><FirstDoc>0</FirstDoc><LastDoc>9</LastDoc>"
         "<Info>INFO_TITLE</Info><Sort>SCORE</Sort><Parser>NETPARSER</Parser>"
         "<QueryString>zeppelins</QueryString></query>";
     ASSERT_TRUE(eventually([&] { return first(call("Query", query), "maxresults") == "1"; }))
         << log();
-    reply = call("Query", query);
-    EXPECT_EQ(first(reply, "ID"), guid);
-    EXPECT_EQ(first(reply, "Title"), "Airships");
-    EXPECT_EQ(body_without(call("QueryIndex", query), "QueryIndex"), body_without(reply, "Query"));
-
-    for (std::string format : {"ORIGINAL", "PARSED", "HTML"}) {
-        std::string params = "<docid>" + guid + "</docid><format>";
-        params += format + "</format>";
-        reply = call("GetDocument", params);
-        EXPECT_EQ(first(reply, "url"), "http://example.org/a") << format;
-        EXPECT_EQ(body_without(call("GetCachedPage", params), "GetCachedPage"),
-                  body_without(reply, "GetDocument"))
-            << format;
-    }
-    EXPECT_EQ(
-        marloven::decode_base64(first(
-            call("GetDocument", "<ID>" + guid + "</ID><format>ORIGINAL</format>"), "content")),
-        page);
+    EXPECT_EQ(first(call("Query", query), "ID"), guid);
 
     // The Research pane searches the collection the packet names.
     const std::string packet =
@@ -136,26 +111,10 @@ TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
 TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
     start_daemon();
     const std::string version = envelope("GetVersion", "");
-    const std::string plain = call("GetVersion");
-    ASSERT_TRUE(plain.starts_with("HTTP/1.1 200 OK\r\n")) << plain;
-    const std::string payload = plain.substr(plain.find("\r\n\r\n") + 4);
-    EXPECT_EQ(first(payload, "version"), "2.0.2.1010");
-
-    // Deflated for a client that accepts it, with the compressed length.
-    std::string reply = post("/soap", version, "Accept-Encoding: gzip, deflate\r\n");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(
-        reply, m, std::regex("Content-Length: ([0-9]+)\r\nContent-Encoding: deflate\r\n\r\n")))
-        << reply;
-    std::string body = reply.substr(static_cast<std::size_t>(m.position(0) + m.length(0)));
-    EXPECT_EQ(std::to_string(body.size()), m[1].str());
-    std::string inflated(payload.size() * 2, '\0');
-    uLongf size = inflated.size();
-    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(inflated.data()), &size,
-                         reinterpret_cast<const Bytef*>(body.data()), body.size()),
-              Z_OK);
-    inflated.resize(size);
-    EXPECT_EQ(body_without(inflated, ""), body_without(payload, ""));
+    // Deflated for a client that accepts it (the deflated form is in the transport's tests).
+    const std::string reply = post("/soap", version, "Accept-Encoding: gzip, deflate\r\n");
+    EXPECT_NE(reply.find("\r\nContent-Encoding: deflate\r\n\r\n"), std::string::npos) << reply;
+    EXPECT_EQ(reply.find("<SOAP-ENV:Body>"), std::string::npos) << reply;
 
     // Without a content-length the body ends when the client closes its side.
     http_client c(port_);
@@ -164,8 +123,8 @@ TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
     EXPECT_EQ(first(c.read_all(), "version"), "2.0.2.1010");
 
     // The installed WSDL names the address the client used.
-    reply = http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n");
-    EXPECT_NE(reply.find("<soap:address location=\"http://search.example:8123/soap\"/>"),
+    EXPECT_NE(http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n")
+                  .find("<soap:address location=\"http://search.example:8123/soap\"/>"),
               std::string::npos);
 }
 

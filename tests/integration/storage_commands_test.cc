@@ -1,8 +1,6 @@
-// The installed daemon's storage: the tables and default plug-ins of start-up, and the /export,
-// /import, /backup and /restore commands, checked against the database files they leave.
+// The installed daemon's /export, /import, /backup and /restore commands, checked against the
+// database files they leave.
 // SPDX-License-Identifier: MIT
-#include <signal.h>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -414,34 +412,6 @@ INSTANTIATE_TEST_SUITE_P(cases, restore_of_a_bad_backup,
                          [](const testing::TestParamInfo<bad_backup>& c) {
                              return std::string(c.param.name);
                          });
-
-TEST_F(storage_commands_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
-    auto start_and_stop = [this] {
-        auto d = vant_test::started_daemon(conf("data"), dir_ / "daemon");
-        EXPECT_EQ(d->stop(SIGTERM), 0) << d->err();
-        fs::remove(dir_ / "data/vantorell.log");
-    };
-    const char* ids = "select key, id from cfgstorage order by key, id";
-    start_and_stop();
-    rows first = query("data", ids);
-    EXPECT_EQ(first, (rows{"DocFilter|1", "DocFilter|2", "Plugin|1", "Plugin|2", "Plugin|3",
-                           "Plugin|4", "Plugin|5"}));
-    rows counters = query("data", "select key, lastid from cfgcounter order by key");
-    EXPECT_EQ(counters.size(), 10u);
-    rows guid = query("data", "select * from dbconfig order by key");
-    start_and_stop();
-    EXPECT_EQ(query("data", ids), first);
-    EXPECT_EQ(query("data", "select key, lastid from cfgcounter order by key"), counters);
-    EXPECT_EQ(query("data", "select * from dbconfig order by key"), guid);
-
-    {
-        auto db = open("data");
-        exec(db, "delete from cfgstorage where key in ('Plugin', 'DocFilter')");
-    }
-    start_and_stop();
-    EXPECT_EQ(query("data", ids), (rows{"DocFilter|3", "DocFilter|4", "Plugin|6", "Plugin|7",
-                                        "Plugin|8", "Plugin|9", "Plugin|10"}));
-}
 
 }  // namespace
 }  // namespace marloven

@@ -1,5 +1,6 @@
 // The real worker program, started through worker_process, against the scripted web server:
-// pages, statuses, charsets, limits, log-ins, REPROCESS and garbage requests.
+// a page parsed and parsed again (REPROCESS), limits, and garbage requests. Statuses, redirects
+// and log-ins are in the request handler's tests and the whole crawls.
 // SPDX-License-Identifier: MIT
 #include "worker/worker_process.h"
 
@@ -18,7 +19,6 @@ namespace {
 
 using namespace marloven;
 using vant_test::http_response;
-using vant_test::http_route;
 
 class worker_process_test : public testing::Test {
   protected:
@@ -108,49 +108,13 @@ TEST_F(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
     EXPECT_EQ(sent.header("cookie"), "a=1; b=2");
     EXPECT_EQ(sent.header("user-agent"), "vant-test/2");
 
-    // An unchanged page gives the same document and checksums on the next fetch.
-    process_reply again = worker_->process(q);
-    EXPECT_EQ(again.fff, r.fff);
-    EXPECT_EQ(again.result.fffcrc, r.result.fffcrc);
-    EXPECT_EQ(again.result.corecrc, r.result.corecrc);
-
-    // REPROCESS reads the stored head and body again, without asking the server.
-    size_t asked = server_.requests().size();
-    reprocess_request rq{q.depth_credit, q.guid, q.url,       r.headers,
-                         r.content,      "",     "side-meta", q.filters};
-    reprocess_reply rr = worker_->reprocess(rq);
-    EXPECT_EQ(server_.requests().size(), asked);
-    EXPECT_EQ(rr.result.status, crawl_error::none);
+    // REPROCESS parses the stored head and body again, without asking the server, and gives
+    // back the side metadata it was sent.
+    reprocess_reply rr = worker_->reprocess(
+        {q.depth_credit, q.guid, q.url, r.headers, r.content, "", "side-meta", q.filters});
+    EXPECT_EQ(server_.requests().size(), 1u);
     EXPECT_EQ(rr.fff, r.fff);
-    EXPECT_EQ(rr.result.fffcrc, r.result.fffcrc);
-    EXPECT_EQ(rr.result.corecrc, r.result.corecrc);
-    EXPECT_EQ(rr.result.charset, "iso-8859-1");
     EXPECT_EQ(rr.result.side_metadata, "side-meta");
-    EXPECT_EQ(rr.score, r.score);
-}
-
-// The mapping of each HTTP status is in the worker program's unit tests; here what only the whole
-// program shows: redirects reported and not followed, error pages raw, documents without text.
-TEST_F(worker_process_test, http_failures_map_onto_crawl_errors) {
-    start();
-    server_.route("/missing", 404, "text/html", "<p>no such page</p>");
-    server_.route("/old", http_response{301, {{"Location", "../new/place?q=1"}}, ""});
-    server_.route("/image.png", 200, "image/png", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
-    server_.route("/noindex", 200, "text/html",
-                  "<meta name=robots content=noindex><p>x</p><a href=/next>n</a>");
-    process_reply r = worker_->process(request("/old"));
-    EXPECT_EQ(r.result.status, crawl_error::redirect);
-    EXPECT_EQ(r.result.redirect, server_.url("/new/place?q=1"));
-    EXPECT_EQ(server_.count("/new/place"), 0u) << "redirects are not followed";
-    r = worker_->process(request("/missing"));
-    EXPECT_EQ(r.result.status, crawl_error::notfound);
-    EXPECT_EQ(r.content, "<p>no such page</p>") << "the body of an error page comes back raw";
-    EXPECT_TRUE(r.fff.empty());
-    EXPECT_EQ(worker_->process(request("/image.png")).result.status, crawl_error::unparsable);
-    r = worker_->process(request("/noindex"));
-    EXPECT_EQ(r.result.status, crawl_error::index);
-    ASSERT_EQ(r.outlinks.size(), 1u) << "a noindex page still gives its links";
-    EXPECT_EQ(r.outlinks[0].url, server_.url("/next"));
 }
 
 TEST_F(worker_process_test, slow_and_oversized_responses_are_bounded) {
@@ -172,74 +136,6 @@ TEST_F(worker_process_test, slow_and_oversized_responses_are_bounded) {
     EXPECT_EQ(r.content.size(), 100000u);
     EXPECT_NE(r.result.status_text.find("Body cut at 100000 bytes"), std::string::npos);
     EXPECT_FALSE(r.fff.empty());
-}
-
-TEST_F(worker_process_test, basic_credentials_come_from_the_auth_record) {
-    start();
-    server_.route("/members", http_route(http_response{200, {{"Content-Type", "text/plain"}}, "ok"},
-                                         std::pair{"jo", "s3cret"}));
-    SourceConfiguration source;
-    source.auth = auth_type::basic;
-    process_request q = request("/members", source);
-    q.auth_xml = "<auth username=\"jo\" password=\"s3cret\"/>";
-    EXPECT_EQ(worker_->process(q).result.status, crawl_error::none);
-    q.auth_xml = "<auth username=\"jo\" password=\"wrong\"/>";
-    EXPECT_EQ(worker_->process(q).result.status, crawl_error::authreq);
-}
-
-TEST_F(worker_process_test, cookie_log_in_sends_the_form_and_returns_the_cookies) {
-    start();
-    server_.route(
-        "/start",
-        http_response{
-            200, {{"Set-Cookie", "pre=1; Path=/"}, {"Set-Cookie", "lang=de; Path=/"}}, "form"});
-    server_.route("/login", [](const vant_test::http_request& req) {
-        bool ok = req.method == "POST" && req.body == "user=jo&pw=s%26cret&lang=en&domain=corp" &&
-                  req.header("cookie").find("pre=1") != std::string::npos;
-        return ok ? http_response{302,
-                                  {{"Location", "/members"},
-                                   {"Set-Cookie", "session=abc; HttpOnly"},
-                                   {"Set-Cookie", "lang=en"}}}
-                  : http_response{403, {}, "bad log-in: " + req.body};
-    });
-    server_.route("/members",
-                  http_route(http_response{200, {{"Content-Type", "text/plain"}}, "members only"},
-                             std::nullopt, "session=abc"));
-    SourceConfiguration source;
-    source.auth = auth_type::cookie;
-    source.cookie.url = server_.url("/login");
-    source.cookie.action = cookie_action::post;
-    source.cookie.params = {{"user", "", cookie_param_type::username},
-                            {"pw", "", cookie_param_type::password},
-                            {"lang", "en", cookie_param_type::other}};
-    source.cookie.pre_urls = {server_.url("/start")};
-
-    process_request login;
-    login.depth_credit = depth_credit(0);
-    login.url = source.cookie.url;
-    login.login = true;
-    ASSERT_TRUE(write_source_xml(source, login.source_xml));
-    login.auth_xml =
-        "<auth username=\"jo\" password=\"s&amp;cret\"><param name=\"domain\" "
-        "value=\"corp\"/></auth>";
-    process_reply r = worker_->process(login);
-    EXPECT_EQ(r.result.status, crawl_error::none) << r.result.status_text << r.content;
-
-    // What the crawl thread does with the head: every Set-Cookie value up to its first ";".
-    std::string cookies;
-    size_t pos = 0;
-    while ((pos = r.headers.find("Set-Cookie: ", pos)) != std::string::npos) {
-        pos += 12;
-        std::string value = r.headers.substr(pos, r.headers.find_first_of(";\r", pos) - pos);
-        cookies += (cookies.empty() ? "" : "; ") + value;
-    }
-    EXPECT_EQ(cookies, "session=abc; lang=en; pre=1") << "each cookie once, the newest value";
-
-    process_request member = request("/members", source);
-    member.cookies = cookies;
-    EXPECT_EQ(worker_->process(member).result.status, crawl_error::none);
-    member.cookies.clear();
-    EXPECT_EQ(worker_->process(member).result.status, crawl_error::authreq);
 }
 
 TEST_F(worker_process_test, garbage_in_the_request_fields_gets_an_answer) {

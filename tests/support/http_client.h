@@ -26,13 +26,13 @@ class http_client {
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         sa.sin_port = htons(static_cast<std::uint16_t>(port));
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+        ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     }
     ~http_client() { ::close(fd_); }
     http_client(const http_client&) = delete;
     http_client& operator=(const http_client&) = delete;
 
-    bool connected() const { return connected_; }
+    int fd() const { return fd_; }
 
     // Sends all of `bytes`; false when the connection refused them.
     bool send(std::string_view bytes) {
@@ -83,7 +83,6 @@ class http_client {
     }
 
     int fd_ = -1;
-    bool connected_ = false;
     bool ended_ = false;
     std::chrono::milliseconds timeout_;
     std::string received_;

@@ -40,7 +40,6 @@ class background_program {
     // Waits up to `seconds` for an exit without sending anything.
     int wait(double seconds);
     std::string err() const;
-    std::string out() const;
 
   private:
     int pid_ = -1;

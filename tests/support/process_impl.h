@@ -139,9 +139,6 @@ inline int background_program::stop(int sig, double seconds) {
 inline std::string background_program::err() const {
     return read_file(err_path_);
 }
-inline std::string background_program::out() const {
-    return read_file(out_path_);
-}
 
 template <typename F>
 bool eventually(F condition, double seconds) {
