@@ -53,7 +53,7 @@ TEST_F(default_plugins_test, empty_stores_get_five_plugins_and_two_filters) {
     EXPECT_EQ(f, (DocFilter{"URL", "URL Splitter", 2, "", everybody}));
 }
 
-// Created once and again when both stores are empty: see the storage commands' integration test.
+// Created once and again when both stores are empty: see the daemon's integration test.
 TEST_F(default_plugins_test, a_filter_left_alone_prevents_the_defaults) {
     ASSERT_EQ(create(), std::nullopt);
     for (int id : plugins_->ids(db_)) {
