@@ -383,6 +383,8 @@ void add_result_figures(template_variables& vars, const search_outcome& result) 
     vars["time"] = seconds;
     if (result.total == 0) {
         vars["nohits"] = "1";
+    } else if (result.hits.empty()) {
+        vars["beyond"] = "1";  // "start" lies past the last result
     }
 }
 

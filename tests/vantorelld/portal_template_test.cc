@@ -149,7 +149,9 @@ class results_test : public testing::Test {
     }
 
     std::map<std::string, std::string> sections_ = {
-        {"result_head", "{=from=}-{=to=}/{=maxresults=}{=ifdef nohits=}none{=endif=}:"},
+        {"result_head",
+         "{=from=}-{=to=}/{=maxresults=}{=ifdef nohits=}none{=endif=}{=ifdef "
+         "beyond=}past{=endif=}:"},
         {"result_row", "r"},
         {"result_foot", ":"},
         {"result_nonav", "N"},
@@ -176,7 +178,7 @@ TEST_F(results_test, navigation_follows_start_total_and_radius) {
         {200, 100, 2,
          "101-110/200:rrrrrrrrrr:<90 9@80 10@90 [11]12@110 13@120 14@130  >110 11/20 q=x"},
         {200, 0, 0, "1-10/200:rrrrrrrrrr:<-  >10 1/20 q=x"},
-        {5, 20, 5, "-/5::<10 1@0  >-"},  // a start beyond the end shows no rows
+        {5, 20, 5, "-/5past::<10 1@0  >-"},  // a start beyond the end shows no rows
     };
     for (const auto& c : cases) {
         EXPECT_EQ(render(c.total, c.start, c.range), c.expected)
