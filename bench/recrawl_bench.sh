@@ -69,6 +69,7 @@ run_crawl() {
     # The daemon holds the database most of the time: a poll that finds it locked tries again.
     while [ "$(sqlite3 -cmd '.timeout 5000' "$db" \
                'select count(*) from crawlstats where end=0' 2> /dev/null || echo busy)" != 0 ]; do
+        kill -0 "$daemon_pid" 2> /dev/null || { tail -3 "$work/daemon.out" >&2; exit 1; }
         sleep 0.02
     done
     t_end=$(now)
