@@ -210,8 +210,10 @@ auto process_thread::call_worker(const Request& request) {
 
 void process_thread::run(const std::stop_token& stop) {
     while (!stop.stop_requested()) {
+        // Read before looking, so that a change made while this thread looks is not missed.
+        const std::uint64_t seen = svc_.wakeup->changes();
         if (!crawl_once()) {
-            thread_.pause(std::chrono::seconds(1));
+            svc_.wakeup->wait(seen, std::chrono::seconds(1), stop);
         }
     }
     std::scoped_lock lock(lock_);
@@ -606,6 +608,7 @@ void process_thread::fetch(job& j) {
         std::scoped_lock lock(transaction_mutex());
         svc_.queue->fetched(j.queued.arcid, url);
     }
+    svc_.wakeup->changed();
     store_fetch(j, r);
 }
 
@@ -781,6 +784,8 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
         svc_.links->archives.erase(arcid);
     }
     t.commit();
+    // The URL left the queue (its host may be free again) and its links may have come in.
+    svc_.wakeup->changed();
     // The index hears of the pass's changes only now, outside the transaction lock (a slow
     // index server holds up no other thread's database work), and after the changes that other
     // threads committed before.
