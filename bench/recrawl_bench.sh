@@ -7,6 +7,8 @@
 #
 #   bash bench/recrawl_bench.sh               builds the bench preset and runs both crawls
 #   WORKERS=n SYNCLEVEL=n                     the daemon's WORKERS and SyncLevel (default 5 and 1)
+#   DEPLOY=dir                                run the programs of another installation (a copy
+#                                             of build/bench/deploy), to compare two builds
 #
 # Needs the corpus beside the checkout (../shared/corpus, or CORPUS_DIR); an nginx not running
 # on 127.0.0.1:18080 is started with its `setup.sh start` and stopped again at the end.
@@ -23,6 +25,7 @@ include='^http://127\.0\.0\.1:18080/pg/'
 cmake --preset bench > /dev/null
 cmake --build "$build" -j 2 --target vantorelld worker-process idxserv vant_crawl_seed > /dev/null
 seed_tool=$build/bench/vant_crawl_seed
+deploy=${DEPLOY:-$build/deploy}
 
 work=$(mktemp -d /tmp/recrawl-bench.XXXXXX)
 shared_started=0
@@ -51,7 +54,7 @@ echo "load: $(uptime | sed 's/.*load average/load average/'); $(nproc) cores"
 mkdir -p "$work/data"
 cat > "$work/vantorell.conf" << CONF
 DATADIR=$work/data
-DEPLOYDIR=$build/deploy
+DEPLOYDIR=$deploy
 LOGCFG=LOG:INFO
 HTTP_PORT=127.0.0.1:0
 Throttling=0
@@ -67,7 +70,7 @@ run_crawl() {
     local t_start t_first= t_end logged_before state
     logged_before=$(sqlite3 "$db" 'select count(*) from documentlog' 2> /dev/null || echo 0)
     t_start=$(now)
-    MARLOVEN_CONFIG_FILE=$work/vantorell.conf "$build/deploy/bin/vantorelld" \
+    MARLOVEN_CONFIG_FILE=$work/vantorell.conf "$deploy/bin/vantorelld" \
         >> "$work/daemon.out" 2>&1 &
     daemon_pid=$!
     # The daemon holds the database most of the time: a poll that finds it locked tries again.
