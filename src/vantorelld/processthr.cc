@@ -800,8 +800,11 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
         svc_.links->archives.erase(arcid);
     }
     t.commit();
-    // The URL left the queue (its host may be free again) and its links may have come in.
-    svc_.wakeup->changed();
+    // A reprocessed URL's host is free only now. (A fetched URL's host was freed, and an idle
+    // thread woken, when its fetch ended; waking another here would mostly cost an empty look.)
+    if (j.queued.url.starts_with(guid_scheme_prefix)) {
+        svc_.wakeup->changed();
+    }
     // The index hears of the pass's changes only now, outside the transaction lock (a slow
     // index server holds up no other thread's database work), and after the changes that other
     // threads committed before.
