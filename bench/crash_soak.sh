@@ -14,6 +14,8 @@
 #   KILLS=n SEED=n WORKERS=n bash bench/crash_soak.sh
 #   HISTORY=1                              the archive keeps every fetch as a version of its own
 #   KEEP=1                                 keep the working directory
+#   DEPLOY=dir                             run the programs of another installation (such as
+#                                          build/bench/deploy) instead of building the release one
 #
 # Needs the shared corpus beside the checkout (../shared/corpus: `bash setup.sh` installs nginx,
 # sqlite3 and xapian-tools and serves the manuals on 127.0.0.1:18080); an nginx not running there
@@ -27,14 +29,16 @@ seed=${SEED:-$$}
 workers=${WORKERS:-5}
 history=${HISTORY:-0}
 site=http://127.0.0.1:18080
-deploy=$top/build/release/deploy
+deploy=${DEPLOY:-$top/build/release/deploy}
 RANDOM=$seed
 
 for tool in sqlite3 xapian-delve curl python3; do
     command -v "$tool" > /dev/null || { echo "$tool is missing: run $corpus/setup.sh" >&2; exit 2; }
 done
-cmake --preset release > /dev/null
-cmake --build --preset release -j 2 --target vantorelld worker-process idxserv > /dev/null
+if [ -z "${DEPLOY:-}" ]; then
+    cmake --preset release > /dev/null
+    cmake --build --preset release -j 2 --target vantorelld worker-process idxserv > /dev/null
+fi
 
 work=$(mktemp -d /tmp/vant-soak-XXXXXX)
 site_was_up=false

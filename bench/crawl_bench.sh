@@ -161,6 +161,7 @@ CONF
     # The daemon holds the database most of the time: a poll that finds it locked tries again.
     while [ "$(sqlite3 -cmd '.timeout 5000' "$db" \
                'select count(*) from crawlstats where end=0' 2> /dev/null || echo busy)" != 0 ]; do
+        kill -0 "$daemon_pid" 2> /dev/null || { cat "$dir/daemon.out" >&2; exit 1; }
         sleep 0.02
     done
     t_end=$(now)
@@ -188,11 +189,13 @@ CONF
          "$last_end_mib MiB at the end ($last_peak_mib MiB peak)"
     echo "  at the end, anonymous+file-backed MiB: $end_parts"
     if [ -f "$dir/perf.data" ]; then
-        perf report -q -i "$dir/perf.data" --sort comm 2> /dev/null | head -8 | sed "s/^/  /"
+        # head ends each report early: perf's broken pipe must not end the script (pipefail).
+        { perf report -q -i "$dir/perf.data" --sort comm 2> /dev/null || true; } |
+            head -8 | sed "s/^/  /"
         for comm in vantorelld worker-process idxserv; do
             echo "  top symbols of $comm:"
-            perf report -q -i "$dir/perf.data" --comm "$comm" --sort dso,sym 2> /dev/null |
-                head -25 | sed 's/^/    /'
+            { perf report -q -i "$dir/perf.data" --comm "$comm" --sort dso,sym 2> /dev/null ||
+                true; } | head -25 | sed 's/^/    /'
         done
     fi
 }

@@ -183,29 +183,51 @@ docstorage::docstorage(sqlite3* db) {
     }
 }
 
-bool docstorage::store(sqlite3* db, const document_version& doc, const extra_values& extra,
-                       cache_mode mode) {
-    const bool keep_all = keeps_data(doc.error) && mode == cache_mode::full;
-    const bool keep_fff = keeps_data(doc.error) && mode != cache_mode::none;
+packed_blobs docstorage::pack(const document_version& doc, const extra_values& extra,
+                              cache_mode mode) {
+    packed_blobs p;
+    p.keeps_data = keeps_data(doc.error);
+    const bool keep_all = p.keeps_data && mode == cache_mode::full;
+    const bool keep_fff = p.keeps_data && mode != cache_mode::none;
     const auto too_long = [](std::string_view v) {
         return static_cast<std::int64_t>(v.size()) > max_blob_length;
     };
-    bool refused = keep_fff && too_long(doc.fff);
+    p.refused = keep_fff && too_long(doc.fff);
     if (keep_all) {
-        refused = refused || too_long(doc.headers) || too_long(doc.content);
+        p.refused = p.refused || too_long(doc.headers) || too_long(doc.content);
         for (const auto& [key, value] : extra) {
-            refused = refused || too_long(value);
+            p.refused = p.refused || too_long(value);
         }
     }
-    if (refused) {
+    if (p.refused) {
+        return p;
+    }
+    if (keep_all) {
+        p.headers = compressed(doc.headers);
+        p.content = compressed(doc.content);
+        for (const auto& [key, value] : extra) {
+            p.extra.emplace_back(key, compressed(value));
+            p.extra_lengths.push_back(value.size());
+        }
+    }
+    if (keep_fff) {
+        p.fff = compressed(doc.fff);
+    }
+    return p;
+}
+
+bool docstorage::store(sqlite3* db, const document_version& doc, const extra_values& extra,
+                       cache_mode mode) {
+    return store(db, doc, pack(doc, extra, mode));
+}
+
+bool docstorage::store(sqlite3* db, const document_version& doc, const packed_blobs& packed) {
+    VANT_CHECK(packed.keeps_data == keeps_data(doc.error), "Blobs packed for another error class");
+    if (packed.refused) {
         VANT_LOG(LOG, error) << "Document " << doc.url << " (guid " << doc.guid
                              << ") is too large to store";
         return false;
     }
-    const std::string headers = keep_all ? compressed(doc.headers) : std::string();
-    const std::string content = keep_all ? compressed(doc.content) : std::string();
-    const std::string fff = keep_fff ? compressed(doc.fff) : std::string();
-
     counter_rows counters(db);
     uncount(db, doc.guid, counters);
     if (doc.error == code(crawl_error::none)) {
@@ -225,20 +247,19 @@ bool docstorage::store(sqlite3* db, const document_version& doc, const extra_val
                          static_cast<int>(doc.corecrc), doc.corechanged ? 1 : 0,
                          static_cast<unsigned long>(doc.score), doc.mime.c_str(),
                          doc.charset.c_str(), static_cast<long long>(doc.servertime)));
-        st.bind_blob(1, headers);
-        st.bind_blob(2, content);
-        st.bind_blob(3, fff);
+        st.bind_blob(1, packed.headers);
+        st.bind_blob(2, packed.content);
+        st.bind_blob(3, packed.fff);
         st.next();
     }
     exec(db, sql_text("delete from auxstorage where guid='%q'", doc.guid.c_str()));
-    if (keep_all) {
-        for (const auto& [key, value] : extra) {
-            statement st(
-                db, sql_text("insert into auxstorage values('%q', '%q', ?, %lu)", doc.guid.c_str(),
-                             key.c_str(), static_cast<unsigned long>(value.size())));
-            st.bind_blob(1, compressed(value));
-            st.next();
-        }
+    for (std::size_t i = 0; i < packed.extra.size(); ++i) {
+        const auto& [key, value] = packed.extra[i];
+        statement st(db,
+                     sql_text("insert into auxstorage values('%q', '%q', ?, %lu)", doc.guid.c_str(),
+                              key.c_str(), static_cast<unsigned long>(packed.extra_lengths[i])));
+        st.bind_blob(1, value);
+        st.next();
     }
     counters.write();
     return true;

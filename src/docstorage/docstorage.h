@@ -70,6 +70,17 @@ struct pending_index_change {
     std::string fff;       // an FFF blob noted with it, for a version whose row does not keep one
 };
 
+// A version's values compressed as store() keeps them, made by docstorage::pack.
+struct packed_blobs {
+    bool keeps_data = false;  // made for a version with error 0 or 9
+    bool refused = false;     // a value to keep is longer than max_blob_length
+    std::string headers;
+    std::string content;
+    std::string fff;
+    std::vector<std::pair<std::string, std::string>> extra;  // key, compressed value; key order
+    std::vector<std::size_t> extra_lengths;                  // lengths before compression
+};
+
 enum class read_status {
     found,
     missing,
@@ -96,6 +107,13 @@ class docstorage {
     // never for other errors; the length columns always hold the lengths handed in. False, with
     // nothing written, when a value to keep is longer than max_blob_length.
     [[nodiscard]] bool store(sqlite3* db, const document_version& doc, const extra_values& extra,
+                             cache_mode mode);
+    // As store, with the blobs compressed beforehand by pack() from the same headers, content,
+    // FFF and extra values (compression is most of a store's work, and needs no transaction).
+    // The pack must be made for the same class of error (kept or not): a broken invariant else.
+    [[nodiscard]] bool store(sqlite3* db, const document_version& doc, const packed_blobs& packed);
+    // The blobs store() would write for `doc`, `extra` and `mode`. Needs no connection.
+    static packed_blobs pack(const document_version& doc, const extra_values& extra,
                              cache_mode mode);
     // Reads a version. With read_status::corrupt the other fields are read and each corrupt blob
     // is empty.

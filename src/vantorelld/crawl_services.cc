@@ -25,6 +25,25 @@ void cookie_store::put(std::uint32_t arcid, std::string cookies, std::int64_t no
     entries_[arcid] = entry{std::move(cookies), now};
 }
 
+std::uint64_t crawl_wakeup::changes() const {
+    std::scoped_lock lock(mutex_);
+    return changes_;
+}
+
+void crawl_wakeup::changed() {
+    {
+        std::scoped_lock lock(mutex_);
+        ++changes_;
+    }
+    changed_.notify_one();
+}
+
+void crawl_wakeup::wait(std::uint64_t seen, std::chrono::milliseconds timeout,
+                        const std::stop_token& stop) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, stop, timeout, [&] { return changes_ != seen; });
+}
+
 crawl_settings crawl_settings::from(const config_file& config) {
     crawl_settings s;
     s.data_dir = config.value(keys::DATADIR).value_or("");

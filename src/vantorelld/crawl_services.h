@@ -5,12 +5,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <unordered_set>
 
@@ -86,6 +89,27 @@ struct known_links {
     std::map<std::uint32_t, archive> archives;  // guarded by lock
 };
 
+// Purpose: wakes a crawl thread that found no URL to take when one may have become available (a
+// host's fetch ended, a URL left the queue, links were queued), so that on a site of one host the
+// next fetch starts while the previous page is stored, instead of after an idle thread's pause.
+// Ownership: owns its counter.
+// Failure: none.
+// Threads: thread-safe.
+class crawl_wakeup {
+  public:
+    // The number of changes so far; read before looking for a URL, and handed to wait().
+    std::uint64_t changes() const;
+    // Something changed: wakes one waiting thread.
+    void changed();
+    // Waits until a change after `seen`, `timeout`, or a stop request, whichever comes first.
+    void wait(std::uint64_t seen, std::chrono::milliseconds timeout, const std::stop_token& stop);
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable_any changed_;
+    std::uint64_t changes_ = 0;  // guarded by mutex_
+};
+
 struct crawl_services : storage_refs {
     const config_file* config = nullptr;    // DEPLOYDIR (workers), SyncLevel (connections)
     std::string database = "vantorell.db";  // the file every thread opens its connection to
@@ -95,6 +119,8 @@ struct crawl_services : storage_refs {
     daemon_metrics* metrics = nullptr;
     // Shared by the crawl threads.
     std::shared_ptr<known_links> links = std::make_shared<known_links>();
+    // Shared by the crawl threads, like `links`.
+    std::shared_ptr<crawl_wakeup> wakeup = std::make_shared<crawl_wakeup>();
     // When set, crawling pauses for a while after a full disk (SQLITE_FULL) was met.
     disk_full_pause* disk_pause = nullptr;
     crawl_settings settings;

@@ -210,8 +210,10 @@ auto process_thread::call_worker(const Request& request) {
 
 void process_thread::run(const std::stop_token& stop) {
     while (!stop.stop_requested()) {
+        // Read before looking, so that a change made while this thread looks is not missed.
+        const std::uint64_t seen = svc_.wakeup->changes();
         if (!crawl_once()) {
-            thread_.pause(std::chrono::seconds(1));
+            svc_.wakeup->wait(seen, std::chrono::seconds(1), stop);
         }
     }
     std::scoped_lock lock(lock_);
@@ -606,6 +608,7 @@ void process_thread::fetch(job& j) {
         std::scoped_lock lock(transaction_mutex());
         svc_.queue->fetched(j.queued.arcid, url);
     }
+    svc_.wakeup->changed();
     store_fetch(j, r);
 }
 
@@ -647,6 +650,42 @@ void process_thread::store_fetch(const job& j, record& r) {
     const std::uint64_t body_bytes = r.not_modified            ? 0
                                      : !r.partial_copy.empty() ? r.stored_body_length
                                                                : r.reply.content.size();
+    const cache_mode mode = cache_mode_of(j.archive);
+    // The version as it is stored; its error and core-changed flag are settled in the
+    // transaction. Its bodies are moved out of the reply.
+    document_version doc;
+    extra_values extra;
+    auto take_version = [&] {
+        doc.guid = r.guid;
+        doc.arcid = arcid;
+        doc.url = url;
+        doc.timestamp = r.fetch_time;
+        doc.error = static_cast<int>(r.error);
+        doc.headers = std::move(r.reply.headers);
+        doc.content = std::move(r.reply.content);
+        doc.fff = std::move(r.reply.fff);
+        doc.fffcrc = result.fffcrc;
+        doc.corecrc = result.corecrc;
+        doc.score = r.reply.score;
+        doc.mime = result.mime;
+        doc.charset = result.charset;
+        doc.servertime = result.datetime;
+        if (!result.side_metadata.empty()) {
+            extra["SideMeta"] = result.side_metadata;
+        }
+        if (r.error == crawl_error::none || r.error == crawl_error::unchanged) {
+            extra[std::string(outlinks_key)] =
+                encode_outlinks(r.reply.outlinks, checksum_of(doc.content));
+        }
+    };
+    // Compressing is most of a store's work and needs no lock, so a reply that came whole is
+    // packed before the transaction. (Its error can only turn from NONE into UNCHANGED there,
+    // which keeps the same blobs.)
+    std::optional<packed_blobs> packed;
+    if (r.partial_copy.empty()) {
+        take_version();
+        packed = docstorage::pack(doc, extra, mode);
+    }
     index_handoff::batch changes(*svc_.index_changes);
     transaction t(db_);
     auto crawl = svc_.logs->lastCrawl(db_, arcid);
@@ -657,10 +696,10 @@ void process_thread::store_fetch(const job& j, record& r) {
             result.fffcrc == latest->fffcrc) {
             r.error = crawl_error::unchanged;
         }
+        const bool confirm_only = r.error == crawl_error::unchanged && !j.archive.historicize;
         // A reply completed from a version read without its body is meant to confirm a stored
         // version; when it is stored instead (a newer version came in between, say), it is whole.
-        if (!r.partial_copy.empty() &&
-            !(r.error == crawl_error::unchanged && !j.archive.historicize)) {
+        if (!r.partial_copy.empty() && !confirm_only) {
             fill_partial_copy(r);
         }
         // The links of a redirect are as deep as the redirect, and one redirect further along
@@ -674,37 +713,17 @@ void process_thread::store_fetch(const job& j, record& r) {
         } else if (j.source.depth == 0 || static_cast<std::uint32_t>(j.source.depth) > depth) {
             queue_links(arcid, crawl->start, url, r.reply.outlinks, depth, redirects);
         }
-        if (r.error == crawl_error::unchanged && !j.archive.historicize) {
+        if (confirm_only) {
             svc_.documents->touch(db_, latest->guid, r.fetch_time);
         } else {
-            const bool core_changed = !latest || latest->corecrc != result.corecrc;
-            VANT_LOG(WORKERPARSERS, debug) << "Score for " << url << " is " << r.reply.score;
-            document_version doc;
-            doc.guid = r.guid;
-            doc.arcid = arcid;
-            doc.url = url;
-            doc.timestamp = r.fetch_time;
+            if (!packed) {
+                take_version();
+                packed = docstorage::pack(doc, extra, mode);
+            }
             doc.error = static_cast<int>(r.error);
-            doc.headers = std::move(r.reply.headers);
-            doc.content = std::move(r.reply.content);
-            doc.fff = std::move(r.reply.fff);
-            doc.fffcrc = result.fffcrc;
-            doc.corecrc = result.corecrc;
-            doc.corechanged = core_changed;
-            doc.score = r.reply.score;
-            doc.mime = result.mime;
-            doc.charset = result.charset;
-            doc.servertime = result.datetime;
-            extra_values extra;
-            if (!result.side_metadata.empty()) {
-                extra["SideMeta"] = result.side_metadata;
-            }
-            if (r.error == crawl_error::none || r.error == crawl_error::unchanged) {
-                extra[std::string(outlinks_key)] =
-                    encode_outlinks(r.reply.outlinks, checksum_of(doc.content));
-            }
-            const cache_mode mode = cache_mode_of(j.archive);
-            if (!svc_.documents->store(db_, doc, extra, mode)) {
+            doc.corechanged = !latest || latest->corecrc != result.corecrc;
+            VANT_LOG(WORKERPARSERS, debug) << "Score for " << url << " is " << r.reply.score;
+            if (!svc_.documents->store(db_, doc, *packed)) {
                 r.error = crawl_error::outofdocs;
             } else if (r.error == crawl_error::none) {
                 changes.add(db_, std::move(doc), mode);
@@ -781,6 +800,11 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
         svc_.links->archives.erase(arcid);
     }
     t.commit();
+    // A reprocessed URL's host is free only now. (A fetched URL's host was freed, and an idle
+    // thread woken, when its fetch ended; waking another here would mostly cost an empty look.)
+    if (j.queued.url.starts_with(guid_scheme_prefix)) {
+        svc_.wakeup->changed();
+    }
     // The index hears of the pass's changes only now, outside the transaction lock (a slow
     // index server holds up no other thread's database work), and after the changes that other
     // threads committed before.

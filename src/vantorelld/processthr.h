@@ -76,7 +76,7 @@ class process_thread {
 
     // One pass of the loop: false when no URL was taken (outside the crawl window, too little
     // disk space or paused after a full disk, or nothing may be fetched now); the loop then
-    // pauses for a second.
+    // waits a second, or less when another crawl thread frees a host or queues links.
     bool crawl_once();
 
     // The worker's process id (0 when none runs).
