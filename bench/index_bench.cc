@@ -14,6 +14,7 @@
 #include <xapian.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "idxserv/index_engine.h"
@@ -539,6 +541,27 @@ int main(int argc, char** argv) {
     for (const auto& q : queries) {
         client_counts.push_back(client.query(client_query(q), nullptr, hits));
     }
+    // Searches as the daemon's request threads make them: `callers` threads at once through the
+    // one client, each cycling through the queries for a fixed time.
+    constexpr int callers = 16;
+    constexpr auto concurrent_time = std::chrono::seconds(3);
+    std::atomic<std::uint64_t> concurrent_done{0};
+    {
+        const auto until = std::chrono::steady_clock::now() + concurrent_time;
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < callers; ++t) {
+            threads.emplace_back([&, t] {
+                std::vector<marloven::query_hit> own;
+                for (std::size_t i = static_cast<std::size_t>(t);
+                     std::chrono::steady_clock::now() < until; ++i) {
+                    client.query(client_query(queries[i % queries.size()]), nullptr, own);
+                    ++concurrent_done;
+                }
+            });
+        }
+    }
+    const double concurrent_qps = static_cast<double>(concurrent_done.load()) /
+                                  std::chrono::duration<double>(concurrent_time).count();
     client.optimise();
     auto client_compacted = directory_size(work / "client-index");
     client.stop();
@@ -616,6 +639,7 @@ int main(int argc, char** argv) {
     row("query p99, us (wall)", e.p99, b2.p99, e.p99 / b2.p99);
     row("query CPU, us", engine_q.cpu_mean(), baseline_q2.cpu_mean(),
         engine_q.cpu_mean() / baseline_q2.cpu_mean());
+    std::printf("%-34s %14.0f\n", "queries/s, 16 callers at once", concurrent_qps);
     std::printf(
         "\nratios: client / direct (for docs/s: direct / client); 'engine only' is the\n"
         "server's index code in this process, without the client and the connection\n");

@@ -819,8 +819,10 @@ std::int32_t index_engine::run_query(const query_request& request) {
             }
         }
         // Paging needs exact counts: every match is counted (on the way, which costs less than a
-        // count of its own afterwards).
-        window_ = enquire->get_mset(0, window_size, reader_->get_doccount());
+        // count of its own afterwards). A single term needs no counting: its bounds are its
+        // exact frequency, and the ranking may stop early.
+        const bool one_term = query_.get_type() == Xapian::Query::LEAF_TERM;
+        window_ = enquire->get_mset(0, window_size, one_term ? 0 : reader_->get_doccount());
         enquire_ = std::move(enquire);
         hits_ = static_cast<std::int32_t>(std::min<Xapian::doccount>(
             exact_count(window_), std::numeric_limits<std::int32_t>::max()));

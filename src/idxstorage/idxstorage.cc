@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <ostream>
 #include <set>
@@ -38,6 +40,12 @@ constexpr std::chrono::seconds retry_interval{5};
 // replies only once it has read what was sent, so a batch's requests and replies both stay far
 // below what the socket buffers hold and neither end can block the other.
 constexpr std::int32_t hits_per_batch = 32;
+// Queries that one caller runs at most for others once its own is done, before the connection
+// goes to the next caller that waits: bounds how long one search waits for others'.
+constexpr int max_queries_per_turn = 16;
+// A waiting query's commands 7 and 8 are sent with the last hit requests of the query before it
+// when they are no longer than this.
+constexpr std::size_t max_joined_request = 4096;
 // Compacting a large index takes far longer than any other request.
 constexpr int optimise_timeout_factor = 60;
 
@@ -658,10 +666,24 @@ std::optional<std::string> idxstorage::query_refusal(const query_options& option
     return r.refusal();
 }
 
+// A query waiting for its conversation: commands 7 and 8 encoded by its caller, the rest filled
+// in by whichever caller holds the connection then.
+struct idxstorage::pending_query {
+    pending_query(const query_options& o, std::string r, std::vector<query_hit>& h)
+        : options(o), request(std::move(r)), hits(h) {}
+
+    const query_options& options;
+    std::string request;
+    std::vector<query_hit>& hits;
+    std::int32_t count = -1;
+    bool done = false;                // guarded by queries_mutex_
+    std::condition_variable settled;  // done, or the connection is free to take
+};
+
 std::int32_t idxstorage::query(const query_options& options, document_source* documents,
                                std::vector<query_hit>& hits) {
     hits.clear();
-    // The request is encoded before the lock is taken: command 7 with the query and command 8 go
+    // The request is encoded before any lock is taken: command 7 with the query and command 8 go
     // in one write; the hit count decides which hits are asked for.
     request r;
     std::set<std::string> query_words;
@@ -673,62 +695,21 @@ std::int32_t idxstorage::query(const query_options& options, document_source* do
     }
     r.cmd(proto::command::hit_count);
 
-    std::int32_t count = -1;
+    pending_query mine(options, std::move(r.bytes()), hits);
+    bool converse = false;
     {
-        std::scoped_lock lock(mutex_);
-        exchange("a query", [&](socket_ipc::server_proxy& server) {
-            send(server, r.bytes());
-            replies in(server);
-            const std::int32_t reply = in.num();
-            const std::int32_t n = in.num();
-            if (reply < 0 || n < 0) {
-                return -1;
-            }
-            count = n;
-            // No hit is selected past the count: a first hit beyond it gives an empty list.
-            const std::int32_t first = std::max(options.first, 0);
-            if (n == 0 || first >= n) {
-                return 0;
-            }
-            const std::int32_t last = std::min(options.last, n - 1);
-            // Per hit, pipelined: command 10, then 12 for "guid", "url", "title", "mime", 13 for
-            // "time" and "servertime", 11, and 12 for "arcid"; the replies come back in order.
-            for (std::int32_t batch = first; batch <= last; batch += hits_per_batch) {
-                const std::int32_t batch_last = std::min(last, batch + hits_per_batch - 1);
-                request h;
-                for (std::int32_t p = batch; p <= batch_last; ++p) {
-                    h.cmd(proto::command::select_hit).num(p);
-                    for (const char* field : {"guid", "url", "title", "mime"}) {
-                        h.cmd(proto::command::stored_text).name(field);
-                    }
-                    h.cmd(proto::command::stored_number).name("time");
-                    h.cmd(proto::command::stored_number).name("servertime");
-                    h.cmd(proto::command::hit_score);
-                    h.cmd(proto::command::stored_text).name("arcid");
-                }
-                send(server, h.bytes());
-                for (std::int32_t p = batch; p <= batch_last; ++p) {
-                    query_hit hit;
-                    // A position the server could not select gives no hit; its other replies
-                    // are read all the same.
-                    const bool selected = in.num() >= 0;
-                    for (std::string* field : {&hit.guid, &hit.url, &hit.title, &hit.mime}) {
-                        in.num();  // the status: a field that is not stored reads as empty
-                        *field = in.str();
-                    }
-                    hit.time = static_cast<std::uint32_t>(in.num());
-                    hit.servertime = static_cast<std::uint32_t>(in.num());
-                    hit.score = in.num();
-                    in.num();
-                    hit.arcid = std::atoi(in.str().c_str());
-                    if (selected) {
-                        hits.push_back(std::move(hit));
-                    }
-                }
-            }
-            return 0;
-        });
+        std::unique_lock lock(queries_mutex_);
+        queries_.push_back(&mine);
+        mine.settled.wait(lock, [&] { return mine.done || !conversing_; });
+        if (!mine.done) {
+            conversing_ = true;
+            converse = true;
+        }
     }
+    if (converse) {
+        run_queries(mine);
+    }
+    const std::int32_t count = mine.count;
     if (count < 0) {
         hits.clear();
         return -1;
@@ -747,6 +728,130 @@ std::int32_t idxstorage::query(const query_options& options, document_source* do
         }
     }
     return count;
+}
+
+void idxstorage::run_queries(pending_query& own) {
+    std::scoped_lock connection(mutex_);
+    int served = 0;
+    // Queries taken from the queue and not settled yet: the one whose replies are read, and the
+    // next once it is taken (its request goes out with the last hits of the one before, or by
+    // itself when it is large). When the conversation breaks, each of them fails.
+    std::deque<pending_query*> in_flight;
+    auto take = [&] {
+        pending_query* next = next_query(own, served);
+        if (next != nullptr) {
+            in_flight.push_back(next);
+        }
+        return next;
+    };
+    // The rest of the conversation of `q`, whose commands 7 and 8 went out; gives the next
+    // query, whose request went out too.
+    auto converse = [&](socket_ipc::server_proxy& server, replies& in, pending_query& q) {
+        const std::int32_t reply = in.num();
+        const std::int32_t n = in.num();
+        q.count = reply < 0 || n < 0 ? -1 : n;
+        // No hit is selected past the count: a first hit beyond it gives an empty list.
+        const std::int32_t first = std::max(q.options.first, 0);
+        const std::int32_t last = q.count <= 0 ? -1 : std::min(q.options.last, q.count - 1);
+        pending_query* next = nullptr;
+        std::int32_t batch = first;
+        // Per hit, pipelined: command 10, then 12 for "guid", "url", "title", "mime", 13 for
+        // "time" and "servertime", 11, and 12 for "arcid"; the replies come back in order.
+        do {
+            const std::int32_t batch_last = std::min(last, batch + hits_per_batch - 1);
+            request h;
+            for (std::int32_t p = batch; p <= batch_last; ++p) {
+                h.cmd(proto::command::select_hit).num(p);
+                for (const char* field : {"guid", "url", "title", "mime"}) {
+                    h.cmd(proto::command::stored_text).name(field);
+                }
+                h.cmd(proto::command::stored_number).name("time");
+                h.cmd(proto::command::stored_number).name("servertime");
+                h.cmd(proto::command::hit_score);
+                h.cmd(proto::command::stored_text).name("arcid");
+            }
+            if (batch_last >= last) {
+                // The last requests of this conversation: a small next one goes with them, and
+                // the server ranks it while these replies are read. Both stay far below what
+                // the socket buffers hold.
+                next = take();
+                if (next != nullptr && next->request.size() <= max_joined_request) {
+                    h.bytes() += next->request;
+                    next->request.clear();
+                }
+            }
+            if (!h.bytes().empty()) {
+                send(server, h.bytes());
+            }
+            for (std::int32_t p = batch; p <= batch_last; ++p) {
+                query_hit hit;
+                // A position the server could not select gives no hit; its other replies are
+                // read all the same.
+                const bool selected = in.num() >= 0;
+                for (std::string* field : {&hit.guid, &hit.url, &hit.title, &hit.mime}) {
+                    in.num();  // the status: a field that is not stored reads as empty
+                    *field = in.str();
+                }
+                hit.time = static_cast<std::uint32_t>(in.num());
+                hit.servertime = static_cast<std::uint32_t>(in.num());
+                hit.score = in.num();
+                in.num();
+                hit.arcid = std::atoi(in.str().c_str());
+                if (selected) {
+                    q.hits.push_back(std::move(hit));
+                }
+            }
+            batch = batch_last + 1;
+        } while (batch <= last);
+        if (next != nullptr && !next->request.empty()) {
+            send(server, next->request);
+        }
+        return next;
+    };
+    while (take() != nullptr) {
+        exchange("a query", [&](socket_ipc::server_proxy& server) {
+            send(server, in_flight.front()->request);
+            replies in(server);
+            for (pending_query* q = in_flight.front(); q != nullptr;) {
+                pending_query* next = converse(server, in, *q);
+                in_flight.pop_front();
+                settle(*q, q->count);
+                q = next;
+            }
+            return 0;
+        });
+        while (!in_flight.empty()) {
+            settle(*in_flight.front(), -1);
+            in_flight.pop_front();
+        }
+    }
+    std::scoped_lock lock(queries_mutex_);
+    conversing_ = false;
+    if (!queries_.empty()) {
+        // A query queued after the last was taken: its caller converses next.
+        queries_.front()->settled.notify_one();
+    }
+}
+
+idxstorage::pending_query* idxstorage::next_query(const pending_query& own, int& served) {
+    std::scoped_lock lock(queries_mutex_);
+    if (queries_.empty() || (own.done && served >= max_queries_per_turn)) {
+        return nullptr;
+    }
+    pending_query* next = queries_.front();
+    queries_.pop_front();
+    ++served;
+    return next;
+}
+
+void idxstorage::settle(pending_query& q, std::int32_t count) {
+    std::scoped_lock lock(queries_mutex_);
+    q.count = count;
+    if (count < 0) {
+        q.hits.clear();
+    }
+    q.done = true;
+    q.settled.notify_one();
 }
 
 std::optional<std::string> idxstorage::begin_rebuild() {

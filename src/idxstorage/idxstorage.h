@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -116,7 +117,11 @@ struct indexable_document {
 // A broken connection (the server crashed or was killed) or a server silent for longer than the
 // reply timeout is logged, the server is restarted on the same index, and the failed request
 // reports -1; nothing waits on a dead server.
-// Threads: thread-safe: one lock covers every exchange and a whole query conversation.
+// Threads: thread-safe: one lock covers every exchange and a whole query conversation. Queries
+// that arrive while the connection is busy wait in a queue; the caller that holds the connection
+// runs their conversations after its own, each whole and one after another, sending a waiting
+// query's first requests with the last of the one before, and wakes each caller when its hits
+// are in. Lock order: the connection's lock, then the queue's.
 class idxstorage {
   public:
     // Changes (additions and removals) after which the client flushes by itself.
@@ -186,6 +191,15 @@ class idxstorage {
     int server_pid();
 
   private:
+    struct pending_query;
+    // Holds the connection and converses for the queued queries, `own` among them, until the
+    // queue is empty or `own` is done and a turn's share has been served.
+    void run_queries(pending_query& own);
+    // The next queued query for the turn of `own`, or nothing.
+    pending_query* next_query(const pending_query& own, int& served);
+    // Hands `q` its hit count (-1: failed) and wakes its caller.
+    void settle(pending_query& q, std::int32_t count);
+
     // The helpers below run with mutex_ held.
     template <typename F>
     int exchange(const char* what, F&& body);
@@ -206,6 +220,10 @@ class idxstorage {
     bool answered_ = false;  // the running server has answered a request; guarded by mutex_
     std::optional<std::chrono::steady_clock::time_point> last_start_;  // guarded by mutex_
     std::chrono::seconds reply_timeout_{120};                          // guarded by mutex_
+
+    std::mutex queries_mutex_;
+    std::deque<pending_query*> queries_;  // waiting for the connection; guarded by queries_mutex_
+    bool conversing_ = false;  // a caller runs queries on the connection; guarded by queries_mutex_
 };
 
 }  // namespace marloven

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "idxstorage/fff_builder.h"
 #include "support/process.h"
@@ -283,6 +284,60 @@ TEST_F(idxstorage_test, a_truncated_blob_is_indexed_without_its_text) {
     ASSERT_EQ(index_->query(o, nullptr, hits), 2);
     EXPECT_EQ(hits[0].url, "http://example.org/cut");
     EXPECT_EQ(hits[0].title, "");
+}
+
+// Searches that run at once share the connection: the caller holding it converses for the
+// others, sending a waiting query's requests with the last hit requests before it. A fault there
+// hands one caller another's hits or count, or leaves a caller waiting for good.
+TEST_F(idxstorage_test, concurrent_searches_each_get_their_own_hits_and_count) {
+    for (int i = 0; i < 40; ++i) {
+        add("m" + std::to_string(100 + i), 1, (i + 1) * hour, {{{10, "many"}}});
+    }
+    add("s", 1, hour, {{{10, "single"}}});
+    ASSERT_EQ(index_->flush(), 0);
+    auto options = [](std::string w, std::int32_t first, std::int32_t last) {
+        query_options o;
+        o.atoms = {word(std::move(w))};
+        o.sort = marloven::query_sort::SORT_TIME_OLDER;
+        o.first = first;
+        o.last = last;
+        return o;
+    };
+    // Hits over two request batches, one hit, none, a first hit beyond the count, and a request
+    // too large to go with another's.
+    const std::vector<query_options> cases = {options("many", 0, 39), options("single", 0, 9),
+                                              options("absent", 0, 9), options("many", 45, 50),
+                                              options(std::string(6000, 'x'), 0, 9)};
+    std::vector<std::pair<std::int32_t, V>> expected;
+    for (const query_options& o : cases) {
+        std::int32_t n = -1;
+        V g = guids(o, &n);
+        expected.emplace_back(n, g);
+    }
+    ASSERT_EQ(expected[0].second.size(), 40u);
+    ASSERT_EQ(expected[1], (std::pair<std::int32_t, V>{1, {"s"}}));
+    ASSERT_EQ(expected[3], (std::pair<std::int32_t, V>{40, {}}));
+
+    constexpr int threads = 8;
+    std::vector<int> wrong(threads, 0);
+    {
+        std::vector<std::jthread> searchers;
+        for (int t = 0; t < threads; ++t) {
+            searchers.emplace_back([&, t] {
+                for (int i = 0; i < 30; ++i) {
+                    const std::size_t c = static_cast<std::size_t>(t + i) % cases.size();
+                    std::vector<query_hit> hits;
+                    const std::int32_t n = index_->query(cases[c], nullptr, hits);
+                    V g;
+                    for (const auto& h : hits) {
+                        g.push_back(h.guid);
+                    }
+                    wrong[t] += n != expected[c].first || g != expected[c].second;
+                }
+            });
+        }
+    }
+    EXPECT_EQ(wrong, std::vector<int>(threads, 0));
 }
 
 // Issue 14: a query beyond the server's limits was sent, the server refused it after reading its
