@@ -3,15 +3,16 @@
 // SPDX-License-Identifier: MIT
 #include "idxstorage/idxstorage.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "idxstorage/fff_builder.h"
 #include "support/process.h"
@@ -47,15 +48,6 @@ class memory_documents : public marloven::document_source {
     std::map<std::string, std::string> blobs;
 };
 
-// Process state: Z for a dead child that nobody has reaped yet.
-char process_state(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    auto close = line.rfind(')');
-    return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
-}
-
 class idxstorage_test : public testing::Test {
   protected:
     idxstorage_test()
@@ -84,15 +76,21 @@ class idxstorage_test : public testing::Test {
                   0);
     }
 
+    // The hits of `o`, whose count must be `count`.
+    std::vector<query_hit> hits(const query_options& o, std::int32_t count) {
+        std::vector<query_hit> out;
+        EXPECT_EQ(index_->query(o, &documents_, out), count);
+        return out;
+    }
+
     std::vector<std::string> guids(const query_options& o, std::int32_t* count = nullptr) {
-        std::vector<query_hit> hits;
-        std::int32_t n = index_->query(o, &documents_, hits);
+        std::vector<query_hit> found;
+        const std::int32_t n = index_->query(o, &documents_, found);
         if (count != nullptr) {
             *count = n;
         }
         std::vector<std::string> out;
-        out.reserve(hits.size());
-        for (const auto& h : hits) {
+        for (const auto& h : found) {
             out.push_back(h.guid);
         }
         return out;
@@ -119,20 +117,14 @@ TEST_F(idxstorage_test, added_documents_are_found_with_their_fields_and_removed)
         2000000);
     add("g2", 7, 20 * hour, {{{10, "tables only"}}});
     ASSERT_EQ(index_->flush(), 0);
-    query_options o;
-    o.atoms = {word("TABLES")};  // query words are folded like indexed words
-    o.sort = marloven::query_sort::SORT_TIME_OLDER;
-    std::vector<query_hit> hits;
-    ASSERT_EQ(index_->query(o, nullptr, hits), 2);
-    ASSERT_EQ(hits.size(), 2u);
-    const query_hit& h = hits[0];
-    EXPECT_EQ(h.guid, "g1");
-    EXPECT_EQ(h.url, "http://example.org/g1");
-    EXPECT_EQ(h.title, "Vacuum Guide");
-    EXPECT_EQ(h.mime, "text/html");
-    EXPECT_EQ(h.time, 10 * hour) << "rounded down to the hour";
-    EXPECT_EQ(h.servertime, 10 * hour);
-    EXPECT_EQ(h.arcid, 7);
+    // Query words are folded like indexed words; times are rounded down to the hour.
+    const auto found =
+        hits({.atoms = {word("TABLES")}, .sort = marloven::query_sort::SORT_TIME_OLDER}, 2);
+    ASSERT_EQ(found.size(), 2u);
+    const query_hit& h = found[0];
+    EXPECT_EQ(std::tie(h.guid, h.url, h.title, h.mime, h.time, h.servertime, h.arcid),
+              std::tuple("g1", "http://example.org/g1", "Vacuum Guide", "text/html", 10 * hour,
+                         10 * hour, 7));
     EXPECT_GT(h.score, 0);
     EXPECT_LE(h.score, 1000000);
     EXPECT_TRUE(h.contexts.empty()) << "contexts only when asked for";
@@ -250,17 +242,15 @@ TEST_F(idxstorage_test, contexts_hold_the_query_words) {
          {{10, "Databases need periodic maintenance ."}},
          {{14, "Vacuum basics"}, {10, "The VACUUM command must be run regularly"}}});
     ASSERT_EQ(index_->flush(), 0);
-    query_options o;
-    o.atoms = {word("vacuum")};
-    o.info = marloven::query_info::INFO_CONTEXT;
-    std::vector<query_hit> hits;
-    ASSERT_EQ(index_->query(o, &documents_, hits), 1);
-    ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0].contexts,
+    const query_options o{.atoms = {word("vacuum")}, .info = marloven::query_info::INFO_CONTEXT};
+    auto found = hits(o, 1);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].contexts,
               std::vector<std::string>{"Vacuum basics The VACUUM command must be run regularly"});
     documents_.blobs.clear();
-    ASSERT_EQ(index_->query(o, &documents_, hits), 1);
-    EXPECT_TRUE(hits[0].contexts.empty()) << "a document no longer stored has no contexts";
+    found = hits(o, 1);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_TRUE(found[0].contexts.empty()) << "a document no longer stored has no contexts";
 }
 
 TEST_F(idxstorage_test, a_truncated_blob_is_indexed_without_its_text) {
@@ -273,17 +263,13 @@ TEST_F(idxstorage_test, a_truncated_blob_is_indexed_without_its_text) {
                                   1000000, {0}, "not an FFF blob"),
               0);
     ASSERT_EQ(index_->flush(), 0);
-    EXPECT_NE(log().find("Incomplete FFF (cut)"), std::string::npos) << log();
-    EXPECT_NE(log().find("Failed FFF FromBinary (bad)"), std::string::npos) << log();
-    EXPECT_NE(log().find("[src\\idxstorage\\idxstorage:"), std::string::npos) << log();
+    EXPECT_THAT(log(), testing::HasSubstr("Incomplete FFF (cut)"));
+    EXPECT_THAT(log(), testing::HasSubstr("Failed FFF FromBinary (bad)"));
+    EXPECT_THAT(log(), testing::HasSubstr("[src\\idxstorage\\idxstorage:"));
     EXPECT_TRUE(search({word("lost")}).empty());
-    query_options o;
-    o.archives = {4};
-    o.sort = marloven::query_sort::SORT_TIME_OLDER;
-    std::vector<query_hit> hits;
-    ASSERT_EQ(index_->query(o, nullptr, hits), 2);
-    EXPECT_EQ(hits[0].url, "http://example.org/cut");
-    EXPECT_EQ(hits[0].title, "");
+    const auto found = hits({.archives = {4}, .sort = marloven::query_sort::SORT_TIME_OLDER}, 2);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(std::tie(found[0].url, found[0].title), std::tuple("http://example.org/cut", ""));
 }
 
 // Searches that run at once share the connection: the caller holding it converses for the
@@ -382,7 +368,7 @@ TEST_F(idxstorage_test, queries_beyond_the_limits_are_refused_without_reaching_t
         EXPECT_EQ(search({word("w")}), V{"a"}) << c.fault << ": the conversation is in step";
     }
     EXPECT_EQ(index_->server_pid(), pid);
-    EXPECT_EQ(log().find("restarting"), std::string::npos) << log();
+    EXPECT_THAT(log(), testing::Not(testing::HasSubstr("restarting")));
 }
 
 TEST_F(idxstorage_test, a_field_name_over_the_limit_is_not_sent) {
@@ -398,12 +384,9 @@ TEST_F(idxstorage_test, a_killed_server_is_restarted_and_keeps_committed_documen
     int pid = index_->server_pid();
     ASSERT_GT(pid, 0);
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
-    ASSERT_TRUE(vant_test::eventually([&] { return process_state(pid) == 'Z'; }));
-    query_options o;
-    o.atoms = {word("durable")};
-    std::vector<query_hit> hits;
-    EXPECT_EQ(index_->query(o, nullptr, hits), -1) << "the request that met the dead server";
-    EXPECT_NE(log().find("Index server failed during a query"), std::string::npos);
+    ASSERT_TRUE(vant_test::eventually([&] { return vant_test::process_state(pid) == 'Z'; }));
+    hits({.atoms = {word("durable")}}, -1);  // the request that met the dead server
+    EXPECT_THAT(log(), testing::HasSubstr("Index server failed during a query"));
     EXPECT_NE(index_->server_pid(), pid);
     EXPECT_EQ(search({word("durable")}), V{"kept"});
     add("after", 1, hour, {{{10, "durable"}}});
@@ -440,10 +423,7 @@ TEST_F(idxstorage_test, clearing_and_rebuilding_the_index) {
     }
     EXPECT_EQ(index_->finish_rebuild(progress), std::nullopt);
     EXPECT_EQ(progress.str(), "Reindexed 3 documents\n");
-    query_options o;
-    o.atoms = {word("rebuilt")};
-    o.views = {1};
-    EXPECT_EQ(guids(o).size(), 3u);
+    EXPECT_EQ(guids({.atoms = {word("rebuilt")}, .views = {1}}).size(), 3u);
 }
 
 TEST_F(idxstorage_test, documents_survive_a_stop_and_start) {

@@ -1,6 +1,7 @@
 // The installed daemon program: start and stop, preparation failures, start parameters, the
 // instance lock, and the systemd unit.
 // SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,11 +41,9 @@ TEST_F(daemon_test, second_daemon_on_the_same_data_directory_is_refused) {
     start_daemon();
     auto second = run_daemon(write_config(), {});
     EXPECT_EQ(second.exit_code, 1);
-    EXPECT_NE(second.err.find("Error starting vantorell: DATADIR " + data() +
-                              " is in use by another vantorelld process (pid " +
-                              std::to_string(daemon_->pid()) + ")"),
-              std::string::npos)
-        << second.err;
+    EXPECT_THAT(second.err, testing::HasSubstr("Error starting vantorell: DATADIR " + data() +
+                                               " is in use by another vantorelld process (pid " +
+                                               std::to_string(daemon_->pid()) + ")"));
 }
 
 TEST_F(daemon_test, default_plugins_are_created_once_and_again_when_all_are_gone) {
@@ -87,9 +86,8 @@ TEST_F(daemon_test, preparation_failures_report_event_1000_and_exit_one) {
                                  ? vant_test::env_changes{{"MARLOVEN_CONFIG_FILE", std::nullopt}}
                                  : vant_test::daemon_env(config(c.conf)));
         EXPECT_EQ(r.exit_code, 1) << c.message;
-        EXPECT_NE(r.err.find("event 1000: vantorell error: "), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find(": Error starting vantorell: " + c.message + "\n"), std::string::npos)
-            << r.err;
+        EXPECT_THAT(r.err, testing::HasSubstr("event 1000: vantorell error: "));
+        EXPECT_THAT(r.err, testing::HasSubstr(": Error starting vantorell: " + c.message + "\n"));
         EXPECT_EQ(r.err.find("MARLOVEN_CONFIG_FILE not defined\n") != std::string::npos,
                   c.conf.empty())
             << r.err;
@@ -138,9 +136,8 @@ TEST_F(daemon_test, unreadable_entry_of_the_data_directory_stops_start_up) {
     ::chmod(conf.c_str(), 0644);
     auto r = run_program(program, {}, vant_test::daemon_env(conf), uid);
     EXPECT_EQ(r.exit_code, 1) << r.err;
-    EXPECT_NE(r.err.find("Error starting vantorell: Bad owner/permission for " + data + "/secret"),
-              std::string::npos)
-        << r.err;
+    EXPECT_THAT(r.err, testing::HasSubstr("Error starting vantorell: Bad owner/permission for " +
+                                          data + "/secret"));
 }
 
 TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
@@ -148,51 +145,44 @@ TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
              {"/import"}, {"/reset", "x"}, {"/RESET"}, {"x"}, {"-foo"}, {"/backup", "a", "b"}}) {
         auto r = run_daemon(write_config(), args);
         EXPECT_EQ(r.exit_code, 1) << args[0];
-        EXPECT_NE(r.err.find("event 1003: vantorell error: "), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find(": Unknown startup parameters\n"), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, testing::HasSubstr("event 1003: vantorell error: "));
+        EXPECT_THAT(r.err, testing::HasSubstr(": Unknown startup parameters\n"));
     }
     EXPECT_FALSE(std::filesystem::exists(dir_ / "data")) << "nothing is prepared for a bad call";
 }
 
 TEST_F(daemon_test, install_writes_the_unit_once_and_remove_deletes_it) {
-    std::string units = dir_ / "units";
+    const std::string units = dir_ / "units", unit = units + "/vantorell.service";
     std::filesystem::create_directories(units);
     const std::string conf = write_config();
     vant_test::env_changes e = vant_test::daemon_env(conf);
     e["VANTORELL_UNIT_DIR"] = units;
-    auto prog = vant_test::deployed("vantorelld");
-    auto r = run_program(prog, {"-install"}, e);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    std::string unit = vant_test::read_file(units + "/vantorell.service");
-    EXPECT_NE(unit.find("Description=Vantorell Server\n"), std::string::npos) << unit;
-    EXPECT_NE(unit.find("Environment=MARLOVEN_CONFIG_FILE=" + conf + "\n"), std::string::npos);
-    EXPECT_NE(unit.find("ExecStart=" + std::filesystem::canonical(prog).string() + "\n"),
-              std::string::npos)
-        << unit;
+    const std::string prog = vant_test::deployed("vantorelld");
+    // The exit status and standard error of one call.
+    auto call = [&](const char* arg) {
+        auto r = run_program(prog, {arg}, e);
+        return std::to_string(r.exit_code) + " " + r.err;
+    };
+    EXPECT_EQ(call("-install"), "0 ");
+    const std::string text = vant_test::read_file(unit);
     // Issue 14: the unit ran the daemon, and every worker parsing hostile pages, as root and
     // unconfined. Now a user of its own, and only the data directory writable.
     for (const std::string& line : std::vector<std::string>{
-             "User=vantorell", "NoNewPrivileges=yes", "ProtectSystem=strict",
-             "ReadWritePaths=-" + (dir_ / "data"), "PrivateTmp=yes", "CapabilityBoundingSet=",
+             "Description=Vantorell Server", "Environment=MARLOVEN_CONFIG_FILE=" + conf,
+             "ExecStart=" + std::filesystem::canonical(prog).string(), "User=vantorell",
+             "NoNewPrivileges=yes", "ProtectSystem=strict", "ReadWritePaths=-" + (dir_ / "data"),
+             "PrivateTmp=yes", "CapabilityBoundingSet=",
              "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK"}) {
-        EXPECT_NE(unit.find("\n" + line + "\n"), std::string::npos) << line << "\n" << unit;
+        EXPECT_THAT(text, testing::HasSubstr("\n" + line + "\n")) << line << "\n";
     }
-
-    r = run_program(prog, {"/install"}, e);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "CreateService failed - File exists (0x11)\n");
-
-    r = run_program(prog, {"-remove"}, e);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(units + "/vantorell.service"));
+    EXPECT_EQ(call("/install"), "1 CreateService failed - File exists (0x11)\n");
+    EXPECT_EQ(call("-remove"), "0 ");
+    EXPECT_FALSE(std::filesystem::exists(unit));
     e["VANTORELL_USER"] = "search";
-    r = run_program(prog, {"-install"}, e);
-    EXPECT_NE(vant_test::read_file(units + "/vantorell.service").find("\nUser=search\n"),
-              std::string::npos);
-    EXPECT_EQ(run_program(prog, {"-remove"}, e).exit_code, 0);
-    r = run_program(prog, {"/remove"}, e);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "OpenService failed - No such file or directory (0x2)\n");
+    EXPECT_EQ(call("-install"), "0 ");
+    EXPECT_THAT(vant_test::read_file(unit), testing::HasSubstr("\nUser=search\n"));
+    EXPECT_EQ(call("-remove"), "0 ");
+    EXPECT_EQ(call("/remove"), "1 OpenService failed - No such file or directory (0x2)\n");
 }
 
 }  // namespace

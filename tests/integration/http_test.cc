@@ -2,6 +2,7 @@
 // account, the body-size check with and without 100-continue, clients that are too slow or send
 // too much or keep their connection open, and stopping with clients connected.
 // SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -47,9 +48,8 @@ TEST_F(http_test, heads_are_parsed_and_targets_routed_exactly) {
     for (std::string target : {"/soap", "/research"}) {
         std::string reply = post(target, "hello");
         EXPECT_TRUE(reply.starts_with("HTTP/1.1 500 OK\r\n")) << reply;
-        EXPECT_NE(reply.find("<faultstring>syntax error at line 1, column 0</faultstring>"),
-                  std::string::npos)
-            << reply;
+        EXPECT_THAT(reply, testing::HasSubstr(
+                               "<faultstring>syntax error at line 1, column 0</faultstring>"));
     }
 }
 
@@ -68,7 +68,7 @@ TEST_F(http_test, wsdl_names_the_soap_address_the_client_used) {
     start_daemon();
     // No WSDL file in the installation.
     EXPECT_TRUE(matches(get("/wsdl"), reason_reply("404 File not found")));
-    EXPECT_NE(log().find("Cannot open " + deploy_ + "/bin/marlovensearch.wsdl"), std::string::npos);
+    EXPECT_THAT(log(), testing::HasSubstr("Cannot open " + deploy_ + "/bin/marlovensearch.wsdl"));
 
     // The file is read for every request.
     dir_.write("deploy/bin/marlovensearch.wsdl",
@@ -84,8 +84,7 @@ TEST_F(http_test, wsdl_names_the_soap_address_the_client_used) {
         << reply;
     // Without a port in the Host header, the port listened on.
     reply = http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: here\r\n\r\n");
-    EXPECT_NE(reply.find("\"http://here:" + std::to_string(port_) + "/soap\""), std::string::npos)
-        << reply;
+    EXPECT_THAT(reply, testing::HasSubstr("\"http://here:" + std::to_string(port_) + "/soap\""));
 }
 
 TEST_F(http_test, built_in_account_and_user_store_accounts) {
@@ -149,7 +148,7 @@ TEST_F(http_test, body_size_check_with_and_without_100_continue) {
     c.send("POST /soap HTTP/1.1\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n");
     EXPECT_EQ(c.read_at_least(25), "HTTP/1.1 100 continue\r\n\r\n");
     c.send("hello");
-    EXPECT_NE(c.read_all().find("\r\n\r\nHTTP/1.1 500 OK\r\n"), std::string::npos);
+    EXPECT_THAT(c.read_all(), testing::HasSubstr("\r\n\r\nHTTP/1.1 500 OK\r\n"));
 }
 
 TEST_F(http_test, slow_and_oversized_clients_are_cut_off_while_others_are_served) {
@@ -182,16 +181,16 @@ TEST_F(http_test, slow_and_oversized_clients_are_cut_off_while_others_are_served
                         "text/html\r\n" +
                             date_pattern() + "\r\n"));
     EXPECT_TRUE(ok(get("/platform/status")));
-    EXPECT_NE(log().find("Client cut off: no request head within the time-out"), std::string::npos);
+    EXPECT_THAT(log(), testing::HasSubstr("Client cut off: no request head within the time-out"));
 }
 
 TEST_F(http_test, an_address_that_cannot_be_bound_stops_the_daemon) {
     std::string conf = write_config("HTTP_PORT=300.1.1.1:80\nLOGCFG=HTTPSERVER:DEBUG\n");
     auto r = run_daemon(conf, {});
     EXPECT_NE(r.exit_code, 0);
-    EXPECT_NE(r.err.find("src\\vantorelld\\httpserver("), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("): assertion [binderr == 0] failed."), std::string::npos) << r.err;
-    EXPECT_NE(log().find("binderr==1: bad listen address '300.1.1.1:80'"), std::string::npos);
+    EXPECT_THAT(r.err, testing::HasSubstr("src\\vantorelld\\httpserver("));
+    EXPECT_THAT(r.err, testing::HasSubstr("): assertion [binderr == 0] failed."));
+    EXPECT_THAT(log(), testing::HasSubstr("binderr==1: bad listen address '300.1.1.1:80'"));
 }
 
 // Issue 14: clients that trickled their heads or bodies held the request threads, so that nobody

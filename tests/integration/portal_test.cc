@@ -2,6 +2,8 @@
 // anonymous caller and, below /private/, as the signed-in user, and sandboxed cached views, over
 // a document root of the test's own (the browser test drives the installed default portal).
 // SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
+
 #include "api/api-common.h"
 #include "daemon_fixture.h"
 #include "util/http_text.h"
@@ -114,9 +116,8 @@ TEST_F(portal_test, fixed_pages_are_sent_byte_for_byte) {
     EXPECT_TRUE(is_page(request("/dir?x=1", "Host: portal.test:8080\r\n"),
                         html_head("302 Found") + "Location: http://portal\\.test:8080/dir/\r\n",
                         "<html><body>Moved <a href=\"" + moved + "\">here</a></body></html>\r\n"));
-    EXPECT_NE(
-        get("/old").find("\r\nLocation: http://127.0.0.1:" + std::to_string(port_) + "/new/\r\n"),
-        std::string::npos);
+    EXPECT_THAT(get("/old"), testing::HasSubstr("\r\nLocation: http://127.0.0.1:" +
+                                                std::to_string(port_) + "/new/\r\n"));
 
     struct language {
         std::string header;
@@ -126,8 +127,8 @@ TEST_F(portal_test, fixed_pages_are_sent_byte_for_byte) {
                               language{"", "/en/"}}) {
         const std::string headers =
             "Host: h:1\r\n" + (l.header.empty() ? "" : "Accept-Language: " + l.header);
-        EXPECT_NE(request("/", headers).find("\r\nLocation: http://h:1" + l.location + "\r\n"),
-                  std::string::npos)
+        EXPECT_THAT(request("/", headers),
+                    testing::HasSubstr("\r\nLocation: http://h:1" + l.location + "\r\n"))
             << l.header;
     }
     EXPECT_TRUE(is_page(
@@ -163,20 +164,19 @@ TEST_F(portal_test, search_page_runs_as_the_anonymous_caller) {
                         "<option value=\"1\" selected>public</option>\n"
                         "1-1 of 1;<http://example.com/|cache/document.html?doc=" +
                             std::string(public_guid) + ">F"));
-    EXPECT_NE(get("/s.html").find("\r\n\r\nH[Anonymous||]\n"), std::string::npos);
+    EXPECT_THAT(get("/s.html"), testing::HasSubstr("\r\n\r\nH[Anonymous||]\n"));
     EXPECT_TRUE(get("/s.html").ends_with("</option>\nnoneF"));
     // Every archive the caller may read when no scope is chosen: alice's is not among them.
-    EXPECT_NE(get("/s.html?q=garden").find("1-1 of 1;"), std::string::npos);
+    EXPECT_THAT(get("/s.html?q=garden"), testing::HasSubstr("1-1 of 1;"));
     // Contexts (escaped) are fetched for rows that show them.
     EXPECT_TRUE(get("/ctx.html?q=garden")
                     .ends_with("\r\n\r\n[ Rooms:3&lt;5&amp;&quot;quiet&quot;l'été"
                                "chaud Home ...]"));
     // A reflected parameter is escaped; a bad query and a forbidden archive render the error.
-    EXPECT_NE(get("/s.html?q=%3Cscript%3Ealert(1)%3C/script%3E")
-                  .find("H[Anonymous||&lt;script&gt;alert(1)&lt;/script&gt;]"),
-              std::string::npos);
+    EXPECT_THAT(get("/s.html?q=%3Cscript%3Ealert(1)%3C/script%3E"),
+                testing::HasSubstr("H[Anonymous||&lt;script&gt;alert(1)&lt;/script&gt;]"));
     EXPECT_TRUE(get("/s.html?alg=a%20%26").ends_with("E:Bad queryF"));
-    EXPECT_NE(get("/s.html?q=garden&a=2").find("</option>\nE:"), std::string::npos);
+    EXPECT_THAT(get("/s.html?q=garden&a=2"), testing::HasSubstr("</option>\nE:"));
 }
 
 TEST_F(portal_test, private_pages_search_as_the_signed_in_user) {
@@ -189,12 +189,10 @@ TEST_F(portal_test, private_pages_search_as_the_signed_in_user) {
     }
     const std::string alice = "Authorization: Basic " + encode_base64("alice:pw") + "\r\n";
     const std::string reply = get("/private/s.html?q=garden", alice);
-    EXPECT_NE(reply.find("H[alice||garden]\n<option value=\"0\"></option>\n"
-                         "<option value=\"1\">one</option>\n"
-                         "<option value=\"2\">two &amp; more</option>\n"),
-              std::string::npos)
-        << reply;
-    EXPECT_NE(reply.find("1-2 of 2;"), std::string::npos) << reply;
+    EXPECT_THAT(reply, testing::HasSubstr("H[alice||garden]\n<option value=\"0\"></option>\n"
+                                          "<option value=\"1\">one</option>\n"
+                                          "<option value=\"2\">two &amp; more</option>\n"));
+    EXPECT_THAT(reply, testing::HasSubstr("1-2 of 2;"));
     EXPECT_TRUE(get(std::string("/private/cache/p.html?doc=") + secret_guid, alice)
                     .ends_with(page_content));
 }
@@ -217,8 +215,8 @@ TEST_F(portal_test, cached_views_run_nothing_in_the_daemons_origin) {
     // Another user's document, and a document that does not exist: the error section.
     const std::string refused = get(std::string("/cache/x?doc=") + secret_guid);
     EXPECT_TRUE(matches(refused.substr(0, refused.find("\r\n\r\n") + 2), html_head("200 OK")));
-    EXPECT_NE(refused.find("\r\n\r\nE:"), std::string::npos);
-    EXPECT_EQ(refused.find("script"), std::string::npos);
+    EXPECT_THAT(refused, testing::HasSubstr("\r\n\r\nE:"));
+    EXPECT_THAT(refused, testing::Not(testing::HasSubstr("script")));
     EXPECT_TRUE(is_page(get("/cache/x?doc=00"), html_head("200 OK"), "E:No such document"));
 }
 

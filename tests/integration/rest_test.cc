@@ -1,6 +1,8 @@
 // The REST interface of the running daemon: status, search over an index built beforehand,
 // document reads in the three forms, upload, and the exact reason texts of every refusal.
 // SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
+
 #include <cstdio>
 #include <tuple>
 
@@ -89,14 +91,12 @@ TEST_F(rest_test, search_answers_with_the_result_list) {
 
     // Archive lists are sorted and stripped of duplicates; a word in no document finds nothing.
     reply = get("/index/2,1,2?q=nowhere");
-    EXPECT_NE(reply.find("<results>\n\t<maxresults>0</maxresults>\n</results>\n"),
-              std::string::npos)
-        << reply;
+    EXPECT_THAT(reply, testing::HasSubstr("<results>\n\t<maxresults>0</maxresults>\n</results>\n"));
     // Archive 3 does not exist; searching it is no error.
-    EXPECT_NE(get("/index/3?alg=garden").find("<maxresults>0</maxresults>"), std::string::npos);
-    EXPECT_NE(get("/index/1?rpn=WORD:garden&start=0&num=3&sort=newer&view=published&w15=900&enc=x")
-                  .find("<maxresults>1</maxresults>"),
-              std::string::npos);
+    EXPECT_THAT(get("/index/3?alg=garden"), testing::HasSubstr("<maxresults>0</maxresults>"));
+    EXPECT_THAT(
+        get("/index/1?rpn=WORD:garden&start=0&num=3&sort=newer&view=published&w15=900&enc=x"),
+        testing::HasSubstr("<maxresults>1</maxresults>"));
     EXPECT_TRUE(matches(get("/index/1?alg=a%20%26"), reason_reply("400 Bad query")));
     // A bad parameter is named in the reason (every refusal is in the unit tests).
     EXPECT_TRUE(matches(get("/index/1?q=garden&view=latest"),
@@ -178,7 +178,7 @@ TEST_F(rest_test, searches_beyond_the_index_limits_are_bad_queries_and_change_no
     }
 
     EXPECT_EQ((std::vector<int>{hits("/index/1?q=garden"), hits("/index/1,2?q=house")}), before);
-    EXPECT_EQ(log().find("Index server failed"), std::string::npos) << log();
+    EXPECT_THAT(log(), testing::Not(testing::HasSubstr("Index server failed")));
 }
 
 TEST_F(rest_test, documents_are_read_in_the_form_the_accept_header_asks_for) {
@@ -228,9 +228,9 @@ TEST_F(rest_test, an_uploaded_document_is_processed_and_found_by_search) {
     EXPECT_TRUE(reply.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n", 0) == 0);
 
     reply = get("/index/1/doc/" + guid);
-    EXPECT_NE(reply.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos)
-        << "the type as the request gave it, lower-cased" << reply;
-    EXPECT_NE(reply.find("\r\n\r\n" + content), std::string::npos);
+    EXPECT_THAT(reply, testing::HasSubstr("Content-Type: text/html; charset=utf-8\r\n"))
+        << "the type as the request gave it, lower-cased";
+    EXPECT_THAT(reply, testing::HasSubstr("\r\n\r\n" + content));
 
     // A crawl thread parses the stored content, hands it to the index and ends the crawl that
     // the upload opened; the words of its title and body then find it.
@@ -238,10 +238,10 @@ TEST_F(rest_test, an_uploaded_document_is_processed_and_found_by_search) {
         return get("/index/1?q=zeppelins").find("<id>" + guid + "</id>") != std::string::npos;
     })) << log();
     reply = get("/index/1?q=airships");
-    EXPECT_NE(reply.find("<id>" + guid + "</id>"), std::string::npos) << reply;
-    EXPECT_NE(reply.find("<title>Airships</title>"), std::string::npos) << reply;
-    EXPECT_NE(get("/index/1/doc/" + guid, "Accept: text/html\r\n").find("Zeppelins"),
-              std::string::npos);
+    EXPECT_THAT(reply, testing::HasSubstr("<id>" + guid + "</id>"));
+    EXPECT_THAT(reply, testing::HasSubstr("<title>Airships</title>"));
+    EXPECT_THAT(get("/index/1/doc/" + guid, "Accept: text/html\r\n"),
+                testing::HasSubstr("Zeppelins"));
 
     // Stored under its normal form; the crawl that the upload opened has ended, its queue empty.
     stop_daemon();

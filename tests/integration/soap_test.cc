@@ -2,6 +2,8 @@
 // a document added and found through the search service and the Research pane; the
 // transport's body and reply rules; a hostile message refused while the daemon goes on.
 // SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
+
 #include <regex>
 
 #include "daemon_fixture.h"
@@ -105,7 +107,7 @@ TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
         << reply;
     reply =
         post("/research", envelope("Registration", "<registrationXml/>", "urn:Microsoft.Search"));
-    EXPECT_NE(reply.find("marloven vantorell: Tax &amp;amp; Law"), std::string::npos) << reply;
+    EXPECT_THAT(reply, testing::HasSubstr("marloven vantorell: Tax &amp;amp; Law"));
 }
 
 TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
@@ -113,8 +115,8 @@ TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
     const std::string version = envelope("GetVersion", "");
     // Deflated for a client that accepts it (the deflated form is in the transport's tests).
     const std::string reply = post("/soap", version, "Accept-Encoding: gzip, deflate\r\n");
-    EXPECT_NE(reply.find("\r\nContent-Encoding: deflate\r\n\r\n"), std::string::npos) << reply;
-    EXPECT_EQ(reply.find("<SOAP-ENV:Body>"), std::string::npos) << reply;
+    EXPECT_THAT(reply, testing::HasSubstr("\r\nContent-Encoding: deflate\r\n\r\n"));
+    EXPECT_THAT(reply, testing::Not(testing::HasSubstr("<SOAP-ENV:Body>")));
 
     // Without a content-length the body ends when the client closes its side.
     http_client c(port_);
@@ -123,9 +125,8 @@ TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
     EXPECT_EQ(first(c.read_all(), "version"), "2.0.2.1010");
 
     // The installed WSDL names the address the client used.
-    EXPECT_NE(http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n")
-                  .find("<soap:address location=\"http://search.example:8123/soap\"/>"),
-              std::string::npos);
+    EXPECT_THAT(http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n"),
+                testing::HasSubstr("<soap:address location=\"http://search.example:8123/soap\"/>"));
 }
 
 TEST_F(soap_test, hostile_messages_get_a_fault_and_the_daemon_goes_on) {
@@ -146,19 +147,18 @@ TEST_F(soap_test, hostile_messages_get_a_fault_and_the_daemon_goes_on) {
     for (const std::string& hostile : {laughs, deep}) {
         std::string reply = post("/soap", hostile);
         EXPECT_TRUE(reply.starts_with("HTTP/1.1 500 OK\r\n")) << reply.substr(0, 200);
-        EXPECT_NE(reply.find("<faultcode>SOAP-ENV:Client</faultcode>"), std::string::npos);
+        EXPECT_THAT(reply, testing::HasSubstr("<faultcode>SOAP-ENV:Client</faultcode>"));
     }
-    EXPECT_NE(log().find("SOAP fault: Document type declarations are not allowed"),
-              std::string::npos);
-    EXPECT_NE(log().find("SOAP fault: Elements nested deeper than 64 levels"), std::string::npos);
+    EXPECT_THAT(log(),
+                testing::HasSubstr("SOAP fault: Document type declarations are not allowed"));
+    EXPECT_THAT(log(), testing::HasSubstr("SOAP fault: Elements nested deeper than 64 levels"));
     EXPECT_EQ(first(call("GetVersion"), "version"), "2.0.2.1010");
     // The plug-in libraries of the installation, shown as FFF plug-ins.
     std::string reply = call("EnumPluginDLLs",
                              "<types SOAP-ENC:arrayType=\"ns:PluginType[1]\">"
                              "<item>GLOBALFFF_PLUGINTYPE</item></types>");
-    EXPECT_NE(reply.find("<Type xsi:type=\"ns:PluginType\">ARCHIVEFFF_PLUGINTYPE</Type>"),
-              std::string::npos)
-        << reply;
+    EXPECT_THAT(
+        reply, testing::HasSubstr("<Type xsi:type=\"ns:PluginType\">ARCHIVEFFF_PLUGINTYPE</Type>"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/FFF.h"
 
 namespace vant_test {
@@ -46,6 +47,13 @@ inline std::string dump_fff(const FFF::DocumentData& doc) {
     } d;
     doc.accept(d, 0);
     return d.out;
+}
+
+// The dump of a serialised FFF document, or "<no document>".
+inline std::string dump_fff_blob(const std::string& blob) {
+    auto r = FFF::FromBinary(blob);
+    auto* doc = dynamic_cast<FFF::DocumentData*>(r.root.get());
+    return doc != nullptr ? dump_fff(*doc) : "<no document>";
 }
 
 }  // namespace vant_test

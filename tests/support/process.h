@@ -51,6 +51,9 @@ class background_program {
 template <typename F>
 bool eventually(F condition, double seconds = 30);
 
+// The state letter of process `pid` ('Z': ended, not yet reaped), or '?' when it is gone.
+char process_state(int pid);
+
 // Path of an installed program of the build's deployment directory.
 std::string deployed(const std::string& program);
 

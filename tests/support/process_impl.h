@@ -154,6 +154,12 @@ bool eventually(F condition, double seconds) {
     }
 }
 
+inline char process_state(int pid) {
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
+}
+
 inline std::string deployed(const std::string& program) {
     return std::string(VANT_DEPLOY_DIR) + "/bin/" + program;
 }

@@ -2,11 +2,13 @@
 // SPDX-License-Identifier: MIT
 #include "util/crash_dump.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "support/temp_dir.h"
 #include "util/log.h"
@@ -30,81 +32,73 @@ TEST(crash_dump, black_list_naming_the_program_turns_dumps_off) {
 
 class crash_dump_death : public testing::Test {
   protected:
+    void SetUp() override {
+        ::setenv("MARLOVEN_POSTMORTEM_DEBUG", "1", 1);
+        ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK");
+    }
     void TearDown() override {
         ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG");
         ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK");
     }
-    static int count_dumps(const vant_test::temp_dir& dir) {
-        int n = 0;
-        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    // The dump files in the program's directory.
+    std::vector<std::filesystem::path> dumps() const {
+        std::vector<std::filesystem::path> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
             if (e.path().extension() == ".dmp") {
-                ++n;
+                out.push_back(e.path());
             }
         }
-        return n;
+        return out;
     }
+    vant_test::temp_dir dir_;
+    const std::string program_ = dir_ / "vantorelld";
 };
 
 TEST_F(crash_dump_death, fatal_assertion_writes_one_dump_when_enabled) {
-    vant_test::temp_dir dir;
-    std::string program = dir / "vantorelld";
-    ::setenv("MARLOVEN_POSTMORTEM_DEBUG", "1", 1);
-    ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK");
     EXPECT_DEATH(
         {
-            setup_crash_dumps(program);
+            setup_crash_dumps(program_);
             fatal_assertion("false", "src\\x", 1);
         },
         "assertion \\[false\\] failed");
-    ASSERT_EQ(count_dumps(dir), 1);
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-        std::string text = vant_test::read_file(e.path().string());
-        EXPECT_EQ(e.path().filename().string().rfind("vantorelld-", 0), 0u);
-        EXPECT_NE(text.find("code: 0xe0000001"), std::string::npos) << text;
-        EXPECT_NE(text.find("memory map:"), std::string::npos);
-    }
+    const auto found = dumps();
+    ASSERT_EQ(found.size(), 1u);
+    const std::string text = vant_test::read_file(found[0].string());
+    EXPECT_EQ(found[0].filename().string().rfind("vantorelld-", 0), 0u);
+    EXPECT_THAT(text, testing::HasSubstr("code: 0xe0000001"));
+    EXPECT_THAT(text, testing::HasSubstr("memory map:"));
 }
 
 // Issue 14: the dump was opened through whatever link stood under its name, so a link planted
 // there had a crashing daemon overwrite the file it pointed to.
 TEST_F(crash_dump_death, dump_replaces_a_planted_link_instead_of_writing_through_it) {
-    vant_test::temp_dir dir;
-    std::string program = dir / "vantorelld";
-    std::string victim = dir.write("victim", "precious");
-    ::setenv("MARLOVEN_POSTMORTEM_DEBUG", "1", 1);
-    ::unsetenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK");
+    std::string victim = dir_.write("victim", "precious");
     EXPECT_DEATH(
         {
             ::umask(0);
-            std::filesystem::create_symlink(victim, dump_file_name(program, ::getpid()));
-            setup_crash_dumps(program);
+            std::filesystem::create_symlink(victim, dump_file_name(program_, ::getpid()));
+            setup_crash_dumps(program_);
             ::raise(SIGSEGV);
         },
         "");
     EXPECT_EQ(vant_test::read_file(victim), "precious");
-    ASSERT_EQ(count_dumps(dir), 1);
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-        if (e.path().extension() == ".dmp") {
-            auto st = std::filesystem::symlink_status(e.path());
-            EXPECT_EQ(st.type(), std::filesystem::file_type::regular);
-            EXPECT_EQ(st.permissions(),
-                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-        }
-    }
+    const auto found = dumps();
+    ASSERT_EQ(found.size(), 1u);
+    auto st = std::filesystem::symlink_status(found[0]);
+    EXPECT_EQ(st.type(), std::filesystem::file_type::regular);
+    EXPECT_EQ(st.permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(crash_dump_death, fault_writes_nothing_when_black_listed) {
-    vant_test::temp_dir dir;
-    std::string program = dir / "vantorelld";
-    ::setenv("MARLOVEN_POSTMORTEM_DEBUG", "1", 1);
     ::setenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK", "vantorelld", 1);
     EXPECT_DEATH(
         {
-            setup_crash_dumps(program);
+            setup_crash_dumps(program_);
             ::raise(SIGSEGV);
         },
         "");
-    EXPECT_EQ(count_dumps(dir), 0);
+    EXPECT_TRUE(dumps().empty());
 }
 
 }  // namespace

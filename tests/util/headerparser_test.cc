@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace marloven {
 namespace {
@@ -21,12 +22,8 @@ class request_line_test : public testing::TestWithParam<line_case> {};
 TEST_P(request_line_test, recognises_complete_request_and_status_lines_only) {
     const line_case& c = GetParam();
     const headerparser p(c.head);
-    EXPECT_EQ(p.ok(), c.ok);
-    EXPECT_EQ(p.method(), c.method);
-    EXPECT_EQ(p.target(), c.target);
-    EXPECT_EQ(p.version(), c.version);
-    EXPECT_EQ(p.status(), c.status);
-    EXPECT_EQ(p.head(), c.head);
+    EXPECT_EQ(std::tuple(p.ok(), p.method(), p.target(), p.version(), p.status(), p.head()),
+              std::tie(c.ok, c.method, c.target, c.version, c.status, c.head));
 }
 
 INSTANTIATE_TEST_SUITE_P(
