@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/temp_dir.h"
 #include "util/config_file.h"
 #include "util/log.h"
@@ -315,8 +317,7 @@ TEST_F(record_reading, plugin_configuration_accepts_line_ends_and_rejects_other_
     Plugin p;
     ASSERT_TRUE(
         from_xml("<plugin name=\"p\"><dll name=\"m\">YWJj\r\nZGVm\nZw==</dll></plugin>", p));
-    EXPECT_EQ(p.configuration, "abcdefg");
-    EXPECT_EQ(p.module, "m");
+    EXPECT_EQ(std::tie(p.configuration, p.module), std::make_tuple("abcdefg", "m"));
     for (const char* bad : {"YWJj ZGVm", "YW*j", "YWJj\tZA==", "YQ==YQ==", "Y"}) {
         ASSERT_TRUE(from_xml(std::string("<plugin><dll>") + bad + "</dll></plugin>", p)) << bad;
         EXPECT_EQ(p.configuration, "") << bad;
@@ -399,9 +400,9 @@ TEST(records, missing_elements_keep_the_starting_values) {
     WatchConfiguration w;
     w.parser = query_parser::none;
     ASSERT_TRUE(from_xml("<watch><query text=\"q\" freshness=\"12abc\"/></watch>", w));
-    EXPECT_EQ(w.parser, query_parser::alg);
-    EXPECT_EQ(w.freshness, 12);  // the leading integer; a missing attribute reads as 0
-    EXPECT_EQ(w.collection, 0);
+    // The freshness is the leading integer; a missing attribute reads as 0.
+    EXPECT_EQ(std::tie(w.parser, w.freshness, w.collection),
+              std::make_tuple(query_parser::alg, 12, 0));
 }
 
 TEST(records, legacy_names_and_nesting_are_accepted) {
