@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "api_fixture.h"
 #include "support/plugin_dir.h"
 
@@ -76,10 +78,10 @@ TEST_F(listing_test, plugins_need_read_access_and_a_loaded_library_of_the_types)
     std::vector<plugin_info> infos;
     ASSERT_EQ(call(EnumPlugins, user("ann"), {}, true, infos), "");
     ASSERT_EQ(ids(infos), (std::vector<int>{good_, global_}));
-    EXPECT_EQ(infos[0].type, 3);
-    EXPECT_EQ(infos[0].configuration.configuration, "cfg") << "full records";
-    EXPECT_FALSE(infos[0].read_only);
-    EXPECT_TRUE(infos[1].read_only);
+    EXPECT_EQ(std::tie(infos[0].type, infos[0].configuration.configuration, infos[0].read_only,
+                       infos[1].read_only),
+              std::make_tuple(3, "cfg", false, true))
+        << "full records";
     EXPECT_NE(log_.text().find("Skipped plugin gone record (cannot find plugin DLL gone)"),
               std::string::npos);
 

@@ -70,6 +70,7 @@ class api_fixture : public testing::Test {
     std::unique_ptr<storage_set> storage_;
     api_services services_;
     std::time_t now_ = 1700000000;
+    api_result r_;  // for operations called directly
 };
 
 }  // namespace marloven

@@ -3,9 +3,10 @@
 // SPDX-License-Identifier: MIT
 #include "api/crawl.h"
 
-#include <functional>
 #include <future>
+#include <regex>
 #include <string_view>
+#include <tuple>
 
 #include "api/operations.h"
 #include "api_fixture.h"
@@ -13,6 +14,7 @@
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
 #include "storage/index_handoff.h"
+#include "support/test_database.h"
 
 namespace marloven {
 namespace {
@@ -41,15 +43,10 @@ class crawl_test : public api_fixture {
         a.acl = src.acl;
         return storage_->archives.add(db_, a);
     }
+    // The archive's queued URLs, each as "url|priority".
     std::vector<std::string> queued(int arcid) {
-        std::vector<std::string> urls;
-        statement st(
-            db_,
-            sql_text("select url, priority from fetchqueue where arcid=%d order by url", arcid));
-        while (st.next()) {
-            urls.push_back(st.text(0) + " " + std::to_string(st.integer(1)));
-        }
-        return urls;
+        return vant_test::query(db_, "select url, priority from fetchqueue where arcid=" +
+                                         std::to_string(arcid) + " order by url");
     }
     std::vector<std::string> logged_queries(int arcid) {
         std::vector<std::string> out;
@@ -63,45 +60,44 @@ class crawl_test : public api_fixture {
     config_file index_config_;
     idxstorage index_;
     index_handoff changes_;
+    ArchiveInfo info_;
+    std::vector<query_hit> hits_;
+    std::int32_t count_ = 0;
 };
 
 TEST_F(crawl_test, start_queues_the_seeds_once_and_stop_empties_the_queue) {
     int id = add_archive();
-    api_result r;
-    ArchiveInfo info;
-    EXPECT_EQ(call(StartCrawl, user("ann"), id, info), "AccessViolation")
+    EXPECT_EQ(call(StartCrawl, user("ann"), id, info_), "AccessViolation")
         << "reading is not enough";
     EXPECT_TRUE(queued(id).empty());
 
-    ASSERT_EQ(call(StartCrawl, user("wes"), id, info), "");
-    EXPECT_TRUE(info.crawling);
-    EXPECT_FALSE(info.read_only);
-    EXPECT_EQ(info.last_run_start, now_);
+    ASSERT_EQ(call(StartCrawl, user("wes"), id, info_), "");
+    EXPECT_EQ(std::tie(info_.crawling, info_.read_only, info_.last_run_start),
+              std::make_tuple(true, false, now_));
     EXPECT_EQ(queued(id),
-              (std::vector<std::string>{"http://example.org/ 0", "http://example.org/b 0"}));
+              (std::vector<std::string>{"http://example.org/|0", "http://example.org/b|0"}));
 
     // A running crawl is not restarted.
     storage_->queue.clear(db_, static_cast<std::uint32_t>(id));
     now_ += 10;
-    StartCrawl(user("wes"), r, id, info);
+    StartCrawl(user("wes"), r_, id, info_);
     EXPECT_TRUE(queued(id).empty());
-    EXPECT_EQ(info.last_run_start, now_ - 10);
+    EXPECT_EQ(info_.last_run_start, now_ - 10);
 
     storage_->queue.push(db_, static_cast<std::uint32_t>(id), "http://example.org/c", 3);
-    StopCrawl(user("wes"), r, id, info);
-    EXPECT_FALSE(info.crawling);
-    EXPECT_EQ(info.last_run_end, now_);
+    StopCrawl(user("wes"), r_, id, info_);
+    EXPECT_EQ(std::tie(info_.crawling, info_.last_run_end), std::make_tuple(false, now_));
     EXPECT_TRUE(queued(id).empty());
     now_ += 10;
-    StopCrawl(user("wes"), r, id, info);
-    EXPECT_EQ(info.last_run_end, now_ - 10) << "a stopped archive is left alone";
+    StopCrawl(user("wes"), r_, id, info_);
+    EXPECT_EQ(info_.last_run_end, now_ - 10) << "a stopped archive is left alone";
 
     // The reader may still read the logs.
     std::vector<std::int64_t> starts;
     EXPECT_EQ(call(GetAvailableCrawlLogs, user("ann"), id, starts), "");
     EXPECT_EQ(starts, std::vector<std::int64_t>{now_ - 20});
-    GetArchiveInfo(user("ann"), r, id, info);
-    EXPECT_TRUE(info.read_only);
+    GetArchiveInfo(user("ann"), r_, id, info_);
+    EXPECT_TRUE(info_.read_only);
 }
 
 // Issue 15: each page of the crawl log was appended to the rows the caller passed in.
@@ -127,53 +123,50 @@ TEST_F(crawl_test, an_archive_whose_source_is_gone_is_not_started) {
     ArchiveConfiguration a;
     a.source_id = 77;
     int id = storage_->archives.add(db_, a);
-    ArchiveInfo info;
-    EXPECT_EQ(call(StartCrawl, admin(), id, info), "");
-    EXPECT_FALSE(info.crawling);
+    EXPECT_EQ(call(StartCrawl, admin(), id, info_), "");
+    EXPECT_FALSE(info_.crawling);
     EXPECT_FALSE(storage_->logs.lastCrawl(db_, static_cast<std::uint32_t>(id)));
 }
 
 TEST_F(crawl_test, documents_added_reprocessed_read_and_removed) {
     int id = add_archive(true);
-    api_result r;
     std::string guid;
-    AddDocument(user("wes"), r, id, "HTTP://EXAMPLE.org/x#frag", "text/plain; charset=ISO-8859-1",
+    AddDocument(user("wes"), r_, id, "HTTP://EXAMPLE.org/x#frag", "text/plain; charset=ISO-8859-1",
                 "some text", guid);
-    ASSERT_FALSE(r.failed());
+    ASSERT_FALSE(r_.failed());
     // With history kept, the fetch time is part of the guid.
     EXPECT_EQ(guid, md5_hex(services_.platform_guid + "|" + std::to_string(id) +
                             "|http://example.org/x|" + std::to_string(now_)));
-    EXPECT_EQ(queued(id), std::vector<std::string>{"guid:" + guid + " 0"});
+    EXPECT_EQ(queued(id), std::vector<std::string>{"guid:" + guid + "|0"});
     EXPECT_EQ(storage_->logs.lastCrawl(db_, static_cast<std::uint32_t>(id))->end, 0);
 
     std::string url, mime, content;
     EXPECT_EQ(call(GetDocument, user("eve"), guid, 0, url, mime, content), "AccessViolation");
     EXPECT_EQ(url, "");
-    GetDocument(user("ann"), r, guid, 0, url, mime, content);
-    EXPECT_EQ(url, "http://example.org/x");
-    EXPECT_EQ(mime, "text/plain; charset=ISO-8859-1");
-    EXPECT_EQ(content, "some text");
+    GetDocument(user("ann"), r_, guid, 0, url, mime, content);
+    EXPECT_EQ(
+        std::tie(url, mime, content),
+        std::make_tuple("http://example.org/x", "text/plain; charset=ISO-8859-1", "some text"));
     // Without an FFF blob the parsed forms are empty, and so are unknown forms.
     for (int form : {1, 2, 7}) {
         content = "x";
         EXPECT_EQ(call(GetDocument, user("ann"), guid, form, url, mime, content), "");
         EXPECT_EQ(content, "x") << "nothing written for form " << form;
     }
-    GetDocumentURL(user("ann"), r, guid, url);
+    GetDocumentURL(user("ann"), r_, guid, url);
     EXPECT_EQ(url, "http://example.org/x");
     EXPECT_EQ(call(GetDocument, user("eve"), "nosuchguid", 0, url, mime, content), "")
         << "an unknown guid is no error";
 
     // Reprocessing queues every stored document, once the queue is empty and no crawl runs.
-    ArchiveInfo info;
     storage_->queue.clear(db_, static_cast<std::uint32_t>(id));
-    ReprocessDocuments(user("wes"), r, id, info);
+    ReprocessDocuments(user("wes"), r_, id, info_);
     EXPECT_TRUE(queued(id).empty()) << "the upload's crawl still runs";
-    StopCrawl(user("wes"), r, id, info);
+    StopCrawl(user("wes"), r_, id, info_);
     now_ += 5;
-    ReprocessDocuments(user("wes"), r, id, info);
-    EXPECT_TRUE(info.crawling);
-    EXPECT_EQ(queued(id), std::vector<std::string>{"guid:" + guid + " 0"});
+    ReprocessDocuments(user("wes"), r_, id, info_);
+    EXPECT_TRUE(info_.crawling);
+    EXPECT_EQ(queued(id), std::vector<std::string>{"guid:" + guid + "|0"});
 
     EXPECT_EQ(call(RemoveDocument, user("wes"), guid), "");
     document_version doc;
@@ -190,10 +183,9 @@ class archive_removal_test : public crawl_test, public testing::WithParamInterfa
 TEST_P(archive_removal_test, takes_the_archives_crawl_state_and_index_entries_along) {
     int id = add_archive();
     int other = add_archive();
-    api_result r;
     std::string guid;
     std::string other_guid;
-    AddDocument(user("wes"), r, id, "http://example.org/x", "text/plain", "text", guid);
+    AddDocument(user("wes"), r_, id, "http://example.org/x", "text/plain", "text", guid);
     ASSERT_EQ(call(AddDocument, user("wes"), other, "http://example.org/y", "text/plain", "text",
                    other_guid),
               "");
@@ -229,13 +221,11 @@ TEST_F(crawl_test, start_stop_start_stop_within_one_second_keeps_distinct_crawls
     // Crawl rows are unique per (archive, start, end); a second crawl of the same second used to
     // collide with the first when it ended, which ended the daemon.
     int id = add_archive();
-    api_result r;
-    ArchiveInfo info;
     for (int round = 0; round < 3; ++round) {
-        StartCrawl(user("wes"), r, id, info);
-        ASSERT_TRUE(info.crawling);
-        StopCrawl(user("wes"), r, id, info);
-        ASSERT_FALSE(info.crawling);
+        StartCrawl(user("wes"), r_, id, info_);
+        ASSERT_TRUE(info_.crawling);
+        StopCrawl(user("wes"), r_, id, info_);
+        ASSERT_FALSE(info_.crawling);
     }
     EXPECT_EQ(storage_->logs.crawlStarts(db_, static_cast<std::uint32_t>(id)),
               (std::vector<std::int64_t>{now_, now_ + 1, now_ + 2}));
@@ -282,14 +272,12 @@ TEST_F(crawl_test, query_talks_to_the_index_without_holding_the_database_lock) {
     query_request q;
     q.archives = {id};
     q.info = query_info::INFO_CONTEXT;
-    std::vector<query_hit> hits;
-    std::int32_t count = 0;
     ASSERT_EQ(begin_transaction(db_), SQLITE_OK);
-    EXPECT_EQ(call(Query, user("ann"), q, hits, count), "");
+    EXPECT_EQ(call(Query, user("ann"), q, hits_, count_), "");
     EXPECT_EQ(sqlite3_get_autocommit(db_), 0) << "the caller's transaction is open again";
     EXPECT_EQ(commit_transaction(db_), SQLITE_OK);
     sqlite3_trace_v2(db_, 0, nullptr, nullptr);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(count_, 1);
     EXPECT_EQ(seen.reads, (std::vector<std::pair<bool, bool>>{{true, true}}));
 }
 
@@ -297,15 +285,13 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
     int readable = add_archive();
     ArchiveConfiguration hidden;
     int secret = storage_->archives.add(db_, hidden);
-    std::vector<query_hit> hits;
-    std::int32_t count = 0;
 
     query_request every;
     every.collection = -1;
     every.parser = query_parser::net;
     every.text = "alpha beta";
-    ASSERT_EQ(call(Query, user("ann"), every, hits, count), "");
-    EXPECT_EQ(count, 0);
+    ASSERT_EQ(call(Query, user("ann"), every, hits_, count_), "");
+    EXPECT_EQ(count_, 0);
     EXPECT_EQ(logged_queries(readable), std::vector<std::string>{"WORD:alpha WORD:beta AND:2"});
     EXPECT_TRUE(logged_queries(secret).empty()) << "skipped silently";
 
@@ -313,11 +299,11 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
     named.archives = {readable, secret};
     named.parser = query_parser::net;
     named.text = "gamma";
-    EXPECT_EQ(call(Query, user("ann"), named, hits, count), "AccessViolation");
-    EXPECT_EQ(count, -1);
+    EXPECT_EQ(call(Query, user("ann"), named, hits_, count_), "AccessViolation");
+    EXPECT_EQ(count_, -1);
 
-    EXPECT_EQ(call(Query, user("eve"), every, hits, count), "");
-    EXPECT_EQ(count, 0) << "nothing readable: nothing searched";
+    EXPECT_EQ(call(Query, user("eve"), every, hits_, count_), "");
+    EXPECT_EQ(count_, 0) << "nothing readable: nothing searched";
     EXPECT_EQ(logged_queries(readable).size(), 1u);
 }
 
@@ -327,68 +313,52 @@ TEST_F(crawl_test, query_searches_only_what_the_caller_may_read) {
 // nor logged.
 struct bad_query_case {
     const char* fault;
-    std::function<void(query_request&)> shape;
+    query_parser parser;
+    std::string text;
+    std::vector<query_atom> atoms = {};
+    std::size_t weight_pairs = 0;
+    std::int32_t first = 0;
+    std::int32_t last = 9;
 };
 class bad_query_test : public crawl_test, public testing::WithParamInterface<bad_query_case> {};
 
 TEST_P(bad_query_test, is_refused_and_not_logged) {
+    const bad_query_case& c = GetParam();
     int id = add_archive();
     query_request q;
     q.archives = {id};
-    q.parser = query_parser::net;
-    q.text = "alpha";
-    GetParam().shape(q);
-    std::vector<query_hit> hits;
-    std::int32_t count = 0;
-    EXPECT_EQ(call(Query, user("ann"), q, hits, count), "BadQuery");
-    EXPECT_EQ(count, -1);
+    q.parser = c.parser;
+    q.text = c.text;
+    q.atoms = c.atoms;
+    q.weights.assign(c.weight_pairs, {1, 100});
+    q.first = c.first;
+    q.last = c.last;
+    EXPECT_EQ(call(Query, user("ann"), q, hits_, count_), "BadQuery");
+    EXPECT_EQ(count_, -1);
     EXPECT_TRUE(logged_queries(id).empty());
 }
 
+using qa = query_atom_type;
+constexpr auto net = query_parser::net;
+constexpr auto none = query_parser::none;
+constexpr std::int32_t far = idxstorage::max_first_hit + 1;
 INSTANTIATE_TEST_SUITE_P(
     faults, bad_query_test,
-    testing::Values(bad_query_case{"text_the_parser_refuses",
-                                   [](query_request& q) {
-                                       q.parser = query_parser::alg;
-                                       q.text = "a &";
-                                   }},
-                    bad_query_case{"operator_without_operands_in_atoms",
-                                   [](query_request& q) {
-                                       q.parser = query_parser::none;
-                                       q.atoms = {{query_atom_type::ATOM_AND, "2", ""}};
-                                   }},
-                    bad_query_case{"near_window_narrower_than_its_words",
-                                   [](query_request& q) {
-                                       q.parser = query_parser::none;
-                                       q.atoms = {{query_atom_type::ATOM_WORD, "a", ""},
-                                                  {query_atom_type::ATOM_WORD, "b", ""},
-                                                  {query_atom_type::ATOM_NEAR, "2", "1"}};
-                                   }},
-                    bad_query_case{"empty_word_in_atoms",
-                                   [](query_request& q) {
-                                       q.parser = query_parser::none;
-                                       q.atoms = {{query_atom_type::ATOM_WORD, "", ""}};
-                                   }},
-                    // 4096 words, their AND and the archive: 4098 terms.
-                    bad_query_case{"terms_over_limit",
-                                   [](query_request& q) {
-                                       q.text.clear();
-                                       for (int i = 0; i < 4096; ++i) {
-                                           q.text += "a ";
-                                       }
-                                   }},
-                    bad_query_case{"weight_pairs_over_limit",
-                                   [](query_request& q) {
-                                       q.weights.assign(257, {1, 100});
-                                   }},
-                    bad_query_case{
-                        "hits_over_cap",
-                        [](query_request& q) { q.last = idxstorage::max_hits_per_query; }},
-                    bad_query_case{"first_hit_over_cap",
-                                   [](query_request& q) {
-                                       q.first = idxstorage::max_first_hit + 1;
-                                       q.last = q.first;
-                                   }}),
+    testing::Values(
+        bad_query_case{"text_the_parser_refuses", query_parser::alg, "a &"},
+        bad_query_case{"operator_without_operands_in_atoms", none, "", {{qa::ATOM_AND, "2", ""}}},
+        bad_query_case{
+            "near_window_narrower_than_its_words",
+            none,
+            "",
+            {{qa::ATOM_WORD, "a", ""}, {qa::ATOM_WORD, "b", ""}, {qa::ATOM_NEAR, "2", "1"}}},
+        bad_query_case{"empty_word_in_atoms", none, "", {{qa::ATOM_WORD, "", ""}}},
+        // 4096 words, their AND and the archive: 4098 terms.
+        bad_query_case{"terms_over_limit", net,
+                       std::regex_replace(std::string(4096, 'a'), std::regex("a"), "a ")},
+        bad_query_case{"weight_pairs_over_limit", net, "alpha", {}, 257},
+        bad_query_case{"hits_over_cap", net, "alpha", {}, 0, 0, idxstorage::max_hits_per_query},
+        bad_query_case{"first_hit_over_cap", net, "alpha", {}, 0, far, far}),
     [](const testing::TestParamInfo<bad_query_case>& c) { return c.param.fault; });
 
 TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
@@ -405,9 +375,7 @@ TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
     q.watch = storage_->watches.add(db_, w);
     q.parser = query_parser::rpn;
     q.text = "WORD:gamma";
-    std::vector<query_hit> hits;
-    std::int32_t count = 0;
-    ASSERT_EQ(call(Query, user("ann"), q, hits, count), "");
+    ASSERT_EQ(call(Query, user("ann"), q, hits_, count_), "");
     EXPECT_EQ(q.min_time, now_ - 86400);
     EXPECT_EQ(q.view, 1);
     EXPECT_EQ(q.sort, query_sort::SORT_TIME_NEWER);
@@ -416,7 +384,7 @@ TEST_F(crawl_test, a_watch_adds_its_query_and_collection) {
 
     query_request missing;
     missing.watch = 99;
-    EXPECT_EQ(call(Query, user("ann"), missing, hits, count), "AccessViolation");
+    EXPECT_EQ(call(Query, user("ann"), missing, hits_, count_), "AccessViolation");
 }
 
 TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
@@ -425,14 +393,13 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     services_.crawl_stop = 6;
     std::optional<std::uint64_t> free_bytes = 1ull << 40;
     services_.free_disk = [&](const std::string&) { return free_bytes; };
-    api_result r;
     daemon_status status{};
     std::vector<std::pair<std::string, std::string>> pairs;
     const std::time_t midnight = 1700006400;  // 2023-11-15 00:00 UTC
     // The window's own rules are tested with it; here only that the status follows it.
     for (int hour : {6, 7, 21, 22}) {
         now_ = midnight + static_cast<std::time_t>(hour) * 3600 + 1800;
-        GetStatus(user("ann"), r, status, pairs);
+        GetStatus(user("ann"), r_, status, pairs);
         bool outside = hour == 7 || hour == 21;
         EXPECT_EQ(status, outside ? daemon_status::CRAWLSTOPPED : daemon_status::RUNNING) << hour;
     }
@@ -445,7 +412,7 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     };
     for (const auto& [space, expected] : disks) {
         free_bytes = space;
-        GetStatus(user("ann"), r, status, pairs);
+        GetStatus(user("ann"), r_, status, pairs);
         EXPECT_EQ(status, expected) << space.value_or(0);
         ASSERT_EQ(pairs.size(), 4u);
         EXPECT_EQ(pairs[3].second, std::to_string(space.value_or(0) >> 20));
@@ -455,8 +422,7 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
 
     // An archive's queue follows the four figures, for those who may read the archive.
     const int id = add_archive();
-    ArchiveInfo info;
-    EXPECT_EQ(call(StartCrawl, admin(), id, info), "");
+    EXPECT_EQ(call(StartCrawl, admin(), id, info_), "");
     using pair = std::pair<std::string, std::string>;
     EXPECT_EQ(call(GetStatus, user("ann"), status, pairs), "");
     ASSERT_EQ(pairs.size(), 5u);
@@ -487,9 +453,8 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     ASSERT_TRUE(storage_->archives.get(db_, id, archive));
     SourceConfiguration source;
     ASSERT_TRUE(storage_->sources.get(db_, archive.source_id, source));
-    EXPECT_EQ(source.seeds, cfg.seeds);
-    EXPECT_EQ(source.depth, 4);
-    EXPECT_EQ(archive.frequency, schedule_frequency::daily);
+    EXPECT_EQ(std::tie(source.seeds, source.depth, archive.frequency),
+              std::make_tuple(cfg.seeds, 4, schedule_frequency::daily));
 
     // A change to either record makes an old stamp stale.
     ASSERT_EQ(call(GetIndexConfiguration, admin(), id, read, magic), "");

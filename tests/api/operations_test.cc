@@ -5,6 +5,7 @@
 #include "api/operations.h"
 
 #include <cstdlib>
+#include <tuple>
 
 #include "api/api-common.h"
 #include "api_fixture.h"
@@ -83,20 +84,16 @@ class operations_test : public api_fixture {
 
 TEST_F(operations_test, a_missing_record_and_a_forbidden_one_give_the_same_access_violation) {
     int id = add_source({grant("ann", at::write)});
-    api_result r;
     SourceConfiguration cfg;
     std::uint32_t magic = 0;
-    GetSourceConfiguration(user("ann"), r, id, cfg, magic);
-    EXPECT_EQ(r.name, "AccessViolation") << "a write entry does not grant read";
-    EXPECT_EQ(r.http_status, 400);
-    EXPECT_EQ(r.message, "Access violation");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.ok, 0);
+    GetSourceConfiguration(user("ann"), r_, id, cfg, magic);
+    EXPECT_EQ(std::tie(r_.ok, r_.name, r_.http_status, r_.message, r_.code),
+              std::make_tuple(0, "AccessViolation", 400, "Access violation", 2))
+        << "a write entry does not grant read";
     EXPECT_EQ(call(GetSourceConfiguration, admin(), id + 7, cfg, magic), "AccessViolation");
-    GetSourceConfiguration(admin(), r, id, cfg, magic);
-    EXPECT_EQ(r.ok, 1) << "the result is reset on entry";
-    EXPECT_EQ(r.name, "");
-    EXPECT_EQ(r.http_status, 200);
+    GetSourceConfiguration(admin(), r_, id, cfg, magic);
+    EXPECT_EQ(std::tie(r_.ok, r_.name, r_.http_status), std::make_tuple(1, "", 200))
+        << "the result is reset on entry";
     EXPECT_EQ(cfg.seeds, std::vector<std::string>{"http://example.org/"});
     EXPECT_NE(magic, 0u);
 }
@@ -108,12 +105,10 @@ TEST_F(operations_test, set_with_a_stale_stamp_or_an_unwritable_record_is_bad_ma
     SourceConfiguration changed;
     changed.name = "first change";
     changed.acl = {grant("ann", at::read), grant("ann", at::write)};
-    api_result r;
     ASSERT_EQ(call(SetSourceConfiguration, ann, id, changed, magic), "");
     changed.name = "second change, from the old stamp";
-    SetSourceConfiguration(ann, r, id, changed, magic);
-    EXPECT_EQ(r.name, "BadMagic");
-    EXPECT_EQ(r.code, 10);
+    SetSourceConfiguration(ann, r_, id, changed, magic);
+    EXPECT_EQ(std::tie(r_.name, r_.code), std::make_tuple("BadMagic", 10));
     SourceConfiguration stored;
     ASSERT_TRUE(storage_->sources.get(db_, id, stored));
     EXPECT_EQ(stored.name, "first change");
@@ -142,7 +137,6 @@ TEST_F(operations_test, set_refuses_references_the_caller_may_not_read) {
     const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
     int source = add_source(rw);
     api_session ann = user("ann");
-    api_result r;
     SourceConfiguration cfg;
     cfg.acl = rw;
     cfg.docfilters = {open_id, closed_id};
@@ -164,7 +158,7 @@ TEST_F(operations_test, set_refuses_references_the_caller_may_not_read) {
     a.source_id = hidden_source;
     std::uint32_t magic = 0;
     ArchiveConfiguration current;
-    GetArchiveConfiguration(ann, r, archive, current, magic);
+    GetArchiveConfiguration(ann, r_, archive, current, magic);
     EXPECT_EQ(call(SetArchiveConfiguration, ann, archive, a, magic), "AccessViolation");
     a.source_id = source;
     a.auth_id = 42;
@@ -215,10 +209,8 @@ TEST_F(operations_test, records_in_use_cannot_be_removed) {
     int watch = storage_->watches.add(db_, w);
 
     api_session ann = user("ann");
-    api_result r;
-    RemoveSource(ann, r, source);
-    EXPECT_EQ(r.name, "InUse");
-    EXPECT_EQ(r.message, "Resource in use");
+    RemoveSource(ann, r_, source);
+    EXPECT_EQ(std::tie(r_.name, r_.message), std::make_tuple("InUse", "Resource in use"));
     EXPECT_EQ(call(RemoveAuth, ann, auth_id), "InUse");
     EXPECT_EQ(call(RemoveArchive, ann, archive), "InUse");
     EXPECT_EQ(call(RemoveCollection, ann, collection), "InUse");
@@ -237,19 +229,16 @@ TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_
     int readable = add_source({grant("staff", at::read)});
     add_source({grant("ann", at::write)});
     int writable = add_source({grant("ann", at::read), grant("ann", at::write)});
-    api_result r;
     std::vector<config_info<SourceConfiguration>> infos;
-    EnumSourceConfigurations(user("ann", {"staff"}), r, infos);
+    EnumSourceConfigurations(user("ann", {"staff"}), r_, infos);
     ASSERT_EQ(infos.size(), 2u);
-    EXPECT_EQ(infos[0].id, readable);
-    EXPECT_TRUE(infos[0].read_only);
-    EXPECT_EQ(infos[1].id, writable);
-    EXPECT_FALSE(infos[1].read_only);
+    EXPECT_EQ(std::tie(infos[0].id, infos[0].read_only, infos[1].id, infos[1].read_only),
+              std::make_tuple(readable, true, writable, false));
     std::uint32_t magic = 0;
     SourceConfiguration cfg;
-    GetSourceConfiguration(admin(), r, writable, cfg, magic);
+    GetSourceConfiguration(admin(), r_, writable, cfg, magic);
     EXPECT_EQ(infos[1].magic, magic);
-    EnumSourceConfigurations(admin(), r, infos);
+    EnumSourceConfigurations(admin(), r_, infos);
     EXPECT_EQ(infos.size(), 3u);
     for (const auto& i : infos) {
         EXPECT_FALSE(i.read_only);
@@ -257,7 +246,6 @@ TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_
 }
 
 TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stamp) {
-    api_result r;
     acl_list acl;
     std::uint32_t magic = 1;
     EXPECT_EQ(call(GetRootACL, admin(), root_acl_crawling, acl, magic), "");
@@ -265,7 +253,7 @@ TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stam
     EXPECT_EQ(magic, 0u) << "a list never stored";
     EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {grant("ann", at::write)}, magic), "");
     EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {}, magic), "BadMagic");
-    GetRootACL(admin(), r, root_acl_crawling, acl, magic);
+    GetRootACL(admin(), r_, root_acl_crawling, acl, magic);
     EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {grant("\x01", at::read)}, magic),
               "BadMagic")
         << "an unwritable list";
@@ -275,8 +263,7 @@ TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stam
 }
 
 TEST_F(operations_test, users_and_groups) {
-    api_result r;
-    AddGroup(admin(), r, "staff");
+    AddGroup(admin(), r_, "staff");
     EXPECT_EQ(call(AddUser, admin(), "bob", "secret", false, {"staff", "x"}), "");
     EXPECT_EQ(call(AddUser, admin(), "staff", "pw", true, {}), "") << "a taken name is no error";
     LoginConfiguration login;
@@ -294,22 +281,22 @@ TEST_F(operations_test, users_and_groups) {
     EXPECT_EQ(call(SetUserPassword, user("bob"), "bob", "new"), "");
     EXPECT_EQ(call(SetUserData, user("bob"), "bob", true, {}), "AccessViolation")
         << "nobody makes himself an administrator";
-    SetUserData(admin(), r, "bob", true, {"ops"});
+    SetUserData(admin(), r_, "bob", true, {"ops"});
     ASSERT_TRUE(storage_->logins.get(db_, login_record_id, login));
     EXPECT_EQ(login.users["bob"].password_hash, md5_hex("new"));
     EXPECT_TRUE(login.users["bob"].admin);
 
     std::vector<std::string> users, builtin_users, all_groups, builtin_groups;
     ::setenv("MARLOVEN_CONFIG_FILE", dir_.write("admin.conf", "HTTP_USER=boss\n").c_str(), 1);
-    EnumUsersAndGroups(admin(), r, users, builtin_users, all_groups, builtin_groups);
+    EnumUsersAndGroups(admin(), r_, users, builtin_users, all_groups, builtin_groups);
     ::unsetenv("MARLOVEN_CONFIG_FILE");
-    EXPECT_EQ(users, std::vector<std::string>{"bob"});
-    EXPECT_EQ(builtin_users, (std::vector<std::string>{"boss", "Anonymous"}));
-    EXPECT_EQ(all_groups, std::vector<std::string>{"staff"});
-    EXPECT_EQ(builtin_groups, std::vector<std::string>{"All Users"});
+    using names = std::vector<std::string>;
+    EXPECT_EQ(std::tie(users, builtin_users, all_groups, builtin_groups),
+              std::make_tuple(names{"bob"}, names{"boss", "Anonymous"}, names{"staff"},
+                              names{"All Users"}));
 
-    RemoveGroup(admin(), r, "staff");
-    RemoveUser(admin(), r, "bob");
+    RemoveGroup(admin(), r_, "staff");
+    RemoveUser(admin(), r_, "bob");
     EXPECT_EQ(call(RemoveUser, admin(), "nobody"), "");
     ASSERT_TRUE(storage_->logins.get(db_, login_record_id, login));
     EXPECT_TRUE(login.users.empty());
@@ -317,22 +304,19 @@ TEST_F(operations_test, users_and_groups) {
 }
 
 TEST_F(operations_test, version_and_capabilities) {
-    api_result r;
     std::string version;
     set_root_acl(root_acl_browsing, {grant("All Users", at::read)});
-    GetVersion(user("ann"), r, version);
+    GetVersion(user("ann"), r_, version);
     EXPECT_EQ(version, "2.0.2.1010");
-    GetMinClientVersion(user("ann"), r, version);
+    GetMinClientVersion(user("ann"), r_, version);
     EXPECT_EQ(version, "2.0.0");
 
     set_root_acl(root_acl_crawling, {grant("ann", at::write)});
     bool historicize = false, is_admin = true, browsing = true, crawling = false;
-    GetCapabilities(user("ann"), r, historicize, is_admin, browsing, crawling);
-    EXPECT_TRUE(historicize);
-    EXPECT_FALSE(is_admin);
-    EXPECT_FALSE(browsing);
-    EXPECT_TRUE(crawling);
-    GetCapabilities(admin(), r, historicize, is_admin, browsing, crawling);
+    GetCapabilities(user("ann"), r_, historicize, is_admin, browsing, crawling);
+    EXPECT_EQ(std::tie(historicize, is_admin, browsing, crawling),
+              std::make_tuple(true, false, false, true));
+    GetCapabilities(admin(), r_, historicize, is_admin, browsing, crawling);
     EXPECT_TRUE(is_admin && browsing && crawling);
 }
 

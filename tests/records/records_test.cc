@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/temp_dir.h"
 #include "util/config_file.h"
 #include "util/log.h"
@@ -315,8 +317,7 @@ TEST_F(record_reading, plugin_configuration_accepts_line_ends_and_rejects_other_
     Plugin p;
     ASSERT_TRUE(
         from_xml("<plugin name=\"p\"><dll name=\"m\">YWJj\r\nZGVm\nZw==</dll></plugin>", p));
-    EXPECT_EQ(p.configuration, "abcdefg");
-    EXPECT_EQ(p.module, "m");
+    EXPECT_EQ(std::tie(p.configuration, p.module), std::make_tuple("abcdefg", "m"));
     for (const char* bad : {"YWJj ZGVm", "YW*j", "YWJj\tZA==", "YQ==YQ==", "Y"}) {
         ASSERT_TRUE(from_xml(std::string("<plugin><dll>") + bad + "</dll></plugin>", p)) << bad;
         EXPECT_EQ(p.configuration, "") << bad;
@@ -365,14 +366,12 @@ TEST_F(record_reading, unknown_spellings_are_logged_and_leave_the_field_alone) {
         from_xml("<archive><scheduling frequency=\"yearly\"/><cache document=\"some\"/>"
                  "</archive>",
                  a));
-    EXPECT_EQ(a.frequency, schedule_frequency::disabled);
-    EXPECT_EQ(a.cache, cache_policy::full);
+    EXPECT_EQ(a, ArchiveConfiguration{}) << "frequency and cache keep their starting values";
     EXPECT_NE(log().find("] Unknown scheduling frequency yearly\n"), std::string::npos);
     EXPECT_NE(log().find("] Unknown cache type some\n"), std::string::npos);
     RootACL r;
     ASSERT_TRUE(from_xml("<acl><entry name=\"x\" access=\"Write\" deny=\"true\"/></acl>", r));
-    ASSERT_EQ(r.entries.size(), 1u);
-    EXPECT_EQ(r.entries[0], (acl_entry{"x", access_type::read, true}));
+    EXPECT_EQ(r.entries, (acl_list{{"x", access_type::read, true}}));
     EXPECT_NE(log().find("] Unknown access type Write\n"), std::string::npos);
 }
 
@@ -395,15 +394,15 @@ TEST(records, missing_elements_keep_the_starting_values) {
     s.robots_check = false;
     s.seeds = {"left over"};
     ASSERT_TRUE(from_xml("<source name=\"n\"/>", s));
-    EXPECT_TRUE(s.robots_check);
-    EXPECT_TRUE(s.seeds.empty());
-    EXPECT_EQ(s.name, "n");
+    SourceConfiguration expected;
+    expected.name = "n";
+    EXPECT_EQ(s, expected) << "robots check back on, seeds emptied";
     WatchConfiguration w;
     w.parser = query_parser::none;
     ASSERT_TRUE(from_xml("<watch><query text=\"q\" freshness=\"12abc\"/></watch>", w));
-    EXPECT_EQ(w.parser, query_parser::alg);
-    EXPECT_EQ(w.freshness, 12);  // the leading integer; a missing attribute reads as 0
-    EXPECT_EQ(w.collection, 0);
+    // The freshness is the leading integer; a missing attribute reads as 0.
+    EXPECT_EQ(std::tie(w.parser, w.freshness, w.collection),
+              std::make_tuple(query_parser::alg, 12, 0));
 }
 
 TEST(records, legacy_names_and_nesting_are_accepted) {
@@ -445,20 +444,24 @@ TEST(records, legacy_index_gives_a_source_and_an_archive) {
                        "<scheduling frequency=\"daily\" attribute=\"2\" accesstime=\"3\"/>"
                        "<limit pages=\"100\" depth=\"5\"/><garbage limit=\"9\"/></index>",
                        s, a));
-    EXPECT_EQ(a.name, "Old");
-    EXPECT_TRUE(a.historicize);
-    EXPECT_EQ(a.contact_email, "a@b");
-    EXPECT_EQ(a.frequency, schedule_frequency::daily);
-    EXPECT_EQ(a.attribute, 2);
-    EXPECT_EQ(a.access_time, 3);
-    EXPECT_EQ(a.page_limit, 100);
-    EXPECT_EQ(a.garbage_limit, 9);
-    EXPECT_EQ(s.seeds, std::vector<std::string>{"http://s/"});
-    EXPECT_EQ(s.include_filters, std::vector<std::string>{"i"});
-    EXPECT_EQ(s.exclude_filters, std::vector<std::string>{"e"});
-    EXPECT_EQ(s.depth, 5);
-    EXPECT_TRUE(s.robots_check);
-    EXPECT_EQ(s.name, "");
+    EXPECT_EQ(a, (ArchiveConfiguration{"Old",
+                                       true,
+                                       "a@b",
+                                       0,
+                                       0,
+                                       schedule_frequency::daily,
+                                       2,
+                                       3,
+                                       100,
+                                       9,
+                                       cache_policy::full,
+                                       {}}));
+    SourceConfiguration expected;
+    expected.seeds = {"http://s/"};
+    expected.include_filters = {"i"};
+    expected.exclude_filters = {"e"};
+    expected.depth = 5;
+    EXPECT_EQ(s, expected);
     EXPECT_FALSE(from_index_xml("<index>", s, a));
 }
 

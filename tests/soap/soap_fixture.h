@@ -19,25 +19,14 @@ namespace marloven::soap {
 // `body_rest` (multi-reference values). The prefix "ns" stands for `ns` throughout.
 inline std::string request(std::string_view method, std::string_view content,
                            std::string_view body_rest = {}, std::string_view ns = "urn:t") {
-    std::string out =
-        "<?xml version=\"1.0\"?>"
-        "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-        "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:ns=\"";
-    out += ns;
-    out += "\"><SOAP-ENV:Body><m:";
-    out += method;
-    out += " xmlns:m=\"";
-    out += ns;
-    out += "\">";
-    out += content;
-    out += "</m:";
-    out += method;
-    out += '>';
-    out += body_rest;
-    out += "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
-    return out;
+    const std::string n(ns), m(method);
+    return "<?xml version=\"1.0\"?>"
+           "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+           "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:ns=\"" +
+           n + "\"><SOAP-ENV:Body><m:" + m + " xmlns:m=\"" + n + "\">" + std::string(content) +
+           "</m:" + m + ">" + std::string(body_rest) + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
 }
 
 // A record of the test service.

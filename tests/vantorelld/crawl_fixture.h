@@ -24,9 +24,11 @@
 #include "robotschecker/robotschecker.h"
 #include "storage/index_handoff.h"
 #include "support/test_database.h"
+#include "support/test_http_server.h"
 #include "util/config_file.h"
 #include "util/log.h"
 #include "vantorelld/crawl_services.h"
+#include "vantorelld/processthr.h"
 
 namespace vant_test {
 
@@ -34,6 +36,7 @@ class crawl_fixture : public testing::Test {
   protected:
     // 2023-11-14 22:13:20 UTC, a Tuesday.
     static constexpr std::int64_t start_time = 1700000000;
+    using row_list = std::vector<std::string>;
 
     explicit crawl_fixture(const std::string& extra_config = {})
         : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR
@@ -179,6 +182,42 @@ class crawl_fixture : public testing::Test {
     std::atomic<std::int64_t> now_{start_time};
     std::atomic<std::uint64_t> free_disk_{std::uint64_t{1} << 40};
     marloven::crawl_services svc_;
+};
+
+// The crawl services with a scripted web site to crawl and the real worker program.
+class site_crawl_fixture : public crawl_fixture {
+  protected:
+    std::unique_ptr<marloven::process_thread> make_thread(int timeout = 180) {
+        return std::make_unique<marloven::process_thread>(svc_, std::chrono::seconds(timeout));
+    }
+    // Runs passes until the archive's queue is empty (at most `limit` passes).
+    int crawl(marloven::process_thread& t, std::uint32_t arcid, int limit = 100) {
+        int passes = 0;
+        while (!queue_empty(arcid) && passes < limit) {
+            EXPECT_TRUE(t.crawl_once());
+            ++passes;
+        }
+        return passes;
+    }
+    // Starts a crawl `later` seconds on and runs it to its end.
+    void crawl_again(marloven::process_thread& t, std::uint32_t arcid, int later) {
+        now_ += later;
+        start_crawl(arcid);
+        crawl(t, arcid);
+    }
+    std::string url(const std::string& path) const { return site_.url(path); }
+    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
+    // An archive of a source seeded with the site's root page.
+    std::uint32_t site_archive(const marloven::ArchiveConfiguration& archive = {}) {
+        return add_archive(source_for(prefix(), {url("/")}), archive);
+    }
+    // `arcid`, with a crawl opened now.
+    std::uint32_t started(std::uint32_t arcid) {
+        start_crawl(arcid);
+        return arcid;
+    }
+
+    test_http_server site_;
 };
 
 }  // namespace vant_test

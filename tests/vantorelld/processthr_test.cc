@@ -9,7 +9,6 @@
 
 #include "support/full_disk.h"
 #include "support/process.h"
-#include "support/test_http_server.h"
 #include "vantorelld/crawl_fixture.h"
 
 namespace marloven {
@@ -17,21 +16,8 @@ namespace {
 
 using vant_test::page;
 
-class process_thread_test : public vant_test::crawl_fixture {
+class process_thread_test : public vant_test::site_crawl_fixture {
   protected:
-    std::unique_ptr<process_thread> make_thread(int timeout = 180) {
-        return std::make_unique<process_thread>(svc_, std::chrono::seconds(timeout));
-    }
-    // Runs passes until the archive's queue is empty (at most `limit` passes).
-    int crawl(process_thread& t, std::uint32_t arcid, int limit = 100) {
-        int passes = 0;
-        while (!queue_empty(arcid) && passes < limit) {
-            EXPECT_TRUE(t.crawl_once());
-            ++passes;
-        }
-        return passes;
-    }
-    std::string url(const std::string& path) const { return site_.url(path); }
     // How many indexed documents hold `word`.
     int hits(const std::string& word) {
         query_options q;
@@ -40,19 +26,6 @@ class process_thread_test : public vant_test::crawl_fixture {
         std::vector<query_hit> found;
         return index_->query(q, nullptr, found);
     }
-    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
-    // An archive of a source seeded with the site's root page.
-    std::uint32_t site_archive(const ArchiveConfiguration& archive = {}) {
-        return add_archive(source_for(prefix(), {url("/")}), archive);
-    }
-    // Starts a crawl `later` seconds on and runs it to its end.
-    void crawl_again(process_thread& t, std::uint32_t arcid, int later) {
-        now_ += later;
-        start_crawl(arcid);
-        crawl(t, arcid);
-    }
-
-    vant_test::test_http_server site_;
 };
 
 TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
@@ -66,10 +39,8 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     }
     // A fetch equal to the newest good version is UNCHANGED and kept as a version of its own;
     // the next is compared with that version, which is not a good one, and is stored as good.
-    EXPECT_EQ(rows("select error from docstorage order by timestamp"),
-              (std::vector<std::string>{"0", "9", "0"}));
-    EXPECT_EQ(rows("select count(distinct guid) from documentlog"),
-              (std::vector<std::string>{"3"}));
+    EXPECT_EQ(rows("select error from docstorage order by timestamp"), (row_list{"0", "9", "0"}));
+    EXPECT_EQ(rows("select count(distinct guid) from documentlog"), (row_list{"3"}));
 
     // Parsing the stored versions again: the stored content is parsed, not fetched; a guid that
     // is not stored is dropped. Issue 15: the UNCHANGED version became a good one (and indexed).
@@ -87,9 +58,8 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     crawl(*thread, arcid);
     EXPECT_EQ(site_.count("/"), 3u);
     EXPECT_EQ(rows("select count(*) from documentlog where timestamp=" + std::to_string(now_)),
-              (std::vector<std::string>{"3"}));
-    EXPECT_EQ(rows("select error from docstorage order by timestamp"),
-              (std::vector<std::string>{"0", "9", "0"}));
+              (row_list{"3"}));
+    EXPECT_EQ(rows("select error from docstorage order by timestamp"), (row_list{"0", "9", "0"}));
     index_->flush();
     EXPECT_EQ(hits("steady"), 2);
 }
@@ -100,13 +70,11 @@ TEST_F(process_thread_test, redirect_target_is_queued_at_the_same_depth) {
     site_.route("/new.html", 200, "text/html", page("New", "y", {"/deeper.html"}));
     auto source = source_for(prefix(), {url("/")});
     source.depth = 2;  // the seed and its links; the redirect does not count as a level
-    std::uint32_t arcid = add_archive(source);
-    start_crawl(arcid);
+    std::uint32_t arcid = started(add_archive(source));
     auto thread = make_thread();
     crawl(*thread, arcid);
     EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
-              (std::vector<std::string>{url("/") + "|0", url("/old.html") + "|1",
-                                        url("/new.html") + "|0"}));
+              (row_list{url("/") + "|0", url("/old.html") + "|1", url("/new.html") + "|0"}));
     EXPECT_EQ(site_.count("/deeper.html"), 0u);
 }
 
@@ -121,8 +89,7 @@ TEST_P(redirect_chain_test, chain_of_more_than_twenty_redirects_ends_also_across
         site_.route(path(i), vant_test::http_response(301, {{"Location", path(i + 1)}}, ""));
     }
     site_.route(path(n), 200, "text/html", page("End", "z"));
-    std::uint32_t arcid = add_archive(source_for(prefix(), {url(path(0))}));
-    start_crawl(arcid);
+    std::uint32_t arcid = started(add_archive(source_for(prefix(), {url(path(0))})));
     auto thread = make_thread();
     for (int i = 0; i < n / 2; ++i) {
         EXPECT_TRUE(thread->crawl_once());
@@ -150,12 +117,11 @@ TEST_F(process_thread_test, links_beyond_the_cap_are_dropped_and_counted) {
         links.push_back("/l" + std::to_string(i));
     }
     site_.route("/", 200, "text/html", page("Home", "x", links));
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
+    start_crawl(site_archive());
     auto thread = make_thread();
     EXPECT_TRUE(thread->crawl_once());
     EXPECT_EQ(rows("select count(*) from fetchqueue"),
-              (std::vector<std::string>{std::to_string(max_outlinks_per_page)}));
+              (row_list{std::to_string(max_outlinks_per_page)}));
     EXPECT_EQ(log_count("Dropped 5 of " + std::to_string(max_outlinks_per_page + 5) + " links of " +
                         url("/")),
               1);
@@ -171,8 +137,7 @@ TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
     source.robots_check = false;
     ArchiveConfiguration archive;
     archive.historicize = true;
-    std::uint32_t arcid = add_archive(source, archive);
-    start_crawl(arcid);
+    std::uint32_t arcid = started(add_archive(source, archive));
     auto thread = make_thread();
     disk.set_full_after(8);  // while the page is stored
     EXPECT_TRUE(thread->crawl_once());
@@ -188,7 +153,7 @@ TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
     // The page is still queued, its host free, and its links are queued when it is stored.
     crawl(*thread, arcid);
     EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
-              (std::vector<std::string>{url("/") + "|0", url("/a.html") + "|0"}));
+              (row_list{url("/") + "|0", url("/a.html") + "|0"}));
     EXPECT_EQ(hits("homeword"), 1);
 }
 
@@ -197,8 +162,7 @@ TEST_F(process_thread_test, full_disk_rolls_the_page_back_and_pauses_crawling) {
 // database work. The page's pass commits first and then waits for the index outside the lock.
 TEST_F(process_thread_test, a_stalled_index_server_holds_up_no_transaction) {
     site_.route("/", 200, "text/html", page("Home", "stallword"));
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
+    start_crawl(site_archive());
     auto thread = make_thread();
     std::jthread pass;
     {
@@ -212,7 +176,7 @@ TEST_F(process_thread_test, a_stalled_index_server_holds_up_no_transaction) {
     }
     pass.join();
     EXPECT_EQ(hits("stallword"), 1);
-    EXPECT_EQ(rows("select count(*) from indexpending"), (std::vector<std::string>{"1"}));
+    EXPECT_EQ(rows("select count(*) from indexpending"), (row_list{"1"}));
     EXPECT_FALSE(thread->crawl_once());  // its transaction clears the note of what the index has
     EXPECT_TRUE(rows("select * from indexpending").empty());
 }
@@ -227,8 +191,7 @@ TEST_F(process_thread_test, page_limit_ends_the_crawl) {
     site_.route("/", 200, "text/html", page("Home", "x", links));
     ArchiveConfiguration archive;
     archive.page_limit = 4;
-    std::uint32_t arcid = site_archive(archive);
-    start_crawl(arcid);
+    std::uint32_t arcid = started(site_archive(archive));
     auto thread = make_thread();
     EXPECT_EQ(crawl(*thread, arcid), 4);
     EXPECT_EQ(last_crawl(arcid)->docs, 4);
@@ -238,8 +201,7 @@ TEST_F(process_thread_test, page_limit_ends_the_crawl) {
 
 TEST_F(process_thread_test, results_after_the_crawl_ended_are_dropped) {
     site_.route("/", 200, "text/html", page("Home", "x", {"/a.html"}));
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
+    std::uint32_t arcid = started(site_archive());
     {
         transaction t(db_);
         logs_->crawlEnded(db_, arcid, now_);  // a stop, as StopCrawl does without the clear
@@ -254,8 +216,7 @@ TEST_F(process_thread_test, results_after_the_crawl_ended_are_dropped) {
 
 TEST_F(process_thread_test, nothing_is_taken_outside_the_window_or_without_disk_space) {
     site_.route("/", 200, "text/html", page("Home", "x"));
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
+    std::uint32_t arcid = started(site_archive());
     svc_.settings.crawl_start = 9;
     svc_.settings.crawl_stop = 17;  // start_time is 22:13 UTC
     auto thread = make_thread();
@@ -297,9 +258,8 @@ TEST_F(process_thread_test, cookie_log_in_is_repeated_only_when_the_cookies_are_
     crawl_again(*thread, arcid, 1);
     EXPECT_EQ(site_.count("/login"), 2u);
     // Every members' page was fetched with the session cookie (and was the same each time).
-    EXPECT_EQ(rows("select distinct status from documentlog order by 1"),
-              (std::vector<std::string>{"0", "9"}));
-    EXPECT_EQ(rows("select count(*) from documentlog"), (std::vector<std::string>{"6"}));
+    EXPECT_EQ(rows("select distinct status from documentlog order by 1"), (row_list{"0", "9"}));
+    EXPECT_EQ(rows("select count(*) from documentlog"), (row_list{"6"}));
 }
 
 // Issue 15: a log-in that failed was not remembered, so it was repeated before every URL.
@@ -326,8 +286,7 @@ TEST_F(process_thread_test, worker_lost_on_robots_txt_is_replaced_and_the_url_fe
     never.delay = std::chrono::hours(1);
     site_.route("/robots.txt", never);
     site_.route("/", 200, "text/html", page("Home", "x"));
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
+    start_crawl(site_archive());
     auto thread = make_thread(2);
     const pid_t first = thread->worker_pid();
     std::jthread pass([&] { thread->crawl_once(); });
@@ -336,8 +295,7 @@ TEST_F(process_thread_test, worker_lost_on_robots_txt_is_replaced_and_the_url_fe
     thread->check_worker(false);
     pass.join();
     EXPECT_NE(thread->worker_pid(), first);
-    EXPECT_EQ(rows("select url, status from documentlog"),
-              (std::vector<std::string>{url("/") + "|0"}));
+    EXPECT_EQ(rows("select url, status from documentlog"), (row_list{url("/") + "|0"}));
 }
 
 TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) {
@@ -346,8 +304,7 @@ TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) 
     never.delay = std::chrono::hours(1);
     site_.route("/never.html", never);
     site_.route("/after.html", 200, "text/html", page("After", "y"));
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
+    std::uint32_t arcid = started(site_archive());
     auto thread = make_thread(2);
     ASSERT_TRUE(thread->crawl_once());
     const pid_t first = thread->worker_pid();
@@ -365,15 +322,14 @@ TEST_F(process_thread_test, hung_worker_is_killed_by_the_watchdog_and_replaced) 
     EXPECT_NE(thread->worker_pid(), first);
     crawl(*thread, arcid);
     EXPECT_EQ(rows("select url, status from documentlog where url like '%html'"),
-              (std::vector<std::string>{url("/never.html") + "|12", url("/after.html") + "|0"}));
+              (row_list{url("/never.html") + "|12", url("/after.html") + "|0"}));
 }
 
 TEST_F(process_thread_test, stop_ends_a_fetch_in_progress_and_leaves_the_url_queued) {
     vant_test::http_response slow(200, {{"Content-Type", "text/html"}}, page("Slow", "z"));
     slow.delay = std::chrono::hours(1);
     site_.route("/", slow);
-    std::uint32_t arcid = site_archive();
-    start_crawl(arcid);
+    std::uint32_t arcid = started(site_archive());
     auto thread = make_thread();
     thread->start();
     ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/") == 1; }));

@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/test_http_server.h"
 #include "util/metrics.h"
 #include "vantorelld/crawl_fixture.h"
-#include "vantorelld/processthr.h"
 
 namespace marloven {
 namespace {
@@ -26,18 +24,9 @@ struct recrawl_case {
     int not_modified;  // 304 answers expected in the re-crawl (of its two pages)
 };
 
-class recrawl_edge_test : public vant_test::crawl_fixture {
+class recrawl_edge_test : public vant_test::site_crawl_fixture {
   protected:
     recrawl_edge_test() { svc_.metrics = &metrics_; }
-    std::string prefix() const { return "http://127\\.0\\.0\\.1:" + std::to_string(site_.port()); }
-    void crawl_again(process_thread& t, std::uint32_t arcid, int later) {
-        now_ += later;
-        start_crawl(arcid);
-        for (int passes = 0; !queue_empty(arcid) && passes < 50; ++passes) {
-            EXPECT_TRUE(t.crawl_once());
-        }
-    }
-    vant_test::test_http_server site_;
     daemon_metrics metrics_;
 };
 
@@ -67,22 +56,22 @@ class recrawl_test : public recrawl_edge_test, public testing::WithParamInterfac
 TEST_P(recrawl_test, unchanged_site_keeps_its_versions_and_changed_page_is_stored) {
     serve("/", page("Home", "steady home", {"/a"}), 1);
     serve("/a", page("A", "steady leaf"), 1);
-    const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}));
-    process_thread thread(svc_, std::chrono::seconds(180));
-    crawl_again(thread, arcid, 0);
+    const std::uint32_t arcid = site_archive();
+    auto thread = make_thread();
+    crawl_again(*thread, arcid, 0);
     const auto first =
         rows("select guid, error, content, fff, fffcrc from docstorage order by url");
     ASSERT_EQ(first.size(), 2u);
 
     // The re-crawl: the leaf is reached through the unchanged home page's stored links.
-    crawl_again(thread, arcid, 3600);
+    crawl_again(*thread, arcid, 3600);
     EXPECT_EQ(site_.count("/a"), 2u);
     EXPECT_EQ(rows("select status from documentlog where timestamp>" + std::to_string(start_time)),
-              (std::vector<std::string>{"9", "9"}));
+              (row_list{"9", "9"}));
     EXPECT_EQ(rows("select guid, error, content, fff, fffcrc from docstorage order by url"), first);
     EXPECT_EQ(rows("select count(*) from docstorage where timestamp=" +
                    std::to_string(start_time + 3600)),
-              (std::vector<std::string>{"2"}))
+              (row_list{"2"}))
         << "the kept versions' time moves on";
     EXPECT_EQ(last_crawl(arcid)->docs, 2);
     const std::int64_t second_start = last_crawl(arcid)->start;
@@ -97,9 +86,9 @@ TEST_P(recrawl_test, unchanged_site_keeps_its_versions_and_changed_page_is_store
     // A page that changes is fetched whole and stored again.
     const std::string leaf_crc = rows("select fffcrc from docstorage where url like '%/a'").at(0);
     serve("/a", page("A", "fresh leaf"), 2);
-    crawl_again(thread, arcid, 3600);
+    crawl_again(*thread, arcid, 3600);
     EXPECT_EQ(rows("select error, fffcrc<>" + leaf_crc + " from docstorage where url like '%/a'"),
-              (std::vector<std::string>{"0|1"}));
+              (row_list{"0|1"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(sites, recrawl_test,
@@ -112,12 +101,11 @@ INSTANTIATE_TEST_SUITE_P(sites, recrawl_test,
 // A server that answers 304 to a request without validators has nothing the crawl can keep.
 TEST_F(recrawl_edge_test, not_modified_without_a_stored_version_is_a_failed_fetch) {
     site_.route("/", http_response(304, {{"ETag", "\"x\""}}));
-    const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}));
-    process_thread thread(svc_, std::chrono::seconds(180));
-    crawl_again(thread, arcid, 0);
-    EXPECT_EQ(rows("select status from documentlog"), (std::vector<std::string>{"8"}));
-    EXPECT_EQ(rows("select count(*) from docstorage where error in (0, 9)"),
-              (std::vector<std::string>{"0"}));
+    const std::uint32_t arcid = site_archive();
+    auto thread = make_thread();
+    crawl_again(*thread, arcid, 0);
+    EXPECT_EQ(rows("select status from documentlog"), (row_list{"8"}));
+    EXPECT_EQ(rows("select count(*) from docstorage where error in (0, 9)"), (row_list{"0"}));
     EXPECT_TRUE(site_.requests().front().header("If-None-Match").empty());
 }
 
@@ -132,16 +120,16 @@ TEST_F(recrawl_edge_test, archive_with_history_keeps_a_copy_for_a_not_modified_p
     });
     ArchiveConfiguration archive;
     archive.historicize = true;
-    const std::uint32_t arcid = add_archive(source_for(prefix(), {site_.url("/")}), archive);
-    process_thread thread(svc_, std::chrono::seconds(180));
-    crawl_again(thread, arcid, 0);
-    crawl_again(thread, arcid, 3600);
+    const std::uint32_t arcid = site_archive(archive);
+    auto thread = make_thread();
+    crawl_again(*thread, arcid, 0);
+    crawl_again(*thread, arcid, 3600);
     EXPECT_EQ(rows("select error, length(content) > 0 from docstorage order by timestamp"),
-              (std::vector<std::string>{"0|1", "9|1"}));
+              (row_list{"0|1", "9|1"}));
     // The copy's head, body and parsed document are the stored version's, not the 304's.
     EXPECT_EQ(rows("select count(distinct headers), count(distinct content), count(distinct fff) "
                    "from docstorage"),
-              (std::vector<std::string>{"1|1|1"}));
+              (row_list{"1|1|1"}));
 }
 
 struct outlinks_case {

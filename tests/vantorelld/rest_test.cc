@@ -6,9 +6,12 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/full_disk.h"
 #include "support/http_client.h"
 #include "support/process.h"
+#include "support/test_database.h"
 #include "vantorelld/httpserver.h"
 #include "vantorelld/test_app.h"
 
@@ -94,27 +97,20 @@ TEST(search_parameters, read_every_setting) {
                            "num=5&info=context&view=corechanged&sort=older&w15=900&w0=-5&enc=x"),
         q, error))
         << error;
-    EXPECT_EQ(q.parser, query_parser::rpn) << "rpn comes after q";
-    EXPECT_EQ(q.text, "WORD:x");
-    EXPECT_EQ(q.min_time, 10u);
-    EXPECT_EQ(q.max_time, 20u);
-    EXPECT_EQ(q.min_score, 5u);
-    EXPECT_EQ(q.first, 20);
-    EXPECT_EQ(q.last, 25);
-    EXPECT_EQ(q.info, query_info::INFO_CONTEXT);
-    EXPECT_EQ(q.view, 1);
-    EXPECT_EQ(q.sort, query_sort::SORT_TIME_OLDER);
+    EXPECT_EQ(std::tie(q.parser, q.text, q.min_time, q.max_time, q.min_score, q.first, q.last,
+                       q.info, q.view, q.sort),
+              std::make_tuple(query_parser::rpn, "WORD:x", 10u, 20u, 5u, 20, 25,
+                              query_info::INFO_CONTEXT, 1, query_sort::SORT_TIME_OLDER))
+        << "rpn comes after q";
     ASSERT_EQ(q.weights.size(), 2u);
-    EXPECT_EQ(q.weights[0].slice, 0);
-    EXPECT_EQ(q.weights[0].weight, -5);
-    EXPECT_EQ(q.weights[1].slice, 15);
-    EXPECT_EQ(q.weights[1].weight, 900);
+    EXPECT_EQ(
+        std::tie(q.weights[0].slice, q.weights[0].weight, q.weights[1].slice, q.weights[1].weight),
+        std::make_tuple(0, -5, 15, 900));
 
     query_request defaults;
     ASSERT_TRUE(parse_search_parameters(parse_query_string("start=20"), defaults, error));
-    EXPECT_EQ(defaults.first, 20);
-    EXPECT_EQ(defaults.last, 29);
-    EXPECT_EQ(defaults.parser, query_parser::none);
+    EXPECT_EQ(std::tie(defaults.first, defaults.last, defaults.parser),
+              std::make_tuple(20, 29, query_parser::none));
     ASSERT_TRUE(parse_search_parameters(parse_query_string("alg=a&q=b"), defaults, error));
     EXPECT_EQ(defaults.parser, query_parser::alg) << "alg is read last";
     ASSERT_TRUE(parse_search_parameters(parse_query_string("start=10000&num=999"), q, error));
@@ -171,11 +167,9 @@ class upload_test : public testing::TestWithParam<upload_case> {
         app_->storage().archives.add(db, ArchiveConfiguration{});
         t.commit();
     }
-    std::int64_t stored() {
+    int stored() {
         sqlite_connection db = open_database(app_->config(), "vantorell.db");
-        statement st(db, "select count(*) from docstorage");
-        EXPECT_TRUE(st.next());
-        return st.integer(0);
+        return std::stoi(vant_test::query(db, "select count(*) from docstorage").at(0));
     }
 
     vant_test::full_disk disk_;  // every connection of the daemon goes through it

@@ -47,17 +47,16 @@ TEST_F(scheduler_test, first_pass_starts_a_due_archive_and_queues_its_seeds) {
     std::uint32_t arcid = scheduled(schedule_frequency::hourly, 1, 0);
     std::uint32_t never = scheduled(schedule_frequency::hourly, 1, 0, true);
     scheduler_->pass();
-    EXPECT_EQ(
-        rows("select arcid, start, end from crawlstats where end=0"),
-        (std::vector<std::string>{std::to_string(arcid) + "|" + std::to_string(sunday) + "|0"}));
+    EXPECT_EQ(rows("select arcid, start, end from crawlstats where end=0"),
+              (row_list{std::to_string(arcid) + "|" + std::to_string(sunday) + "|0"}));
     EXPECT_EQ(rows("select arcid, url, priority from fetchqueue"),
-              (std::vector<std::string>{std::to_string(arcid) + "|http://x/seed|0"}));
+              (row_list{std::to_string(arcid) + "|http://x/seed|0"}));
     EXPECT_FALSE(last_crawl(never));
     // The next hour the crawl still runs: it is not started again.
     now_ += hour;
     scheduler_->pass();
     EXPECT_EQ(rows("select count(*) from crawlstats where arcid=" + std::to_string(arcid)),
-              (std::vector<std::string>{"2"}));
+              (row_list{"2"}));
 }
 
 TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
@@ -82,7 +81,7 @@ TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
     // The oldest went first.
     EXPECT_EQ(rows("select min(timestamp) - " + std::to_string(sunday - a.garbage_limit - 1000) +
                    " from docstorage"),
-              (std::vector<std::string>{"100"}));
+              (row_list{"100"}));
     now_ += 120;  // within the hour: only a flush
     scheduler_->pass();
     EXPECT_EQ(count(), "161");
@@ -91,7 +90,7 @@ TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
     EXPECT_EQ(count(), "61");
     now_ = sunday + 2 * hour;
     scheduler_->pass();
-    EXPECT_EQ(rows("select guid from docstorage"), (std::vector<std::string>{"fresh"}));
+    EXPECT_EQ(rows("select guid from docstorage"), (row_list{"fresh"}));
 }
 
 // Issue 15: the hourly step held the process-wide transaction lock across its index requests,

@@ -92,6 +92,17 @@ class searchhandler_test : public api_fixture {
         ASSERT_EQ(fault_of(reply), "") << reply;
         EXPECT_TRUE(result<Record>(reply, get, "cfg") == record) << kind << ": " << reply;
     }
+
+    // Source 1 with one seed, used by archive 1 with access list `acl`.
+    void add_source_and_archive(acl_list acl = {}) {
+        SourceConfiguration src;
+        src.seeds = {"http://example.org/"};
+        storage_->sources.add(db_, src);
+        ArchiveConfiguration a;
+        a.source_id = 1;
+        a.acl = std::move(acl);
+        storage_->archives.add(db_, a);
+    }
 };
 
 TEST_F(searchhandler_test, has_a_method_for_every_operation_of_the_installed_wsdl_and_no_other) {
@@ -186,15 +197,7 @@ class searchhandler_fault_test : public searchhandler_test,
                                  public testing::WithParamInterface<fault_case> {};
 
 TEST_P(searchhandler_fault_test, names_the_error_and_commits) {
-    // Source 1, used by archive 1, which "reader" may read and nobody else.
-    SourceConfiguration src;
-    src.seeds = {"http://example.org/"};
-    storage_->sources.add(db_, src);
-    ArchiveConfiguration a;
-    a.source_id = 1;
-    a.acl = {grant("reader", at::read)};
-    storage_->archives.add(db_, a);
-
+    add_source_and_archive({grant("reader", at::read)});  // nobody else may read it
     const fault_case& c = GetParam();
     api_session caller = c.caller == "admin" ? admin() : user(std::string(c.caller));
     EXPECT_EQ(fault_of(call(caller, c.method, c.content)), c.fault_text);
@@ -217,13 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
                     fault_case{"admin", "GetDocFilter", "<id>1</id>", "AccessViolation"}));
 
 TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
-    SourceConfiguration src;
-    src.seeds = {"http://example.org/"};
-    storage_->sources.add(db_, src);
-    ArchiveConfiguration a;
-    a.source_id = 1;
-    storage_->archives.add(db_, a);
-
+    add_source_and_archive();
     std::string reply = call(admin(), "StartCrawl", "<idxid>1</idxid>");
     EXPECT_TRUE(result<ArchiveInfo>(reply, "StartCrawl", "info").crawling) << reply;
 
@@ -235,9 +232,9 @@ TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
 
     for (std::string_view method : {"GetDocument", "GetCachedPage"}) {
         reply = call(admin(), method, "<ID>" + guid + "</ID><format>ORIGINAL</format>");
-        EXPECT_EQ(result<std::string>(reply, method, "url"), "http://example.org/new");
-        EXPECT_EQ(result<std::string>(reply, method, "type"), "text/plain; charset=utf-8");
-        EXPECT_EQ(result<std::string>(reply, method, "content"), "hello");
+        auto text = [&](std::string_view name) { return result<std::string>(reply, method, name); };
+        EXPECT_EQ(text("url") + " " + text("type") + " " + text("content"),
+                  "http://example.org/new text/plain; charset=utf-8 hello");
     }
 }
 

@@ -13,31 +13,23 @@ using vant_test::add_run;
 
 TEST(render_xml, sample_page_prints_structure_links_and_metas) {
     auto doc = vant_test::sample_page();
-    EXPECT_EQ(
-        render("xml", "0123abcd", "http://example.com/?q=a&b", 1700000000, *doc),
-        "<?xml version=\"1.0\"?>\n"
-        "<document id=\"0123abcd\" url=\"http://example.com/?q=a&amp;b\" timestamp=\"1700000000\" "
-        "score= \"0.75\" >\n"
-        " <fff>\n"
-        "  <link urlid=\"0\" url=\"http://example.com/\" score=\"1e+06\"/>\n"
-        "  <link urlid=\"1\" url=\"http://example.com/about?a=1&amp;b=2\" score=\"0.25\"/>\n"
-        "  <contents>\n"
-        "   <p><s><low dictid=\"15\" sliceid=\"title\">Big house,garden</low></s></p>\n"
-        "   <p><s><low dictid=\"10\" sliceid=\"centralNorm\">Rooms:3&lt;5&amp;&quot;quiet&quot;"
-        "</low><low dictid=\"11\" sliceid=\"centralEmph\">l&apos;étéchaud</low>"
-        "<low dictid=\"12\" sliceid=\"centralLink\" urlid=\"0\">Home</low></s></p>\n"
-        "   <p><s><low dictid=\"7\" sliceid=\"marginalLink\" urlid=\"1\">About us</low>"
-        "<low dictid=\"13\" sliceid=\"centralRemote\">elsewhere</low></s>"
-        "<s><low dictid=\"12\" sliceid=\"centralLink\" urlid=\"0\">home again.</low></s></p>\n"
-        "  </contents>\n"
-        "  <meta type=\"documentwide\" dictid=\"2\" sliceid=\"keyword\" key=\"author\">"
-        "A &amp; B &lt;x&gt;</meta>\n"
-        "  <meta type=\"positional\" pos=\"4\" dictid=\"11\" sliceid=\"centralEmph\" "
-        "key=\"anchor\">it&apos;s</meta>\n"
-        "  <meta type=\"ranged\" beg=\"3\" end=\"9\" dictid=\"10\" sliceid=\"centralNorm\" "
-        "key=\"lang\">fr</meta>\n"
-        " </fff>\n"
-        "</document>\n");
+    EXPECT_EQ(render("xml", "0123abcd", "http://example.com/?q=a&b", 1700000000, *doc),
+              R"(<?xml version="1.0"?>
+<document id="0123abcd" url="http://example.com/?q=a&amp;b" timestamp="1700000000" score= "0.75" >
+ <fff>
+  <link urlid="0" url="http://example.com/" score="1e+06"/>
+  <link urlid="1" url="http://example.com/about?a=1&amp;b=2" score="0.25"/>
+  <contents>
+   <p><s><low dictid="15" sliceid="title">Big house,garden</low></s></p>
+   <p><s><low dictid="10" sliceid="centralNorm">Rooms:3&lt;5&amp;&quot;quiet&quot;</low><low dictid="11" sliceid="centralEmph">l&apos;étéchaud</low><low dictid="12" sliceid="centralLink" urlid="0">Home</low></s></p>
+   <p><s><low dictid="7" sliceid="marginalLink" urlid="1">About us</low><low dictid="13" sliceid="centralRemote">elsewhere</low></s><s><low dictid="12" sliceid="centralLink" urlid="0">home again.</low></s></p>
+  </contents>
+  <meta type="documentwide" dictid="2" sliceid="keyword" key="author">A &amp; B &lt;x&gt;</meta>
+  <meta type="positional" pos="4" dictid="11" sliceid="centralEmph" key="anchor">it&apos;s</meta>
+  <meta type="ranged" beg="3" end="9" dictid="10" sliceid="centralNorm" key="lang">fr</meta>
+ </fff>
+</document>
+)");
 }
 
 TEST(render_html, sample_page_prints_title_anchors_and_body) {
@@ -102,17 +94,17 @@ TEST(render_xml, foreign_nodes_and_unknown_meta_types_still_print) {
     doc.add<DocumentData_basic>();
     auto& contents = doc.add<Contents>();
     contents.metas().push_back({7, 40, "k", "v", 1, 2});
-    EXPECT_EQ(render_xml("i", "u", -1, doc),
-              "<?xml version=\"1.0\"?>\n"
-              "<document id=\"i\" url=\"u\" timestamp=\"-1\" score= \"0\" >\n"
-              " <fff>\n"
-              " <ERROR tree-name=\"documentdata_basic\">\n"
-              " </ERROR>\n"
-              "  <contents>\n"
-              "  </contents>\n"
-              "  <meta type=\"7\" dictid=\"40\" sliceid=\"?\" key=\"k\">v</meta>\n"
-              " </fff>\n"
-              "</document>\n");
+    EXPECT_EQ(render_xml("i", "u", -1, doc), R"(<?xml version="1.0"?>
+<document id="i" url="u" timestamp="-1" score= "0" >
+ <fff>
+ <ERROR tree-name="documentdata_basic">
+ </ERROR>
+  <contents>
+  </contents>
+  <meta type="7" dictid="40" sliceid="?" key="k">v</meta>
+ </fff>
+</document>
+)");
 }
 
 TEST(word_tokens, only_letters_and_digits_make_a_word) {
