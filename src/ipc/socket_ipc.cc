@@ -152,10 +152,34 @@ void server_helper::close_socket() {
     }
 }
 
+// A string at least this long goes out in a write of its own instead of being copied into a batch;
+// a batch that grows past the second figure is sent before it grows further.
+constexpr size_t direct_write_length = 64 * 1024;
+constexpr size_t batch_send_length = 256 * 1024;
+
+void server_helper::write(const void* data, size_t n) {
+    if (gathering_ && n < direct_write_length) {
+        pending_.append(static_cast<const char*>(data), n);
+        if (pending_.size() >= batch_send_length) {
+            send_pending();
+        }
+        return;
+    }
+    send_pending();
+    check_count(send_exact(sock_, data, n), n, true);
+}
+
+void server_helper::send_pending() {
+    if (!pending_.empty()) {
+        check_count(send_exact(sock_, pending_.data(), pending_.size()), pending_.size(), true);
+        pending_.clear();
+    }
+}
+
 void server_helper::put_uint32(std::uint32_t v) {
     unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
                           static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-    check_count(send_exact(sock_, b, 4), 4, true);
+    write(b, 4);
 }
 
 void server_helper::put_int32(std::int32_t v) {
@@ -165,17 +189,17 @@ void server_helper::put_int32(std::int32_t v) {
 void server_helper::put_int16(std::int16_t v) {
     auto u = static_cast<std::uint16_t>(v);
     unsigned char b[2] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)};
-    check_count(send_exact(sock_, b, 2), 2, true);
+    write(b, 2);
 }
 
 void server_helper::put_byte(std::uint8_t v) {
-    check_count(send_exact(sock_, &v, 1), 1, true);
+    write(&v, 1);
 }
 
 void server_helper::put_string(std::string_view s) {
     put_uint32(static_cast<std::uint32_t>(s.size()));
     if (!s.empty()) {
-        check_count(send_exact(sock_, s.data(), s.size()), s.size(), true);
+        write(s.data(), s.size());
     }
 }
 

@@ -56,6 +56,27 @@ class server_helper {
 
     int socket() const { return sock_; }
 
+    // Purpose: one message's puts gathered into as few writes as possible. While a batch lives,
+    // puts are collected instead of sent one system call each; send() writes them. A batch
+    // ended without send() (building the message failed) discards what it collected.
+    // Ownership: borrows the channel; one batch per channel at a time.
+    class message_batch {
+      public:
+        explicit message_batch(server_helper& channel) : channel_(channel) {
+            channel_.gathering_ = true;
+        }
+        ~message_batch() {
+            channel_.gathering_ = false;
+            channel_.pending_.clear();
+        }
+        message_batch(const message_batch&) = delete;
+        message_batch& operator=(const message_batch&) = delete;
+        void send() { channel_.send_pending(); }
+
+      private:
+        server_helper& channel_;
+    };
+
     void put_int32(std::int32_t v);
     void put_uint32(std::uint32_t v);
     void put_int16(std::int16_t v);
@@ -116,6 +137,13 @@ class server_helper {
   protected:
     void close_socket();
     int sock_ = -1;
+
+  private:
+    // Sends `n` bytes now, or gathers them while a message batch lives.
+    void write(const void* data, size_t n);
+    void send_pending();
+    bool gathering_ = false;
+    std::string pending_;
 };
 
 // Purpose: starts a helper program and holds the one connection it makes back.

@@ -131,11 +131,14 @@ std::int32_t depth_credit(std::uint32_t depth) {
 }
 
 void send_quit(server_helper& channel) {
+    server_helper::message_batch batch(channel);
     VANT_LOG(IPCMARSHAL, boring) << "Sending worker_process::request_t::QUIT";
     channel.put_int16(static_cast<std::int16_t>(request_t::QUIT));
+    batch.send();
 }
 
 void send_request(server_helper& channel, const process_request& q) {
+    server_helper::message_batch batch(channel);
     // Checked before the first byte goes out, so that the channel stays usable.
     if (q.extra.size() > max_extra_length) {
         throw socket_ipc::error("The extra field of " + std::to_string(q.extra.size()) +
@@ -147,15 +150,18 @@ void send_request(server_helper& channel, const process_request& q) {
             << static_cast<std::uint8_t>(q.login ? 1 : 0) << q.source_xml << q.auth_xml << q.extra
             << static_cast<std::uint8_t>(q.side_metadata ? 1 : 0);
     put_filters(channel, q.filters);
+    batch.send();
     VANT_LOG(IPCMARSHAL, boring) << "Sent worker_process::request_t::PROCESS '" << q.url << "'";
 }
 
 void send_request(server_helper& channel, const reprocess_request& q) {
+    server_helper::message_batch batch(channel);
     VANT_LOG(IPCMARSHAL, boring) << "Sending worker_process::request_t::REPROCESS";
     channel.put_int16(static_cast<std::int16_t>(request_t::REPROCESS));
     channel << q.depth_credit << q.guid << q.url << q.headers << q.content << q.mime
             << q.side_metadata;
     put_filters(channel, q.filters);
+    batch.send();
     VANT_LOG(IPCMARSHAL, boring) << "Sent worker_process::request_t::REPROCESS '" << q.url << "'";
 }
 
@@ -219,10 +225,13 @@ reprocess_request receive_reprocess_request(server_helper& channel) {
 }
 
 void send_quitting(server_helper& channel) {
+    server_helper::message_batch batch(channel);
     channel.put_int16(static_cast<std::int16_t>(reply_t::QUITTING));
+    batch.send();
 }
 
 void send_reply(server_helper& channel, const process_reply& r) {
+    server_helper::message_batch batch(channel);
     channel.put_int16(static_cast<std::int16_t>(reply_t::PROCESSED));
     put_result(channel, r.result, r.fff, r.score);
     channel.put_int32(static_cast<std::int32_t>(r.outlinks.size()));
@@ -231,11 +240,14 @@ void send_reply(server_helper& channel, const process_reply& r) {
         FFF::write_link(links, link);
     }
     channel << r.headers << r.content;
+    batch.send();
 }
 
 void send_reply(server_helper& channel, const reprocess_reply& r) {
+    server_helper::message_batch batch(channel);
     channel.put_int16(static_cast<std::int16_t>(reply_t::REPROCESSED));
     put_result(channel, r.result, r.fff, r.score);
+    batch.send();
 }
 
 }  // namespace marloven

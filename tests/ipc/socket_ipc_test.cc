@@ -57,6 +57,31 @@ TEST_F(socket_ipc_test, integers_use_little_endian_fixed_widths) {
     EXPECT_EQ(b.get_string(), "") << "a negative length reads as the empty string";
 }
 
+// A batch gathers a message; one ended without send() (building it failed) must leave nothing on
+// the wire, and a long string in a batch, which goes out on its own, must keep its place.
+TEST_F(socket_ipc_test, message_batches_send_in_order_or_not_at_all) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    socket_ipc::server_helper a(fds[0]);
+    socket_ipc::server_helper b(fds[1]);
+    {
+        socket_ipc::server_helper::message_batch dropped(a);
+        a << std::int32_t{99} << std::string_view("lost");
+    }
+    const std::string long_text(70000,
+                                'L');  // longer than a batch copies, within the socket buffer
+    {
+        socket_ipc::server_helper::message_batch batch(a);
+        a << std::int16_t{1} << std::string_view(long_text) << std::string_view("after");
+        batch.send();
+    }
+    a << std::int32_t{7};
+    EXPECT_EQ(b.get_int16(), 1);
+    EXPECT_EQ(b.get_string(), long_text);
+    EXPECT_EQ(b.get_string(), "after");
+    EXPECT_EQ(b.get_int32(), 7) << "puts outside a batch go out at once";
+}
+
 TEST_F(socket_ipc_test, peer_closing_inside_a_string_raises_safe_recv_error) {
     mode("half_string");
     socket_ipc::server_proxy proxy(config_, "fake_child");
