@@ -519,56 +519,84 @@ int idxstorage::exchange(const char* what, F&& body) {
     }
 }
 
-int idxstorage::send_change(std::string bytes, int count, int changes) {
-    std::scoped_lock lock(mutex_);
-    return exchange("an update", [&](socket_ipc::server_proxy& server) {
-        bool flush_now = changes_ + changes >= flush_every;
-        if (flush_now) {
-            request r;
-            r.cmd(proto::command::commit);
-            bytes += r.bytes();
-            ++count;
+std::vector<int> idxstorage::send_all(const std::vector<const index_request*>& requests) {
+    std::vector<int> results(requests.size(), -1);
+    std::vector<std::size_t> sent;  // the requests that go out, by index
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (!requests[i]->refused) {
+            sent.push_back(i);
         }
-        send(server, bytes);
-        replies in(server);
-        int result = 0;
-        for (int i = 0; i < count; ++i) {
-            if (in.num() < 0) {
-                result = -1;
+    }
+    if (sent.empty()) {
+        return results;
+    }
+    std::scoped_lock lock(mutex_);
+    std::vector<int> replies_of(requests.size(), 0);
+    const int ok = exchange("an update", [&](socket_ipc::server_proxy& server) {
+        int pending = changes_;
+        for (std::size_t i : sent) {
+            const index_request& r = *requests[i];
+            socket_ipc::send_exact(server.socket(), r.bytes.data(), r.bytes.size());
+            replies_of[i] = r.replies;
+            pending = r.commits ? 0 : pending + r.changes;
+            // A commit the client adds by itself counts with the change that called for it.
+            if (pending >= flush_every) {
+                const std::int32_t commit = static_cast<std::int32_t>(proto::command::commit);
+                server.put_int32(commit);
+                ++replies_of[i];
+                pending = 0;
             }
         }
-        changes_ = flush_now ? 0 : changes_ + changes;
-        return result;
+        replies in(server);
+        for (std::size_t i : sent) {
+            results[i] = 0;
+            for (int k = 0; k < replies_of[i]; ++k) {
+                if (in.num() < 0) {
+                    results[i] = -1;
+                }
+            }
+        }
+        changes_ = pending;
+        return 0;
     });
+    if (ok < 0) {
+        std::fill(results.begin(), results.end(), -1);
+    }
+    return results;
 }
 
 int idxstorage::addDocument(const std::string& guid, std::uint32_t arcid, const std::string& url,
                             const std::string& mime, std::uint32_t timestamp,
                             std::uint32_t servertime, std::uint32_t score,
                             const std::vector<int>& views, const std::string& fff) {
+    return addDocument(
+        indexable_document{guid, arcid, url, mime, timestamp, servertime, score, views, fff});
+}
+
+index_request idxstorage::add_request(const indexable_document& d) {
     request r;
     // An older copy of the same version goes first.
-    r.removal(guid, "guid");
+    r.removal(d.guid, "guid");
     r.cmd(proto::command::begin_document);
-    r.text("guid", guid, 1, 1, 0);
-    r.text("arcid", std::to_string(arcid), 1, 1, 0);
-    r.text("url", url, 1, 0, 0);
-    r.text("mime", mime, 1, 0, 0);
-    r.text("score", hex8(score), 1, 1, 0);
-    r.number("time", whole_hour(timestamp), 1, 1);
-    r.number("servertime", whole_hour(servertime), 1, 0);
-    for (int view : views) {
+    r.text("guid", d.guid, 1, 1, 0);
+    r.text("arcid", std::to_string(d.arcid), 1, 1, 0);
+    r.text("url", d.url, 1, 0, 0);
+    r.text("mime", d.mime, 1, 0, 0);
+    r.text("score", hex8(d.score), 1, 1, 0);
+    r.number("time", whole_hour(d.timestamp), 1, 1);
+    r.number("servertime", whole_hour(d.servertime), 1, 0);
+    for (int view : d.views) {
         r.text("view", std::to_string(view), 1, 1, 0);
     }
-    int expected = 9 + static_cast<int>(views.size());
+    int expected = 9 + static_cast<int>(d.views.size());
 
-    if (auto root = whole_document(fff, guid)) {
+    if (auto root = whole_document(d.fff, d.guid)) {
         words_extractor words;
         root->accept(words, 0);
         if (words.finished()) {
             std::string_view text = fitted_full_text(words.text());
             if (text.size() < words.text().size()) {
-                VANT_LOG(FFF, warning) << "Full text of " << guid << " cut from "
+                VANT_LOG(FFF, warning) << "Full text of " << d.guid << " cut from "
                                        << words.text().size() << " to " << text.size() << " bytes";
             }
             r.text("title", fitted_title(words.title()), 1, 0, 0);
@@ -578,51 +606,27 @@ int idxstorage::addDocument(const std::string& guid, std::uint32_t arcid, const 
     }
     r.cmd(proto::command::end_document);
     ++expected;
-    if (refused(r, guid)) {
-        return -1;
-    }
-    return send_change(std::move(r.bytes()), expected, 1);
+    return {std::move(r.bytes()), expected, 1, false, refused(r, d.guid)};
 }
 
-int idxstorage::removeDocument(const std::string& guid) {
+index_request idxstorage::removal_request(const std::string& guid) {
     request r;
     r.removal(guid, "guid");
-    if (refused(r, guid)) {
-        return -1;
-    }
-    return send_change(std::move(r.bytes()), 1, 1);
+    return {std::move(r.bytes()), 1, 1, false, refused(r, guid)};
 }
 
-int idxstorage::removeArchive(std::uint32_t arcid) {
+index_request idxstorage::archive_removal_request(std::uint32_t arcid) {
     request r;
     r.cmd(proto::command::commit);
     r.removal(std::to_string(arcid), "arcid");
     r.cmd(proto::command::commit);
-    std::scoped_lock lock(mutex_);
-    return exchange("an archive removal", [&](socket_ipc::server_proxy& server) {
-        send(server, r.bytes());
-        replies in(server);
-        int result = 0;
-        for (int i = 0; i < 3; ++i) {
-            if (in.num() < 0) {
-                result = -1;
-            }
-        }
-        changes_ = 0;
-        return result;
-    });
+    return {std::move(r.bytes()), 3, 0, true, false};
 }
 
-int idxstorage::flush() {
-    std::scoped_lock lock(mutex_);
-    return exchange("a flush", [&](socket_ipc::server_proxy& server) {
-        server.put_int32(static_cast<std::int32_t>(proto::command::commit));
-        int result = server.get_int32();
-        if (result >= 0) {
-            changes_ = 0;
-        }
-        return result;
-    });
+index_request idxstorage::flush_request() {
+    request r;
+    r.cmd(proto::command::commit);
+    return {std::move(r.bytes()), 1, 0, true, false};
 }
 
 int idxstorage::optimise() {

@@ -108,6 +108,17 @@ struct indexable_document {
     std::string fff;               // the FFF blob
 };
 
+// One change of the index encoded for the server: encoding (the FFF tree walk of an addition)
+// costs CPU but needs no lock, so callers encode before they queue and idxstorage::send_all() sends
+// several changes in one round trip.
+struct index_request {
+    std::string bytes;     // the commands, in the wire form
+    int replies = 0;       // one reply per command
+    int changes = 0;       // how many changes it counts toward the next automatic flush
+    bool commits = false;  // it ends with a commit, so nothing is left to flush after it
+    bool refused = false;  // it breaks a limit of the server (logged) and is never sent
+};
+
 // Purpose: the daemon's one connection to the index server, and everything sent over it.
 // Ownership: owns the server process and its connection; borrows the configuration only while
 // starting. The destructor stops the server.
@@ -154,13 +165,23 @@ class idxstorage {
     int addDocument(const std::string& guid, std::uint32_t arcid, const std::string& url,
                     const std::string& mime, std::uint32_t timestamp, std::uint32_t servertime,
                     std::uint32_t score, const std::vector<int>& views, const std::string& fff);
-    int addDocument(const indexable_document& d) {
-        return addDocument(d.guid, d.arcid, d.url, d.mime, d.timestamp, d.servertime, d.score,
-                           d.views, d.fff);
-    }
-    int removeDocument(const std::string& guid);
-    int removeArchive(std::uint32_t arcid);
-    int flush();
+    int addDocument(const indexable_document& d) { return send_one(add_request(d)); }
+    int removeDocument(const std::string& guid) { return send_one(removal_request(guid)); }
+    int removeArchive(std::uint32_t arcid) { return send_one(archive_removal_request(arcid)); }
+    int flush() { return send_one(flush_request()); }
+
+    // The changes above encoded, to be sent later, several at once. An addition replaces an
+    // older copy of the same version; an archive's removal commits before and after.
+    static index_request add_request(const indexable_document& d);
+    static index_request removal_request(const std::string& guid);
+    static index_request archive_removal_request(std::uint32_t arcid);
+    static index_request flush_request();
+    // Sends `requests` in their order with one write and then reads all their replies (with a
+    // commit after every flush_every changes, as the single calls make it). Returns one result
+    // per request: 0, or -1 when it was refused, the server refused any of its commands, or the
+    // connection broke (then every request of the group reports -1, as none is known to have
+    // been kept). Queries wait while a group is on the connection: keep groups small.
+    std::vector<int> send_all(const std::vector<const index_request*>& requests);
     int optimise();
     // The stored text of `field` of the hit selected last, or nothing.
     std::optional<std::string> storedText(const std::string& field);
@@ -207,7 +228,7 @@ class idxstorage {
     bool start_locked();
     void stop_locked();
     void set_timeout(std::chrono::seconds timeout);
-    int send_change(std::string request, int count, int changes);
+    int send_one(const index_request& request) { return send_all({&request}).front(); }
 
     const std::unique_ptr<config_file> config_;  // a copy: the server proxy borrows it
     const std::string index_dir_;

@@ -55,11 +55,18 @@ indexable_document index_form(document_version version) {
 }
 
 index_handoff::index_handoff(idxstorage& index, docstorage& documents)
-    : index_(index), documents_(documents) {}
+    : index_(index), documents_(documents), sender_("Index hand-over thread") {
+    sender_.start([this](std::stop_token stop) { run(stop); });
+}
+
+index_handoff::~index_handoff() {
+    sender_.request_stop();
+    sender_.join();
+}
 
 index_handoff::batch::~batch() {
-    if (turn_ != 0 && !sent_) {
-        handoff_.done(turn_, {});
+    if (turn_ != 0 && !posted_) {
+        handoff_.hand_over(turn_, {});
     }
 }
 
@@ -95,35 +102,38 @@ void index_handoff::batch::flush() {
     changes_.push_back({change::kind::flush, {}, {}, 0});
 }
 
-void index_handoff::batch::send() {
-    if (turn_ == 0 || sent_) {
+void index_handoff::batch::post() {
+    if (turn_ == 0 || posted_) {
         return;
     }
-    handoff_.wait_for(turn_);
-    std::vector<std::pair<std::string, std::int64_t>> settled;
-    idxstorage& index = handoff_.index_;
-    for (const change& c : changes_) {
-        int result = 0;
+    posted p;
+    for (change& c : changes_) {
         switch (c.what) {
             case change::kind::add:
-                result = index.addDocument(c.document);
+                p.requests.push_back(idxstorage::add_request(c.document));
                 break;
             case change::kind::remove:
-                result = index.removeDocument(c.key);
+                p.requests.push_back(idxstorage::removal_request(c.key));
                 break;
             case change::kind::remove_archive:
-                result = index.removeArchive(c.arcid);
+                p.requests.push_back(idxstorage::archive_removal_request(c.arcid));
                 break;
             case change::kind::flush:
-                result = index.flush();
+                p.requests.push_back(idxstorage::flush_request());
                 break;
         }
-        if (!c.key.empty() && result >= 0) {
-            settled.emplace_back(c.key, turn_);
-        }
+        p.keys.push_back(std::move(c.key));
     }
-    sent_ = true;
-    handoff_.done(turn_, std::move(settled));
+    changes_.clear();
+    posted_ = true;
+    handoff_.hand_over(turn_, std::move(p));
+}
+
+void index_handoff::batch::send() {
+    post();
+    if (turn_ != 0) {
+        handoff_.wait_sent(turn_);
+    }
 }
 
 std::int64_t index_handoff::reserve() {
@@ -131,25 +141,77 @@ std::int64_t index_handoff::reserve() {
     return ++reserved_;
 }
 
-void index_handoff::wait_for(std::int64_t turn) {
+void index_handoff::hand_over(std::int64_t turn, posted changes) {
     std::unique_lock lock(mutex_);
-    next_.wait(lock, [&] { return sending_ == turn; });
+    // A batch given up holds nothing, and the sender may be waiting for it: it never waits.
+    if (!changes.requests.empty()) {
+        changed_.wait(lock, [&] { return turn < sending_ + max_posted_ahead; });
+    }
+    posted_.emplace(turn, std::move(changes));
+    changed_.notify_all();
 }
 
-void index_handoff::done(std::int64_t turn,
-                         std::vector<std::pair<std::string, std::int64_t>> settled) {
-    std::scoped_lock lock(mutex_);
-    settled_.insert(settled_.end(), std::make_move_iterator(settled.begin()),
-                    std::make_move_iterator(settled.end()));
-    if (turn != sending_) {
-        finished_early_.insert(turn);  // given up before its turn came
-        return;
+void index_handoff::wait_sent(std::int64_t turn) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return sending_ > turn; });
+}
+
+void index_handoff::drain() {
+    std::int64_t last = 0;
+    {
+        std::scoped_lock lock(mutex_);
+        if (posted_.empty()) {
+            return;
+        }
+        last = posted_.rbegin()->first;
     }
-    ++sending_;
-    while (finished_early_.erase(sending_) > 0) {
-        ++sending_;
+    wait_sent(last);
+}
+
+void index_handoff::run(std::stop_token stop) {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        // Stopping, it still sends what can go: the batches before a gap wait for the next start.
+        changed_.wait(lock, stop, [&] { return posted_.contains(sending_); });
+        if (!posted_.contains(sending_)) {
+            return;
+        }
+        // The batches that follow one another from sending_ on, up to a group's worth.
+        std::vector<std::pair<std::int64_t, posted>> group;
+        std::size_t requests = 0;
+        for (auto it = posted_.find(sending_); it != posted_.end();) {
+            const bool next = it->first == sending_ + static_cast<std::int64_t>(group.size());
+            if (!next || (!group.empty() && requests + it->second.requests.size() > max_group)) {
+                break;
+            }
+            requests += it->second.requests.size();
+            group.emplace_back(it->first, std::move(it->second));
+            it = posted_.erase(it);
+        }
+        lock.unlock();
+        std::vector<const index_request*> out;
+        for (const auto& [turn, p] : group) {
+            for (const index_request& r : p.requests) {
+                out.push_back(&r);
+            }
+        }
+        std::vector<int> results = out.empty() ? std::vector<int>{} : index_.send_all(out);
+        std::vector<std::pair<std::string, std::int64_t>> settled;
+        std::size_t i = 0;
+        for (auto& [turn, p] : group) {
+            for (std::string& key : p.keys) {
+                if (!key.empty() && results[i] >= 0) {
+                    settled.emplace_back(std::move(key), turn);
+                }
+                ++i;
+            }
+        }
+        lock.lock();
+        settled_.insert(settled_.end(), std::make_move_iterator(settled.begin()),
+                        std::make_move_iterator(settled.end()));
+        sending_ += static_cast<std::int64_t>(group.size());
+        changed_.notify_all();
     }
-    next_.notify_all();
 }
 
 void index_handoff::clear_settled(sqlite3* db) {

@@ -1,22 +1,23 @@
 // index_handoff.h: changes of the index decided inside a transaction and sent to the index server
-// after it has committed, outside the process-wide transaction lock, in the order of the commits;
-// with the notes in the database that let a daemon that died in between send them at its next
-// start.
-// SPDX-License-Identifier: MIT
+// after it has committed, outside the process-wide transaction lock, by a sender thread in the
+// order of the commits; with the notes in the database that let a daemon that died in between send
+// them at its next start. SPDX-License-Identifier: MIT
 #pragma once
 
 #include <sqlite3.h>
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
-#include <set>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "docstorage/docstorage.h"
 #include "idxstorage/idxstorage.h"
+#include "util/stoppable_thread.h"
 
 namespace marloven {
 
@@ -25,32 +26,42 @@ namespace marloven {
 indexable_document index_form(document_version version);
 
 // Purpose: keeps the index in step with the stored documents without holding the process-wide
-// transaction lock across index I/O (a reply may take minutes, an optimisation hours). A
-// transaction collects its index changes in a `batch`; the batch is sent after the commit, and
-// batches are sent in the order of their transactions, so the index sees the changes in the order
-// the database made them (a version is stored before the index hears of it, a version stored
-// twice reaches the index in its later form). Each change is noted in the database
-// (docstorage::notePending) by the transaction that makes it and forgotten once the index has
-// it; recover() sends what a daemon that died in between left noted.
-// Ownership: borrows the index client and the document store, which must outlive it.
+// transaction lock across index I/O (a reply may take minutes, an optimisation hours), and
+// without making the thread that stored a document wait for the index. A transaction collects
+// its index changes in a `batch`; after the commit the batch is posted (encoded by the posting
+// thread, which then goes on) or sent (posted, then waited for). One sender thread sends posted
+// batches in the order of their transactions, several together, so the index sees the changes
+// in the order the database made them (a version is stored before the index hears of it, a
+// version stored twice reaches the index in its later form). Each change is noted in the
+// database (docstorage::notePending) by the transaction that makes it and forgotten once the
+// index has it; recover() sends what a daemon that died in between left noted.
+// Ownership: borrows the index client and the document store, which must outlive it; owns the
+// sender thread, which the destructor stops after sending every batch that can go.
 // Failure: a change the index refuses (-1) stays noted until the next start; nothing is thrown.
 // Threads: thread-safe. Lock order: the transaction lock, then this object's lock; no thread
-// waits for its turn while it holds the transaction lock.
+// waits for a turn or for room in the queue while it holds the transaction lock.
 class index_handoff {
   public:
+    // Batches posted ahead of the one the sender waits for, at most: a thread posting further
+    // ahead waits, so a slow index server holds at most this many documents in memory.
+    static constexpr std::int64_t max_posted_ahead = 32;
+    // Requests sent together at most (a search waits for the whole group).
+    static constexpr std::size_t max_group = 8;
+
     index_handoff(idxstorage& index, docstorage& documents);
+    ~index_handoff();
     index_handoff(const index_handoff&) = delete;
     index_handoff& operator=(const index_handoff&) = delete;
 
     // Purpose: the index changes of one transaction. Changes are added inside the transaction
-    // (the first one takes the batch's turn); send() runs after the commit.
+    // (the first one takes the batch's turn); post() or send() runs after the commit.
     // Ownership: owns the changes; borrows the hand-over.
     // Threads: one thread.
     class batch {
       public:
         explicit batch(index_handoff& handoff) : handoff_(handoff) {}
-        // A batch that was not sent (its transaction rolled back, or the thread gave up) gives
-        // its turn to the next one; its notes, if committed, wait for the next start.
+        // A batch that was not posted (its transaction rolled back, or the thread gave up)
+        // gives its turn to the next one; its notes, if committed, wait for the next start.
         ~batch();
         batch(const batch&) = delete;
         batch& operator=(const batch&) = delete;
@@ -65,8 +76,10 @@ class index_handoff {
         void flush();
         bool empty() const { return changes_.empty(); }
 
-        // After the commit, outside the transaction lock: waits until the batches committed
-        // before this one are sent, then sends this one.
+        // After the commit, outside the transaction lock: encodes the changes and queues them
+        // for the sender; waits only while the queue is full.
+        void post();
+        // post(), then waits until the index has this batch and every one before it.
         void send();
 
       private:
@@ -82,8 +95,12 @@ class index_handoff {
         index_handoff& handoff_;
         std::vector<change> changes_;
         std::int64_t turn_ = 0;  // 0 until the first change
-        bool sent_ = false;
+        bool posted_ = false;
     };
+
+    // Waits until every batch posted so far has been sent (stopping, and tests that look at the
+    // index, use it).
+    void drain();
 
     // Inside a transaction: clears the notes of changes that have reached the index (callers
     // with a transaction of their own to spare do it now and then, so that the notes stay few).
@@ -96,20 +113,28 @@ class index_handoff {
     std::size_t recover(sqlite3* db);
 
   private:
+    // The encoded changes of one batch, with the keys of their notes.
+    struct posted {
+        std::vector<std::string> keys;
+        std::vector<index_request> requests;
+    };
     std::int64_t reserve();
-    void wait_for(std::int64_t turn);
-    void done(std::int64_t turn, std::vector<std::pair<std::string, std::int64_t>> settled);
+    // Queues the batch of `turn` (empty for one given up).
+    void hand_over(std::int64_t turn, posted changes);
+    void wait_sent(std::int64_t turn);
+    void run(std::stop_token stop);
 
     idxstorage& index_;
     docstorage& documents_;
 
     std::mutex mutex_;
-    std::condition_variable next_;           // the turn moved on
+    std::condition_variable_any changed_;    // a batch was posted or sent
     std::int64_t reserved_ = 0;              // the last turn taken; guarded by mutex_
-    std::int64_t sending_ = 1;               // the turn that may send now; guarded by mutex_
-    std::set<std::int64_t> finished_early_;  // turns done before theirs came; guarded by mutex_
+    std::int64_t sending_ = 1;               // the turn the sender waits for; guarded by mutex_
+    std::map<std::int64_t, posted> posted_;  // turns posted, not yet sent; guarded by mutex_
     std::vector<std::pair<std::string, std::int64_t>>
-        settled_;  // notes to clear; guarded by mutex_
+        settled_;              // notes to clear; guarded by mutex_
+    stoppable_thread sender_;  // last: it uses everything above
 };
 
 }  // namespace marloven

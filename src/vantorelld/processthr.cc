@@ -807,11 +807,14 @@ void process_thread::finish(transaction& t, const job& j, index_handoff::batch& 
     }
     // The index hears of the pass's changes only now, outside the transaction lock (a slow
     // index server holds up no other thread's database work), and after the changes that other
-    // threads committed before.
-    changes.send();
+    // threads committed before. The thread goes on to its next URL while the sender sends them;
+    // a crawl is reported ended only once the index has all of it.
     if (ended) {
+        changes.send();
         VANT_LOG(WORKERSCHEDULING, info) << "Crawl of archive " << arcid << " ended" << summary;
         notify(arcid);
+    } else {
+        changes.post();
     }
 }
 

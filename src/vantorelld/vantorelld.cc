@@ -294,7 +294,9 @@ void vantorelld::stop() {
     crawlers_.clear();
     http_.reset();  // its request threads get a few seconds to finish their requests
     scheduler_.reset();
-    // The notes of index changes that have been sent need not wait for the next start.
+    // What the crawl threads posted goes to the index now; the notes of index changes that have
+    // been sent need not wait for the next start.
+    storage_->index_changes.drain();
     sqlite_connection db = open_database(config_, install_paths::database);
     transaction t(db);
     storage_->index_changes.clear_settled(db);

@@ -4,8 +4,13 @@
 #include "storage/index_handoff.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
 
 #include "idxstorage/fff_builder.h"
+#include "support/process.h"
 #include "support/test_database.h"
 #include "util/config_file.h"
 #include "util/crawl_error.h"
@@ -112,6 +117,35 @@ TEST_F(index_handoff_test, a_batch_given_up_lets_the_next_ones_through) {
     EXPECT_EQ(db_.integer("select count(*) from indexpending"), 0);
     EXPECT_EQ(hits("newer"), std::vector<std::string>{guid});
     EXPECT_TRUE(hits("older").empty());
+}
+
+// Posting does not wait for the index server: a stalled server holds up no storing thread. The
+// sender keeps the order of the transactions across its groups, so the last version stored is
+// the one indexed.
+TEST_F(index_handoff_test, posted_batches_reach_the_index_in_order_while_the_poster_goes_on) {
+    const std::string guid(32, '1');
+    const int versions = 3 * static_cast<int>(index_handoff::max_group);
+    const pid_t server = index_.server_pid();
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    std::atomic<bool> posted = false;
+    std::jthread poster([&] {
+        for (int i = 1; i <= versions; ++i) {
+            index_handoff::batch changes(handoff_);
+            document_version v = version(guid, 1, "v" + std::to_string(i));
+            ASSERT_TRUE(documents_.store(db_, v, {}, cache_mode::full));
+            changes.add(db_, std::move(v), cache_mode::full);
+            changes.post();
+        }
+        posted = true;
+    });
+    const bool went_on = vant_test::eventually([&] { return posted.load(); });
+    ::kill(server, SIGCONT);
+    ASSERT_TRUE(went_on) << "posting waited for the stalled index server";
+    handoff_.drain();
+    handoff_.clear_settled(db_);
+    EXPECT_EQ(db_.integer("select count(*) from indexpending"), 0);
+    EXPECT_EQ(hits("v" + std::to_string(versions)), std::vector<std::string>{guid});
+    EXPECT_TRUE(hits("v" + std::to_string(versions - 1)).empty());
 }
 
 }  // namespace
