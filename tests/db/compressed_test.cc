@@ -54,14 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
     cases, corrupt_blob_test,
     testing::Values(corrupt_case{"length too small", hello, 23},
                     corrupt_case{"length too large", hello, 25},
-                    corrupt_case{"no bytes for a large length", hello, 300000},
-                    corrupt_case{"zero length for data", hello, 0},
                     corrupt_case{"negative length", hello, -1},
                     corrupt_case{"length beyond the limit", hello, max_blob_length + 1},
-                    corrupt_case{"terabyte length", hello, std::int64_t{1} << 40},
                     corrupt_case{"cut short", big.substr(0, big.size() / 2), 300000},
-                    corrupt_case{"cut short, length too small", big.substr(0, 20), 100},
-                    corrupt_case{"not zlib", "plain text, not compressed", 26},
                     corrupt_case{"flipped byte",
                                  [] {
                                      std::string b = hello;
