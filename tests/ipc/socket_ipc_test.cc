@@ -42,19 +42,16 @@ TEST_F(socket_ipc_test, strings_around_the_stack_buffer_size_travel_intact) {
     // Closing the connection ends the echo loop; the destructor then reaps the child.
 }
 
-TEST_F(socket_ipc_test, integers_use_little_endian_fixed_widths) {
+// The byte layout of numbers and strings: worker/protocol_test.
+TEST_F(socket_ipc_test, a_negative_string_length_reads_as_the_empty_string) {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     socket_ipc::server_helper a(fds[0]);
     socket_ipc::server_helper b(fds[1]);
-    a << std::int32_t{-2} << std::int16_t{0x1234} << std::uint8_t{7} << std::string_view("hi");
-    unsigned char raw[4 + 2 + 1 + 4 + 2];
-    ASSERT_EQ(socket_ipc::recv_exact(b.socket(), raw, sizeof raw), sizeof raw);
-    const unsigned char expected[] = {0xFE, 0xFF, 0xFF, 0xFF, 0x34, 0x12, 7, 2, 0, 0, 0, 'h', 'i'};
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(raw), sizeof raw),
-              std::string(reinterpret_cast<const char*>(expected), sizeof expected));
     a.put_int32(-5);
-    EXPECT_EQ(b.get_string(), "") << "a negative length reads as the empty string";
+    a << std::string_view("next");
+    EXPECT_EQ(b.get_string(), "");
+    EXPECT_EQ(b.get_string(), "next");
 }
 
 // A batch gathers a message; one ended without send() (building it failed) must leave nothing on
