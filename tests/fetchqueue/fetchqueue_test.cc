@@ -1,5 +1,6 @@
 // Tests of the fetch queue over a real database file: duplicates, politeness (one URL per host at
-// a time, the delay, local hosts), turns across archives and hosts, clearing, and restarts.
+// a time, the delay, local hosts), turns across archives and hosts, and clearing. URLs in work
+// when the daemon stops are served after its restart: integration/crawl_test.
 // SPDX-License-Identifier: MIT
 #include "fetchqueue/fetchqueue.h"
 
@@ -117,7 +118,6 @@ TEST_F(fetchqueue_test, local_hosts_are_served_back_to_back_but_one_at_a_time) {
                             "http://127.0.0.1/4", "guid:abc", "guid:def"}) {
         q->push(db_, 1, url, 0);
     }
-    EXPECT_EQ(db_.integer("select count(*) from fetchqueue where host=''"), 2);
     // Three hosts: localhost, 127.0.0.1 and the empty host of the "guid:" entries.
     std::vector<std::string> handed;
     for (int i = 0; i < 3; ++i) {
@@ -200,27 +200,6 @@ TEST_F(fetchqueue_test, cleared_archives_drop_their_hosts_and_can_be_queued_agai
     EXPECT_FALSE(q->next(db_));
     q->push(db_, 2, "http://b.example/3", 0);
     EXPECT_EQ(take_all(*q), std::vector<std::string>{"2 http://b.example/3"});
-}
-
-TEST_F(fetchqueue_test, urls_in_work_at_a_restart_are_served_again) {
-    {
-        auto q = make(20);
-        q->push(db_, 1, "http://a.example/1", 0);
-        q->push(db_, 1, "http://a.example/2", 0);
-        q->push(db_, 4, "http://b.example/1", 0);
-        ASSERT_TRUE(q->next(db_));  // handed out, never removed: the daemon stopped
-        ASSERT_TRUE(q->next(db_));
-        EXPECT_FALSE(q->next(db_));
-    }
-    // A new daemon: its own connection and queue object, same file.
-    auto db = db_.open();
-    fetchqueue q(db, 20, [this] { return now_; });
-    auto first = q.next(db);
-    auto second = q.next(db);
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->url, "http://a.example/1");
-    EXPECT_EQ(second->url, "http://b.example/1");
-    EXPECT_FALSE(q.next(db)) << "one per host still holds after the restart";
 }
 
 }  // namespace

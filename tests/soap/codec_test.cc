@@ -83,8 +83,6 @@ INSTANTIATE_TEST_SUITE_P(
         array_case{
             R"(<v SOAP-ENC:arrayType="xsd:int[3]" SOAP-ENC:offset="[1]"><item>7</item><item>8</item></v>)",
             "0,7,8", ""},
-        array_case{R"(<v SOAP-ENC:arrayType="xsd:int[2"><item>1</item></v>)", "",
-                   "Invalid value for array encoding tag 'arrayType': xsd:int[2"},
         array_case{R"(<v SOAP-ENC:arrayType="xsd:int[2,3]"/>)", "",
                    "Invalid value for array encoding tag 'arrayType': xsd:int[2,3]"},
         array_case{R"(<v SOAP-ENC:offset="1"><item>1</item></v>)", "",
@@ -107,7 +105,6 @@ INSTANTIATE_TEST_SUITE_P(
         array_case{R"(<v href="#nowhere"/>)", "", "No element of the message has the id 'nowhere'"},
         array_case{R"(<v href="#a"/>)", "", "Reference chain too long at id 'a'",
                    R"(<r id="a" href="#a"/>)"},
-        array_case{"<v><item>1x</item></v>", "", "Cannot read '1x' of element 'item' as an int"},
         array_case{"<v><item>2147483648</item></v>", "",
                    "Cannot read '2147483648' of element 'item' as an int"},
         array_case{"<v><item> +12 </item><item>-2147483648</item></v>", "12,-2147483648", ""}));

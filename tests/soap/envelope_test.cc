@@ -61,10 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
     cases, hostile_xml_test,
     testing::Values(hostile_case{"billion laughs", billion_laughs(),
                                  "Document type declarations are not allowed", 0},
-                    hostile_case{"undeclared entity", request("GetVersion", "&lol;"),
-                                 "undefined entity at line 1, column " +
-                                     std::to_string(request("GetVersion", "&lol;").find("&lol;")),
-                                 3},
                     hostile_case{"deep nesting", repeated("<a>", 200000) + repeated("</a>", 200000),
                                  "Elements nested deeper than 64 levels", 64},
                     hostile_case{"many elements", "<a>" + repeated("<b/>", 150000) + "</a>",
