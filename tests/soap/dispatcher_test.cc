@@ -39,13 +39,7 @@ TEST(dispatcher, writes_results_in_order_with_their_types) {
               "<raw xsi:type=\"xsd:base64Binary\">PGEmDf8=</raw>"
               "<p xsi:type=\"ns:Pair\"><A xsi:type=\"xsd:int\">1</A>"
               "<B xsi:type=\"xsd:string\">b</B></p></ns:EchoResponse>");
-
-    text_transport arrays(request("Ints", "<v><item>3</item><item>4</item></v>"));
-    d.handle(arrays);
-    EXPECT_EQ(body_of(arrays.reply),
-              "<ns:IntsResponse><v xsi:type=\"SOAP-ENC:Array\" "
-              "SOAP-ENC:arrayType=\"xsd:int[2]\"><item xsi:type=\"xsd:int\">3</item>"
-              "<item xsi:type=\"xsd:int\">4</item></v></ns:IntsResponse>");
+    // Arrays in replies: suds and PHP's SoapClient read them (soap_clients).
 }
 
 struct fault_case {

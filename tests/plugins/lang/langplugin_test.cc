@@ -11,30 +11,13 @@
 namespace marloven {
 namespace {
 
-// What the plug-in left in a document: its documentwide language and its ranged language metas.
+// What the plug-in left in a document: its documentwide languages (joined by commas) and its
+// ranged language metas.
 struct outcome {
     bool configured = false;
-    std::vector<FFF::meta> languages;
+    std::string documentwide;
+    std::vector<FFF::meta> ranged;
     std::unique_ptr<tXMLTree> tree;
-
-    std::string documentwide() const {
-        std::string out;
-        for (const FFF::meta& m : languages) {
-            if (m.type == FFF::meta_documentwide) {
-                out += (out.empty() ? "" : ",") + m.value;
-            }
-        }
-        return out;
-    }
-    std::vector<const FFF::meta*> ranged() const {
-        std::vector<const FFF::meta*> out;
-        for (const FFF::meta& m : languages) {
-            if (m.type == FFF::meta_ranged) {
-                out.push_back(&m);
-            }
-        }
-        return out;
-    }
 };
 
 // Every token of the document, in order: a token's index is its position.
@@ -74,8 +57,10 @@ class langplugin_test : public testing::Test {
         auto& doc = dynamic_cast<FFF::DocumentData&>(*out.tree);
         loader_.apply({1}, doc, {url, parsed.mime, parsed.charset});
         for (const FFF::meta& m : dynamic_cast<FFF::Contents&>(*doc.children.at(0)).metas()) {
-            if (m.key == MARLOVEN_META_LANGUAGE) {
-                out.languages.push_back(m);
+            if (m.key == MARLOVEN_META_LANGUAGE && m.type == FFF::meta_ranged) {
+                out.ranged.push_back(m);
+            } else if (m.key == MARLOVEN_META_LANGUAGE && m.type == FFF::meta_documentwide) {
+                out.documentwide += (out.documentwide.empty() ? "" : ",") + m.value;
             }
         }
         return out;
@@ -94,7 +79,7 @@ TEST_F(langplugin_test, too_little_text_sets_no_language) {
     outcome out = apply("<html><title>OK 42</title><p>12:30 - 14:00</p></html>",
                         vant_test::read_file(VANT_SOURCE_DIR "/src/api/data/langtrain.txt"));
     ASSERT_TRUE(out.configured);
-    EXPECT_EQ(out.documentwide(), "");
+    EXPECT_EQ(out.documentwide, "");
 }
 
 // An English page that quotes a German paragraph: the page is English, the quotation is marked
@@ -114,18 +99,18 @@ TEST_F(langplugin_test, marks_a_long_paragraph_in_another_language) {
         "</body></html>";
     outcome out = apply(html);
     ASSERT_TRUE(out.configured);
-    EXPECT_EQ(out.documentwide(), "en");
-    auto ranged = out.ranged();
+    EXPECT_EQ(out.documentwide, "en");
+    const std::vector<FFF::meta>& ranged = out.ranged;
     ASSERT_EQ(ranged.size(), 1u);
-    EXPECT_EQ(ranged[0]->value, "de");
+    EXPECT_EQ(ranged[0].value, "de");
     const std::vector<std::string> words = tokens(*out.tree);
-    ASSERT_LT(ranged[0]->end + 1, words.size());
-    EXPECT_EQ(words[ranged[0]->beg], "Gestern");
-    EXPECT_EQ(words[ranged[0]->end] + words[ranged[0]->end + 1], ".Merci");
+    ASSERT_LT(ranged[0].end + 1, words.size());
+    EXPECT_EQ(words[ranged[0].beg], "Gestern");
+    EXPECT_EQ(words[ranged[0].end] + words[ranged[0].end + 1], ".Merci");
     // Text beyond the bound of a document's cost is not read: the German paragraph is past it.
     outcome bounded = apply(html, "", "max_text_bytes = 150");
-    EXPECT_EQ(bounded.documentwide(), "en");
-    EXPECT_TRUE(bounded.ranged().empty());
+    EXPECT_EQ(bounded.documentwide, "en");
+    EXPECT_TRUE(bounded.ranged.empty());
 }
 
 TEST_F(langplugin_test, trains_on_a_custom_training_text) {
@@ -144,10 +129,10 @@ TEST_F(langplugin_test, trains_on_a_custom_training_text) {
         "ni renkontis malnovan amikon, kiu rakontis, ke li translokiĝos norden en la somero.\n"
         "###END###\n";
     EXPECT_EQ(apply("<title>Huomenna menemme järven rannalle uimaan ja syömään.</title>", training)
-                  .documentwide(),
+                  .documentwide,
               "fi");
     EXPECT_EQ(apply("<title>Morgaŭ ni iros al la lago por naĝi kaj manĝi.</title>", training)
-                  .documentwide(),
+                  .documentwide,
               "eo");
     EXPECT_NE(log_.text().find("Plugin SLR: Docfilter 1 knows the languages fi eo"),
               std::string::npos);
