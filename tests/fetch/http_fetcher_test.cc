@@ -22,33 +22,26 @@ class http_fetcher_test : public testing::Test {
         s.connect_timeout_seconds = 5;
         s.timeout_seconds = 1;
         s.max_size = 1000;
-        s.user_agent = "testbot/1.0";
         return s;
     }
     vant_test::test_http_server server_;
     http_fetcher fetcher_{quick()};
 };
 
-TEST_F(http_fetcher_test, response_head_is_kept_raw_and_body_whole) {
-    server_.route("/a", http_response{200, {{"Content-Type", "text/html"}, {"X-One", "1"}}, "<p>"});
-    fetch_response r = fetcher_.fetch({server_.url("/a"), "", std::nullopt, std::nullopt});
-    EXPECT_EQ(r.failure, transfer_failure::none);
-    EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body, "<p>");
-    EXPECT_EQ(r.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.headers;
-    EXPECT_NE(r.headers.find("X-One: 1\r\n"), std::string::npos);
-    EXPECT_TRUE(r.headers.ends_with("\r\n\r\n"));
-}
-
-TEST_F(http_fetcher_test, compressed_bodies_arrive_decoded) {
-    std::string text(600, 'z');
-    http_response gz{200, {{"Content-Type", "text/plain"}}, text};
+TEST_F(http_fetcher_test, response_head_is_kept_raw_and_compressed_bodies_arrive_decoded) {
+    const std::string text(600, 'z');
+    http_response gz{200, {{"Content-Type", "text/plain"}, {"X-One", "1"}}, text};
     gz.gzip = true;
     server_.route("/gz", gz);
     fetch_response r = fetcher_.fetch({server_.url("/gz"), "", std::nullopt, std::nullopt});
-    EXPECT_NE(server_.requests().at(0).header("accept-encoding").find("gzip"), std::string::npos);
-    EXPECT_NE(r.headers.find("Content-Encoding: gzip"), std::string::npos);
+    EXPECT_EQ(r.failure, transfer_failure::none);
+    EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, text);
+    EXPECT_EQ(r.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.headers;
+    EXPECT_NE(r.headers.find("X-One: 1\r\n"), std::string::npos);
+    EXPECT_NE(r.headers.find("Content-Encoding: gzip"), std::string::npos);
+    EXPECT_TRUE(r.headers.ends_with("\r\n\r\n"));
+    EXPECT_NE(server_.requests().at(0).header("accept-encoding").find("gzip"), std::string::npos);
 }
 
 TEST_F(http_fetcher_test, oversized_body_is_cut_at_the_limit_and_flagged) {
@@ -104,11 +97,6 @@ TEST_F(http_fetcher_test, cookies_credentials_and_form_bodies_are_sent) {
     EXPECT_EQ(req.method, "POST");
     EXPECT_EQ(req.body, "a=1&b=2");
     EXPECT_EQ(req.header("cookie"), "sid=42; x=1");
-
-    r = fetcher_.fetch({server_.url("/private"), "sid=42", std::pair{"jo", "wrong"}, {}});
-    EXPECT_EQ(r.status, 401);
-    r = fetcher_.fetch({server_.url("/private"), "", std::pair{"jo", "pw"}, {}});
-    EXPECT_EQ(r.status, 403);
 }
 
 // A session sends back the cookies it was given (integration/crawl_test logs in through one);

@@ -37,16 +37,12 @@ class plugins_test : public testing::Test {
         dir_.add(probe("good"));
         return load();
     }
-    // A document of two paragraphs: "alpha beta" (body) and "gamma" (title).
+    // A document of one paragraph: "alpha beta".
     static std::unique_ptr<FFF::DocumentData> document() {
         auto doc = std::make_unique<FFF::DocumentData>(true);
-        auto& contents = doc->add<FFF::Contents>(true);
-        auto& body = contents.add<FFF::P>().add<FFF::S>().add<FFF::Low>();
+        auto& body = doc->add<FFF::Contents>(true).add<FFF::P>().add<FFF::S>().add<FFF::Low>();
         body.dictid = FFF::slice::centralNorm;
         body.words = {"alpha", "beta"};
-        auto& title = contents.add<FFF::P>().add<FFF::S>().add<FFF::Low>();
-        title.dictid = FFF::slice::title;
-        title.words = {"gamma"};
         return doc;
     }
     // Configures docfilter `id` of the probe plug-in (record 1) with `script`.

@@ -108,7 +108,6 @@ TEST(robots_rules_test, a_file_with_very_many_rules_is_checked_rule_by_rule) {
     EXPECT_FALSE(robots.allowed(db, "http://example.com/private/a").allowed);
     EXPECT_FALSE(robots.allowed(db, "http://example.com/dir700/x/a.html").allowed);
     EXPECT_TRUE(robots.allowed(db, "http://example.com/dir700/a.txt").allowed);
-    EXPECT_TRUE(robots.allowed(db, "http://example.com/public").allowed);
     EXPECT_TRUE(robots.allowed(db, "http://example.com/public").rules_parsed);
 }
 
