@@ -30,7 +30,6 @@ TEST_F(socket_ipc_test, strings_around_the_stack_buffer_size_travel_intact) {
     socket_ipc::server_proxy proxy(config_, "fake_child");
     std::string err;
     ASSERT_TRUE(proxy.start(err)) << err;
-    EXPECT_GT(proxy.pid(), 0);
     for (size_t n : {0u, 1u, 4095u, 4096u, 4097u, 3000000u}) {
         std::string s(n, 'x');
         for (size_t i = 0; i < n; ++i) {
