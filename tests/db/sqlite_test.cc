@@ -1,15 +1,9 @@
-// Tests of the database conventions: statement texts, blobs, transactions, fatal results, and a
-// database that survives a writer killed in the middle of its work.
+// Tests of the database conventions: the configured sync level, statement texts, blobs,
+// transactions and fatal results.
 // SPDX-License-Identifier: MIT
 #include "db/sqlite.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <thread>
 
 #include "db/dbconfig.h"
 #include "db/disk_full.h"
@@ -35,13 +29,6 @@ class sqlite_test : public testing::Test {
     std::string db_path_ = dir_ / "vantorell.db";
 };
 
-TEST_F(sqlite_test, sync_level_comes_from_the_configuration) {
-    EXPECT_EQ(query_int(open(), "pragma synchronous"), 1);
-    EXPECT_EQ(query_int(open("SyncLevel=0\n"), "pragma synchronous"), 0);
-    EXPECT_EQ(query_int(open("SyncLevel=3\n"), "pragma synchronous"), 3);
-    EXPECT_EQ(query_int(open("SyncLevel=4\n"), "pragma synchronous"), 1);
-}
-
 // Crawl threads opened while another thread held a transaction kept the default level and
 // synced every commit: the pragma had failed with SQLITE_BUSY, unnoticed.
 TEST_F(sqlite_test, sync_level_applies_while_another_connection_holds_the_database) {
@@ -50,40 +37,26 @@ TEST_F(sqlite_test, sync_level_applies_while_another_connection_holds_the_databa
     exec(holder, "create table t(x)");
     // Under write-ahead logging the opener does not wait for the writer, yet its level must be
     // the configured one, not the default.
-    std::int64_t level = -1;
-    std::thread opener([&] {
-        auto db = open("SyncLevel=0\n");
-        level = query_int(db, "pragma synchronous");
-    });
-    opener.join();
+    EXPECT_EQ(query_int(open("SyncLevel=0\n"), "pragma synchronous"), 0);
+    EXPECT_EQ(query_int(open("SyncLevel=3\n"), "pragma synchronous"), 3);
     exec(holder, "commit transaction");
-    EXPECT_EQ(level, 0);
 }
 
-TEST_F(sqlite_test, quoted_texts_and_bound_blobs_come_back_unchanged) {
+TEST_F(sqlite_test, bound_blobs_come_back_unchanged_and_an_empty_one_is_not_null) {
     auto db = open();
-    exec(db, "create table t(k text, v blob)");
-    const std::string key = "it's a 'quote'; drop table t; --";
+    exec(db, "create table t(k integer, v blob)");
     const std::string bytes("\0\x01'\xff\0", 5);
-    {
-        statement st(db, sql_text("insert into t values('%q', ?)", key.c_str()));
-        st.bind_blob(1, bytes);
+    for (auto [k, v] : {std::pair{1, std::string_view(bytes)}, std::pair{2, std::string_view()}}) {
+        statement st(db, sql_text("insert into t values(%d, ?)", k));
+        st.bind_blob(1, v);
         EXPECT_FALSE(st.next());
     }
-    {
-        statement st(db, sql_text("insert into t values('%q', ?)", "empty"));
-        st.bind_blob(1, "");
-        EXPECT_FALSE(st.next());
-    }
-    EXPECT_EQ(changes(db), 1);
-    statement st(db, sql_text("select v from t where k='%q'", key.c_str()));
+    statement st(db, "select v from t order by k");
     ASSERT_TRUE(st.next());
     EXPECT_EQ(st.blob(0), bytes);
-    EXPECT_FALSE(st.next());
-    statement empty(db, "select v from t where k='empty'");
-    ASSERT_TRUE(empty.next());
-    EXPECT_FALSE(empty.is_null(0)) << "an empty blob is not NULL";
-    EXPECT_EQ(empty.blob(0), "");
+    ASSERT_TRUE(st.next());
+    EXPECT_FALSE(st.is_null(0)) << "an empty blob is not NULL";
+    EXPECT_EQ(st.blob(0), "");
 }
 
 TEST_F(sqlite_test, transaction_rolls_back_unless_committed) {
@@ -98,23 +71,14 @@ TEST_F(sqlite_test, transaction_rolls_back_unless_committed) {
         exec(db, "insert into t values(2)");
         t.commit();
     }
+    // The free pair (begin_transaction, commit_transaction) and the process-wide lock:
+    // api/crawl_test, whose query frees the lock while it waits for the index.
     EXPECT_EQ(query_int(db, "select sum(x) from t"), 2);
-    // The free pair releases the process-wide lock: another thread can begin afterwards.
-    ASSERT_EQ(begin_transaction(db), SQLITE_OK);
-    exec(db, "insert into t values(3)");
-    EXPECT_EQ(commit_transaction(db), SQLITE_OK);
-    std::thread other([this] {
-        auto db2 = open();
-        transaction t(db2);
-        exec(db2, "insert into t values(4)");
-        t.commit();
-    });
-    other.join();
-    EXPECT_EQ(query_int(db, "select sum(x) from t"), 9);
 }
 
 using sqlite_death_test = sqlite_test;
 
+// A path printed instead of the file's (VANT_SQLITE_CHECK_AS): cfgstorage_death_test.
 TEST_F(sqlite_death_test, unexpected_result_names_the_code_message_and_calling_line) {
     auto db = open();
     int line = __LINE__ + 1;
@@ -122,10 +86,6 @@ TEST_F(sqlite_death_test, unexpected_result_names_the_code_message_and_calling_l
                  "tests\\\\db\\\\sqlite_test\\(" + std::to_string(line) +
                      "\\): assertion \\[SQLite error: \\[1\\] near \"bogus\": syntax error\\] "
                      "failed");
-    EXPECT_DEATH(VANT_SQLITE_CHECK_AS("hdr\\marloven/x", db, SQLITE_CONSTRAINT),
-                 "hdr\\\\marloven/x\\([0-9]+\\): assertion \\[SQLite error: \\[19\\]");
-    EXPECT_DEATH(statement(db, "select * from nowhere"), "no such table: nowhere");
-    EXPECT_EQ(VANT_SQLITE_CHECK(db, SQLITE_DONE), SQLITE_DONE);
 }
 
 // Issue 14: a full disk ended the daemon wherever it struck, also while crawling or uploading.
@@ -159,76 +119,9 @@ TEST_F(sqlite_test, dbconfig_is_created_once_and_kept) {
     ensure_dbconfig(db);
     std::string guid = read_platform_guid(db);
     EXPECT_EQ(guid.size(), 32u);
-    EXPECT_EQ(query_int(db, "select value from dbconfig where key='SchemaVersion'"), 1);
     ensure_dbconfig(db);
     EXPECT_EQ(read_platform_guid(db), guid);
     EXPECT_EQ(query_int(db, "select count(*) from dbconfig"), 2);
-}
-
-// A writer killed with SIGKILL in the middle of a burst of transactions leaves a database that
-// opens, passes the integrity check and keeps every committed row.
-TEST_F(sqlite_test, database_survives_a_writer_killed_during_a_burst) {
-    {
-        auto db = open();
-        exec(db, "create table burst(n integer, payload blob)");
-    }
-    int pipe_fds[2];
-    ASSERT_EQ(::pipe(pipe_fds), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    struct reaper {  // the writer never outlives the test, whatever fails
-        pid_t pid;
-        ~reaper() {
-            if (pid > 0) {
-                int status = 0;
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-            }
-        }
-    };
-    if (child == 0) {
-        ::close(pipe_fds[0]);
-        auto db = open();
-        std::string payload(20000, 'p');
-        for (int n = 1;; ++n) {
-            transaction t(db);
-            statement st(db, sql_text("insert into burst values(%d, ?)", n));
-            st.bind_blob(1, payload);
-            st.next();
-            exec(db, sql_text("update burst set payload=? where n=%d", n / 2));
-            t.commit();
-            char c = 'c';
-            if (::write(pipe_fds[1], &c, 1) != 1) {
-                ::_exit(0);
-            }
-        }
-    }
-    ::close(pipe_fds[1]);
-    reaper guard{child};
-    char buf[64];
-    size_t committed = 0;
-    while (committed < 100) {
-        ssize_t n = ::read(pipe_fds[0], buf, sizeof buf);
-        ASSERT_GT(n, 0);
-        committed += static_cast<size_t>(n);
-    }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    guard.pid = 0;
-    ::close(pipe_fds[0]);
-    ASSERT_TRUE(WIFSIGNALED(status));
-
-    auto db = open();
-    statement check(db, "pragma integrity_check");
-    ASSERT_TRUE(check.next());
-    EXPECT_EQ(check.text(0), "ok");
-    EXPECT_GE(query_int(db, "select count(*) from burst"), static_cast<std::int64_t>(committed));
-    EXPECT_EQ(query_int(db, "select count(*) from burst"),
-              query_int(db, "select max(n) from burst"));
-    transaction t(db);
-    exec(db, "insert into burst values(0, x'00')");
-    t.commit();
 }
 
 }  // namespace

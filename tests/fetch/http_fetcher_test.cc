@@ -22,34 +22,26 @@ class http_fetcher_test : public testing::Test {
         s.connect_timeout_seconds = 5;
         s.timeout_seconds = 1;
         s.max_size = 1000;
-        s.user_agent = "testbot/1.0";
         return s;
     }
     vant_test::test_http_server server_;
     http_fetcher fetcher_{quick()};
 };
 
-TEST_F(http_fetcher_test, response_head_is_kept_raw_and_body_whole) {
-    server_.route("/a", http_response{200, {{"Content-Type", "text/html"}, {"X-One", "1"}}, "<p>"});
-    fetch_response r = fetcher_.fetch({server_.url("/a"), "", std::nullopt, std::nullopt});
-    EXPECT_EQ(r.failure, transfer_failure::none);
-    EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body, "<p>");
-    EXPECT_EQ(r.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.headers;
-    EXPECT_NE(r.headers.find("X-One: 1\r\n"), std::string::npos);
-    EXPECT_TRUE(r.headers.ends_with("\r\n\r\n"));
-    EXPECT_EQ(server_.requests().at(0).header("user-agent"), "testbot/1.0");
-}
-
-TEST_F(http_fetcher_test, compressed_bodies_arrive_decoded) {
-    std::string text(600, 'z');
-    http_response gz{200, {{"Content-Type", "text/plain"}}, text};
+TEST_F(http_fetcher_test, response_head_is_kept_raw_and_compressed_bodies_arrive_decoded) {
+    const std::string text(600, 'z');
+    http_response gz{200, {{"Content-Type", "text/plain"}, {"X-One", "1"}}, text};
     gz.gzip = true;
     server_.route("/gz", gz);
     fetch_response r = fetcher_.fetch({server_.url("/gz"), "", std::nullopt, std::nullopt});
-    EXPECT_NE(server_.requests().at(0).header("accept-encoding").find("gzip"), std::string::npos);
-    EXPECT_NE(r.headers.find("Content-Encoding: gzip"), std::string::npos);
+    EXPECT_EQ(r.failure, transfer_failure::none);
+    EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, text);
+    EXPECT_EQ(r.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.headers;
+    EXPECT_NE(r.headers.find("X-One: 1\r\n"), std::string::npos);
+    EXPECT_NE(r.headers.find("Content-Encoding: gzip"), std::string::npos);
+    EXPECT_TRUE(r.headers.ends_with("\r\n\r\n"));
+    EXPECT_NE(server_.requests().at(0).header("accept-encoding").find("gzip"), std::string::npos);
 }
 
 TEST_F(http_fetcher_test, oversized_body_is_cut_at_the_limit_and_flagged) {
@@ -81,8 +73,6 @@ TEST_F(http_fetcher_test, failures_before_any_response_are_classified) {
     } cases[] = {
         {closed, transfer_failure::connect},
         {"file:///etc/passwd", transfer_failure::bad_url},
-        {"ftp://127.0.0.1/x", transfer_failure::bad_url},
-        {"http://", transfer_failure::bad_url},
         // A label longer than 63 bytes cannot be put in a DNS query, so the lookup fails on
         // this machine without asking any name server.
         {"http://" + std::string(64, 'a') + ".invalid/", transfer_failure::resolve},
@@ -106,28 +96,19 @@ TEST_F(http_fetcher_test, cookies_credentials_and_form_bodies_are_sent) {
     EXPECT_EQ(req.method, "POST");
     EXPECT_EQ(req.body, "a=1&b=2");
     EXPECT_EQ(req.header("cookie"), "sid=42; x=1");
-
-    r = fetcher_.fetch({server_.url("/private"), "sid=42", std::pair{"jo", "wrong"}, {}});
-    EXPECT_EQ(r.status, 401);
-    r = fetcher_.fetch({server_.url("/private"), "", std::pair{"jo", "pw"}, {}});
-    EXPECT_EQ(r.status, 403);
 }
 
-TEST_F(http_fetcher_test, a_session_sends_back_the_cookies_it_was_given) {
+// A session sends back the cookies it was given (integration/crawl_test logs in through one);
+// the fetcher's own handle keeps none between requests, so no site gets another's cookies.
+TEST_F(http_fetcher_test, the_shared_handle_keeps_no_cookies_between_requests) {
     server_.route("/start", http_response{200, {{"Set-Cookie", "pre=1; Path=/"}}, "form"});
     server_.route("/check", http_route(http_response{200, {}, "in"}, std::nullopt, "pre=1"));
-    fetch_settings settings = quick();
-    http_fetcher::session session(settings);
-    EXPECT_EQ(session.fetch({server_.url("/start"), "", {}, {}}).status, 200);
-    EXPECT_EQ(session.fetch({server_.url("/check"), "", {}, {}}).status, 200);
-    // The fetcher's own handle keeps no cookies between requests.
     fetcher_.fetch({server_.url("/start"), "", {}, {}});
     EXPECT_EQ(fetcher_.fetch({server_.url("/check"), "", {}, {}}).status, 403);
 }
 
 TEST(form_encode_test, reserved_and_non_ascii_bytes_are_escaped) {
     EXPECT_EQ(form_encode("a b&c=d/é~_.-"), "a%20b%26c%3Dd%2F%C3%A9~_.-");
-    EXPECT_EQ(form_encode(""), "");
 }
 
 }  // namespace

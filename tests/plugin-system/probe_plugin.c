@@ -58,8 +58,6 @@ static void destroy(void* instance) {
  *   language CODE      set the language
  *   score N            set the score
  *   upper RUN          replace the words of run RUN by "UPPER" and "CASE"
- *   fold-bad           fold a text that is not UTF-8 and add meta folded=null when refused
- *   fail               report failure (return 1)
  *   crash              die of a segmentation fault
  *   hang               never return
  *   exit               end the process with status 7
@@ -69,7 +67,6 @@ static int transform(void* instance, marloven_fff_document* doc) {
     char* script = host->duplicate(p->script);
     char* save = NULL;
     char* line;
-    int result = 0;
     for (line = strtok_r(script, "\n", &save); line != NULL; line = strtok_r(NULL, "\n", &save)) {
         char key[256] = "";
         char value[256] = "";
@@ -90,14 +87,6 @@ static int transform(void* instance, marloven_fff_document* doc) {
         } else if (strncmp(line, "upper ", 6) == 0) {
             const char* words[] = {"UPPER", "CASE"};
             host->set_words(doc, (uint32_t)strtoul(line + 6, NULL, 10), words, 2);
-        } else if (strcmp(line, "fold-bad") == 0) {
-            char* folded = host->fold("caf\xe9");
-            marloven_fff_meta m = {MARLOVEN_META_DOCUMENTWIDE,       0, "folded",
-                                   folded == NULL ? "null" : folded, 0, 0};
-            host->add_meta(doc, &m);
-            host->free(folded);
-        } else if (strcmp(line, "fail") == 0) {
-            result = 1;
         } else if (strcmp(line, "crash") == 0) {
             raise(SIGSEGV);
         } else if (strcmp(line, "hang") == 0) {
@@ -109,7 +98,7 @@ static int transform(void* instance, marloven_fff_document* doc) {
         }
     }
     host->free(script);
-    return result;
+    return 0;
 }
 
 #if PROBE_VARIANT == PROBE_NO_EXPORT

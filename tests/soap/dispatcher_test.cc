@@ -39,13 +39,7 @@ TEST(dispatcher, writes_results_in_order_with_their_types) {
               "<raw xsi:type=\"xsd:base64Binary\">PGEmDf8=</raw>"
               "<p xsi:type=\"ns:Pair\"><A xsi:type=\"xsd:int\">1</A>"
               "<B xsi:type=\"xsd:string\">b</B></p></ns:EchoResponse>");
-
-    text_transport arrays(request("Ints", "<v><item>3</item><item>4</item></v>"));
-    d.handle(arrays);
-    EXPECT_EQ(body_of(arrays.reply),
-              "<ns:IntsResponse><v xsi:type=\"SOAP-ENC:Array\" "
-              "SOAP-ENC:arrayType=\"xsd:int[2]\"><item xsi:type=\"xsd:int\">3</item>"
-              "<item xsi:type=\"xsd:int\">4</item></v></ns:IntsResponse>");
+    // Arrays in replies: suds and PHP's SoapClient read them (soap_clients).
 }
 
 struct fault_case {
@@ -72,17 +66,15 @@ TEST_P(dispatcher_fault_test, answers_with_a_fault_and_no_results) {
 INSTANTIATE_TEST_SUITE_P(
     cases, dispatcher_fault_test,
     testing::Values(
-        fault_case{request("Nope", ""), "SOAP-ENV:Client",
-                   "Unknown method 'Nope' in namespace 'urn:t'"},
         fault_case{request("Echo", "", "", "urn:other"), "SOAP-ENV:Client",
                    "Unknown method 'Echo' in namespace 'urn:other'"},
+        // A described method without a handler is as unknown as one never described.
         fault_case{request("Strings", "<v/>"), "SOAP-ENV:Client",
                    "Unknown method 'Strings' in namespace 'urn:t'"},
         fault_case{request("Echo", "<s/><p/>"), "SOAP-ENV:Client", "Missing parameter 'n'"},
         // The handler's own fault, after it read its parameters.
         fault_case{request("Echo", "<n>-1</n><s/><p/>"), "SOAP-ENV:Server", "BadMagic"},
-        fault_case{"<a><b></a>", "SOAP-ENV:Client", "mismatched tag at line 1, column 8"},
-        fault_case{"", "SOAP-ENV:Client", "no element found at line 1, column 0"}));
+        fault_case{"<a><b></a>", "SOAP-ENV:Client", "mismatched tag at line 1, column 8"}));
 
 TEST(dispatcher, stops_reading_a_refused_request) {
     dispatcher d = echo_dispatcher();

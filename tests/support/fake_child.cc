@@ -3,8 +3,10 @@
 //   echo          answers every string with the same string until the connection ends
 //   exit_early    exits with status 3 without connecting
 //   hang          connects and then waits for ever
-//   half_string   announces a 10-byte string, sends 3 bytes and exits
-//   env NAME      sends the value of the environment variable NAME as a string and exits
+//   half_string   announces a 10-byte string, sends 3 bytes and ends its side of the connection
+//   env NAME      sends the value of the environment variable NAME as a string and ends its side
+//                 (these two then wait for the parent to close: a child that exited at once could
+//                 be reaped before the parent read its token, and its start would fail)
 //   bytes HEX     sends the bytes written in hexadecimal (e.g. "0200") and exits
 //   answer HEX    reads a 16-bit request identifier, sends the bytes and waits for the end of
 //                 the connection
@@ -25,6 +27,14 @@
 #include "ipc/socket_ipc.h"
 
 namespace {
+
+// Ends this side of the connection and waits until the parent closes its side.
+void end_and_wait(int sock) {
+    ::shutdown(sock, SHUT_WR);
+    char c;
+    while (::recv(sock, &c, 1, 0) > 0) {
+    }
+}
 
 // A connection to the port that does not come from the child, behaving as `how` says.
 int stranger(int port, const std::string& how) {
@@ -82,6 +92,7 @@ int main(int argc, char** argv) {
             channel.put_byte('a');
             channel.put_byte('b');
             channel.put_byte('c');
+            end_and_wait(sock);
         } else if (mode.rfind("bytes ", 0) == 0 || mode.rfind("answer ", 0) == 0) {
             bool answer = mode[0] == 'a';
             if (answer) {
@@ -99,6 +110,7 @@ int main(int argc, char** argv) {
         } else if (mode.rfind("env ", 0) == 0) {
             const char* v = std::getenv(mode.substr(4).c_str());
             channel.put_string(v != nullptr ? v : "<unset>");
+            end_and_wait(sock);
         } else {
             if (mode.rfind("intruder ", 0) == 0) {
                 channel.put_string(foreign < 0 || closed_by_peer(foreign) ? "dropped" : "open");
