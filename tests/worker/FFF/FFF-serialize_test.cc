@@ -29,12 +29,15 @@ binary_result read_prefix(const std::string& blob, std::size_t n) {
 }
 
 // root(score 500000, link "a" 7) > contents(meta positional) > p > s > low(12, urlid 0, "hi" ",")
+// and low(13, "x"): a link run carries its urlid, a remote link run does not.
 std::unique_ptr<DocumentData> small_document() {
     auto doc = std::make_unique<DocumentData>();
     doc->score = 500000;
     doc->addLink("a", 7);
     auto& contents = doc->add<Contents>();
-    vant_test::add_run(contents.add<P>().add<S>(), slice::centralLink, {"hi", ","}, 0);
+    auto& s = contents.add<P>().add<S>();
+    vant_test::add_run(s, slice::centralLink, {"hi", ","}, 0);
+    vant_test::add_run(s, slice::centralRemote, {"x"});
     contents.metas().push_back({meta_positional, 2, "k", "v", 3, 0});
     return doc;
 }
@@ -44,9 +47,10 @@ const std::string small_blob = bytes({
     0x81,                                          // one child
     0x85, 0x81,                                    //   contents, one child
     0x82, 0x81,                                    //     p, one child
-    0x83, 0x81,                                    //       s, one child
+    0x83, 0x82,                                    //       s, two children
     0x84, 0x8C, 0x80, 0x82,                        //         low: dictid 12, urlid 0, two words
     0x82, 'h',  'i',  0x81, ',',                   //           "hi" ","
+    0x84, 0x8D, 0x81, 0x81, 'x',                   //         low: dictid 13, one word "x"
     0x87, 0x81, 0x82, 0x81, 'k', 0x81, 'v', 0x83,  //   metas: 7 bytes, positional at 3
     0x20, 0x42, 0x9E,                              // score 500000
     0x81, 0x81, 'a',  0x87,                        // one link: "a", score 7
@@ -62,20 +66,6 @@ TEST(binary_form, sample_page_reads_back_equal) {
     ASSERT_TRUE(got.root);
     EXPECT_EQ(got.state, read_state::Complete);
     EXPECT_EQ(ToBinary(*got.root), ToBinary(*doc));  // every field, scores and links included
-}
-
-TEST(binary_form, link_runs_carry_a_urlid_and_remote_link_runs_do_not) {
-    auto written = [](std::uint32_t dictid) {
-        Low run;
-        run.dictid = dictid;
-        run.urlid = 300;
-        run.words = {"w"};
-        std::string out;
-        run.write(out);
-        return out;
-    };
-    EXPECT_EQ(written(slice::marginalLink), bytes({0x87, 0x2C, 0x82, 0x81, 0x81, 'w'}));
-    EXPECT_EQ(written(slice::marginalRemoteLink), bytes({0x88, 0x81, 0x81, 'w'}));
 }
 
 TEST(binary_form, kind_zero_root_scores_everything_one_million) {
@@ -202,22 +192,6 @@ TEST(metas, come_back_sorted_and_without_repeats) {
     };
     EXPECT_EQ(read.metas(), expected);
     EXPECT_EQ(contents.metas().size(), 9u);  // the writer leaves the caller's records alone
-}
-
-TEST(metas, a_record_cut_by_the_end_of_the_string_is_dropped) {
-    const std::string two = bytes({0x81, 0x81, 0x81, 'k', 0x81, 'v', 0x83,     // positional at 3
-                                   0x82, 0x82, 0x81, 'r', 0x80, 0x83, 0x84});  // ranged 3-4
-    const meta positional{meta_positional, 1, "k", "v", 3, 0};
-    std::vector<meta> metas{{}, {}, {}};
-    decode_metas(std::string_view(two).substr(0, two.size() - 1), metas);
-    EXPECT_EQ(metas, std::vector<meta>{positional});
-    decode_metas(two, metas);
-    EXPECT_EQ(metas, (std::vector<meta>{positional, {meta_ranged, 2, "r", "", 3, 4}}));
-    decode_metas(std::string_view(two).substr(0, 4), metas);
-    EXPECT_TRUE(metas.empty());
-    // A key length past the end of the string.
-    decode_metas(bytes({0x80, 0x80, 0x85, 'k'}), metas);
-    EXPECT_TRUE(metas.empty());
 }
 
 }  // namespace
