@@ -13,16 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "db/cfgstorage.h"
 #include "db/disk_full.h"
 #include "db/sqlite.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
-#include "logstorage/logstorage.h"
 #include "records/records.h"
-#include "robotschecker/robotschecker.h"
 #include "storage/index_handoff.h"
+#include "storage/storage_set.h"
 #include "support/test_database.h"
 #include "support/test_http_server.h"
 #include "util/config_file.h"
@@ -47,29 +43,19 @@ class crawl_fixture : public testing::Test {
         log_ = std::fopen((dir_ / "test.log").c_str(), "a");
         std::string message;
         marloven::configure_log(config_, log_, message);
-        using namespace marloven;
-        transaction t(db_);
-        docs_ = lend(svc_.documents);
-        logs_ = lend(svc_.logs);
-        sources_ = lend(svc_.sources);
-        archives_ = lend(svc_.archives);
-        auths_ = lend(svc_.auths);
-        plugins_ = lend(svc_.plugins);
-        docfilters_ = lend(svc_.docfilters);
-        pipes_ = lend(svc_.renderer_pipes);
-        queue_ = std::make_unique<fetchqueue>(db_, 0);
-        robots_ = std::make_unique<robotschecker>(db_, "marlovenbot");
+        marloven::transaction t(db_);
+        storage_ = std::make_unique<marloven::storage_set>(db_, config_, 0, "marlovenbot");
         t.commit();
-        index_ = std::make_unique<idxstorage>(config_, dir_ / "index");
+        // The set's own index client is never started: the fixture's runs on an index of its own.
+        static_cast<marloven::storage_refs&>(svc_) = marloven::storage_refs(*storage_);
+        index_ = std::make_unique<marloven::idxstorage>(config_, dir_ / "index");
         EXPECT_TRUE(index_->start());
-        changes_ = std::make_unique<index_handoff>(*index_, *docs_);
+        changes_ = std::make_unique<marloven::index_handoff>(*index_, storage_->documents);
         svc_.config = &config_;
         svc_.database = dir_ / "vantorell.db";
         svc_.platform_guid = "0123456789abcdef0123456789abcdef";
-        svc_.queue = queue_.get();
         svc_.index = index_.get();
         svc_.index_changes = changes_.get();
-        svc_.robots = robots_.get();
         svc_.cookies = &cookies_;
         svc_.disk_pause = &disk_pause_;
         svc_.settings = marloven::crawl_settings::from(config_);
@@ -82,14 +68,14 @@ class crawl_fixture : public testing::Test {
         marloven::close_log();
     }
 
-    // Creates a store over the database and lends it to the services.
-    template <typename T>
-    std::unique_ptr<T> lend(T*& slot) {
-        auto store = std::make_unique<T>(db_);
-        slot = store.get();
-        return store;
+    // `f()` inside a transaction of the test's connection.
+    template <typename F>
+    auto in_transaction(F f) {
+        marloven::transaction t(db_);
+        auto out = f();
+        t.commit();
+        return out;
     }
-
     std::string log() const { return read_file(dir_ / "test.log"); }
     int log_count(const std::string& text) const { return occurrences(log(), text); }
 
@@ -105,30 +91,23 @@ class crawl_fixture : public testing::Test {
     // Stores the source and an archive of it; returns the archive id.
     std::uint32_t add_archive(const marloven::SourceConfiguration& source,
                               marloven::ArchiveConfiguration archive = {}) {
-        marloven::transaction t(db_);
-        archive.source_id = sources_->add(db_, source);
-        int id = archives_->add(db_, archive);
-        t.commit();
-        return static_cast<std::uint32_t>(id);
+        return in_transaction([&] {
+            archive.source_id = svc_.sources->add(db_, source);
+            return static_cast<std::uint32_t>(svc_.archives->add(db_, archive));
+        });
     }
     // Opens a crawl at the present time and queues the source's seeds.
     void start_crawl(std::uint32_t arcid) {
         marloven::transaction t(db_);
         marloven::ArchiveConfiguration a;
         marloven::SourceConfiguration s;
-        ASSERT_TRUE(archives_->get(db_, static_cast<int>(arcid), a));
-        ASSERT_TRUE(sources_->get(db_, a.source_id, s));
-        logs_->crawlStarted(db_, arcid, now_);
-        for (const auto& seed : s.seeds) {
-            queue_->push(db_, arcid, seed, 0);
-        }
+        ASSERT_TRUE(svc_.archives->get(db_, static_cast<int>(arcid), a));
+        ASSERT_TRUE(svc_.sources->get(db_, a.source_id, s));
+        marloven::start_crawl(db_, svc_, arcid, s, now_);
         t.commit();
     }
     std::optional<marloven::crawl_stats> last_crawl(std::uint32_t arcid) {
-        marloven::transaction t(db_);
-        auto c = logs_->lastCrawl(db_, arcid);
-        t.commit();
-        return c;
+        return in_transaction([&] { return svc_.logs->lastCrawl(db_, arcid); });
     }
     // A number read without the process-wide transaction lock: the committed state (readers of
     // the write-ahead log never wait for a writer).
@@ -148,33 +127,18 @@ class crawl_fixture : public testing::Test {
         return {pid};
     }
     bool queue_empty(std::uint32_t arcid) {
-        marloven::transaction t(db_);
-        bool empty = queue_->empty(db_, arcid);
-        t.commit();
-        return empty;
+        return in_transaction([&] { return svc_.queue->empty(db_, arcid); });
     }
     // Rows of a query, each as its columns joined with "|".
     std::vector<std::string> rows(const std::string& sql) {
-        marloven::transaction t(db_);
-        auto out = query(db_, sql);
-        t.commit();
-        return out;
+        return in_transaction([&] { return query(db_, sql); });
     }
 
     temp_dir dir_;
     marloven::config_file config_;
     marloven::sqlite_connection db_;
     std::FILE* log_ = nullptr;
-    std::unique_ptr<marloven::docstorage> docs_;
-    std::unique_ptr<marloven::fetchqueue> queue_;
-    std::unique_ptr<marloven::logstorage> logs_;
-    std::unique_ptr<marloven::robotschecker> robots_;
-    std::unique_ptr<marloven::cfgstorage<marloven::SourceConfiguration>> sources_;
-    std::unique_ptr<marloven::cfgstorage<marloven::ArchiveConfiguration>> archives_;
-    std::unique_ptr<marloven::cfgstorage<marloven::AuthConfiguration>> auths_;
-    std::unique_ptr<marloven::cfgstorage<marloven::Plugin>> plugins_;
-    std::unique_ptr<marloven::cfgstorage<marloven::DocFilter>> docfilters_;
-    std::unique_ptr<marloven::cfgstorage<marloven::RendererPluginPipe>> pipes_;
+    std::unique_ptr<marloven::storage_set> storage_;
     std::unique_ptr<marloven::idxstorage> index_;
     std::unique_ptr<marloven::index_handoff> changes_;
     marloven::cookie_store cookies_;

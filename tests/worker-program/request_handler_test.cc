@@ -37,9 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                     status_case{transfer_failure::none, 429, crawl_error::server},
                     status_case{transfer_failure::none, 503, crawl_error::server},
                     status_case{transfer_failure::none, 400, crawl_error::unknown},
-                    status_case{transfer_failure::none, 100, crawl_error::unknown},
                     status_case{transfer_failure::resolve, 0, crawl_error::network},
-                    status_case{transfer_failure::timeout, 200, crawl_error::network},
                     status_case{transfer_failure::bad_url, 0, crawl_error::unknown},
                     status_case{transfer_failure::decoding, 200, crawl_error::unparsable}));
 

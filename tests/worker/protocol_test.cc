@@ -51,35 +51,6 @@ TEST(protocol_test, requests_round_trip_with_every_field) {
     EXPECT_EQ(receive_reprocess_request(*p.worker), r);
 }
 
-TEST(protocol_test, robots_request_has_the_documented_byte_layout) {
-    // A robots.txt PROCESS: everything empty, both bytes 0, depth credit 1000000.
-    channel_pair p;
-    process_request q;
-    q.depth_credit = robots_depth_credit;
-    q.url = "u";
-    send_request(*p.daemon, q);
-    std::string expected(
-        "\x01\x00"           // PROCESS
-        "\x40\x42\x0f\x00"   // 1000000
-        "\x00\x00\x00\x00"   // guid
-        "\x01\x00\x00\x00u"  // url
-        "\x00\x00\x00\x00"   // cookies
-        "\x00"               // login
-        "\x00\x00\x00\x00"   // source_xml
-        "\x00\x00\x00\x00"   // auth_xml
-        "\x00\x00\x00\x00"   // extra
-        "\x00"               // side_metadata
-        "\x00\x00\x00\x00"   // docfilter ids
-        "\x00\x00\x00\x00"   // plugins
-        "\x00\x00\x00\x00"   // docfilters
-        "\x00\x00\x00\x00"   // marker_begin
-        "\x00\x00\x00\x00",  // marker_end
-        2 + 4 + 4 + 5 + 4 + 1 + 4 + 4 + 4 + 1 + 4 * 5);
-    std::string got(expected.size(), '\0');
-    socket_ipc::recv_exact(p.worker->socket(), got.data(), got.size());
-    EXPECT_EQ(got, expected);
-}
-
 TEST(protocol_test, process_reply_round_trips_including_zero_outlinks) {
     for (size_t links : {0u, 3u}) {
         channel_pair p;

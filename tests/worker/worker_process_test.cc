@@ -75,7 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(reply_kind_case{"0000", reply_kind_case::quit, true},
                     reply_kind_case{"0200", reply_kind_case::process, false},    // REPROCESSED
                     reply_kind_case{"0100", reply_kind_case::reprocess, false},  // PROCESSED
-                    reply_kind_case{"0700", reply_kind_case::process, false},    // no such kind
                     reply_kind_case{"0100", reply_kind_case::quit, false}));
 
 // Issue 15: the client's debug lines went to the facility WORKER, which the daemon never shows;

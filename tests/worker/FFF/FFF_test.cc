@@ -48,13 +48,6 @@ TEST(kind_table_death, a_second_factory_for_a_kind_is_fatal) {
                  "== create\\] failed");
 }
 
-TEST(node_death, a_plain_documentdata_basic_cannot_be_written) {
-    DocumentData_basic basic;
-    std::string out;
-    EXPECT_DEATH(basic.write(out),
-                 "src\\\\worker\\\\FFF\\\\FFF\\([0-9]+\\): assertion \\[false\\]");
-}
-
 TEST(word_list, tokens_keep_their_bytes_and_boundaries) {
     const word_list w{"", std::string_view("x\0y", 3), "ab", "c"};
     EXPECT_EQ(std::vector<std::string_view>(w.begin(), w.end()),

@@ -1,51 +1,14 @@
-// sample_document.h: FFF trees for the tests, and a flat text dump of a tree for comparisons.
+// sample_document.h: FFF trees for the tests, and the words of a tree for comparisons.
 // SPDX-License-Identifier: MIT
 #pragma once
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "worker/FFF/FFF.h"
 
 namespace vant_test {
-
-// One line per node, indented by depth, with every field the node carries.
-inline std::string describe(const marloven::tXMLTree& tree) {
-    struct dumper : marloven::tXMLTree::const_visitor {
-        std::ostringstream out;
-        void visit(const marloven::tXMLTree& node, unsigned depth, bool closing) override {
-            if (closing) {
-                return;
-            }
-            out << std::string(depth, ' ') << node.kind() << ' ' << node.name();
-            if (auto* d = dynamic_cast<const FFF::DocumentData*>(&node)) {
-                out << " full=" << d->full << " score=" << d->score;
-                for (const auto& l : d->links()) {
-                    out << " [" << l.url << ' ' << l.score << ']';
-                }
-            } else if (auto* c = dynamic_cast<const FFF::Contents*>(&node)) {
-                out << " full=" << c->full;
-                for (const auto& m : c->metas()) {
-                    out << " {" << m.type << ' ' << m.dictid << ' ' << m.key << '=' << m.value
-                        << ' ' << m.beg << ' ' << m.end << '}';
-                }
-            } else if (auto* low = dynamic_cast<const FFF::Low*>(&node)) {
-                out << " dictid=" << low->dictid;
-                if (FFF::carries_urlid(low->dictid)) {
-                    out << " urlid=" << low->urlid;
-                }
-                for (auto w : low->words) {
-                    out << " '" << w << '\'';
-                }
-            }
-            out << '\n';
-        }
-    } d;
-    tree.accept(d, 0);
-    return d.out.str();
-}
 
 // Every token of the tree in document order.
 inline std::vector<std::string> all_words(const marloven::tXMLTree& tree) {
