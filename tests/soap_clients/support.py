@@ -1,8 +1,7 @@
 # support.py: what the SOAP client tests share: the installed daemon on a loopback port with a
 # temporary data directory, a small web site on 127.0.0.1 for it to crawl, suds clients that read
-# the WSDL the daemon serves, and the reading of the record table (records.json) both stacks run.
+# the WSDL the daemon serves, and the reading of the record table (records.json).
 # SPDX-License-Identifier: MIT
-import base64
 import hashlib
 import http.server
 import json
@@ -15,8 +14,6 @@ import tempfile
 import threading
 import time
 import unittest
-import urllib.error
-import urllib.request
 
 # The build's deployment directory (bin/vantorelld, bin/vantorellctl, ...), set by CTest.
 DEPLOY = os.environ.get("VANT_DEPLOY_DIR", "")
@@ -105,22 +102,12 @@ class Daemon:
 
 
 class Site:
-    """A web site on 127.0.0.1 (port of the system's choice): `pages` maps paths to HTML texts.
-    A request for /slow waits until release() (or a minute), so that a crawl of it stays running;
-    every request is counted in `requests`."""
+    """A web site on 127.0.0.1 (port of the system's choice): `pages` maps paths to HTML texts."""
 
     def __init__(self, pages):
-        self.pages = pages
-        self.requests = []
-        self.released = threading.Event()
-        site = self
-
         class handler(http.server.BaseHTTPRequestHandler):
             def do_GET(self):
-                site.requests.append(self.path)
-                if self.path == "/slow":
-                    site.released.wait(60)
-                body = site.pages.get(self.path)
+                body = pages.get(self.path)
                 if body is None:
                     self.send_error(404)
                     return
@@ -140,11 +127,7 @@ class Site:
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
 
-    def release(self):
-        self.released.set()
-
     def stop(self):
-        self.release()
         self.server.shutdown()
         self.server.server_close()
 
@@ -163,32 +146,6 @@ def suds_client(daemon, user=None, password=None, **options):
     if user is not None:
         options["transport"] = HttpAuthenticated(username=user, password=password)
     return Client(daemon.url + "/wsdl", **options)
-
-
-def fault_text(call, *args):
-    """The faultstring of a call that must fail with a SOAP fault."""
-    from suds import WebFault
-    try:
-        call(*args)
-    except WebFault as e:
-        return e.fault.faultstring
-    raise AssertionError("The call succeeded where a fault was expected")
-
-
-def decoded(content):
-    """A base64Binary result as bytes (suds leaves it as the text sent)."""
-    return base64.b64decode(content or "")
-
-
-def post_without_credentials(url, envelope):
-    """POSTs a SOAP envelope without credentials; returns the HTTP status."""
-    request = urllib.request.Request(url, data=envelope, method="POST",
-                                     headers={"Content-Type": "text/xml; charset=utf-8"})
-    try:
-        with urllib.request.urlopen(request, timeout=60) as reply:
-            return reply.status
-    except urllib.error.HTTPError as e:
-        return e.code
 
 
 # The record types of the fields of records.json whose values are records or lists of records.
@@ -225,12 +182,6 @@ def resolved(value, ids):
     if isinstance(value, dict):
         return {k: resolved(v, ids) for k, v in value.items()}
     return value
-
-
-def referenced(kinds):
-    """The kinds that a later kind of the table names, which must stay while it does."""
-    return [k["kind"] for i, k in enumerate(kinds)
-            if any("$" + k["kind"] in json.dumps(later["add"]) for later in kinds[i + 1:])]
 
 
 def plain(value):
