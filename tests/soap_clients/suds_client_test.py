@@ -1,15 +1,13 @@
 # suds_client_test.py: the daemon driven through Python's suds, a SOAP stack that reads the WSDL
-# the daemon serves: every record kind of records.json round trips with its stamp; and PHP's
-# SoapClient running php_client_test.php against the same daemon. (Crawls, logs, queries and
-# documents go end to end through vantorellctl; the rules behind each fault are the API's tests.)
+# the daemon serves: every record kind of records.json round trips with its stamp. (Crawls, logs,
+# queries and documents go end to end through vantorellctl; the rules behind each fault are the
+# API's tests.)
 # SPDX-License-Identifier: MIT
-import os
-import subprocess
 import sys
 import unittest
 
-from support import (ADMIN, ADMIN_PASSWORD, HERE, Daemon, fill, matches, plain, record_kinds,
-                     resolved, suds_client)
+from support import (ADMIN, ADMIN_PASSWORD, Daemon, fill, matches, plain, record_kinds, resolved,
+                     suds_client)
 
 
 class suds_client_test(unittest.TestCase):
@@ -48,15 +46,6 @@ class suds_client_test(unittest.TestCase):
             if k["enum"]:
                 self.assertEqual(listed(k, rid), after.magic, k["kind"])
             ids[k["kind"]] = rid
-
-    def test_php_soapclient_round_trips_the_same_records(self):
-        """PHP's SoapClient maps SOAP arrays to PHP arrays and records to objects: the record
-        table and a root access list."""
-        run = subprocess.run(
-            [os.environ.get("VANT_PHP", "php"), os.path.join(HERE, "php_client_test.php"),
-             self.daemon.url, ADMIN, ADMIN_PASSWORD],
-            capture_output=True, text=True, timeout=600)
-        self.assertEqual(run.returncode, 0, run.stdout + run.stderr + self.daemon.log())
 
 
 if __name__ == "__main__":
