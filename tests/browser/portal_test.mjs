@@ -82,7 +82,6 @@ const injected = (tag) => `<script>document.documentElement.setAttribute("data-i
 const payloads = [
     `"><img src=x onerror="document.documentElement.setAttribute('data-injected','img')">`,
     `</title>${injected('title')}`,
-    `"></form>${injected('form')}`,
     // Not hostile, but it must come back as it was typed too: entities and non-ASCII text.
     'Leuchtturm &amp; Größe 灯台 "quoted"',
 ];
@@ -242,16 +241,6 @@ function squeeze(text) {
 }
 
 const scenarios = [
-    ['a search typed into the front page shows the first ten results', async (p) => {
-        await p.goto(`${portal}/`);
-        assert.equal(p.url(), `${portal}/en/`);
-        await p.fill('#q', 'lighthouse');
-        await Promise.all([p.waitForURL(/q=lighthouse/), p.press('#q', 'Enter')]);
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
-        assert.equal((await titles_on(p)).length, 10);
-        assert.equal(await p.inputValue('#q'), 'lighthouse');
-        assert.equal(await p.textContent('#user'), 'Anonymous');
-    }],
     ['the search engine that a browser adds from the front page finds results', async (p) => {
         await p.goto(`${portal}/en/`);
         const description = await p.request.get(
@@ -264,8 +253,14 @@ const scenarios = [
         await p.goto(template[1].replace('{searchTerms}', 'lighthouse'));
         assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
     }],
-    ['the next-page links walk through every result exactly once', async (p) => {
-        await p.goto(`${portal}/en/index.html?q=lighthouse`);
+    ['a search typed into the front page pages through every result exactly once', async (p) => {
+        await p.goto(`${portal}/`);
+        assert.equal(p.url(), `${portal}/en/`);
+        await p.fill('#q', 'lighthouse');
+        await Promise.all([p.waitForURL(/q=lighthouse/), p.press('#q', 'Enter')]);
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
+        assert.equal(await p.inputValue('#q'), 'lighthouse');
+        assert.equal(await p.textContent('#user'), 'Anonymous');
         assert.equal(await p.locator('#prev-page').count(), 0);
         const seen = await titles_on(p);
         for (const heading of ['Results 11 to 20 of 27', 'Results 21 to 27 of 27']) {
@@ -299,11 +294,9 @@ const scenarios = [
 
         await p.goto(`${portal}/en/index.html?q=beacon`);
         for (const link of ['.cached', '.cached-text']) {
-            const [response] = await Promise.all([
-                p.waitForResponse((r) => r.url().includes('/cache/')), p.click(link)]);
+            // (The sandbox headers that stop it are byte for byte in the integration tests.)
+            await Promise.all([p.waitForResponse((r) => r.url().includes('/cache/')), p.click(link)]);
             await p.waitForLoadState();
-            assert.equal(response.headers()['content-security-policy'], 'sandbox', link);
-            assert.equal(response.headers()['x-content-type-options'], 'nosniff', link);
             assert.match(await p.textContent('body'), /lighthouse beacon turns/, link);
             assert.equal(await p.title(), scripted_title, link);
             assert.equal(await p.getAttribute('html', 'data-script-ran'), null, link);
@@ -317,21 +310,8 @@ const scenarios = [
         assert.equal(await p.getAttribute('html', 'lang'), 'de');
         assert.equal(await p.textContent('label[for=q]'), 'Suchen nach');
     }, { locale: 'de-CH' }],
-    ['the language link leads from the English to the German pages and back', async (p) => {
-        await p.goto(`${portal}/en/index.html?q=lighthouse`);
-        await Promise.all([p.waitForURL(`${portal}/de/`), p.click('#lang-de')]);
-        assert.equal(await p.getAttribute('html', 'lang'), 'de');
-        await Promise.all([p.waitForURL(`${portal}/en/`), p.click('#lang-en')]);
-        assert.equal(await p.getAttribute('html', 'lang'), 'en');
-    }],
     ['the private area needs the password and searches as the signed-in user', async (p) => {
-        // A browser with a wrong password gets the bodiless 401 reply (its bytes are in the
-        // integration tests), which Chromium shows as its own error page.
-        const stranger = await new_page({ httpCredentials: { username: user, password: 'x' } });
-        await assert.rejects(stranger.goto(`${portal}/private/`), /ERR_HTTP_RESPONSE_CODE_FAILURE/);
-        assert.equal(await stranger.locator('#signed-in-user').count(), 0);
-        await stranger.context().close();
-
+        // (A wrong password gets the bodiless 401 reply: see the integration tests.)
         await p.goto(`${portal}/en/`);
         await Promise.all([p.waitForURL(`${portal}/private/`), p.click('#private-link')]);
         assert.equal(await p.textContent('#signed-in-user'), user);
@@ -363,8 +343,8 @@ const scenarios = [
     }],
     ['script in the query parameters does not run on any search page', async (p) => {
         for (const payload of payloads) {
-            for (const target of ['/en/index.html?q=', '/de/index.html?q=',
-                '/private/index.html?q=', '/en/index.html?alg=', '/en/index.html?rpn=']) {
+            for (const target of ['/en/index.html?q=', '/private/index.html?q=',
+                '/en/index.html?rpn=']) {
                 await p.goto(portal + target + encodeURIComponent(payload));
                 assert.equal(await p.getAttribute('html', 'data-injected'), null, target);
                 if (target.endsWith('q=')) {
@@ -399,12 +379,10 @@ for (const [name, run, options] of scenarios) {
 const views = [
     ['front-en', '/en/'],
     ['results-en', '/en/index.html?q=lighthouse'],
-    ['results-en-last', '/en/index.html?q=lighthouse&start=20'],
     ['no-match-en', '/en/index.html?q=zeppelin'],
     ['advanced-en', '/en/advanced.html'],
     ['front-de', '/de/'],
     ['results-de', '/de/index.html?q=lighthouse&start=10'],
-    ['advanced-de', '/de/advanced.html'],
     ['private', '/private/index.html?q=lighthouse'],
     ['cache-error-en', '/en/cache/none.html?doc=00000000000000000000000000000000'],
 ];
