@@ -36,7 +36,7 @@ const password = 'lantern';
 // The crawled site: a front page linking to 24 notes, to a page whose own script marks the
 // document (title, attribute, dialog) when it runs, and to a page whose title and text are
 // markup as text; all of them in archive 1, which everybody may read, and each with the word
-// "lighthouse". Archive 2, which only the administrator may read, holds one more page.
+// "lighthouse". (Which archives each user may search is in the integration tests.)
 const notes = 24;
 const scripted_title = 'Harbour beacon';
 const markup_title = 'Lighthouse <img src=x onerror="alert(\'title\')"> & more';
@@ -56,17 +56,10 @@ for (let i = 1; i <= notes; ++i) {
     site_pages[`/note${i}.html`] =
         page(`Lighthouse note ${i}`, `<p>Lighthouse note number ${i} about lamps.</p>`);
 }
-const private_title = 'Lighthouse logbook';
-site_pages['/logbook.html'] =
-    html_page(private_title, '<p>The lighthouse logbook is confidential.</p>');
 
 // A page of archive 1 with the text `title` as its title.
 function page(title, body) {
     all_titles.push(title);
-    return html_page(title, body);
-}
-
-function html_page(title, body) {
     return `<!DOCTYPE html><html lang="en"><head><title>${escape_html(title)}</title></head>` +
         `<body>${body}</body></html>`;
 }
@@ -125,21 +118,6 @@ before(async () => {
     const records = path.join(work, 'records');
     fs.mkdirSync(records);
     execFileSync('python3', [path.join(tools, 'seed_archive.py'), site_url, records]);
-    // Archive 2: the same records made for the private page, without the access list that
-    // lets everybody read them.
-    const secret = path.join(work, 'secret');
-    fs.mkdirSync(secret);
-    execFileSync('python3', [path.join(tools, 'seed_archive.py'),
-        `${site_url}logbook.html`, secret, `${site_url}logbook`]);
-    for (const kind of ['Source', 'Archive']) {
-        fs.writeFileSync(path.join(records, `${kind}Configuration-2.xml`),
-            fs.readFileSync(path.join(secret, `${kind}Configuration-1.xml`), 'utf8')
-                .replace(/<acl [^>]*\/>\n/g, '').replace(/ name="[^"]*"/, ' name="Logbook"')
-                .replace('sourceid="1"', 'sourceid="2"'));
-    }
-    fs.appendFileSync(path.join(records, 'start.sql'),
-        fs.readFileSync(path.join(secret, 'start.sql'), 'utf8')
-            .replace(/values\(1,/g, 'values(2,'));
     execFileSync(path.join(deploy, 'bin/vantorelld'), ['/import', records], { env });
     execFileSync('sqlite3', [path.join(work, 'data/vantorell.db'), `.read ${records}/start.sql`]);
 
@@ -149,10 +127,9 @@ before(async () => {
     let port;
     await until('the daemon to listen', () => (port = listening_port()) !== undefined);
     portal = `http://127.0.0.1:${port}`;
-    // The crawls are done when every page of the site is found.
-    await until('the crawl of the site', async () =>
-        (await rest_hits(1, 'lighthouse')) === all_titles.length &&
-        (await rest_hits(2, 'lighthouse')) === 1);
+    // The crawl is done when every page of the site is found.
+    await until('the crawl of the site',
+        async () => (await rest_hits(1, 'lighthouse')) === all_titles.length);
 
     // Chromium refuses to run as root inside its sandbox (it needs an unprivileged user's
     // namespaces), so root, as in CI containers, runs it without one. The browser only ever
@@ -311,35 +288,22 @@ const scenarios = [
         assert.equal(await p.textContent('label[for=q]'), 'Suchen nach');
     }, { locale: 'de-CH' }],
     ['the private area needs the password and searches as the signed-in user', async (p) => {
-        // (A wrong password gets the bodiless 401 reply: see the integration tests.)
+        // (A wrong password gets the bodiless 401 reply, and what only some users may read stays
+        // out of the others' pages: see the integration tests.)
         await p.goto(`${portal}/en/`);
         await Promise.all([p.waitForURL(`${portal}/private/`), p.click('#private-link')]);
         assert.equal(await p.textContent('#signed-in-user'), user);
         assert.equal(await p.textContent('#user'), user);
         await p.fill('#q', 'lighthouse');
         await Promise.all([p.waitForURL(/q=lighthouse/), p.click('#search-button')]);
-        // The public pages and the administrator's archive 2.
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 28');
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
         // Its links keep to the private area.
         await Promise.all([p.waitForURL(/start=10/), p.click('#next-page')]);
         assert.ok(p.url().startsWith(`${portal}/private/`), p.url());
-        assert.ok((await p.getAttribute('.cached', 'href')).startsWith('cache/'));
-
-        // What only the signed-in user may read stays out of the public pages.
-        const scopes = async () => p.locator('#a option').allTextContents();
-        await p.goto(`${portal}/private/index.html?q=logbook`);
-        assert.deepEqual(await titles_on(p), [squeeze(private_title)]);
-        assert.ok((await scopes()).includes('Logbook'));
         const cached = await p.getAttribute('.cached', 'href');
+        assert.ok(cached.startsWith('cache/'), cached);
         await p.goto(`${portal}/private/${cached}`);
-        assert.match(await p.textContent('body'), /confidential/);
-
-        await p.goto(`${portal}/en/index.html?q=logbook`);
-        assert.equal(await p.textContent('#results-title'), 'No documents match the search');
-        assert.ok(!(await scopes()).includes('Logbook'));
-        await p.goto(`${portal}/en/${cached}`);
-        assert.equal(await p.locator('#cache-error').count(), 1);
-        assert.doesNotMatch(await p.textContent('body'), /confidential/);
+        assert.match(await p.textContent('body'), /lighthouse/i);
     }],
     ['script in the query parameters does not run on any search page', async (p) => {
         for (const payload of payloads) {
