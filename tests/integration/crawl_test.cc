@@ -272,27 +272,22 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
 
 // Issue 14: a crawled link whose host carried markup came back from the daemon as live markup
 // in the HTML form of the stored page. Now links with such hosts are dropped (and counted), other
-// parts are percent-encoded, titles and metas are text, and every stored form is sandboxed.
+// parts are percent-encoded, titles and metas are text, and every stored form is sandboxed. Each
+// rule is in the URL and renderer tests; here a hostile page goes the whole way once.
 TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
     const std::string payload = "x\"><img src=x onerror=alert(1)>";
-    const std::string quoted = "x'><img src=x onerror=alert(1)>";
     site_.route("/", 200, "text/html",
                 "<html><head><title>x&quot;&gt;&lt;img src=x onerror=alert(1)&gt;</title>"
                 "<meta name=\"description\" content='" +
-                    payload + "'><meta name=\"keywords\" content=\"" + quoted +
-                    "\"></head><body><p>Payloads</p><a href='http://" + payload +
-                    "/'>one</a> <a href=\"http://" + quoted + "/\">two</a> <a href=\"/q.html?" +
-                    quoted + "\">three</a></body></html>");
+                    payload + "'></head><body><p>Payloads</p><a href='http://" + payload +
+                    "/'>one</a> <a href=\"/q.html?" + payload + "\">two</a></body></html>");
     site_.route("/q.html", 200, "text/html", page("Q", "query page"));
     const std::uint32_t arcid = add_site();
     start_daemon(extra_ + "WORKERS=1\n");
     wait_for_crawl_end(arcid);
     const std::string guid = rows("select guid from docstorage where url='" + url("/") + "'").at(0);
-    auto read = [&](const std::string& accept) {
-        return get("/index/" + std::to_string(arcid) + "/doc/" + guid, accept);
-    };
-    // (Every stored form is sent sandboxed: see the REST tests.)
-    const std::string reply = read("Accept: text/html\r\n");
+    const std::string reply =
+        get("/index/" + std::to_string(arcid) + "/doc/" + guid, "Accept: text/html\r\n");
     const std::size_t head_end = reply.find("\r\n\r\n");
     ASSERT_NE(head_end, std::string::npos) << reply;
 
@@ -305,21 +300,10 @@ TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
                                       renderer_tag, std::regex_constants::match_continuous))
             << body.substr(at, 60);
     }
-    // The title (whose text is the payload) and the metas are shown as text.
-    EXPECT_THAT(body,
-                testing::HasSubstr("<title>x&quot;&gt;&lt;img src=x onerror=alert(1)&gt;</title>"));
-    EXPECT_EQ(occurrences(body, "&lt;img src=x onerror=alert(1)&gt;"), 4) << body;
-    EXPECT_THAT(body, testing::HasSubstr("<a href=\"" + url("/q.html") +
-                                         "?x'%3E%3Cimg%20src=x%20onerror=alert(1)%3E\">three</a>"));
-    const std::string fff = read("Accept: application/vnd.marloven-fff\r\n");
-    EXPECT_EQ(occurrences(fff, "<link "), 1) << "the two hosts are dropped\n" << fff;
-    EXPECT_THAT(fff, testing::Not(testing::HasSubstr("<img")));
+    EXPECT_THAT(body, testing::HasSubstr("&lt;img src=x onerror=alert(1)&gt;")) << "the title";
     stop_daemon();
-
-    EXPECT_EQ(log_count("2 links with a malformed host dropped"), 1);
-    EXPECT_EQ(rows("select url from documentlog order by url"),
-              (std::vector<std::string>{url("/"),
-                                        url("/q.html?x'%3E%3Cimg%20src=x%20onerror=alert(1)%3E")}));
+    EXPECT_EQ(log_count("1 links with a malformed host dropped"), 1);
+    EXPECT_EQ(number("select count(*) from documentlog"), 2);
 }
 
 TEST_F(crawl_test, crawl_end_is_notified_once_per_crawl_with_the_archive_id) {

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "api/api-common.h"
@@ -32,16 +31,13 @@ class http_test : public daemon_fixture {
 
 TEST_F(http_test, heads_are_parsed_and_targets_routed_exactly) {
     start_daemon();
-    for (std::string head : {"garbage\r\n\r\n", "GET /platform/status\r\n\r\n", "\r\n"}) {
-        EXPECT_TRUE(matches(http_exchange(port_, head), reason_reply("400 Bad request"))) << head;
-    }
-    // Methods and the protocol name are read without regard to case.
-    EXPECT_TRUE(ok(http_exchange(port_, "get /platform/status http/1.0\r\n\r\n")));
+    // (Which request lines are read is the head parser's table.)
+    EXPECT_TRUE(matches(http_exchange(port_, "garbage\r\n\r\n"), reason_reply("400 Bad request")));
     const std::string portal =
         "HTTP/1\\.1 404 Not found\r\nContent-Type: text/html; charset=UTF-8\r\n[^]*Error 404[^]*";
     // Only the exact targets reach the SOAP layer; the rest goes to REST and then the portal.
-    for (std::string target : {"/SOAP", "/soap?x=1", "/soap/", "/index", "/index/0/doc/x",
-                               "/index/1,0", "/index/a", "/platform/status/"}) {
+    // (The route patterns are the unit tests'.)
+    for (std::string target : {"/SOAP", "/soap?x=1", "/soap/", "/index/1,0", "/platform/status/"}) {
         EXPECT_TRUE(matches(get(target), portal)) << target;
     }
     // The SOAP front ends answer what is not an envelope with a fault.
@@ -53,40 +49,20 @@ TEST_F(http_test, heads_are_parsed_and_targets_routed_exactly) {
     }
 }
 
+// The installed WSDL with the address the client used; the file itself is the WSDL tests'.
 TEST_F(http_test, wsdl_names_the_soap_address_the_client_used) {
-    // An installation of its own: the programs of the build, and a WSDL file.
-    std::string deploy = dir_ / "deploy";
-    std::filesystem::create_directories(deploy + "/bin");
-    for (const auto& e :
-         std::filesystem::directory_iterator(std::string(VANT_DEPLOY_DIR) + "/bin")) {
-        if (e.path().extension() != ".wsdl") {
-            std::filesystem::create_symlink(e.path(),
-                                            deploy + "/bin/" + e.path().filename().string());
-        }
-    }
-    deploy_ = deploy;
     start_daemon();
-    // No WSDL file in the installation.
-    EXPECT_TRUE(matches(get("/wsdl"), reason_reply("404 File not found")));
-    EXPECT_THAT(log(), testing::HasSubstr("Cannot open " + deploy_ + "/bin/marlovensearch.wsdl"));
-
-    // The file is read for every request.
-    dir_.write("deploy/bin/marlovensearch.wsdl",
-               "<service><port location=\"@@@@@@@@@@\"/><x a=\"@@@@@@@@@@\"/></service>");
-    std::string body =
-        "<service><port location=\"http://search.example:8123/soap\"/><x a=\"@@@@@@@@@@\"/>"
-        "</service>";
     std::string reply =
         http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n");
-    EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: text/xml\r\n" + date_pattern() +
-                                   "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-                                   quote(body)))
-        << reply;
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n")) << reply;
+    EXPECT_THAT(reply,
+                testing::HasSubstr("<soap:address location=\"http://search.example:8123/soap\"/>"));
     // Without a port in the Host header, the port listened on.
     reply = http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: here\r\n\r\n");
     EXPECT_THAT(reply, testing::HasSubstr("\"http://here:" + std::to_string(port_) + "/soap\""));
 }
 
+// (How the built-in account follows changes of the file is in the request state's tests.)
 TEST_F(http_test, built_in_account_and_user_store_accounts) {
     marloven::LoginConfiguration login;
     login.users["ann"] = {"ann", md5_hex("annpw"), false, {"staff"}};
@@ -117,11 +93,6 @@ TEST_F(http_test, built_in_account_and_user_store_accounts) {
     // An unauthenticated request's body is read before the reply, so the client sees it.
     EXPECT_EQ(http_exchange(port_, "POST /soap HTTP/1.1\r\nContent-Length: 11\r\n\r\nhello world"),
               unauthorized);
-
-    // The built-in account is read afresh for every request.
-    write_config("HTTP_USER=boss\nHTTP_MD5PASS=" + md5_hex("new") + "\n");
-    EXPECT_TRUE(ok(status_with(basic("boss:new"))));
-    EXPECT_EQ(status_with(basic("boss:pw")), unauthorized);
 }
 
 TEST_F(http_test, body_size_check_with_and_without_100_continue) {
@@ -151,19 +122,14 @@ TEST_F(http_test, body_size_check_with_and_without_100_continue) {
     EXPECT_THAT(c.read_all(), testing::HasSubstr("\r\n\r\nHTTP/1.1 500 OK\r\n"));
 }
 
-TEST_F(http_test, slow_and_oversized_clients_are_cut_off_while_others_are_served) {
-    start_daemon("HTTP_THREADS=2\nHTTP_TIMEOUT=1\n");
-    // Clients that never finish their heads get the time-out reply.
-    std::vector<std::unique_ptr<http_client>> slow;
-    for (int i = 0; i < 2; ++i) {
-        slow.push_back(std::make_unique<http_client>(port_));
-        slow.back()->send("GET /platform/status HTTP/1.1\r\nHost: x\r\n");
-    }
-    EXPECT_TRUE(ok(get("/platform/status")));
-    for (auto& c : slow) {
-        EXPECT_EQ(c->read_all(), "HTTP/1.1 408 Request timeout\r\n\r\n");
-        EXPECT_TRUE(c->closed_by_server());
-    }
+// (That slow heads hold no request thread, and keep their place, is the server's unit test.)
+TEST_F(http_test, slow_and_oversized_clients_are_cut_off) {
+    start_daemon("HTTP_TIMEOUT=1\n");
+    // A client that never finishes its head gets the time-out reply.
+    http_client slow(port_);
+    slow.send("GET /platform/status HTTP/1.1\r\nHost: x\r\n");
+    EXPECT_EQ(slow.read_all(), "HTTP/1.1 408 Request timeout\r\n\r\n");
+    EXPECT_TRUE(slow.closed_by_server());
 
     // A head past the bound.
     std::string huge = "GET /platform/status HTTP/1.1\r\n";
@@ -194,20 +160,12 @@ TEST_F(http_test, an_address_that_cannot_be_bound_stops_the_daemon) {
 }
 
 // Issue 14: clients that trickled their heads or bodies held the request threads, so that nobody
-// else was served until they timed out.
-TEST_F(http_test, clients_that_trickle_heads_or_bodies_do_not_hold_the_request_threads) {
+// else was served until they timed out. (Heads: the server's unit test.)
+TEST_F(http_test, a_client_that_trickles_its_body_does_not_hold_the_request_thread) {
     start_daemon("HTTP_THREADS=1\nHTTP_TIMEOUT=600\n");
-    std::vector<std::unique_ptr<http_client>> slow;
-    for (int i = 0; i < 3; ++i) {
-        slow.push_back(std::make_unique<http_client>(port_));
-        slow.back()->send("GET /platform/status HTTP/1.1\r\nHost: x\r\n");
-    }
     http_client upload(port_);
     upload.send("POST /index/1/doc?url=http://x/ HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123");
     EXPECT_TRUE(ok(get("/platform/status")));
-    // The slow ones keep their connections and are served once their heads are complete.
-    slow[2]->send("\r\n");
-    EXPECT_TRUE(ok(slow[2]->read_all()));
 }
 
 // Issue 15: after every reply the request thread waited up to 500 ms for the client to close

@@ -1,6 +1,6 @@
-// The SOAP front ends of the running daemon, over real HTTP with raw envelopes: a site set up,
-// a document added and found through the search service and the Research pane; the
-// transport's body and reply rules; a hostile message refused while the daemon goes on.
+// The SOAP front ends of the running daemon, over real HTTP with raw envelopes: a document added
+// and found through the Research pane; the transport's body and reply rules; a hostile message
+// refused while the daemon goes on. (The client stacks' tests call every method.)
 // SPDX-License-Identifier: MIT
 #include <gmock/gmock.h>
 
@@ -50,38 +50,20 @@ class soap_test : public daemon_fixture {
     }
 };
 
-TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
+TEST_F(soap_test, a_document_added_is_found_through_the_research_pane) {
+    marloven::ArchiveConfiguration archive;
+    archive.acl = {{"All Users", marloven::access_type::read, false}};
+    add_record(archive);
+    add_record(marloven::CollectionConfiguration{"Tax & Law", "", {1}, {}});
     start_daemon();
-    std::string reply = call("AddSource", "<cfg><Name>site</Name></cfg>");
-    ASSERT_EQ(first(reply, "Source"), "1") << reply;
-    reply = call("AddArchive",
-                 "<cfg><Name>daily</Name><Source>1</Source><ACL SOAP-ENC:arrayType="
-                 "\"ns:AccessSpec[1]\"><item><Name>All Users</Name><Access>false</Access>"
-                 "<Deny>false</Deny></item></ACL></cfg>");
-    ASSERT_EQ(first(reply, "Archive"), "1") << reply;
-    reply = call("AddCollection",
-                 "<cfg><Name>Tax &amp; Law</Name><Archives><item>1</item></Archives></cfg>");
-    ASSERT_EQ(first(reply, "Collection"), "1") << reply;
-
     const std::string page =
         "<html><head><title>Airships</title></head><body><p>Zeppelins over the lake</p></body>"
         "</html>";
-    reply = call("AddDocument",
-                 "<idxid>1</idxid><url>http://example.org/a</url><mimetype>text/html</mimetype>"
-                 "<content>" +
-                     marloven::encode_base64(page) + "</content>");
-    const std::string guid = first(reply, "docid");
-    ASSERT_TRUE(std::regex_match(guid, std::regex("[0-9a-f]{32}"))) << reply;
-
-    // A crawl thread processes the stored page; the query then finds it. (The client stacks'
-    // tests read it back through every method.)
-    const std::string query =
-        "<query><Collection>1</Collection><FirstDoc>0</FirstDoc><LastDoc>9</LastDoc>"
-        "<Info>INFO_TITLE</Info><Sort>SCORE</Sort><Parser>NETPARSER</Parser>"
-        "<QueryString>zeppelins</QueryString></query>";
-    ASSERT_TRUE(eventually([&] { return first(call("Query", query), "maxresults") == "1"; }))
-        << log();
-    EXPECT_EQ(first(call("Query", query), "ID"), guid);
+    std::string reply = call("AddDocument",
+                             "<idxid>1</idxid><url>http://example.org/a</url><mimetype>text/html"
+                             "</mimetype><content>" +
+                                 marloven::encode_base64(page) + "</content>");
+    ASSERT_TRUE(std::regex_match(first(reply, "docid"), std::regex("[0-9a-f]{32}"))) << reply;
 
     // The Research pane searches the collection the packet names.
     const std::string packet =
@@ -93,8 +75,13 @@ TEST_F(soap_test, a_site_is_set_up_and_its_document_found_and_read) {
     for (char c : packet) {
         text += c == '<' ? "&lt;" : c == '&' ? "&amp;" : std::string(1, c);
     }
-    reply = post("/research",
-                 envelope("Query", "<queryXml>" + text + "</queryXml>", "urn:Microsoft.Search"));
+    // A crawl thread processes the stored page; the query then finds it.
+    const std::string query =
+        envelope("Query", "<queryXml>" + text + "</queryXml>", "urn:Microsoft.Search");
+    ASSERT_TRUE(eventually([&] {
+        reply = post("/research", query);
+        return reply.find("TotalAvailable&gt;1&lt;") != std::string::npos;
+    })) << log();
     EXPECT_EQ(unescaped(first(reply, "return")),
               "<?xml version=\"1.0\" encoding=\"utf-8\"?><ResponsePacket revision=\"1\" "
               "xmlns=\"urn:Microsoft.Search.Response\"><Response "
@@ -123,42 +110,20 @@ TEST_F(soap_test, transport_reads_bodies_and_writes_replies_as_clients_expect) {
     c.send("POST /soap HTTP/1.1\r\n\r\n" + version);
     c.finish_sending();
     EXPECT_EQ(first(c.read_all(), "version"), "2.0.2.1010");
-
-    // The installed WSDL names the address the client used.
-    EXPECT_THAT(http_exchange(port_, "GET /wsdl HTTP/1.1\r\nHost: search.example:8123\r\n\r\n"),
-                testing::HasSubstr("<soap:address location=\"http://search.example:8123/soap\"/>"));
 }
 
-TEST_F(soap_test, hostile_messages_get_a_fault_and_the_daemon_goes_on) {
+// Every guard of the reader is in the envelope tests; here one refusal reaches the client.
+TEST_F(soap_test, a_hostile_message_gets_a_fault_and_the_daemon_goes_on) {
     start_daemon();
-    std::string laughs = "<!DOCTYPE l [<!ENTITY l0 \"lol\">";
-    for (int i = 1; i < 10; ++i) {
-        laughs += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int k = 0; k < 10; ++k) {
-            laughs += "&l" + std::to_string(i - 1) + ";";
-        }
-        laughs += "\">";
-    }
-    laughs += "]>" + envelope("GetVersion", "&l9;");
     std::string deep;
     for (int i = 0; i < 100000; ++i) {
         deep += "<a>";
     }
-    for (const std::string& hostile : {laughs, deep}) {
-        std::string reply = post("/soap", hostile);
-        EXPECT_TRUE(reply.starts_with("HTTP/1.1 500 OK\r\n")) << reply.substr(0, 200);
-        EXPECT_THAT(reply, testing::HasSubstr("<faultcode>SOAP-ENV:Client</faultcode>"));
-    }
-    EXPECT_THAT(log(),
-                testing::HasSubstr("SOAP fault: Document type declarations are not allowed"));
+    std::string reply = post("/soap", deep);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 500 OK\r\n")) << reply.substr(0, 200);
+    EXPECT_THAT(reply, testing::HasSubstr("<faultcode>SOAP-ENV:Client</faultcode>"));
     EXPECT_THAT(log(), testing::HasSubstr("SOAP fault: Elements nested deeper than 64 levels"));
     EXPECT_EQ(first(call("GetVersion"), "version"), "2.0.2.1010");
-    // The plug-in libraries of the installation, shown as FFF plug-ins.
-    std::string reply = call("EnumPluginDLLs",
-                             "<types SOAP-ENC:arrayType=\"ns:PluginType[1]\">"
-                             "<item>GLOBALFFF_PLUGINTYPE</item></types>");
-    EXPECT_THAT(
-        reply, testing::HasSubstr("<Type xsi:type=\"ns:PluginType\">ARCHIVEFFF_PLUGINTYPE</Type>"));
 }
 
 }  // namespace

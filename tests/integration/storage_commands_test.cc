@@ -233,8 +233,14 @@ TEST_F(storage_commands_test, backup_restores_identical_tables) {
               (rows{"12"}));
 }
 
+// Issue 14: an import emptied the configuration before it read a file, so a directory without
+// records (a typo in the path's last part, files of another program) left none.
 TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothing) {
     fs::create_directories(dir_ / "there");
+    fs::create_directories(dir_ / "empty");
+    dir_.write("junk/notes.txt", "not a record");
+    dir_.write("junk/SourceConfiguration-0000000001.xml", "<source name=\"broken\">");
+    dir_.write("junk/Unknown-0000000001.xml", "<x/>");
     // The database itself is neither a backup target nor a source: either would lose it.
     const std::string self = dir_ / "data/./vantorell.db";
     const std::string junk = dir_.write("junk.db", std::string(4096, 'j'));
@@ -248,6 +254,12 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
                   " already exists\n"},
              {{"/import", dir_ / "nowhere"},
               "Error importing config to vantorell: Path not found: " + (dir_ / "nowhere") + "\n"},
+             {{"/import", dir_ / "empty"},
+              "Error importing config to vantorell: No importable record in " + (dir_ / "empty") +
+                  "\n"},
+             {{"/import", dir_ / "junk"},
+              "Error importing config to vantorell: No importable record in " + (dir_ / "junk") +
+                  "\n"},
              {{"/restore", dir_ / "missing.db"},
               "Error restoring vantorell: Backup file " + (dir_ / "missing.db") + " not found\n"},
              {{"/backup", self},
@@ -261,6 +273,12 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
     }
     EXPECT_TRUE(fs::is_empty(dir_ / "there"));
     EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
+    EXPECT_EQ(query("data", "select count(*) from cfgcounter"), (rows{"10"}));
+    for (const auto& e : fs::directory_iterator(dir_ / "data")) {
+        EXPECT_THAT(e.path().filename().string(),
+                    testing::Not(testing::HasSubstr("config-before-import")))
+            << "a refused import saves nothing";
+    }
 }
 
 // Issue 15: the commands resolved a relative path after start-up had made DATADIR the working
@@ -300,27 +318,6 @@ TEST_F(storage_commands_test, relative_paths_and_private_files_whatever_the_umas
     for (const auto& e : fs::directory_iterator(dir_ / "work/run")) {
         EXPECT_EQ(e.path().filename().string().rfind("backup.db.", 0), std::string::npos)
             << e.path();
-    }
-}
-
-// Issue 14: an import emptied the configuration before it read a file, so a directory without
-// records (a typo in the path's last part, files of another program) left none.
-TEST_F(storage_commands_test, import_of_a_directory_without_records_deletes_nothing) {
-    fs::create_directories(dir_ / "empty");
-    dir_.write("junk/notes.txt", "not a record");
-    dir_.write("junk/SourceConfiguration-0000000001.xml", "<source name=\"broken\">");
-    dir_.write("junk/Unknown-0000000001.xml", "<x/>");
-    ok("data", {"/export", dir_ / "before"});
-    for (const std::string& dir : {dir_ / "empty", dir_ / "junk"}) {
-        fails("data", {"/import", dir},
-              "Error importing config to vantorell: No importable record in " + dir + "\n");
-    }
-    EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
-    EXPECT_EQ(query("data", "select count(*) from cfgcounter"), (rows{"10"}));
-    for (const auto& e : fs::directory_iterator(dir_ / "data")) {
-        EXPECT_THAT(e.path().filename().string(),
-                    testing::Not(testing::HasSubstr("config-before-import")))
-            << "a refused import saves nothing";
     }
 }
 

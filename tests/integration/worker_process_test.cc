@@ -1,12 +1,12 @@
 // The real worker program, started through worker_process, against the scripted web server:
-// a page parsed and parsed again (REPROCESS), limits, and garbage requests. Statuses, redirects
-// and log-ins are in the request handler's tests and the whole crawls.
+// a page fetched and parsed with the configuration's settings, the size limit, and garbage
+// requests. Statuses, redirects, time-outs, log-ins and scores are in the fetcher's, parser's and
+// request handler's tests; REPROCESS goes the whole way in the plug-in crawls.
 // SPDX-License-Identifier: MIT
 #include "worker/worker_process.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <tuple>
 
@@ -93,40 +93,23 @@ TEST_F(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
         "15[Caf\xC3\xA9 guide] | 2[coffee , beans] | 3[All about it] | 1[Ann Example] | "
         "7#0[Home] | 14[Brewing] | 10[Use] 11[fresh] 10[beans .] / 10[See] 12#1[more] 10[.] | "
         "10[Keep this .] | 5[Updated today]");
-    EXPECT_EQ(r.score, 666666u);
     std::vector<outlink> expected = {{server_.url("/"), 333333},
                                      {server_.url("/guide/more.html"), 666666},
                                      {server_.url("/hidden"), 666666}};
     EXPECT_EQ(r.outlinks, expected);
-    EXPECT_EQ(r.result.fffcrc, crc32(0, reinterpret_cast<const Bytef*>(r.fff.data()),
-                                     static_cast<uInt>(r.fff.size())));
     const auto sent = server_.requests().at(0);
     EXPECT_EQ(sent.header("cookie") + "|" + sent.header("user-agent"), "a=1; b=2|vant-test/2");
-
-    // REPROCESS parses the stored head and body again, without asking the server, and gives
-    // back the side metadata it was sent.
-    reprocess_reply rr = worker_->reprocess(
-        {q.depth_credit, q.guid, q.url, r.headers, r.content, "", "side-meta", q.filters});
-    EXPECT_EQ(server_.requests().size(), 1u);
-    EXPECT_EQ(rr.fff, r.fff);
-    EXPECT_EQ(rr.result.side_metadata, "side-meta");
 }
 
-TEST_F(worker_process_test, slow_and_oversized_responses_are_bounded) {
+// The limit of the configuration reaches the fetcher (its rules are the fetcher's tests).
+TEST_F(worker_process_test, oversized_responses_are_cut_at_the_configured_size) {
     start();
-    http_response slow{200, {{"Content-Type", "text/plain"}}, "late"};
-    slow.delay = std::chrono::milliseconds(6000);
-    server_.route("/slow", slow);
-    process_reply r = worker_->process(request("/slow"));
-    EXPECT_EQ(r.result.status, crawl_error::network);
-    EXPECT_THAT(r.result.status_text, testing::HasSubstr("imed out"));
-
     std::string big;
     while (big.size() < 150000) {
         big += "word ";
     }
     server_.route("/big", 200, "text/plain", big);
-    r = worker_->process(request("/big"));
+    process_reply r = worker_->process(request("/big"));
     EXPECT_EQ(r.result.status, crawl_error::none);
     EXPECT_EQ(r.content.size(), 100000u);
     EXPECT_THAT(r.result.status_text, testing::HasSubstr("Body cut at 100000 bytes"));

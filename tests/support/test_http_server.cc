@@ -79,19 +79,11 @@ bool send_all(int fd, std::string_view data) {
     return true;
 }
 
+// Whether the Cookie header holds `wanted` ("name=value") as one of its cookies.
 bool cookie_present(std::string_view cookie_header, std::string_view wanted) {
-    size_t pos = 0;
-    while (pos <= cookie_header.size()) {
-        size_t end = cookie_header.find(';', pos);
-        if (end == std::string_view::npos) {
-            end = cookie_header.size();
-        }
-        if (trim(cookie_header.substr(pos, end - pos)) == wanted) {
-            return true;
-        }
-        pos = end + 1;
-    }
-    return false;
+    std::string cookies = ";" + std::string(cookie_header) + ";";
+    std::erase(cookies, ' ');
+    return cookies.find(";" + std::string(wanted) + ";") != std::string::npos;
 }
 
 }  // namespace
@@ -254,9 +246,7 @@ void test_http_server::serve(connection& c) {
         req.method = std::string(request_line.substr(0, sp1));
         req.target = std::string(request_line.substr(sp1 + 1, sp2 - sp1 - 1));
         std::string version(request_line.substr(sp2 + 1));
-        size_t q = req.target.find('?');
-        req.path = req.target.substr(0, q);
-        req.query = q == std::string::npos ? std::string() : req.target.substr(q + 1);
+        req.path = req.target.substr(0, req.target.find('?'));
         while (line_end != std::string_view::npos && line_end < head.size()) {
             size_t next = head.find("\r\n", line_end + 2);
             std::string_view line =

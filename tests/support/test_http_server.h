@@ -24,7 +24,6 @@ struct http_request {
     std::string method;
     std::string target;                               // as on the request line: path and query
     std::string path;                                 // target before "?"
-    std::string query;                                // target after "?", empty if none
     std::multimap<std::string, std::string> headers;  // names in lower case
     std::string body;
     // The first value of a header (name in any case), or "".
