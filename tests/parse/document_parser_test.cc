@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         type_case{"HTTP/1.1 200 OK\r\n\r\n", "just words", "", O::indexed, "text/plain", "utf-8",
                   "10[just words]"},
         type_case{head("image/png"), "\x89PNG\r\n\x1a\n", "", O::unparsable, "image/png", "", ""},
+        type_case{head("text/css"), "p{}", "", O::unparsable, "text/css", "",
+                  ""},  // text, not a page
         type_case{"", std::string("\x7f\x45LF\0\0\0\x01", 8), "", O::unparsable,
                   "application/octet-stream", "", ""},
         // Declared HTML that is binary.

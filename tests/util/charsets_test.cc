@@ -36,14 +36,15 @@ INSTANTIATE_TEST_SUITE_P(
                     decode_case{"\xE9\x61", 0xFFFD, false, 2},      // cut short by the end
                     decode_case{"\xE9\x61\x62", 0xFFFD, false, 3},  // consumes all it announced
                     decode_case{"\x80", 0x80, true, 1},             // stray continuation: Latin-1
-                    decode_case{"\xC0\xAF", 0xC0, true, 1},         // C0/C1 never start sequences
-                    decode_case{"\xE0\x9F\xBF", 0xFFFD, false, 3},  // overlong three-byte form
-                    decode_case{"\xED\xA0\x80", 0xD800, true, 3},   // surrogates pass
-                    decode_case{"\xEF\xBF\xBD", 0xFFFD, true, 3},   // a real U+FFFD is valid
-                    decode_case{"\xF4\x90\x80\x80", 0x110000, true, 4},
+                    decode_case{"\xC1\xBF", 0xC1, true, 1},         // C0/C1 never start sequences
+                    decode_case{"\xE0\x9F\xBF", 0xFFFD, false, 3},  // overlong, at each length
+                    decode_case{"\xF0\x8F\xBF\xBF", 0xFFFD, false, 4},
                     decode_case{"\xF8\x87\xBF\xBF\xBF", 0xFFFD, false, 5},
-                    decode_case{"\xFE", 0xFFFD, false, 1}, decode_case{"\xC3", 0xFFFD, false, 1},
-                    decode_case{"\xC3\x41", 0xFFFD, false, 2}));
+                    decode_case{"\xFC\x83\xBF\xBF\xBF\xBF", 0xFFFD, false, 6},
+                    decode_case{"\xED\xA0\x80", 0xD800, true, 3},  // surrogates pass
+                    decode_case{"\xEF\xBF\xBD", 0xFFFD, true, 3},  // a real U+FFFD is valid
+                    decode_case{"\xF4\x90\x80\x80", 0x110000, true, 4},
+                    decode_case{"\xFE", 0xFFFD, false, 1}));
 
 TEST(encode_utf8_test, encodes_every_length_and_drops_values_beyond_31_bits) {
     const std::vector<std::pair<char32_t, std::string>> cases = {
@@ -53,7 +54,9 @@ TEST(encode_utf8_test, encodes_every_length_and_drops_values_beyond_31_bits) {
         {0x800, "\xE0\xA0\x80"},
         {0xFFFF, "\xEF\xBF\xBF"},
         {0x10000, "\xF0\x90\x80\x80"},
+        {0x1FFFFF, "\xF7\xBF\xBF\xBF"},
         {0x200000, "\xF8\x88\x80\x80\x80"},
+        {0x3FFFFFF, "\xFB\xBF\xBF\xBF\xBF"},
         {0x4000000, "\xFC\x84\x80\x80\x80\x80"},
         {0x7FFFFFFF, "\xFD\xBF\xBF\xBF\xBF\xBF"},
         {0x80000000, ""},

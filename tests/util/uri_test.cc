@@ -42,11 +42,11 @@ INSTANTIATE_TEST_SUITE_P(cases, uri_parse_test,
                              {"/a:b", "http", "http||/a:b|||"},  // "/" is no scheme char
                              {"http://host?q=1", "", "http|host|||q=1|"},
                              {"http://h/a#b#c", "", "http|h|/a#b|||c"},  // the last "#"
+                             {"http://h/a?b?c;d", "", "http|h|/a||b?c;d|"},
                              {"http://h/a;b;c/d", "", "http|h|/a|b;c/d||"},
                              {"http://h/a?b#c", "", "http|h|/a||b#c|", false},
                              {"ftp://h/a;type=i?x", "", "ftp|h|/a|type=i?x||"},  // no query
                              {"file:///C:/x#y", "", "file||/C:/x|||y"},
-                             {"news:comp.lang#x", "", "news||comp.lang|||x"},
                          }));
 
 struct text_case {
@@ -67,15 +67,16 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"HTTP://Host:80/a/./b/../c?x=%7e#top", "http://host/a/c?x=%7E"},
         text_case{"http://host:8080", "http://host:8080/"},
         text_case{"http://host:", "http://host/"}, text_case{"http://host:0080/", "http://host/"},
+        text_case{"https://host:443/x", "https://host/x"},
         text_case{"https://host:80/x", "https://host:80/x"},
         text_case{"http://host:99999/", "http://host:99999/"},  // not a port: kept as it is
         text_case{"http://User:Pw@Host:80/", "http://user:pw@host/"},
-        text_case{"http://[::1]:80/", "http://[::1]/"}, text_case{"http://h/a b", "http://h/a%20b"},
-        text_case{"http://h/100%", "http://h/100%25"},
+        text_case{"http://[::1]:80/", "http://[::1]/"},
         text_case{"http://h/%41%62%2d%2E", "http://h/Ab-."},  // needless escapes decoded
         text_case{"http://h/a%2fb?q=C%2b%2b&r=%26%3d", "http://h/a%2Fb?q=C%2B%2B&r=%26%3D"},
         text_case{"http://h/%2e%2E/a/%2E/b", "http://h/a/b"},
         text_case{"http://h/~user/\xC3\xA9t\xC3\xA9", "http://h/%7Euser/%C3%A9t%C3%A9"},
+        text_case{"http://h/a;p=%7e?q", "http://h/a;p=%7E?q"},
         text_case{"http://h/a//b/../c", "http://h/a//c"},
         text_case{"host/a/./b", "http:///host/a/b"},  // no "//": not a net location
         text_case{"mailto:Joe@Example.com", "mailto:Joe%40Example.com"},
@@ -154,17 +155,16 @@ TEST_P(rfc3986_resolve_test, resolves_like_the_rfc_examples) {
 // "//g" gives "http://g/"; "http:g" takes the backward-compatible reading (same scheme: relative).
 INSTANTIATE_TEST_SUITE_P(
     examples, rfc3986_resolve_test,
-    testing::Values(resolve_case{"g:h", "g:h"}, resolve_case{"g", "http://a/b/c/g"},
-                    resolve_case{"//g", "http://g/"}, resolve_case{"/./g", "http://a/g"},
-                    resolve_case{"?y", "http://a/b/c/d;p?y"},
-                    resolve_case{"#s", "http://a/b/c/d;p?q#s"},
-                    resolve_case{"g;x?y#s", "http://a/b/c/g;x?y#s"},
-                    resolve_case{"", "http://a/b/c/d;p?q"}, resolve_case{".", "http://a/b/c/"},
-                    resolve_case{"../..", "http://a/"}, resolve_case{"../../../g", "http://a/g"},
-                    resolve_case{"./g/.", "http://a/b/c/g/"},
-                    resolve_case{"g;x=1/../y", "http://a/b/c/y"},
-                    resolve_case{"g#s/../x", "http://a/b/c/g#s/../x"},
-                    resolve_case{"http:g", "http://a/b/c/g"}));
+    testing::Values(
+        resolve_case{"g:h", "g:h"}, resolve_case{"g", "http://a/b/c/g"},
+        resolve_case{"//g", "http://g/"}, resolve_case{"/./g", "http://a/g"},
+        resolve_case{"?y", "http://a/b/c/d;p?y"}, resolve_case{"#s", "http://a/b/c/d;p?q#s"},
+        resolve_case{";x", "http://a/b/c/;x"}, resolve_case{"g;x?y#s", "http://a/b/c/g;x?y#s"},
+        resolve_case{"", "http://a/b/c/d;p?q"}, resolve_case{".", "http://a/b/c/"},
+        resolve_case{"../..", "http://a/"}, resolve_case{"../../../g", "http://a/g"},
+        resolve_case{"./g/.", "http://a/b/c/g/"}, resolve_case{"g;x=1/../y", "http://a/b/c/y"},
+        resolve_case{"g#s/../x", "http://a/b/c/g#s/../x"},
+        resolve_case{"http:g", "http://a/b/c/g"}));
 
 TEST(uri_resolve_test, other_and_non_relative_schemes_stand_for_themselves) {
     const uri base = uri::parse("https://a/b/c");
@@ -191,9 +191,9 @@ TEST(uri_test, host_drops_user_information_and_port) {
     for (const host_case& c :
          {host_case{"http://Example.COM:8080/x", "example.com", 8080},
           host_case{"https://u:p@h/", "h", 443}, host_case{"http://h:/", "h", 80},
-          host_case{"http://[::1]:81/", "[::1]", 81}, host_case{"http://a:b:80/", "a:b:80", 80},
-          host_case{"http://h:65536/", "h:65536", 80}, host_case{"ftp://h/x", "h", 21},
-          host_case{"mailto:a@b", "", 0}}) {
+          host_case{"http://[::1]:81/", "[::1]", 81}, host_case{"http://[::1]/", "[::1]", 80},
+          host_case{"http://a:b:80/", "a:b:80", 80}, host_case{"http://h:65536/", "h:65536", 80},
+          host_case{"ftp://h/x", "h", 21}, host_case{"mailto:a@b", "", 0}}) {
         const uri u = uri::parse(c.url);
         EXPECT_EQ(u.host(), c.host) << c.url;
         EXPECT_EQ(u.port(), c.port) << c.url;
@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(text_case{"a b", "a%20b"},
                     text_case{"<>\"#{}|\\^~[]`@", "%3C%3E%22%23%7B%7D%7C%5C%5E%7E%5B%5D%60%40"},
                     text_case{"%7e%7E", "%7E%7E"}, text_case{"%", "%25"}, text_case{"%4", "%254"},
-                    text_case{"\x01\x7F\x80\xFF", "%01%7F%80%FF"},
+                    text_case{"%g1", "%25g1"}, text_case{"\x01\x7F\x80\xFF", "%01%7F%80%FF"},
                     text_case{"/a?b=c&d;e", "/a?b=c&d;e"}));
 
 class unescape_uri_test : public testing::TestWithParam<text_case> {};
@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
                     text_case{"/../../etc/passwd", "/etc/passwd"},
                     text_case{"../../etc/passwd", "etc/passwd"},  // relative stays inside
                     text_case{"a/../../b", "b"}, text_case{"/a/b/..", "/a/"},
-                    text_case{"/a/b/.", "/a/b/"}, text_case{"..", ""},
+                    text_case{"/a/b/.", "/a/b/"}, text_case{".", ""}, text_case{"..", ""},
                     text_case{"/a//../b", "/a/b"}, text_case{"/.a/a./b", "/.a/a./b"}));
 
 }  // namespace
