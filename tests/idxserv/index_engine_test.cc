@@ -290,7 +290,7 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
          {"new", "mid", "old"}},
         {"by score", {.terms = {w}, .sort_field = "score"}, {"old", "mid", "new"}},
         {"too few operands", {.terms = {alpha, and2}}, {}, true},
-        {"zero count", {.terms = {alpha, op(F::or_, "0")}}, {}, true},
+        {"zero count", {.terms = {alpha, op(F::or_, "0"), or2}}, {}, true},  // not an empty OR
         {"operands left over", {.terms = {alpha, beta}}, {}, true},
         {"unknown flag", {.terms = {{9, "x", ""}}}, {}, true},
         {"empty word", {.terms = {word("")}}, {}, true},

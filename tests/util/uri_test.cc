@@ -41,6 +41,7 @@ INSTANTIATE_TEST_SUITE_P(cases, uri_parse_test,
                              {":80//host/x", "http", "http||:80//host/x|||"},
                              {"/a:b", "http", "http||/a:b|||"},  // "/" is no scheme char
                              {"http://host?q=1", "", "http|host|||q=1|"},
+                             {"http://host#top", "", "http|host||||top"},
                              {"http://h/a#b#c", "", "http|h|/a#b|||c"},  // the last "#"
                              {"http://h/a?b?c;d", "", "http|h|/a||b?c;d|"},
                              {"http://h/a;b;c/d", "", "http|h|/a|b;c/d||"},
@@ -72,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         text_case{"http://host:99999/", "http://host:99999/"},  // not a port: kept as it is
         text_case{"http://User:Pw@Host:80/", "http://user:pw@host/"},
         text_case{"http://[::1]:80/", "http://[::1]/"},
+        text_case{"http://h/100%", "http://h/100%25"},
         text_case{"http://h/%41%62%2d%2E", "http://h/Ab-."},  // needless escapes decoded
         text_case{"http://h/a%2fb?q=C%2b%2b&r=%26%3d", "http://h/a%2Fb?q=C%2B%2B&r=%26%3D"},
         text_case{"http://h/%2e%2E/a/%2E/b", "http://h/a/b"},
@@ -163,6 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
         resolve_case{"", "http://a/b/c/d;p?q"}, resolve_case{".", "http://a/b/c/"},
         resolve_case{"../..", "http://a/"}, resolve_case{"../../../g", "http://a/g"},
         resolve_case{"./g/.", "http://a/b/c/g/"}, resolve_case{"g;x=1/../y", "http://a/b/c/y"},
+        resolve_case{"g?y/../x", "http://a/b/c/g?y/../x"},
         resolve_case{"g#s/../x", "http://a/b/c/g#s/../x"},
         resolve_case{"http:g", "http://a/b/c/g"}));
 
