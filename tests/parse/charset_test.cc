@@ -36,7 +36,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Detection: valid multi-byte UTF-8 text.
         choice_case{"Gr\xC3\xBC\xC3\x9F\x65 aus M\xC3\xBCnchen, sch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
                     "e",
-                    "", false, "utf-8"}));
+                    "", false, "utf-8"},
+        // Detection: Russian text in KOI8-R.
+        choice_case{
+            "\xF7\xD3\xC5 \xCC\xC0\xC4\xC9 \xD2\xCF\xD6\xC4\xC1\xC0\xD4\xD3\xD1 "
+            "\xD3\xD7\xCF\xC2\xCF\xC4\xCE\xD9\xCD\xC9 \xC9 \xD2\xC1\xD7\xCE\xD9\xCD\xC9 \xD7 "
+            "\xD3\xD7\xCF\xC5\xCD \xC4\xCF\xD3\xD4\xCF\xC9\xCE\xD3\xD4\xD7\xC5 \xC9 "
+            "\xD0\xD2\xC1\xD7\xC1\xC8.",
+            "", false, "koi8-r"}));
 
 TEST(charset_test, conversion_decodes_and_marks_invalid_bytes) {
     EXPECT_EQ(to_utf8("caf\xE9", "iso-8859-1").text, "caf\xC3\xA9");

@@ -78,17 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
         type_case{"HTTP/1.1 200 OK\r\nX-Robots-Tag: noindex\r\nContent-Type: text/html\r\n\r\n",
                   "<p>secret</p>", "", O::noindex, "text/html", "utf-8", "10[secret]"}));
 
-TEST(document_parser_test, charset_is_detected_without_any_declaration) {
-    // Russian text in KOI8-R, long enough for detection, with no declaration anywhere.
-    std::string koi8 =
-        "\xF7\xD3\xC5 \xCC\xC0\xC4\xC9 \xD2\xCF\xD6\xC4\xC1\xC0\xD4\xD3\xD1 \xD3\xD7\xCF\xC2\xCF"
-        "\xC4\xCE\xD9\xCD\xC9 \xC9 \xD2\xC1\xD7\xCE\xD9\xCD\xC9 \xD7 \xD3\xD7\xCF\xC5\xCD "
-        "\xC4\xCF\xD3\xD4\xCF\xC9\xCE\xD3\xD4\xD7\xC5 \xC9 \xD0\xD2\xC1\xD7\xC1\xC8.";
-    parsed_document d = parse_document({"http://h/", head("text/plain"), koi8, "", "", "", 0});
-    EXPECT_EQ(d.charset, "koi8-r");
-    EXPECT_THAT(vant_test::dump_fff_blob(d.fff), testing::HasSubstr("\xD0\x92\xD1\x81\xD0\xB5"));
-}
-
 TEST(document_parser_test, checksums_are_stable_and_tell_core_from_boilerplate_changes) {
     auto parse = [](std::string_view html) {
         return parse_document({"http://h/p", head("text/html"), html, "", "", "", 2});
