@@ -114,11 +114,6 @@ class index_engine_test : public testing::Test {
         return run(e, q);
     }
 
-    std::set<std::string> set_of(index_engine& e, std::vector<wire_term> terms) {
-        auto v = run(e, std::move(terms));
-        return {v.begin(), v.end()};
-    }
-
     vant_test::temp_dir dir_;
 };
 
@@ -425,7 +420,7 @@ TEST_F(index_engine_test, compaction_keeps_the_documents_and_later_changes_work)
     add(e, {"after", 1, 0, 1000000, {0}, body("gamma")});
     ASSERT_TRUE(e.commit());
     EXPECT_EQ(run(e, {word("gamma")}), std::vector<std::string>{"after"});
-    EXPECT_EQ(set_of(e, {word("alpha")}).size(), 29u);
+    EXPECT_EQ(run(e, {word("alpha")}).size(), 29u);
 }
 
 TEST_F(index_engine_test, an_interrupted_swap_is_undone_at_start) {
@@ -486,8 +481,8 @@ TEST_F(index_engine_test, long_values_zero_bytes_and_odd_tokens_never_break_a_co
     ASSERT_TRUE(e.end_document()) << e.last_error();
     add(e, {.guid = long_guid, .text = body("ok")});
     ASSERT_TRUE(e.commit()) << e.last_error();
-    EXPECT_EQ(set_of(e, {word("ok")}).size(), 2u);
-    EXPECT_EQ(set_of(e, {{5, long_meta, ""}}).size(), 1u);
+    EXPECT_EQ(run(e, {word("ok")}).size(), 2u);
+    EXPECT_EQ(run(e, {{5, long_meta, ""}}).size(), 1u);
     EXPECT_EQ(e.remove({{0, zeros, "guid"}}), 1);
     EXPECT_EQ(e.remove({{0, long_guid, "guid"}}), 1);
     EXPECT_TRUE(e.commit()) << e.last_error();
