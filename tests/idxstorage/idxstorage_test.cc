@@ -89,6 +89,7 @@ class idxstorage_test : public testing::Test {
             *count = n;
         }
         std::vector<std::string> out;
+        out.reserve(found.size());
         for (const auto& h : found) {
             out.push_back(h.guid);
         }
@@ -261,9 +262,9 @@ TEST_F(idxstorage_test, concurrent_searches_each_get_their_own_hits_and_count) {
     }
     add("s", 1, hour, {{{10, "single"}}});
     ASSERT_EQ(index_->flush(), 0);
-    auto options = [](std::string w, std::int32_t first, std::int32_t last) {
+    auto options = [](const std::string& w, std::int32_t first, std::int32_t last) {
         query_options o;
-        o.atoms = {word(std::move(w))};
+        o.atoms = {word(w)};
         o.sort = marloven::query_sort::SORT_TIME_OLDER;
         o.first = first;
         o.last = last;
@@ -288,6 +289,7 @@ TEST_F(idxstorage_test, concurrent_searches_each_get_their_own_hits_and_count) {
     std::vector<int> wrong(threads, 0);
     {
         std::vector<std::jthread> searchers;
+        searchers.reserve(threads);
         for (int t = 0; t < threads; ++t) {
             searchers.emplace_back([&, t] {
                 for (int i = 0; i < 30; ++i) {
