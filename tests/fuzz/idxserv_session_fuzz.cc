@@ -54,7 +54,8 @@ class framing_model {
             if (cmd == static_cast<std::int32_t>(command::begin_document)) {
                 fields = 0;
             }
-            step s = request(cmd);
+            const char* parts = layout(cmd);
+            step s = parts == nullptr ? step::broken : read(parts);
             if ((s == step::whole) &&
                 (cmd == static_cast<std::int32_t>(command::text_field) ||
                  cmd == static_cast<std::int32_t>(command::number_field)) &&
@@ -76,6 +77,16 @@ class framing_model {
   private:
     enum class step { whole, cut, broken };
 
+    // The parts of each request after its command number, by that number: n a number, s a name,
+    // v a value, T a counted list of terms (n v s each), W a counted list of weight pairs (n n
+    // each). Nothing for an unknown command.
+    static const char* layout(std::int32_t cmd) {
+        static constexpr const char* layouts[] = {
+            nullptr, "",      "",  "svnnn", "snnnn", "",  "T",     "TWsnnsnss",
+            "",      nullptr, "n", "",      "s",     "s", nullptr, ""};
+        return cmd > 0 && cmd < 16 ? layouts[cmd] : nullptr;
+    }
+
     bool number(std::int32_t& v) {
         if (size_ - pos_ < 4) {
             pos_ = size_;
@@ -84,15 +95,6 @@ class framing_model {
         v = proto::decode_number(data_ + pos_);
         pos_ += 4;
         return true;
-    }
-    step numbers(int n) {
-        std::int32_t v = 0;
-        for (int i = 0; i < n; ++i) {
-            if (!number(v)) {
-                return step::cut;
-            }
-        }
-        return step::whole;
     }
     step string(std::size_t limit) {
         std::int32_t n = 0;
@@ -109,63 +111,29 @@ class framing_model {
         pos_ += static_cast<std::size_t>(n);
         return step::whole;
     }
-    step count(std::int32_t limit, std::int32_t& n) {
+    step list(std::int32_t limit, const char* item) {
+        std::int32_t n = 0;
         if (!number(n)) {
             return step::cut;
         }
-        return n < 0 || n > limit ? step::broken : step::whole;
-    }
-    // Each part in order; the first that is not whole decides.
-    template <typename... Parts>
-    static step all(Parts... parts) {
-        step result = step::whole;
-        (void)((result = parts(), result == step::whole) && ...);
-        return result;
-    }
-    step terms() {
-        std::int32_t n = 0;
-        step s = count(proto::max_terms, n);
+        step s = n < 0 || n > limit ? step::broken : step::whole;
         for (std::int32_t i = 0; i < n && s == step::whole; ++i) {
-            s = all([&] { return numbers(1); }, [&] { return string(proto::max_value_length); },
-                    [&] { return string(proto::max_name_length); });
+            s = read(item);
         }
         return s;
     }
-    step request(std::int32_t cmd) {
-        auto name = [&] { return string(proto::max_name_length); };
-        auto value = [&] { return string(proto::max_value_length); };
-        switch (static_cast<command>(cmd)) {
-            case command::commit:
-            case command::begin_document:
-            case command::end_document:
-            case command::hit_count:
-            case command::hit_score:
-            case command::optimise:
-                return step::whole;
-            case command::text_field:
-                return all(name, value, [&] { return numbers(3); });
-            case command::number_field:
-                return all(name, [&] { return numbers(4); });
-            case command::remove:
-                return terms();
-            case command::query:
-                return all([&] { return terms(); },
-                           [&] {
-                               std::int32_t pairs = 0;
-                               step s = count(proto::max_weight_pairs, pairs);
-                               return s == step::whole ? numbers(2 * pairs) : s;
-                           },
-                           name, [&] { return numbers(2); }, name, [&] { return numbers(1); }, name,
-                           name);
-            case command::select_hit:
-                return numbers(1);
-            case command::stored_text:
-            case command::stored_number:
-                return name();
-            case command::quit:
-                break;
+    // Each part in order; the first that is not whole decides.
+    step read(std::string_view parts) {
+        step s = step::whole;
+        for (std::size_t i = 0; i < parts.size() && s == step::whole; ++i) {
+            std::int32_t v = 0;
+            s = parts[i] == 'n'   ? (number(v) ? step::whole : step::cut)
+                : parts[i] == 's' ? string(proto::max_name_length)
+                : parts[i] == 'v' ? string(proto::max_value_length)
+                : parts[i] == 'T' ? list(proto::max_terms, "nvs")
+                                  : list(proto::max_weight_pairs, "nn");
         }
-        return step::broken;  // unknown command
+        return s;
     }
 
     const std::uint8_t* data_;
@@ -206,18 +174,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The bytes must fit the socket buffer, since they are written before the session starts.
-    if (size > max_socket_input) {
+    int fds[2];
+    if (!input_socket_pair(fds, data, size)) {
         return 0;
     }
     if (++runs % 5000 == 0) {
         open_engine();
     }
     const expectation expected = framing_model(data, size).run();
-
-    int fds[2];
-    input_socket_pair(fds);
-    FUZZ_CHECK(socket_ipc::send_exact(fds[0], data, size) == size);
-    ::shutdown(fds[0], SHUT_WR);
     std::string replies;
     std::thread reader([&] {
         char chunk[65536];

@@ -32,16 +32,8 @@ struct compiled {
 };
 
 bool contains_nocase(std::string_view text, std::string_view word) {
-    for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
-        std::size_t k = 0;
-        while (k < word.size() && (text[i + k] | 0x20) == word[k]) {
-            ++k;
-        }
-        if (k == word.size()) {
-            return true;
-        }
-    }
-    return false;
+    return std::search(text.begin(), text.end(), word.begin(), word.end(),
+                       [](char a, char b) { return (a | 0x20) == b; }) != text.end();
 }
 
 }  // namespace

@@ -19,6 +19,14 @@ using namespace marloven::soap;
 
 enum class any_enum : int {};
 
+// Decodes `n` as a `Value` of type `t` and writes it back out.
+template <typename Value>
+void echo(decoder& d, encoder& out, const node& n, const type& t) {
+    Value v{};
+    d.read(n, t, v);
+    out.value("v", t, v);
+}
+
 // Decodes `n` as `t` and writes what was read back out, recursively.
 void walk(decoder& d, encoder& out, const node& n, const type& t, int depth) {
     if (depth > 16) {
@@ -26,30 +34,18 @@ void walk(decoder& d, encoder& out, const node& n, const type& t, int depth) {
     }
     switch (t.kind) {
         case kind::string:
-        case kind::base64: {
-            std::string v;
-            d.read(n, t, v);
-            out.value("v", t, v);
+        case kind::base64:
+            echo<std::string>(d, out, n, t);
             break;
-        }
-        case kind::integer: {
-            int v = 0;
-            d.read(n, t, v);
-            out.value("v", t, v);
+        case kind::integer:
+            echo<int>(d, out, n, t);
             break;
-        }
-        case kind::boolean: {
-            bool v = false;
-            d.read(n, t, v);
-            out.value("v", t, v);
+        case kind::boolean:
+            echo<bool>(d, out, n, t);
             break;
-        }
-        case kind::enumeration: {
-            any_enum v{};
-            d.read(n, t, v);
-            out.value("v", t, v);
+        case kind::enumeration:
+            echo<any_enum>(d, out, n, t);
             break;
-        }
         case kind::array:
             for (const node* item : d.array_items(d.deref(n))) {
                 if (item != nullptr) {

@@ -14,12 +14,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace marloven;
     // The bytes must fit the socket buffer, since nothing reads while they are written.
-    if (size == 0 || size > max_socket_input) {
+    int fds[2];
+    if (size == 0 || !input_socket_pair(fds, data + 1, size - 1)) {
         return 0;
     }
-    int fds[2];
-    input_socket_pair(fds);
-    socket_ipc::send_exact(fds[0], data + 1, size - 1);
     ::close(fds[0]);
     socket_ipc::server_helper channel(fds[1]);
     bool daemon_side = (data[0] & 1) != 0;

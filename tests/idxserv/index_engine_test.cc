@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -45,16 +46,9 @@ std::string full_text(const std::vector<token>& tokens) {
 // Body words in slice 10.
 std::vector<token> body(const std::string& words) {
     std::vector<token> out;
-    std::size_t p = 0;
-    while (p < words.size()) {
-        std::size_t e = words.find(' ', p);
-        if (e == std::string::npos) {
-            e = words.size();
-        }
-        if (e > p) {
-            out.push_back({words.substr(p, e - p), 10});
-        }
-        p = e + 1;
+    std::istringstream in(words);
+    for (std::string w; in >> w;) {
+        out.push_back({w, 10});
     }
     return out;
 }
@@ -120,28 +114,8 @@ class index_engine_test : public testing::Test {
         return run(e, q);
     }
 
-    std::set<std::string> set_of(index_engine& e, std::vector<wire_term> terms) {
-        auto v = run(e, std::move(terms));
-        return {v.begin(), v.end()};
-    }
-
     vant_test::temp_dir dir_;
 };
-
-TEST_F(index_engine_test, documents_become_visible_only_when_committed_and_persist) {
-    {
-        index_engine e(settings());
-        add(e, {"a", 1, 0, 1000000, {0}, body("hello world")});
-        EXPECT_TRUE(run(e, {word("hello")}).empty()) << "visible before the commit";
-        ASSERT_TRUE(e.commit());
-        EXPECT_EQ(run(e, {word("hello")}), std::vector<std::string>{"a"});
-        add(e, {"b", 1, 0, 1000000, {0}, body("hello again")});
-    }
-    // Destroying the engine without a commit (the session commits; this checks reopening).
-    index_engine e(settings());
-    EXPECT_EQ(e.document_count(), 2u);
-    EXPECT_EQ(run(e, {word("again")}), std::vector<std::string>{"b"});
-}
 
 TEST_F(index_engine_test, stored_fields_come_back_by_name_and_kind) {
     index_engine e(settings());
@@ -163,22 +137,17 @@ TEST_F(index_engine_test, stored_fields_come_back_by_name_and_kind) {
     EXPECT_FALSE(e.select_hit(-1));
 }
 
-TEST_F(index_engine_test, removal_by_guid_and_by_archive_counts_documents) {
+TEST_F(index_engine_test, removal_by_archive_counts_documents_and_unknown_flags_fail) {
     index_engine e(settings());
-    add(e, {"a", 1, 0, 1000000, {0}, body("w")});
-    add(e, {"b", 2, 0, 1000000, {0}, body("w")});
-    add(e, {"c", 2, 0, 1000000, {0}, body("w")});
-    add(e, {"a", 1, 0, 1000000, {0}, body("w v")});  // same guid: replaces
+    add(e, {.guid = "a", .arcid = 1, .text = body("w")});
+    add(e, {.guid = "b", .arcid = 2, .text = body("w")});
+    add(e, {.guid = "c", .arcid = 2, .text = body("w")});
     ASSERT_TRUE(e.commit());
-    EXPECT_EQ(e.document_count(), 3u);
     EXPECT_EQ(e.remove({{0, "2", "arcid"}}), 2);
     EXPECT_EQ(e.remove({{0, "zz", "guid"}}), 0);
     EXPECT_FALSE(e.remove({{7, "a", "guid"}})) << "unknown flag";
     ASSERT_TRUE(e.commit());
-    EXPECT_EQ(set_of(e, {word("w")}), std::set<std::string>{"a"});
-    EXPECT_EQ(e.remove({{0, "a", "guid"}}), 1);
-    ASSERT_TRUE(e.commit());
-    EXPECT_EQ(e.document_count(), 0u);
+    EXPECT_EQ(run(e, {word("w")}), std::vector<std::string>{"a"});
 }
 
 // A removal by guid tells the engine that the next document under that guid is new; every other
@@ -213,149 +182,81 @@ TEST_F(index_engine_test, a_guid_is_indexed_once_whatever_removals_came_before) 
     }
 }
 
-struct expression_case {
+// One query of the rule table: the hits it selects (in order where it sorts), or a failure.
+struct query_case {
     const char* name;
-    std::vector<wire_term> terms;
-    std::set<std::string> expected;
+    query_request q;
+    std::vector<std::string> expected;
+    bool fails = false;
 };
 
-TEST_F(index_engine_test, postfix_expressions_select_the_right_documents) {
+// The query rules over one index: postfix expressions, NEAR and phrases, metas, restrictions,
+// ranges, minimum scores and sorting. Each group of documents has words of its own.
+TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
     index_engine e(settings());
-    add(e, {"ab", 1, 0, 1000000, {0}, body("alpha beta")});
-    add(e, {"a", 1, 0, 1000000, {0}, body("alpha")});
-    add(e, {"bc", 1, 0, 1000000, {0}, body("beta gamma")});
-    add(e, {"c", 1, 0, 1000000, {0}, body("gamma")});
-    ASSERT_TRUE(e.commit());
-    using F = proto::term_flag;
-    const std::vector<expression_case> cases = {
-        {"word", {word("alpha")}, {"ab", "a"}},
-        {"word in capitals", {word("ALPHA")}, {"ab", "a"}},
-        {"and", {word("alpha"), word("beta"), op(F::and_, "2")}, {"ab"}},
-        {"or", {word("alpha"), word("gamma"), op(F::or_, "2")}, {"ab", "a", "bc", "c"}},
-        {"and not", {word("beta"), word("alpha"), op(F::not_, "1"), op(F::and_, "2")}, {"bc"}},
-        {"not alone", {word("beta"), op(F::not_, "1")}, {"a", "c"}},
-        {"double not", {word("beta"), op(F::not_, "1"), op(F::not_, "1")}, {"ab", "bc"}},
-        {"or with not",
-         {word("gamma"), word("beta"), op(F::not_, "1"), op(F::or_, "2")},
-         {"a", "bc", "c"}},
-        {"three-way and",
-         {word("alpha"), word("beta"), word("gamma"), op(F::or_, "2"), op(F::and_, "2")},
-         {"ab"}},
-        {"unknown word", {word("delta")}, {}},
-        {"no expression", {}, {"ab", "a", "bc", "c"}},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(set_of(e, c.terms), c.expected) << c.name;
+    for (const doc& d : std::vector<doc>{
+             {"ab", 5, 0, 1000000, {0}, body("alpha beta")},
+             {"a", 5, 0, 1000000, {0}, body("alpha")},
+             {"bc", 5, 0, 1000000, {0}, body("beta gamma")},
+             {"c", 5, 0, 1000000, {0}, body("gamma")},
+             {"exact", 6, 0, 1000000, {0}, body("the foreign key constraint")},
+             {"reversed", 6, 0, 1000000, {0}, body("key foreign")},
+             {"close", 6, 0, 1000000, {0}, body("foreign table and its key")},
+             {"far",
+              6,
+              0,
+              1000000,
+              {0},
+              body("foreign one two three four five six seven eight key")},
+             {"sliced", 6, 0, 1000000, {0}, {{"primary", 15}, {"key", 10}}},
+             {"m", 7, 0, 1000000, {0}, {{"lang:en", 2}, {"author:Jane Doe", 1}, {"words", 10}}},
+             {"n", 7, 0, 1000000, {0}, {{"lang:de", 2}, {"en", 10}}},
+             {"old", 1, 3600, 500000, {0}, body("w")},
+             {"mid", 2, 7200, 1000000, {0, 1}, body("w")},
+             {"new", 3, 10800, 2000000, {0}, body("w w")},
+         }) {
+        add(e, d);
     }
-}
-
-TEST_F(index_engine_test, malformed_expressions_fail) {
-    index_engine e(settings());
-    add(e, {"a", 1, 0, 1000000, {0}, body("alpha")});
     ASSERT_TRUE(e.commit());
     using F = proto::term_flag;
-    const std::vector<std::pair<const char*, std::vector<wire_term>>> cases = {
-        {"too few operands", {word("alpha"), op(F::and_, "2")}},
-        {"zero count", {word("alpha"), op(F::or_, "0")}},
-        {"count not a number", {word("alpha"), word("b"), op(F::and_, "two")}},
-        {"operands left over", {word("alpha"), word("beta")}},
-        {"unknown flag", {{9, "x", ""}}},
-        {"empty word", {word("")}},
-        {"near over a meta", {word("alpha"), {5, "k:v", ""}, op(F::near, "2")}},
-        {"near over a negation", {word("alpha"), word("b"), op(F::not_, "1"), op(F::near, "2")}},
-        {"near window below the word count", {word("alpha"), word("b"), op(F::near, "2:1")}},
-    };
-    for (const auto& [name, terms] : cases) {
-        query_request q;
-        q.terms = terms;
-        EXPECT_EQ(e.run_query(q), -1) << name;
-        EXPECT_EQ(e.hit_count(), 0) << name;
-        EXPECT_FALSE(e.select_hit(0)) << name;
-    }
-}
-
-TEST_F(index_engine_test, near_matches_within_a_window_in_any_order_and_phrases_in_order) {
-    index_engine e(settings());
-    add(e, {"exact", 1, 0, 1000000, {0}, body("the foreign key constraint")});
-    add(e, {"reversed", 1, 0, 1000000, {0}, body("key foreign")});
-    add(e, {"close", 1, 0, 1000000, {0}, body("foreign table and its key")});
-    add(e,
-        {"far", 1, 0, 1000000, {0}, body("foreign one two three four five six seven eight key")});
-    ASSERT_TRUE(e.commit());
-    using F = proto::term_flag;
-    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::near, "2")}),
-              (std::set<std::string>{"exact", "reversed", "close"}));
-    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::near, "2:2")}),
-              (std::set<std::string>{"exact", "reversed"}));
-    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::near, "2:12")}),
-              (std::set<std::string>{"exact", "reversed", "close", "far"}));
-    EXPECT_EQ(set_of(e, {word("foreign"), word("key"), op(F::phrase, "2")}),
-              (std::set<std::string>{"exact"}));
-    EXPECT_EQ(set_of(e, {word("key"), word("foreign"), op(F::phrase, "2")}),
-              (std::set<std::string>{"reversed"}));
-    // With weight pairs the words are weighed per slice; the positions still decide the match.
-    query_request weighted;
-    weighted.terms = {word("foreign"), word("key"), op(F::near, "2")};
-    weighted.weights = {{10, 150}};
-    auto hits = run(e, weighted);
-    EXPECT_EQ(std::set<std::string>(hits.begin(), hits.end()),
-              (std::set<std::string>{"exact", "reversed", "close"}));
-    weighted.terms.back() = op(F::phrase, "2");
-    EXPECT_EQ(run(e, weighted), std::vector<std::string>{"exact"});
-    // Positions run across slices: a title word followed by a body word is a phrase too.
-    add(e, {"sliced", 1, 0, 1000000, {0}, {{"primary", 15}, {"key", 10}}});
-    ASSERT_TRUE(e.commit());
-    EXPECT_EQ(set_of(e, {word("primary"), word("key"), op(F::phrase, "2")}),
-              (std::set<std::string>{"sliced"}));
-}
-
-TEST_F(index_engine_test, meta_terms_match_key_and_value_exactly) {
-    index_engine e(settings());
-    add(e, {"m", 1, 0, 1000000, {0}, {{"lang:en", 2}, {"author:Jane Doe", 1}, {"words", 10}}});
-    add(e, {"n", 1, 0, 1000000, {0}, {{"lang:de", 2}, {"en", 10}}});
-    ASSERT_TRUE(e.commit());
-    EXPECT_EQ(set_of(e, {{5, "lang:en", ""}}), std::set<std::string>{"m"});
-    EXPECT_EQ(set_of(e, {{5, "author:Jane Doe", ""}}), std::set<std::string>{"m"});
-    EXPECT_TRUE(set_of(e, {{5, "author:jane doe", ""}}).empty());
-    EXPECT_TRUE(set_of(e, {word("lang")}).empty()) << "a meta is not a word";
-    EXPECT_EQ(set_of(e, {word("en")}), std::set<std::string>{"n"});
-}
-
-TEST_F(index_engine_test, slice_weights_decide_the_order_and_pairs_override_them) {
-    index_engine e(settings());
-    // "t" holds the word once in its title; "b" three times in its body.
-    add(e, {.guid = "t",
-            .text = {{"report", 15}, {"other", 10}, {"words", 10}, {"here", 10}, {"x", 10}}});
-    add(e, {.guid = "b",
-            .text = {{"report", 10}, {"report", 10}, {"report", 10}, {"other", 10}, {"y", 10}}});
-    add(e, {"z", 1, 0, 1000000, {0}, body("unrelated filler words")});
-    ASSERT_TRUE(e.commit());
-    query_request q;
-    q.terms = {word("report")};
-    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
-    q.weights = {{15, 10}};  // the title counts for little
-    EXPECT_EQ(run(e, q), (std::vector<std::string>{"b", "t"}));
-    q.weights = {{0, 0}, {15, 100}};  // only the title counts; body hits still match
-    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
-    ASSERT_TRUE(e.select_hit(1));
-    EXPECT_EQ(e.hit_score(), 0) << "a match in a slice of weight 0 has no relevance";
-    ASSERT_TRUE(e.select_hit(0));
-    EXPECT_GT(e.hit_score().value_or(0), 0);
-}
-
-TEST_F(index_engine_test, restrictions_range_minimum_score_and_sorting) {
-    index_engine e(settings());
-    add(e, {"old", 1, 3600, 500000, {0}, body("w")});
-    add(e, {"mid", 2, 7200, 1000000, {0, 1}, body("w")});
-    add(e, {"new", 3, 10800, 2000000, {0}, body("w w")});
-    ASSERT_TRUE(e.commit());
-    const wire_term w = word("w");
-    struct restriction_case {
-        const char* name;
-        query_request q;
-        std::vector<std::string> expected;
-    };
-    const std::vector<restriction_case> cases = {
+    const wire_term alpha = word("alpha"), beta = word("beta"), gamma = word("gamma");
+    const wire_term foreign = word("foreign"), key = word("key"), w = word("w");
+    const wire_term and2 = op(F::and_, "2"), or2 = op(F::or_, "2"), not1 = op(F::not_, "1");
+    const wire_term in5 = restrict_to("arcid", "5");
+    const std::vector<query_case> cases = {
+        {"word", {.terms = {alpha}}, {"ab", "a"}},
+        {"word in capitals", {.terms = {word("ALPHA")}}, {"ab", "a"}},
+        {"and", {.terms = {alpha, beta, and2}}, {"ab"}},
+        {"or", {.terms = {alpha, gamma, or2}}, {"ab", "a", "bc", "c"}},
+        {"and not", {.terms = {beta, alpha, not1, and2}}, {"bc"}},
+        {"not alone", {.terms = {beta, not1, in5}}, {"a", "c"}},
+        {"double not", {.terms = {beta, not1, not1}}, {"ab", "bc"}},
+        {"or with not", {.terms = {gamma, beta, not1, or2, in5}}, {"a", "bc", "c"}},
+        {"three-way and", {.terms = {alpha, beta, gamma, or2, and2}}, {"ab"}},
+        {"unknown word", {.terms = {word("delta")}}, {}},
+        {"no expression: the restrictions alone", {.terms = {in5}}, {"ab", "a", "bc", "c"}},
+        {"near in any order",
+         {.terms = {foreign, key, op(F::near, "2")}},
+         {"exact", "reversed", "close"}},
+        {"near window", {.terms = {foreign, key, op(F::near, "2:2")}}, {"exact", "reversed"}},
+        {"wide near window",
+         {.terms = {foreign, key, op(F::near, "2:12")}},
+         {"exact", "reversed", "close", "far"}},
+        {"phrase in order", {.terms = {foreign, key, op(F::phrase, "2")}}, {"exact"}},
+        {"phrase reversed", {.terms = {key, foreign, op(F::phrase, "2")}}, {"reversed"}},
+        // Weighed per slice, the words give the relevance; the positions still decide the match.
+        {"weighted near",
+         {.terms = {foreign, key, op(F::near, "2")}, .weights = {{10, 150}}},
+         {"exact", "reversed", "close"}},
+        {"weighted phrase",
+         {.terms = {foreign, key, op(F::phrase, "2")}, .weights = {{10, 150}}},
+         {"exact"}},
+        {"phrase across slices", {.terms = {word("primary"), key, op(F::phrase, "2")}}, {"sliced"}},
+        {"meta", {.terms = {{5, "lang:en", ""}}}, {"m"}},
+        {"meta with a blank", {.terms = {{5, "author:Jane Doe", ""}}}, {"m"}},
+        {"meta values keep their case", {.terms = {{5, "author:jane doe", ""}}}, {}},
+        {"a meta is not a word", {.terms = {word("lang")}}, {}},
+        {"a meta value is not a word", {.terms = {word("en")}}, {"n"}},
         {"archives are alternatives",
          {.terms = {w, restrict_to("arcid", "1"), restrict_to("arcid", "3")}, .sort_field = "time"},
          {"old", "new"}},
@@ -382,12 +283,55 @@ TEST_F(index_engine_test, restrictions_range_minimum_score_and_sorting) {
         {"newest first",
          {.terms = {w}, .sort_field = "time", .descending = true},
          {"new", "mid", "old"}},
-        {"oldest first", {.terms = {w}, .sort_field = "time"}, {"old", "mid", "new"}},
         {"by score", {.terms = {w}, .sort_field = "score"}, {"old", "mid", "new"}},
+        {"too few operands", {.terms = {alpha, and2}}, {}, true},
+        {"zero count", {.terms = {alpha, op(F::or_, "0"), or2}}, {}, true},  // not an empty OR
+        {"operands left over", {.terms = {alpha, beta}}, {}, true},
+        {"unknown flag", {.terms = {{9, "x", ""}}}, {}, true},
+        {"empty word", {.terms = {word("")}}, {}, true},
+        {"near over a meta", {.terms = {alpha, {5, "k:v", ""}, op(F::near, "2")}}, {}, true},
+        {"near over a negation", {.terms = {alpha, beta, not1, op(F::near, "2")}}, {}, true},
+        {"near window below the word count",
+         {.terms = {alpha, beta, op(F::near, "2:1")}},
+         {},
+         true},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(run(e, c.q), c.expected) << c.name;
+    for (const query_case& c : cases) {
+        if (c.fails) {
+            EXPECT_EQ(e.run_query(c.q), -1) << c.name;
+            EXPECT_EQ(e.hit_count(), 0) << c.name;
+            EXPECT_FALSE(e.select_hit(0)) << c.name;
+            continue;
+        }
+        std::vector<std::string> got = run(e, c.q), expected = c.expected;
+        if (c.q.sort_field.empty()) {
+            std::sort(got.begin(), got.end());
+            std::sort(expected.begin(), expected.end());
+        }
+        EXPECT_EQ(got, expected) << c.name;
     }
+}
+
+TEST_F(index_engine_test, slice_weights_decide_the_order_and_pairs_override_them) {
+    index_engine e(settings());
+    // "t" holds the word once in its title; "b" three times in its body.
+    add(e, {.guid = "t",
+            .text = {{"report", 15}, {"other", 10}, {"words", 10}, {"here", 10}, {"x", 10}}});
+    add(e, {.guid = "b",
+            .text = {{"report", 10}, {"report", 10}, {"report", 10}, {"other", 10}, {"y", 10}}});
+    add(e, {"z", 1, 0, 1000000, {0}, body("unrelated filler words")});
+    ASSERT_TRUE(e.commit());
+    query_request q;
+    q.terms = {word("report")};
+    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
+    q.weights = {{15, 10}};  // the title counts for little
+    EXPECT_EQ(run(e, q), (std::vector<std::string>{"b", "t"}));
+    q.weights = {{0, 0}, {15, 100}};  // only the title counts; body hits still match
+    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
+    ASSERT_TRUE(e.select_hit(1));
+    EXPECT_EQ(e.hit_score(), 0) << "a match in a slice of weight 0 has no relevance";
+    ASSERT_TRUE(e.select_hit(0));
+    EXPECT_GT(e.hit_score().value_or(0), 0);
 }
 
 TEST_F(index_engine_test, hits_beyond_the_first_window_are_reachable) {
@@ -423,9 +367,7 @@ TEST_F(index_engine_test, hit_counts_are_exact_where_the_ranking_stops_early) {
     };
     for (const count_case& c : {
              count_case{{word("alpha"), word("beta"), op(proto::term_flag::and_, "2")}, 150},
-             count_case{{word("alpha"), word("gamma"), op(proto::term_flag::phrase, "2")}, 0},
              count_case{{word("beta"), word("gamma"), op(proto::term_flag::phrase, "2")}, 150},
-             count_case{{word("alpha"), word("beta"), op(proto::term_flag::or_, "2")}, 400},
              count_case{{word("alpha"), word("delta"), op(proto::term_flag::not_, "1"),
                          op(proto::term_flag::and_, "2")},
                         150},
@@ -478,7 +420,7 @@ TEST_F(index_engine_test, compaction_keeps_the_documents_and_later_changes_work)
     add(e, {"after", 1, 0, 1000000, {0}, body("gamma")});
     ASSERT_TRUE(e.commit());
     EXPECT_EQ(run(e, {word("gamma")}), std::vector<std::string>{"after"});
-    EXPECT_EQ(set_of(e, {word("alpha")}).size(), 29u);
+    EXPECT_EQ(run(e, {word("alpha")}).size(), 29u);
 }
 
 TEST_F(index_engine_test, an_interrupted_swap_is_undone_at_start) {
@@ -520,39 +462,29 @@ TEST_F(index_engine_test, fields_outside_a_document_fail) {
     EXPECT_FALSE(e.end_document()) << "a document is added once";
 }
 
-TEST_F(index_engine_test, long_values_and_odd_tokens_are_indexed_safely) {
-    index_engine e(settings());
-    std::string long_guid(1000, 'g');
-    std::string long_meta = "k:" + std::string(600, 'v');
-    ASSERT_TRUE(e.begin_document());
-    ASSERT_TRUE(e.add_text_field("guid", long_guid, true, true, false));
-    std::string text = full_text({{long_meta, 1}, {std::string(300, 'w'), 10}, {"ok", 10}});
-    text += "\x01\x01z\x7f\x01";  // empty tokens, a one-byte token, a slice out of range
-    ASSERT_TRUE(e.add_text_field("", text, false, true, true));
-    ASSERT_TRUE(e.end_document()) << e.last_error();
-    ASSERT_TRUE(e.commit());
-    EXPECT_EQ(set_of(e, {word("ok")}).size(), 1u);
-    EXPECT_EQ(set_of(e, {{5, long_meta, ""}}).size(), 1u);
-    EXPECT_EQ(e.remove({{0, long_guid, "guid"}}), 1);
-}
-
 // Found by the session fuzz target: Xapian counts a zero byte of a term twice, so terms of zero
 // bytes within the length bound, and value-slot keys of long field names, were refused at the
 // next commit with an error that is no std::exception: it ended the server, and would have failed
-// every later commit.
-TEST_F(index_engine_test, zero_bytes_and_long_field_names_never_break_a_commit) {
+// every later commit. Long guids and metas, empty tokens and slices out of range are as hostile.
+TEST_F(index_engine_test, long_values_zero_bytes_and_odd_tokens_never_break_a_commit) {
     index_engine e(settings());
-    const std::string zeros(200, '\0');
+    const std::string zeros(200, '\0'), long_guid(1000, 'g'),
+        long_meta = "k:" + std::string(600, 'v');
     ASSERT_TRUE(e.begin_document());
     ASSERT_TRUE(e.add_text_field("guid", zeros, true, true, false)) << e.last_error();
     EXPECT_FALSE(
         e.add_text_field(std::string(proto::max_name_length, 'n'), "v", true, true, false));
-    ASSERT_TRUE(e.add_text_field("", full_text({{zeros, 10}, {"k:" + zeros, 2}, {"ok", 10}}), false,
-                                 true, true));
+    std::string text = full_text(
+        {{zeros, 10}, {"k:" + zeros, 2}, {long_meta, 1}, {std::string(300, 'w'), 10}, {"ok", 10}});
+    text += "\x01\x01z\x7f\x01";  // empty tokens, a one-byte token, a slice out of range
+    ASSERT_TRUE(e.add_text_field("", text, false, true, true));
     ASSERT_TRUE(e.end_document()) << e.last_error();
+    add(e, {.guid = long_guid, .text = body("ok")});
     ASSERT_TRUE(e.commit()) << e.last_error();
-    EXPECT_EQ(set_of(e, {word("ok")}).size(), 1u);
+    EXPECT_EQ(run(e, {word("ok")}).size(), 2u);
+    EXPECT_EQ(run(e, {{5, long_meta, ""}}).size(), 1u);
     EXPECT_EQ(e.remove({{0, zeros, "guid"}}), 1);
+    EXPECT_EQ(e.remove({{0, long_guid, "guid"}}), 1);
     EXPECT_TRUE(e.commit()) << e.last_error();
 }
 
@@ -573,7 +505,6 @@ TEST(engine_settings_test, lucene_variables_map_onto_xapian_settings) {
     };
     constexpr int full = Xapian::Compactor::FULL;
     for (const settings_case& c : {
-             settings_case{"", 0, 0, full, false},
              settings_case{"LUCENE_MINMERGEDOCS=500", 500, 0, full, false},
              settings_case{"LUCENE_MINMERGEDOCS=500 LUCENE_MAXMERGEDOCS=100", 100, 0, full, false},
              settings_case{"LUCENE_MERGEFACTOR=2", 0, 0, Xapian::Compactor::FULLER, false},

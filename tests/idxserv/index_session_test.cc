@@ -56,25 +56,6 @@ class index_session_test : public testing::Test {
     marloven::session_result result_;
 };
 
-TEST_F(index_session_test, requests_the_engine_cannot_carry_out_get_minus_one_and_it_goes_on) {
-    cmd(proto::command::stored_text);  // no hit selected: status -1 and an empty string
-    *client_ << std::string_view("guid");
-    EXPECT_EQ(reply(), -1);
-    EXPECT_EQ(client_->get_string(), "");
-    text_field("guid", "x", 1, 1, 0);  // outside a document
-    EXPECT_EQ(reply(), -1);
-    cmd(proto::command::select_hit);
-    client_->put_int32(0);
-    EXPECT_EQ(reply(), -1);
-    cmd(proto::command::commit);
-    EXPECT_EQ(reply(), 0);
-    cmd(proto::command::quit);
-    end_session();
-    EXPECT_TRUE(result_.quit);
-    EXPECT_FALSE(result_.broken);
-    EXPECT_EQ(result_.failures, 3u);
-}
-
 // A request that breaks the framing or a limit, then requests that the old server read as new
 // commands (issue 14: a query's terms read as commands deleted or planted documents).
 struct broken_case {
@@ -138,17 +119,13 @@ INSTANTIATE_TEST_SUITE_P(
     faults, broken_request_test,
     testing::Values(
         broken_case{"query_term_count_over_limit", numbers({7, proto::max_terms + 1})},
-        broken_case{"remove_term_count_over_limit", numbers({6, proto::max_terms + 1})},
         broken_case{"negative_term_count", numbers({6, -3})},
         broken_case{"weight_pairs_over_limit", numbers({7, 0, proto::max_weight_pairs + 1})},
-        broken_case{"field_name_over_limit",
-                    numbers({12}) + text(std::string(proto::max_name_length + 1, 'n')), 0, true},
         broken_case{"negative_string_length", numbers({13, -1})},
         broken_case{"value_over_limit",
                     numbers({3}) + text("n") +
                         numbers({static_cast<std::int32_t>(proto::max_value_length + 1)})},
-        broken_case{"unknown_command", numbers({99})},
-        broken_case{"gap_in_the_command_table", numbers({9})},
+        broken_case{"unknown_command_in_a_gap_of_the_table", numbers({9})},
         broken_case{"fields_over_limit", too_many_fields(), proto::max_fields_per_document + 1},
         broken_case{
             "field_name_over_limit_after_a_query",
@@ -157,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<broken_case>& c) { return c.param.fault; });
 
 // The client sends a query's commands together and reads the replies afterwards: each command
-// gets exactly its own reply, in order, a failed one in the middle included, and the last hit
+// gets exactly its own reply, in order, a failed one (-1) in the middle included, and the last hit
 // selected stays selected.
 TEST_F(index_session_test, pipelined_commands_are_answered_one_by_one_in_order) {
     for (const char* guid : {"g1", "g2"}) {
@@ -200,25 +177,11 @@ TEST_F(index_session_test, pipelined_commands_are_answered_one_by_one_in_order) 
     *client_ << std::string_view("guid");
     EXPECT_EQ(reply(), 0);
     EXPECT_EQ(client_->get_string(), first) << "the last hit stays selected";
+    cmd(proto::command::quit);
     end_session();
-    EXPECT_FALSE(result_.broken);
+    EXPECT_TRUE(result_.quit);
+    EXPECT_FALSE(result_.broken) << "failed requests do not end the session";
     EXPECT_EQ(result_.failures, 5u);
-}
-
-TEST_F(index_session_test, the_end_of_the_connection_commits) {
-    cmd(proto::command::begin_document);
-    text_field("guid", "g", 1, 1, 0);
-    cmd(proto::command::end_document);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(reply(), 0);
-    }
-    end_session();
-    EXPECT_FALSE(result_.quit);
-    marloven::engine_settings s;
-    s.directory = dir_ / "index";
-    engine_.reset();
-    index_engine reopened(s);
-    EXPECT_EQ(reopened.document_count(), 1u);
 }
 
 }  // namespace

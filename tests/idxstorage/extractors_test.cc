@@ -37,7 +37,6 @@ TEST(fold_index_word_test, keeps_only_cleanly_folded_word_characters) {
         {"Hello", true, "hello"},
         {"2024", true, "2024"},
         {"e-mail", false, ""},   // punctuation inside
-        {",", false, ""},        // a punctuation token
         {"", false, ""},         // nothing to index
         {"caf\xE9", false, ""},  // broken UTF-8
         {std::string(64, 'a'), true, std::string(64, 'a')},

@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         type_case{"HTTP/1.1 200 OK\r\n\r\n", "just words", "", O::indexed, "text/plain", "utf-8",
                   "10[just words]"},
         type_case{head("image/png"), "\x89PNG\r\n\x1a\n", "", O::unparsable, "image/png", "", ""},
-        type_case{head("text/css"), "p{}", "", O::unparsable, "text/css", "", ""},
+        type_case{head("text/css"), "p{}", "", O::unparsable, "text/css", "",
+                  ""},  // text, not a page
         type_case{"", std::string("\x7f\x45LF\0\0\0\x01", 8), "", O::unparsable,
                   "application/octet-stream", "", ""},
         // Declared HTML that is binary.
@@ -76,17 +77,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "text/plain", "utf-16le", "10[hi]"},
         type_case{"HTTP/1.1 200 OK\r\nX-Robots-Tag: noindex\r\nContent-Type: text/html\r\n\r\n",
                   "<p>secret</p>", "", O::noindex, "text/html", "utf-8", "10[secret]"}));
-
-TEST(document_parser_test, charset_is_detected_without_any_declaration) {
-    // Russian text in KOI8-R, long enough for detection, with no declaration anywhere.
-    std::string koi8 =
-        "\xF7\xD3\xC5 \xCC\xC0\xC4\xC9 \xD2\xCF\xD6\xC4\xC1\xC0\xD4\xD3\xD1 \xD3\xD7\xCF\xC2\xCF"
-        "\xC4\xCE\xD9\xCD\xC9 \xC9 \xD2\xC1\xD7\xCE\xD9\xCD\xC9 \xD7 \xD3\xD7\xCF\xC5\xCD "
-        "\xC4\xCF\xD3\xD4\xCF\xC9\xCE\xD3\xD4\xD7\xC5 \xC9 \xD0\xD2\xC1\xD7\xC1\xC8.";
-    parsed_document d = parse_document({"http://h/", head("text/plain"), koi8, "", "", "", 0});
-    EXPECT_EQ(d.charset, "koi8-r");
-    EXPECT_THAT(vant_test::dump_fff_blob(d.fff), testing::HasSubstr("\xD0\x92\xD1\x81\xD0\xB5"));
-}
 
 TEST(document_parser_test, checksums_are_stable_and_tell_core_from_boilerplate_changes) {
     auto parse = [](std::string_view html) {

@@ -36,23 +36,18 @@ INSTANTIATE_TEST_SUITE_P(
                     decode_case{"\xE9\x61", 0xFFFD, false, 2},      // cut short by the end
                     decode_case{"\xE9\x61\x62", 0xFFFD, false, 3},  // consumes all it announced
                     decode_case{"\x80", 0x80, true, 1},             // stray continuation: Latin-1
-                    decode_case{"\xC0\xAF", 0xC0, true, 1},         // C0/C1 never start sequences
-                    decode_case{"\xC1\xBF", 0xC1, true, 1},
-                    decode_case{"\xE0\x9F\xBF", 0xFFFD, false, 3},  // overlong three-byte form
-                    decode_case{"\xED\xA0\x80", 0xD800, true, 3},   // surrogates pass
-                    decode_case{"\xEF\xBF\xBD", 0xFFFD, true, 3},   // a real U+FFFD is valid
+                    decode_case{"\xC1\xBF", 0xC1, true, 1},         // C0/C1 never start sequences
+                    decode_case{"\xE0\x9F\xBF", 0xFFFD, false, 3},  // overlong, at each length
                     decode_case{"\xF0\x8F\xBF\xBF", 0xFFFD, false, 4},
-                    decode_case{"\xF4\x90\x80\x80", 0x110000, true, 4},
                     decode_case{"\xF8\x87\xBF\xBF\xBF", 0xFFFD, false, 5},
                     decode_case{"\xFC\x83\xBF\xBF\xBF\xBF", 0xFFFD, false, 6},
-                    decode_case{"\xFE", 0xFFFD, false, 1},
-                    decode_case{"\xFF\x80", 0xFFFD, false, 1},
-                    decode_case{"\xC3", 0xFFFD, false, 1},
-                    decode_case{"\xC3\x41", 0xFFFD, false, 2}));
+                    decode_case{"\xED\xA0\x80", 0xD800, true, 3},  // surrogates pass
+                    decode_case{"\xEF\xBF\xBD", 0xFFFD, true, 3},  // a real U+FFFD is valid
+                    decode_case{"\xF4\x90\x80\x80", 0x110000, true, 4},
+                    decode_case{"\xFE", 0xFFFD, false, 1}));
 
 TEST(encode_utf8_test, encodes_every_length_and_drops_values_beyond_31_bits) {
     const std::vector<std::pair<char32_t, std::string>> cases = {
-        {0x00, std::string(1, '\0')},
         {0x7F, "\x7F"},
         {0x80, "\xC2\x80"},
         {0x7FF, "\xDF\xBF"},
@@ -101,14 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
                     fold_case{"Stra\xC3\x9F\x65", "strasse", true},  // U+00DF: two letters
                     fold_case{"\xC4\xB0", "i", true},                // U+0130 loses its dot
                     fold_case{"\xCE\x90", "\xCE\xB9\xCC\x88\xCC\x81",
-                              true},                         // U+0390: three, 2 -> 6 bytes
-                    fold_case{"\xEF\xAC\x83", "ffi", true},  // ligature
+                              true},  // U+0390: three, 2 -> 6 bytes
                     fold_case{"\xCE\xA3\xCF\x82", "\xCF\x83\xCF\x83", true},  // both sigmas
                     fold_case{"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8", true},  // Deseret, four bytes
                     fold_case{"\xE1\x8F\xB8", "\xE1\x8F\xB0", true},     // Cherokee folds upward
                     fold_case{"\xC0", "\xC3\xA0", true},                 // lone C0 read as Latin-1
                     fold_case{"A\xE9\x62\x43", "a\xEF\xBF\xBD", false},  // E9 swallows "bC"
-                    fold_case{"\xFE\xFE\xFE", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},
                     fold_case{"x\xF0\x90", "x\xEF\xBF\xBD", false}));
 
 // Code points beyond the 16-bit table are classified from the same data; none above U+10FFFF.
@@ -129,17 +122,10 @@ TEST(char_class_test, classes_and_subcategories_follow_the_general_category) {
 }
 
 TEST(char_class_test, tests_look_only_at_the_class) {
-    EXPECT_TRUE(is_word_char(U'x'));
     EXPECT_TRUE(is_word_char(0x0663));  // Arabic-Indic digit three
     EXPECT_FALSE(is_word_char(U'-'));
     EXPECT_TRUE(is_separator(0x3000));
-    EXPECT_TRUE(is_punctuation(0x3001));
-    EXPECT_TRUE(is_symbol(0x20AC));
-    EXPECT_TRUE(is_mark(0x0308));
-    EXPECT_TRUE(is_other(0x200B));
-    EXPECT_FALSE(is_other(0x0378));  // unassigned is not "other"
     EXPECT_EQ(classify(0x0378), char_class::unassigned);
-    EXPECT_EQ(classify(U'9'), char_class::number);
 }
 
 TEST(charset_test, names_select_tables_without_regard_to_case_and_unknown_names_fail) {
@@ -188,15 +174,10 @@ TEST(charset_test, tables_hold_the_published_mappings) {
         unsigned char byte;
         char32_t code_point;
     };
-    for (const probe& p : {probe{"windows-1252", 0x80, 0x20AC}, probe{"windows-1252", 0x9F, 0x178},
-                           probe{"windows-1252", 0x81, 0xFFFD},  // undefined
-                           probe{"windows-1251", 0xC0, 0x410}, probe{"cp1250", 0x8A, 0x160},
+    for (const probe& p : {probe{"windows-1252", 0x80, 0x20AC}, probe{"windows-1252", 0x81, 0xFFFD},
                            probe{"iso-8859-15", 0xA4, 0x20AC}, probe{"iso-8859-1", 0xA4, 0xA4},
-                           probe{"iso-8859-7", 0xC1, 0x391}, probe{"iso-8859-11", 0xA1, 0xE01},
-                           probe{"iso-8859-11", 0xDB, 0xFFFD}, probe{"macroman", 0x80, 0xC4},
-                           probe{"roman", 0xDB, 0x20AC}, probe{"cp437", 0xB0, 0x2591},
-                           probe{"cp437", 0xE1, 0xDF}, probe{"cp866", 0x80, 0x410},
-                           probe{"cp874", 0xA1, 0xE01}, probe{"iso-8859-16", 0xA4, 0x20AC}}) {
+                           probe{"iso-8859-11", 0xDB, 0xFFFD}, probe{"roman", 0xDB, 0x20AC},
+                           probe{"cp437", 0xB0, 0x2591}, probe{"cp866", 0x80, 0x410}}) {
         EXPECT_EQ(charset(p.name).table()[p.byte], p.code_point) << p.name << " " << int(p.byte);
     }
 }

@@ -36,7 +36,6 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"PUT /p HTTP/2\n", true, "PUT", "/p", "2"},
         line_case{"HEAD / HTTP/1.1\r\n", true, "HEAD", "/", "1.1"},
         line_case{"POST /soap HTTP/1.1\r\n", true, "POST", "/soap", "1.1"},
-        line_case{"OPTIONS / HTTP/1.1\r\n", false, "", "", ""},
         line_case{"GETX / HTTP/1.1\r\n", false, "", "", ""},
         line_case{"GET / HTTP/\r\n", false, "", "", ""},  // empty version
         line_case{"GET / FTP/1.1\r\n", false, "", "", ""},
@@ -47,7 +46,6 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{std::string("GET / HTTP/1.1\r\n\0Host: x\r\n", 25), true, "GET", "/", "1.1"},
         line_case{std::string("GET /\0 HTTP/1.1\r\n", 17), false, "", "", ""},
         line_case{"HTTP/1.1 404 Not Found\r\n", true, "", "", "1.1", 404},
-        line_case{"HTTP/1.0 200\r\n", true, "", "", "1.0", 200},
         line_case{"HTTP/1.0 99999999999\r\n", true, "", "", "1.0", 2147483647},
         line_case{"HTTP/1.1 OK\r\n", false, "", "", ""}, line_case{"", false, "", "", ""}));
 
@@ -86,13 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
                     head_case{"a_line_that_fits_no_rule_ends_the_scan",
                               "GET /a HTTP/1.1\r\nHost: h\r\nBad Header: x\r\nLater: y\r\n", true,
                               "/a", "host=h;"},
-                    head_case{"a_blank_before_the_colon_fits_no_rule",
-                              "GET /a HTTP/1.1\r\nHost : h\r\n", true, "/a", ""},
                     head_case{"a_second_request_line_replaces_the_first",
                               "GET /a HTTP/1.0\r\nHost: h\r\npost /b HTTP/1.1\r\nX: y\r\n", true,
                               "/b", "host=h;x=y;"},
-                    head_case{"an_incomplete_later_request_line_ends_the_scan",
-                              "GET /a HTTP/1.0\r\nGET /b\r\nX: y\r\n", true, "/a", ""},
                     head_case{"headers_without_a_request_line_leave_ok_clear", "Host: h\r\n", false,
                               "", "host=h;"},
                     head_case{"a_continuation_before_any_header_is_dropped",

@@ -33,12 +33,9 @@ TEST(content_type_test, unreadable_values_give_what_was_read_so_far) {
     EXPECT_EQ(parse_content_type("a/b; q=").parameters.at("q"), "");
 }
 
-TEST(query_string_test, decodes_values_but_not_names) {
-    const query_map q = parse_query_string("a=%41%2&b+c=d+e&f");
-    EXPECT_EQ(q, (query_map{{"a", "A%2"}, {"b+c", "d e"}, {"f", ""}}));
-}
-
-TEST(query_string_test, later_pieces_win_and_empty_pieces_are_skipped) {
+TEST(query_string_test, decodes_values_but_not_names_and_later_pieces_win) {
+    EXPECT_EQ(parse_query_string("a=%41%2&b+c=d+e&f"),
+              (query_map{{"a", "A%2"}, {"b+c", "d e"}, {"f", ""}}));
     const query_map q = parse_query_string("x=1&&x=2&y=a=b&%7A=%7a%zz%&=v&");
     EXPECT_EQ(q, (query_map{{"x", "2"}, {"y", "a=b"}, {"%7A", "z%zz%"}, {"", "v"}}));
     EXPECT_TRUE(parse_query_string("").empty());
@@ -80,7 +77,6 @@ TEST(base64_test, encoding_round_trips_every_length) {
         EXPECT_EQ(decode_base64(encoded), bytes) << encoded;
         bytes.push_back(static_cast<char>(i * 37 + 200));
     }
-    EXPECT_EQ(encode_base64("ABCDE"), "QUJDREU=");
     EXPECT_EQ(encode_base64("A"), "QQ==");
     EXPECT_EQ(encode_base64("\xFB\xFF"), "+/8=");
 }

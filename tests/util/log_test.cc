@@ -23,29 +23,23 @@ class log_test : public testing::Test {
     vant_test::temp_dir dir_;
 };
 
-TEST_F(log_test, named_facilities_get_their_levels_and_others_stay_at_warning) {
+TEST_F(log_test, named_facilities_get_their_levels_and_malformed_items_are_reported) {
     std::string msg;
-    ASSERT_TRUE(configure("LOGCFG=API:DEBUG HTTPSERVER:BORING IPCSOCK:CRITICAL\n", msg));
-    EXPECT_EQ(msg, "");
-    EXPECT_TRUE(log_enabled(log_facility::API, log_level::debug));
-    EXPECT_FALSE(log_enabled(log_facility::API, log_level::boring));
-    EXPECT_TRUE(log_enabled(log_facility::HTTPSERVER, log_level::boring));
-    EXPECT_FALSE(log_enabled(log_facility::FFF, log_level::info));
-    EXPECT_TRUE(log_enabled(log_facility::FFF, log_level::warning));
-    EXPECT_FALSE(log_enabled(log_facility::IPCSOCK, log_level::error));
-    EXPECT_TRUE(log_enabled(log_facility::IPCSOCK, log_level::critical));
-}
-
-TEST_F(log_test, malformed_items_are_reported_and_the_rest_still_apply) {
-    std::string msg;
-    ASSERT_TRUE(configure("LOGCFG=API A:B:C api:DEBUG FFF:LOUD IPCSOCK:ERROR\n", msg));
+    ASSERT_TRUE(configure(
+        "LOGCFG=API:DEBUG HTTPSERVER:BORING IPCSOCK:CRITICAL API A:B:C api:DEBUG FFF:LOUD\n", msg));
     EXPECT_EQ(msg,
               " Can't find : in 'API' Can't find : in 'A:B:C'"
               " Unknown log facility api in config file, using LOG instead"
               " Unknown log level LOUD in config file, using INFO instead");
+    EXPECT_TRUE(log_enabled(log_facility::API, log_level::debug));
+    EXPECT_FALSE(log_enabled(log_facility::API, log_level::boring));
+    EXPECT_TRUE(log_enabled(log_facility::HTTPSERVER, log_level::boring));
+    EXPECT_FALSE(log_enabled(log_facility::IPCSOCK, log_level::error));
+    EXPECT_TRUE(log_enabled(log_facility::IPCSOCK, log_level::critical));
     EXPECT_TRUE(log_enabled(log_facility::LOG, log_level::debug));
     EXPECT_TRUE(log_enabled(log_facility::FFF, log_level::info));
-    EXPECT_FALSE(log_enabled(log_facility::IPCSOCK, log_level::warning));
+    EXPECT_FALSE(log_enabled(log_facility::FFF, log_level::debug));
+    EXPECT_FALSE(log_enabled(log_facility::WORKER, log_level::info)) << "others stay at WARNING";
 }
 
 TEST_F(log_test, empty_logcfg_keeps_warning_and_missing_logcfg_fails) {

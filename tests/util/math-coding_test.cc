@@ -46,27 +46,30 @@ TEST(number_coding, buffer_too_small_writes_nothing_and_returns_zero) {
     EXPECT_EQ(encoded(0, 1), "\x80");
 }
 
-TEST(number_coding, decoder_fails_without_a_final_byte) {
-    std::uint32_t v = 0;
-    EXPECT_EQ(decode_number("\x00\x00\x00", 3, 0, v), 0u);
-    EXPECT_EQ(decode_number("", 0, 0, v), 0u);
-    EXPECT_EQ(decode_number("\x81", 1, 1, v), 0u);  // position at the end
-}
-
-TEST(number_coding, decoder_starts_at_the_position_and_returns_the_next) {
-    const std::string two = std::string("\x85\x00\x81", 3);
-    std::uint32_t v = 0;
-    ASSERT_EQ(decode_number(two.data(), two.size(), 0, v), 1u);
-    EXPECT_EQ(v, 5u);
-    ASSERT_EQ(decode_number(two.data(), two.size(), 1, v), 3u);
-    EXPECT_EQ(v, 128u);
+// Decoding from a position: the position after the number, or 0 for no complete number that fits.
+TEST(number_coding, decoder_starts_at_the_position_and_needs_a_final_byte_that_fits) {
+    struct decode_case {
+        std::string_view bytes;
+        std::size_t pos, next;
+        std::uint32_t value;
+    };
+    for (const decode_case& c : {
+             decode_case{std::string_view("\x85\x00\x81", 3), 0, 1, 5},
+             decode_case{std::string_view("\x85\x00\x81", 3), 1, 3, 128},
+             decode_case{std::string_view("\x00\x00\x00", 3), 0, 0, 0},  // no final byte
+             decode_case{"\x81", 1, 0, 0},                               // at the end
+             decode_case{"\x7F\x7F\x7F\x7F\x7F\x81", 0, 0, 0},           // six bytes
+             decode_case{"\x7F\x7F\x7F\x7F\x90", 0, 0, 0},               // bits above bit 31
+         }) {
+        std::uint32_t v = 0;
+        EXPECT_EQ(decode_number(c.bytes.data(), c.bytes.size(), c.pos, v), c.next) << c.pos;
+        if (c.next != 0) {
+            EXPECT_EQ(v, c.value) << c.pos;
+        }
+    }
 }
 
 TEST(number_coding, decoder_rejects_numbers_wider_than_their_type) {
-    std::uint32_t v = 0;
-    // Six bytes, and a fifth byte with bits above bit 31.
-    EXPECT_EQ(decode_number("\x7F\x7F\x7F\x7F\x7F\x81", 6, 0, v), 0u);
-    EXPECT_EQ(decode_number("\x7F\x7F\x7F\x7F\x90", 5, 0, v), 0u);
     std::uint16_t s = 0;
     EXPECT_EQ(decode_number("\x7F\x7F\x83", 3, 0, s), 3u);
     EXPECT_EQ(s, 65535u);
