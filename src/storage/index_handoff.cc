@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #include "storage/index_handoff.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
@@ -148,6 +149,7 @@ void index_handoff::hand_over(std::int64_t turn, posted changes) {
         changed_.wait(lock, [&] { return turn < sending_ + max_posted_ahead; });
     }
     posted_.emplace(turn, std::move(changes));
+    last_posted_ = std::max(last_posted_, turn);
     changed_.notify_all();
 }
 
@@ -157,15 +159,8 @@ void index_handoff::wait_sent(std::int64_t turn) {
 }
 
 void index_handoff::drain() {
-    std::int64_t last = 0;
-    {
-        std::scoped_lock lock(mutex_);
-        if (posted_.empty()) {
-            return;
-        }
-        last = posted_.rbegin()->first;
-    }
-    wait_sent(last);
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return sending_ > last_posted_; });
 }
 
 void index_handoff::run(std::stop_token stop) {

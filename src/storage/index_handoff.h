@@ -131,6 +131,7 @@ class index_handoff {
     std::condition_variable_any changed_;    // a batch was posted or sent
     std::int64_t reserved_ = 0;              // the last turn taken; guarded by mutex_
     std::int64_t sending_ = 1;               // the turn the sender waits for; guarded by mutex_
+    std::int64_t last_posted_ = 0;           // the latest turn posted; guarded by mutex_
     std::map<std::int64_t, posted> posted_;  // turns posted, not yet sent; guarded by mutex_
     std::vector<std::pair<std::string, std::int64_t>>
         settled_;              // notes to clear; guarded by mutex_
