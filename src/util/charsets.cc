@@ -285,18 +285,6 @@ bool is_word_char(char32_t cp) {
 bool is_separator(char32_t cp) {
     return classify(cp) == char_class::separator;
 }
-bool is_punctuation(char32_t cp) {
-    return classify(cp) == char_class::punctuation;
-}
-bool is_symbol(char32_t cp) {
-    return classify(cp) == char_class::symbol;
-}
-bool is_mark(char32_t cp) {
-    return classify(cp) == char_class::mark;
-}
-bool is_other(char32_t cp) {
-    return classify(cp) == char_class::other;
-}
 
 std::string_view unicode_version() {
     return data::unicode_version;

@@ -58,10 +58,6 @@ unsigned char char_class_byte(char32_t cp);
 char_class classify(char32_t cp);
 bool is_word_char(char32_t cp);  // letter or number
 bool is_separator(char32_t cp);
-bool is_punctuation(char32_t cp);
-bool is_symbol(char32_t cp);
-bool is_mark(char32_t cp);
-bool is_other(char32_t cp);
 
 // The Unicode version of the folding and class tables.
 std::string_view unicode_version();
