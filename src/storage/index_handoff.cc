@@ -66,7 +66,7 @@ index_handoff::~index_handoff() {
 }
 
 index_handoff::batch::~batch() {
-    if (turn_ != 0 && !posted_) {
+    if (turn_ != 0 && !handed_over_) {
         handoff_.hand_over(turn_, {});
     }
 }
@@ -104,7 +104,7 @@ void index_handoff::batch::flush() {
 }
 
 void index_handoff::batch::post() {
-    if (turn_ == 0 || posted_) {
+    if (turn_ == 0 || handed_over_) {
         return;
     }
     posted p;
@@ -126,7 +126,7 @@ void index_handoff::batch::post() {
         p.keys.push_back(std::move(c.key));
     }
     changes_.clear();
-    posted_ = true;
+    handed_over_ = true;
     handoff_.hand_over(turn_, std::move(p));
 }
 

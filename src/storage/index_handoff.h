@@ -94,8 +94,8 @@ class index_handoff {
 
         index_handoff& handoff_;
         std::vector<change> changes_;
-        std::int64_t turn_ = 0;  // 0 until the first change
-        bool posted_ = false;
+        std::int64_t turn_ = 0;     // 0 until the first change
+        bool handed_over_ = false;  // posted (or sent)
     };
 
     // Waits until every batch posted so far has been sent (stopping, and tests that look at the
