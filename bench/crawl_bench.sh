@@ -139,7 +139,7 @@ CONF
     local t_start t_end daemon_pid
     local recorder=()
     if [ "${PROFILE:-0}" = 1 ] && [ "$name" = single ]; then
-        recorder=(perf record -q -F 2000 -o "$dir/perf.data" --)
+        recorder=(perf record -q -F 2000 ${PERF_OPTS:-} -o "$dir/perf.data" --)
     fi
     t_start=$(now)
     MARLOVEN_CONFIG_FILE=$dir/vantorell.conf /usr/bin/time -f '%U %S' -o "$dir/cpu.time" \

@@ -9,6 +9,8 @@
 #   WORKERS=n SYNCLEVEL=n                     the daemon's WORKERS and SyncLevel (default 5 and 1)
 #   DEPLOY=dir                                run the programs of another installation (a copy
 #                                             of build/bench/deploy), to compare two builds
+#   PROFILE=1                                 records the re-crawl with perf and prints the CPU
+#                                             of each program and its top symbols
 #
 # Needs the corpus beside the checkout (../shared/corpus, or CORPUS_DIR); an nginx not running
 # on 127.0.0.1:18080 is started with its `setup.sh start` and stopped again at the end.
@@ -68,9 +70,10 @@ db=$work/data/vantorell.db
 # about 0.03 s, is in it).
 run_crawl() {
     local t_start t_first= t_end logged_before state
+    local recorder=("$@")
     logged_before=$(sqlite3 "$db" 'select count(*) from documentlog' 2> /dev/null || echo 0)
     t_start=$(now)
-    MARLOVEN_CONFIG_FILE=$work/vantorell.conf "$deploy/bin/vantorelld" \
+    MARLOVEN_CONFIG_FILE=$work/vantorell.conf "${recorder[@]}" "$deploy/bin/vantorelld" \
         >> "$work/daemon.out" 2>&1 &
     daemon_pid=$!
     # The daemon holds the database most of the time: a poll that finds it locked tries again.
@@ -85,7 +88,8 @@ run_crawl() {
         sleep 0.02
     done
     t_end=$(now)
-    kill -TERM "$daemon_pid"
+    # Under perf the daemon is perf's child.
+    if [ ${#recorder[@]} -gt 0 ]; then pkill -TERM -P "$daemon_pid"; else kill -TERM "$daemon_pid"; fi
     wait "$daemon_pid"
     daemon_pid=
     echo "$(secs "$t_start" "$t_end") $(secs "$t_start" "${t_first:-$t_end}")"
@@ -101,7 +105,9 @@ echo "first crawl: $good pages in $first s ($first_startup s of it start-up)"
 newest=$(sqlite3 "$db" 'select max(timestamp) from documentlog')
 while [ "$(date +%s)" -le "$newest" ]; do sleep 0.2; done
 "$seed_tool" "$db" --again "$arcid" "$seed" > /dev/null
-read -r second second_startup < <(run_crawl)
+recorder=()
+[ "${PROFILE:-0}" != 1 ] || recorder=(perf record -q -F 2000 ${PERF_OPTS:-} -o "$work/perf.data" --)
+read -r second second_startup < <(run_crawl "${recorder[@]}")
 start=$(sqlite3 "$db" "select max(start) from crawlstats where arcid=$arcid")
 statuses=$(sqlite3 "$db" "select group_concat(status || ':' || n, ' ') from (select status, \
     count(*) n from documentlog where arcid=$arcid and timestamp>=$start group by status)")
@@ -115,3 +121,12 @@ echo "re-crawl time / first crawl time: $(awk -v a="$first" -v b="$second" \
 echo "the same without start-up:        $(awk -v a="$first" -v b="$second" \
     -v sa="$first_startup" -v sb="$second_startup" \
     'BEGIN { printf "%.3f (%.1f times faster)", (b - sb) / (a - sa), (a - sa) / (b - sb) }')"
+if [ -f "$work/perf.data" ]; then
+    # head ends each report early: perf's broken pipe must not end the script (pipefail).
+    { perf report -q -i "$work/perf.data" --sort comm 2> /dev/null || true; } | head -8
+    for comm in vantorelld worker-process idxserv; do
+        echo "top symbols of $comm:"
+        { perf report -q -i "$work/perf.data" --comm "$comm" --sort dso,sym 2> /dev/null ||
+            true; } | head -20 | sed 's/^/  /'
+    done
+fi
