@@ -1,11 +1,12 @@
-// Tests of the database conventions: the configured sync level, fatal results, and transactions
-// that roll back (on a full disk, here; binary and empty blobs: docstorage_test).
+// Tests of the database conventions: the configured sync level, and transactions that roll back
+// on a full disk. Binary and empty blobs: docstorage_test; the fatal message of an unexpected
+// result, with the calling file and line: docstorage_death_test and cfgstorage_death_test; the
+// installation's identity kept across starts: integration/maintenance_test.
 // SPDX-License-Identifier: MIT
 #include "db/sqlite.h"
 
 #include <gtest/gtest.h>
 
-#include "db/dbconfig.h"
 #include "db/disk_full.h"
 #include "support/full_disk.h"
 #include "support/temp_dir.h"
@@ -44,16 +45,6 @@ TEST_F(sqlite_test, sync_level_applies_while_another_connection_holds_the_databa
 
 using sqlite_death_test = sqlite_test;
 
-// A path printed instead of the file's (VANT_SQLITE_CHECK_AS): cfgstorage_death_test.
-TEST_F(sqlite_death_test, unexpected_result_names_the_code_message_and_calling_line) {
-    auto db = open();
-    int line = __LINE__ + 1;
-    EXPECT_DEATH(exec(db, "bogus statement"),
-                 "tests\\\\db\\\\sqlite_test\\(" + std::to_string(line) +
-                     "\\): assertion \\[SQLite error: \\[1\\] near \"bogus\": syntax error\\] "
-                     "failed");
-}
-
 // Issue 14: a full disk ended the daemon wherever it struck, also while crawling or uploading.
 TEST_F(sqlite_death_test, full_disk_rolls_back_and_throws_only_where_it_is_tolerated) {
     vant_test::full_disk disk;
@@ -77,17 +68,6 @@ TEST_F(sqlite_death_test, full_disk_rolls_back_and_throws_only_where_it_is_toler
     EXPECT_EQ(query_int(db, "select sum(x) from t"), 4);
     disk.set_full(true);
     EXPECT_DEATH(exec(db, "insert into t values(4)"), "SQLite error: \\[13\\]");
-}
-
-TEST_F(sqlite_test, dbconfig_is_created_once_and_kept) {
-    EXPECT_EQ(platform_guid_for(0), "cfcd208495d565ef66e7dff9f98764da") << "md5 of \"0\"";
-    auto db = open();
-    ensure_dbconfig(db);
-    std::string guid = read_platform_guid(db);
-    EXPECT_EQ(guid.size(), 32u);
-    ensure_dbconfig(db);
-    EXPECT_EQ(read_platform_guid(db), guid);
-    EXPECT_EQ(query_int(db, "select count(*) from dbconfig"), 2);
 }
 
 }  // namespace

@@ -28,14 +28,11 @@ int occurrences(const std::string& text, const std::string& what) {
 
 class plugins_test : public testing::Test {
   protected:
-    std::unique_ptr<fff_plugins_loader> load() {
+    std::unique_ptr<fff_plugins_loader> load_good() {
+        dir_.add(probe("good"));
         auto loader = std::make_unique<fff_plugins_loader>(dir_.plugins());
         EXPECT_TRUE(loader->load());
         return loader;
-    }
-    std::unique_ptr<fff_plugins_loader> load_good() {
-        dir_.add(probe("good"));
-        return load();
     }
     // A document of one paragraph: "alpha beta".
     static std::unique_ptr<FFF::DocumentData> document() {
@@ -53,12 +50,8 @@ class plugins_test : public testing::Test {
     }
     static std::string metas(const FFF::DocumentData& doc) {
         std::string out;
-        for (const auto& child : doc.children) {
-            if (auto* c = dynamic_cast<const FFF::Contents*>(child.get())) {
-                for (const FFF::meta& m : c->metas()) {
-                    out += m.key + "=" + m.value + ";";
-                }
-            }
+        for (const FFF::meta& m : dynamic_cast<FFF::Contents&>(*doc.children.at(0)).metas()) {
+            out += m.key + "=" + m.value + ";";
         }
         return out;
     }

@@ -40,7 +40,7 @@ class worker_process_test : public testing::Test {
 // which the crawl thread survives (the URL gets INTERNAL and the worker is replaced).
 struct reply_kind_case {
     const char* reply;  // the reply identifier, as the bytes of a 16-bit little-endian number
-    enum { process, reprocess, quit } request;
+    void (*request)(worker_process&);
     bool accepted;
 };
 
@@ -50,32 +50,27 @@ class reply_kind_test : public worker_process_test,
 TEST_P(reply_kind_test, only_the_reply_of_the_request_is_accepted) {
     answer(GetParam().reply);
     auto worker = started();
-    auto run = [&] {
-        switch (GetParam().request) {
-            case reply_kind_case::process:
-                worker->process(process_request{});
-                break;
-            case reply_kind_case::reprocess:
-                worker->reprocess(reprocess_request{});
-                break;
-            case reply_kind_case::quit:
-                worker->quit();
-                break;
-        }
-    };
     if (GetParam().accepted) {
-        EXPECT_NO_THROW(run());
+        EXPECT_NO_THROW(GetParam().request(*worker));
     } else {
-        EXPECT_THROW(run(), socket_ipc::error);
+        EXPECT_THROW(GetParam().request(*worker), socket_ipc::error);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    kinds, reply_kind_test,
-    testing::Values(reply_kind_case{"0000", reply_kind_case::quit, true},
-                    reply_kind_case{"0200", reply_kind_case::process, false},    // REPROCESSED
-                    reply_kind_case{"0100", reply_kind_case::reprocess, false},  // PROCESSED
-                    reply_kind_case{"0100", reply_kind_case::quit, false}));
+void process(worker_process& w) {
+    w.process(process_request{});
+}
+void reprocess(worker_process& w) {
+    w.reprocess(reprocess_request{});
+}
+void quit(worker_process& w) {
+    w.quit();
+}
+INSTANTIATE_TEST_SUITE_P(kinds, reply_kind_test,
+                         testing::Values(reply_kind_case{"0000", quit, true},
+                                         reply_kind_case{"0200", process, false},    // REPROCESSED
+                                         reply_kind_case{"0100", reprocess, false},  // PROCESSED
+                                         reply_kind_case{"0100", quit, false}));
 
 // Issue 15: the client's debug lines went to the facility WORKER, which the daemon never shows;
 // they belong to WORKERSCHEDULING with the crawl thread's.

@@ -1,4 +1,4 @@
-// Tests of the FFF node classes: links, the kind table and run storage.
+// Tests of the FFF node classes: links and run storage.
 // SPDX-License-Identifier: MIT
 #include "worker/FFF/FFF.h"
 
@@ -20,24 +20,6 @@ TEST(document_links, a_url_added_again_keeps_its_id_and_takes_the_later_score) {
     EXPECT_EQ(doc.links()[1], (link{"http://h/919", 2}));
     EXPECT_EQ(doc.find_link("http://h/919"), 1u);
     EXPECT_EQ(doc.find_link("http://h"), std::nullopt);
-}
-
-std::unique_ptr<tXMLTree> make_p() {
-    return std::make_unique<P>();
-}
-std::unique_ptr<tXMLTree> make_s() {
-    return std::make_unique<S>();
-}
-
-TEST(kind_table_death, a_second_factory_for_a_kind_is_fatal) {
-    marloven::kind_table table(1);
-    table.register_kind(2, make_p);
-    table.register_kind(2, make_p);  // the same factory again is harmless
-    EXPECT_EQ(table.lookup(2), make_p);
-    EXPECT_DEATH(table.register_kind(2, make_s),
-                 "src\\\\worker\\\\FFF\\\\tXMLTree\\([0-9]+\\): assertion \\[kindTable\\.map\\.find"
-                 "\\(kindID\\) == kindTable\\.map\\.end\\(\\) \\|\\| kindTable\\.map\\[kindID\\] "
-                 "== create\\] failed");
 }
 
 TEST(word_list, tokens_keep_their_bytes_and_boundaries) {
