@@ -1,5 +1,6 @@
 // Tests of the plug-in loaders: registration checks, host services, configured filters and their
-// application, with the test plug-ins built from probe_plugin.c.
+// application, with the test plug-ins built from probe_plugin.c. A loader without a plug-in
+// directory: api/api-plugin_test.
 // SPDX-License-Identifier: MIT
 #include "plugin-system/plugins.h"
 
@@ -92,12 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
         refusal_case{
             "noexport",
             "Error loading plugin: DLL %s doesn't export marloven_plugin_registration\n"}));
-
-TEST_F(plugins_test, without_deploydir_the_loader_is_unusable) {
-    fff_plugins_loader loader(std::nullopt);
-    EXPECT_FALSE(loader.load());
-    EXPECT_NE(log_.text().find("DEPLOYDIR not defined in config file"), std::string::npos);
-}
 
 TEST_F(plugins_test, host_services_accept_only_plain_utf8_and_log_once_per_refusal) {
     auto loader = load_good();

@@ -80,11 +80,6 @@ TEST(protocol_test, replies_round_trip_including_zero_outlinks) {
     writer.join();
 }
 
-TEST(protocol_test, depth_credit_counts_down_from_a_million_and_never_goes_negative) {
-    EXPECT_EQ(depth_credit(3), 999997);
-    EXPECT_EQ(depth_credit(4000000000u), 0);
-}
-
 // The validators travel in `extra`, whose length both ends bound: an over-long field is refused
 // before it is written, and a peer that announces one loses the conversation before its bytes
 // are read.
