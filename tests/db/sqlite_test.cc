@@ -45,12 +45,17 @@ TEST_F(sqlite_test, sync_level_applies_while_another_connection_holds_the_databa
 
 using sqlite_death_test = sqlite_test;
 
-// Issue 14: a full disk ended the daemon wherever it struck, also while crawling or uploading.
+// A transaction left without commit rolls back. Issue 14: a full disk ended the daemon wherever
+// it struck, also while crawling or uploading.
 TEST_F(sqlite_death_test, full_disk_rolls_back_and_throws_only_where_it_is_tolerated) {
     vant_test::full_disk disk;
     auto db = open();
     exec(db, "create table t(x)");
     exec(db, "insert into t values(1)");
+    {
+        transaction t(db);
+        exec(db, "insert into t values(100)");  // left without commit: rolled back
+    }
     disk.set_full(true);
     {
         disk_full_tolerated tolerate;
