@@ -11,18 +11,11 @@
 namespace marloven::soap {
 namespace {
 
-// The typed handlers of the fixture serve the request, so a generic value that strays from its
-// type fails here.
+// The fixture's dispatcher serves the request.
 std::string serve(const std::string& request_text) {
     text_transport t(request_text);
     echo_dispatcher().handle(t);
     return t.reply;
-}
-
-value record(std::vector<std::pair<std::string, value>> fields) {
-    value v;
-    v.fields = std::move(fields);
-    return v;
 }
 
 TEST(message, a_fault_or_a_reply_to_another_method_throws) {
@@ -34,10 +27,8 @@ TEST(message, a_fault_or_a_reply_to_another_method_throws) {
         std::string text;
     };
     const fault_case cases[] = {
-        // A parameter whose text the server cannot read as its type.
-        {serve(request_envelope(s, echo, record({{"n", "x"}, {"s", ""}, {"p", record({})}}))),
-         fault_code::Client, "Cannot read 'x' of element 'n' as an int"},
-        {serve(request_envelope(s, *s.find_method("Ints"), record({}))), fault_code::Client,
+        // A server's fault reply throws too: soap_clients/vantorellctl_test.
+        {serve(request_envelope(s, *s.find_method("Ints"), value{})), fault_code::Client,
          "The reply answers 'IntsResponse', not Echo"},
         {"<html>502</html>", fault_code::VersionMismatch, "The message is not a SOAP 1.1 envelope"},
     };
