@@ -10,7 +10,7 @@
 
 #include "plugin-system/fff-plugins-loader.h"
 #include "support/plugin_dir.h"
-#include "worker/FFF/FFF.h"
+#include "worker/FFF/sample_document.h"
 
 namespace marloven {
 namespace {
@@ -38,9 +38,8 @@ class plugins_test : public testing::Test {
     // A document of one paragraph: "alpha beta".
     static std::unique_ptr<FFF::DocumentData> document() {
         auto doc = std::make_unique<FFF::DocumentData>(true);
-        auto& body = doc->add<FFF::Contents>(true).add<FFF::P>().add<FFF::S>().add<FFF::Low>();
-        body.dictid = FFF::slice::centralNorm;
-        body.words = {"alpha", "beta"};
+        auto& s = doc->add<FFF::Contents>(true).add<FFF::P>().add<FFF::S>();
+        vant_test::add_run(s, FFF::slice::centralNorm, {"alpha", "beta"});
         return doc;
     }
     // Configures docfilter `id` of the probe plug-in (record 1) with `script`.
