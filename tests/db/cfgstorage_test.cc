@@ -1,12 +1,11 @@
-// Tests of the configuration store over a real database file: id assignment, stamps, quoting,
-// and concurrent writers.
+// Tests of the configuration store over a real database file: id assignment, quoting, records that
+// cannot be written or read, and concurrent writers. Stamps that go stale: api/operations_test.
 // SPDX-License-Identifier: MIT
 #include "db/cfgstorage.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <optional>
 
@@ -59,45 +58,24 @@ class cfgstorage_test : public testing::Test {
 // That each record kind counts its own ids shows in vantorelld/default_plugins_test.
 TEST_F(cfgstorage_test, ids_removed_or_set_above_the_counter_are_never_handed_out_again) {
     cfgstorage<note> notes(db_);
+    EXPECT_EQ(notes.add(db_, {"bad\x01"}), 0) << "a record that cannot be written takes no id";
+    EXPECT_FALSE(notes.set(db_, 5, {"bad\x01"}));
     EXPECT_EQ(notes.add(db_, {"one"}), 1);
     EXPECT_EQ(notes.add(db_, {"two"}), 2);
     EXPECT_TRUE(notes.remove(db_, 2));
     EXPECT_FALSE(notes.remove(db_, 2));
     // Creating the store again (the next start) leaves its counter alone.
-    EXPECT_EQ(cfgstorage<note>(db_).add(db_, {"three"}), 3);
+    EXPECT_EQ(cfgstorage<note>(db_).add(db_, {"it's \"3\"; --"}), 3);
     EXPECT_TRUE(notes.set(db_, 10, {"set"}));
     EXPECT_TRUE(notes.set(db_, 4, {"below"}));  // below the highest: the counter stays at 10
     EXPECT_EQ(notes.add(db_, {"next"}), 11);
     EXPECT_TRUE(notes.set(db_, 1, {"replaced"}));
     EXPECT_EQ(text_of(db_, notes, 1), "replaced");
     EXPECT_EQ(text_of(db_, notes, 2), "(missing)");
+    EXPECT_EQ(text_of(db_, notes, 3), "it's \"3\"; --");
     EXPECT_EQ(notes.ids(db_), (std::vector<int>{1, 3, 4, 10, 11}));
-}
-
-// The stamp is what a client hands back to prove it read the current record.
-TEST_F(cfgstorage_test, quotes_survive_and_the_stamp_is_the_checksum_of_the_stored_text) {
-    cfgstorage<note> notes(db_);
-    const std::string quoted = "it's 'quoted' and \"double\"; --";
-    int id = notes.add(db_, {quoted});
-    note n;
-    std::uint32_t magic = 0;
-    ASSERT_TRUE(notes.get(db_, id, n, magic));
-    EXPECT_EQ(n.text, quoted);
-    std::string xml = "<note>" + quoted + "</note>";
-    EXPECT_EQ(magic,
-              crc32(0, reinterpret_cast<const Bytef*>(xml.data()), static_cast<uInt>(xml.size())));
-}
-
-TEST_F(cfgstorage_test, unwritable_and_unreadable_records) {
-    cfgstorage<note> notes(db_);
-    EXPECT_EQ(notes.add(db_, {"bad\x01"}), 0);
-    EXPECT_FALSE(notes.set(db_, 5, {"bad\x01"}));
-    EXPECT_EQ(query_int(db_, "select count(*) from cfgstorage"), 0);
-    EXPECT_EQ(query_int(db_, "select lastid from cfgcounter where key='Note'"), 0);
-    // A stored text that does not parse reads as missing.
     exec(db_, "insert into cfgstorage values('Note', 7, 'garbage')");
-    note n;
-    EXPECT_FALSE(notes.get(db_, 7, n));
+    EXPECT_EQ(text_of(db_, notes, 7), "(missing)") << "a stored text that does not parse";
 }
 
 // Two processes, each with its own connection and transactions, get distinct ids: they meet at

@@ -15,7 +15,8 @@ std::string packed(std::string_view bytes) {
 }
 
 // Values that read back, binary or longer than the first buffer, and empty ones:
-// docstorage_cache_test stores and reads them.
+// docstorage_cache_test stores and reads them; a recorded length beyond the limit and bytes that
+// are no compressed stream: docstorage_test (corrupt_blobs_are_reported_and_the_rest_still_reads).
 struct corrupt_case {
     const char* what;
     std::string blob;
@@ -35,19 +36,11 @@ TEST_P(corrupt_blob_test, is_reported_with_a_reason_and_reads_empty) {
 const std::string hello = packed("hello world, hello world");  // 24 bytes
 const std::string big = packed(std::string(300000, 'z'));
 
-INSTANTIATE_TEST_SUITE_P(
-    cases, corrupt_blob_test,
-    testing::Values(corrupt_case{"length too small", hello, 23},
-                    corrupt_case{"length too large", hello, 25},
-                    corrupt_case{"length beyond the limit", hello, max_blob_length + 1},
-                    corrupt_case{"cut short", big.substr(0, big.size() / 2), 300000},
-                    corrupt_case{"flipped byte",
-                                 [] {
-                                     std::string b = hello;
-                                     b[b.size() / 2] ^= 0x55;
-                                     return b;
-                                 }(),
-                                 24}));
+INSTANTIATE_TEST_SUITE_P(cases, corrupt_blob_test,
+                         testing::Values(corrupt_case{"length too small", hello, 23},
+                                         corrupt_case{"length too large", hello, 25},
+                                         corrupt_case{"cut short", big.substr(0, big.size() / 2),
+                                                      300000}));
 
 }  // namespace
 }  // namespace marloven

@@ -1,11 +1,12 @@
-// Tests of the database conventions: the configured sync level, statement texts, blobs,
-// transactions and fatal results.
+// Tests of the database conventions: the configured sync level, and transactions that roll back
+// on a full disk. Binary and empty blobs: docstorage_test; the fatal message of an unexpected
+// result, with the calling file and line: docstorage_death_test and cfgstorage_death_test; the
+// installation's identity kept across starts: integration/maintenance_test.
 // SPDX-License-Identifier: MIT
 #include "db/sqlite.h"
 
 #include <gtest/gtest.h>
 
-#include "db/dbconfig.h"
 #include "db/disk_full.h"
 #include "support/full_disk.h"
 #include "support/temp_dir.h"
@@ -42,58 +43,19 @@ TEST_F(sqlite_test, sync_level_applies_while_another_connection_holds_the_databa
     exec(holder, "commit transaction");
 }
 
-TEST_F(sqlite_test, bound_blobs_come_back_unchanged_and_an_empty_one_is_not_null) {
-    auto db = open();
-    exec(db, "create table t(k integer, v blob)");
-    const std::string bytes("\0\x01'\xff\0", 5);
-    for (auto [k, v] : {std::pair{1, std::string_view(bytes)}, std::pair{2, std::string_view()}}) {
-        statement st(db, sql_text("insert into t values(%d, ?)", k));
-        st.bind_blob(1, v);
-        EXPECT_FALSE(st.next());
-    }
-    statement st(db, "select v from t order by k");
-    ASSERT_TRUE(st.next());
-    EXPECT_EQ(st.blob(0), bytes);
-    ASSERT_TRUE(st.next());
-    EXPECT_FALSE(st.is_null(0)) << "an empty blob is not NULL";
-    EXPECT_EQ(st.blob(0), "");
-}
-
-TEST_F(sqlite_test, transaction_rolls_back_unless_committed) {
-    auto db = open();
-    exec(db, "create table t(x integer)");
-    {
-        transaction t(db);
-        exec(db, "insert into t values(1)");
-    }
-    {
-        transaction t(db);
-        exec(db, "insert into t values(2)");
-        t.commit();
-    }
-    // The free pair (begin_transaction, commit_transaction) and the process-wide lock:
-    // api/crawl_test, whose query frees the lock while it waits for the index.
-    EXPECT_EQ(query_int(db, "select sum(x) from t"), 2);
-}
-
 using sqlite_death_test = sqlite_test;
 
-// A path printed instead of the file's (VANT_SQLITE_CHECK_AS): cfgstorage_death_test.
-TEST_F(sqlite_death_test, unexpected_result_names_the_code_message_and_calling_line) {
-    auto db = open();
-    int line = __LINE__ + 1;
-    EXPECT_DEATH(exec(db, "bogus statement"),
-                 "tests\\\\db\\\\sqlite_test\\(" + std::to_string(line) +
-                     "\\): assertion \\[SQLite error: \\[1\\] near \"bogus\": syntax error\\] "
-                     "failed");
-}
-
-// Issue 14: a full disk ended the daemon wherever it struck, also while crawling or uploading.
+// A transaction left without commit rolls back. Issue 14: a full disk ended the daemon wherever
+// it struck, also while crawling or uploading.
 TEST_F(sqlite_death_test, full_disk_rolls_back_and_throws_only_where_it_is_tolerated) {
     vant_test::full_disk disk;
     auto db = open();
     exec(db, "create table t(x)");
     exec(db, "insert into t values(1)");
+    {
+        transaction t(db);
+        exec(db, "insert into t values(100)");  // left without commit: rolled back
+    }
     disk.set_full(true);
     {
         disk_full_tolerated tolerate;
@@ -111,17 +73,6 @@ TEST_F(sqlite_death_test, full_disk_rolls_back_and_throws_only_where_it_is_toler
     EXPECT_EQ(query_int(db, "select sum(x) from t"), 4);
     disk.set_full(true);
     EXPECT_DEATH(exec(db, "insert into t values(4)"), "SQLite error: \\[13\\]");
-}
-
-TEST_F(sqlite_test, dbconfig_is_created_once_and_kept) {
-    EXPECT_EQ(platform_guid_for(0), "cfcd208495d565ef66e7dff9f98764da") << "md5 of \"0\"";
-    auto db = open();
-    ensure_dbconfig(db);
-    std::string guid = read_platform_guid(db);
-    EXPECT_EQ(guid.size(), 32u);
-    ensure_dbconfig(db);
-    EXPECT_EQ(read_platform_guid(db), guid);
-    EXPECT_EQ(query_int(db, "select count(*) from dbconfig"), 2);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The worker's HTTP client against the scripted loopback server.
+// The worker's HTTP client against the scripted loopback server. A body cut at the size limit:
+// integration/worker_process_test.
 // SPDX-License-Identifier: MIT
 #include "fetch/http_fetcher.h"
 
@@ -30,31 +31,14 @@ class http_fetcher_test : public testing::Test {
 
 TEST_F(http_fetcher_test, response_head_is_kept_raw_and_compressed_bodies_arrive_decoded) {
     const std::string text(600, 'z');
-    http_response gz{200, {{"Content-Type", "text/plain"}, {"X-One", "1"}}, text};
+    http_response gz{200, {{"Content-Type", "text/plain"}}, text};
     gz.gzip = true;
     server_.route("/gz", gz);
     fetch_response r = fetcher_.fetch({server_.url("/gz"), "", std::nullopt, std::nullopt});
-    EXPECT_EQ(r.failure, transfer_failure::none);
-    EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, text);
-    EXPECT_EQ(r.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.headers;
-    EXPECT_NE(r.headers.find("X-One: 1\r\n"), std::string::npos);
-    EXPECT_NE(r.headers.find("Content-Encoding: gzip"), std::string::npos);
+    EXPECT_NE(r.headers.find("\r\nContent-Encoding: gzip\r\n"), std::string::npos) << r.headers;
     EXPECT_TRUE(r.headers.ends_with("\r\n\r\n"));
     EXPECT_NE(server_.requests().at(0).header("accept-encoding").find("gzip"), std::string::npos);
-}
-
-TEST_F(http_fetcher_test, oversized_body_is_cut_at_the_limit_and_flagged) {
-    server_.route("/big", 200, "text/plain", std::string(5000, 'b'));
-    fetch_response r = fetcher_.fetch({server_.url("/big"), "", std::nullopt, std::nullopt});
-    EXPECT_EQ(r.failure, transfer_failure::none) << r.failure_text;
-    EXPECT_TRUE(r.truncated);
-    EXPECT_EQ(r.body, std::string(1000, 'b'));
-    // The handle stays usable after an aborted transfer.
-    server_.route("/small", 200, "text/plain", "s");
-    r = fetcher_.fetch({server_.url("/small"), "", std::nullopt, std::nullopt});
-    EXPECT_FALSE(r.truncated);
-    EXPECT_EQ(r.body, "s");
 }
 
 TEST_F(http_fetcher_test, failures_before_any_response_are_classified) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "worker/FFF/sample_document.h"
+
 namespace marloven {
 namespace {
 
@@ -13,13 +15,8 @@ std::unique_ptr<FFF::DocumentData> sample() {
     auto doc = std::make_unique<FFF::DocumentData>(true);
     doc->addLink("http://h.test/x", 500000);
     auto& s = doc->add<FFF::Contents>(true).add<FFF::P>().add<FFF::S>();
-    auto& body = s.add<FFF::Low>();
-    body.dictid = FFF::slice::centralNorm;
-    body.words = {"one", "two"};
-    auto& link = s.add<FFF::Low>();
-    link.dictid = FFF::slice::centralLink;
-    link.urlid = 0;
-    link.words = {"three"};
+    vant_test::add_run(s, FFF::slice::centralNorm, {"one", "two"});
+    vant_test::add_run(s, FFF::slice::centralLink, {"three"}, 0);
     return doc;
 }
 

@@ -1,5 +1,6 @@
 // Tests of the plug-in loaders: registration checks, host services, configured filters and their
-// application, with the test plug-ins built from probe_plugin.c.
+// application, with the test plug-ins built from probe_plugin.c. A loader without a plug-in
+// directory: api/api-plugin_test.
 // SPDX-License-Identifier: MIT
 #include "plugin-system/plugins.h"
 
@@ -9,7 +10,7 @@
 
 #include "plugin-system/fff-plugins-loader.h"
 #include "support/plugin_dir.h"
-#include "worker/FFF/FFF.h"
+#include "worker/FFF/sample_document.h"
 
 namespace marloven {
 namespace {
@@ -28,21 +29,17 @@ int occurrences(const std::string& text, const std::string& what) {
 
 class plugins_test : public testing::Test {
   protected:
-    std::unique_ptr<fff_plugins_loader> load() {
+    std::unique_ptr<fff_plugins_loader> load_good() {
+        dir_.add(probe("good"));
         auto loader = std::make_unique<fff_plugins_loader>(dir_.plugins());
         EXPECT_TRUE(loader->load());
         return loader;
     }
-    std::unique_ptr<fff_plugins_loader> load_good() {
-        dir_.add(probe("good"));
-        return load();
-    }
     // A document of one paragraph: "alpha beta".
     static std::unique_ptr<FFF::DocumentData> document() {
         auto doc = std::make_unique<FFF::DocumentData>(true);
-        auto& body = doc->add<FFF::Contents>(true).add<FFF::P>().add<FFF::S>().add<FFF::Low>();
-        body.dictid = FFF::slice::centralNorm;
-        body.words = {"alpha", "beta"};
+        auto& s = doc->add<FFF::Contents>(true).add<FFF::P>().add<FFF::S>();
+        vant_test::add_run(s, FFF::slice::centralNorm, {"alpha", "beta"});
         return doc;
     }
     // Configures docfilter `id` of the probe plug-in (record 1) with `script`.
@@ -51,20 +48,10 @@ class plugins_test : public testing::Test {
         ASSERT_TRUE(loader.configure_plugin({1, 1, "Probe record", "probe_good", ""}));
         ASSERT_TRUE(loader.configure_docfilter({id, magic, "probe filter", 1, script}));
     }
-    static FFF::Low& first_run(tXMLTree& node) {
-        if (auto* low = dynamic_cast<FFF::Low*>(&node)) {
-            return *low;
-        }
-        return first_run(*dynamic_cast<tXMLParentTree&>(node).children.at(0));
-    }
     static std::string metas(const FFF::DocumentData& doc) {
         std::string out;
-        for (const auto& child : doc.children) {
-            if (auto* c = dynamic_cast<const FFF::Contents*>(child.get())) {
-                for (const FFF::meta& m : c->metas()) {
-                    out += m.key + "=" + m.value + ";";
-                }
-            }
+        for (const FFF::meta& m : dynamic_cast<FFF::Contents&>(*doc.children.at(0)).metas()) {
+            out += m.key + "=" + m.value + ";";
         }
         return out;
     }
@@ -106,12 +93,6 @@ INSTANTIATE_TEST_SUITE_P(
             "noexport",
             "Error loading plugin: DLL %s doesn't export marloven_plugin_registration\n"}));
 
-TEST_F(plugins_test, without_deploydir_the_loader_is_unusable) {
-    fff_plugins_loader loader(std::nullopt);
-    EXPECT_FALSE(loader.load());
-    EXPECT_NE(log_.text().find("DEPLOYDIR not defined in config file"), std::string::npos);
-}
-
 TEST_F(plugins_test, host_services_accept_only_plain_utf8_and_log_once_per_refusal) {
     auto loader = load_good();
     const marloven_host_services& host = loader->host_services();
@@ -121,12 +102,6 @@ TEST_F(plugins_test, host_services_accept_only_plain_utf8_and_log_once_per_refus
     EXPECT_STREQ(folded, "strasse");
     host.free(folded);
     EXPECT_EQ(host.compare("abd", "ABC"), 1);
-    char* normal = host.normalise_url("HTTP://Example.COM:80/a/../b");
-    char* resolved = host.resolve_url("http://h.test/a/b.html", "../c.html#top");
-    EXPECT_STREQ(normal, "http://example.com/b");
-    EXPECT_STREQ(resolved, "http://h.test/c.html");
-    host.free(normal);
-    host.free(resolved);
     EXPECT_EQ(occurrences(log_.text(), "Bad utf8 string from plugin"), 0);
 
     EXPECT_EQ(host.fold("caf\xE9"), nullptr);
@@ -142,21 +117,11 @@ TEST_F(plugins_test, host_services_accept_only_plain_utf8_and_log_once_per_refus
     }
 }
 
-TEST_F(plugins_test, filters_change_metas_language_score_and_words_in_order) {
+// Words a filter changes: worker-program/document_filters_test.
+TEST_F(plugins_test, filters_apply_in_order_and_unknown_ones_are_skipped) {
     auto loader = load_good();
-    configure(*loader, 1, "meta k1 v1\nlanguage de\nupper 0\nscore 42");
+    configure(*loader, 1, "meta k1 v1\nlanguage de\nscore 42");
     configure(*loader, 2, "meta k2 v2\nlanguage fr\nmeta bad:key v");
-    auto doc = document();
-    loader->apply({1, 2}, *doc, {"http://h.test/", "text/html", "utf-8"});
-    // The second filter sees the first one's work: one language entry, the later one.
-    EXPECT_EQ(metas(*doc), "k1=v1;k2=v2;language=fr;");
-    EXPECT_EQ(doc->score, 42u);
-    EXPECT_EQ(first_run(*doc).words, (FFF::word_list{"UPPER", "CASE"}));
-}
-
-TEST_F(plugins_test, unknown_filters_are_skipped_and_the_rest_applies) {
-    auto loader = load_good();
-    configure(*loader, 1, "meta k v");
     // A filter of a plug-in record that names no library stays unknown.
     for (int request = 0; request < 2; ++request) {
         EXPECT_FALSE(loader->configure_plugin({2, 1, "gone", "no_such_module", ""}));
@@ -164,21 +129,19 @@ TEST_F(plugins_test, unknown_filters_are_skipped_and_the_rest_applies) {
     }
     EXPECT_EQ(occurrences(log_.text(), "No plugin dll 'no_such_module' for plugin 2 (gone)"), 1);
     auto doc = document();
-    loader->apply({9, 3, 1}, *doc, {"http://h.test/", "text/html", ""});
-    EXPECT_EQ(metas(*doc), "k=v;");
+    loader->apply({9, 3, 1, 2}, *doc, {"http://h.test/", "text/html", "utf-8"});
+    // The second filter sees the first one's work: one language entry, the later one.
+    EXPECT_EQ(metas(*doc), "k1=v1;k2=v2;language=fr;");
+    EXPECT_EQ(doc->score, 42u);
     EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown docfilter 9\n"), 1);
     EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown docfilter 3\n"), 1);
     EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown plugin 2\n"), 1);
 }
 
-TEST_F(plugins_test, a_changed_filter_gets_a_new_instance_and_a_refused_one_none) {
+// A changed filter's new instance: worker-program/document_filters_test.
+TEST_F(plugins_test, a_refused_filter_gets_no_instance_until_its_record_changes) {
     auto loader = load_good();
     configure(*loader, 1, "meta k old", 1);
-    configure(*loader, 1, "meta k new", 2);
-    auto doc = document();
-    loader->apply({1}, *doc, {"http://h.test/", "text/html", ""});
-    EXPECT_EQ(metas(*doc), "k=new;");
-
     // The worker configures the filters of every request: a refusal is not tried again (nor
     // logged) until a record changes.
     EXPECT_FALSE(loader->configure_docfilter({1, 3, "probe filter", 1, "refuse"}));

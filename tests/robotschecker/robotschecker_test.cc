@@ -4,19 +4,20 @@
 #include "robotschecker/robotschecker.h"
 
 #include <gtest/gtest.h>
-#include <regex.h>
 
 #include "support/test_database.h"
 
 namespace marloven {
 namespace {
 
+using namespace std::string_literals;
+
 constexpr const char* agent = "marlovenbot";
 const std::string none = "^I'm not an URL$";
 
 struct expression_case {
     const char* what;
-    const char* robots_txt;
+    std::string robots_txt;
     std::string expression;
 };
 
@@ -32,10 +33,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         expression_case{"every agent", "User-agent: *\nDisallow: /private", none + "|^/private"},
         expression_case{"star inside", "User-agent: *\nDisallow: /a*b", none + "|^/a.*b"},
-        expression_case{"one trailing star dropped", "User-agent: *\nDisallow: /x**",
-                        none + "|^/x.*"},
-        expression_case{"every special character", "User-agent: *\nDisallow: /.[]|()+?^${}\\",
-                        none + "|^/\\.\\[\\]\\|\\(\\)\\+\\?\\^\\$\\{\\}\\\\"},
         expression_case{"empty disallow allows everything", "User-agent: *\nDisallow:\n", none},
         expression_case{"rules before any group", "Disallow: /x\nUser-agent: *\n", none},
         expression_case{"own group replaces the star rules",
@@ -59,40 +56,12 @@ INSTANTIATE_TEST_SUITE_P(
                         "Sitemap: http://example.com/s.xml\n",
                         none + "|^/b"},
         expression_case{"byte-order mark", "\xEF\xBB\xBFUser-agent: *\nDisallow: /x",
-                        none + "|^/x"}));
+                        none + "|^/x"},
+        expression_case{"a NUL byte in a rule is dropped, not cut at",
+                        "User-agent: *\nDisallow: /a\0b\nDisallow: /c"s, none + "|^/ab|^/c"}));
 
-TEST(robots_expression_nul_test, a_nul_byte_in_a_rule_is_dropped_not_cut_at) {
-    constexpr char raw[] = "User-agent: *\nDisallow: /a\0b\nDisallow: /c";
-    const std::string text(raw, sizeof raw - 1);
-    EXPECT_EQ(robots_expression(text, agent), none + "|^/ab|^/c");
-}
-
-struct rule_case {
-    const char* rule;
-    const char* path;
-};
-
-class robots_rule_test : public testing::TestWithParam<rule_case> {};
-
-// The rule-by-rule matching used for very large files answers as the expression does.
-TEST_P(robots_rule_test, matching_without_the_expression_agrees_with_it) {
-    const auto [rule, path] = GetParam();
-    const std::string expression = robots_expression(std::vector<std::string>{rule});
-    regex_t re;
-    ASSERT_EQ(regcomp(&re, expression.c_str(), REG_EXTENDED | REG_NOSUB), 0) << expression;
-    const bool by_expression = regexec(&re, path, 0, nullptr, 0) == 0;
-    regfree(&re);
-    EXPECT_EQ(robots_rule_matches(rule, path), by_expression) << rule << " on " << path;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    cases, robots_rule_test,
-    testing::Values(rule_case{"/private", "/private/x"}, rule_case{"/private", "/x/private"},
-                    rule_case{"", "/anything"}, rule_case{"/a*b", "/a/x/b/c"},
-                    rule_case{"/a*b", "/a/x/c"}, rule_case{"/*/print/", "/print/"},
-                    rule_case{"/a**c", "/abc"}, rule_case{"/x.html?y", "/xyhtml"},
-                    rule_case{"/*.pdf$", "/a.pdf"}, rule_case{"/a\\b", "/a\\b"}));
-
+// That rule-by-rule matching answers as the expression does, and that a rule matches its own
+// text whatever bytes it holds: the robots fuzz target.
 TEST(robots_rules_test, a_file_with_very_many_rules_is_checked_rule_by_rule) {
     std::string file = "User-agent: *\n";
     for (int i = 0; i < 1000; ++i) {

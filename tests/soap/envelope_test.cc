@@ -112,17 +112,5 @@ INSTANTIATE_TEST_SUITE_P(
                            "><e:Body><X><a id=\"1\"/><b id=\"1\"/></X></e:Body></e:Envelope>",
                        fault_code::Client, "Two elements of the message have the id '1'"}));
 
-// Types, nil and the call's namespace as the decoder uses them: codec_test and dispatcher_test.
-TEST(envelope, a_type_prefix_is_the_innermost_declaration_of_it) {
-    envelope e =
-        parse("<e:Envelope " + env +
-              " xmlns:i=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:t=\"urn:types\">"
-              "<e:Header><T e:mustUnderstand=\"0\"/></e:Header>"  // an entry it may ignore
-              "<e:Body><m:Call xmlns:m=\"urn:m\"><a i:type=\"t:Rec\"/>"
-              "<c xmlns:t=\"urn:inner\" i:type=\"t:X\">text</c></m:Call></e:Body></e:Envelope>");
-    EXPECT_EQ(e.call->child("a")->type_ns, "urn:types");
-    EXPECT_EQ(e.call->child("c")->type_ns, "urn:inner");
-}
-
 }  // namespace
 }  // namespace marloven::soap

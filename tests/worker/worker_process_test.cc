@@ -40,7 +40,7 @@ class worker_process_test : public testing::Test {
 // which the crawl thread survives (the URL gets INTERNAL and the worker is replaced).
 struct reply_kind_case {
     const char* reply;  // the reply identifier, as the bytes of a 16-bit little-endian number
-    enum { process, reprocess, quit } request;
+    void (*request)(worker_process&);
     bool accepted;
 };
 
@@ -50,72 +50,43 @@ class reply_kind_test : public worker_process_test,
 TEST_P(reply_kind_test, only_the_reply_of_the_request_is_accepted) {
     answer(GetParam().reply);
     auto worker = started();
-    auto run = [&] {
-        switch (GetParam().request) {
-            case reply_kind_case::process:
-                worker->process(process_request{});
-                break;
-            case reply_kind_case::reprocess:
-                worker->reprocess(reprocess_request{});
-                break;
-            case reply_kind_case::quit:
-                worker->quit();
-                break;
-        }
-    };
     if (GetParam().accepted) {
-        EXPECT_NO_THROW(run());
+        EXPECT_NO_THROW(GetParam().request(*worker));
     } else {
-        EXPECT_THROW(run(), socket_ipc::error);
+        EXPECT_THROW(GetParam().request(*worker), socket_ipc::error);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    kinds, reply_kind_test,
-    testing::Values(reply_kind_case{"0000", reply_kind_case::quit, true},
-                    reply_kind_case{"0200", reply_kind_case::process, false},    // REPROCESSED
-                    reply_kind_case{"0100", reply_kind_case::reprocess, false},  // PROCESSED
-                    reply_kind_case{"0100", reply_kind_case::quit, false}));
+void process(worker_process& w) {
+    w.process(process_request{});
+}
+void reprocess(worker_process& w) {
+    w.reprocess(reprocess_request{});
+}
+void quit(worker_process& w) {
+    w.quit();
+}
+INSTANTIATE_TEST_SUITE_P(kinds, reply_kind_test,
+                         testing::Values(reply_kind_case{"0000", quit, true},
+                                         reply_kind_case{"0200", process, false},    // REPROCESSED
+                                         reply_kind_case{"0100", reprocess, false},  // PROCESSED
+                                         reply_kind_case{"0100", quit, false}));
 
 // Issue 15: the client's debug lines went to the facility WORKER, which the daemon never shows;
 // they belong to WORKERSCHEDULING with the crawl thread's.
-struct debug_line_case {
-    std::string reply;  // a whole reply with empty fields
-    bool reprocess;
-    const char* line;
-};
-
-class debug_line_test : public worker_process_test,
-                        public testing::WithParamInterface<debug_line_case> {};
-
-TEST_P(debug_line_test, the_end_of_a_request_is_logged_under_workerscheduling) {
+TEST_F(worker_process_test, the_end_of_a_request_is_logged_under_workerscheduling) {
     config_file log_config(dir_.write("log.conf", "LOGCFG=WORKERSCHEDULING:DEBUG\n"));
     std::string message;
     ASSERT_TRUE(open_log(log_config, dir_ / "v.log", message)) << message;
-    answer(GetParam().reply);
-    auto worker = started();
-    if (GetParam().reprocess) {
-        reprocess_request q;
-        q.url = "http://h/";
-        worker->reprocess(q);
-    } else {
-        process_request q;
-        q.url = "http://h/";
-        worker->process(q);
-    }
+    // REPROCESSED, and its fields all empty: the status, three strings, the date, the redirect and
+    // side metadata, both checksums, the FFF blob and the score.
+    answer("02000000" + std::string(10 * 8, '0'));
+    reprocess_request q;
+    q.url = "http://h/";
+    started()->reprocess(q);
     close_log();
-    EXPECT_NE(vant_test::read_file(dir_ / "v.log").find(GetParam().line), std::string::npos);
+    EXPECT_NE(vant_test::read_file(dir_ / "v.log").find("worker_reprocess('http://h/') ends\n"),
+              std::string::npos);
 }
-
-// The fields of a reply: the status, three strings, the date, the redirect and side metadata,
-// both checksums, the FFF blob and the score, all empty; PROCESSED adds the link count, the
-// headers and the content.
-const std::string result_fields = "0000" + std::string(10 * 8, '0');
-INSTANTIATE_TEST_SUITE_P(
-    requests, debug_line_test,
-    testing::Values(debug_line_case{"0100" + result_fields + std::string(3 * 8, '0'), false,
-                                    "worker_process('http://h/') ends with 0 outlinks\n"},
-                    debug_line_case{"0200" + result_fields, true,
-                                    "worker_reprocess('http://h/') ends\n"}));
 
 }  // namespace
