@@ -51,6 +51,17 @@ class storage_commands_test : public testing::Test {
     rows query(const std::string& data, const char* sql) {
         return vant_test::query(conf(data), sql);
     }
+    // The tables a backup holds, each as its rows.
+    std::vector<rows> tables(const std::string& data) {
+        std::vector<rows> out;
+        for (const char* sql :
+             {"select * from dbconfig order by key", "select * from cfgstorage order by key, id",
+              "select * from cfgcounter order by key", "select * from fetchqueue order by url",
+              "select guid, arcid, hex(content) from docstorage order by guid"}) {
+            out.push_back(query(data, sql));
+        }
+        return out;
+    }
     // Every file of a directory with its bytes.
     std::map<std::string, std::string> files(const std::string& path) {
         std::map<std::string, std::string> out;
@@ -208,16 +219,14 @@ TEST_F(storage_commands_test, backup_restores_identical_tables) {
         exec(db, "insert into fetchqueue values(99, 'http://stale/', 'stale', 0)");
     }
     ok("fresh", {"/restore", backup});
-    for (const char* sql : {"select key, value from dbconfig order by key",
-                            "select key, id, cfg from cfgstorage order by key, id",
-                            "select arcid, url, host, priority from fetchqueue order by url",
-                            "select guid, hex(content) from docstorage order by guid"}) {
-        auto expected = query("data", sql);
-        EXPECT_EQ(query("fresh", sql), expected) << sql;
-        EXPECT_GT(expected.size(), 1u) << sql;
+    const std::vector<rows> fresh = tables("fresh"), data = tables("data");
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (i != 2) {  // cfgcounter: below
+            EXPECT_EQ(fresh[i], data[i]) << "table " << i;
+        }
     }
     EXPECT_EQ(query("fresh", "select count(*) from fetchqueue"), (rows{"250"}));
-    // The restored records' ids are never handed out again.
+    // The restored records' ids are never handed out again (the counters never go down).
     EXPECT_EQ(query("fresh", "select lastid from cfgcounter where key='SourceConfiguration'"),
               (rows{"12"}));
 }
@@ -336,17 +345,7 @@ TEST_P(restore_of_a_bad_backup, changes_nothing) {
         exec(db, "insert into fetchqueue values(3, 'http://h/later', 'h', 2)");
         exec(db, "delete from cfgstorage where key='Plugin'");
     }
-    auto tables = [&] {
-        std::vector<rows> out;
-        for (const char* sql :
-             {"select * from dbconfig order by key", "select * from cfgstorage order by key, id",
-              "select * from cfgcounter order by key", "select * from fetchqueue order by url",
-              "select guid, arcid, content from docstorage order by guid"}) {
-            out.push_back(query("data", sql));
-        }
-        return out;
-    };
-    const std::vector<rows> before = tables();
+    const std::vector<rows> before = tables("data");
     if (GetParam().sql != nullptr) {
         exec(marloven::open_database(marloven::config_file(conf("data")), backup.c_str()),
              GetParam().sql);
@@ -356,7 +355,7 @@ TEST_P(restore_of_a_bad_backup, changes_nothing) {
 
     fails("data", {"/restore", backup},
           "Error restoring vantorell: Error while restoring: file=" + backup + " code=");
-    EXPECT_EQ(tables(), before);
+    EXPECT_EQ(tables("data"), before);
     EXPECT_EQ(query("data", "pragma integrity_check"), (rows{"ok"}));
 }
 
