@@ -45,23 +45,20 @@ class rest_test : public daemon_fixture {
     }
 };
 
+// (The figures are GetStatus's, in the API's tests and vantorellctl's status.)
 TEST_F(rest_test, status_lists_the_platform_figures) {
-    std::string figures;
-    for (auto [key, value] : {std::pair{"number of documents", "1"},
-                              {"size of documents", "30"},
-                              {"number of archives", "2"},
-                              {"free disk space \\(MB\\)", "[0-9]+"}}) {
-        figures += std::string("\t\t<extendedstatus>\n\t\t\t<key>Platform: ") + key +
-                   "</key>\n\t\t\t<value>" + value + "</value>\n\t\t</extendedstatus>\n";
-    }
     std::string reply = get("/platform/status");
     EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: text/xml\r\n" + date_pattern() +
                                    "\r\n<\\?xml version=\"1\\.0\" encoding=\"UTF-8\"\\?>\n"
                                    "<statusinfo>\n"
                                    "\t<status>(Running|Crawl stopped|Low disk space)</status>\n"
-                                   "\t<extendedstatuslist>\n" +
-                                   figures + "\t</extendedstatuslist>\n</statusinfo>\n"))
+                                   "\t<extendedstatuslist>\n"
+                                   "(\t\t<extendedstatus>\n\t\t\t<key>Platform: [^<]+</key>\n"
+                                   "\t\t\t<value>[0-9]+</value>\n\t\t</extendedstatus>\n){4}"
+                                   "\t</extendedstatuslist>\n</statusinfo>\n"))
         << reply;
+    EXPECT_THAT(reply, testing::HasSubstr("<key>Platform: number of documents</key>\n"
+                                          "\t\t\t<value>1</value>"));
     EXPECT_TRUE(matches(http_exchange(port_, "DELETE /index/1 HTTP/1.1\r\n\r\n"),
                         reason_reply("405 Method Not Allowed")));
 }
