@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ipc/socket_ipc.h"
 #include "util/ascii.h"
 #include "util/headerparser.h"
 #include "util/http_text.h"
@@ -45,17 +46,12 @@ std::string gzip(std::string_view data) {
 }
 
 bool send_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
+    try {
+        socket_ipc::send_exact(fd, data.data(), data.size());
+        return true;
+    } catch (const socket_ipc::error&) {
+        return false;  // the client went away
     }
-    return true;
 }
 
 // Whether the Cookie header holds `wanted` ("name=value") as one of its cookies.
