@@ -2,7 +2,8 @@
 // php_client_test.php: the daemon driven through PHP's SoapClient, which reads the WSDL the
 // daemon serves and maps SOAP arrays to PHP arrays and records to objects: every record kind of
 // records.json round trips with its stamp (lists of one item stay lists); root access lists and
-// the renderer pipe, empty and stored; a document added by the client and read back.
+// the renderer pipe, empty and stored; a document added by the client and read back. (Stale
+// stamps and records still in use are the API's tests.)
 // Usage (suds_client_test.py runs it): php php_client_test.php DAEMON_URL USER PASSWORD
 // Prints each failed check and exits 1 when there was one.
 // SPDX-License-Identifier: MIT
@@ -92,18 +93,8 @@ foreach ($kinds as $k) {
     $want = resolved((object)array_merge((array)$k->add, (array)$k->change), $ids);
     check(matches($want, $after[$el]), "$get after $set: " . json_encode($after[$el]));
     check($after["magic"] !== $got["magic"], "$set gives a new stamp");
-    check(fault_of(fn() => $soap->$set($id, $after[$el], $got["magic"])) === "BadMagic",
-          "$set with a stale stamp");
-    check($soap->$get($id)["magic"] === $after["magic"], "a refused $set changes nothing");
     check(!$k->enum || $listed($k, $id) === $after["magic"], "$k->kind $id listed with its stamp");
     $ids[$k->kind] = $id;
-}
-foreach ($kinds as $i => $k) {
-    $later = json_encode(array_column(array_slice($kinds, $i + 1), "add"));
-    if (str_contains($later, json_encode('$' . $k->kind))) {
-        check(fault_of(fn() => $soap->{"Remove$k->kind"}($ids[$k->kind])) === "InUse",
-              "$k->kind named by a later kind stays");
-    }
 }
 foreach (array_reverse($kinds) as $k) {
     $soap->{"Remove$k->kind"}($ids[$k->kind]);
@@ -119,8 +110,6 @@ $browsing = $soap->GetRootACL("ROOTACL_BROWSING");
 check($browsing["acl"] === [], "a root list never stored is empty");
 $soap->SetRootACL("ROOTACL_BROWSING", $acl, $browsing["magic"]);
 check(matches($acl, $soap->GetRootACL("ROOTACL_BROWSING")["acl"]), "the browsing list as stored");
-check(fault_of(fn() => $soap->SetRootACL("ROOTACL_BROWSING", [], $browsing["magic"])) ===
-      "BadMagic", "SetRootACL with a stale stamp");
 check($soap->GetRootACL("ROOTACL_CRAWLING")["acl"] === [], "the crawling list is another list");
 
 $plugin = $soap->AddPlugin((object)["Name" => "p", "DLLName" => "urlplugin"]);
@@ -128,7 +117,6 @@ $filter = $soap->AddDocFilter((object)["Name" => "f", "PluginID" => $plugin]);
 $pipe = $soap->GetRootRendererPipe();
 $soap->SetRootRendererPipe((object)["DocFilterIDs" => [$filter]], $pipe["magic"]);
 check($soap->GetRootRendererPipe()["pipe"]->DocFilterIDs === [$filter], "the pipe as stored");
-check(fault_of(fn() => $soap->RemoveDocFilter($filter)) === "InUse", "a piped filter stays");
 
 // ---- a document added by the client and read back (the REST upload test finds one) ------------
 $source = $soap->AddSource((object)["Name" => "php site", "Seeds" => ["http://127.0.0.1:9/"]]);

@@ -165,16 +165,6 @@ def suds_client(daemon, user=None, password=None, **options):
     return Client(daemon.url + "/wsdl", **options)
 
 
-def fault_text(call, *args):
-    """The faultstring of a call that must fail with a SOAP fault."""
-    from suds import WebFault
-    try:
-        call(*args)
-    except WebFault as e:
-        return e.fault.faultstring
-    raise AssertionError("The call succeeded where a fault was expected")
-
-
 def decoded(content):
     """A base64Binary result as bytes (suds leaves it as the text sent)."""
     return base64.b64decode(content or "")
