@@ -57,19 +57,14 @@ class suds_client_test(unittest.TestCase):
 
     def test_a_changed_password_logs_in_and_the_old_one_no_longer(self):
         s = self.soap
-        s.AddGroup("editors")
-        s.AddUser("ed", "first", True, ["editors"])
-        listed = s.EnumUsersAndGroups()
-        self.assertEqual((list(listed.users), list(listed.builtinusers)),
-                         (["ed"], [ADMIN, "Anonymous"]))
+        s.AddUser("ed", "first", True, [])
+        # (What the store then holds is the API's test; here the running daemon's logins follow.)
         s.SetUserPassword("ed", "second")
         self.assertTrue(suds_client(self.daemon, "ed", "second").service.GetCapabilities().admin)
         with self.assertRaises(Exception) as refused:
             suds_client(self.daemon, "ed", "first")
         self.assertIn("401", str(refused.exception))
         s.RemoveUser("ed")
-        s.RemoveGroup("editors")
-        self.assertEqual(s.EnumUsersAndGroups().users or [], [])
 
     # ---- a crawl, its log, queries and documents -----------------------------------------------
 
@@ -141,8 +136,6 @@ class suds_client_test(unittest.TestCase):
             self.assertFalse(stopped.Crawling)
             self.assertGreaterEqual(stopped.LastRunEnd, stopped.LastRunStart)
             self.assertFalse(s.GetArchiveInfo(arcid).Crawling)
-            # A stopped archive is left as it is.
-            self.assertEqual(s.StopCrawl(arcid).LastRunEnd, stopped.LastRunEnd)
         finally:
             self.site.release()
 
