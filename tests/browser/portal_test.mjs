@@ -33,24 +33,21 @@ const tools = fileURLToPath(new URL('../../tools/', import.meta.url));
 const user = 'admin';
 const password = 'lantern';
 
-// The crawled site: a front page linking to 24 notes, to a page whose own script marks the
-// document (title, attribute, dialog) when it runs, and to a page whose title and text are
-// markup as text; all of them in archive 1, which everybody may read, and each with the word
-// "lighthouse". (Which archives each user may search is in the integration tests.)
+// The crawled site: a front page linking to 24 notes and to a page whose own script marks the
+// document (title, attribute, dialog) when it runs; all of them in archive 1, which everybody may
+// read, and each with the word "lighthouse". (Which archives each user may search, and markup in
+// crawled titles and texts, are in the integration tests.)
 const notes = 24;
 const scripted_title = 'Harbour beacon';
-const markup_title = 'Lighthouse <img src=x onerror="alert(\'title\')"> & more';
 const all_titles = [];
 const site_pages = {
     '/': page('Lighthouse keepers', '<h1>Lighthouse keepers</h1>' +
         Array.from({ length: notes }, (_, i) => `<a href="note${i + 1}.html">Note ${i + 1}</a>`)
-            .join(' ') + ' <a href="beacon.html">Beacon</a> <a href="markup.html">Markup</a>'),
+            .join(' ') + ' <a href="beacon.html">Beacon</a>'),
     '/beacon.html': page(scripted_title, '<p>The lighthouse beacon turns at night.</p>' +
         '<script>document.title = "SCRIPT RAN"; ' +
         'document.documentElement.setAttribute("data-script-ran", "yes"); ' +
         'alert("crawled script");</script>'),
-    '/markup.html': page(markup_title, `<p>${escape_html(
-        'Markup <script>alert("context")</script> in the lighthouse\'s text')}</p>`),
 };
 for (let i = 1; i <= notes; ++i) {
     site_pages[`/note${i}.html`] =
@@ -60,13 +57,8 @@ for (let i = 1; i <= notes; ++i) {
 // A page of archive 1 with the text `title` as its title.
 function page(title, body) {
     all_titles.push(title);
-    return `<!DOCTYPE html><html lang="en"><head><title>${escape_html(title)}</title></head>` +
+    return `<!DOCTYPE html><html lang="en"><head><title>${title}</title></head>` +
         `<body>${body}</body></html>`;
-}
-
-function escape_html(text) {
-    return text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
-        .replace(/"/g, '&quot;');
 }
 
 // Script that a page must never run: it marks the document and opens a dialog.
@@ -228,19 +220,19 @@ const scenarios = [
             (await description.text()).match(/<Url type="text\/html"[^>]* template="([^"]*)"/);
         assert.ok(template, await description.text());
         await p.goto(template[1].replace('{searchTerms}', 'lighthouse'));
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
     }],
     ['a search typed into the front page pages through every result exactly once', async (p) => {
         await p.goto(`${portal}/`);
         assert.equal(p.url(), `${portal}/en/`);
         await p.fill('#q', 'lighthouse');
         await Promise.all([p.waitForURL(/q=lighthouse/), p.press('#q', 'Enter')]);
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
         assert.equal(await p.inputValue('#q'), 'lighthouse');
         assert.equal(await p.textContent('#user'), 'Anonymous');
         assert.equal(await p.locator('#prev-page').count(), 0);
         const seen = await titles_on(p);
-        for (const heading of ['Results 11 to 20 of 27', 'Results 21 to 27 of 27']) {
+        for (const heading of ['Results 11 to 20 of 26', 'Results 21 to 26 of 26']) {
             await Promise.all([p.waitForURL(/start=/), p.click('#next-page')]);
             assert.equal(await p.textContent('#results-title'), heading);
             assert.equal(await p.locator('#prev-page').count(), 1);
@@ -281,12 +273,6 @@ const scenarios = [
             await p.goBack();
         }
     }],
-    ['the root sends a browser set to Swiss German (de-CH) to the German pages', async (p) => {
-        await p.goto(`${portal}/`);
-        assert.equal(p.url(), `${portal}/de/`);
-        assert.equal(await p.getAttribute('html', 'lang'), 'de');
-        assert.equal(await p.textContent('label[for=q]'), 'Suchen nach');
-    }, { locale: 'de-CH' }],
     ['the language link leads from the English to the German pages and back', async (p) => {
         await p.goto(`${portal}/en/index.html?q=lighthouse`);
         await Promise.all([p.waitForURL(`${portal}/de/`), p.click('#lang-de')]);
@@ -303,14 +289,10 @@ const scenarios = [
         assert.equal(await p.textContent('#user'), user);
         await p.fill('#q', 'lighthouse');
         await Promise.all([p.waitForURL(/q=lighthouse/), p.click('#search-button')]);
-        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 27');
+        assert.equal(await p.textContent('#results-title'), 'Results 1 to 10 of 26');
         // Its links keep to the private area.
         await Promise.all([p.waitForURL(/start=10/), p.click('#next-page')]);
         assert.ok(p.url().startsWith(`${portal}/private/`), p.url());
-        const cached = await p.getAttribute('.cached', 'href');
-        assert.ok(cached.startsWith('cache/'), cached);
-        await p.goto(`${portal}/private/${cached}`);
-        assert.match(await p.textContent('body'), /lighthouse/i);
     }],
     ['script in the query parameters does not run on any search page', async (p) => {
         for (const payload of payloads) {
@@ -324,18 +306,11 @@ const scenarios = [
             }
         }
     }],
-    ['markup in a crawled title or text shows as text on the result page', async (p) => {
-        await p.goto(`${portal}/en/index.html?q=markup`);
-        assert.ok((await titles_on(p)).includes(squeeze(markup_title)), await titles_on(p));
-        assert.match((await p.locator('.ctx').allTextContents()).join(),
-            /<script>alert\("context"\)<\/script>/);
-        assert.equal(await p.getAttribute('html', 'data-injected'), null);
-    }],
 ];
 
-for (const [name, run, options] of scenarios) {
+for (const [name, run] of scenarios) {
     test(name, async () => {
-        const p = await new_page(options);
+        const p = await new_page();
         try {
             await run(p);
         } finally {

@@ -119,7 +119,7 @@ TEST_F(daemon_test, unreadable_entry_of_the_data_directory_stops_start_up) {
 
 TEST_F(daemon_test, unknown_start_parameters_give_event_1003) {
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"/import"}, {"/reset", "x"}, {"/RESET"}, {"x"}, {"-foo"}, {"/backup", "a", "b"}}) {
+             {"/import"}, {"/RESET"}, {"-foo"}, {"/backup", "a", "b"}}) {
         auto r = run_daemon(write_config(), args);
         EXPECT_EQ(r.exit_code, 1) << args[0];
         EXPECT_THAT(r.err, testing::HasSubstr("event 1003: vantorell error: "));

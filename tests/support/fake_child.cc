@@ -7,9 +7,8 @@
 //   env NAME      sends the value of the environment variable NAME as a string and ends its side
 //                 (these two then wait for the parent to close: a child that exited at once could
 //                 be reaped before the parent read its token, and its start would fail)
-//   bytes HEX     sends the bytes written in hexadecimal (e.g. "0200") and exits
-//   answer HEX    reads a 16-bit request identifier, sends the bytes and waits for the end of
-//                 the connection
+//   answer HEX    reads a 16-bit request identifier, sends the bytes written in hexadecimal
+//                 (e.g. "0200") and waits for the end of the connection
 //   intruder HOW  first makes a stranger's connection to the port (HOW: "silent" sends nothing,
 //                 "wrong" sends a wrong token, "short" a piece of one and closes), then connects
 //                 as the child, sends "dropped" when the daemon has closed the stranger's
@@ -93,18 +92,15 @@ int main(int argc, char** argv) {
             channel.put_byte('b');
             channel.put_byte('c');
             end_and_wait(sock);
-        } else if (mode.rfind("bytes ", 0) == 0 || mode.rfind("answer ", 0) == 0) {
-            bool answer = mode[0] == 'a';
-            if (answer) {
-                channel.get_int16();
-            }
-            std::string hex = mode.substr(mode.find(' ') + 1);
+        } else if (mode.rfind("answer ", 0) == 0) {
+            channel.get_int16();
+            std::string hex = mode.substr(7);
             std::string bytes;
             for (size_t i = 0; i + 1 < hex.size(); i += 2) {
                 bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
             }
             socket_ipc::send_exact(sock, bytes.data(), bytes.size());
-            while (answer) {
+            while (true) {
                 channel.get_byte();  // until the connection ends (that throws)
             }
         } else if (mode.rfind("env ", 0) == 0) {

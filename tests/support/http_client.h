@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "ipc/socket_ipc.h"
+
 namespace vant_test {
 
 // One client connection. Every read waits at most `timeout` for data, so a test never hangs on a
@@ -36,14 +38,12 @@ class http_client {
 
     // Sends all of `bytes`; false when the connection refused them.
     bool send(std::string_view bytes) {
-        while (!bytes.empty()) {
-            ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n <= 0) {
-                return false;
-            }
-            bytes.remove_prefix(static_cast<std::size_t>(n));
+        try {
+            socket_ipc::send_exact(fd_, bytes.data(), bytes.size());
+            return true;
+        } catch (const socket_ipc::error&) {
+            return false;
         }
-        return true;
     }
     // No more bytes from this side.
     void finish_sending() { ::shutdown(fd_, SHUT_WR); }

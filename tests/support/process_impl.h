@@ -71,29 +71,15 @@ inline int decode_status(int status) {
     return -1;
 }
 
-inline std::string temp_name(const char* tag) {
-    static int counter = 0;
-    return (std::filesystem::temp_directory_path() /
-            ("vant-proc-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + tag))
-        .string();
-}
-
 }  // namespace detail
 
 inline run_result run_program(const std::string& program, const std::vector<std::string>& args,
                               const env_changes& env, int uid) {
-    std::string out_path = detail::temp_name(".out");
-    std::string err_path = detail::temp_name(".err");
-    int pid = detail::spawn(program, args, env, out_path, err_path, uid);
+    temp_dir output;  // the files are opened before the child changes its user
+    int pid = detail::spawn(program, args, env, output / "out", output / "err", uid);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    run_result r;
-    r.exit_code = detail::decode_status(status);
-    r.out = read_file(out_path);
-    r.err = read_file(err_path);
-    ::unlink(out_path.c_str());
-    ::unlink(err_path.c_str());
-    return r;
+    return {detail::decode_status(status), read_file(output / "out"), read_file(output / "err")};
 }
 
 inline background_program::background_program(const std::string& program,

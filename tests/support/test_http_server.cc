@@ -15,9 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
+#include "ipc/socket_ipc.h"
 #include "util/ascii.h"
+#include "util/headerparser.h"
 #include "util/http_text.h"
 
 namespace vant_test {
@@ -28,27 +29,6 @@ std::string lower(std::string_view s) {
     std::string out(s);
     marloven::ascii_lower_in_place(out);
     return out;
-}
-
-std::string trim(std::string_view s) {
-    size_t b = s.find_first_not_of(" \t");
-    size_t e = s.find_last_not_of(" \t\r");
-    return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
-}
-
-const char* reason(int status) {
-    static const std::map<int, const char*> reasons = {{200, "OK"},
-                                                       {301, "Moved Permanently"},
-                                                       {302, "Found"},
-                                                       {304, "Not Modified"},
-                                                       {401, "Unauthorized"},
-                                                       {403, "Forbidden"},
-                                                       {404, "Not Found"},
-                                                       {410, "Gone"},
-                                                       {500, "Internal Server Error"},
-                                                       {503, "Service Unavailable"}};
-    auto it = reasons.find(status);
-    return it != reasons.end() ? it->second : "Status";
 }
 
 std::string gzip(std::string_view data) {
@@ -66,17 +46,12 @@ std::string gzip(std::string_view data) {
 }
 
 bool send_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
+    try {
+        socket_ipc::send_exact(fd, data.data(), data.size());
+        return true;
+    } catch (const socket_ipc::error&) {
+        return false;  // the client went away
     }
-    return true;
 }
 
 // Whether the Cookie header holds `wanted` ("name=value") as one of its cookies.
@@ -139,9 +114,20 @@ std::string test_http_server::url(std::string_view path) const {
 }
 
 void test_http_server::route(const std::string& path, http_route r) {
-    std::scoped_lock lock(mutex_);
-    handlers_.erase(path);
-    routes_[path] = std::move(r);
+    route(path, [r = std::move(r)](const http_request& req) {
+        if (r.basic_auth && req.header("authorization") !=
+                                "Basic " + marloven::encode_base64(r.basic_auth->first + ":" +
+                                                                   r.basic_auth->second)) {
+            return http_response{
+                401,
+                {{"WWW-Authenticate", "Basic realm=\"test\""}, {"Content-Type", "text/plain"}},
+                "credentials required"};
+        }
+        if (r.required_cookie && !cookie_present(req.header("cookie"), *r.required_cookie)) {
+            return http_response{403, {{"Content-Type", "text/plain"}}, "cookie required"};
+        }
+        return r.response;
+    });
 }
 
 void test_http_server::route(const std::string& path, http_response r) {
@@ -156,7 +142,6 @@ void test_http_server::route(const std::string& path, int status, std::string co
 
 void test_http_server::route(const std::string& path, http_handler handler) {
     std::scoped_lock lock(mutex_);
-    routes_.erase(path);
     handlers_[path] = std::move(handler);
 }
 
@@ -233,32 +218,17 @@ void test_http_server::serve(connection& c) {
         if (head_end == std::string::npos) {
             break;
         }
-        http_request req;
-        std::string_view head(buffer.data(), head_end);
-        size_t line_end = head.find("\r\n");
-        std::string_view request_line = head.substr(0, line_end);
-        size_t sp1 = request_line.find(' ');
-        size_t sp2 = request_line.rfind(' ');
-        if (sp1 == std::string_view::npos || sp2 == sp1) {
+        const marloven::headerparser head(std::string_view(buffer).substr(0, head_end + 2));
+        buffer.erase(0, head_end + 4);
+        if (!head.ok() || head.method().empty()) {
             send_all(c.fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
             break;
         }
-        req.method = std::string(request_line.substr(0, sp1));
-        req.target = std::string(request_line.substr(sp1 + 1, sp2 - sp1 - 1));
-        std::string version(request_line.substr(sp2 + 1));
+        http_request req;
+        req.method = head.method();
+        req.target = head.target();
         req.path = req.target.substr(0, req.target.find('?'));
-        while (line_end != std::string_view::npos && line_end < head.size()) {
-            size_t next = head.find("\r\n", line_end + 2);
-            std::string_view line =
-                head.substr(line_end + 2, next == std::string_view::npos ? std::string_view::npos
-                                                                         : next - line_end - 2);
-            size_t colon = line.find(':');
-            if (colon != std::string_view::npos) {
-                req.headers.emplace(lower(line.substr(0, colon)), trim(line.substr(colon + 1)));
-            }
-            line_end = next;
-        }
-        buffer.erase(0, head_end + 4);
+        req.headers.insert(head.headers().begin(), head.headers().end());  // names in lower case
         size_t length = std::strtoul(req.header("content-length").c_str(), nullptr, 10);
         while (buffer.size() < length) {
             char chunk[8192];
@@ -270,7 +240,7 @@ void test_http_server::serve(connection& c) {
         }
         req.body = buffer.substr(0, length);
         buffer.erase(0, std::min(length, buffer.size()));
-        keep_alive = lower(req.header("connection")) != "close" && version == "HTTP/1.1";
+        keep_alive = head.header_lower("connection") != "close" && head.version() == "1.1";
 
         {
             std::scoped_lock lock(mutex_);
@@ -286,27 +256,20 @@ void test_http_server::serve(connection& c) {
         if (compressed) {
             body = gzip(body);
         }
-        std::string out =
-            "HTTP/1.1 " + std::to_string(res.status) + " " + reason(res.status) + "\r\n";
-        bool has_length = false;
+        // Clients read the status code; the reason phrase is the same for every code but 200.
+        std::string out = "HTTP/1.1 " + std::to_string(res.status) +
+                          (res.status == 200 ? " OK\r\n" : " Status\r\n");
         for (const auto& [name, value] : res.headers) {
             out.append(name).append(": ").append(value).append("\r\n");
-            has_length = has_length || lower(name) == "content-length";
         }
         if (compressed) {
             out += "Content-Encoding: gzip\r\n";
         }
-        if (!has_length) {
-            out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-        }
+        out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
         if (!keep_alive) {
             out += "Connection: close\r\n";
         }
-        out += "\r\n";
-        if (req.method != "HEAD") {
-            out += body;
-        }
-        if (!send_all(c.fd, out)) {
+        if (!send_all(c.fd, out + "\r\n" + body)) {
             break;
         }
     }
@@ -317,30 +280,13 @@ void test_http_server::serve(connection& c) {
 
 http_response test_http_server::answer(const http_request& req) {
     std::unique_lock lock(mutex_);
-    if (auto h = handlers_.find(req.path); h != handlers_.end()) {
-        http_handler handler = h->second;
-        lock.unlock();
-        return handler(req);
-    }
-    auto r = routes_.find(req.path);
-    if (r == routes_.end()) {
+    auto h = handlers_.find(req.path);
+    if (h == handlers_.end()) {
         return http_response{404, {{"Content-Type", "text/plain"}}, "not found"};
     }
-    const http_route& route = r->second;
-    if (route.basic_auth) {
-        std::string expected = "Basic " + marloven::encode_base64(route.basic_auth->first + ":" +
-                                                                  route.basic_auth->second);
-        if (req.header("authorization") != expected) {
-            return http_response{
-                401,
-                {{"WWW-Authenticate", "Basic realm=\"test\""}, {"Content-Type", "text/plain"}},
-                "credentials required"};
-        }
-    }
-    if (route.required_cookie && !cookie_present(req.header("cookie"), *route.required_cookie)) {
-        return http_response{403, {{"Content-Type", "text/plain"}}, "cookie required"};
-    }
-    return route.response;
+    http_handler handler = h->second;
+    lock.unlock();  // a handler may take its time, or change the routes
+    return handler(req);
 }
 
 }  // namespace vant_test

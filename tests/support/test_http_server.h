@@ -117,7 +117,6 @@ class test_http_server {
     mutable std::mutex mutex_;
     std::condition_variable stopped_cv_;
     bool stopping_ = false;                         // guarded by mutex_
-    std::map<std::string, http_route> routes_;      // guarded by mutex_
     std::map<std::string, http_handler> handlers_;  // guarded by mutex_
     std::vector<http_request> requests_;            // guarded by mutex_
     std::list<connection> connections_;             // guarded by mutex_
