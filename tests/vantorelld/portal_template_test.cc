@@ -37,8 +37,6 @@ INSTANTIATE_TEST_SUITE_P(
         render_case{"a{=endif=}b", {}, "", "ab"},               // a stray endif is dropped
         render_case{"a{=ifdef y=}b", {}, "", "a"},              // an open part ends with the text
         render_case{"a{=x=}b{=c", {{"x", "1"}}, "", "a1b{=c"},  // unclosed: the rest, once
-        render_case{"{=ifdef y=}b{=c", {}, "", ""},             // ... unless left out
-        render_case{"{==}{=}x=}", {{"}x", "!"}}, "", "!"},
         render_case{"{=ifdef  x=}1{=endif=}{=endif =}2", {{"x", ""}}, "", "2"}));
 
 TEST(special_file, first_line_decides_the_kind) {
@@ -104,14 +102,9 @@ INSTANTIATE_TEST_SUITE_P(
                     language_case{"de;q=0.5,en;q=0.5", "/de/"},  // equal weights: listed first
                     language_case{"de-ch,en;q=0.8", "/de/"},     // the primary tag's entry
                     language_case{"fr-ca", "/fr/"}, language_case{"fr", "/en/"},
-                    language_case{"de;q=0, it", "/en/"}, language_case{std::nullopt, "/en/"},
+                    language_case{"de;q=0, it", "/en/"}, language_case{"abcdefghijklmno", std::nullopt},
                     language_case{" , de ;q=1.000,", "/de/"},
-                    language_case{"de;q=1.5", std::nullopt},
-                    language_case{"abcdefghijklmno", std::nullopt}));
-
-TEST(choose_language, file_without_entries_gives_nothing) {
-    EXPECT_EQ(choose_language(parse_language_file("# nothing\n"), "en"), std::nullopt);
-}
+                    language_case{"de;q=1.5", std::nullopt}));
 
 // ---- result sections --------------------------------------------------------------------------
 
@@ -168,13 +161,11 @@ TEST_F(results_test, navigation_follows_start_total_and_radius) {
         std::string_view expected;
     } cases[] = {
         {0, 0, 5, "-/0none::N"},
-        {10, 0, 5, "1-10/10:rrrrrrrrrr:N"},
         {11, 0, 5, "1-10/11:rrrrrrrrrr:<- [1]2@10  >10 1/2 q=x"},
         {11, 10, 5, "11-11/11:r:<0 1@0 [2] >-"},
         {35, 10, 1, "11-20/35:rrrrrrrrrr:<0 1@0 [2]3@20  >20 2/4 q=x"},
         {200, 100, 2,
          "101-110/200:rrrrrrrrrr:<90 9@80 10@90 [11]12@110 13@120 14@130  >110 11/20 q=x"},
-        {200, 0, 0, "1-10/200:rrrrrrrrrr:<-  >10 1/20 q=x"},
         {5, 20, 5, "-/5past::<10 1@0  >-"},  // a start beyond the end shows no rows
     };
     for (const auto& c : cases) {
