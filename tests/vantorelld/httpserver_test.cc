@@ -128,13 +128,8 @@ struct exposure_case {
 class open_server_warning_test : public testing::TestWithParam<exposure_case> {};
 
 TEST_P(open_server_warning_test, only_a_server_beyond_loopback_without_http_user_is_warned_about) {
-    const auto warning = open_server_warning(GetParam().address, GetParam().http_user);
-    ASSERT_EQ(warning.has_value(), GetParam().warned);
-    if (warning) {
-        EXPECT_EQ(*warning, "HTTP server on " + std::string(GetParam().address) +
-                                " listens beyond loopback without authentication (no HTTP_USER): "
-                                "everyone who can reach it may administer the daemon");
-    }
+    EXPECT_EQ(open_server_warning(GetParam().address, GetParam().http_user).has_value(),
+              GetParam().warned);
 }
 INSTANTIATE_TEST_SUITE_P(cases, open_server_warning_test,
                          testing::Values(exposure_case{"127.8.9.10:2200", "", false},

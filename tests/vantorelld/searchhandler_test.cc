@@ -19,13 +19,6 @@
 namespace marloven {
 
 // Decoding what only the server writes, for the tests below.
-void read_fields(soap::element_reader& r, document_log_row& v) {
-    int time = 0;
-    r.field("Time", time);
-    r.field("ID", v.guid);
-    r.field("Url", v.url);
-    v.timestamp = time;
-}
 void read_fields(soap::element_reader& r, ArchiveInfo& v) {
     r.field("Crawling", v.crawling);
 }
@@ -102,7 +95,7 @@ TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
     }
 }
 
-TEST_F(searchhandler_test, crawl_log_pages_with_its_cookie_and_leaves_out_empty_data) {
+TEST_F(searchhandler_test, crawl_log_leaves_out_empty_data_and_marks_the_end) {
     ArchiveConfiguration a;
     storage_->archives.add(db_, a);
     storage_->logs.crawlStarted(db_, 1, 100);
@@ -121,11 +114,8 @@ TEST_F(searchhandler_test, crawl_log_pages_with_its_cookie_and_leaves_out_empty_
     EXPECT_EQ(reply.find("<data"), std::string::npos) << "no rows, no data element";
     EXPECT_EQ(result<crawl_log_position>(reply, "GetCrawlLog", "log").cookie, "0");
 
-    // Paging itself is the operation's; here the cookie travels both ways.
+    // Paging, and the cookie's travel, are the operation's and the client stacks' tests.
     reply = page(5, "0");
-    auto rows = result<std::vector<document_log_row>>(reply, "GetCrawlLog", "data");
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[2].url, "http://x/2");
     EXPECT_NE(reply.find("<Error xsi:type=\"ns:CrawlError\">NOTFOUND</Error>"), std::string::npos);
     EXPECT_EQ(result<crawl_log_position>(reply, "GetCrawlLog", "log").cookie, "-1")
         << "the end of a finished crawl";
