@@ -118,9 +118,10 @@ TEST_F(operations_test, set_refuses_references_the_caller_may_not_read) {
 
     // An archive may only name a source and credentials that the caller can read.
     int hidden_source = add_source({});
-    int archive = storage_->archives.add(db_, ArchiveConfiguration{.source_id = source, .acl = rw});
     ArchiveConfiguration a;
     a.acl = rw;
+    a.source_id = source;
+    int archive = storage_->archives.add(db_, a);
     a.source_id = hidden_source;
     std::uint32_t magic = 0;
     ArchiveConfiguration current;

@@ -67,15 +67,6 @@ class searchhandler_test : public api_fixture {
     }
 };
 
-// A failed operation is a fault with the error's text, and the transaction is still committed.
-TEST_F(searchhandler_test, a_bad_crawl_log_cookie_is_a_fault) {
-    add_source_and_archive();
-    EXPECT_EQ(fault_of(call(admin(), "GetCrawlLog",
-                            "<arcid>1</arcid><nmax>1</nmax><log><Time>1</Time><Cookie>x</Cookie>"
-                            "</log>")),
-              "Cannot read the crawl log cookie 'x'");
-}
-
 TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
     add_source_and_archive();
     std::string reply = call(admin(), "StartCrawl", "<idxid>1</idxid>");
@@ -95,7 +86,7 @@ TEST_F(searchhandler_test, reads_parameters_under_their_old_names) {
     }
 }
 
-TEST_F(searchhandler_test, crawl_log_leaves_out_empty_data_and_marks_the_end) {
+TEST_F(searchhandler_test, crawl_log_omits_empty_data_marks_its_end_and_refuses_bad_cookies) {
     ArchiveConfiguration a;
     storage_->archives.add(db_, a);
     storage_->logs.crawlStarted(db_, 1, 100);
@@ -119,6 +110,8 @@ TEST_F(searchhandler_test, crawl_log_leaves_out_empty_data_and_marks_the_end) {
     EXPECT_NE(reply.find("<Error xsi:type=\"ns:CrawlError\">NOTFOUND</Error>"), std::string::npos);
     EXPECT_EQ(result<crawl_log_position>(reply, "GetCrawlLog", "log").cookie, "-1")
         << "the end of a finished crawl";
+    // A failed operation is a fault with the error's text (and the transaction still committed).
+    EXPECT_EQ(fault_of(page(1, "x")), "Cannot read the crawl log cookie 'x'");
 }
 
 }  // namespace
