@@ -408,6 +408,7 @@ TEST_F(crawl_test, legacy_index_records_join_a_source_and_an_archive) {
     read.pages_limit = 100;
     EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "BadMagic");
     ASSERT_EQ(call(GetIndexConfiguration, admin(), id, read, magic), "");
+    read.pages_limit = 100;
     EXPECT_EQ(call(SetIndexConfiguration, admin(), id, read, magic), "");
     ASSERT_TRUE(storage_->sources.get(db_, archive.source_id, source));
     EXPECT_EQ(source.description, "changed elsewhere") << "fields outside the index stay";
