@@ -212,16 +212,6 @@ TEST_F(record_reading, unknown_spellings_are_logged_and_leave_the_field_alone) {
     }
 }
 
-TEST(records, out_of_range_values_are_written_empty) {
-    SourceConfiguration s;
-    s.auth = static_cast<auth_type>(7);
-    s.acl = {{"x", static_cast<access_type>(2), false}};
-    std::string xml;
-    ASSERT_TRUE(to_xml(s, xml));
-    EXPECT_NE(xml.find("<auth type=\"\">"), std::string::npos);
-    EXPECT_NE(xml.find("<acl name=\"x\" access=\"\" deny=\"false\"/>"), std::string::npos);
-}
-
 TEST(records, missing_elements_keep_the_starting_values) {
     SourceConfiguration s;
     s.robots_check = false;

@@ -51,9 +51,6 @@ const std::string five = research_service_id(5);
 INSTANTIATE_TEST_SUITE_P(
     cases, query_packet_test,
     testing::Values(
-        packet_case{packet(five, "tax forms",
-                           "<Range id=\"result\"><StartAt>11</StartAt><Count>10</Count></Range>"),
-                    "5:10-19:tax forms;"},
         packet_case{packet(five, "tax", ""), "5:0-4:tax;"},
         // The domain is read without regard to case, and without leading zeros.
         packet_case{packet("{a-4d61-726c-6f76-656e52657365}", "x", ""), "10:0-4:x;"},
