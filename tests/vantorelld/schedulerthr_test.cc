@@ -51,6 +51,11 @@ TEST_F(scheduler_test, first_pass_starts_a_due_archive_and_queues_its_seeds) {
     EXPECT_EQ(rows("select arcid, start, end from crawlstats where end=0"),
               (row_list{std::to_string(arcid) + "|" + std::to_string(sunday) + "|0"}));
     EXPECT_FALSE(last_crawl(never));
+    // The next hour the crawl still runs: it is not started again.
+    now_ += hour;
+    scheduler_->pass();
+    EXPECT_EQ(rows("select count(*) from crawlstats where arcid=" + std::to_string(arcid)),
+              (row_list{"2"}));
 }
 
 TEST_F(scheduler_test, retention_removes_at_most_a_batch_per_archive_and_hour) {
