@@ -170,19 +170,6 @@ TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_
               std::make_tuple(readable, true, writable, false));
 }
 
-TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stamp) {
-    acl_list acl;
-    std::uint32_t magic = 1;
-    EXPECT_EQ(call(GetRootACL, admin(), root_acl_crawling, acl, magic), "");
-    EXPECT_TRUE(acl.empty());
-    EXPECT_EQ(magic, 0u) << "a list never stored";
-    EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {grant("ann", at::write)}, magic), "");
-    EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {}, magic), "BadMagic");
-    int id = 0;
-    EXPECT_EQ(call(AddSource, user("ann"), SourceConfiguration{}, id), "")
-        << "the stored list is in force";
-}
-
 TEST_F(operations_test, users_and_groups) {
     AddGroup(admin(), r_, "staff");
     EXPECT_EQ(call(AddUser, admin(), "bob", "secret", false, {"staff", "x"}), "");
