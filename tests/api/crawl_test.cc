@@ -350,10 +350,10 @@ TEST_F(crawl_test, status_follows_the_disk_and_the_crawl_window) {
     std::vector<std::pair<std::string, std::string>> pairs;
     const std::time_t midnight = 1700006400;  // 2023-11-15 00:00 UTC
     // The window's own rules are tested with it; here only that the status follows it.
-    now_ = midnight + 7 * 3600;
+    now_ = midnight + 7 * std::time_t{3600};
     GetStatus(admin(), r_, status, pairs);
     EXPECT_EQ(status, daemon_status::CRAWLSTOPPED);
-    now_ = midnight + 22 * 3600;
+    now_ = midnight + 22 * std::time_t{3600};
     // Issue 15: a free space that cannot be told was a full disk here but room for the crawl
     // threads; both now follow one rule.
     const std::vector<std::pair<std::optional<std::uint64_t>, daemon_status>> disks = {

@@ -290,8 +290,8 @@ TEST(records, text_that_xml_cannot_carry_is_not_written) {
     SourceConfiguration s;
     std::string xml;
     // A control character, a cut UTF-8 sequence, a surrogate, an overlong form.
-    for (std::string bad : {std::string("a\x01", 2), std::string("\xc3"),
-                            std::string("\xed\xa0\x80"), std::string("\xc0\xaf")}) {
+    for (const std::string& bad : {std::string("a\x01", 2), std::string("\xc3"),
+                                   std::string("\xed\xa0\x80"), std::string("\xc0\xaf")}) {
         s.name = bad;
         EXPECT_FALSE(to_xml(s, xml)) << bad;
     }

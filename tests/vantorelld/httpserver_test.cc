@@ -25,7 +25,7 @@ class httpserver_test : public testing::Test {
     // reply.
     std::unique_ptr<httpserver> server_with(void (*raise)()) {
         httpserver_options options;
-        options.handler = [raise](http_connection& c, headerparser head, threadcontext&) {
+        options.handler = [raise](http_connection& c, const headerparser& head, threadcontext&) {
             if (head.target() == "/fail") {
                 raise();
             }
