@@ -1,6 +1,6 @@
 // Tests of the access check and of the refusal rules of the configuration, user and access-list
-// operations: who may read, change, create and remove what, references that keep records in use,
-// stale stamps.
+// operations that the SOAP client stacks' access matrix and record round trips do not reach: root
+// access lists, references, lock-outs, unwritable records.
 // SPDX-License-Identifier: MIT
 #include "api/operations.h"
 
@@ -50,12 +50,10 @@ using at = access_type;
 INSTANTIATE_TEST_SUITE_P(
     cases, check_access_test,
     testing::Values(
-        access_case{"empty list grants nothing", "", at::read, false},
         access_case{"the user by name", "ann:r", at::read, true},
         access_case{"a group of the user", "editors:w", at::write, true},
         access_case{"All Users stands for everybody", "All Users:r", at::read, true},
         access_case{"write does not grant read", "ann:w", at::read, false},
-        access_case{"read does not grant write", "ann:r", at::write, false},
         access_case{"other principals do not count", "bob:r", at::read, false},
         access_case{"a denial wins over an earlier grant", "ann:r,!staff:r", at::read, false},
         access_case{"a denial wins over a later grant", "!All Users:r,ann:r", at::read, false},
@@ -64,21 +62,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 class operations_test : public api_fixture {
   protected:
-    int add_source(acl_list acl, std::vector<int> docfilters = {}) {
+    int add_source(acl_list acl) {
         SourceConfiguration s;
         s.name = "src";
         s.seeds = {"http://example.org/"};
         s.acl = std::move(acl);
-        s.docfilters = std::move(docfilters);
         return storage_->sources.add(db_, s);
-    }
-    int add_archive(int source, acl_list acl, int auth = 0) {
-        ArchiveConfiguration a;
-        a.name = "arc";
-        a.source_id = source;
-        a.auth_id = auth;
-        a.acl = std::move(acl);
-        return storage_->archives.add(db_, a);
     }
     std::uint32_t magic_of(const api_session& s, int source) {
         SourceConfiguration cfg;
@@ -88,39 +77,14 @@ class operations_test : public api_fixture {
     }
 };
 
-TEST_F(operations_test, a_missing_record_and_a_forbidden_one_give_the_same_access_violation) {
-    int id = add_source({grant("ann", at::write)});
-    SourceConfiguration cfg;
-    std::uint32_t magic = 0;
-    GetSourceConfiguration(user("ann"), r_, id, cfg, magic);
-    EXPECT_EQ(std::tie(r_.ok, r_.name, r_.http_status, r_.message, r_.code),
-              std::make_tuple(0, "AccessViolation", 400, "Access violation", 2))
-        << "a write entry does not grant read";
-    EXPECT_EQ(call(GetSourceConfiguration, admin(), id + 7, cfg, magic), "AccessViolation");
-    GetSourceConfiguration(admin(), r_, id, cfg, magic);
-    EXPECT_EQ(std::tie(r_.ok, r_.name, r_.http_status), std::make_tuple(1, "", 200))
-        << "the result is reset on entry";
-    EXPECT_EQ(cfg.seeds, std::vector<std::string>{"http://example.org/"});
-    EXPECT_NE(magic, 0u);
-}
-
-TEST_F(operations_test, set_with_a_stale_stamp_or_an_unwritable_record_is_bad_magic) {
+// Issue 15: a record that cannot be written gave ErrorWritingEntity. (Stale stamps, every kind's,
+// are the SOAP client stacks' tests.)
+TEST_F(operations_test, set_of_an_unwritable_record_is_bad_magic) {
     int id = add_source({grant("ann", at::read), grant("ann", at::write)});
     api_session ann = user("ann");
-    std::uint32_t magic = magic_of(ann, id);
     SourceConfiguration changed;
-    changed.name = "first change";
-    changed.acl = {grant("ann", at::read), grant("ann", at::write)};
-    ASSERT_EQ(call(SetSourceConfiguration, ann, id, changed, magic), "");
-    changed.name = "second change, from the old stamp";
-    SetSourceConfiguration(ann, r_, id, changed, magic);
-    EXPECT_EQ(std::tie(r_.name, r_.code), std::make_tuple("BadMagic", 10));
-    SourceConfiguration stored;
-    ASSERT_TRUE(storage_->sources.get(db_, id, stored));
-    EXPECT_EQ(stored.name, "first change");
-    EXPECT_NE(magic_of(ann, id), magic);
-    // Issue 15: a record that cannot be written gave ErrorWritingEntity.
     changed.name = "control\x01";
+    changed.acl = {grant("ann", at::read), grant("ann", at::write)};
     EXPECT_EQ(call(SetSourceConfiguration, ann, id, changed, magic_of(ann, id)), "BadMagic");
 }
 
@@ -154,9 +118,10 @@ TEST_F(operations_test, set_refuses_references_the_caller_may_not_read) {
 
     // An archive may only name a source and credentials that the caller can read.
     int hidden_source = add_source({});
-    int archive = add_archive(source, rw);
     ArchiveConfiguration a;
     a.acl = rw;
+    a.source_id = source;
+    int archive = storage_->archives.add(db_, a);
     a.source_id = hidden_source;
     std::uint32_t magic = 0;
     ArchiveConfiguration current;
@@ -194,39 +159,6 @@ TEST_F(operations_test, creation_follows_the_root_access_lists) {
     EXPECT_EQ(storage_->sources.ids(db_).size(), 1u);
 }
 
-TEST_F(operations_test, records_in_use_cannot_be_removed) {
-    const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
-    AuthConfiguration auth;
-    auth.acl = rw;
-    int auth_id = storage_->auths.add(db_, auth);
-    int source = add_source(rw);
-    int archive = add_archive(source, rw, auth_id);
-    CollectionConfiguration c;
-    c.archives = {archive};
-    c.acl = rw;
-    int collection = storage_->collections.add(db_, c);
-    WatchConfiguration w;
-    w.collection = collection;
-    w.acl = rw;
-    int watch = storage_->watches.add(db_, w);
-
-    api_session ann = user("ann");
-    RemoveSource(ann, r_, source);
-    EXPECT_EQ(std::tie(r_.name, r_.message), std::make_tuple("InUse", "Resource in use"));
-    EXPECT_EQ(call(RemoveAuth, ann, auth_id), "InUse");
-    EXPECT_EQ(call(RemoveArchive, ann, archive), "InUse");
-    EXPECT_EQ(call(RemoveCollection, ann, collection), "InUse");
-    EXPECT_EQ(storage_->sources.ids(db_).size(), 1u);
-
-    // Removed from the top down, each removal frees the next.
-    EXPECT_EQ(call(RemoveWatch, ann, watch), "");
-    EXPECT_EQ(call(RemoveCollection, ann, collection), "");
-    EXPECT_EQ(call(RemoveArchive, ann, archive), "");
-    EXPECT_EQ(call(RemoveSource, ann, source), "");
-    EXPECT_EQ(call(RemoveAuth, ann, auth_id), "");
-    EXPECT_EQ(call(RemoveAuth, ann, auth_id), "AccessViolation") << "removing twice";
-}
-
 TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_flag) {
     int readable = add_source({grant("staff", at::read)});
     add_source({grant("ann", at::write)});
@@ -236,52 +168,14 @@ TEST_F(operations_test, enumeration_lists_readable_records_with_their_read_only_
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_EQ(std::tie(infos[0].id, infos[0].read_only, infos[1].id, infos[1].read_only),
               std::make_tuple(readable, true, writable, false));
-    std::uint32_t magic = 0;
-    SourceConfiguration cfg;
-    GetSourceConfiguration(admin(), r_, writable, cfg, magic);
-    EXPECT_EQ(infos[1].magic, magic);
-}
-
-TEST_F(operations_test, root_access_lists_are_for_administrators_with_their_stamp) {
-    acl_list acl;
-    std::uint32_t magic = 1;
-    EXPECT_EQ(call(GetRootACL, admin(), root_acl_crawling, acl, magic), "");
-    EXPECT_TRUE(acl.empty());
-    EXPECT_EQ(magic, 0u) << "a list never stored";
-    EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {grant("ann", at::write)}, magic), "");
-    EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {}, magic), "BadMagic");
-    GetRootACL(admin(), r_, root_acl_crawling, acl, magic);
-    EXPECT_EQ(call(SetRootACL, admin(), root_acl_crawling, {grant("\x01", at::read)}, magic),
-              "BadMagic")
-        << "an unwritable list";
-    int id = 0;
-    EXPECT_EQ(call(AddSource, user("ann"), SourceConfiguration{}, id), "")
-        << "the stored list is in force";
 }
 
 TEST_F(operations_test, users_and_groups) {
     AddGroup(admin(), r_, "staff");
     EXPECT_EQ(call(AddUser, admin(), "bob", "secret", false, {"staff", "x"}), "");
     EXPECT_EQ(call(AddUser, admin(), "staff", "pw", true, {}), "") << "a taken name is no error";
-    LoginConfiguration login;
-    ASSERT_TRUE(storage_->logins.get(db_, login_record_id, login));
-    ASSERT_EQ(login.users.size(), 1u);
-    EXPECT_EQ(login.users["bob"].password_hash, md5_hex("secret"));
-
-    bool is_admin = true;
-    std::vector<std::string> groups;
-    EXPECT_EQ(call(GetUserData, user("bob"), "bob", is_admin, groups), "")
-        << "a user reads its own data";
-    EXPECT_FALSE(is_admin);
-    EXPECT_EQ(groups, (std::vector<std::string>{"staff", "x"}));
-
-    EXPECT_EQ(call(SetUserPassword, user("bob"), "bob", "new"), "");
     EXPECT_EQ(call(SetUserData, user("bob"), "bob", true, {}), "AccessViolation")
         << "nobody makes himself an administrator";
-    SetUserData(admin(), r_, "bob", true, {"ops"});
-    ASSERT_TRUE(storage_->logins.get(db_, login_record_id, login));
-    EXPECT_EQ(login.users["bob"].password_hash, md5_hex("new"));
-    EXPECT_TRUE(login.users["bob"].admin);
 
     std::vector<std::string> users, builtin_users, all_groups, builtin_groups;
     ::setenv("MARLOVEN_CONFIG_FILE", dir_.write("admin.conf", "HTTP_USER=boss\n").c_str(), 1);
@@ -295,6 +189,7 @@ TEST_F(operations_test, users_and_groups) {
     RemoveGroup(admin(), r_, "staff");
     RemoveUser(admin(), r_, "bob");
     EXPECT_EQ(call(RemoveUser, admin(), "nobody"), "");
+    LoginConfiguration login;
     ASSERT_TRUE(storage_->logins.get(db_, login_record_id, login));
     EXPECT_TRUE(login.users.empty());
     EXPECT_TRUE(login.groups.empty());
@@ -306,8 +201,6 @@ TEST_F(operations_test, capabilities_follow_the_root_access_lists) {
     GetCapabilities(user("ann"), r_, historicize, is_admin, browsing, crawling);
     EXPECT_EQ(std::tie(historicize, is_admin, browsing, crawling),
               std::make_tuple(true, false, false, true));
-    GetCapabilities(admin(), r_, historicize, is_admin, browsing, crawling);
-    EXPECT_TRUE(is_admin && browsing && crawling);
 }
 
 }  // namespace

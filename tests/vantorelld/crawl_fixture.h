@@ -1,6 +1,5 @@
 // crawl_fixture.h: the storage and services that the crawl threads and the scheduler borrow,
-// built on a temporary database with the real index server, a clock the test sets, and a log
-// file the test can read.
+// built on a temporary database with the real index server and a clock the test sets.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -8,7 +7,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +20,6 @@
 #include "support/test_database.h"
 #include "support/test_http_server.h"
 #include "util/config_file.h"
-#include "util/log.h"
 #include "vantorelld/crawl_services.h"
 #include "vantorelld/processthr.h"
 
@@ -34,15 +31,9 @@ class crawl_fixture : public testing::Test {
     static constexpr std::int64_t start_time = 1700000000;
     using row_list = std::vector<std::string>;
 
-    explicit crawl_fixture(const std::string& extra_config = {})
-        : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR
-                                       "\nLOGCFG=WORKERSCHEDULING:DEBUG "
-                                       "FETCHEDDOCS:INFO\nSyncLevel=0\n" +
-                                           extra_config)),
+    crawl_fixture()
+        : config_(dir_.write("v.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR "\nLOGCFG=\nSyncLevel=0\n")),
           db_(marloven::open_database(config_, (dir_ / "vantorell.db").c_str())) {
-        log_ = std::fopen((dir_ / "test.log").c_str(), "a");
-        std::string message;
-        marloven::configure_log(config_, log_, message);
         marloven::transaction t(db_);
         storage_ = std::make_unique<marloven::storage_set>(db_, config_, 0, "marlovenbot");
         t.commit();
@@ -62,12 +53,6 @@ class crawl_fixture : public testing::Test {
         svc_.now = [this] { return now_.load(); };
         svc_.free_disk = [this](const std::string&) { return free_disk_.load(); };
     }
-    ~crawl_fixture() override {
-        changes_.reset();
-        index_.reset();
-        marloven::close_log();
-    }
-
     // `f()` inside a transaction of the test's connection.
     template <typename F>
     auto in_transaction(F f) {
@@ -76,8 +61,6 @@ class crawl_fixture : public testing::Test {
         t.commit();
         return out;
     }
-    std::string log() const { return read_file(dir_ / "test.log"); }
-    int log_count(const std::string& text) const { return occurrences(log(), text); }
 
     // A source that accepts every URL below `prefix` (a regular expression).
     marloven::SourceConfiguration source_for(const std::string& prefix,
@@ -137,7 +120,6 @@ class crawl_fixture : public testing::Test {
     temp_dir dir_;
     marloven::config_file config_;
     marloven::sqlite_connection db_;
-    std::FILE* log_ = nullptr;
     std::unique_ptr<marloven::storage_set> storage_;
     std::unique_ptr<marloven::idxstorage> index_;
     std::unique_ptr<marloven::index_handoff> changes_;

@@ -30,7 +30,7 @@ class recrawl_edge_test : public vant_test::site_crawl_fixture {
 class recrawl_test : public recrawl_edge_test, public testing::WithParamInterface<recrawl_case> {
   protected:
     // Serves `body` as version `version` of a page, honouring validators as the case says.
-    void serve(const std::string& path, std::string body, int version) {
+    void serve(const std::string& path, const std::string& body, int version) {
         const bool honours = GetParam().honours_validators;
         site_.route(path, [honours, body, version](const http_request& q) {
             const std::string etag = "\"v" + std::to_string(version) + "\"";
@@ -126,7 +126,6 @@ INSTANTIATE_TEST_SUITE_P(cases, outlinks_test,
                          testing::Values(outlinks_case{"links 1\n5 http://h/a b\n", true},
                                          outlinks_case{"links 2\n5 http://h/\n", false},
                                          outlinks_case{"links 2\nbody 3 7\n5 http://h/\n", true},
-                                         outlinks_case{"links 2\nbody 3 x\n", false},
                                          outlinks_case{"links 1\n5 http://h/", false},
                                          outlinks_case{"links 1\n99999999999 http://h/\n", false}));
 

@@ -1,6 +1,6 @@
-// Tests of the data directory checks. Parsing the start parameters and the commands' failure
-// reports are tested through the daemon (tests/integration/daemon_test.cc and
-// storage_commands_test.cc).
+// Tests of the data directory checks. A missing directory is created and entered by every test
+// of the application object; parsing the start parameters and the commands' failure reports are
+// tested through the daemon (tests/integration/daemon_test.cc and storage_commands_test.cc).
 // SPDX-License-Identifier: MIT
 #include "vantorelld/service.h"
 
@@ -14,16 +14,6 @@
 
 namespace marloven {
 namespace {
-
-TEST(data_directory, missing_directory_is_created_and_entered) {
-    vant_test::temp_dir dir;
-    auto cwd = std::filesystem::current_path();
-    std::string data = dir / "new";
-    EXPECT_EQ(check_data_directory(data), std::nullopt);
-    EXPECT_TRUE(std::filesystem::is_directory(data));
-    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(data));
-    std::filesystem::current_path(cwd);
-}
 
 TEST(data_directory, dangling_entry_is_an_access_error) {
     vant_test::temp_dir dir;
