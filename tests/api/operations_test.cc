@@ -77,8 +77,34 @@ class operations_test : public api_fixture {
     }
 };
 
-// Issue 15: a record that cannot be written gave ErrorWritingEntity. (Stale stamps, every kind's,
-// are the SOAP client stacks' tests.)
+// Every kind's set shares one stamp check, and each kind has its own "in use" rule.
+TEST_F(operations_test, stale_stamps_and_records_in_use_are_refused) {
+    const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
+    int source = add_source(rw);
+    api_session ann = user("ann");
+    const std::uint32_t magic = magic_of(ann, source);
+    SourceConfiguration changed;
+    changed.acl = rw;
+    ASSERT_EQ(call(SetSourceConfiguration, ann, source, changed, magic), "");
+    EXPECT_EQ(call(SetSourceConfiguration, ann, source, changed, magic), "BadMagic");
+
+    ArchiveConfiguration archive;
+    archive.source_id = source;
+    archive.auth_id = storage_->auths.add(db_, AuthConfiguration{});
+    int archive_id = storage_->archives.add(db_, archive);
+    CollectionConfiguration collection;
+    collection.archives = {archive_id};
+    int collection_id = storage_->collections.add(db_, collection);
+    WatchConfiguration watch;
+    watch.collection = collection_id;
+    storage_->watches.add(db_, watch);
+    EXPECT_EQ(call(RemoveSource, admin(), source), "InUse");
+    EXPECT_EQ(call(RemoveAuth, admin(), archive.auth_id), "InUse");
+    EXPECT_EQ(call(RemoveArchive, admin(), archive_id), "InUse");
+    EXPECT_EQ(call(RemoveCollection, admin(), collection_id), "InUse");
+}
+
+// Issue 15: a record that cannot be written gave ErrorWritingEntity.
 TEST_F(operations_test, set_of_an_unwritable_record_is_bad_magic) {
     int id = add_source({grant("ann", at::read), grant("ann", at::write)});
     api_session ann = user("ann");
