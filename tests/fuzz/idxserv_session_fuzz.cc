@@ -37,66 +37,60 @@ struct expectation {
     bool quit = false;
 };
 
+enum class step { whole, cut, broken };
+
 class framing_model {
   public:
-    framing_model(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    explicit framing_model(std::string_view in) : in_(in) {}
 
     expectation run() {
+        // The parts of each request after its command number, by that number: n a number, s a
+        // name, v a value, T a counted list of terms (n v s each), W a counted list of weight
+        // pairs (n n each). Nothing for an unknown command.
+        static constexpr const char* layouts[] = {
+            nullptr, "",      "",  "svnnn", "snnnn", "",  "T",     "TWsnnsnss",
+            "",      nullptr, "n", "",      "s",     "s", nullptr, ""};
         expectation e;
-        std::int32_t fields = 0;
-        std::int32_t cmd = 0;
+        std::int32_t cmd = 0, fields = 0;
         while (number(cmd)) {
             ++e.requests;
             if (cmd == static_cast<std::int32_t>(command::quit)) {
                 e.quit = true;
-                return e;
+                break;
             }
             if (cmd == static_cast<std::int32_t>(command::begin_document)) {
                 fields = 0;
             }
-            const char* parts = layout(cmd);
+            const char* parts = cmd > 0 && cmd < 16 ? layouts[cmd] : nullptr;
             step s = parts == nullptr ? step::broken : read(parts);
-            if ((s == step::whole) &&
-                (cmd == static_cast<std::int32_t>(command::text_field) ||
-                 cmd == static_cast<std::int32_t>(command::number_field)) &&
-                ++fields > proto::max_fields_per_document) {
-                s = step::broken;
+            if (s == step::whole && (cmd == static_cast<std::int32_t>(command::text_field) ||
+                                     cmd == static_cast<std::int32_t>(command::number_field))) {
+                s = ++fields > proto::max_fields_per_document ? step::broken : s;
             }
             if (s == step::cut) {
-                return e;  // the bytes end inside the request: no reply
+                break;  // the bytes end inside the request: no reply
             }
             e.answered.push_back(cmd);
-            if (s == step::broken) {
-                e.broken = true;
-                return e;
+            e.broken = s == step::broken;
+            if (e.broken) {
+                break;
             }
         }
         return e;
     }
 
   private:
-    enum class step { whole, cut, broken };
-
-    // The parts of each request after its command number, by that number: n a number, s a name,
-    // v a value, T a counted list of terms (n v s each), W a counted list of weight pairs (n n
-    // each). Nothing for an unknown command.
-    static const char* layout(std::int32_t cmd) {
-        static constexpr const char* layouts[] = {
-            nullptr, "",      "",  "svnnn", "snnnn", "",  "T",     "TWsnnsnss",
-            "",      nullptr, "n", "",      "s",     "s", nullptr, ""};
-        return cmd > 0 && cmd < 16 ? layouts[cmd] : nullptr;
-    }
-
     bool number(std::int32_t& v) {
-        if (size_ - pos_ < 4) {
-            pos_ = size_;
+        if (in_.size() < 4) {
+            in_ = {};
             return false;
         }
-        v = proto::decode_number(data_ + pos_);
-        pos_ += 4;
+        v = proto::decode_number(reinterpret_cast<const unsigned char*>(in_.data()));
+        in_.remove_prefix(4);
         return true;
     }
-    step string(std::size_t limit) {
+    // A count of at most `limit`, then that many bytes (no `item`) or items.
+    step counted(std::size_t limit, std::string_view item) {
         std::int32_t n = 0;
         if (!number(n)) {
             return step::cut;
@@ -104,19 +98,12 @@ class framing_model {
         if (n < 0 || static_cast<std::size_t>(n) > limit) {
             return step::broken;
         }
-        if (size_ - pos_ < static_cast<std::size_t>(n)) {
-            pos_ = size_;
-            return step::cut;
+        if (item.empty()) {
+            const bool whole = in_.size() >= static_cast<std::size_t>(n);
+            in_.remove_prefix(whole ? static_cast<std::size_t>(n) : in_.size());
+            return whole ? step::whole : step::cut;
         }
-        pos_ += static_cast<std::size_t>(n);
-        return step::whole;
-    }
-    step list(std::int32_t limit, const char* item) {
-        std::int32_t n = 0;
-        if (!number(n)) {
-            return step::cut;
-        }
-        step s = n < 0 || n > limit ? step::broken : step::whole;
+        step s = step::whole;
         for (std::int32_t i = 0; i < n && s == step::whole; ++i) {
             s = read(item);
         }
@@ -128,60 +115,53 @@ class framing_model {
         for (std::size_t i = 0; i < parts.size() && s == step::whole; ++i) {
             std::int32_t v = 0;
             s = parts[i] == 'n'   ? (number(v) ? step::whole : step::cut)
-                : parts[i] == 's' ? string(proto::max_name_length)
-                : parts[i] == 'v' ? string(proto::max_value_length)
-                : parts[i] == 'T' ? list(proto::max_terms, "nvs")
-                                  : list(proto::max_weight_pairs, "nn");
+                : parts[i] == 's' ? counted(proto::max_name_length, "")
+                : parts[i] == 'v' ? counted(proto::max_value_length, "")
+                : parts[i] == 'T' ? counted(proto::max_terms, "nvs")
+                                  : counted(proto::max_weight_pairs, "nn");
         }
         return s;
     }
 
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
+    std::string_view in_;
 };
 
-// One index for the whole run, in memory-backed storage where there is one, and started afresh
-// now and then so that it stays small.
-std::filesystem::path index_dir;
-std::unique_ptr<marloven::index_engine> engine;
-std::uint64_t runs = 0;
+// The index of the whole run, in memory-backed storage, started afresh now and then so that it
+// stays small, and removed at the end.
+struct scratch_index {
+    const std::filesystem::path dir = "/dev/shm/idxserv_session_fuzz." + std::to_string(::getpid());
+    std::unique_ptr<marloven::index_engine> engine;
+    std::uint64_t runs = 0;
 
-void open_engine() {
-    engine.reset();
-    std::filesystem::remove_all(index_dir);
-    marloven::engine_settings settings;
-    settings.directory = index_dir.string();
-    engine = std::make_unique<marloven::index_engine>(settings);
-}
+    marloven::index_engine& next() {
+        if (runs++ % 5000 == 0) {
+            engine.reset();
+            std::filesystem::remove_all(dir);
+            marloven::engine_settings settings;
+            settings.directory = dir.string();
+            engine = std::make_unique<marloven::index_engine>(settings);
+        }
+        return *engine;
+    }
+    ~scratch_index() {
+        engine.reset();
+        std::filesystem::remove_all(dir);
+    }
+} scratch;
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::filesystem::path base =
-        std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-    index_dir = base / ("idxserv_session_fuzz." + std::to_string(::getpid()));
-    open_engine();
-    std::atexit([] {
-        engine.reset();
-        std::filesystem::remove_all(index_dir);
-    });
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The session reports each failed request on standard error; libFuzzer and the sanitizers
     // write there without going through std::cerr.
     std::cerr.rdbuf(nullptr);
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The bytes must fit the socket buffer, since they are written before the session starts.
     int fds[2];
     if (!input_socket_pair(fds, data, size)) {
         return 0;
     }
-    if (++runs % 5000 == 0) {
-        open_engine();
-    }
-    const expectation expected = framing_model(data, size).run();
+    const expectation expected =
+        framing_model(std::string_view(reinterpret_cast<const char*>(data), size)).run();
     std::string replies;
     std::thread reader([&] {
         char chunk[65536];
@@ -190,37 +170,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             replies.append(chunk, static_cast<std::size_t>(n));
         }
     });
-    const marloven::session_result result = marloven::serve_connection(fds[1], *engine);
+    const marloven::session_result result = marloven::serve_connection(fds[1], scratch.next());
     ::shutdown(fds[1], SHUT_RDWR);
     reader.join();
     ::close(fds[0]);
     ::close(fds[1]);
 
-    FUZZ_CHECK(result.requests == expected.requests);
-    FUZZ_CHECK(result.broken == expected.broken);
-    FUZZ_CHECK(result.quit == expected.quit);
+    FUZZ_CHECK(result.requests == expected.requests && result.broken == expected.broken &&
+               result.quit == expected.quit);
     // Exactly one reply per answered command, in order, and nothing more.
-    std::size_t pos = 0;
-    auto take_number = [&] {
-        FUZZ_CHECK(replies.size() - pos >= 4);
-        std::int32_t v =
-            proto::decode_number(reinterpret_cast<const unsigned char*>(replies.data() + pos));
-        pos += 4;
+    std::string_view rest = replies;
+    auto take_number = [&rest] {
+        FUZZ_CHECK(rest.size() >= 4);
+        const std::int32_t v =
+            proto::decode_number(reinterpret_cast<const unsigned char*>(rest.data()));
+        rest.remove_prefix(4);
         return v;
     };
     for (std::size_t i = 0; i < expected.answered.size(); ++i) {
-        const bool last_broken = expected.broken && i + 1 == expected.answered.size();
-        std::int32_t status = take_number();
-        if (last_broken) {
-            FUZZ_CHECK(status == -1);
-        }
+        const bool breaking = expected.broken && i + 1 == expected.answered.size();
+        FUZZ_CHECK(take_number() == -1 || !breaking);
         if (expected.answered[i] == static_cast<std::int32_t>(command::stored_text)) {
-            std::int32_t length = take_number();
-            FUZZ_CHECK(length >= 0 && replies.size() - pos >= static_cast<std::size_t>(length));
-            FUZZ_CHECK(!last_broken || length == 0);
-            pos += static_cast<std::size_t>(length);
+            const std::int32_t length = take_number();
+            FUZZ_CHECK(length >= 0 && rest.size() >= static_cast<std::size_t>(length));
+            FUZZ_CHECK(!breaking || length == 0);
+            rest.remove_prefix(static_cast<std::size_t>(length));
         }
     }
-    FUZZ_CHECK(pos == replies.size());
+    FUZZ_CHECK(rest.empty());
     return 0;
 }
