@@ -85,13 +85,6 @@ TEST_F(log_test, unopenable_log_reports_the_reason) {
     EXPECT_EQ(msg.rfind("Cannot open " + (dir_ / "no/such/dir/x.log") + ": ", 0), 0u) << msg;
 }
 
-TEST(source_path, strips_extension_and_uses_backslashes) {
-    EXPECT_EQ(source_path("src/vantorelld/processthr.cc"), "src\\vantorelld\\processthr");
-    EXPECT_EQ(source_path("/home/x/tree/src/docstorage/docstorage.cc"),
-              "src\\docstorage\\docstorage");
-    EXPECT_EQ(source_path("src/worker/FFF/FFF-serialize.cc"), "src\\worker\\FFF\\FFF-serialize");
-}
-
 TEST(fatal_assertion_death, reports_path_line_and_message) {
     EXPECT_DEATH(fatal_assertion("r == Z_OK", "src\\docstorage\\docstorage", 77),
                  "src\\\\docstorage\\\\docstorage\\(77\\): assertion \\[r == Z_OK\\] failed\\.");
