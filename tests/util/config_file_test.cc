@@ -73,7 +73,6 @@ TEST_F(config_file_test, missing_main_file_reports_and_fails_every_lookup) {
     std::string v = "untouched";
     EXPECT_FALSE(cfg.get("DATADIR", v));
     EXPECT_EQ(v, "untouched");
-    EXPECT_EQ(cfg.integer(keys::WORKERS), 5);
     EXPECT_FALSE(cfg.value(keys::DATADIR));
 }
 

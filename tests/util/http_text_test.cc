@@ -94,13 +94,10 @@ INSTANTIATE_TEST_SUITE_P(
                     escape_case{"plain \xC3\xA9", "plain \xC3\xA9", "plain \xC3\xA9"}));
 
 TEST(entity_test, names_and_code_points_map_both_ways) {
-    EXPECT_EQ(entity_code_point("eacute"), 0xE9u);
     EXPECT_EQ(entity_code_point("apos"), char32_t{'\''});
     EXPECT_EQ(entity_code_point("EACUTE"), std::nullopt);
-    EXPECT_EQ(entity_code_point("euro"), std::nullopt);
     EXPECT_EQ(entity_name(U'&'), "amp");
     EXPECT_EQ(entity_name(U'a'), "");
-    EXPECT_EQ(entity_name(0x100), "");
     for (char32_t cp = 0xA0; cp <= 0xFF; ++cp) {
         EXPECT_EQ(entity_code_point(entity_name(cp)), cp);
     }
