@@ -25,6 +25,9 @@ class index_session_test : public testing::Test {
         engine_ = std::make_unique<index_engine>(s);
         int fds[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        // A reply that never comes fails the test instead of hanging it.
+        const timeval patience{30, 0};
+        ::setsockopt(fds[0], SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         client_ = std::make_unique<socket_ipc::server_helper>(fds[0]);
         server_fd_ = fds[1];
         thread_ =
