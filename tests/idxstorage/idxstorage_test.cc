@@ -367,6 +367,7 @@ TEST_F(idxstorage_test, a_killed_or_hung_server_is_replaced_and_keeps_committed_
     index_->set_reply_timeout(std::chrono::seconds(1));
     for (int signal : {SIGKILL, SIGSTOP}) {
         const int pid = index_->server_pid();
+        ASSERT_GT(pid, 0) << "no server to signal";  // kill(0) would stop the test's own group
         ASSERT_EQ(::kill(pid, signal), 0);
         hits({.atoms = {word("durable")}}, -1);
         EXPECT_NE(index_->server_pid(), pid) << signal;
