@@ -98,6 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         key_case{"http://x/'><img src=x onerror=alert(1)>",
                  "http://x/'%3E%3Cimg%20src=x%20onerror=alert(1)%3E", true},
         key_case{"http://U\"<>@h/", "http://u%22%3C%3E@h/", true},  // user information
+        key_case{"http://h{x}|y/", "http://h%7Bx%7D%7Cy/", false},
         key_case{"http://h%4/", "http://h%254/", false},
         key_case{"http://H%3c/", "http://h%3C/", true},  // an escape is a host character
         key_case{"http://a:b:80/", "http://a:b:80/", false},
