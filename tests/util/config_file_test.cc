@@ -62,6 +62,8 @@ TEST_F(config_file_test, later_lines_and_companion_files_override_in_byte_order)
     EXPECT_EQ(v, "companion-b");
     EXPECT_TRUE(cfg.get("ONLYA", v));
     EXPECT_TRUE(cfg.get("CASE", v)) << "companion names compare without case";
+    EXPECT_FALSE(cfg.get("ABSENT", v));
+    EXPECT_EQ(v, "") << "a key that is not there clears the value";
 }
 
 TEST_F(config_file_test, missing_main_file_reports_and_fails_every_lookup) {
@@ -82,13 +84,6 @@ TEST_F(config_file_test, missing_environment_variable_is_reported) {
     config_file cfg;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "MARLOVEN_CONFIG_FILE not defined\n");
     EXPECT_FALSE(cfg.loaded());
-}
-
-TEST_F(config_file_test, lookup_of_absent_key_clears_the_value) {
-    auto cfg = load("A=1\n");
-    std::string v = "x";
-    EXPECT_FALSE(cfg.get("B", v));
-    EXPECT_EQ(v, "");
 }
 
 struct rule_case {
