@@ -274,11 +274,9 @@ TEST_F(idxstorage_test, concurrent_searches_each_get_their_own_hits_and_count) {
     const std::vector<query_options> cases = {options("many", 0, 39), options("single", 0, 9),
                                               options("absent", 0, 9), options("many", 45, 50),
                                               options(std::string(6000, 'x'), 0, 9)};
-    std::vector<std::pair<std::int32_t, V>> expected;
-    for (const query_options& o : cases) {
-        std::int32_t n = -1;
-        V g = guids(o, &n);
-        expected.emplace_back(n, g);
+    std::vector<std::pair<std::int32_t, V>> expected(cases.size());
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        expected[c].second = guids(cases[c], &expected[c].first);
     }
     ASSERT_EQ(expected[0].second.size(), 40u);
     ASSERT_EQ(expected[1], (std::pair<std::int32_t, V>{1, {"s"}}));
@@ -293,12 +291,8 @@ TEST_F(idxstorage_test, concurrent_searches_each_get_their_own_hits_and_count) {
             searchers.emplace_back([&, t] {
                 for (int i = 0; i < 30; ++i) {
                     const std::size_t c = static_cast<std::size_t>(t + i) % cases.size();
-                    std::vector<query_hit> hits;
-                    const std::int32_t n = index_->query(cases[c], nullptr, hits);
-                    V g;
-                    for (const auto& h : hits) {
-                        g.push_back(h.guid);
-                    }
+                    std::int32_t n = -1;
+                    const V g = guids(cases[c], &n);
                     wrong[t] += n != expected[c].first || g != expected[c].second;
                 }
             });
