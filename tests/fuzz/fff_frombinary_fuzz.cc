@@ -1,18 +1,13 @@
 // Fuzz target: the FFF binary reader on arbitrary blobs, then writing and rendering what it gave.
 // SPDX-License-Identifier: MIT
-#include <cstddef>
-#include <cstdint>
-#include <string_view>
-
 #include "fuzz_check.h"
 #include "worker/FFF/FFF-serialize.h"
 #include "worker/FFF/renderers.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view blob(reinterpret_cast<const char*>(data), size);
+FUZZ_TEXT_TARGET(blob) {
     auto got = FFF::FromBinary(blob);
     if (!got.root) {
-        return 0;
+        return;
     }
     // Whatever was read must write out as a blob that reads back whole and writes the same.
     const std::string again = FFF::ToBinary(*got.root);
@@ -22,5 +17,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Both renderings walk whatever came out, link ids out of range included.
     FFF::render_xml("id", "url", 0, *got.root);
     FFF::render_html("id", "url", 0, *got.root);
-    return 0;
 }

@@ -1,9 +1,6 @@
 // Fuzz target: the RPN, ALG and NET query parsers and the query log text.
 // SPDX-License-Identifier: MIT
-#include <cstddef>
-#include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "api/query_parsers.h"
@@ -14,33 +11,25 @@ using namespace marloven;
 
 namespace {
 
-// Postfix balance: every operator finds its operands and one expression remains.
-long long balance(const std::vector<query_atom>& atoms) {
+// Whether `atoms` is empty or one postfix expression whose operators all find their operands.
+// Every atom has its parameter, and words are valid UTF-8 (folding succeeds only on that).
+bool well_formed(const std::vector<query_atom>& atoms) {
     long long total = 0;
     for (const query_atom& a : atoms) {
-        switch (a.type) {
-            case query_atom_type::ATOM_WORD:
-            case query_atom_type::ATOM_META:
-                ++total;
-                break;
-            case query_atom_type::ATOM_AND:
-            case query_atom_type::ATOM_OR:
-            case query_atom_type::ATOM_NEAR:
-                total += 1 - std::stoll(a.param);
-                break;
-            case query_atom_type::ATOM_NOT:
-                break;
+        FUZZ_CHECK(!a.param.empty());
+        if (a.type == query_atom_type::ATOM_WORD || a.type == query_atom_type::ATOM_META) {
+            ++total;
+        } else if (a.type != query_atom_type::ATOM_NOT) {
+            total += 1 - std::stoll(a.param);
         }
     }
-    return total;
+    return atoms.empty() || total == 1;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
+FUZZ_TEXT_TARGET(text) {
     std::vector<query_atom> atoms;
-
     // RPN: what parses is logged as a text that parses back to the same log text.
     if (parse_rpn(text, atoms)) {
         for (const query_atom& a : atoms) {
@@ -48,25 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::vector<query_atom> again;
         const std::string log = query_log_text(atoms);
-        FUZZ_CHECK(parse_rpn(log, again));
-        FUZZ_CHECK(query_log_text(again) == log);
+        FUZZ_CHECK(parse_rpn(log, again) && query_log_text(again) == log);
     }
-
-    // ALG: a successful parse is empty or exactly one postfix expression.
-    if (parse_alg(text, atoms)) {
-        FUZZ_CHECK(atoms.empty() || balance(atoms) == 1);
-        for (const query_atom& a : atoms) {
-            FUZZ_CHECK(!a.param.empty());
-        }
-    }
-
-    // NET: always one expression of valid UTF-8 words (or nothing).
+    // ALG: a successful parse is empty or exactly one expression; NET always is.
+    FUZZ_CHECK(!parse_alg(text, atoms) || well_formed(atoms));
     parse_net(text, atoms);
-    FUZZ_CHECK(atoms.empty() || balance(atoms) == 1);
+    FUZZ_CHECK(well_formed(atoms));
     for (const query_atom& a : atoms) {
-        FUZZ_CHECK(!a.param.empty());
-        std::string folded;  // folding succeeds only on valid UTF-8
+        std::string folded;
         FUZZ_CHECK(a.type != query_atom_type::ATOM_WORD || fold_utf8(a.param, folded));
     }
-    return 0;
 }

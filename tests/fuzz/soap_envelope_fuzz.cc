@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "soap/codec.h"
 #include "soap/contract.h"
 #include "soap/envelope.h"
@@ -29,9 +30,7 @@ void echo(decoder& d, encoder& out, const node& n, const type& t) {
 
 // Decodes `n` as `t` and writes what was read back out, recursively.
 void walk(decoder& d, encoder& out, const node& n, const type& t, int depth) {
-    if (depth > 16) {
-        std::abort();  // the types of the service nest far less deeply
-    }
+    FUZZ_CHECK(depth <= 16);  // the types of the service nest far less deeply
     switch (t.kind) {
         case kind::string:
         case kind::base64:
@@ -67,8 +66,7 @@ void walk(decoder& d, encoder& out, const node& n, const type& t, int depth) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string_view input(reinterpret_cast<const char*>(data), size);
+FUZZ_TEXT_TARGET(input) {
     const marloven::xml_limits limits{.max_depth = 32,
                                       .max_elements = 2000,
                                       .max_input = 1u << 20,
@@ -80,18 +78,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ok = ok && reader.feed({}, true);
     const marloven::xml_stats& stats = reader.stats();
-    if (stats.elements > limits.max_elements || stats.deepest > limits.max_depth ||
-        stats.parser_memory_peak > limits.max_parser_memory) {
-        std::abort();
-    }
+    FUZZ_CHECK(stats.elements <= limits.max_elements && stats.deepest <= limits.max_depth &&
+               stats.parser_memory_peak <= limits.max_parser_memory);
     if (!ok) {
-        return 0;
+        return;
     }
     try {
         envelope e = reader.take();
         const method* m = search_service().find_method(e.call->name);
         if (m == nullptr) {
-            return 0;
+            return;
         }
         decoder d(e, {.max_visits = 20000, .max_text = 1u << 20, .max_array = 1000});
         std::string written;
@@ -101,10 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 walk(d, out, *n, *p.of, 0);
             }
         }
-        if (d.visits() > 20000 || d.text_bytes() > (1u << 20)) {
-            std::abort();
-        }
+        FUZZ_CHECK(d.visits() <= 20000 && d.text_bytes() <= (1u << 20));
     } catch (const fault&) {
     }
-    return 0;
 }

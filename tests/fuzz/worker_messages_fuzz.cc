@@ -11,8 +11,34 @@
 #include "ipc/socket_ipc.h"
 #include "worker/protocol.h"
 
+using namespace marloven;
+
+namespace {
+
+// Reads one message of the side chosen; throws at the end of the bytes.
+void read_message(socket_ipc::server_helper& channel, bool daemon_side) {
+    if (daemon_side) {
+        const reply_t id = receive_reply_id(channel);
+        if (id == reply_t::PROCESSED) {
+            (void)receive_process_reply(channel);
+        } else if (id == reply_t::REPROCESSED) {
+            (void)receive_reprocess_reply(channel);
+        } else {
+            receive_quitting(channel);
+        }
+        return;
+    }
+    const request_t id = receive_request_id(channel);
+    if (id == request_t::PROCESS) {
+        (void)receive_process_request(channel);
+    } else if (id == request_t::REPROCESS) {
+        (void)receive_reprocess_request(channel);
+    }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace marloven;
     // The bytes must fit the socket buffer, since nothing reads while they are written.
     int fds[2];
     if (size == 0 || !input_socket_pair(fds, data + 1, size - 1)) {
@@ -20,33 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ::close(fds[0]);
     socket_ipc::server_helper channel(fds[1]);
-    bool daemon_side = (data[0] & 1) != 0;
     try {
         while (true) {
-            if (daemon_side) {
-                switch (receive_reply_id(channel)) {
-                    case reply_t::PROCESSED:
-                        (void)receive_process_reply(channel);
-                        break;
-                    case reply_t::REPROCESSED:
-                        (void)receive_reprocess_reply(channel);
-                        break;
-                    default:
-                        receive_quitting(channel);
-                        break;
-                }
-            } else {
-                switch (receive_request_id(channel)) {
-                    case request_t::PROCESS:
-                        (void)receive_process_request(channel);
-                        break;
-                    case request_t::REPROCESS:
-                        (void)receive_reprocess_request(channel);
-                        break;
-                    default:
-                        break;
-                }
-            }
+            read_message(channel, (data[0] & 1) != 0);
         }
     } catch (const socket_ipc::error&) {
         // The bytes ran out or held an impossible count: the expected end.

@@ -19,8 +19,6 @@ namespace proto = marloven::index_protocol;
 
 TEST(idxserv_program_test, bad_arguments_and_an_unreachable_port_give_their_exit_statuses) {
     const std::string program = vant_test::deployed("idxserv");
-    EXPECT_EQ(vant_test::run_program(program, {}).exit_code, 2);
-    EXPECT_EQ(vant_test::run_program(program, {"port"}).exit_code, 2);
     EXPECT_EQ(vant_test::run_program(program, {"70000"}).exit_code, 2);
     // Port 1 on the loopback interface refuses connections.
     auto r = vant_test::run_program(

@@ -122,18 +122,12 @@ TEST_F(index_engine_test, stored_fields_come_back_by_name_and_kind) {
     add(e, {"g1", 42, 7200, 1000000, {0, 1}, body("x")});
     ASSERT_TRUE(e.commit());
     ASSERT_EQ(e.run_query({}), 1);
-    EXPECT_FALSE(e.stored_text("guid")) << "no hit selected yet";
     ASSERT_TRUE(e.select_hit(0));
-    EXPECT_EQ(e.stored_text("url"), "http://h/g1");
-    EXPECT_EQ(e.stored_text("score"), "000f4240");
     EXPECT_EQ(e.stored_text("view"), "0") << "the first of repeated values";
-    EXPECT_EQ(e.stored_number("time"), 7200u);
     EXPECT_EQ(e.stored_text("time"), "7200");
     EXPECT_EQ(e.stored_number("arcid"), 42u) << "a decimal text reads as a number";
     EXPECT_FALSE(e.stored_number("url"));
     EXPECT_FALSE(e.stored_text("")) << "the full text is not stored";
-    EXPECT_FALSE(e.stored_text("nothing"));
-    EXPECT_FALSE(e.select_hit(1));
     EXPECT_FALSE(e.select_hit(-1));
 }
 
@@ -187,7 +181,7 @@ struct query_case {
     const char* name;
     query_request q;
     std::vector<std::string> expected;
-    bool fails = false;
+    enum { any_order, ranked, fails } check = any_order;  // sorted queries give their order
 };
 
 // The query rules over one index: postfix expressions, NEAR and phrases, metas, restrictions,
@@ -202,18 +196,15 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
              {"exact", 6, 0, 1000000, {0}, body("the foreign key constraint")},
              {"reversed", 6, 0, 1000000, {0}, body("key foreign")},
              {"close", 6, 0, 1000000, {0}, body("foreign table and its key")},
-             {"far",
-              6,
-              0,
-              1000000,
-              {0},
-              body("foreign one two three four five six seven eight key")},
              {"sliced", 6, 0, 1000000, {0}, {{"primary", 15}, {"key", 10}}},
              {"m", 7, 0, 1000000, {0}, {{"lang:en", 2}, {"author:Jane Doe", 1}, {"words", 10}}},
              {"n", 7, 0, 1000000, {0}, {{"lang:de", 2}, {"en", 10}}},
              {"old", 1, 3600, 500000, {0}, body("w")},
              {"mid", 2, 7200, 1000000, {0, 1}, body("w")},
              {"new", 3, 10800, 2000000, {0}, body("w w")},
+             // "t" holds its word once in its title; "b" three times in its body.
+             {.guid = "t", .text = {{"report", 15}, {"other", 10}, {"words", 10}, {"x", 10}}},
+             {.guid = "b", .text = {{"report", 10}, {"report", 10}, {"report", 10}, {"y", 10}}},
          }) {
         add(e, d);
     }
@@ -223,39 +214,40 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
     const wire_term foreign = word("foreign"), key = word("key"), w = word("w");
     const wire_term and2 = op(F::and_, "2"), or2 = op(F::or_, "2"), not1 = op(F::not_, "1");
     const wire_term in5 = restrict_to("arcid", "5");
+    constexpr auto ranked = query_case::ranked, fails = query_case::fails;
     const std::vector<query_case> cases = {
-        {"word", {.terms = {alpha}}, {"ab", "a"}},
-        {"word in capitals", {.terms = {word("ALPHA")}}, {"ab", "a"}},
+        {"a word in any case", {.terms = {word("ALPHA")}}, {"ab", "a"}},
         {"and", {.terms = {alpha, beta, and2}}, {"ab"}},
         {"or", {.terms = {alpha, gamma, or2}}, {"ab", "a", "bc", "c"}},
         {"and not", {.terms = {beta, alpha, not1, and2}}, {"bc"}},
         {"not alone", {.terms = {beta, not1, in5}}, {"a", "c"}},
         {"double not", {.terms = {beta, not1, not1}}, {"ab", "bc"}},
-        {"or with not", {.terms = {gamma, beta, not1, or2, in5}}, {"a", "bc", "c"}},
         {"three-way and", {.terms = {alpha, beta, gamma, or2, and2}}, {"ab"}},
-        {"unknown word", {.terms = {word("delta")}}, {}},
         {"no expression: the restrictions alone", {.terms = {in5}}, {"ab", "a", "bc", "c"}},
         {"near in any order",
          {.terms = {foreign, key, op(F::near, "2")}},
          {"exact", "reversed", "close"}},
         {"near window", {.terms = {foreign, key, op(F::near, "2:2")}}, {"exact", "reversed"}},
-        {"wide near window",
-         {.terms = {foreign, key, op(F::near, "2:12")}},
-         {"exact", "reversed", "close", "far"}},
         {"phrase in order", {.terms = {foreign, key, op(F::phrase, "2")}}, {"exact"}},
         {"phrase reversed", {.terms = {key, foreign, op(F::phrase, "2")}}, {"reversed"}},
         // Weighed per slice, the words give the relevance; the positions still decide the match.
         {"weighted near",
          {.terms = {foreign, key, op(F::near, "2")}, .weights = {{10, 150}}},
          {"exact", "reversed", "close"}},
-        {"weighted phrase",
-         {.terms = {foreign, key, op(F::phrase, "2")}, .weights = {{10, 150}}},
-         {"exact"}},
+        // Slice weights decide the order; given pairs override them.
+        {"by slice weight", {.terms = {word("report")}}, {"t", "b"}, ranked},
+        {"the title counts for little",
+         {.terms = {word("report")}, .weights = {{15, 10}}},
+         {"b", "t"},
+         ranked},
+        {"only the title counts",
+         {.terms = {word("report")}, .weights = {{0, 0}, {15, 100}}},
+         {"t", "b"},
+         ranked},
         {"phrase across slices", {.terms = {word("primary"), key, op(F::phrase, "2")}}, {"sliced"}},
         {"meta", {.terms = {{5, "lang:en", ""}}}, {"m"}},
         {"meta with a blank", {.terms = {{5, "author:Jane Doe", ""}}}, {"m"}},
         {"meta values keep their case", {.terms = {{5, "author:jane doe", ""}}}, {}},
-        {"a meta is not a word", {.terms = {word("lang")}}, {}},
         {"a meta value is not a word", {.terms = {word("en")}}, {"n"}},
         {"archives are alternatives",
          {.terms = {w, restrict_to("arcid", "1"), restrict_to("arcid", "3")}, .sort_field = "time"},
@@ -272,7 +264,6 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
         {"a maximum of 0 is no upper bound",
          {.terms = {w}, .range_field = "time", .min_time = 7200, .sort_field = "time"},
          {"mid", "new"}},
-        {"unknown range field", {.terms = {w}, .range_field = "nosuchfield", .min_time = 1}, {}},
         {"minimum score",
          {.terms = {w},
           .sort_field = "score",
@@ -283,55 +274,31 @@ TEST_F(index_engine_test, queries_select_and_order_documents_by_the_rules) {
         {"newest first",
          {.terms = {w}, .sort_field = "time", .descending = true},
          {"new", "mid", "old"}},
-        {"by score", {.terms = {w}, .sort_field = "score"}, {"old", "mid", "new"}},
-        {"too few operands", {.terms = {alpha, and2}}, {}, true},
-        {"zero count", {.terms = {alpha, op(F::or_, "0"), or2}}, {}, true},  // not an empty OR
-        {"operands left over", {.terms = {alpha, beta}}, {}, true},
-        {"unknown flag", {.terms = {{9, "x", ""}}}, {}, true},
-        {"empty word", {.terms = {word("")}}, {}, true},
-        {"near over a meta", {.terms = {alpha, {5, "k:v", ""}, op(F::near, "2")}}, {}, true},
-        {"near over a negation", {.terms = {alpha, beta, not1, op(F::near, "2")}}, {}, true},
+        {"too few operands", {.terms = {alpha, and2}}, {}, fails},
+        {"zero count", {.terms = {alpha, op(F::or_, "0"), or2}}, {}, fails},  // not an empty OR
+        {"operands left over", {.terms = {alpha, beta}}, {}, fails},
+        {"unknown flag", {.terms = {{9, "x", ""}}}, {}, fails},
+        {"empty word", {.terms = {word("")}}, {}, fails},
+        {"near over a meta", {.terms = {alpha, {5, "k:v", ""}, op(F::near, "2")}}, {}, fails},
         {"near window below the word count",
          {.terms = {alpha, beta, op(F::near, "2:1")}},
          {},
-         true},
+         fails},
     };
     for (const query_case& c : cases) {
-        if (c.fails) {
+        if (c.check == query_case::fails) {
             EXPECT_EQ(e.run_query(c.q), -1) << c.name;
             EXPECT_EQ(e.hit_count(), 0) << c.name;
             EXPECT_FALSE(e.select_hit(0)) << c.name;
             continue;
         }
         std::vector<std::string> got = run(e, c.q), expected = c.expected;
-        if (c.q.sort_field.empty()) {
+        if (c.q.sort_field.empty() && c.check == query_case::any_order) {
             std::sort(got.begin(), got.end());
             std::sort(expected.begin(), expected.end());
         }
         EXPECT_EQ(got, expected) << c.name;
     }
-}
-
-TEST_F(index_engine_test, slice_weights_decide_the_order_and_pairs_override_them) {
-    index_engine e(settings());
-    // "t" holds the word once in its title; "b" three times in its body.
-    add(e, {.guid = "t",
-            .text = {{"report", 15}, {"other", 10}, {"words", 10}, {"here", 10}, {"x", 10}}});
-    add(e, {.guid = "b",
-            .text = {{"report", 10}, {"report", 10}, {"report", 10}, {"other", 10}, {"y", 10}}});
-    add(e, {"z", 1, 0, 1000000, {0}, body("unrelated filler words")});
-    ASSERT_TRUE(e.commit());
-    query_request q;
-    q.terms = {word("report")};
-    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
-    q.weights = {{15, 10}};  // the title counts for little
-    EXPECT_EQ(run(e, q), (std::vector<std::string>{"b", "t"}));
-    q.weights = {{0, 0}, {15, 100}};  // only the title counts; body hits still match
-    EXPECT_EQ(run(e, q), (std::vector<std::string>{"t", "b"}));
-    ASSERT_TRUE(e.select_hit(1));
-    EXPECT_EQ(e.hit_score(), 0) << "a match in a slice of weight 0 has no relevance";
-    ASSERT_TRUE(e.select_hit(0));
-    EXPECT_GT(e.hit_score().value_or(0), 0);
 }
 
 TEST_F(index_engine_test, hits_beyond_the_first_window_are_reachable) {
@@ -361,22 +328,10 @@ TEST_F(index_engine_test, hit_counts_are_exact_where_the_ranking_stops_early) {
         add(e, {.guid = "d" + std::to_string(i), .text = body(words)});
     }
     ASSERT_TRUE(e.commit());
-    struct count_case {
-        std::vector<wire_term> terms;
-        std::int32_t matches;
-    };
-    for (const count_case& c : {
-             count_case{{word("alpha"), word("beta"), op(proto::term_flag::and_, "2")}, 150},
-             count_case{{word("beta"), word("gamma"), op(proto::term_flag::phrase, "2")}, 150},
-             count_case{{word("alpha"), word("delta"), op(proto::term_flag::not_, "1"),
-                         op(proto::term_flag::and_, "2")},
-                        150},
-         }) {
-        query_request q;
-        q.terms = c.terms;
-        EXPECT_EQ(e.run_query(q), c.matches);
-        EXPECT_EQ(e.hit_count(), c.matches);
-    }
+    query_request q;
+    q.terms = {word("alpha"), word("beta"), op(proto::term_flag::and_, "2")};
+    EXPECT_EQ(e.run_query(q), 150);
+    EXPECT_EQ(e.hit_count(), 150);
 }
 
 // Documents indexed before the stored fields moved to their value slot keep them in the

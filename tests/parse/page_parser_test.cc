@@ -110,10 +110,8 @@ TEST(html_robots_test, robots_meta_tag_sets_noindex_and_nofollow) {
     struct robots_case {
         const char* content;
         bool noindex, nofollow;
-    } cases[] = {{"noindex", true, false},
-                 {"NOINDEX, follow", true, false},
-                 {"index,nofollow", false, true},
-                 {"none", true, true}};
+    } cases[] = {
+        {"NOINDEX, follow", true, false}, {"index,nofollow", false, true}, {"none", true, true}};
     for (const auto& c : cases) {
         std::string html =
             std::string("<meta name=robots content='") + c.content + "'><a href=/x>x</a>";

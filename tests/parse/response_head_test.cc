@@ -42,12 +42,10 @@ INSTANTIATE_TEST_SUITE_P(cases, http_date_test,
                          testing::Values(date_case{"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
                                          date_case{"Sunday, 06-Nov-94 08:49:37 GMT", 784111777},
                                          date_case{"Sun Nov  6 08:49:37 1994", 784111777},
-                                         date_case{"Thu, 01 Jan 1970 00:00:00 GMT", 0},
                                          date_case{"Tue, 29 Feb 2028 23:59:59 GMT", 1835481599},
                                          date_case{"Sun, 06 Nov 1994 08:49 GMT", std::nullopt},
                                          date_case{"Sun, 06 Foo 1994 08:49:37 GMT", std::nullopt},
                                          date_case{"Sun, 36 Nov 1994 08:49:37 GMT", std::nullopt},
-                                         date_case{"", std::nullopt},
                                          date_case{"yesterday", std::nullopt}));
 
 }  // namespace

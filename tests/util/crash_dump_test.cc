@@ -90,16 +90,5 @@ TEST_F(crash_dump_death, dump_replaces_a_planted_link_instead_of_writing_through
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
-TEST_F(crash_dump_death, fault_writes_nothing_when_black_listed) {
-    ::setenv("MARLOVEN_POSTMORTEM_DEBUG_BLACK", "vantorelld", 1);
-    EXPECT_DEATH(
-        {
-            setup_crash_dumps(program_);
-            ::raise(SIGSEGV);
-        },
-        "");
-    EXPECT_TRUE(dumps().empty());
-}
-
 }  // namespace
 }  // namespace marloven

@@ -34,20 +34,16 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"GET /x HTTP/1.1", true, "GET", "/x", "1.1"},  // the end of text ends it too
         line_case{"DeLeTe \t/a?b=%20c \vHTTP/1.1 \r\n\r\n", true, "DELETE", "/a?b=%20c", "1.1"},
         line_case{"PUT /p HTTP/2\n", true, "PUT", "/p", "2"},
-        line_case{"HEAD / HTTP/1.1\r\n", true, "HEAD", "/", "1.1"},
-        line_case{"POST /soap HTTP/1.1\r\n", true, "POST", "/soap", "1.1"},
         line_case{"GETX / HTTP/1.1\r\n", false, "", "", ""},
-        line_case{"GET / HTTP/\r\n", false, "", "", ""},  // empty version
         line_case{"GET / FTP/1.1\r\n", false, "", "", ""},
         line_case{"GET / HTTP/1.1 extra\r\n", false, "", "", ""},
         line_case{"GET  HTTP/1.1\r\n", false, "", "", ""},  // the protocol is no target
         // CR and LF do not end a target: only white space does.
         line_case{"GET /a\r\nb HTTP/1.0\r\n", true, "GET", "/a\r\nb", "1.0"},
-        line_case{std::string("GET / HTTP/1.1\r\n\0Host: x\r\n", 25), true, "GET", "/", "1.1"},
         line_case{std::string("GET /\0 HTTP/1.1\r\n", 17), false, "", "", ""},
         line_case{"HTTP/1.1 404 Not Found\r\n", true, "", "", "1.1", 404},
         line_case{"HTTP/1.0 99999999999\r\n", true, "", "", "1.0", 2147483647},
-        line_case{"HTTP/1.1 OK\r\n", false, "", "", ""}, line_case{"", false, "", "", ""}));
+        line_case{"HTTP/1.1 OK\r\n", false, "", "", ""}));
 
 // A head and the headers the parser kept, "name=value;" each by lower-case name.
 struct head_case {

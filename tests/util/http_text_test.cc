@@ -42,11 +42,6 @@ TEST(query_string_test, decodes_values_but_not_names_and_later_pieces_win) {
     EXPECT_EQ(parse_query_string("q=%00").at("q"), std::string(1, '\0'));
 }
 
-TEST(query_string_death_test, a_null_query_string_is_fatal) {
-    const char* none = nullptr;
-    EXPECT_DEATH(parse_query_string(none), "qs != 0");
-}
-
 struct base64_case {
     std::string_view encoded;
     std::string decoded;
@@ -61,13 +56,12 @@ TEST_P(base64_decode_test, skips_noise_and_stops_after_padding) {
 INSTANTIATE_TEST_SUITE_P(
     cases, base64_decode_test,
     testing::Values(base64_case{"QUJDREVGR0hJSktMTU5PUFFS", "ABCDEFGHIJKLMNOPQR"},  // 24 -> 18
-                    base64_case{"QUJDRA==", "ABCD"}, base64_case{"QUJDREU=", "ABCDE"},
+                    base64_case{"QUJDREU=", "ABCDE"},
                     base64_case{"QQ==QUJD", "A"},  // nothing after the padded group
-                    base64_case{"QQ==\n", "A"}, base64_case{"QU\r\nJD\x80 RA=\xFF=", "ABCD"},
+                    base64_case{"QU\r\nJD\x80 RA=\xFF=", "ABCD"},
                     base64_case{"QU*JD", "ABC"},  // "*" (0x2A) is no Base64 character
                     base64_case{"QUJDR", "ABC"},  // a short last group gives nothing
-                    base64_case{"Q===", ""}, base64_case{"", ""},
-                    base64_case{"////", "\xFF\xFF\xFF"}));
+                    base64_case{"Q===", ""}, base64_case{"////", "\xFF\xFF\xFF"}));
 
 TEST(base64_test, encoding_round_trips_every_length) {
     std::string bytes;
@@ -100,13 +94,10 @@ INSTANTIATE_TEST_SUITE_P(
                     escape_case{"plain \xC3\xA9", "plain \xC3\xA9", "plain \xC3\xA9"}));
 
 TEST(entity_test, names_and_code_points_map_both_ways) {
-    EXPECT_EQ(entity_code_point("eacute"), 0xE9u);
     EXPECT_EQ(entity_code_point("apos"), char32_t{'\''});
     EXPECT_EQ(entity_code_point("EACUTE"), std::nullopt);
-    EXPECT_EQ(entity_code_point("euro"), std::nullopt);
     EXPECT_EQ(entity_name(U'&'), "amp");
     EXPECT_EQ(entity_name(U'a'), "");
-    EXPECT_EQ(entity_name(0x100), "");
     for (char32_t cp = 0xA0; cp <= 0xFF; ++cp) {
         EXPECT_EQ(entity_code_point(entity_name(cp)), cp);
     }
