@@ -84,6 +84,17 @@ std::string query(std::string_view w) {
            text("") + numbers({0}) + text("score") + text("");
 }
 
+// A query of one term more than the limit, every term and the rest well formed: only the count
+// can refuse it.
+std::string too_many_terms() {
+    const std::string term = numbers({0}) + text("w") + text("");
+    std::string r = numbers({7, proto::max_terms + 1});
+    for (std::int32_t i = 0; i <= proto::max_terms; ++i) {
+        r += term;
+    }
+    return r + query("w").substr(numbers({7, 1}).size() + term.size());
+}
+
 std::string too_many_fields() {
     std::string r = numbers({2});
     for (std::int32_t i = 0; i <= proto::max_fields_per_document; ++i) {
@@ -121,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
     faults, broken_request_test,
     testing::Values(
         broken_case{"negative_term_count", numbers({6, -3})},
+        broken_case{"query_terms_over_limit", too_many_terms()},
         broken_case{"weight_pairs_over_limit", numbers({7, 0, proto::max_weight_pairs + 1})},
         broken_case{"negative_string_length", numbers({13, -1})},
         broken_case{"value_over_limit",
