@@ -28,8 +28,6 @@ TEST_F(daemon_test, sigint_runs_the_stop_sequence_and_exits_zero) {
     EXPECT_EQ(daemon_->err(), "");
     daemon_.reset();
     EXPECT_EQ(count("Vantorell stopped"), 1);
-    // The index server ran beside the daemon and kept its index in the data directory.
-    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "data/index"));
     EXPECT_EQ(count("ERROR") + count("CRITICAL"), 0) << log();
 }
 

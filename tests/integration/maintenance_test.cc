@@ -108,20 +108,18 @@ TEST_F(maintenance_test, reindex_and_restore_feed_every_good_stored_document_and
     auto r = run_daemon(conf_, {"/reindex"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("Reindexed 12 documents"), std::string::npos) << r.out;
-    EXPECT_EQ(search("common").size(), 12u) << "the failed and the unchanged copy are not indexed";
-    EXPECT_EQ(search("marker7"), std::vector<std::string>{"guid7"});
-    EXPECT_TRUE(search("marker12").empty());
-
-    // A second rebuild starts from an empty index: nothing is counted twice.
-    ASSERT_EQ(run_daemon(conf_, {"/reindex"}).exit_code, 0);
     const auto before = search("common");
-    EXPECT_EQ(before.size(), 12u);
-
-    // A restore ends with a rebuild of the restored documents' index.
+    EXPECT_EQ(before.size(), 12u) << "the failed and the unchanged copy are not indexed";
+    EXPECT_EQ(search("marker7"), std::vector<std::string>{"guid7"});
     std::string backup = dir_ / "backup.db";
     ASSERT_EQ(run_daemon(conf_, {"/backup", backup}).exit_code, 0);
-    ASSERT_EQ(run_daemon(conf_, {"/reset"}).exit_code, 0);
-    ASSERT_TRUE(search("common").empty());
+
+    // A rebuild starts from an empty index: documents no longer stored leave it.
+    exec(vant_test::open_data(conf_), "delete from docstorage");
+    ASSERT_EQ(run_daemon(conf_, {"/reindex"}).exit_code, 0);
+    EXPECT_TRUE(search("common").empty());
+
+    // A restore ends with a rebuild of the restored documents' index.
     r = run_daemon(conf_, {"/restore", backup});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(search("common"), before);
