@@ -63,10 +63,10 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     EXPECT_EQ(hits("steady"), 2);
 }
 
-// A redirect target is queued at the redirect's own depth: with a depth limit of one, the page at
-// the end of a chain is fetched, and its links are not. Issue 14: a redirect trap of ever-new
-// URLs was followed for ever. The count of redirects in a row travels with the queued URL (whose
-// table keeps it across a restart).
+// A redirect target is queued at the redirect's own depth: with a depth limit of two, the page at
+// the end of a chain and the page it links to are fetched, and that page's links are not. Issue 14:
+// a redirect trap of ever-new URLs was followed for ever. The count of redirects in a row travels
+// with the queued URL (whose table keeps it across a restart).
 class redirect_chain_test : public process_thread_test, public testing::WithParamInterface<int> {};
 
 TEST_P(redirect_chain_test, chain_of_more_than_twenty_redirects_ends) {
@@ -76,13 +76,15 @@ TEST_P(redirect_chain_test, chain_of_more_than_twenty_redirects_ends) {
         site_.route(path(i), vant_test::http_response(301, {{"Location", path(i + 1)}}, ""));
     }
     site_.route(path(n), 200, "text/html", page("End", "z", {"/deeper.html"}));
+    site_.route("/deeper.html", 200, "text/html", page("Deeper", "z", {"/deepest.html"}));
     auto source = source_for(prefix(), {url(path(0))});
-    source.depth = 1;  // the seed alone
+    source.depth = 2;
     std::uint32_t arcid = started(add_archive(source));
     auto thread = make_thread();
     crawl(*thread, arcid);
     EXPECT_EQ(site_.count(path(n)), n <= 20 ? 1u : 0u);
-    EXPECT_EQ(site_.count("/deeper.html"), 0u);
+    EXPECT_EQ(site_.count("/deeper.html"), site_.count(path(n)));
+    EXPECT_EQ(site_.count("/deepest.html"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(lengths, redirect_chain_test, testing::Values(20, 21));
