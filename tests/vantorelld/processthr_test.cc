@@ -9,6 +9,7 @@
 
 #include "support/full_disk.h"
 #include "support/process.h"
+#include "util/log.h"
 #include "vantorelld/crawl_fixture.h"
 
 namespace marloven {
@@ -230,19 +231,28 @@ TEST_F(process_thread_test, failed_log_in_is_repeated_only_after_the_freshness_p
 }
 
 // A worker that does not answer within the time-out is killed by the watchdog and replaced, and
-// the URL is fetched by the next one. Issue 15: a hang while fetching robots.txt cost the URL
-// (INTERNAL) instead. (A hang on a page itself, which costs the URL, goes the whole way in the
-// plug-in crawls.)
-TEST_F(process_thread_test, worker_hung_on_robots_rules_is_killed_and_replaced) {
+// the failed exchange is logged. A hang on a page costs that URL (INTERNAL); issue 15: a hang
+// while fetching robots.txt cost the URL too, now the URL is fetched by the next worker.
+struct hang_case {
+    const char* hung;    // the path whose answer never comes
+    const char* status;  // the URL's status in the crawl log
+};
+class worker_hang_test : public process_thread_test,
+                         public testing::WithParamInterface<hang_case> {};
+
+TEST_P(worker_hang_test, hung_worker_is_killed_and_replaced) {
     site_.route("/", 200, "text/html", page("Home", "x"));
     vant_test::http_response never(200, {{"Content-Type", "text/plain"}}, "late");
     never.delay = std::chrono::hours(1);
-    site_.route("/robots.txt", never);
+    site_.route(GetParam().hung, never);
+    config_file log_config(dir_.write("log.conf", "LOGCFG=WORKERSCHEDULING:ERROR\n"));
+    std::string message;
+    ASSERT_TRUE(open_log(log_config, dir_ / "t.log", message)) << message;
     std::uint32_t arcid = started(site_archive());
     auto thread = make_thread(2);
     const pid_t first = thread->worker_pid();
     std::jthread pass([&] { thread->crawl_once(); });
-    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/robots.txt") == 1; }));
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count(GetParam().hung) == 1; }));
     thread->check_worker(false);  // not yet due: nothing happens
     EXPECT_EQ(thread->worker_pid(), first);
     now_ += 2;
@@ -250,9 +260,17 @@ TEST_F(process_thread_test, worker_hung_on_robots_rules_is_killed_and_replaced) 
     pass.join();
     EXPECT_NE(thread->worker_pid(), first);
     crawl(*thread, arcid);
+    close_log();
     EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
-              (row_list{url("/") + "|0"}));
+              (row_list{url("/") + "|" + GetParam().status}));
+    EXPECT_NE(vant_test::read_file(dir_ / "t.log")
+                  .find("While proccessing " + url(GetParam().hung) +
+                        " error executing wproc->process(): "),
+              std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(cases, worker_hang_test,
+                         testing::Values(hang_case{"/robots.txt", "0"}, hang_case{"/", "12"}));
 
 // A thread that found no URL waits for a change made while it looked, not for its whole pause:
 // a change between reading the count and waiting must not be lost, and a stop ends the wait.
