@@ -1,12 +1,11 @@
 // The real worker program, started through worker_process, against the scripted web server:
-// a page fetched and parsed with the configuration's settings, and the size limit. Statuses,
-// redirects, time-outs, log-ins and scores are in the fetcher's, parser's and request handler's
-// tests, garbage messages in the worker-message fuzz target; REPROCESS goes the whole way in the
+// a page fetched and parsed with the configuration's settings. Statuses, redirects, time-outs,
+// size limits, log-ins and scores are in the fetcher's, parser's and request handler's tests,
+// garbage messages in the worker-message fuzz target; REPROCESS goes the whole way in the
 // plug-in crawls.
 // SPDX-License-Identifier: MIT
 #include "worker/worker_process.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -25,11 +24,10 @@ using vant_test::http_response;
 
 class worker_process_test : public testing::Test {
   protected:
-    void start(const std::string& extra_config = "") {
+    void start() {
         conf_ = dir_.write("vantorell.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR
                                              "\nFETCH_TIMEOUT=2\nFETCH_CONNECT_TIMEOUT=2\n"
-                                             "MAXDOCSIZE=100000\nUserAgent=vant-test/2\n" +
-                                                 extra_config);
+                                             "UserAgent=vant-test/2\n");
         config_ = std::make_unique<config_file>(conf_);
         worker_ = std::make_unique<worker_process>(*config_);
         std::string err;
@@ -97,21 +95,6 @@ TEST_F(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
     EXPECT_EQ(r.outlinks.size(), 3u) << "(their scores are the request handler's tests)";
     const auto sent = server_.requests().at(0);
     EXPECT_EQ(sent.header("cookie") + "|" + sent.header("user-agent"), "a=1; b=2|vant-test/2");
-}
-
-// The limit of the configuration reaches the fetcher (its rules are the fetcher's tests).
-TEST_F(worker_process_test, oversized_responses_are_cut_at_the_configured_size) {
-    start();
-    std::string big;
-    while (big.size() < 150000) {
-        big += "word ";
-    }
-    server_.route("/big", 200, "text/plain", big);
-    process_reply r = worker_->process(request("/big"));
-    EXPECT_EQ(r.result.status, crawl_error::none);
-    EXPECT_EQ(r.content.size(), 100000u);
-    EXPECT_THAT(r.result.status_text, testing::HasSubstr("Body cut at 100000 bytes"));
-    EXPECT_FALSE(r.fff.empty());
 }
 
 }  // namespace
