@@ -17,26 +17,6 @@ using namespace marloven;
 
 class plugins_crawl_test : public daemon_fixture {
   protected:
-    plugins_crawl_test() {
-        for (const char* path : {"/", "/a.html", "/b.html"}) {
-            site_.route(path, 200, "text/html",
-                        "<html><head><title>Page</title></head><body><p>Words of " +
-                            std::string(path) +
-                            "</p><a href=a.html>a</a> <a href=b.html>b</a></body></html>");
-        }
-    }
-
-    // An archive of the site, readable by everybody, whose source applies `docfilters`.
-    std::uint32_t add_site(const std::vector<int>& docfilters) {
-        SourceConfiguration source;
-        source.seeds = {site_.url("/")};
-        source.include_filters = {"^" + quote(site_.url("/"))};
-        source.docfilters = docfilters;
-        ArchiveConfiguration archive;
-        archive.source_id = add_record(source);
-        archive.acl = {{"All Users", access_type::read, false}};
-        return static_cast<std::uint32_t>(add_record(archive));
-    }
     // Runs the daemon until the archive's crawl from its seed (or of every stored document again,
     // for `reprocess`) has ended and the index has its pages; it keeps running.
     void crawl(std::uint32_t arcid, bool reprocess = false) {
@@ -97,7 +77,14 @@ TEST_F(plugins_crawl_test, filter_metas_are_found_by_meta_queries_and_renewed_by
     site_.route("/b.html", 200, "text/html",
                 "<title>Horaires</title><p>La bibliothèque est ouverte tous les jours de la "
                 "semaine, de neuf heures du matin à six heures du soir.</p>");
-    std::uint32_t arcid = add_site({filters["SLR"], filters["URL"], edition});
+    SourceConfiguration source;
+    source.seeds = {site_.url("/")};
+    source.include_filters = {"^" + quote(site_.url("/"))};
+    source.docfilters = {filters["SLR"], filters["URL"], edition};
+    ArchiveConfiguration archive;  // readable by everybody
+    archive.source_id = add_record(source);
+    archive.acl = {{"All Users", access_type::read, false}};
+    const auto arcid = static_cast<std::uint32_t>(add_record(archive));
     crawl(arcid);
     const std::set<std::string> pages = {site_.url("/"), site_.url("/a.html"),
                                          site_.url("/b.html")};
