@@ -23,13 +23,13 @@ class daemon_fixture : public testing::Test {
   protected:
     void TearDown() override { stop_daemon(); }
 
-    // The configuration file: the data directory, the deployment `deploy_`, the log levels the
-    // tests read, and `extra` lines.
+    // The configuration file: the data directory, the log levels the tests read, and `extra`
+    // lines.
     std::string write_config(const std::string& extra = {}) {
-        return write_conf(dir_, "DEPLOYDIR=" + deploy_ +
-                                    "\nLOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO "
-                                    "WORKERSCHEDULING:INFO FETCHEDDOCS:INFO\n" +
-                                    extra);
+        return write_conf(dir_,
+                          "LOGCFG=LOG:INFO HTTPSERVER:INFO API:INFO WORKERSCHEDULING:INFO "
+                          "FETCHEDDOCS:INFO\n" +
+                              extra);
     }
 
     // Starts the daemon and waits until it listens; `port_` is then the port it bound, read from
@@ -139,7 +139,6 @@ class daemon_fixture : public testing::Test {
     }
 
     temp_dir dir_;
-    std::string deploy_ = VANT_DEPLOY_DIR;
     int port_ = 0;
     int starts_ = 0;
     std::unique_ptr<background_program> daemon_;

@@ -1,14 +1,13 @@
 // Document filters in whole crawls by the installed daemon of a site on 127.0.0.1: metas that the
-// default and other filters add are found by META queries over REST, a reprocess after a filter
-// change renews the stored documents, and a plug-in that hangs while configuring costs the
-// worker. (A filter that crashes or hangs on a page is in the worker program's tests.)
+// default and other filters add are found by META queries over REST, and a reprocess after a
+// filter change renews the stored documents. (A filter that crashes or hangs on a page is in the
+// worker program's tests; a worker that hangs is in the process thread's.)
 // SPDX-License-Identifier: MIT
 #include <map>
 #include <set>
 
 #include "daemon_fixture.h"
 #include "db/cfgstorage.h"
-#include "support/plugin_dir.h"
 #include "support/test_http_server.h"
 
 namespace vant_test {
@@ -18,43 +17,13 @@ using namespace marloven;
 
 class plugins_crawl_test : public daemon_fixture {
   protected:
-    plugins_crawl_test() {
-        for (const char* path : {"/", "/a.html", "/b.html"}) {
-            site_.route(path, 200, "text/html",
-                        "<html><head><title>Page</title></head><body><p>Words of " +
-                            std::string(path) +
-                            "</p><a href=a.html>a</a> <a href=b.html>b</a></body></html>");
-        }
-    }
-
-    // An archive of the site, readable by everybody, whose source applies `docfilters`.
-    std::uint32_t add_site(const std::vector<int>& docfilters) {
-        SourceConfiguration source;
-        source.seeds = {site_.url("/")};
-        source.include_filters = {"^" + quote(site_.url("/"))};
-        source.docfilters = docfilters;
-        ArchiveConfiguration archive;
-        archive.source_id = add_record(source);
-        archive.acl = {{"All Users", access_type::read, false}};
-        return static_cast<std::uint32_t>(add_record(archive));
-    }
-    // An installation with the test plug-in, one second for a plug-in to finish, and an archive of
-    // the site whose one document filter runs the plug-in with `script`.
-    std::uint32_t probe_site(const std::string& script) {
-        probe_deploy_.link_programs();
-        probe_deploy_.add(VANT_PROBE_DIR "/probe_good.so");
-        deploy_ = probe_deploy_.deploy();
-        extra_config_ = "PLUGIN_TIMEOUT=1\n";
-        int probe = add_record(Plugin{"Probe", "", "probe_good", "", {}});
-        return add_site({add_record(DocFilter{"Probe", "", probe, script, {}})});
-    }
     // Runs the daemon until the archive's crawl from its seed (or of every stored document again,
     // for `reprocess`) has ended and the index has its pages; it keeps running.
     void crawl(std::uint32_t arcid, bool reprocess = false) {
         const int ends = occurrences(log(), "Crawl of archive " + std::to_string(arcid) + " ended");
         open_crawl(store_config(), arcid,
                    reprocess ? std::vector<std::string>{} : std::vector{site_.url("/")}, reprocess);
-        start_daemon(extra_config_);
+        start_daemon();
         wait_for_crawl_end(arcid, ends + 1);
     }
     // The URLs a META query over REST finds.
@@ -75,8 +44,6 @@ class plugins_crawl_test : public daemon_fixture {
     }
 
     test_http_server site_;
-    std::string extra_config_;
-    plugin_dir probe_deploy_{dir_};
 };
 
 // The default SLR and URL filters, as the daemon creates them at its first start, and a filter
@@ -110,7 +77,14 @@ TEST_F(plugins_crawl_test, filter_metas_are_found_by_meta_queries_and_renewed_by
     site_.route("/b.html", 200, "text/html",
                 "<title>Horaires</title><p>La bibliothèque est ouverte tous les jours de la "
                 "semaine, de neuf heures du matin à six heures du soir.</p>");
-    std::uint32_t arcid = add_site({filters["SLR"], filters["URL"], edition});
+    SourceConfiguration source;
+    source.seeds = {site_.url("/")};
+    source.include_filters = {"^" + quote(site_.url("/"))};
+    source.docfilters = {filters["SLR"], filters["URL"], edition};
+    ArchiveConfiguration archive;  // readable by everybody
+    archive.source_id = add_record(source);
+    archive.acl = {{"All Users", access_type::read, false}};
+    const auto arcid = static_cast<std::uint32_t>(add_record(archive));
     crawl(arcid);
     const std::set<std::string> pages = {site_.url("/"), site_.url("/a.html"),
                                          site_.url("/b.html")};
@@ -128,15 +102,6 @@ TEST_F(plugins_crawl_test, filter_metas_are_found_by_meta_queries_and_renewed_by
     EXPECT_EQ(meta_query(arcid, "edition", "second"), pages);
     EXPECT_EQ(meta_query(arcid, "edition", "first"), std::set<std::string>{});
     EXPECT_NE(stored("fffcrc", "/a.html"), first_crc);
-}
-
-// config_create runs in the worker itself: one that hangs ends the worker at the time limit, the
-// URL gets INTERNAL and the daemon goes on with a new worker.
-TEST_F(plugins_crawl_test, a_plugin_that_hangs_while_configuring_costs_the_worker) {
-    std::uint32_t arcid = probe_site("hang-create");
-    crawl(arcid);
-    EXPECT_EQ(stored("error", "/"), "12") << "INTERNAL";
-    EXPECT_NE(log().find("error executing wproc->process()"), std::string::npos) << log();
 }
 
 }  // namespace

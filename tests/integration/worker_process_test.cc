@@ -1,19 +1,17 @@
 // The real worker program, started through worker_process, against the scripted web server:
-// a page fetched and parsed with the configuration's settings, and the size limit. Statuses,
-// redirects, time-outs, log-ins and scores are in the fetcher's, parser's and request handler's
-// tests, garbage messages in the worker-message fuzz target; REPROCESS goes the whole way in the
+// a page fetched and parsed with the configuration's settings. Statuses, redirects, time-outs,
+// size limits, log-ins and scores are in the fetcher's, parser's and request handler's tests,
+// garbage messages in the worker-message fuzz target; REPROCESS goes the whole way in the
 // plug-in crawls.
 // SPDX-License-Identifier: MIT
 #include "worker/worker_process.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <tuple>
 
 #include "parse/fff_dump.h"
 #include "records/records.h"
-#include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 #include "util/config_file.h"
@@ -22,40 +20,6 @@ namespace {
 
 using namespace marloven;
 using vant_test::http_response;
-
-class worker_process_test : public testing::Test {
-  protected:
-    void start(const std::string& extra_config = "") {
-        conf_ = dir_.write("vantorell.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR
-                                             "\nFETCH_TIMEOUT=2\nFETCH_CONNECT_TIMEOUT=2\n"
-                                             "MAXDOCSIZE=100000\nUserAgent=vant-test/2\n" +
-                                                 extra_config);
-        config_ = std::make_unique<config_file>(conf_);
-        worker_ = std::make_unique<worker_process>(*config_);
-        std::string err;
-        ASSERT_TRUE(worker_->start(err, {{"MARLOVEN_CONFIG_FILE", conf_}})) << err;
-    }
-    void TearDown() override {
-        if (worker_) {
-            worker_->quit();  // the destructor then waits for the exit
-        }
-    }
-
-    process_request request(const std::string& path, const SourceConfiguration& source = {}) {
-        process_request q;
-        q.depth_credit = depth_credit(0);
-        q.guid = "0123456789abcdef0123456789abcdef";
-        q.url = server_.url(path);
-        EXPECT_TRUE(write_source_xml(source, q.source_xml));
-        return q;
-    }
-
-    vant_test::temp_dir dir_;
-    vant_test::test_http_server server_;
-    std::string conf_;
-    std::unique_ptr<config_file> config_;
-    std::unique_ptr<worker_process> worker_;
-};
 
 // An ISO-8859-1 page with every kind of content the parser sorts.
 const std::string rich_page =
@@ -67,22 +31,33 @@ const std::string rich_page =
     "<p>Keep<!--skip--> secret <a href='/hidden'>hidden link</a><!--/skip--> this.</p>"
     "<footer>Updated today</footer></body></html>";
 
-TEST_F(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
-    start();
-    server_.route("/guide/index.html",
-                  http_response{200,
-                                {{"Content-Type", "text/html; charset=ISO-8859-1"},
-                                 {"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}},
-                                rich_page});
+TEST(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
+    vant_test::temp_dir dir;
+    vant_test::test_http_server server;
+    server.route("/guide/index.html",
+                 http_response{200,
+                               {{"Content-Type", "text/html; charset=ISO-8859-1"},
+                                {"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}},
+                               rich_page});
+    const std::string conf =
+        dir.write("vantorell.conf", "DEPLOYDIR=" VANT_DEPLOY_DIR "\nUserAgent=vant-test/2\n");
+    config_file config(conf);
+    worker_process worker(config);
+    std::string err;
+    ASSERT_TRUE(worker.start(err, {{"MARLOVEN_CONFIG_FILE", conf}})) << err;
     SourceConfiguration source;
     source.text_exclusion_begin = "<!--skip-->";
     source.text_exclusion_end = "<!--/skip-->";
-    process_request q = request("/guide/index.html", source);
+    process_request q;
     q.depth_credit = depth_credit(1);
+    q.guid = "0123456789abcdef0123456789abcdef";
+    q.url = server.url("/guide/index.html");
+    EXPECT_TRUE(write_source_xml(source, q.source_xml));
     q.filters.marker_begin = source.text_exclusion_begin;
     q.filters.marker_end = source.text_exclusion_end;
     q.cookies = "a=1; b=2";
-    process_reply r = worker_->process(q);
+    process_reply r = worker.process(q);
+    worker.quit();  // the destructor then waits for the exit
 
     EXPECT_EQ(std::tie(r.result.status, r.result.mime, r.result.charset, r.result.datetime),
               std::tuple(crawl_error::none, "text/html", "iso-8859-1", 784111777))
@@ -95,23 +70,8 @@ TEST_F(worker_process_test, rich_page_is_fetched_and_parsed_into_fff) {
         "7#0[Home] | 14[Brewing] | 10[Use] 11[fresh] 10[beans .] / 10[See] 12#1[more] 10[.] | "
         "10[Keep this .] | 5[Updated today]");
     EXPECT_EQ(r.outlinks.size(), 3u) << "(their scores are the request handler's tests)";
-    const auto sent = server_.requests().at(0);
+    const auto sent = server.requests().at(0);
     EXPECT_EQ(sent.header("cookie") + "|" + sent.header("user-agent"), "a=1; b=2|vant-test/2");
-}
-
-// The limit of the configuration reaches the fetcher (its rules are the fetcher's tests).
-TEST_F(worker_process_test, oversized_responses_are_cut_at_the_configured_size) {
-    start();
-    std::string big;
-    while (big.size() < 150000) {
-        big += "word ";
-    }
-    server_.route("/big", 200, "text/plain", big);
-    process_reply r = worker_->process(request("/big"));
-    EXPECT_EQ(r.result.status, crawl_error::none);
-    EXPECT_EQ(r.content.size(), 100000u);
-    EXPECT_THAT(r.result.status_text, testing::HasSubstr("Body cut at 100000 bytes"));
-    EXPECT_FALSE(r.fff.empty());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "support/full_disk.h"
 #include "support/process.h"
+#include "util/log.h"
 #include "vantorelld/crawl_fixture.h"
 
 namespace marloven {
@@ -63,10 +64,10 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     EXPECT_EQ(hits("steady"), 2);
 }
 
-// A redirect target is queued at the redirect's own depth: with a depth limit of one, the page at
-// the end of a chain is fetched, and its links are not. Issue 14: a redirect trap of ever-new
-// URLs was followed for ever. The count of redirects in a row travels with the queued URL (whose
-// table keeps it across a restart).
+// A redirect target is queued at the redirect's own depth: with a depth limit of two, the page at
+// the end of a chain and the page it links to are fetched, and that page's links are not. Issue 14:
+// a redirect trap of ever-new URLs was followed for ever. The count of redirects in a row travels
+// with the queued URL (whose table keeps it across a restart).
 class redirect_chain_test : public process_thread_test, public testing::WithParamInterface<int> {};
 
 TEST_P(redirect_chain_test, chain_of_more_than_twenty_redirects_ends) {
@@ -76,13 +77,15 @@ TEST_P(redirect_chain_test, chain_of_more_than_twenty_redirects_ends) {
         site_.route(path(i), vant_test::http_response(301, {{"Location", path(i + 1)}}, ""));
     }
     site_.route(path(n), 200, "text/html", page("End", "z", {"/deeper.html"}));
+    site_.route("/deeper.html", 200, "text/html", page("Deeper", "z", {"/deepest.html"}));
     auto source = source_for(prefix(), {url(path(0))});
-    source.depth = 1;  // the seed alone
+    source.depth = 2;
     std::uint32_t arcid = started(add_archive(source));
     auto thread = make_thread();
     crawl(*thread, arcid);
     EXPECT_EQ(site_.count(path(n)), n <= 20 ? 1u : 0u);
-    EXPECT_EQ(site_.count("/deeper.html"), 0u);
+    EXPECT_EQ(site_.count("/deeper.html"), site_.count(path(n)));
+    EXPECT_EQ(site_.count("/deepest.html"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(lengths, redirect_chain_test, testing::Values(20, 21));
@@ -228,19 +231,28 @@ TEST_F(process_thread_test, failed_log_in_is_repeated_only_after_the_freshness_p
 }
 
 // A worker that does not answer within the time-out is killed by the watchdog and replaced, and
-// the URL is fetched by the next one. Issue 15: a hang while fetching robots.txt cost the URL
-// (INTERNAL) instead. (A hang on a page itself, which costs the URL, goes the whole way in the
-// plug-in crawls.)
-TEST_F(process_thread_test, worker_hung_on_robots_rules_is_killed_and_replaced) {
+// the failed exchange is logged. A hang on a page costs that URL (INTERNAL); issue 15: a hang
+// while fetching robots.txt cost the URL too, now the URL is fetched by the next worker.
+struct hang_case {
+    const char* hung;    // the path whose answer never comes
+    const char* status;  // the URL's status in the crawl log
+};
+class worker_hang_test : public process_thread_test,
+                         public testing::WithParamInterface<hang_case> {};
+
+TEST_P(worker_hang_test, hung_worker_is_killed_and_replaced) {
     site_.route("/", 200, "text/html", page("Home", "x"));
     vant_test::http_response never(200, {{"Content-Type", "text/plain"}}, "late");
     never.delay = std::chrono::hours(1);
-    site_.route("/robots.txt", never);
+    site_.route(GetParam().hung, never);
+    config_file log_config(dir_.write("log.conf", "LOGCFG=WORKERSCHEDULING:ERROR\n"));
+    std::string message;
+    ASSERT_TRUE(open_log(log_config, dir_ / "t.log", message)) << message;
     std::uint32_t arcid = started(site_archive());
     auto thread = make_thread(2);
     const pid_t first = thread->worker_pid();
     std::jthread pass([&] { thread->crawl_once(); });
-    ASSERT_TRUE(vant_test::eventually([&] { return site_.count("/robots.txt") == 1; }));
+    ASSERT_TRUE(vant_test::eventually([&] { return site_.count(GetParam().hung) == 1; }));
     thread->check_worker(false);  // not yet due: nothing happens
     EXPECT_EQ(thread->worker_pid(), first);
     now_ += 2;
@@ -248,9 +260,17 @@ TEST_F(process_thread_test, worker_hung_on_robots_rules_is_killed_and_replaced) 
     pass.join();
     EXPECT_NE(thread->worker_pid(), first);
     crawl(*thread, arcid);
+    close_log();
     EXPECT_EQ(rows("select url, status from documentlog order by rowid"),
-              (row_list{url("/") + "|0"}));
+              (row_list{url("/") + "|" + GetParam().status}));
+    EXPECT_NE(vant_test::read_file(dir_ / "t.log")
+                  .find("While proccessing " + url(GetParam().hung) +
+                        " error executing wproc->process(): "),
+              std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(cases, worker_hang_test,
+                         testing::Values(hang_case{"/robots.txt", "0"}, hang_case{"/", "12"}));
 
 // A thread that found no URL waits for a change made while it looked, not for its whole pause:
 // a change between reading the count and waiting must not be lost, and a stop ends the wait.

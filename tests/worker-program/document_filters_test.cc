@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "parse/document_parser.h"
 #include "support/plugin_dir.h"
 
@@ -83,6 +85,12 @@ TEST_P(filter_change_test, core_checksum_follows_the_words_only) {
 INSTANTIATE_TEST_SUITE_P(cases, filter_change_test,
                          testing::Values(change_case{"meta k v\nif /other crash", false},
                                          change_case{"upper 1", true}));
+
+// Configuring runs in the worker itself, where nothing could end a hung call but the alarm: the
+// worker ends at the time limit, and the daemon starts a new one.
+TEST_F(document_filters_test, plugin_hung_while_configuring_ends_the_worker) {
+    EXPECT_EXIT(apply("hang-create"), testing::KilledBySignal(SIGALRM), "");
+}
 
 TEST_F(document_filters_test, filters_that_cannot_run_leave_the_document_alone) {
     filter_settings f = settings("meta k v");

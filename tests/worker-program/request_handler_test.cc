@@ -7,6 +7,8 @@
 #include "parse/document_parser.h"
 #include "parse/response_head.h"
 #include "support/plugin_dir.h"
+#include "support/test_http_server.h"
+#include "util/config_file.h"
 #include "worker-program/document_filters.h"
 
 namespace {
@@ -67,6 +69,20 @@ INSTANTIATE_TEST_SUITE_P(
         redirect_case{"HTTP/1.1 303 S\r\nLocation: mailto:x@y\r\n", crawl_error::badredir, ""},
         redirect_case{"HTTP/1.1 404 N\r\nLocation: /x\r\n", crawl_error::notfound, ""},
         redirect_case{"HTTP/1.1 200 OK\r\n", crawl_error::none, "", true}));
+
+// The configured size limit reaches the fetch, and the reply says where the body was cut.
+TEST(request_handler_test, bodies_over_the_configured_size_are_cut) {
+    vant_test::temp_dir tmp;
+    vant_test::test_http_server site;
+    site.route("/big", 200, "text/plain", std::string(150, 'w'));
+    request_handler handler(
+        fetch_settings::from(config_file(tmp.write("v.conf", "MAXDOCSIZE=100\n"))));
+    process_request q;
+    q.url = site.url("/big");
+    process_reply r = handler.process(q);
+    EXPECT_EQ(r.content.size(), 100u);
+    EXPECT_EQ(r.result.status_text, "Body cut at 100 bytes");
+}
 
 // A filter's outcome reaches the reply: a crash makes the URL UNPARSABLE with the plug-in named,
 // and the checksum of a filtered document is that of the document sent.
