@@ -1,7 +1,7 @@
-// The portal of the running daemon: its fixed pages byte for byte, a search page run as the
-// anonymous caller and, below /private/, as the signed-in user, and sandboxed cached views, over
-// a document root of the test's own. The browser test drives the installed default portal with
-// hostile parameters, private scopes and refused cached views; the path rules are unit tests.
+// The portal of the running daemon: a search page run as the anonymous caller and, below
+// /private/, as the signed-in user, and sandboxed cached views, over a document root of the
+// test's own. The browser test drives the installed default portal with hostile parameters,
+// private scopes and refused cached views; fixed pages, redirects and paths are unit tests.
 // SPDX-License-Identifier: MIT
 #include <gmock/gmock.h>
 
@@ -60,11 +60,6 @@ class portal_test : public daemon_fixture {
         docs_.write("cache.special", "cache\ninternalerror: e.tmpl\n");
         docs_.write("private/s.html.special",
                     "template\nhead: ../h.tmpl\nresult_head: ../rh.tmpl\n");
-        docs_.write("index.html.special", "language\nen /en/\nde /de/\n");
-        docs_.write("old.special", "redirect /new/\n");
-        docs_.write("dir/index.html", "in dir");
-        docs_.write("image.png", "PNG");
-        docs_.write("style.css", "p{}");
         start_daemon("PORTAL_DOCS=" + docs_.str() +
                      "\nHTTP_USER=admin\nHTTP_MD5PASS=" + md5_hex("secret") + "\n");
     }
@@ -80,19 +75,9 @@ class portal_test : public daemon_fixture {
         store(doc);
     }
 
-    std::string request(const std::string& target, const std::string& headers) {
-        return http_exchange(port_, "GET " + target + " HTTP/1.1\r\n" + headers + "\r\n");
-    }
-    // The head of every portal page: status, type, date and the no-cache block.
+    // The status and type of a portal page (its other lines are the unit table's).
     static std::string page_head(const std::string& status, const std::string& type) {
-        return "HTTP/1\\.1 " + status + "\r\nContent-Type: " + type + "\r\n" + date_pattern() +
-               "Last-Modified: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} "
-               "[0-9]{2}:[0-9]{2}:[0-9]{2} GMT\r\n"
-               "Cache-Control: no-store, no-cache, must-revalidate, post-check=0, pre-check=0\r\n"
-               "Expires: Mon, 26 Jul 1997 05:00:00 GMT\r\nPragma: no-cache\r\n";
-    }
-    static std::string html_head(const std::string& status) {
-        return page_head(status, "text/html; charset=UTF-8");
+        return "HTTP/1\\.1 " + status + "\r\nContent-Type: " + type + "\r\n[^]*";
     }
     // Whether `reply` is a head that matches the pattern `head` and then exactly `body`.
     static bool is_page(const std::string& reply, const std::string& head,
@@ -105,45 +90,9 @@ class portal_test : public daemon_fixture {
     temp_dir docs_;
 };
 
-TEST_F(portal_test, fixed_pages_are_sent_byte_for_byte) {
-    const std::string not_found = "<html><body>Error 404 - File not found.</body></html>";
-    EXPECT_TRUE(is_page(get("/nothing.html"), html_head("404 Not found"), not_found));
-
-    const std::string moved = "http://portal.test:8080/dir/";
-    EXPECT_TRUE(is_page(request("/dir?x=1", "Host: portal.test:8080\r\n"),
-                        html_head("302 Found") + "Location: http://portal\\.test:8080/dir/\r\n",
-                        "<html><body>Moved <a href=\"" + moved + "\">here</a></body></html>\r\n"));
-    EXPECT_THAT(get("/old"), testing::HasSubstr("\r\nLocation: http://127.0.0.1:" +
-                                                std::to_string(port_) + "/new/\r\n"));
-
-    // (Which language a header chooses is the language chooser's unit table.)
-    EXPECT_THAT(request("/", "Host: h:1\r\nAccept-Language: de-DE, en;q=0.5\r\n"),
-                testing::HasSubstr("\r\nLocation: http://h:1/de/\r\n"));
-    EXPECT_TRUE(is_page(
-        request("/", "Accept-Language: en;q=high\r\n"), html_head("500 Internal server error"),
-        "<html><body>Error 500 - Internal server error, invalid redirect.</body></html>"));
-    EXPECT_TRUE(
-        is_page(get("/cache/x.html"), html_head("500 Internal server error"),
-                "<html><body>Error 500 - Internal server error, invalid template.</body></html>"));
-
-    struct plain {
-        std::string path;
-        std::string type;
-        std::string body;
-    };
-    for (const plain& p : {plain{"/dir/", "text/html; charset=UTF-8", "in dir"},
-                           plain{"/style.css", "text/css", "p{}"},
-                           plain{"/image.png", "text/html; charset=UTF-8", "PNG"}}) {
-        EXPECT_TRUE(is_page(get(p.path),
-                            page_head("200 OK", p.type) +
-                                "Content-Length: " + std::to_string(p.body.size()) + "\r\n",
-                            p.body))
-            << p.path;
-    }
-}
-
 TEST_F(portal_test, search_page_runs_as_the_anonymous_caller) {
-    EXPECT_TRUE(is_page(get("/s.html?q=garden&c=1&x=%3Cscript%3E"), html_head("200 OK"),
+    EXPECT_TRUE(is_page(get("/s.html?q=garden&c=1&x=%3Cscript%3E"),
+                        page_head("200 OK", "text/html; charset=UTF-8"),
                         "H[Anonymous|public|garden]\n"
                         "<option value=\"0\"></option>\n"
                         "<option value=\"1\">one</option>\n"
