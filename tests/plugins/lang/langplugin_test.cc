@@ -78,12 +78,8 @@ TEST_F(langplugin_test, marks_a_long_paragraph_in_another_language) {
         "<p>Last month we asked our readers to send us the notes they find in second-hand "
         "books. We received more than a hundred letters, and some of them made us laugh.</p>"
         "<p>Gestern habe ich in einem alten Buch einen Zettel gefunden, auf dem meine "
-        "Großmutter ein Rezept für Apfelkuchen aufgeschrieben hatte. Ich habe ihn sofort "
-        "ausprobiert, und er schmeckte genau wie früher.</p>"
-        "<p>Merci beaucoup!</p>"
-        "<p>One reader found a train ticket from nineteen fifty-two tucked between the pages "
-        "of a cookery book, and wondered who had travelled to the seaside that summer.</p>"
-        "</body></html>";
+        "Großmutter ein Rezept für Apfelkuchen aufgeschrieben hatte.</p>"
+        "<p>Merci beaucoup!</p></body></html>";
     outcome out = apply(html);
     ASSERT_TRUE(out.configured);
     EXPECT_EQ(out.documentwide, "en");
