@@ -4,9 +4,6 @@
 #include "fetch/http_fetcher.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "support/test_http_server.h"
 
@@ -42,15 +39,11 @@ TEST_F(http_fetcher_test, response_head_is_kept_raw_and_compressed_bodies_arrive
 }
 
 TEST_F(http_fetcher_test, failures_before_any_response_are_classified) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
-    ::close(s);  // bound, never listened: nothing accepts there
+    std::string closed;
+    {
+        vant_test::test_http_server gone;  // stopped: nothing accepts at its port
+        closed = gone.url("/");
+    }
     struct failure_case {
         std::string url;
         transfer_failure expected;
