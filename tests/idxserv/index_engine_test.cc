@@ -108,9 +108,7 @@ class index_engine_test : public testing::Test {
     }
 
     std::vector<std::string> run(index_engine& e, std::vector<wire_term> terms) {
-        query_request q;
-        q.terms = std::move(terms);
-        return run(e, q);
+        return run(e, query_request{.terms = std::move(terms)});
     }
 
     vant_test::temp_dir dir_;
@@ -301,9 +299,7 @@ TEST_F(index_engine_test, hits_beyond_the_first_window_are_reachable) {
         add(e, {.guid = "d" + std::to_string(i), .time = i * 3600u, .text = body("common")});
     }
     ASSERT_TRUE(e.commit());
-    query_request q;
-    q.terms = {word("common")};
-    q.sort_field = "time";
+    const query_request q{.terms = {word("common")}, .sort_field = "time"};
     ASSERT_EQ(e.run_query(q), 45);
     for (int i : {44, 0, 21, 43}) {
         ASSERT_TRUE(e.select_hit(i)) << i;
@@ -322,8 +318,7 @@ TEST_F(index_engine_test, hit_counts_are_exact_where_the_ranking_stops_early) {
         add(e, {.guid = "d" + std::to_string(i), .text = body(words)});
     }
     ASSERT_TRUE(e.commit());
-    query_request q;
-    q.terms = {word("alpha"), word("beta"), op(proto::term_flag::and_, "2")};
+    const query_request q{.terms = {word("alpha"), word("beta"), op(proto::term_flag::and_, "2")}};
     EXPECT_EQ(e.run_query(q), 150);
     EXPECT_EQ(e.hit_count(), 150);
 }

@@ -85,10 +85,7 @@ class idxstorage_test : public testing::Test {
     }
 
     std::vector<std::string> search(std::vector<query_atom> atoms) {
-        query_options o;
-        o.atoms = std::move(atoms);
-        o.last = 100;
-        return guids(o);
+        return guids({.atoms = std::move(atoms), .last = 100});
     }
 
     vant_test::temp_dir dir_;
@@ -240,12 +237,10 @@ TEST_F(idxstorage_test, concurrent_searches_each_get_their_own_hits_and_count) {
     add("s", 1, hour, {{{10, "single"}}});
     ASSERT_EQ(index_->flush(), 0);
     auto options = [](const std::string& w, std::int32_t first, std::int32_t last) {
-        query_options o;
-        o.atoms = {word(w)};
-        o.sort = marloven::query_sort::SORT_TIME_OLDER;
-        o.first = first;
-        o.last = last;
-        return o;
+        return query_options{.atoms = {word(w)},
+                             .sort = marloven::query_sort::SORT_TIME_OLDER,
+                             .first = first,
+                             .last = last};
     };
     // Hits over two request batches, one hit, none, a first hit beyond the count, and a request
     // too large to go with another's.
@@ -264,7 +259,6 @@ TEST_F(idxstorage_test, concurrent_searches_each_get_their_own_hits_and_count) {
     std::vector<int> wrong(threads, 0);
     {
         std::vector<std::jthread> searchers;
-        searchers.reserve(threads);
         for (int t = 0; t < threads; ++t) {
             searchers.emplace_back([&, t] {
                 for (int i = 0; i < 30; ++i) {
@@ -306,15 +300,14 @@ TEST_F(idxstorage_test, requests_beyond_the_limits_are_refused_without_reaching_
              limit_case{"hits over the cap", 1, {}, 0, 0, cap, true},
              limit_case{"first hit over the cap", 1, {}, 0, top + 1, top + 1, true},
          }) {
-        query_options o;
-        o.atoms.assign(c.words, word("w"));
+        query_options o{.atoms = std::vector<query_atom>(c.words, word("w")),
+                        .archives = c.archives,
+                        .first = c.first,
+                        .last = c.last,
+                        .weights = std::vector<marloven::slice_weight>(c.weight_pairs, {1, 100})};
         if (c.words > 1) {
             o.atoms.push_back({T::ATOM_AND, std::to_string(c.words), ""});
         }
-        o.archives = c.archives;
-        o.weights.assign(c.weight_pairs, {1, 100});
-        o.first = c.first;
-        o.last = c.last;
         EXPECT_EQ(idxstorage::query_refusal(o).has_value(), c.refused) << c.fault;
         std::vector<query_hit> hits;
         EXPECT_EQ(index_->query(o, nullptr, hits) < 0, c.refused) << c.fault;

@@ -27,13 +27,11 @@ struct channel_pair {
 };
 
 filter_settings sample_filters() {
-    filter_settings f;
-    f.docfilter_ids = {7, 3};
-    f.plugins = {{2, 11, 5, "strip", "Strips", "stripper", "cfg"}};
-    f.docfilters = {{3, 12, 1, "a", "b", 2, "p1"}, {7, 13, 2, "c", "", 2, ""}};
-    f.marker_begin = "<!--x-->";
-    f.marker_end = "<!--/x-->";
-    return f;
+    return {{7, 3},
+            {{2, 11, 5, "strip", "Strips", "stripper", "cfg"}},
+            {{3, 12, 1, "a", "b", 2, "p1"}, {7, 13, 2, "c", "", 2, ""}},
+            "<!--x-->",
+            "<!--/x-->"};
 }
 
 TEST(protocol_test, requests_round_trip_with_every_field) {
