@@ -121,15 +121,6 @@ TEST_F(idxstorage_test, added_documents_are_found_with_their_fields_and_removed)
     EXPECT_EQ(search({word("tables")}), V{"g2"}) << "visible without another flush";
 }
 
-TEST_F(idxstorage_test, changes_are_flushed_every_twenty) {
-    for (int i = 0; i < 19; ++i) {
-        add("d" + std::to_string(i), 1, hour, {{{10, "counted"}}});
-    }
-    EXPECT_TRUE(search({word("counted")}).empty()) << "19 changes are not flushed yet";
-    add("d19", 1, hour, {{{10, "counted"}}});
-    EXPECT_EQ(search({word("counted")}).size(), 20u);
-}
-
 // The client's translation of query options into the server's terms, restrictions, ranges,
 // order, minimum score and hit window, over one set of documents: one row for each way an option
 // is sent (what the server makes of the terms is the engine's test).
