@@ -10,8 +10,7 @@
 #include <optional>
 
 #include "db/sqlite.h"
-#include "support/temp_dir.h"
-#include "util/config_file.h"
+#include "support/test_database.h"
 
 namespace marloven {
 namespace {
@@ -37,22 +36,11 @@ bool from_xml(std::string_view xml, note& n) {
 }
 class cfgstorage_test : public testing::Test {
   protected:
-    sqlite_connection open() {
-        // Without syncing: these tests are about ids and locks, not about surviving power cuts.
-        config_file cfg(dir_.write("v.conf", "LOGCFG=\nSyncLevel=0\n"));
-        return open_database(cfg, (dir_ / "vantorell.db").c_str());
-    }
-    std::int64_t query_int(sqlite3* db, const char* sql) {
-        statement st(db, sql);
-        EXPECT_TRUE(st.next()) << sql;
-        return st.integer(0);
-    }
     std::string text_of(sqlite3* db, cfgstorage<note>& store, int id) {
         note n;
         return store.get(db, id, n) ? n.text : "(missing)";
     }
-    vant_test::temp_dir dir_;
-    sqlite_connection db_ = open();
+    vant_test::test_database db_;  // without syncing: these tests are about ids and locks
 };
 
 // That each record kind counts its own ids shows in vantorelld/default_plugins_test.
@@ -88,7 +76,7 @@ TEST_F(cfgstorage_test, concurrent_writers_get_distinct_ids) {
         t.commit();
     }
     auto writer = [this](const char* tag) {
-        auto db = open();
+        auto db = db_.open();
         std::optional<cfgstorage<note>> store;
         {
             transaction t(db);
@@ -116,7 +104,7 @@ TEST_F(cfgstorage_test, concurrent_writers_get_distinct_ids) {
     std::vector<int> ids = notes.ids(db_);
     ASSERT_EQ(ids.size(), 2u * per_writer);
     EXPECT_EQ(ids.back(), 2 * per_writer);
-    EXPECT_EQ(query_int(db_, "select count(*) from cfgstorage where cfg='<note>process</note>'"),
+    EXPECT_EQ(db_.integer("select count(*) from cfgstorage where cfg='<note>process</note>'"),
               per_writer);
 }
 

@@ -4,11 +4,11 @@
 #include "fetch/http_fetcher.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "support/test_http_server.h"
+
+// Designated initializers name only the fields a case sets; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
 
@@ -19,11 +19,7 @@ using vant_test::http_route;
 class http_fetcher_test : public testing::Test {
   protected:
     static fetch_settings quick() {
-        fetch_settings s;
-        s.connect_timeout_seconds = 5;
-        s.timeout_seconds = 1;
-        s.max_size = 1000;
-        return s;
+        return {.connect_timeout_seconds = 5, .timeout_seconds = 1, .max_size = 1000};
     }
     vant_test::test_http_server server_;
     http_fetcher fetcher_{quick()};
@@ -42,15 +38,11 @@ TEST_F(http_fetcher_test, response_head_is_kept_raw_and_compressed_bodies_arrive
 }
 
 TEST_F(http_fetcher_test, failures_before_any_response_are_classified) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
-    ::close(s);  // bound, never listened: nothing accepts there
+    std::string closed;
+    {
+        vant_test::test_http_server gone;  // stopped: nothing accepts at its port
+        closed = gone.url("/");
+    }
     struct failure_case {
         std::string url;
         transfer_failure expected;

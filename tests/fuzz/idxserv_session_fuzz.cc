@@ -47,18 +47,15 @@ class framing_model {
         std::int32_t cmd = 0;
         while (number(cmd)) {
             ++e.requests;
-            if (cmd == static_cast<std::int32_t>(command::quit)) {
+            auto is = [&](command c) { return cmd == static_cast<std::int32_t>(c); };
+            if (is(command::quit)) {
                 e.quit = true;
                 return e;
             }
-            if (cmd == static_cast<std::int32_t>(command::begin_document)) {
-                fields = 0;
-            }
+            fields = is(command::begin_document) ? 0 : fields;
             const char* parts = layout(cmd);
             step s = parts == nullptr ? step::broken : read(parts);
-            if ((s == step::whole) &&
-                (cmd == static_cast<std::int32_t>(command::text_field) ||
-                 cmd == static_cast<std::int32_t>(command::number_field)) &&
+            if (s == step::whole && (is(command::text_field) || is(command::number_field)) &&
                 ++fields > proto::max_fields_per_document) {
                 s = step::broken;
             }
@@ -66,8 +63,8 @@ class framing_model {
                 return e;  // the bytes end inside the request: no reply
             }
             e.answered.push_back(cmd);
-            if (s == step::broken) {
-                e.broken = true;
+            e.broken = s == step::broken;
+            if (e.broken) {
                 return e;
             }
         }
@@ -210,10 +207,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     for (std::size_t i = 0; i < expected.answered.size(); ++i) {
         const bool last_broken = expected.broken && i + 1 == expected.answered.size();
-        std::int32_t status = take_number();
-        if (last_broken) {
-            FUZZ_CHECK(status == -1);
-        }
+        const std::int32_t status = take_number();
+        FUZZ_CHECK(!last_broken || status == -1);
         if (expected.answered[i] == static_cast<std::int32_t>(command::stored_text)) {
             std::int32_t length = take_number();
             FUZZ_CHECK(length >= 0 && replies.size() - pos >= static_cast<std::size_t>(length));

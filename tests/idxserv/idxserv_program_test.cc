@@ -20,17 +20,17 @@ namespace proto = marloven::index_protocol;
 TEST(idxserv_program_test, bad_arguments_and_an_unreachable_port_give_their_exit_statuses) {
     const std::string program = vant_test::deployed("idxserv");
     EXPECT_EQ(vant_test::run_program(program, {"70000"}).exit_code, 2);
-    // Port 1 on the loopback interface refuses connections.
-    auto r = vant_test::run_program(
-        program, {"1"},
-        {{socket_ipc::channel_token_variable, std::string(socket_ipc::channel_token_length, '0')}});
-    EXPECT_EQ(r.exit_code, 3);
-    EXPECT_NE(r.err.find("Could not connect to port 1"), std::string::npos) << r.err;
-    // Without the daemon's token it does not even try.
-    r = vant_test::run_program(program, {"1"},
-                               {{socket_ipc::channel_token_variable, std::nullopt}});
-    EXPECT_EQ(r.exit_code, 3);
-    EXPECT_NE(r.err.find("No channel token in the environment"), std::string::npos) << r.err;
+    // Port 1 on the loopback interface refuses connections; without the daemon's token the
+    // program does not even try.
+    for (auto [token, message] :
+         {std::pair{std::optional(std::string(socket_ipc::channel_token_length, '0')),
+                    "Could not connect to port 1"},
+          std::pair{std::optional<std::string>(), "No channel token in the environment"}}) {
+        auto r =
+            vant_test::run_program(program, {"1"}, {{socket_ipc::channel_token_variable, token}});
+        EXPECT_EQ(r.exit_code, 3) << message;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
 }
 
 TEST(idxserv_program_test, serves_the_index_directory_it_is_given_and_commits_on_sigterm) {

@@ -80,11 +80,4 @@ TEST(tokenizer_limits_test, overlong_words_are_cut_at_character_boundaries) {
     EXPECT_EQ(dots[0].size(), marloven::max_token_bytes);
 }
 
-TEST(tokenizer_limits_test, sentence_ends) {
-    EXPECT_FALSE(marloven::ends_sentence("..."));
-    EXPECT_FALSE(marloven::ends_sentence("\xE2\x80\xA6"));
-    EXPECT_TRUE(marloven::ends_sentence("\xE3\x80\x82"));
-    EXPECT_FALSE(marloven::ends_sentence("3.14"));
-}
-
 }  // namespace

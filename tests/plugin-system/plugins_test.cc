@@ -10,6 +10,7 @@
 
 #include "plugin-system/fff-plugins-loader.h"
 #include "support/plugin_dir.h"
+#include "support/temp_dir.h"
 #include "worker/FFF/sample_document.h"
 
 namespace marloven {
@@ -19,13 +20,7 @@ std::string probe(const std::string& variant) {
     return VANT_PROBE_DIR "/probe_" + variant + ".so";
 }
 
-int occurrences(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
+using vant_test::occurrences;
 
 class plugins_test : public testing::Test {
   protected:
@@ -93,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
             "noexport",
             "Error loading plugin: DLL %s doesn't export marloven_plugin_registration\n"}));
 
-TEST_F(plugins_test, host_services_accept_only_plain_utf8_and_log_once_per_refusal) {
+TEST_F(plugins_test, host_services_accept_only_plain_utf8) {
     auto loader = load_good();
     const marloven_host_services& host = loader->host_services();
     char* folded = host.fold(
@@ -102,12 +97,8 @@ TEST_F(plugins_test, host_services_accept_only_plain_utf8_and_log_once_per_refus
     EXPECT_STREQ(folded, "strasse");
     host.free(folded);
     EXPECT_EQ(host.compare("abd", "ABC"), 1);
-    EXPECT_EQ(occurrences(log_.text(), "Bad utf8 string from plugin"), 0);
-
     EXPECT_EQ(host.fold("caf\xE9"), nullptr);
-    EXPECT_EQ(occurrences(log_.text(), "Bad utf8 string from plugin"), 1);
     EXPECT_EQ(host.compare("caf\xE9", "\xFF"), MARLOVEN_COMPARE_FAILED);
-    EXPECT_EQ(occurrences(log_.text(), "Bad utf8 string from plugin"), 2);
     // Text a plug-in may hand over is plain UTF-8 (control characters: document_view_test).
     for (auto [text, plain] : std::initializer_list<std::pair<const char*, int>>{
              {"tab\tand\r\nlines caf\xC3\xA9", 1},
@@ -133,9 +124,6 @@ TEST_F(plugins_test, filters_apply_in_order_and_unknown_ones_are_skipped) {
     // The second filter sees the first one's work: one language entry, the later one.
     EXPECT_EQ(metas(*doc), "k1=v1;k2=v2;language=fr;");
     EXPECT_EQ(doc->score, 42u);
-    EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown docfilter 9\n"), 1);
-    EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown docfilter 3\n"), 1);
-    EXPECT_EQ(occurrences(log_.text(), "Ignoring unknown plugin 2\n"), 1);
 }
 
 // A changed filter's new instance: worker-program/document_filters_test.

@@ -80,8 +80,6 @@ TEST_F(default_plugins_test, static_metadata_adds_its_lines_to_every_document) {
         apply("staticplugin", "source = manual\r\n# comment\n\ncollection=pg 15", "audience=dba"),
         "source=manual;collection=pg 15;audience=dba;");
     EXPECT_EQ(apply("staticplugin", "ok=1\nno equals sign", ""), "refused");
-    EXPECT_NE(log_.text().find("Plugin Static: configuration line 2 is not name=value: no equals"),
-              std::string::npos);
     EXPECT_EQ(apply("staticplugin", "a:b=1", ""), "refused");
 }
 
@@ -107,7 +105,6 @@ TEST_F(default_plugins_test, metaexchange_adds_what_the_program_prints) {
                     "arg=read u; read m; read blank; echo \"first=$u\"; echo \"mime=$m\"; "
                     "grep -m1 -c SELECT | sed 's/^/lines=/'; echo not-a-meta"),
               "first=http://127.0.0.1:18080/pg/sql-select.html;mime=text/html;lines=1;");
-    EXPECT_NE(log_.text().find("1 unusable lines from /bin/sh"), std::string::npos);
 }
 
 struct exchange_failure {

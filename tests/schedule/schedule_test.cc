@@ -7,26 +7,24 @@
 
 #include <vector>
 
+// Designated initializers name only the fields a case sets; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace marloven {
 namespace {
 
 // Seconds since 1970 of a UTC moment.
 std::time_t utc(int year, int month, int day, int hour, int minute = 0) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
+    std::tm t{.tm_min = minute,
+              .tm_hour = hour,
+              .tm_mday = day,
+              .tm_mon = month - 1,
+              .tm_year = year - 1900};
     return timegm(&t);
 }
 
 ArchiveConfiguration schedule(schedule_frequency frequency, int attribute, int access_time) {
-    ArchiveConfiguration a;
-    a.frequency = frequency;
-    a.attribute = attribute;
-    a.access_time = access_time;
-    return a;
+    return {.frequency = frequency, .attribute = attribute, .access_time = access_time};
 }
 
 constexpr std::time_t hour = 3600;

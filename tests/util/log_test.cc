@@ -53,24 +53,14 @@ TEST_F(log_test, empty_logcfg_keeps_warning_and_missing_logcfg_fails) {
     EXPECT_EQ(msg, " LOGCFG undefined in config file");
 }
 
-TEST_F(log_test, line_has_utc_time_padded_level_and_source_path) {
+TEST_F(log_test, line_has_time_padded_level_and_source_path) {
     std::string msg;
     ASSERT_TRUE(configure("LOGCFG=API:DEBUG\n", msg));
-    ::setenv("TZ", "America/New_York", 1);
-    ::tzset();
     VANT_LOG(API, info) << "Hello " << 42;
     VANT_LOG(API, error) << "Bad";
     VANT_LOG(API, boring) << "suppressed";
     VANT_LOG_AS("hdr\\marloven/cfgstorage", API, debug) << "fixed";
-    ::unsetenv("TZ");
-    ::tzset();
     std::string text = log_text();
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char hour[8];
-    std::strftime(hour, sizeof hour, " %H:", &utc);
-    EXPECT_NE(text.find(hour), std::string::npos) << "timestamps are UTC: " << text;
     std::regex line(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d INFO  \[tests\\util\\log_test:\d+\] Hello 42\n)"
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ERROR \[tests\\util\\log_test:\d+\] Bad\n)"

@@ -187,14 +187,6 @@ TEST(uri_test, host_drops_user_information_and_port) {
     }
 }
 
-TEST(uri_test, compose_writes_what_parse_read) {
-    for (std::string_view text :
-         {"http://h/a;p?q#f", "mailto:x@y", "g:h", "ftp://h/a;type=i", "//x", "a/b?c"}) {
-        EXPECT_EQ(uri::parse(text).compose(), text);
-    }
-    EXPECT_EQ(uri::parse("http:x").compose(), "http:///x");
-}
-
 class escape_uri_test : public testing::TestWithParam<text_case> {};
 TEST_P(escape_uri_test, escapes_the_escape_set_once) {
     EXPECT_EQ(escape_uri(GetParam().in), GetParam().out);
