@@ -8,6 +8,7 @@
 
 #include "records/records.h"
 #include "records/records_internal.h"
+#include "util/charsets.h"
 #include "util/config_file.h"
 #include "util/log.h"
 
@@ -64,6 +65,7 @@ bool parse(std::string_view xml, const start_handler& on_start, const end_handle
     }
     parse_state state{&on_start, &on_end, {}};
     XML_SetUserData(parser.get(), &state);
+    XML_SetUnknownEncodingHandler(parser.get(), unknown_encoding_handler, nullptr);
     XML_SetElementHandler(
         parser.get(),
         [](void* data, const XML_Char* name, const XML_Char** attrs) {

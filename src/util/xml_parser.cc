@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/charsets.h"
 #include "util/log.h"
 
 namespace marloven {
@@ -204,6 +205,8 @@ guarded_xml_parser::guarded_xml_parser(xml_handler& handler, const char* encodin
     XML_SetStartDoctypeDeclHandler(parser_, callbacks::doctype);
     XML_SetEntityDeclHandler(parser_, callbacks::entity);
     XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
+    // A document in a code page that expat does not know is read through our character sets.
+    XML_SetUnknownEncodingHandler(parser_, unknown_encoding_handler, nullptr);
 }
 
 guarded_xml_parser::~guarded_xml_parser() {
