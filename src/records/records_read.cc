@@ -1,16 +1,14 @@
-// records_read.cc: reading configuration records from their XML texts with expat.
+// records_read.cc: reading configuration records from their XML texts.
 // SPDX-License-Identifier: MIT
-#include <expat.h>
-
-#include <climits>
 #include <functional>
-#include <memory>
+#include <string>
+#include <vector>
 
 #include "records/records.h"
 #include "records/records_internal.h"
-#include "util/charsets.h"
 #include "util/config_file.h"
 #include "util/log.h"
+#include "util/xml_parser.h"
 
 namespace marloven {
 
@@ -21,14 +19,9 @@ using namespace records_detail;
 // The attributes of one start tag; a missing attribute reads as the empty text.
 class attributes {
   public:
-    explicit attributes(const XML_Char** list) : list_(list) {}
+    explicit attributes(const xml_attributes& all) : all_(all) {}
     std::string_view operator[](std::string_view name) const {
-        for (const XML_Char** a = list_; a[0] != nullptr; a += 2) {
-            if (name == a[0]) {
-                return a[1];
-            }
-        }
-        return {};
+        return all_.find("", name).value_or(std::string_view());
     }
     std::string text(std::string_view name) const { return std::string((*this)[name]); }
     int integer(std::string_view name) const {
@@ -36,7 +29,7 @@ class attributes {
     }
 
   private:
-    const XML_Char** list_;
+    const xml_attributes& all_;
 };
 
 // Called for every start tag, in document order, whatever its depth.
@@ -44,50 +37,43 @@ using start_handler = std::function<void(std::string_view name, const attributes
 // Called at every end tag with the text that the element holds directly.
 using end_handler = std::function<void(std::string_view name, std::string& text)>;
 
-struct parse_state {
-    const start_handler* on_start;
-    const end_handler* on_end;
-    std::vector<std::string> texts;  // one per open element
-};
+class record_reader : public xml_handler {
+  public:
+    record_reader(const start_handler& on_start, const end_handler& on_end)
+        : on_start_(on_start), on_end_(on_end) {}
 
-struct parser_free {
-    void operator()(XML_Parser p) const noexcept { XML_ParserFree(p); }
-};
-
-// Parses `xml` in one piece; false when it is not well-formed.
-bool parse(std::string_view xml, const start_handler& on_start, const end_handler& on_end = {}) {
-    if (xml.size() > static_cast<size_t>(INT_MAX)) {
-        return false;
+    void start_element(std::string_view, std::string_view name,
+                       const xml_attributes& all) override {
+        open_.push_back({std::string(name), {}});
+        on_start_(name, attributes(all));
     }
-    std::unique_ptr<XML_ParserStruct, parser_free> parser(XML_ParserCreate(nullptr));
-    if (!parser) {
-        return false;
-    }
-    parse_state state{&on_start, &on_end, {}};
-    XML_SetUserData(parser.get(), &state);
-    XML_SetUnknownEncodingHandler(parser.get(), unknown_encoding_handler, nullptr);
-    XML_SetElementHandler(
-        parser.get(),
-        [](void* data, const XML_Char* name, const XML_Char** attrs) {
-            auto* s = static_cast<parse_state*>(data);
-            s->texts.emplace_back();
-            (*s->on_start)(name, attributes(attrs));
-        },
-        [](void* data, const XML_Char* name) {
-            auto* s = static_cast<parse_state*>(data);
-            if (*s->on_end) {
-                (*s->on_end)(name, s->texts.back());
-            }
-            s->texts.pop_back();
-        });
-    XML_SetCharacterDataHandler(parser.get(), [](void* data, const XML_Char* text, int length) {
-        auto* s = static_cast<parse_state*>(data);
-        if (!s->texts.empty()) {
-            s->texts.back().append(text, static_cast<size_t>(length));
+    void end_element() override {
+        if (on_end_) {
+            on_end_(open_.back().name, open_.back().text);
         }
-    });
-    return XML_Parse(parser.get(), xml.data(), static_cast<int>(xml.size()), XML_TRUE) ==
-           XML_STATUS_OK;
+        open_.pop_back();
+    }
+    void text(std::string_view data) override {
+        if (!open_.empty()) {
+            open_.back().text += data;
+        }
+    }
+
+  private:
+    struct element {
+        std::string name, text;
+    };
+    const start_handler& on_start_;
+    const end_handler& on_end_;
+    std::vector<element> open_;
+};
+
+// Parses `xml` in one piece with the limits of every XML reader; false when it is refused or
+// not well-formed.
+bool parse(std::string_view xml, const start_handler& on_start, const end_handler& on_end = {}) {
+    record_reader reader(on_start, on_end);
+    guarded_xml_parser parser(reader, nullptr);
+    return parser.feed(xml, true);
 }
 
 // Sets `field` to the value whose spelling is `value`; an unknown spelling is logged with
