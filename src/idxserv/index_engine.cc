@@ -209,10 +209,7 @@ std::vector<index_engine::stored_field> index_engine::stored_fields(const std::s
 }
 
 std::string index_engine::stored_record(Xapian::docid id) {
-    Xapian::Document doc = reader_->get_document(id, Xapian::DOC_ASSUME_VALID);
-    std::string record = doc.get_value(stored_slot);
-    // A document indexed before the fields moved to their slot keeps them in its data.
-    return record.empty() ? doc.get_data() : record;
+    return reader_->get_document(id, Xapian::DOC_ASSUME_VALID).get_value(stored_slot);
 }
 
 std::optional<std::string> index_engine::field_text(const std::vector<stored_field>& fields,
