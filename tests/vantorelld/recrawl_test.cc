@@ -56,7 +56,6 @@ TEST_P(recrawl_test, unchanged_site_keeps_its_versions_and_changed_page_is_store
     crawl_again(*thread, arcid, 0);
     const auto first =
         rows("select guid, error, content, fff, fffcrc from docstorage order by url");
-    ASSERT_EQ(first.size(), 2u);
 
     // The re-crawl: the leaf is reached through the unchanged home page's stored links.
     crawl_again(*thread, arcid, 3600);
