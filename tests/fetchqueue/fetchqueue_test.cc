@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "support/test_database.h"
@@ -56,9 +57,8 @@ TEST_F(fetchqueue_test, duplicate_push_keeps_the_first_priority_and_redirect_cou
     EXPECT_EQ(q->redirects(db_, 1, "http://a.example/it's"), 3u);
     auto first = q->next(db_);
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->arcid, 1u);
-    EXPECT_EQ(first->url, "http://a.example/it's");
-    EXPECT_EQ(first->priority, 5u);
+    EXPECT_EQ(std::tie(first->arcid, first->url, first->priority),
+              std::make_tuple(1u, "http://a.example/it's", 5u));
     q->remove(db_, 1, first->url);
     EXPECT_TRUE(q->empty(db_, 1));
     q->push(db_, 1, first->url, 0);  // reached again, by an ordinary link

@@ -115,7 +115,6 @@ TEST_F(logstorage_test, query_log_reads_a_time_range_in_logging_order) {
     logs_.logQuery(db_, 2, 150, "other archive");
     auto rows = logs_.queryLog(db_, 1, 100, 200);
     std::vector<std::string> texts;
-    texts.reserve(rows.size());
     for (const auto& r : rows) {
         texts.push_back(std::to_string(r.timestamp) + " " + r.query);
     }
