@@ -206,20 +206,5 @@ TEST(result_row, variables_of_a_row) {
     EXPECT_EQ(result_row_variables(hit, true).at("cache"), "cache/document?doc=" + hit.guid);
 }
 
-TEST(result_row, titled_rows_use_the_trow_section_when_the_template_has_one) {
-    template_definition def;
-    def.sections = {{"result_row", "/row"}, {"result_trow", "/trow"}};
-    const query_map params;
-    template_page page(
-        def, [](const std::string& path) { return std::optional<std::string>(path + " "); },
-        params);
-    search_outcome result;
-    result.total = 2;
-    result.hits = {query_hit{"a", "http://a/", "Title", "", {}, 0, 0, 0, 1},
-                   query_hit{"b", "http://b/", "", "", {}, 0, 0, 0, 1}};
-    render_results(page, {}, result, true);
-    EXPECT_EQ(page.text(), "/trow /row ");
-}
-
 }  // namespace
 }  // namespace marloven
