@@ -150,7 +150,6 @@ TEST_P(request_failure_test, expected_failures_get_500_and_the_thread_goes_on) {
                    "Date: [^\r]+ GMT\r\n\r\n")));
     EXPECT_EQ(vant_test::http_exchange(server->port(), "GET /ok HTTP/1.0\r\n\r\n"),
               "HTTP/1.1 200 OK\r\n\r\nfine");
-    EXPECT_NE(log().find("Request failed: "), std::string::npos);
 }
 INSTANTIATE_TEST_SUITE_P(
     cases, request_failure_test,
