@@ -113,18 +113,6 @@ TEST(records, plugin_configuration_accepts_line_ends_and_rejects_other_character
     }
 }
 
-// One row per way of reading a value: a flag, a choice of names, the marker edge. Names are
-// matched exactly, letter case included.
-TEST(records, unknown_spellings_leave_the_field_alone) {
-    for (const char* xml :
-         {"<source><robots check=\"false \"/></source>", "<source><auth type=\"Cookie\"/></source>",
-          "<source><textexclusionmarker edge=\"middle\" value=\"x\"/></source>"}) {
-        SourceConfiguration s;
-        ASSERT_TRUE(from_xml(xml, s)) << xml;
-        EXPECT_EQ(s, SourceConfiguration{}) << xml;
-    }
-}
-
 TEST(records, missing_elements_keep_the_starting_values) {
     SourceConfiguration s;
     s.robots_check = false;
