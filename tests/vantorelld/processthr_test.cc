@@ -261,19 +261,5 @@ TEST_P(worker_hang_test, hung_worker_is_killed_and_replaced) {
 INSTANTIATE_TEST_SUITE_P(cases, worker_hang_test,
                          testing::Values(hang_case{"/robots.txt", "0"}, hang_case{"/", "12"}));
 
-// A thread that found no URL waits for a change made while it looked, not for its whole pause:
-// a change between reading the count and waiting must not be lost, and a stop ends the wait.
-TEST(crawl_wakeup_test, change_made_while_looking_or_stop_ends_the_wait) {
-    crawl_wakeup w;
-    std::stop_source stop;
-    const std::uint64_t seen = w.changes();
-    w.changed();
-    w.wait(seen, std::chrono::hours(1), stop.get_token());  // returns at once, or hangs
-    EXPECT_EQ(w.changes(), seen + 1);
-    std::jthread stopper([&] { stop.request_stop(); });
-    w.wait(w.changes(), std::chrono::hours(1), stop.get_token());
-    EXPECT_TRUE(stop.stop_requested());
-}
-
 }  // namespace
 }  // namespace marloven
