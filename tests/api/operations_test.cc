@@ -92,12 +92,10 @@ TEST_F(operations_test, stale_stamps_and_records_in_use_are_refused) {
     archive.source_id = source;
     archive.auth_id = storage_->auths.add(db_, AuthConfiguration{});
     int archive_id = storage_->archives.add(db_, archive);
-    CollectionConfiguration collection;
-    collection.archives = {archive_id};
-    int collection_id = storage_->collections.add(db_, collection);
-    WatchConfiguration watch;
-    watch.collection = collection_id;
-    storage_->watches.add(db_, watch);
+    int collection_id =
+        storage_->collections.add(db_, CollectionConfiguration{"", "", {archive_id}, {}});
+    storage_->watches.add(db_,
+                          WatchConfiguration{"", "", "", query_parser::alg, 0, collection_id, {}});
     EXPECT_EQ(call(RemoveSource, admin(), source), "InUse");
     EXPECT_EQ(call(RemoveAuth, admin(), archive.auth_id), "InUse");
     EXPECT_EQ(call(RemoveArchive, admin(), archive_id), "InUse");
@@ -123,11 +121,9 @@ TEST_F(operations_test, set_refuses_a_lock_out_and_an_unwritable_record) {
 }
 
 TEST_F(operations_test, set_refuses_references_the_caller_may_not_read) {
-    DocFilter open_filter;
-    open_filter.acl = {grant("All Users", at::read)};
-    DocFilter closed_filter;
-    int open_id = storage_->docfilters.add(db_, open_filter);
-    int closed_id = storage_->docfilters.add(db_, closed_filter);
+    int open_id =
+        storage_->docfilters.add(db_, DocFilter{"", "", 0, "", {grant("All Users", at::read)}});
+    int closed_id = storage_->docfilters.add(db_, DocFilter{});
     const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
     int source = add_source(rw);
     api_session ann = user("ann");
