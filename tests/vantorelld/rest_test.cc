@@ -242,9 +242,8 @@ class exchange_test : public testing::TestWithParam<exchange_case> {
         login.users["bob"] = {"bob", md5_hex("bobpw"), false, {}};
         login.users["nopass"] = {"nopass", "", true, {}};
         app_->storage().logins.set(db, login_record_id, login);
-        RootACL browsing;
-        browsing.entries = {{"staff", access_type::read, false}};
-        app_->storage().root_acls.set(db, root_acl_browsing, browsing);
+        app_->storage().root_acls.set(db, root_acl_browsing,
+                                      RootACL{{{"staff", access_type::read, false}}});
         t.commit();
         docs_.write("index.html.special", "language\nen /en/\nde /de/\n");
         docs_.write("old.special", "redirect /new/\n");
