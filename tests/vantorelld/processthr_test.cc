@@ -44,13 +44,10 @@ TEST_F(process_thread_test, archive_with_history_keeps_every_fetch) {
     // Parsing the stored versions again: the stored content is parsed, not fetched; a guid that
     // is not stored is dropped. Issue 15: the UNCHANGED version became a good one (and indexed).
     now_ += 60;
-    const std::vector<std::string> guids = rows("select guid from docstorage");
     {
         transaction t(db_);
         svc_.logs->crawlStarted(db_, arcid, now_);
-        for (const auto& guid : guids) {
-            svc_.queue->push(db_, arcid, "guid:" + guid, 0);
-        }
+        svc_.documents->requeueArchive(db_, arcid, *svc_.queue);
         svc_.queue->push(db_, arcid, "guid:0000", 0);
         t.commit();
     }
