@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <tuple>
 
 #include "api_fixture.h"
@@ -29,10 +31,7 @@ class api_plugin_test : public api_fixture {
     template <typename Info>
     static std::vector<int> ids(const std::vector<Info>& infos) {
         std::vector<int> out;
-        out.reserve(infos.size());
-        for (const Info& i : infos) {
-            out.push_back(i.id);
-        }
+        std::ranges::transform(infos, std::back_inserter(out), &Info::id);
         return out;
     }
 

@@ -58,9 +58,7 @@ class api_fixture : public testing::Test {
         return acl_entry{name, access, deny};
     }
     void set_root_acl(int id, acl_list entries) {
-        RootACL r;
-        r.entries = std::move(entries);
-        ASSERT_TRUE(storage_->root_acls.set(db_, id, r));
+        ASSERT_TRUE(storage_->root_acls.set(db_, id, RootACL{std::move(entries)}));
     }
 
     vant_test::temp_dir dir_;

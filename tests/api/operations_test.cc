@@ -92,44 +92,38 @@ TEST_F(operations_test, stale_stamps_and_records_in_use_are_refused) {
     archive.source_id = source;
     archive.auth_id = storage_->auths.add(db_, AuthConfiguration{});
     int archive_id = storage_->archives.add(db_, archive);
-    CollectionConfiguration collection;
-    collection.archives = {archive_id};
-    int collection_id = storage_->collections.add(db_, collection);
-    WatchConfiguration watch;
-    watch.collection = collection_id;
-    storage_->watches.add(db_, watch);
+    int collection_id =
+        storage_->collections.add(db_, CollectionConfiguration{"", "", {archive_id}, {}});
+    storage_->watches.add(db_,
+                          WatchConfiguration{"", "", "", query_parser::alg, 0, collection_id, {}});
     EXPECT_EQ(call(RemoveSource, admin(), source), "InUse");
     EXPECT_EQ(call(RemoveAuth, admin(), archive.auth_id), "InUse");
     EXPECT_EQ(call(RemoveArchive, admin(), archive_id), "InUse");
     EXPECT_EQ(call(RemoveCollection, admin(), collection_id), "InUse");
 }
 
-// Issue 15: a record that cannot be written gave ErrorWritingEntity.
-TEST_F(operations_test, set_of_an_unwritable_record_is_bad_magic) {
-    int id = add_source({grant("ann", at::read), grant("ann", at::write)});
+// A change that would lock the caller out; issue 15: a record that cannot be written gave
+// ErrorWritingEntity.
+TEST_F(operations_test, set_refuses_a_lock_out_and_an_unwritable_record) {
+    const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
+    int id = add_source(rw);
     api_session ann = user("ann");
-    SourceConfiguration changed;
-    changed.name = "control\x01";
-    changed.acl = {grant("ann", at::read), grant("ann", at::write)};
-    EXPECT_EQ(call(SetSourceConfiguration, ann, id, changed, magic_of(ann, id)), "BadMagic");
-}
-
-TEST_F(operations_test, set_refuses_a_change_that_would_lock_the_caller_out) {
-    int id = add_source({grant("ann", at::read), grant("ann", at::write)});
-    api_session ann = user("ann");
-    SourceConfiguration changed;
-    changed.acl = {grant("ann", at::read)};
-    EXPECT_EQ(call(SetSourceConfiguration, ann, id, changed, magic_of(ann, id)), "AccessViolation");
-    EXPECT_EQ(call(SetSourceConfiguration, admin(), id, changed, magic_of(ann, id)), "")
+    SourceConfiguration locked_out;
+    locked_out.acl = {grant("ann", at::read)};
+    SourceConfiguration unwritable;
+    unwritable.name = "control\x01";
+    unwritable.acl = rw;
+    EXPECT_EQ(call(SetSourceConfiguration, ann, id, locked_out, magic_of(ann, id)),
+              "AccessViolation");
+    EXPECT_EQ(call(SetSourceConfiguration, ann, id, unwritable, magic_of(ann, id)), "BadMagic");
+    EXPECT_EQ(call(SetSourceConfiguration, admin(), id, locked_out, magic_of(ann, id)), "")
         << "administrators pass every check";
 }
 
 TEST_F(operations_test, set_refuses_references_the_caller_may_not_read) {
-    DocFilter open_filter;
-    open_filter.acl = {grant("All Users", at::read)};
-    DocFilter closed_filter;
-    int open_id = storage_->docfilters.add(db_, open_filter);
-    int closed_id = storage_->docfilters.add(db_, closed_filter);
+    int open_id =
+        storage_->docfilters.add(db_, DocFilter{"", "", 0, "", {grant("All Users", at::read)}});
+    int closed_id = storage_->docfilters.add(db_, DocFilter{});
     const acl_list rw = {grant("ann", at::read), grant("ann", at::write)};
     int source = add_source(rw);
     api_session ann = user("ann");

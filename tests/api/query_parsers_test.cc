@@ -130,11 +130,5 @@ INSTANTIATE_TEST_SUITE_P(
                                "cd",
                                "WORD:ab WORD:cd NEAR:2"}));
 
-TEST(query_parse, other_parsers_fail) {
-    std::vector<query_atom> atoms;
-    EXPECT_FALSE(parse_query(query_parser::none, "a", atoms));
-    EXPECT_FALSE(parse_query(static_cast<query_parser>(4), "a", atoms));
-}
-
 }  // namespace
 }  // namespace marloven

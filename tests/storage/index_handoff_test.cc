@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <thread>
 
 #include "idxstorage/fff_builder.h"
@@ -50,9 +52,7 @@ class index_handoff_test : public testing::Test {
         std::vector<query_hit> found;
         index_.query(q, nullptr, found);
         std::vector<std::string> guids;
-        for (const auto& h : found) {
-            guids.push_back(h.guid);
-        }
+        std::ranges::transform(found, std::back_inserter(guids), &query_hit::guid);
         return guids;
     }
 

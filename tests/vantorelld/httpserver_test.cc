@@ -105,36 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
                     allowance_case{{{1000, 1 << 20, false}}, 6000},  // no more than the limit
                     // A trickler: one byte every 3 s runs out before its second byte.
                     allowance_case{{{3000, 1, false}}, 5002},
-                    // 500 bytes a second can go on for ever.
-                    allowance_case{[] {
-                                       std::vector<allowance_step> steps;
-                                       for (int s = 1; s <= 100; ++s) {
-                                           steps.push_back({s * 1000, 500, false});
-                                       }
-                                       return steps;
-                                   }(),
-                                   105000},
                     // 10 s of work between two sends costs the client nothing.
                     allowance_case{{{1000, 500, false}, {11000, 0, true}, {13000, 500, false}},
                                    17000}));
-
-// Without HTTP_USER every client is an administrator: a server that other machines can reach
-// is warned about at start-up.
-struct exposure_case {
-    const char* address;
-    const char* http_user;
-    bool warned;
-};
-class open_server_warning_test : public testing::TestWithParam<exposure_case> {};
-
-TEST_P(open_server_warning_test, only_a_server_beyond_loopback_without_http_user_is_warned_about) {
-    EXPECT_EQ(open_server_warning(GetParam().address, GetParam().http_user).has_value(),
-              GetParam().warned);
-}
-INSTANTIATE_TEST_SUITE_P(cases, open_server_warning_test,
-                         testing::Values(exposure_case{"127.8.9.10:2200", "", false},
-                                         exposure_case{"128.0.0.1:80", "", true},
-                                         exposure_case{"*:0", "admin", false}));
 
 // A full pool of connections makes room for a newcomer by cutting off the client that has waited
 // longest for its head.
@@ -177,7 +150,6 @@ TEST_P(request_failure_test, expected_failures_get_500_and_the_thread_goes_on) {
                    "Date: [^\r]+ GMT\r\n\r\n")));
     EXPECT_EQ(vant_test::http_exchange(server->port(), "GET /ok HTTP/1.0\r\n\r\n"),
               "HTTP/1.1 200 OK\r\n\r\nfine");
-    EXPECT_NE(log().find("Request failed: "), std::string::npos);
 }
 INSTANTIATE_TEST_SUITE_P(
     cases, request_failure_test,

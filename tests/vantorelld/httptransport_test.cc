@@ -38,9 +38,8 @@ TEST_P(soap_reply_test, has_the_fixed_lines_in_order) {
         EXPECT_EQ(body, payload);
         return;
     }
-    // The zlib format: a two-byte header, deflated data and the Adler-32 trailer.
-    EXPECT_LT(body.size(), payload.size());
-    EXPECT_EQ(static_cast<unsigned char>(body[0]) & 0x0f, 8) << "deflate method";
+    // The zlib format (which uncompress checks): a two-byte header, deflated data and the
+    // Adler-32 trailer.
     std::string inflated(payload.size(), '\0');
     uLongf size = inflated.size();
     ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(inflated.data()), &size,

@@ -11,18 +11,13 @@
 namespace marloven {
 namespace {
 
-// A query packet as Office sends it, for the collection `domain`, with `range` inside.
+// A query packet for the collection `domain`, with `range` inside, and the second query text that
+// Office adds (which is not the query).
 std::string packet(std::string_view domain, std::string_view text, std::string_view range) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-           "<QueryPacket xmlns=\"urn:Microsoft.Search.Query\" revision=\"1\" build=\"(11.0.5329)\">"
-           "<Query domain=\"" +
-           std::string(domain) +
-           "\"><QueryId>{5A7F0C4E-0001-0002-0003-000000000004}</QueryId>"
-           "<Context><QueryText type=\"STRING\" language=\"en-us\">" +
-           std::string(text) +
-           "</QueryText><LanguagePreference>en-us</LanguagePreference></Context>" +
-           std::string(range) +
-           "<OfficeContext xmlns=\"urn:Microsoft.Search.Query.Office.Context\" revision=\"1\">"
+    return "<QueryPacket xmlns=\"urn:Microsoft.Search.Query\"><Query domain=\"" +
+           std::string(domain) + "\"><Context><QueryText>" + std::string(text) +
+           "</QueryText></Context>" + std::string(range) +
+           "<OfficeContext xmlns=\"urn:Microsoft.Search.Query.Office.Context\">"
            "<QueryText>not this one</QueryText></OfficeContext></Query></QueryPacket>";
 }
 
