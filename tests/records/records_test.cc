@@ -179,11 +179,17 @@ TEST(records, legacy_index_gives_a_source_and_an_archive) {
     EXPECT_FALSE(from_index_xml("<index>", s, a));
 }
 
-TEST(records, text_that_is_not_well_formed_is_rejected) {
-    for (const char* bad : {"<source", "<source>&bogus;</source>", "<source name=\"\xff\"/>"}) {
+// Records go through the guarded reader: declarations are refused, code pages are read.
+TEST(records, text_that_is_not_well_formed_or_declares_entities_is_rejected) {
+    for (const char* bad : {"<source", "<source>&bogus;</source>", "<source name=\"\xff\"/>",
+                            "<!DOCTYPE s [<!ENTITY e \"x\">]><source name=\"&e;\"/>"}) {
         SourceConfiguration s;
         EXPECT_FALSE(from_xml(bad, s)) << bad;
     }
+    SourceConfiguration s;
+    ASSERT_TRUE(
+        from_xml("<?xml version=\"1.0\" encoding=\"iso-8859-15\"?><source name=\"\xA4\"/>", s));
+    EXPECT_EQ(s.name, "\xE2\x82\xAC");
 }
 
 TEST(records, text_that_xml_cannot_carry_is_not_written) {
