@@ -109,6 +109,24 @@ INSTANTIATE_TEST_SUITE_P(
                     allowance_case{{{1000, 500, false}, {11000, 0, true}, {13000, 500, false}},
                                    17000}));
 
+// Without HTTP_USER every client is an administrator: a server that other machines can reach
+// is warned about at start-up.
+struct exposure_case {
+    const char* address;
+    const char* http_user;
+    bool warned;
+};
+class open_server_warning_test : public testing::TestWithParam<exposure_case> {};
+
+TEST_P(open_server_warning_test, only_a_server_beyond_loopback_without_http_user_is_warned_about) {
+    EXPECT_EQ(open_server_warning(GetParam().address, GetParam().http_user).has_value(),
+              GetParam().warned);
+}
+INSTANTIATE_TEST_SUITE_P(cases, open_server_warning_test,
+                         testing::Values(exposure_case{"127.8.9.10:2200", "", false},
+                                         exposure_case{"128.0.0.1:80", "", true},
+                                         exposure_case{"*:0", "admin", false}));
+
 // A full pool of connections makes room for a newcomer by cutting off the client that has waited
 // longest for its head.
 TEST_F(httpserver_test, beyond_the_connection_bound_the_oldest_unfinished_head_is_cut_off) {
