@@ -111,7 +111,6 @@ class test_http_server {
     bool wait_or_stop(std::chrono::milliseconds delay);
 
     int listen_fd_ = -1;
-    int wake_fd_ = -1;  // eventfd, readable once the server stops
     std::uint16_t port_ = 0;
 
     mutable std::mutex mutex_;
