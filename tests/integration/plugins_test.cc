@@ -83,7 +83,7 @@ TEST_F(plugins_crawl_test, filter_metas_are_found_by_meta_queries_and_renewed_by
     source.docfilters = {filters["SLR"], filters["URL"], edition};
     ArchiveConfiguration archive;  // readable by everybody
     archive.source_id = add_record(source);
-    archive.acl = {{"All Users", access_type::read, false}};
+    archive.acl = {{"All Users"}};
     const auto arcid = static_cast<std::uint32_t>(add_record(archive));
     crawl(arcid);
     const std::set<std::string> pages = {site_.url("/"), site_.url("/a.html"),

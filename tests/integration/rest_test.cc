@@ -19,12 +19,8 @@ class rest_test : public daemon_fixture {
   protected:
     // Archive 1 (readable by everybody) with one stored page, in the index too; archive 2 empty.
     void SetUp() override {
-        ArchiveConfiguration a;
-        a.name = "one";
-        a.acl = {{"All Users", access_type::read, false}};
-        add_record(a);
-        a.name = "two";
-        add_record(a);
+        add_archive("one");
+        add_archive("two");
 
         document_version doc;
         doc.guid = page_guid;
