@@ -37,7 +37,9 @@ class daemon_fixture : public testing::Test {
     void start_daemon(const std::string& extra = {}) {
         std::string conf = write_config(extra);
         const std::size_t logged = log().size();
-        daemon_ = start_daemon_program(conf, dir_ / ("daemon" + std::to_string(++starts_)));
+        daemon_ = std::make_unique<background_program>(
+            deployed("vantorelld"), std::vector<std::string>{}, daemon_env(conf),
+            dir_ / ("daemon" + std::to_string(++starts_)));
         ASSERT_TRUE(eventually([&] {
             if (auto port = listening_port(log(), logged)) {
                 port_ = *port;

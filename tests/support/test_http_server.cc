@@ -23,12 +23,6 @@ namespace vant_test {
 
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    marloven::ascii_lower_in_place(out);
-    return out;
-}
-
 std::string gzip(std::string_view data) {
     z_stream z{};
     deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
@@ -62,7 +56,9 @@ bool cookie_present(std::string_view cookie_header, std::string_view wanted) {
 }  // namespace
 
 std::string http_request::header(std::string_view name) const {
-    auto it = headers.find(lower(name));
+    std::string key(name);
+    marloven::ascii_lower_in_place(key);
+    auto it = headers.find(key);
     return it == headers.end() ? std::string() : it->second;
 }
 
@@ -164,15 +160,13 @@ void test_http_server::accept_loop() {
         }
         std::scoped_lock lock(mutex_);
         // Reap connections that have ended, so that a long crawl does not pile up threads.
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if (it->done) {
-                it->thread.join();
-                ::close(it->fd);
-                it = connections_.erase(it);
-            } else {
-                ++it;
+        std::erase_if(connections_, [](connection& ended) {
+            if (ended.done) {
+                ended.thread.join();
+                ::close(ended.fd);
             }
-        }
+            return ended.done;
+        });
         connection& c = connections_.emplace_back();
         c.fd = fd;
         c.thread = std::jthread([this, &c] { serve(c); });
