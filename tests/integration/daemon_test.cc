@@ -34,30 +34,25 @@ TEST_F(daemon_test, second_daemon_on_the_same_data_directory_is_refused) {
 }
 
 TEST_F(daemon_test, preparation_failures_report_event_1000_and_exit_one) {
-    struct failure_case {
-        std::string conf;  // none: MARLOVEN_CONFIG_FILE is not set
-        std::string message;
-    };
     std::string file = dir_.write("plainfile", "x");
     std::filesystem::create_directories(dir_ / "logdir/vantorell.log");
-    std::vector<failure_case> cases = {
-        {"", "No DATADIR defined in configuration file"},
-        {"LOGCFG=\n", "No DATADIR defined in configuration file"},
-        {"DATADIR=" + file + "/sub\nLOGCFG=\n", "Can't create directory " + file + "/sub"},
-        {"DATADIR=" + file + "\nLOGCFG=\n", "Could not access DATADIR"},
-        {"DATADIR=" + (dir_ / "logdir") + "\nLOGCFG=\n",
-         "Cannot open vantorell.log: Is a directory"},
-    };
-    for (const auto& c : cases) {
+    // Each configuration (none: MARLOVEN_CONFIG_FILE is not set) and the failure it gives.
+    for (const auto& [conf, message] : std::vector<std::pair<std::string, std::string>>{
+             {"", "No DATADIR defined in configuration file"},
+             {"LOGCFG=\n", "No DATADIR defined in configuration file"},
+             {"DATADIR=" + file + "/sub\nLOGCFG=\n", "Can't create directory " + file + "/sub"},
+             {"DATADIR=" + file + "\nLOGCFG=\n", "Could not access DATADIR"},
+             {"DATADIR=" + (dir_ / "logdir") + "\nLOGCFG=\n",
+              "Cannot open vantorell.log: Is a directory"}}) {
         auto r = run_program(vant_test::deployed("vantorelld"), {},
-                             c.conf.empty()
+                             conf.empty()
                                  ? vant_test::env_changes{{"MARLOVEN_CONFIG_FILE", std::nullopt}}
-                                 : vant_test::daemon_env(config(c.conf)));
-        EXPECT_EQ(r.exit_code, 1) << c.message;
+                                 : vant_test::daemon_env(config(conf)));
+        EXPECT_EQ(r.exit_code, 1) << message;
         EXPECT_THAT(r.err, testing::HasSubstr("event 1000: vantorell error: "));
-        EXPECT_THAT(r.err, testing::HasSubstr(": Error starting vantorell: " + c.message + "\n"));
+        EXPECT_THAT(r.err, testing::HasSubstr(": Error starting vantorell: " + message + "\n"));
         EXPECT_EQ(r.err.find("MARLOVEN_CONFIG_FILE not defined\n") != std::string::npos,
-                  c.conf.empty())
+                  conf.empty())
             << r.err;
     }
 }

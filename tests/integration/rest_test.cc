@@ -4,6 +4,8 @@
 // SPDX-License-Identifier: MIT
 #include <gmock/gmock.h>
 
+#include <tuple>
+
 #include "daemon_fixture.h"
 #include "worker/FFF/renderers.h"
 
@@ -83,27 +85,22 @@ TEST_F(rest_test, documents_are_read_in_the_form_the_accept_header_asks_for) {
     auto page = sample_page();
     std::string xml = FFF::render_xml(page_guid, "http://example.com/", page_time, *page);
     std::string html = FFF::render_html(page_guid, "http://example.com/", page_time, *page);
-    struct form {
-        std::string accept;
-        std::string type;
-        std::string body;
-    };
-    for (const form& f : {
-             form{"Accept: */*\r\n", "text/html; charset=iso-8859-1",
-                  "<html>Big house, garden</html>"},
-             form{"Accept: application/vnd.marloven-fff\r\n",
-                  "application/vnd.marloven-fff; charset=UTF-8", xml},
-             form{"Accept: text/html; charset=utf-8\r\n", "text/html; charset=UTF-8", html},
-         }) {
+    // The Accept header, and the type and body of the reply.
+    for (const auto& [accept, type, body] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"Accept: */*\r\n", "text/html; charset=iso-8859-1", "<html>Big house, garden</html>"},
+             {"Accept: application/vnd.marloven-fff\r\n",
+              "application/vnd.marloven-fff; charset=UTF-8", xml},
+             {"Accept: text/html; charset=utf-8\r\n", "text/html; charset=UTF-8", html}}) {
         // Every form is crawled content: no type sniffing, no script in the daemon's origin.
-        std::string reply = get(std::string("/index/1/doc/") + page_guid, f.accept);
-        EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: " + quote(f.type) + "\r\n" +
+        std::string reply = get(std::string("/index/1/doc/") + page_guid, accept);
+        EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: " + quote(type) + "\r\n" +
                                        date_pattern() +
-                                       "Content-Length: " + std::to_string(f.body.size()) +
+                                       "Content-Length: " + std::to_string(body.size()) +
                                        "\r\nX-Content-Type-Options: nosniff\r\n"
                                        "Content-Security-Policy: sandbox\r\n\r\n" +
-                                       quote(f.body)))
-            << f.accept << reply;
+                                       quote(body)))
+            << accept << reply;
     }
 }
 

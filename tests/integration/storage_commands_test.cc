@@ -222,11 +222,8 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
     // The database itself is neither a backup target nor a source: either would lose it.
     const std::string self = dir_ / "data/./vantorell.db";
     const std::string junk = dir_.write("junk.db", std::string(4096, 'j'));
-    struct failure_case {
-        std::vector<std::string> args;
-        std::string message;
-    };
-    for (const auto& c : std::vector<failure_case>{
+    for (const auto& [args, message] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"/export", dir_ / "there"},
               "Error exporting config from vantorell: Export directory " + (dir_ / "there") +
                   " already exists\n"},
@@ -245,7 +242,7 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
               "Error importing config to vantorell: No importable record in " + (dir_ / "junk") +
                   "\n"},
          }) {
-        fails("data", c.args, c.message);
+        fails("data", args, message);
     }
     EXPECT_TRUE(fs::is_empty(dir_ / "there"));
     EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
