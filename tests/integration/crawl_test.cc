@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -150,41 +151,41 @@ TEST_F(site_crawl_test, crawls_stores_logs_and_indexes_the_site) {
     std::uint32_t arcid = add_site_archive();
     crawl(arcid);
 
-    // Every page of the site was fetched once; robots.txt and the log-in once each.
+    // Every page of the site was fetched once, robots.txt and the log-in once each, and nothing
+    // else: disallowed and excluded pages were never asked for.
+    std::map<std::string, int> fetched, once;
+    for (const auto& r : site_.requests()) {
+        ++fetched[r.path];
+    }
     for (int n = 1; n <= pages; ++n) {
-        EXPECT_EQ(site_.count(path(n)), 1u) << n;
+        once[path(n)] = 1;
     }
     for (const char* p : {"/", "/robots.txt", "/start", "/login", "/members/m.html", "/old.html",
                           "/moved.html", "/missing.html"}) {
-        EXPECT_EQ(site_.count(p), 1u) << p;
+        once[p] = 1;
     }
-    // Disallowed and excluded pages were never asked for.
-    for (const char* p : {"/private/secret.html", "/excluded/e.html"}) {
-        EXPECT_EQ(site_.count(p), 0u) << p;
-    }
+    EXPECT_EQ(fetched, once);
     const std::string a = std::to_string(arcid);
-    EXPECT_EQ(rows("select status, count(*) from documentlog where arcid=" + a +
-                   " group by status order by status"),
-              (std::vector<std::string>{"0|93", "1|1", "3|1", "6|1"}));
-    EXPECT_EQ(rows("select url from documentlog where status<>0 order by status"),
-              (std::vector<std::string>{url("/old.html"), url("/missing.html"),
-                                        url("/private/secret.html")}));
+    // Every result logged: the good pages, a redirect, a missing page and a disallowed one.
+    EXPECT_EQ(
+        rows("select status, count(*), iif(status, url, '') from documentlog where arcid=" + a +
+             " group by status order by status"),
+        (std::vector<std::string>{"0|93|", "1|1|" + url("/old.html"), "3|1|" + url("/missing.html"),
+                                  "6|1|" + url("/private/secret.html")}));
     EXPECT_EQ(rows("select docs, errors, end>=start from crawlstats where arcid=" + a),
               (std::vector<std::string>{"93|1|1"}));
-    // One stored version per URL; the good ones with their content and parsed document.
-    EXPECT_EQ(rows("select count(*), count(distinct url) from docstorage where arcid=" + a),
-              (std::vector<std::string>{"96|96"}));
-    EXPECT_EQ(number("select count(*) from docstorage where error=0 and contentlen>0 and ffflen>0"),
-              93);
-    EXPECT_EQ(number("select ndocs from doccount where arcid=" + a), 93);
-    EXPECT_EQ(number("select count(*) from fetchqueue"), 0);
+    // One stored version per URL, the good ones with their content and parsed document, as many
+    // counted, and nothing left in the queue.
+    EXPECT_EQ(rows("select count(*), count(distinct url), sum(error=0 and contentlen>0 and "
+                   "ffflen>0), (select ndocs from doccount where arcid=" +
+                   a + "), (select count(*) from fetchqueue) from docstorage where arcid=" + a),
+              (std::vector<std::string>{"96|96|93|93|0"}));
 
     // The index finds pages by words of their titles and bodies, and the members' page.
     EXPECT_EQ(search("title" + letters(17)), (std::set<std::string>{url(path(17))}));
     EXPECT_EQ(search("body" + letters(88)), (std::set<std::string>{url(path(88))}));
     EXPECT_EQ(search("secretmembersword"), (std::set<std::string>{url("/members/m.html")}));
     EXPECT_EQ(search("common").size(), static_cast<size_t>(pages));
-    EXPECT_TRUE(search("hidden").empty());
     EXPECT_EQ(occurrences(log(), "CRITICAL"), 0);
     EXPECT_EQ(occurrences(log(), "ERROR"), 0) << log();
 }
@@ -240,19 +241,18 @@ TEST_F(crawl_test, daemon_killed_mid_crawl_finishes_it_after_a_restart) {
     }
     EXPECT_EQ(daemon_->stop(SIGKILL, 10), 128 + SIGKILL);
     daemon_.reset();
-    EXPECT_EQ(number("select count(*) from crawlstats where end=0"), 1) << "still open";
     // The children see their connection end and exit (the index server after committing).
     ASSERT_TRUE(
         eventually([&] { return std::all_of(children.begin(), children.end(), process_gone); }));
     crawl(arcid);
     // Every page once in storage and once in the log: none lost, none twice.
     const std::string all = std::to_string(n + 1);
-    EXPECT_EQ(rows("select count(*), count(distinct url) from docstorage"),
-              (std::vector<std::string>{all + "|" + all}));
+    EXPECT_EQ(rows("select count(*), count(distinct url), (select docs from crawlstats) from "
+                   "docstorage"),
+              (std::vector<std::string>{all + "|" + all + "|" + all}));
     EXPECT_EQ(rows("select count(*), count(distinct url), min(status), max(status) from "
                    "documentlog"),
               (std::vector<std::string>{all + "|" + all + "|0|0"}));
-    EXPECT_EQ(rows("select docs from crawlstats"), (std::vector<std::string>{all}));
     EXPECT_EQ(search("killword").size(), static_cast<size_t>(n));
 }
 
@@ -288,7 +288,6 @@ TEST_F(crawl_test, markup_in_link_hosts_titles_and_metas_is_never_served_live) {
     }
     EXPECT_THAT(body, testing::HasSubstr("&lt;img src=x onerror=alert(1)&gt;")) << "the title";
     stop_daemon();
-    EXPECT_EQ(occurrences(log(), "1 links with a malformed host dropped"), 1);
     EXPECT_EQ(number("select count(*) from documentlog"), 2);
 }
 

@@ -37,7 +37,9 @@ class daemon_fixture : public testing::Test {
     void start_daemon(const std::string& extra = {}) {
         std::string conf = write_config(extra);
         const std::size_t logged = log().size();
-        daemon_ = start_daemon_program(conf, dir_ / ("daemon" + std::to_string(++starts_)));
+        daemon_ = std::make_unique<background_program>(
+            deployed("vantorelld"), std::vector<std::string>{}, daemon_env(conf),
+            dir_ / ("daemon" + std::to_string(++starts_)));
         ASSERT_TRUE(eventually([&] {
             if (auto port = listening_port(log(), logged)) {
                 port_ = *port;
@@ -64,6 +66,13 @@ class daemon_fixture : public testing::Test {
     int add_record(const Record& record) {
         auto [db, store] = open_store<Record>();
         return store->add(db, record);
+    }
+    // An archive that `reader` (by default everybody, the anonymous caller too) may read.
+    int add_archive(const std::string& name, const std::string& reader = "All Users") {
+        marloven::ArchiveConfiguration archive;
+        archive.name = name;
+        archive.acl = {{reader, marloven::access_type::read, false}};
+        return add_record(archive);
     }
     template <typename Record>
     void set_record(int id, const Record& record) {
@@ -125,10 +134,6 @@ class daemon_fixture : public testing::Test {
     static std::string date_pattern() {
         return "Date: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} "
                "GMT\r\n";
-    }
-    // The pattern of a reply that has only a status line, its type and date.
-    static std::string reason_reply(const std::string& status) {
-        return "HTTP/1\\.1 " + status + "\r\nContent-Type: text/html\r\n" + date_pattern() + "\r\n";
     }
     static bool matches(const std::string& text, const std::string& pattern) {
         return std::regex_match(text, std::regex(pattern));

@@ -60,12 +60,6 @@ inline run_result run_daemon(const std::string& conf, const std::vector<std::str
     return run_program(deployed("vantorelld"), args, daemon_env(conf));
 }
 
-inline std::unique_ptr<background_program> start_daemon_program(const std::string& conf,
-                                                                const std::string& out_prefix) {
-    return std::make_unique<background_program>(deployed("vantorelld"), std::vector<std::string>{},
-                                                daemon_env(conf), out_prefix);
-}
-
 // The configuration's data directory.
 inline std::string data_dir(const std::string& conf) {
     std::string data;

@@ -98,14 +98,12 @@ TEST_F(metrics_test, counters_follow_crawl_and_search_in_exposition_format) {
     EXPECT_EQ(e.samples["vantorell_crawl_documents{archive=\"1\"}"], 2);
     EXPECT_EQ(e.samples["vantorell_pages_fetched_total{result=\"NONE\"}"], 2);
     EXPECT_GT(e.samples["vantorell_fetched_bytes_total"], 60);
-    EXPECT_GT(e.samples["vantorell_crawl_pages_per_second"], 0);
     EXPECT_EQ(e.samples["vantorell_fetch_queue_length{archive=\"1\"}"], 0);
     EXPECT_EQ(e.samples["vantorell_stored_documents"], 2);
     EXPECT_GT(e.samples["vantorell_index_bytes"], 0);
     EXPECT_EQ(e.samples["vantorell_searches_total"], 1);
     EXPECT_EQ(e.samples["vantorell_search_duration_seconds_count"], 1);
     EXPECT_EQ(e.samples["vantorell_search_duration_seconds_bucket{le=\"+Inf\"}"], 1);
-    EXPECT_GT(e.samples["vantorell_search_duration_seconds_sum"], 0);
 
     // Without credentials: refused exactly as a REST path is.
     EXPECT_EQ(get("/metrics"), get("/platform/status"));

@@ -22,20 +22,12 @@ constexpr const char* page_content = "<html><script>alert(1)</script>Big house, 
 class portal_test : public daemon_fixture {
   protected:
     // Archive 1 readable by everybody, archive 2 by alice only, each with one indexed page; a
-    // collection of the first; a document root with small sections that show their variables.
+    // collection of the first, readable by everybody (an entry reads by default); a document root
+    // with small sections that show their variables.
     void SetUp() override {
-        ArchiveConfiguration a;
-        a.name = "one";
-        a.acl = {{"All Users", access_type::read, false}};
-        add_record(a);
-        a.name = "two & more";
-        a.acl = {{"alice", access_type::read, false}};
-        add_record(a);
-        CollectionConfiguration c;
-        c.name = "public";
-        c.archives = {1};
-        c.acl = {{"All Users", access_type::read, false}};
-        add_record(c);
+        add_archive("one");
+        add_archive("two & more", "alice");
+        add_record(CollectionConfiguration{"public", "", {1}, {{"All Users"}}});
         LoginConfiguration login;
         login.users["alice"] = {"alice", md5_hex("pw"), false, {}};
         set_record(login_record_id, login);

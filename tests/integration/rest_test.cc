@@ -4,6 +4,8 @@
 // SPDX-License-Identifier: MIT
 #include <gmock/gmock.h>
 
+#include <tuple>
+
 #include "daemon_fixture.h"
 #include "worker/FFF/renderers.h"
 
@@ -19,12 +21,8 @@ class rest_test : public daemon_fixture {
   protected:
     // Archive 1 (readable by everybody) with one stored page, in the index too; archive 2 empty.
     void SetUp() override {
-        ArchiveConfiguration a;
-        a.name = "one";
-        a.acl = {{"All Users", access_type::read, false}};
-        add_record(a);
-        a.name = "two";
-        add_record(a);
+        add_archive("one");
+        add_archive("two");
 
         document_version doc;
         doc.guid = page_guid;
@@ -87,27 +85,22 @@ TEST_F(rest_test, documents_are_read_in_the_form_the_accept_header_asks_for) {
     auto page = sample_page();
     std::string xml = FFF::render_xml(page_guid, "http://example.com/", page_time, *page);
     std::string html = FFF::render_html(page_guid, "http://example.com/", page_time, *page);
-    struct form {
-        std::string accept;
-        std::string type;
-        std::string body;
-    };
-    for (const form& f : {
-             form{"Accept: */*\r\n", "text/html; charset=iso-8859-1",
-                  "<html>Big house, garden</html>"},
-             form{"Accept: application/vnd.marloven-fff\r\n",
-                  "application/vnd.marloven-fff; charset=UTF-8", xml},
-             form{"Accept: text/html; charset=utf-8\r\n", "text/html; charset=UTF-8", html},
-         }) {
+    // The Accept header, and the type and body of the reply.
+    for (const auto& [accept, type, body] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"Accept: */*\r\n", "text/html; charset=iso-8859-1", "<html>Big house, garden</html>"},
+             {"Accept: application/vnd.marloven-fff\r\n",
+              "application/vnd.marloven-fff; charset=UTF-8", xml},
+             {"Accept: text/html; charset=utf-8\r\n", "text/html; charset=UTF-8", html}}) {
         // Every form is crawled content: no type sniffing, no script in the daemon's origin.
-        std::string reply = get(std::string("/index/1/doc/") + page_guid, f.accept);
-        EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: " + quote(f.type) + "\r\n" +
+        std::string reply = get(std::string("/index/1/doc/") + page_guid, accept);
+        EXPECT_TRUE(matches(reply, "HTTP/1\\.1 200 OK\r\nContent-Type: " + quote(type) + "\r\n" +
                                        date_pattern() +
-                                       "Content-Length: " + std::to_string(f.body.size()) +
+                                       "Content-Length: " + std::to_string(body.size()) +
                                        "\r\nX-Content-Type-Options: nosniff\r\n"
                                        "Content-Security-Policy: sandbox\r\n\r\n" +
-                                       quote(f.body)))
-            << f.accept << reply;
+                                       quote(body)))
+            << accept << reply;
     }
 }
 

@@ -50,9 +50,7 @@ class soap_test : public daemon_fixture {
 };
 
 TEST_F(soap_test, a_document_added_is_found_through_the_research_pane) {
-    marloven::ArchiveConfiguration archive;
-    archive.acl = {{"All Users", marloven::access_type::read, false}};
-    add_record(archive);
+    add_archive("");
     add_record(marloven::CollectionConfiguration{"Tax", "", {1}, {}});
     start_daemon();
     const std::string page =

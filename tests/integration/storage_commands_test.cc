@@ -109,6 +109,32 @@ class storage_commands_test : public testing::Test {
         fs::create_directories(dir_ / (in + "/WatchConfiguration-0000000006.xml"));
         return dir_ / in;
     }
+    // The imported records of import_directory() in "data" with a few hundred queued URLs (row ids
+    // with gaps, several pages of the last table copied) and documents (binary blobs), backed up
+    // into the file returned.
+    std::string backed_up() {
+        ok("data", {"/import", import_directory()});
+        {
+            auto db = open("data");
+            transaction t(db);
+            for (int i = 1; i <= 250; ++i) {
+                exec(db,
+                     sql_text("insert into fetchqueue(rowid, arcid, url, host, priority) values("
+                              "%d, %d, 'http://h/%d', 'h', %d)",
+                              i < 200 ? i : i * 1000, i % 7, i, i));
+                statement st(db,
+                             sql_text("insert into docstorage(guid, arcid, content, contentlen) "
+                                      "values('g%d', 1, ?, 5)",
+                                      i));
+                st.bind_blob(1, std::string("\0\x01\xfe", 3) + std::to_string(i));
+                EXPECT_FALSE(st.next());
+            }
+            t.commit();
+        }
+        const std::string backup = dir_ / "backup.db";
+        ok("data", {"/backup", backup});
+        return backup;
+    }
     vant_test::temp_dir dir_;
 };
 
@@ -168,26 +194,7 @@ TEST_F(storage_commands_test, import_replaces_the_configuration_and_export_write
 }
 
 TEST_F(storage_commands_test, backup_restores_identical_tables) {
-    ok("data", {"/import", import_directory()});
-    {
-        // A few hundred rows, row ids with gaps, and binary blobs.
-        auto db = open("data");
-        transaction t(db);
-        for (int i = 1; i <= 250; ++i) {
-            exec(db, sql_text("insert into fetchqueue(rowid, arcid, url, host, priority) values("
-                              "%d, %d, 'http://h/%d', 'h', %d)",
-                              i < 200 ? i : i * 1000, i % 7, i, i));
-            statement st(db, sql_text("insert into docstorage(guid, arcid, content, contentlen) "
-                                      "values('g%d', 1, ?, 5)",
-                                      i));
-            st.bind_blob(1, std::string("\0\x01\xfe", 3) + std::to_string(i));
-            EXPECT_FALSE(st.next());
-        }
-        t.commit();
-    }
-    std::string backup = dir_ / "backup.db";
-    ok("data", {"/backup", backup});
-
+    const std::string backup = backed_up();
     ok("fresh", {"/export", dir_ / "unused"});  // a started installation with its defaults
     {
         auto db = open("fresh");
@@ -215,11 +222,8 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
     // The database itself is neither a backup target nor a source: either would lose it.
     const std::string self = dir_ / "data/./vantorell.db";
     const std::string junk = dir_.write("junk.db", std::string(4096, 'j'));
-    struct failure_case {
-        std::vector<std::string> args;
-        std::string message;
-    };
-    for (const auto& c : std::vector<failure_case>{
+    for (const auto& [args, message] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"/export", dir_ / "there"},
               "Error exporting config from vantorell: Export directory " + (dir_ / "there") +
                   " already exists\n"},
@@ -238,7 +242,7 @@ TEST_F(storage_commands_test, failed_commands_report_the_cause_and_change_nothin
               "Error importing config to vantorell: No importable record in " + (dir_ / "junk") +
                   "\n"},
          }) {
-        fails("data", c.args, c.message);
+        fails("data", args, message);
     }
     EXPECT_TRUE(fs::is_empty(dir_ / "there"));
     EXPECT_EQ(query("data", "select count(*) from cfgstorage"), (rows{"7"}));
@@ -303,16 +307,7 @@ class restore_of_a_bad_backup : public storage_commands_test,
 // table or with other columns, left the database without its configuration, documents and
 // platform guid (and exited 0 when a later table was missing).
 TEST_P(restore_of_a_bad_backup, changes_nothing) {
-    ok("data", {"/import", import_directory()});
-    {
-        auto db = open("data");
-        for (int i = 0; i < 300; ++i) {  // several pages of the last table copied
-            exec(db, sql_text("insert into fetchqueue values(3, 'http://h/%d', 'h', 1)", i));
-        }
-        exec(db, "insert into docstorage(guid, arcid, content, contentlen) values('g', 3, 'x', 1)");
-    }
-    const std::string backup = dir_ / "backup.db";
-    ok("data", {"/backup", backup});
+    const std::string backup = backed_up();
     {
         auto db = open("data");  // the database moves on after the backup
         exec(db, "insert into fetchqueue values(3, 'http://h/later', 'h', 2)");

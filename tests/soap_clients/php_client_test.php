@@ -44,17 +44,11 @@ function matches($want, $got): bool {
 }
 // A value of records.json with each "$Kind" replaced by the id of that kind's record.
 function resolved($value, array $ids) {
-    if (is_string($value) && str_starts_with($value, '$')) {
-        return $ids[substr($value, 1)];
+    $map = [];
+    foreach ($ids as $kind => $id) {
+        $map["\"\$$kind\""] = (string)$id;
     }
-    if (is_array($value) || is_object($value)) {
-        $out = is_array($value) ? [] : new stdClass();
-        foreach ($value as $k => $v) {
-            is_array($out) ? $out[$k] = resolved($v, $ids) : $out->$k = resolved($v, $ids);
-        }
-        return $out;
-    }
-    return $value;
+    return json_decode(strtr(json_encode($value), $map));
 }
 
 $soap = new SoapClient("$url/wsdl", [

@@ -2,37 +2,24 @@
 # temporary data directory, a small web site on 127.0.0.1 for it to crawl, suds clients that read
 # the WSDL the daemon serves, and the reading of the record table (records.json) both stacks run.
 # SPDX-License-Identifier: MIT
-import base64
 import hashlib
 import http.server
 import json
 import os
+import re
 import shutil
 import signal
-import socket
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
-import urllib.error
-import urllib.request
 
 # The build's deployment directory (bin/vantorelld, bin/vantorellctl, ...), set by CTest.
 DEPLOY = os.environ.get("VANT_DEPLOY_DIR", "")
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 ADMIN, ADMIN_PASSWORD = "admin", "s3cret"
-
-
-def md5_hex(text):
-    return hashlib.md5(text.encode()).hexdigest()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def eventually(condition, seconds=120, what="a condition"):
@@ -55,17 +42,17 @@ class Daemon:
         if not DEPLOY:
             raise unittest.SkipTest("VANT_DEPLOY_DIR is not set (run the test through CTest)")
         self.dir = tempfile.mkdtemp(prefix="vant-soapclients-")
-        self.port = free_port()
-        self.url = "http://127.0.0.1:%d" % self.port
         self.conf = os.path.join(self.dir, "vantorell.conf")
         os.mkdir(os.path.join(self.dir, "data"))
         auth = ""
         if authenticated:
-            auth = "HTTP_USER=%s\nHTTP_MD5PASS=%s\n" % (ADMIN, md5_hex(ADMIN_PASSWORD))
+            auth = "HTTP_USER=%s\nHTTP_MD5PASS=%s\n" % (
+                ADMIN, hashlib.md5(ADMIN_PASSWORD.encode()).hexdigest())
+        # Port 0: the system picks a free port, which the daemon's log names.
         with open(self.conf, "w") as f:
-            f.write("DATADIR=%s/data\nDEPLOYDIR=%s\nHTTP_PORT=127.0.0.1:%d\n"
+            f.write("DATADIR=%s/data\nDEPLOYDIR=%s\nHTTP_PORT=127.0.0.1:0\n"
                     "LOGCFG=LOG:INFO API:INFO\nSyncLevel=0\nWORKERS=2\nThrottling=0\n"
-                    "MINFREEDISK=0\nFlushLatency=1\n%s%s" % (self.dir, DEPLOY, self.port, auth, extra))
+                    "MINFREEDISK=0\nFlushLatency=1\n%s%s" % (self.dir, DEPLOY, auth, extra))
         self.env = dict(os.environ, MARLOVEN_CONFIG_FILE=self.conf)
         self.err = open(os.path.join(self.dir, "daemon.err"), "w")
         self.process = subprocess.Popen([os.path.join(DEPLOY, "bin", "vantorelld")], env=self.env,
@@ -74,13 +61,10 @@ class Daemon:
         def listening():
             if self.process.poll() is not None:
                 raise AssertionError("The daemon ended at start: " + self.log("daemon.err"))
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return True
-            except OSError:
-                return False
+            return re.search(r"HTTP server listening on \S+ \(port (\d+)", self.log())
 
-        eventually(listening, 60, "the daemon to listen")
+        self.port = int(eventually(listening, 60, "the daemon to listen").group(1))
+        self.url = "http://127.0.0.1:%d" % self.port
 
     def log(self, name="data/vantorell.log"):
         try:
@@ -165,22 +149,6 @@ def suds_client(daemon, user=None, password=None, **options):
     return Client(daemon.url + "/wsdl", **options)
 
 
-def decoded(content):
-    """A base64Binary result as bytes (suds leaves it as the text sent)."""
-    return base64.b64decode(content or "")
-
-
-def post_without_credentials(url, envelope):
-    """POSTs a SOAP envelope without credentials; returns the HTTP status."""
-    request = urllib.request.Request(url, data=envelope, method="POST",
-                                     headers={"Content-Type": "text/xml; charset=utf-8"})
-    try:
-        with urllib.request.urlopen(request, timeout=60) as reply:
-            return reply.status
-    except urllib.error.HTTPError as e:
-        return e.code
-
-
 # The record types of the fields of records.json whose values are records or lists of records.
 NESTED = {"ACL": "AccessSpec", "CookieParams": "CookieAuthParams", "Params": "CookieParam",
           "ParamValues": "ParamValue"}
@@ -208,10 +176,7 @@ def fill(client, target, fields):
 
 def resolved(value, ids):
     """A value of records.json with each "$Kind" replaced by the id of that kind's record."""
-    if isinstance(value, str) and value.startswith("$"):
-        return ids[value[1:]]
-    if isinstance(value, list):
-        return [resolved(v, ids) for v in value]
-    if isinstance(value, dict):
-        return {k: resolved(v, ids) for k, v in value.items()}
-    return value
+    text = json.dumps(value)
+    for kind, rid in ids.items():
+        text = text.replace('"$%s"' % kind, str(rid))
+    return json.loads(text)

@@ -2,7 +2,6 @@
 // its one argument and then behaves as the environment variable VANT_FAKE_MODE says:
 //   echo          answers every string with the same string until the connection ends
 //   exit_early    exits with status 3 without connecting
-//   hang          connects and then waits for ever
 //   half_string   announces a 10-byte string, sends 3 bytes and ends its side of the connection
 //   env NAME      sends the value of the environment variable NAME as a string and ends its side
 //                 (these two then wait for the parent to close: a child that exited at once could
@@ -82,11 +81,7 @@ int main(int argc, char** argv) {
     }
     socket_ipc::server_helper channel(sock);
     try {
-        if (mode == "hang") {
-            while (true) {
-                ::pause();
-            }
-        } else if (mode == "half_string") {
+        if (mode == "half_string") {
             channel.put_int32(10);
             channel.put_byte('a');
             channel.put_byte('b');

@@ -1,6 +1,5 @@
 // plugin_dir.h: a deployment directory of a test's own whose plugins/ holds links to chosen
-// plug-in libraries (and whose bin/ may link to the build's programs), and a log file that
-// records the plug-in system's lines.
+// plug-in libraries, and a log file that records the plug-in system's lines.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -29,10 +28,6 @@ class plugin_dir {
         std::string link = plugins() + "/" + file;
         std::filesystem::create_symlink(library, link);
         return link;
-    }
-    // bin/ becomes the build's program directory, so that the directory serves as DEPLOYDIR.
-    void link_programs() const {
-        std::filesystem::create_directory_symlink(VANT_DEPLOY_DIR "/bin", deploy_ + "/bin");
     }
 
   private:

@@ -4,8 +4,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -24,12 +22,6 @@
 namespace vant_test {
 
 namespace {
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    marloven::ascii_lower_in_place(out);
-    return out;
-}
 
 std::string gzip(std::string_view data) {
     z_stream z{};
@@ -64,18 +56,19 @@ bool cookie_present(std::string_view cookie_header, std::string_view wanted) {
 }  // namespace
 
 std::string http_request::header(std::string_view name) const {
-    auto it = headers.find(lower(name));
+    std::string key(name);
+    marloven::ascii_lower_in_place(key);
+    auto it = headers.find(key);
     return it == headers.end() ? std::string() : it->second;
 }
 
 test_http_server::test_http_server() {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    wake_fd_ = ::eventfd(0, EFD_CLOEXEC);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (listen_fd_ < 0 || wake_fd_ < 0 ||
+    if (listen_fd_ < 0 ||
         ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listen_fd_, 64) != 0 ||
         ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -92,8 +85,8 @@ test_http_server::~test_http_server() {
         stopping_ = true;
     }
     stopped_cv_.notify_all();
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t w = ::write(wake_fd_, &one, sizeof one);
+    // Shutting the sockets down ends a wait in accept() or recv() at once.
+    ::shutdown(listen_fd_, SHUT_RDWR);
     acceptor_.join();
     // No new connections now; join the serving threads outside the lock.
     std::list<connection> done;
@@ -102,11 +95,11 @@ test_http_server::~test_http_server() {
         done.swap(connections_);
     }
     for (auto& c : done) {
+        ::shutdown(c.fd, SHUT_RDWR);
         c.thread.join();
         ::close(c.fd);
     }
     ::close(listen_fd_);
-    ::close(wake_fd_);
 }
 
 std::string test_http_server::url(std::string_view path) const {
@@ -158,31 +151,22 @@ size_t test_http_server::count(std::string_view path) const {
 
 void test_http_server::accept_loop() {
     while (true) {
-        pollfd p[2] = {{listen_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (p[1].revents != 0) {
-            return;
-        }
         int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
+        if (fd < 0 && (errno == EINTR || errno == ECONNABORTED)) {
             continue;
+        }
+        if (fd < 0) {
+            return;  // the socket was shut down
         }
         std::scoped_lock lock(mutex_);
         // Reap connections that have ended, so that a long crawl does not pile up threads.
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if (it->done) {
-                it->thread.join();
-                ::close(it->fd);
-                it = connections_.erase(it);
-            } else {
-                ++it;
+        std::erase_if(connections_, [](connection& ended) {
+            if (ended.done) {
+                ended.thread.join();
+                ::close(ended.fd);
             }
-        }
+            return ended.done;
+        });
         connection& c = connections_.emplace_back();
         c.fd = fd;
         c.thread = std::jthread([this, &c] { serve(c); });
@@ -196,24 +180,22 @@ bool test_http_server::wait_or_stop(std::chrono::milliseconds delay) {
 
 void test_http_server::serve(connection& c) {
     std::string buffer;
+    auto read_more = [&] {
+        char chunk[8192];
+        ssize_t n;
+        do {
+            n = ::recv(c.fd, chunk, sizeof chunk, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            buffer.append(chunk, static_cast<size_t>(n));
+        }
+        return n > 0;
+    };
     bool keep_alive = true;
     while (keep_alive) {
-        // Read one request head.
         size_t head_end;
-        while ((head_end = buffer.find("\r\n\r\n")) == std::string::npos) {
-            pollfd p[2] = {{c.fd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-            if (::poll(p, 2, -1) < 0 && errno != EINTR) {
-                break;
-            }
-            if (p[1].revents != 0 || buffer.size() > 65536) {
-                break;
-            }
-            char chunk[8192];
-            ssize_t n = ::recv(c.fd, chunk, sizeof chunk, 0);
-            if (n <= 0) {
-                break;
-            }
-            buffer.append(chunk, static_cast<size_t>(n));
+        while ((head_end = buffer.find("\r\n\r\n")) == std::string::npos &&
+               buffer.size() <= 65536 && read_more()) {
         }
         if (head_end == std::string::npos) {
             break;
@@ -230,13 +212,7 @@ void test_http_server::serve(connection& c) {
         req.path = req.target.substr(0, req.target.find('?'));
         req.headers.insert(head.headers().begin(), head.headers().end());  // names in lower case
         size_t length = std::strtoul(req.header("content-length").c_str(), nullptr, 10);
-        while (buffer.size() < length) {
-            char chunk[8192];
-            ssize_t n = ::recv(c.fd, chunk, sizeof chunk, 0);
-            if (n <= 0) {
-                break;
-            }
-            buffer.append(chunk, static_cast<size_t>(n));
+        while (buffer.size() < length && read_more()) {
         }
         req.body = buffer.substr(0, length);
         buffer.erase(0, std::min(length, buffer.size()));

@@ -31,14 +31,9 @@ struct http_request {
 };
 
 struct http_response {
-    http_response() = default;
-    http_response(int status_code, std::vector<std::pair<std::string, std::string>> header_fields,
-                  std::string body_text = {})
-        : status(status_code), headers(std::move(header_fields)), body(std::move(body_text)) {}
-
     int status = 200;
-    std::vector<std::pair<std::string, std::string>> headers;  // sent in this order
-    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers{};  // sent in this order
+    std::string body{};
     // Waits this long before answering (the wait ends early when the server stops).
     std::chrono::milliseconds delay{0};
     // Compresses the body with gzip when the client accepts it.
@@ -46,19 +41,11 @@ struct http_response {
 };
 
 struct http_route {
-    http_route() = default;
-    explicit http_route(http_response r,
-                        std::optional<std::pair<std::string, std::string>> basic = std::nullopt,
-                        std::optional<std::string> cookie = std::nullopt)
-        : response(std::move(r)),
-          basic_auth(std::move(basic)),
-          required_cookie(std::move(cookie)) {}
-
     http_response response;
     // When set, requests without these Basic credentials get 401 with a WWW-Authenticate header.
-    std::optional<std::pair<std::string, std::string>> basic_auth;
+    std::optional<std::pair<std::string, std::string>> basic_auth{};
     // When set ("name=value"), requests whose Cookie header lacks it get 403.
-    std::optional<std::string> required_cookie;
+    std::optional<std::string> required_cookie{};
 };
 
 using http_handler = std::function<http_response(const http_request&)>;
@@ -111,7 +98,6 @@ class test_http_server {
     bool wait_or_stop(std::chrono::milliseconds delay);
 
     int listen_fd_ = -1;
-    int wake_fd_ = -1;  // eventfd, readable once the server stops
     std::uint16_t port_ = 0;
 
     mutable std::mutex mutex_;
