@@ -334,9 +334,10 @@ const widths = {
     desktop: { viewport: { width: 1366, height: 900 } },
 };
 
-// What a page gets wrong for readers with assistive technology or on a phone: the document
+// What a page gets wrong for readers with assistive technology or low vision: the document
 // language, one h1, a title, a label for every control, unique ids, no tab order of its own,
-// a viewport for phones and no content wider than the window.
+// a viewport for phones, text contrast of at least 4.5:1 (3:1 for large text) and no content
+// wider than the window.
 function accessibility_problems() {
     const html = document.documentElement;
     const all = (selector) => [...document.querySelectorAll(selector)];
@@ -354,7 +355,50 @@ function accessibility_problems() {
             'no viewport for phones',
         html.scrollWidth > html.clientWidth &&
             `content ${html.scrollWidth} px wide in a window of ${html.clientWidth}`,
+        ...all('body *').map(contrast_problem),
     ].filter(Boolean);
+
+    // The contrast of an element's own text against the first background behind it.
+    function contrast_problem(e) {
+        const style = getComputedStyle(e);
+        if (![...e.childNodes].some((n) => n.nodeType === 3 && n.data.trim()) ||
+            style.visibility === 'hidden' || e.getClientRects().length === 0) {
+            return false;
+        }
+        const rgba = (c) => c.match(/[\d.]+/g).map(Number).concat(1).slice(0, 4);
+        const luminance = ([r, g, b]) => [r, g, b].map((v) => {
+            v /= 255;
+            return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4;
+        }).reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0);
+        let back = [255, 255, 255, 1];
+        for (let p = e; p; p = p.parentElement) {
+            const c = rgba(getComputedStyle(p).backgroundColor);
+            if (c[3] > 0) {
+                back = c;
+                break;
+            }
+        }
+        const [l1, l2] = [luminance(rgba(style.color)), luminance(back)];
+        const ratio = (Math.max(l1, l2) + 0.05) / (Math.min(l1, l2) + 0.05);
+        const large = parseFloat(style.fontSize) >= 24 ||
+            (parseFloat(style.fontSize) >= 18.66 && Number(style.fontWeight) >= 700);
+        return ratio < (large ? 3 : 4.5) &&
+            `contrast ${ratio.toFixed(2)} of "${e.textContent.trim().slice(0, 30)}"`;
+    }
+}
+
+// Where keyboard focus is: its place among the page's controls in document order, and whether
+// it is on the page and shows an outline.
+function focus_state() {
+    const e = document.activeElement;
+    const r = e.getBoundingClientRect();
+    const style = getComputedStyle(e);
+    return {
+        what: `${e.tagName} ${e.id || e.textContent.trim().slice(0, 20)}`,
+        place: [...document.querySelectorAll('a[href], input, select, button')].indexOf(e),
+        on_page: r.width > 0 && r.height > 0 && r.right > 0 && r.left < innerWidth,
+        outlined: style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) >= 2,
+    };
 }
 
 for (const [name, target] of views) {
@@ -366,6 +410,15 @@ for (const [name, target] of views) {
                 assert.deepEqual(await p.evaluate(accessibility_problems), [], width);
                 await p.screenshot({ path: path.join(shots, `${name}-${width}.png`),
                     fullPage: true });
+                // Tab visits every control once, in the order of the page, and each stop can
+                // be seen.
+                const controls = await p.locator('a[href], input, select, button').count();
+                for (let place = 0; place < controls; ++place) {
+                    await p.keyboard.press('Tab');
+                    const state = await p.evaluate(focus_state);
+                    assert.ok(state.place === place && state.on_page && state.outlined,
+                        `${width}: Tab ${place + 1} of ${controls}: ${JSON.stringify(state)}`);
+                }
             } finally {
                 await p.context().close();
             }
