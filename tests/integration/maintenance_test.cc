@@ -1,6 +1,6 @@
 // The installed daemon's /reindex and the index rebuild that ends /restore (the index answers
-// from the stored documents alone), and /reset: every crawl table and the index emptied, the
-// configuration and the installation's identity left as they were.
+// from the stored documents alone), and /reset: every crawl table and the index emptied and the
+// file compacted, the configuration and the installation's identity left as they were.
 // SPDX-License-Identifier: MIT
 #include <algorithm>
 #include <filesystem>
@@ -135,6 +135,8 @@ TEST_F(maintenance_test, reset_empties_every_crawl_table_and_keeps_the_configura
     }
     EXPECT_EQ(query(db, configuration_sql), configuration);
     EXPECT_FALSE(std::filesystem::exists(stale_index_file)) << "the index was cleared";
+    // The file was compacted: the freed pages went back to the file system.
+    EXPECT_EQ(query(db, "pragma freelist_count"), std::vector<std::string>{"0"});
 }
 
 }  // namespace
