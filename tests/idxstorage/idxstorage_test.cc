@@ -121,6 +121,16 @@ TEST_F(idxstorage_test, added_documents_are_found_with_their_fields_and_removed)
     EXPECT_EQ(search({word("tables")}), V{"g2"}) << "visible without another flush";
 }
 
+// The client flushes by itself at every twentieth change, so a crawl's documents become
+// searchable while it runs.
+TEST_F(idxstorage_test, changes_are_flushed_every_twenty) {
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(search({word("counted")}).empty()) << i << " changes are not flushed yet";
+        add("d" + std::to_string(i), 1, hour, {{{10, "counted"}}});
+    }
+    EXPECT_EQ(search({word("counted")}).size(), 20u);
+}
+
 // The client's translation of query options into the server's terms, restrictions, ranges,
 // order, minimum score and hit window, over one set of documents: one row for each way an option
 // is sent (what the server makes of the terms is the engine's test).
