@@ -72,7 +72,11 @@ class record_reader : public xml_handler {
 // not well-formed.
 bool parse(std::string_view xml, const start_handler& on_start, const end_handler& on_end = {}) {
     record_reader reader(on_start, on_end);
-    guarded_xml_parser parser(reader, nullptr);
+    // A plug-in record carries its configuration bytes in Base64, wrapped into lines: a record
+    // written from a full-sized upload is larger than the upload itself.
+    xml_limits limits;
+    limits.max_input = 64u << 20;
+    guarded_xml_parser parser(reader, nullptr, limits);
     return parser.feed(xml, true);
 }
 

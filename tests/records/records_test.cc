@@ -111,6 +111,12 @@ TEST(records, plugin_configuration_accepts_line_ends_and_rejects_other_character
         ASSERT_TRUE(from_xml(std::string("<plugin><dll>") + bad + "</dll></plugin>", p)) << bad;
         EXPECT_EQ(p.configuration, "") << bad;
     }
+    // A record larger than the 16 MiB an upload may carry (its lines add to the Base64) reads back.
+    p.configuration.assign(13u << 20, 'x');
+    std::string xml;
+    Plugin read;
+    ASSERT_TRUE(to_xml(p, xml) && from_xml(xml, read));
+    EXPECT_EQ(read.configuration.size(), p.configuration.size());
 }
 
 TEST(records, missing_elements_keep_the_starting_values) {
